@@ -1,0 +1,3 @@
+/* Call frame shared by every server namespace: the client pool, the call
+ * primitive and the common response decoders. */
+#include "pelmora.h"
