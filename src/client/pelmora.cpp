@@ -1,3 +1,451 @@
 /* Call frame shared by every server namespace: the client pool, the call
- * primitive and the common response decoders. */
+ * primitive and the common response decoders, plus the UDP text datagrams
+ * that the IO transport and the take trigger use. */
 #include "pelmora.h"
+
+#include <errno.h>
+#include <locale.h>
+#include <netdb.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <type_traits>
+
+#include <xmlrpc-c/client.h>
+
+static const char *SRC_NAME = "pelmora.cpp";
+
+struct pelmora_pool_desc
+{
+    int count;                                /* clients lent out */
+    std::mutex lock;                          /* guards count and busy */
+    std::condition_variable cond;             /* signalled when a client returns */
+    xmlrpc_client *clients[PELMORA_POOL_SIZE];
+    unsigned char busy[PELMORA_POOL_SIZE];
+    int usable;                               /* clients created successfully */
+    int f_init;
+    int connect_timeout_ms;
+    int timeout_ms;
+    std::string user_agent;
+};
+
+static pelmora_pool_desc pool;
+
+/* xmlrpc-c 1.33 offers only a total time-out on its curl transport; later
+ * releases add connect_timeout. Set it where the member exists, so that the
+ * same code uses it as soon as the library has it. */
+template <typename T, typename = void>
+struct has_connect_timeout : std::false_type
+{
+};
+template <typename T>
+struct has_connect_timeout<T, std::void_t<decltype(std::declval<T &>().connect_timeout)>> : std::true_type
+{
+};
+
+template <typename T>
+static void set_connect_timeout(T &parms, unsigned ms)
+{
+    if constexpr (has_connect_timeout<T>::value)
+        parms.connect_timeout = ms;
+    else
+        (void)parms, (void)ms;
+}
+
+int pelmora_rpc_connect_timeout_ms(void)
+{
+    return pool.connect_timeout_ms;
+}
+
+int pelmora_rpc_timeout_ms(void)
+{
+    return pool.timeout_ms;
+}
+
+int pelmora_pool_in_use(void)
+{
+    std::lock_guard<std::mutex> g(pool.lock);
+    return pool.count;
+}
+
+/* A positive number of milliseconds from the environment, else def. */
+static int env_timeout_ms(const char *name, int def)
+{
+    const char *v = getenv(name);
+    if (!v || !*v)
+        return def;
+    char *end = nullptr;
+    errno = 0;
+    long ms = strtol(v, &end, 10);
+    if (errno || *end || ms <= 0 || ms > 3600000) {
+        fprintf(stderr, "pelmora_init: %s=[%s] is not a time-out in milliseconds (1..3600000), using %d\n", name, v,
+                def);
+        return def;
+    }
+    return (int)ms;
+}
+
+int pelmora_init(const char *app_name, const char *app_version)
+{
+    xmlrpc_env env;
+    xmlrpc_env_init(&env);
+    xmlrpc_client_setup_global_const(&env);
+    if (env.fault_occurred)
+        fprintf(stderr, "pelmora_init: xmlrpc_client_setup_global_const failed: %s (%d)\n", env.fault_string,
+                env.fault_code);
+    xmlrpc_env_clean(&env);
+
+    std::lock_guard<std::mutex> g(pool.lock);
+    pool.count = 0;
+    pool.usable = 0;
+    memset(pool.clients, 0, sizeof(pool.clients));
+    memset(pool.busy, 0, sizeof(pool.busy));
+    pool.connect_timeout_ms = env_timeout_ms(PELMORA_RPC_CONNECT_TIMEOUT_ENV, PELMORA_RPC_CONNECT_TIMEOUT_MS_DEFAULT);
+    pool.timeout_ms = env_timeout_ms(PELMORA_RPC_TIMEOUT_ENV, PELMORA_RPC_TIMEOUT_MS_DEFAULT);
+
+    /* The curl transport sends no application name unless given a user
+     * agent; the library appends its own and curl's versions after it. */
+    pool.user_agent = std::string(app_name ? app_name : "") + "/" + (app_version ? app_version : "");
+
+    struct xmlrpc_curl_xportparms curl_parms;
+    memset(&curl_parms, 0, sizeof(curl_parms));
+    curl_parms.user_agent = pool.user_agent.c_str();
+    curl_parms.timeout = (unsigned)pool.timeout_ms;
+    set_connect_timeout(curl_parms, (unsigned)pool.connect_timeout_ms);
+
+    struct xmlrpc_clientparms clientparms;
+    memset(&clientparms, 0, sizeof(clientparms));
+    clientparms.transport = "curl";
+    clientparms.transportparmsP = &curl_parms;
+    clientparms.transportparm_size = sizeof(curl_parms);
+
+    for (int i = 0; i < PELMORA_POOL_SIZE; i++) {
+        xmlrpc_env_init(&env);
+        xmlrpc_client_create(&env, XMLRPC_CLIENT_NO_FLAGS, app_name, app_version, &clientparms,
+                             XMLRPC_CPSIZE(transportparm_size), &pool.clients[i]);
+        if (env.fault_occurred) {
+            fprintf(stderr, "pelmora_init: xmlrpc_client_create(%d) failed: %s (%d)\n", i, env.fault_string,
+                    env.fault_code);
+            pool.clients[i] = nullptr;
+        } else
+            pool.usable++;
+        xmlrpc_env_clean(&env);
+    }
+    pool.f_init = 1;
+
+    /* Doubles go on the wire with a decimal point whatever the user's locale. */
+    setlocale(LC_NUMERIC, "C");
+    return PELMORA_POOL_SIZE;
+}
+
+int pelmora_release(void)
+{
+    {
+        std::lock_guard<std::mutex> g(pool.lock);
+        for (int i = 0; i < PELMORA_POOL_SIZE; i++) {
+            if (pool.clients[i])
+                xmlrpc_client_destroy(pool.clients[i]);
+            pool.clients[i] = nullptr;
+            pool.busy[i] = 0;
+        }
+        pool.count = 0;
+        pool.usable = 0;
+        pool.f_init = 0;
+    }
+    xmlrpc_client_teardown_global_const();
+    return 0;
+}
+
+/* Lends out the first free client, waiting while none is free; -1 when the
+ * pool has no client at all. */
+static int pool_borrow(void)
+{
+    std::unique_lock<std::mutex> g(pool.lock);
+    for (;;) {
+        if (!pool.f_init || !pool.usable)
+            return -1;
+        if (pool.count < PELMORA_POOL_SIZE) {
+            for (int i = 0; i < PELMORA_POOL_SIZE; i++) {
+                if (!pool.busy[i] && pool.clients[i]) {
+                    pool.busy[i] = 1;
+                    pool.count++;
+                    return i;
+                }
+            }
+        }
+        pool.cond.wait(g);
+    }
+}
+
+static void pool_return(int slot)
+{
+    std::lock_guard<std::mutex> g(pool.lock);
+    pool.count--;
+    pool.busy[slot] = 0;
+    pool.cond.notify_all();
+}
+
+xmlrpc_value *xmlrpc_client_callX(xmlrpc_env *envP, const char *serverUrl, const char *methodName,
+                                  const char *format, ...)
+{
+    xmlrpc_value *resultP = nullptr;
+    xmlrpc_value *paramArrayP = nullptr;
+    const char *suffix = nullptr;
+
+    /* The parameters are built before a client is borrowed: a bad format
+     * then neither waits for nor holds a client, and no call goes out. */
+    xmlrpc_env env;
+    xmlrpc_env_init(&env);
+    va_list args;
+    va_start(args, format);
+    xmlrpc_build_value_va(&env, format, args, &paramArrayP, &suffix);
+    va_end(args);
+    if (env.fault_occurred) {
+        xmlrpc_env_set_fault_formatted(envP, env.fault_code,
+                                       "Invalid RPC arguments.  The format argument must indicate a single array, "
+                                       "and the following arguments must correspond to that format argument.  The "
+                                       "failure is: %s",
+                                       env.fault_string);
+        xmlrpc_env_clean(&env);
+        return nullptr;
+    }
+    xmlrpc_env_clean(&env);
+    if (*suffix) {
+        xmlrpc_env_set_fault_formatted(envP, XMLRPC_INTERNAL_ERROR,
+                                       "Junk after the argument specifier: '%s'.  There must be exactly one arument.",
+                                       suffix);
+        xmlrpc_DECREF(paramArrayP);
+        return nullptr;
+    }
+    if (xmlrpc_value_type(paramArrayP) != XMLRPC_TYPE_ARRAY) {
+        xmlrpc_env_set_fault_formatted(envP, XMLRPC_TYPE_ERROR,
+                                       "Invalid RPC arguments.  The format argument must indicate a single array, "
+                                       "and the following arguments must correspond to that format argument.  The "
+                                       "failure is: %s",
+                                       "the format describes no array");
+        xmlrpc_DECREF(paramArrayP);
+        return nullptr;
+    }
+
+    int slot = pool_borrow();
+    if (slot < 0) {
+        xmlrpc_env_set_fault(envP, XMLRPC_INTERNAL_ERROR, "No XML-RPC client is available (pelmora_init not done)");
+        xmlrpc_DECREF(paramArrayP);
+        return nullptr;
+    }
+
+    xmlrpc_server_info *serverInfoP = xmlrpc_server_info_new(envP, serverUrl);
+    if (!envP->fault_occurred) {
+        xmlrpc_client_call2(envP, pool.clients[slot], serverInfoP, methodName, paramArrayP, &resultP);
+        xmlrpc_server_info_free(serverInfoP);
+    }
+    xmlrpc_DECREF(paramArrayP);
+
+    pool_return(slot);
+
+    if (envP->fault_occurred)
+        return nullptr;
+    return resultP;
+}
+
+int pelmora_method_no_arg(const char *url, const char *method)
+{
+    xmlrpc_env env;
+    xmlrpc_env_init(&env);
+    int r;
+    xmlrpc_value *resultP = xmlrpc_client_callX(&env, url, method, "()");
+    if (env.fault_occurred) {
+        fprintf(stderr, "%s: xmlrpc_client_callX(%s, %s) failed: %s (%d)", __func__, url, method, env.fault_string,
+                env.fault_code);
+        r = -14;
+    } else {
+        xmlrpc_int32 result = 0;
+        xmlrpc_decompose_value(&env, resultP, "{s:i,*}", "result", &result);
+        if (env.fault_occurred) {
+            fprintf(stderr, "%s: %s, decompose value failed: %s (%d) [%s:%d]\n", __func__, method, env.fault_string,
+                    env.fault_code, SRC_NAME, __LINE__);
+            r = -14;
+        } else
+            r = result;
+        xmlrpc_DECREF(resultP);
+    }
+    xmlrpc_env_clean(&env);
+    return r;
+}
+
+int parse_simple_list_response(const char *parent, xmlrpc_env *envP, xmlrpc_value *resultP, char ***plist)
+{
+    static const char *self = "parse_simple_list_response";
+    *plist = nullptr;
+    if (envP->fault_occurred) {
+        fprintf(stderr, "%s/%s: xmlrpc_client_callX() failed: %s (%d)", parent, self, envP->fault_string,
+                envP->fault_code);
+        return -14;
+    }
+
+    int r;
+    xmlrpc_int32 result = 0;
+    xmlrpc_value *listP = nullptr;
+    xmlrpc_decompose_value(envP, resultP, "{s:i,*}", "result", &result);
+    if (envP->fault_occurred) {
+        fprintf(stderr, "%s/%s: decompose value failed: %s (%d) [%s:%d]\n", parent, self, envP->fault_string,
+                envP->fault_code, SRC_NAME, __LINE__);
+        r = -14;
+    } else if (result < 0) {
+        fprintf(stderr, "%s/%s: return %d (%s)", parent, self, result, strerror(-result));
+        r = result;
+    } else {
+        xmlrpc_decompose_value(envP, resultP, "{s:A,*}", "list", &listP);
+        if (envP->fault_occurred) {
+            fprintf(stderr, "%s/%s: decompose value failed: %s (%d) [%s:%d]\n", parent, self, envP->fault_string,
+                    envP->fault_code, SRC_NAME, __LINE__);
+            r = -14;
+        } else {
+            int size = xmlrpc_array_size(envP, listP);
+            if (envP->fault_occurred) {
+                fprintf(stderr, "%s/%s: xmlrpc_array_size failed: %s (%d) [%s:%d]\n", parent, self,
+                        envP->fault_string, envP->fault_code, SRC_NAME, __LINE__);
+                r = -14;
+            } else {
+                char **list = (char **)calloc((size_t)size + 1, sizeof(char *));
+                if (!list)
+                    r = -12;
+                else {
+                    int n = 0;
+                    for (int i = 0; i < size; i++) {
+                        xmlrpc_env ienv;
+                        xmlrpc_env_init(&ienv);
+                        xmlrpc_value *itemP = nullptr;
+                        const char *str = nullptr;
+                        xmlrpc_array_read_item(&ienv, listP, i, &itemP);
+                        if (!ienv.fault_occurred) {
+                            xmlrpc_decompose_value(&ienv, itemP, "(s)", &str);
+                            xmlrpc_DECREF(itemP);
+                        }
+                        if (ienv.fault_occurred)
+                            fprintf(stderr, "%s/%s: xmlrpc_array_read_item failed: %s (%d)", parent, self,
+                                    ienv.fault_string, ienv.fault_code);
+                        else
+                            list[n++] = (char *)str;
+                        xmlrpc_env_clean(&ienv);
+                    }
+                    *plist = list;
+                    r = n;
+                }
+            }
+            xmlrpc_DECREF(listP);
+        }
+    }
+    xmlrpc_DECREF(resultP);
+    return r;
+}
+
+int parse_custom_list(const char *caller_func_name, xmlrpc_env *envP, xmlrpc_value *resultP, const char *list_name,
+                      parse_custom_list_proc proc, void *cookie)
+{
+    static const char *self = "parse_custom_list";
+    if (envP->fault_occurred) {
+        fprintf(stderr, "%s/%s: xmlrpc_client_callX() failed: %s (%d)", caller_func_name, self, envP->fault_string,
+                envP->fault_code);
+        return -14;
+    }
+
+    xmlrpc_value *arrayP = resultP;
+    if (list_name) {
+        arrayP = nullptr;
+        xmlrpc_decompose_value(envP, resultP, "{s:A,*}", list_name, &arrayP);
+        if (envP->fault_occurred) {
+            fprintf(stderr, "%s/%s: decompose value failed: %s (%d) [%s:%d]\n", caller_func_name, self,
+                    envP->fault_string, envP->fault_code, SRC_NAME, __LINE__);
+            return -14;
+        }
+    }
+
+    int r;
+    int size = xmlrpc_array_size(envP, arrayP);
+    if (envP->fault_occurred) {
+        fprintf(stderr, "%s/%s: xmlrpc_array_size failed: %s (%d) [%s:%d]\n", caller_func_name, self,
+                envP->fault_string, envP->fault_code, SRC_NAME, __LINE__);
+        r = -14;
+    } else {
+        int accepted = 0;
+        for (int i = 0; i < size; i++) {
+            xmlrpc_env ienv;
+            xmlrpc_env_init(&ienv);
+            xmlrpc_value *itemP = nullptr;
+            xmlrpc_array_read_item(&ienv, arrayP, i, &itemP);
+            if (!ienv.fault_occurred) {
+                proc(&ienv, itemP, cookie, accepted, size);
+                xmlrpc_DECREF(itemP);
+            }
+            if (ienv.fault_occurred)
+                fprintf(stderr, "%s/%s: xmlrpc_array_read_item failed: %s (%d)", caller_func_name, self,
+                        ienv.fault_string, ienv.fault_code);
+            else
+                accepted++;
+            xmlrpc_env_clean(&ienv);
+        }
+        r = accepted;
+    }
+    if (list_name)
+        xmlrpc_DECREF(arrayP);
+    return r;
+}
+
+int pelmora_msg(const char *hostport, const char *msg)
+{
+    if (!hostport || !msg)
+        return -22;
+    const char *colon = strrchr(hostport, ':');
+    if (!colon || colon == hostport || !colon[1])
+        return -22;
+    std::string host(hostport, (size_t)(colon - hostport));
+    std::string port(colon + 1);
+
+    struct addrinfo hints;
+    memset(&hints, 0, sizeof(hints));
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_DGRAM;
+    struct addrinfo *ai = nullptr;
+    if (getaddrinfo(host.c_str(), port.c_str(), &hints, &ai) || !ai)
+        return -22;
+
+    int r;
+    int fd = socket(ai->ai_family, ai->ai_socktype, ai->ai_protocol);
+    if (fd < 0)
+        r = -errno;
+    else {
+        ssize_t n = sendto(fd, msg, strlen(msg) + 1, 0, ai->ai_addr, ai->ai_addrlen);
+        r = n < 0 ? -errno : (int)n;
+        close(fd);
+    }
+    freeaddrinfo(ai);
+    return r;
+}
+
+int pelmora_play_msg(const char *host)
+{
+    return pelmora_msg(host, "PelmoraIO.Play");
+}
+
+int pelmora_pause_msg(const char *host)
+{
+    return pelmora_msg(host, "PelmoraIO.Pause");
+}
+
+int pelmora_stop_msg(const char *host)
+{
+    return pelmora_msg(host, "PelmoraIO.Stop");
+}
+
+int pelmora_record_msg(const char *host)
+{
+    return pelmora_msg(host, "PelmoraIO.Record");
+}
