@@ -153,6 +153,8 @@ int instance_destroy(instance_t *app);
 void *instance_stop_wait(void *app);
 void *library_stat_notify_proc(void *bus);
 const char *instance_title(const instance_t *app);
+/* Non-zero when instance_create had a valid configuration but no display. */
+int instance_display_missing(void);
 
 /* The executable's directory, found once by main; "" until then. */
 const char *instance_bin_dir(void);

@@ -1,0 +1,278 @@
+/* Start-up and shutdown of the application record: building the window from
+ * the parsed options, starting each bus's machinery, and the shutdown thread
+ * that stops it all while the main loop keeps serving hand-overs. */
+#include "instance.h"
+
+#include <gtk/gtk.h>
+#include <netdb.h>
+#include <semaphore.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "library_events.h"
+#include "opts.h"
+#include "pelmora.h"
+#include "pelmora_version.h"
+#include "strl.h"
+#include "ui.h"
+
+namespace {
+
+char bin_dir[4096];
+int display_missing;
+
+gboolean on_main_window_delete_event(GtkWidget *widget, GdkEvent *event, gpointer user_data)
+{
+    (void)widget;
+    (void)event;
+    instance_t *app = static_cast<instance_t *>(user_data);
+    fprintf(stderr, "%s: app->f_exit=%d\n", "on_main_window_delete_event", app->f_exit);
+    if (app->f_exit == 0) {
+        app->f_exit = 1;
+        pthread_create(&app->th_stop_wait, nullptr, instance_stop_wait, app);
+        return TRUE;
+    }
+    return app->f_exit == 1;
+}
+
+void on_main_window_destroy(GtkWidget *widget, gpointer user_data)
+{
+    (void)widget;
+    (void)user_data;
+    fprintf(stderr, "destroy occurred\n");
+    gtk_main_quit();
+}
+
+struct window_destroy_desc
+{
+    instance_t *app;
+    sem_t done;
+};
+
+gboolean window_destroy_idle(gpointer data)
+{
+    auto *d = static_cast<window_destroy_desc *>(data);
+    GtkWidget *window = d->app->window;
+    d->app->window = nullptr;
+    if (window)
+        gtk_widget_destroy(window);
+    return FALSE;
+}
+
+void window_destroy_done(gpointer data)
+{
+    sem_post(&static_cast<window_destroy_desc *>(data)->done);
+}
+
+} // namespace
+
+void instance_bin_dir_set(const char *argv0)
+{
+    char path[4096];
+    ssize_t n = readlink("/proc/self/exe", path, sizeof(path) - 1);
+    if (n > 0)
+        path[n] = 0;
+    else
+        strlcpy(path, argv0 ? argv0 : "", sizeof(path));
+    char *cut = strrchr(path, '\\');
+    if (!cut)
+        cut = strrchr(path, '/');
+    if (cut)
+        *cut = 0;
+    else
+        strlcpy(path, ".", sizeof(path));
+    strlcpy(bin_dir, path, sizeof(bin_dir));
+}
+
+const char *instance_bin_dir(void)
+{
+    return bin_dir;
+}
+
+int instance_display_missing(void)
+{
+    return display_missing;
+}
+
+const char *instance_title(const instance_t *app)
+{
+    return ui_window_title(app);
+}
+
+instance_t *instance_create(int argc, char **argv)
+{
+    auto *app = static_cast<instance_t *>(calloc(1, sizeof(instance_t)));
+    if (!app) {
+        fprintf(stderr, "%s: out of memory\n", "instance_create");
+        abort();
+    }
+    instance_opt_defaults(app);
+
+    if (instance_opt(argc, argv, app) || !app->bus.count) {
+        instance_usage();
+        return app;
+    }
+
+    if (!gdk_display_get_default()) {
+        fprintf(stderr, "%s: no display to show the window on\n", "instance_create");
+        display_missing = 1;
+        return app;
+    }
+    app->window = ui_create(app);
+    return app;
+}
+
+int instance_init(instance_t *app)
+{
+    /* The socket layer needs no start-up here. */
+    if (app->f_hide_console)
+        g_warning("%s: --hide-console: a desktop session has no console window to hide; the flag is kept",
+                  "instance_init");
+
+    g_signal_connect(app->window, "delete-event", G_CALLBACK(on_main_window_delete_event), app);
+    g_signal_connect(app->window, "destroy", G_CALLBACK(on_main_window_destroy), app);
+
+    pelmora_init(PELMORA_APP_NAME, PELMORA_VERSION);
+
+    for (int i = 0; i < app->bus.count; i++) {
+        bus_t *bus = &app->bus.list[i];
+        bus->app = app;
+        /* Connection point: bus_init (bus) starts the bus engine and its two
+         * worker threads once the engine is built. */
+        library_init(&bus->lib);
+        library_events_attach(bus);
+        library_stat_notify(&bus->lib, 1);
+        pthread_create(&bus->lib_stat_notify_th, nullptr, library_stat_notify_proc, bus);
+        if (bus->preview.host[0]) {
+            /* Connection point: srv_init and srv_run on bus->preview start
+             * the IO status monitor once it is built. */
+            strlcpy(bus->lib.preview_io_host, bus->preview.host, sizeof(bus->lib.preview_io_host));
+        }
+    }
+    /* Connection point: localtime_tzdir_set (NULL) points the zone
+     * conversions at share/zoneinfo once they are built. */
+    return 0;
+}
+
+void *library_stat_notify_proc(void *p)
+{
+    bus_t *bus = static_cast<bus_t *>(p);
+    while (!bus->app->f_exit) {
+        library_stat_notify(&bus->lib, 0);
+        for (int i = 0; i < 10 && !bus->app->f_exit; i++)
+            usleep(10000);
+    }
+    g_warning("%s: finished", "library_stat_notify_proc");
+    return nullptr;
+}
+
+void *instance_stop_wait(void *p)
+{
+    instance_t *app = static_cast<instance_t *>(p);
+
+    for (int i = 0; i < app->bus.count; i++) {
+        bus_t *bus = &app->bus.list[i];
+        /* Connection point: srv_stop and srv_release on bus->preview when
+         * preview.host is set. */
+        pthread_join(bus->lib_stat_notify_th, nullptr);
+        library_release(&bus->lib);
+        /* Connection point: bus_release (bus) joins the engine's threads. */
+    }
+
+    app->f_exit = 2;
+
+    window_destroy_desc d;
+    d.app = app;
+    sem_init(&d.done, 0, 0);
+    gdk_threads_add_idle_full(G_PRIORITY_HIGH_IDLE, window_destroy_idle, &d, window_destroy_done);
+    while (sem_wait(&d.done) != 0) {
+    }
+    sem_destroy(&d.done);
+    return nullptr;
+}
+
+int instance_release(instance_t *app)
+{
+    if (app->f_exit) {
+        pthread_join(app->th_stop_wait, nullptr);
+        app->f_exit = 2;
+    }
+    pelmora_release();
+    if (app->f_hide_console)
+        g_warning("%s: --hide-console: nothing was hidden, nothing to show again", "instance_release");
+    return 0;
+}
+
+int instance_destroy(instance_t *app)
+{
+    free(app);
+    return 0;
+}
+
+int instance_trig_setup(bus_t *bus)
+{
+    std::string host(bus->host);
+    size_t colon = host.find(':');
+    if (colon == std::string::npos)
+        return -22;
+    int port = (int)strtol(host.c_str() + colon + 1, nullptr, 10);
+    host.resize(colon);
+
+    struct addrinfo hints = {};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_DGRAM;
+    struct addrinfo *res = nullptr;
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &res) || !res)
+        return -2;
+
+    auto *trig = static_cast<trig_socket_t *>(calloc(1, sizeof(trig_socket_t)));
+    if (!trig) {
+        freeaddrinfo(res);
+        return -12;
+    }
+    bus->trig = trig;
+    int s = socket(AF_INET, SOCK_DGRAM, 0);
+    if (s >= 0) {
+        trig->addr.sin_family = AF_INET;
+        trig->addr.sin_addr = reinterpret_cast<struct sockaddr_in *>(res->ai_addr)->sin_addr;
+        trig->addr.sin_port = htons((uint16_t)port);
+        /* Descriptor 0 means "no socket" in the record: keep a real one off it. */
+        if (s == 0) {
+            int s2 = dup(s);
+            close(s);
+            s = s2;
+        }
+        trig->socket = s > 0 ? s : 0;
+    }
+    freeaddrinfo(res);
+    return 0;
+}
+
+void instance_trig_release(bus_t *bus)
+{
+    if (!bus->trig)
+        return;
+    if (bus->trig->socket)
+        close(bus->trig->socket);
+    free(bus->trig);
+    bus->trig = nullptr;
+}
+
+int xkeys_callback_proc(void *cookie, int row, int col)
+{
+    (void)row;
+    (void)col;
+    bus_t *bus = static_cast<bus_t *>(cookie);
+    if (!bus || !bus->trig || !bus->trig->socket)
+        return 0;
+    char msg[128];
+    snprintf(msg, sizeof(msg), "PelmoraBox.Take %d", bus->idx);
+    sendto(bus->trig->socket, msg, strlen(msg) + 1, 0, reinterpret_cast<struct sockaddr *>(&bus->trig->addr),
+           sizeof(bus->trig->addr));
+    return 0;
+}
