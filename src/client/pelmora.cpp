@@ -16,9 +16,10 @@
 #include <condition_variable>
 #include <mutex>
 #include <string>
-#include <type_traits>
 
+#include <curl/curl.h>
 #include <xmlrpc-c/client.h>
+#include <xmlrpc-c/transport.h>
 
 static const char *SRC_NAME = "pelmora.cpp";
 
@@ -38,26 +39,115 @@ struct pelmora_pool_desc
 
 static pelmora_pool_desc pool;
 
-/* xmlrpc-c 1.33 offers only a total time-out on its curl transport; later
- * releases add connect_timeout. Set it where the member exists, so that the
- * same code uses it as soon as the library has it. */
-template <typename T, typename = void>
-struct has_connect_timeout : std::false_type
+/* HTTP transport of the pooled clients: one curl easy handle per client,
+ * kept between calls so the connection to a server stays open.
+ *
+ * xmlrpc-c's own curl transport (1.33) takes a total time-out only, and its
+ * synchronous wait checks it every 3 s, so a 10 s time-out ends after 12 s
+ * and a connect time-out cannot be set at all. This transport gives curl
+ * both time-outs directly; xmlrpc-c still builds, parses and checks every
+ * call and response. A client is used by one call at a time (the pool
+ * guarantees it), so the call's URL is handed over in the transport record. */
+struct pelmora_transport_desc
 {
-};
-template <typename T>
-struct has_connect_timeout<T, std::void_t<decltype(std::declval<T &>().connect_timeout)>> : std::true_type
-{
+    CURL *curl;
+    struct curl_slist *headers;
+    std::string url;       /* set by the call primitive before each call */
+    std::string response;  /* body of the answer being received */
+    char error[CURL_ERROR_SIZE];
 };
 
-template <typename T>
-static void set_connect_timeout(T &parms, unsigned ms)
+static size_t transport_write(char *data, size_t size, size_t nmemb, void *user)
 {
-    if constexpr (has_connect_timeout<T>::value)
-        parms.connect_timeout = ms;
-    else
-        (void)parms, (void)ms;
+    auto *t = static_cast<pelmora_transport_desc *>(user);
+    t->response.append(data, size * nmemb);
+    return size * nmemb;
 }
+
+static pelmora_transport_desc *transport_create(const std::string &user_agent, int connect_ms, int total_ms)
+{
+    CURL *c = curl_easy_init();
+    if (!c)
+        return nullptr;
+    auto *t = new pelmora_transport_desc();
+    t->curl = c;
+    t->headers = curl_slist_append(nullptr, "Content-Type: text/xml");
+    t->headers = curl_slist_append(t->headers, "Expect:");  /* no 100-continue round trip */
+    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(c, CURLOPT_POST, 1L);
+    curl_easy_setopt(c, CURLOPT_HTTPHEADER, t->headers);
+    curl_easy_setopt(c, CURLOPT_USERAGENT, user_agent.c_str());
+    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, (long)connect_ms);
+    curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, (long)total_ms);
+    curl_easy_setopt(c, CURLOPT_TCP_NODELAY, 1L);
+    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, transport_write);
+    curl_easy_setopt(c, CURLOPT_WRITEDATA, t);
+    curl_easy_setopt(c, CURLOPT_ERRORBUFFER, t->error);
+    return t;
+}
+
+static void transport_destroy(pelmora_transport_desc *t)
+{
+    if (!t)
+        return;
+    curl_easy_cleanup(t->curl);
+    curl_slist_free_all(t->headers);
+    delete t;
+}
+
+static void transport_call(xmlrpc_env *envP, struct xmlrpc_client_transport *handle, const xmlrpc_server_info *,
+                           xmlrpc_mem_block *callXmlP, xmlrpc_mem_block **responsePP)
+{
+    auto *t = reinterpret_cast<pelmora_transport_desc *>(handle);
+    t->response.clear();
+    t->error[0] = 0;
+    curl_easy_setopt(t->curl, CURLOPT_URL, t->url.c_str());
+    curl_easy_setopt(t->curl, CURLOPT_POSTFIELDS, xmlrpc_mem_block_contents(callXmlP));
+    curl_easy_setopt(t->curl, CURLOPT_POSTFIELDSIZE, (long)xmlrpc_mem_block_size(callXmlP));
+    CURLcode rc = curl_easy_perform(t->curl);
+    if (rc != CURLE_OK) {
+        xmlrpc_env_set_fault_formatted(envP, XMLRPC_NETWORK_ERROR, "HTTP POST to URL '%s' failed.  %s",
+                                       t->url.c_str(), t->error[0] ? t->error : curl_easy_strerror(rc));
+        return;
+    }
+    long status = 0;
+    curl_easy_getinfo(t->curl, CURLINFO_RESPONSE_CODE, &status);
+    if (status != 200) {
+        xmlrpc_env_set_fault_formatted(envP, XMLRPC_NETWORK_ERROR, "HTTP response code is %ld, not 200", status);
+        return;
+    }
+    xmlrpc_mem_block *out = xmlrpc_mem_block_new(envP, 0);
+    if (envP->fault_occurred)
+        return;
+    xmlrpc_mem_block_append(envP, out, t->response.data(), t->response.size());
+    if (envP->fault_occurred) {
+        xmlrpc_mem_block_free(out);
+        return;
+    }
+    *responsePP = out;
+}
+
+static void transport_send_request(xmlrpc_env *envP, struct xmlrpc_client_transport *, const xmlrpc_server_info *,
+                                   xmlrpc_mem_block *, xmlrpc_transport_asynch_complete, xmlrpc_transport_progress,
+                                   struct xmlrpc_call_info *)
+{
+    xmlrpc_env_set_fault(envP, XMLRPC_INTERNAL_ERROR, "asynchronous calls are not used by this program");
+}
+
+static void transport_finish_asynch(struct xmlrpc_client_transport *, xmlrpc_timeoutType, xmlrpc_timeout)
+{
+}
+
+static void transport_set_interrupt(struct xmlrpc_client_transport *, int *)
+{
+}
+
+static const struct xmlrpc_client_transport_ops transport_ops = {
+    nullptr, nullptr, nullptr, nullptr, transport_send_request, transport_call, transport_finish_asynch,
+    transport_set_interrupt,
+};
+
+static pelmora_transport_desc *transports[PELMORA_POOL_SIZE];
 
 int pelmora_rpc_connect_timeout_ms(void)
 {
@@ -110,30 +200,33 @@ int pelmora_init(const char *app_name, const char *app_version)
     pool.connect_timeout_ms = env_timeout_ms(PELMORA_RPC_CONNECT_TIMEOUT_ENV, PELMORA_RPC_CONNECT_TIMEOUT_MS_DEFAULT);
     pool.timeout_ms = env_timeout_ms(PELMORA_RPC_TIMEOUT_ENV, PELMORA_RPC_TIMEOUT_MS_DEFAULT);
 
-    /* The curl transport sends no application name unless given a user
-     * agent; the library appends its own and curl's versions after it. */
-    pool.user_agent = std::string(app_name ? app_name : "") + "/" + (app_version ? app_version : "");
-
-    struct xmlrpc_curl_xportparms curl_parms;
-    memset(&curl_parms, 0, sizeof(curl_parms));
-    curl_parms.user_agent = pool.user_agent.c_str();
-    curl_parms.timeout = (unsigned)pool.timeout_ms;
-    set_connect_timeout(curl_parms, (unsigned)pool.connect_timeout_ms);
-
-    struct xmlrpc_clientparms clientparms;
-    memset(&clientparms, 0, sizeof(clientparms));
-    clientparms.transport = "curl";
-    clientparms.transportparmsP = &curl_parms;
-    clientparms.transportparm_size = sizeof(curl_parms);
+    /* The application's name and version lead the User-Agent, followed by
+     * the libraries that carry the call. */
+    pool.user_agent = std::string(app_name ? app_name : "") + "/" + (app_version ? app_version : "") +
+                      " Xmlrpc-c/" + std::to_string(xmlrpc_version_major) + "." +
+                      std::to_string(xmlrpc_version_minor) + "." +
+                      std::to_string(xmlrpc_version_point) + " libcurl/" + curl_version_info(CURLVERSION_NOW)->version;
 
     for (int i = 0; i < PELMORA_POOL_SIZE; i++) {
+        transports[i] = transport_create(pool.user_agent, pool.connect_timeout_ms, pool.timeout_ms);
+        if (!transports[i]) {
+            fprintf(stderr, "pelmora_init: curl_easy_init(%d) failed\n", i);
+            continue;
+        }
+        struct xmlrpc_clientparms clientparms;
+        memset(&clientparms, 0, sizeof(clientparms));
+        clientparms.transportOpsP = &transport_ops;
+        clientparms.transportP = reinterpret_cast<struct xmlrpc_client_transport *>(transports[i]);
+        clientparms.dialect = xmlrpc_dialect_i8;
         xmlrpc_env_init(&env);
         xmlrpc_client_create(&env, XMLRPC_CLIENT_NO_FLAGS, app_name, app_version, &clientparms,
-                             XMLRPC_CPSIZE(transportparm_size), &pool.clients[i]);
+                             XMLRPC_CPSIZE(dialect), &pool.clients[i]);
         if (env.fault_occurred) {
             fprintf(stderr, "pelmora_init: xmlrpc_client_create(%d) failed: %s (%d)\n", i, env.fault_string,
                     env.fault_code);
             pool.clients[i] = nullptr;
+            transport_destroy(transports[i]);
+            transports[i] = nullptr;
         } else
             pool.usable++;
         xmlrpc_env_clean(&env);
@@ -153,6 +246,8 @@ int pelmora_release(void)
             if (pool.clients[i])
                 xmlrpc_client_destroy(pool.clients[i]);
             pool.clients[i] = nullptr;
+            transport_destroy(transports[i]);
+            transports[i] = nullptr;
             pool.busy[i] = 0;
         }
         pool.count = 0;
@@ -241,6 +336,7 @@ xmlrpc_value *xmlrpc_client_callX(xmlrpc_env *envP, const char *serverUrl, const
         return nullptr;
     }
 
+    transports[slot]->url = serverUrl ? serverUrl : "";
     xmlrpc_server_info *serverInfoP = xmlrpc_server_info_new(envP, serverUrl);
     if (!envP->fault_occurred) {
         xmlrpc_client_call2(envP, pool.clients[slot], serverInfoP, methodName, paramArrayP, &resultP);

@@ -533,3 +533,858 @@ xmlrpc_value *pelmorabox_state2xmlrpc(xmlrpc_env *envP, pelmorabox_bus_state_t *
         return nullptr;
     return v;
 }
+
+/* ------------------------------------------------------------------------
+ * Response decoding shared by every automation call
+ * ---------------------------------------------------------------------- */
+
+int parser_std_response(xmlrpc_env *envP, const char *url, const char *method, const char *caller,
+                        xmlrpc_value *resultP, pelmorabox_bus_state_t *s)
+{
+    static const char *self = "parser_std_response";
+    int r;
+    if (envP->fault_occurred) {
+        fprintf(stderr, "%s/%s: xmlrpc_client_callX(%s, %s) failed: %s (%d)\n", caller, self, url, method,
+                envP->fault_string, envP->fault_code);
+        r = -14;
+    } else {
+        xmlrpc_int32 result = 0;
+        xmlrpc_decompose_value(envP, resultP, "{s:i,*}", "result", &result);
+        if (envP->fault_occurred) {
+            fprintf(stderr, "%s/%s: decompose value failed: %s (%d) [%s:%d]\n", caller, self, envP->fault_string,
+                    envP->fault_code, SRC_NAME, __LINE__);
+            r = -14;
+        } else {
+            r = result;
+            if (result < 0)
+                fprintf(stderr, "%s/%s: %s return %d (%s)\n", caller, self, method, result, strerror(-result));
+            else if (s) {
+                /* A state that cannot be read is logged there and leaves s
+                 * zeroed; the call itself still succeeded. */
+                xmlrpc_env senv;
+                xmlrpc_env_init(&senv);
+                pelmorabox_state_probe_decompose(&senv, resultP, s);
+                xmlrpc_env_clean(&senv);
+            }
+        }
+    }
+    if (resultP)
+        xmlrpc_DECREF(resultP);
+    xmlrpc_env_clean(envP);
+    xmlrpc_env_init(envP);
+    return r;
+}
+
+/* The list of indexes as the server takes it: one one-element array of an
+ * i8 per value. */
+static xmlrpc_value *index_array(xmlrpc_env *envP, int cnt, const int64_t *idxs)
+{
+    xmlrpc_value *arr = xmlrpc_array_new(envP);
+    for (int i = 0; !envP->fault_occurred && i < cnt; i++) {
+        xmlrpc_value *item = xmlrpc_build_value(envP, "(I)", (xmlrpc_int64)idxs[i]);
+        if (envP->fault_occurred)
+            break;
+        xmlrpc_array_append_item(envP, arr, item);
+        xmlrpc_DECREF(item);
+    }
+    if (envP->fault_occurred && arr) {
+        xmlrpc_DECREF(arr);
+        arr = nullptr;
+    }
+    return arr;
+}
+
+int pelmorabox_callX_iA(const char *url, const char *method, int bus_idx, int cnt, const int64_t *idxs,
+                        pelmorabox_bus_state_t *s)
+{
+    if (s)
+        memset(s, 0, sizeof(*s));
+    if (cnt < 0 || (cnt && !idxs))
+        return -22;
+    xmlrpc_env env;
+    xmlrpc_env_init(&env);
+    xmlrpc_value *resultP = nullptr;
+    xmlrpc_value *arr = index_array(&env, cnt, idxs);
+    if (!env.fault_occurred) {
+        resultP = xmlrpc_client_callX(&env, url, method, "(iA)", (xmlrpc_int32)bus_idx, arr);
+        xmlrpc_DECREF(arr);
+    }
+    int r = parser_std_response(&env, url, method, __func__, resultP, s);
+    xmlrpc_env_clean(&env);
+    return r;
+}
+
+int pelmorabox_xxx_playlist(const char *url, const char *method, int bus_idx, const char *name,
+                            pelmorabox_bus_state_t *s)
+{
+    if (s)
+        memset(s, 0, sizeof(*s));
+    if (!name)
+        return -22;
+    xmlrpc_env env;
+    xmlrpc_env_init(&env);
+    xmlrpc_value *resultP = xmlrpc_client_callX(&env, url, method, "(is)", (xmlrpc_int32)bus_idx, name);
+    int r = parser_std_response(&env, url, method, __func__, resultP, s);
+    xmlrpc_env_clean(&env);
+    return r;
+}
+
+/* ------------------------------------------------------------------------
+ * Bus state and events on the server
+ * ---------------------------------------------------------------------- */
+
+int pelmorabox_get_state(const char *url, int idx, pelmorabox_bus_state_t *s)
+{
+    static const char *method = "PelmoraBox.GetState";
+    memset(s, 0, sizeof(*s));
+    xmlrpc_env env;
+    xmlrpc_env_init(&env);
+    int r;
+    xmlrpc_value *resultP = xmlrpc_client_callX(&env, url, method, "(i)", (xmlrpc_int32)idx);
+    if (env.fault_occurred) {
+        fprintf(stderr, "%s: xmlrpc_client_callX(%s, %s) failed: %s (%d) [%s:%d]\n", __func__, url, method,
+                env.fault_string, env.fault_code, SRC_NAME, __LINE__);
+        r = -14;
+    } else {
+        r = pelmorabox_state_probe_decompose(&env, resultP, s);
+        xmlrpc_DECREF(resultP);
+    }
+    xmlrpc_env_clean(&env);
+    return r;
+}
+
+int pelmorabox_get_event_parse(xmlrpc_env *envP, xmlrpc_value *item, pelmorabox_event_t **pe,
+                               pelmorabox_bus_state_t *s, int64_t *pidx)
+{
+    (void)envP;
+    *pe = nullptr;
+    xmlrpc_env env;
+    xmlrpc_env_init(&env);
+    std::vector<char> text;
+    const char *line = nullptr;
+    xmlrpc_decompose_value(&env, item, "{s:s,*}", "event", &line);
+    if (!env.fault_occurred) {
+        text.assign(line, line + strlen(line) + 1);
+        free((void *)line);
+    } else {
+        xmlrpc_env_clean(&env);
+        xmlrpc_env_init(&env);
+        const unsigned char *bytes = nullptr;
+        size_t len = 0;
+        xmlrpc_decompose_value(&env, item, "{s:6,*}", "event_c", &bytes, &len);
+        if (env.fault_occurred) {
+            fprintf(stderr, "%s: decompose value failed: %s (%d) [%s:%d]\n", __func__, env.fault_string,
+                    env.fault_code, SRC_NAME, __LINE__);
+            xmlrpc_env_clean(&env);
+            return -14;
+        }
+        text.resize(PELMORABOX_EVENT_LINE_BUF);
+        int n = pelmorabox_event_line_inflate(bytes, len, text.data(), (int)text.size());
+        free((void *)bytes);
+        if (n < 0) {
+            fprintf(stderr, "%s: event_c of %zu bytes does not inflate to a text within %d bytes [%s:%d]\n",
+                    __func__, len, PELMORABOX_EVENT_LINE_BUF, SRC_NAME, __LINE__);
+            xmlrpc_env_clean(&env);
+            return -22;
+        }
+    }
+    xmlrpc_env_clean(&env);
+
+    pelmorabox_event_t *e = pelmorabox_event_create_from_string(text.data(), nullptr, 0);
+    xmlrpc_env_init(&env);
+    pelmorabox_state_probe_decompose(&env, item, s);
+    xmlrpc_env_clean(&env);
+    if (!e)
+        return -22;
+    e->flags = s->er[0];
+    e->sys_id = s->er[1];
+    e->start = s->er[2];
+    e->amend = s->amend;
+    if (pidx)
+        *pidx = s->er[4];
+    *pe = e;
+    return 0;
+}
+
+int pelmorabox_get_events2(const char *url, int bus_idx, int cnt, int64_t *idxs, pelmorabox_event_t **pe,
+                           pelmorabox_bus_state_t *s)
+{
+    static const char *method = "PelmoraBox.GetEvents2";
+    memset(s, 0, sizeof(*s));
+    if (cnt < 0 || (cnt && (!idxs || !pe)))
+        return -22;
+    for (int i = 0; i < cnt; i++)
+        pe[i] = nullptr;
+
+    xmlrpc_env env;
+    xmlrpc_env_init(&env);
+    xmlrpc_value *resultP = nullptr;
+    xmlrpc_value *arr = index_array(&env, cnt, idxs);
+    if (!env.fault_occurred) {
+        resultP = xmlrpc_client_callX(&env, url, method, "(iA)", (xmlrpc_int32)bus_idx, arr);
+        xmlrpc_DECREF(arr);
+    }
+    if (env.fault_occurred) {
+        fprintf(stderr, "%s: xmlrpc_client_callX(%s, %s) failed: %s (%d) [%s:%d]\n", __func__, url, method,
+                env.fault_string, env.fault_code, SRC_NAME, __LINE__);
+        xmlrpc_env_clean(&env);
+        return -14;
+    }
+
+    int r = 0;
+    xmlrpc_value *events = nullptr;
+    xmlrpc_decompose_value(&env, resultP, "{s:A,*}", "events", &events);
+    if (env.fault_occurred) {
+        fprintf(stderr, "%s: decompose value failed: %s (%d) [%s:%d]\n", __func__, env.fault_string,
+                env.fault_code, SRC_NAME, __LINE__);
+        r = -14;
+    } else {
+        int size = xmlrpc_array_size(&env, events);
+        if (env.fault_occurred) {
+            fprintf(stderr, "%s: xmlrpc_array_size failed: %s (%d)\n", __func__, env.fault_string, env.fault_code);
+            r = -14;
+        } else {
+            int stored = 0, last = 0;
+            for (int i = 0; i < size && stored < cnt && !env.fault_occurred; i++) {
+                xmlrpc_value *item = nullptr;
+                xmlrpc_array_read_item(&env, events, i, &item);
+                if (env.fault_occurred) {
+                    fprintf(stderr, "%s: xmlrpc_array_read_item failed: %s (%d)\n", __func__, env.fault_string,
+                            env.fault_code);
+                    last = -14;
+                    break;
+                }
+                pelmorabox_bus_state_t item_state;
+                int64_t idx = 0;
+                last = pelmorabox_get_event_parse(&env, item, &pe[stored], &item_state, &idx);
+                xmlrpc_DECREF(item);
+                if (last == 0)
+                    idxs[stored++] = idx;
+            }
+            r = stored ? stored : last;
+        }
+        xmlrpc_DECREF(events);
+    }
+    if (r >= 0) {
+        xmlrpc_env_clean(&env);
+        xmlrpc_env_init(&env);
+        pelmorabox_state_probe_decompose(&env, resultP, s);
+    }
+    xmlrpc_DECREF(resultP);
+    xmlrpc_env_clean(&env);
+    return r;
+}
+
+/* GetEvent and SnapshotGetEvent: the response is one event item. */
+static int get_one_event(const char *caller, const char *url, const char *method, xmlrpc_value *resultP,
+                         xmlrpc_env *envP, pelmorabox_event_t **pe, pelmorabox_bus_state_t *s)
+{
+    if (envP->fault_occurred) {
+        fprintf(stderr, "%s: xmlrpc_client_callX(%s, %s) failed: %s (%d) [%s:%d]\n", caller, url, method,
+                envP->fault_string, envP->fault_code, SRC_NAME, __LINE__);
+        return -14;
+    }
+    int r;
+    xmlrpc_int32 result = 0;
+    xmlrpc_decompose_value(envP, resultP, "{s:i,*}", "result", &result);
+    if (envP->fault_occurred) {
+        fprintf(stderr, "%s: decompose value failed: %s (%d) [%s:%d]\n", caller, envP->fault_string,
+                envP->fault_code, SRC_NAME, __LINE__);
+        r = -14;
+    } else if (result < 0) {
+        /* A refusal carries no event to read. */
+        fprintf(stderr, "%s: %s return %d (%s)\n", caller, method, result, strerror(-result));
+        r = result;
+    } else
+        r = pelmorabox_get_event_parse(envP, resultP, pe, s, nullptr);
+    xmlrpc_DECREF(resultP);
+    return r;
+}
+
+int pelmorabox_get_event(const char *url, int bus_idx, int event_idx, pelmorabox_event_t **pe,
+                         pelmorabox_bus_state_t *s)
+{
+    static const char *method = "PelmoraBox.GetEvent";
+    memset(s, 0, sizeof(*s));
+    *pe = nullptr;
+    xmlrpc_env env;
+    xmlrpc_env_init(&env);
+    xmlrpc_value *resultP =
+        xmlrpc_client_callX(&env, url, method, "(ii)", (xmlrpc_int32)bus_idx, (xmlrpc_int32)event_idx);
+    int r = get_one_event(__func__, url, method, resultP, &env, pe, s);
+    xmlrpc_env_clean(&env);
+    return r;
+}
+
+int pelmorabox_update_insert_event(const char *url, const char *method, int bus_idx, int64_t event_idx,
+                                   pelmorabox_event_t *e, pelmorabox_bus_state_t *s)
+{
+    memset(s, 0, sizeof(*s));
+    if (!e)
+        return -22;
+    /* A line longer than the protocol's limit would arrive cut, with its
+     * later fields lost or shifted: refuse it instead of sending it. */
+    std::string line = event_line(e);
+    if (line.size() > PELMORABOX_EVENT_LINE_MAX) {
+        fprintf(stderr, "%s: %s: event line of %zu characters exceeds %d [%s:%d]\n", __func__, method, line.size(),
+                PELMORABOX_EVENT_LINE_MAX, SRC_NAME, __LINE__);
+        return -22;
+    }
+    std::vector<unsigned char> z(PELMORABOX_EVENT_LINE_BUF);
+    int zl = pelmorabox_event_line_deflate(line.c_str(), z.data(), (int)z.size());
+    if (zl < 0) {
+        fprintf(stderr, "%s: %s: compressed event does not fit in %d bytes [%s:%d]\n", __func__, method,
+                PELMORABOX_EVENT_LINE_BUF, SRC_NAME, __LINE__);
+        return zl;
+    }
+    xmlrpc_env env;
+    xmlrpc_env_init(&env);
+    xmlrpc_value *resultP = xmlrpc_client_callX(&env, url, method, "(i6I)", (xmlrpc_int32)bus_idx, z.data(),
+                                                (size_t)zl, (xmlrpc_int64)event_idx);
+    int r = parser_std_response(&env, url, method, __func__, resultP, s);
+    xmlrpc_env_clean(&env);
+    return r;
+}
+
+int pelmorabox_insert_event(const char *url, int bus_idx, int64_t idx, pelmorabox_event_t *e, pelmorabox_bus_state_t *s)
+{
+    return pelmorabox_update_insert_event(url, "PelmoraBox.InsertEvent", bus_idx, idx, e, s);
+}
+
+int pelmorabox_insert_event2(const char *url, int bus_idx, int64_t sys_id, pelmorabox_event_t *e,
+                             pelmorabox_bus_state_t *s)
+{
+    return pelmorabox_update_insert_event(url, "PelmoraBox.InsertEvent2", bus_idx, sys_id, e, s);
+}
+
+int pelmorabox_update_event(const char *url, int bus_idx, int64_t idx, pelmorabox_event_t *e, pelmorabox_bus_state_t *s)
+{
+    return pelmorabox_update_insert_event(url, "PelmoraBox.UpdateEvent", bus_idx, idx, e, s);
+}
+
+int pelmorabox_update_event2(const char *url, int bus_idx, int64_t sys_id, pelmorabox_event_t *e,
+                             pelmorabox_bus_state_t *s)
+{
+    return pelmorabox_update_insert_event(url, "PelmoraBox.UpdateEvent2", bus_idx, sys_id, e, s);
+}
+
+int pelmorabox_delete_event(const char *url, int bus_idx, int cnt, const int64_t *idxs, pelmorabox_bus_state_t *s)
+{
+    return pelmorabox_callX_iA(url, "PelmoraBox.DeleteEvents", bus_idx, cnt, idxs, s);
+}
+
+int pelmorabox_delete_event2(const char *url, int bus_idx, int cnt, const int64_t *idxs, pelmorabox_bus_state_t *s)
+{
+    return pelmorabox_callX_iA(url, "PelmoraBox.DeleteEvents2", bus_idx, cnt, idxs, s);
+}
+
+int pelmorabox_reset_tc_event(const char *url, int bus_idx, int cnt, const int64_t *list, pelmorabox_bus_state_t *s)
+{
+    return pelmorabox_callX_iA(url, "PelmoraBox.ResetEventsTC", bus_idx, cnt, list, s);
+}
+
+/* ------------------------------------------------------------------------
+ * Commands, playlists, search
+ * ---------------------------------------------------------------------- */
+
+/* One call with a standard response; format and arguments as given. */
+#define STD_CALL(method, fmt, ...)                                                                      \
+    do {                                                                                                \
+        memset(s, 0, sizeof(*s));                                                                       \
+        xmlrpc_env env;                                                                                 \
+        xmlrpc_env_init(&env);                                                                          \
+        xmlrpc_value *resultP = xmlrpc_client_callX(&env, url, method, fmt, __VA_ARGS__);               \
+        int r = parser_std_response(&env, url, method, __func__, resultP, s);                           \
+        xmlrpc_env_clean(&env);                                                                         \
+        return r;                                                                                       \
+    } while (0)
+
+int pelmorabox_run(const char *url, int bus_idx, int f_run, pelmorabox_bus_state_t *s)
+{
+    STD_CALL("PelmoraBox.Run", "(ii)", (xmlrpc_int32)bus_idx, (xmlrpc_int32)f_run);
+}
+
+int pelmorabox_take(const char *url, int bus_idx, pelmorabox_bus_state_t *s)
+{
+    STD_CALL("PelmoraBox.Take", "(i)", (xmlrpc_int32)bus_idx);
+}
+
+int pelmorabox_take_n(const char *url, int bus_idx, int event_idx, pelmorabox_bus_state_t *s)
+{
+    STD_CALL("PelmoraBox.TakeN", "(ii)", (xmlrpc_int32)bus_idx, (xmlrpc_int32)event_idx);
+}
+
+int pelmorabox_fallback(const char *url, int bus_idx, pelmorabox_bus_state_t *s)
+{
+    STD_CALL("PelmoraBox.Fallback", "(i)", (xmlrpc_int32)bus_idx);
+}
+
+int pelmorabox_preview(const char *url, int bus_idx, int64_t ev, const char *io_url, pelmorabox_bus_state_t *s)
+{
+    if (!io_url) {
+        memset(s, 0, sizeof(*s));
+        return -22;
+    }
+    STD_CALL("PelmoraBox.Preview", "(iIs)", (xmlrpc_int32)bus_idx, (xmlrpc_int64)ev, io_url);
+}
+
+int pelmorabox_append_playlist(const char *url, int bus_idx, const char *name, pelmorabox_bus_state_t *s)
+{
+    return pelmorabox_xxx_playlist(url, "PelmoraBox.AppendPlaylist", bus_idx, name, s);
+}
+
+int pelmorabox_load_playlist(const char *url, int bus_idx, const char *name, pelmorabox_bus_state_t *s)
+{
+    return pelmorabox_xxx_playlist(url, "PelmoraBox.LoadPlaylist", bus_idx, name, s);
+}
+
+int pelmorabox_save_playlist(const char *url, int bus_idx, const char *name, pelmorabox_bus_state_t *s)
+{
+    return pelmorabox_xxx_playlist(url, "PelmoraBox.SavePlaylist", bus_idx, name, s);
+}
+
+int pelmorabox_close_playlist(const char *url, int bus_idx, pelmorabox_bus_state_t *s)
+{
+    STD_CALL("PelmoraBox.ClosePlaylist", "(i)", (xmlrpc_int32)bus_idx);
+}
+
+int pelmorabox_truncate_playlist(const char *url, int bus_idx, int64_t event_sys_id, int f_below,
+                                 pelmorabox_bus_state_t *s)
+{
+    STD_CALL("PelmoraBox.TruncatePlaylist", "(iIi)", (xmlrpc_int32)bus_idx, (xmlrpc_int64)event_sys_id,
+             (xmlrpc_int32)f_below);
+}
+
+int pelmorabox_trimpad_event(const char *url, int bus_idx, int val, pelmorabox_bus_state_t *s)
+{
+    STD_CALL("PelmoraBox.TrimPadEvent", "(ii)", (xmlrpc_int32)bus_idx, (xmlrpc_int32)val);
+}
+
+int pelmorabox_search_event(const char *url, int bus_idx, const char *key, int start_idx, int flags,
+                            pelmorabox_bus_state_t *s)
+{
+    if (!key) {
+        memset(s, 0, sizeof(*s));
+        return -22;
+    }
+    STD_CALL("PelmoraBox.SearchEvent", "(isii)", (xmlrpc_int32)bus_idx, key, (xmlrpc_int32)start_idx,
+             (xmlrpc_int32)flags);
+}
+
+/* Reads the member "list" of a list response and its size: the array (the
+ * caller releases it) or null after logging. */
+static xmlrpc_value *list_member(const char *caller, xmlrpc_env *envP, xmlrpc_value *resultP, int *psize)
+{
+    xmlrpc_value *list = nullptr;
+    xmlrpc_decompose_value(envP, resultP, "{s:A,*}", "list", &list);
+    if (envP->fault_occurred) {
+        fprintf(stderr, "%s: decompose value failed: %s (%d) [%s:%d]\n", caller, envP->fault_string,
+                envP->fault_code, SRC_NAME, __LINE__);
+        return nullptr;
+    }
+    *psize = xmlrpc_array_size(envP, list);
+    if (envP->fault_occurred) {
+        fprintf(stderr, "%s: xmlrpc_array_size failed: %s (%d)", caller, envP->fault_string, envP->fault_code);
+        xmlrpc_DECREF(list);
+        return nullptr;
+    }
+    return list;
+}
+
+static void free_names(char **names)
+{
+    if (!names)
+        return;
+    for (char **p = names; *p; p++)
+        free(*p);
+    free(names);
+}
+
+int pelmorabox_list_playlists(const char *url, int bus_idx, char ***plist, pelmorabox_bus_state_t *s)
+{
+    static const char *method = "PelmoraBox.ListPlaylists";
+    memset(s, 0, sizeof(*s));
+    *plist = nullptr;
+    xmlrpc_env env;
+    xmlrpc_env_init(&env);
+    xmlrpc_value *resultP = xmlrpc_client_callX(&env, url, method, "(i)", (xmlrpc_int32)bus_idx);
+    if (env.fault_occurred) {
+        fprintf(stderr, "%s: xmlrpc_client_callX(%s, %s) failed: %s (%d)\n", __func__, url, method,
+                env.fault_string, env.fault_code);
+        xmlrpc_env_clean(&env);
+        return -14;
+    }
+
+    int size = 0, n = 0;
+    char **names = nullptr;
+    xmlrpc_value *list = list_member(__func__, &env, resultP, &size);
+    if (list) {
+        names = (char **)calloc((size_t)size + 1, sizeof(char *));
+        if (!names)
+            xmlrpc_faultf(&env, "out of memory for %d names", size);
+        for (int i = 0; !env.fault_occurred && i < size; i++) {
+            xmlrpc_value *item = nullptr;
+            xmlrpc_array_read_item(&env, list, i, &item);
+            if (env.fault_occurred) {
+                fprintf(stderr, "%s: xmlrpc_array_read_item failed: %s (%d)", __func__, env.fault_string,
+                        env.fault_code);
+                break;
+            }
+            const char *name = nullptr;
+            xmlrpc_decompose_value(&env, item, "(s)", &name);
+            xmlrpc_DECREF(item);
+            if (env.fault_occurred) {
+                fprintf(stderr, "%s: xmlrpc_array_read_item failed: %s (%d)", __func__, env.fault_string,
+                        env.fault_code);
+                break;
+            }
+            names[n++] = (char *)name;
+        }
+        xmlrpc_DECREF(list);
+    }
+    /* A fault left pending by the list makes the standard decoding give
+     * -14; nothing is handed over then. */
+    int r = parser_std_response(&env, url, method, __func__, resultP, s);
+    xmlrpc_env_clean(&env);
+    if (r < 0) {
+        free_names(names);
+        return r;
+    }
+    *plist = names;
+    return n;
+}
+
+/* An optional i8 or string member of a list item; missing leaves the target. */
+static void opt_i8(xmlrpc_value *item, const char *name, int64_t *dst)
+{
+    xmlrpc_env env;
+    xmlrpc_env_init(&env);
+    xmlrpc_int64 v = 0;
+    xmlrpc_decompose_value(&env, item, "{s:I,*}", name, &v);
+    if (!env.fault_occurred)
+        *dst = v;
+    xmlrpc_env_clean(&env);
+}
+
+static void opt_text(xmlrpc_value *item, const char *name, char *dst, size_t size)
+{
+    xmlrpc_env env;
+    xmlrpc_env_init(&env);
+    const char *v = nullptr;
+    xmlrpc_decompose_value(&env, item, "{s:s,*}", name, &v);
+    if (!env.fault_occurred) {
+        strlcpy(dst, v, size);
+        free((void *)v);
+    }
+    xmlrpc_env_clean(&env);
+}
+
+int pelmorabox_errorflag_list(const char *url, int bus_idx, int error_flag, pelmorabox_event_t **plist,
+                              pelmorabox_bus_state_t *s)
+{
+    static const char *method = "PelmoraBox.ErrorFlagList";
+    memset(s, 0, sizeof(*s));
+    *plist = nullptr;
+    xmlrpc_env env;
+    xmlrpc_env_init(&env);
+    xmlrpc_value *resultP =
+        xmlrpc_client_callX(&env, url, method, "(ii)", (xmlrpc_int32)bus_idx, (xmlrpc_int32)error_flag);
+    if (env.fault_occurred) {
+        fprintf(stderr, "%s: xmlrpc_client_callX(%s, %s) failed: %s (%d)\n", __func__, url, method,
+                env.fault_string, env.fault_code);
+        xmlrpc_env_clean(&env);
+        return -14;
+    }
+
+    int size = 0;
+    pelmorabox_event_t *recs = nullptr;
+    xmlrpc_value *list = list_member(__func__, &env, resultP, &size);
+    if (list) {
+        recs = (pelmorabox_event_t *)calloc((size_t)size + 1, sizeof(pelmorabox_event_t));
+        if (!recs)
+            xmlrpc_faultf(&env, "out of memory for %d records", size);
+        for (int i = 0; !env.fault_occurred && i < size; i++) {
+            xmlrpc_value *item = nullptr;
+            xmlrpc_array_read_item(&env, list, i, &item);
+            if (env.fault_occurred) {
+                fprintf(stderr, "%s: xmlrpc_array_read_item failed: %s (%d)", __func__, env.fault_string,
+                        env.fault_code);
+                break;
+            }
+            const char *media_id = nullptr, *start_time = nullptr;
+            xmlrpc_int64 start = 0;
+            xmlrpc_decompose_value(&env, item, "{s:s,s:s,s:I,*}", "media_id", &media_id, "start_time", &start_time,
+                                   "start", &start);
+            if (env.fault_occurred) {
+                fprintf(stderr, "%s:%d: xmlrpc_decompose_value(ssI) failed: %s (%d)", __func__, __LINE__,
+                        env.fault_string, env.fault_code);
+                xmlrpc_DECREF(item);
+                break;
+            }
+            pelmorabox_event_t *r = &recs[i];
+            strlcpy(r->media_id, media_id, sizeof(r->media_id));
+            strlcpy(r->start_time, start_time, sizeof(r->start_time));
+            r->start = start;
+            free((void *)media_id);
+            free((void *)start_time);
+            opt_text(item, "comment", r->title, sizeof(r->title));
+            opt_i8(item, "sys_id", &r->sys_id);
+            opt_i8(item, "flags", &r->flags);
+            xmlrpc_DECREF(item);
+        }
+        xmlrpc_DECREF(list);
+    }
+    int r = parser_std_response(&env, url, method, __func__, resultP, s);
+    xmlrpc_env_clean(&env);
+    if (r < 0) {
+        free(recs);
+        return r;
+    }
+    *plist = recs;
+    return size;
+}
+
+int pelmorabox_absent_list(const char *url, int bus_idx, pelmorabox_event_t **plist, pelmorabox_bus_state_t *s)
+{
+    return pelmorabox_errorflag_list(url, bus_idx, 128, plist, s);
+}
+
+int pelmorabox_lib_list(const char *url, int bus_idx, int target, pelmorabox_bus_lib_list_t *bl,
+                        pelmorabox_bus_state_t *s)
+{
+    static const char *method = "PelmoraBox.LibList";
+    memset(s, 0, sizeof(*s));
+    pelmorabox_bus_lib_init(bl);
+    xmlrpc_env env;
+    xmlrpc_env_init(&env);
+    xmlrpc_value *resultP =
+        xmlrpc_client_callX(&env, url, method, "(ii)", (xmlrpc_int32)bus_idx, (xmlrpc_int32)target);
+    if (env.fault_occurred) {
+        fprintf(stderr, "%s: xmlrpc_client_callX(%s, %s) failed: %s (%d)\n", __func__, url, method,
+                env.fault_string, env.fault_code);
+        xmlrpc_env_clean(&env);
+        return -14;
+    }
+
+    int size = 0;
+    xmlrpc_value *list = list_member(__func__, &env, resultP, &size);
+    if (list) {
+        for (int i = 0; !env.fault_occurred && i < size; i++) {
+            xmlrpc_value *item = nullptr;
+            xmlrpc_array_read_item(&env, list, i, &item);
+            if (env.fault_occurred) {
+                fprintf(stderr, "%s: xmlrpc_array_read_item failed: %s (%d)", __func__, env.fault_string,
+                        env.fault_code);
+                break;
+            }
+            const char *origin = nullptr, *object = nullptr;
+            xmlrpc_int32 ref = 0;
+            xmlrpc_decompose_value(&env, item, "{s:s,s:s,s:i,*}", "origin", &origin, "object", &object, "ref", &ref);
+            xmlrpc_DECREF(item);
+            if (env.fault_occurred) {
+                fprintf(stderr, "%s:%d: xmlrpc_decompose_value(ssI) failed: %s (%d)", __func__, __LINE__,
+                        env.fault_string, env.fault_code);
+                break;
+            }
+            pelmorabox_bus_lib_item_t *it = (pelmorabox_bus_lib_item_t *)calloc(1, sizeof(*it));
+            if (!it || pelmorabox_bus_lib_append(bl, it) < 0) {
+                free(it);
+                free((void *)origin);
+                free((void *)object);
+                xmlrpc_faultf(&env, "out of memory for item %d", i);
+                break;
+            }
+            it->origin = (char *)origin;
+            it->object = (char *)object;
+            it->ref = ref;
+        }
+        xmlrpc_DECREF(list);
+    }
+    int r = parser_std_response(&env, url, method, __func__, resultP, s);
+    xmlrpc_env_clean(&env);
+    if (r < 0) {
+        pelmorabox_bus_lib_release(bl);
+        return r;
+    }
+    return bl->count;
+}
+
+/* ------------------------------------------------------------------------
+ * Server-side snapshots
+ * ---------------------------------------------------------------------- */
+
+int pelmorabox_snapshot_new(const char *url, int bus_idx, pelmorabox_bus_state_t *s)
+{
+    STD_CALL("PelmoraBox.SnapshotNew", "(i)", (xmlrpc_int32)bus_idx);
+}
+
+int pelmorabox_snapshot_curr(const char *url, int bus_idx, pelmorabox_bus_state_t *s)
+{
+    STD_CALL("PelmoraBox.SnapshotCurr", "(i)", (xmlrpc_int32)bus_idx);
+}
+
+int pelmorabox_snapshot_add_event(const char *url, int bus_idx, int snapshot_idx, pelmorabox_event_t *e,
+                                  pelmorabox_bus_state_t *s)
+{
+    if (!e) {
+        memset(s, 0, sizeof(*s));
+        return -22;
+    }
+    std::string line = event_line(e);
+    if (line.size() > PELMORABOX_EVENT_LINE_MAX) {
+        memset(s, 0, sizeof(*s));
+        fprintf(stderr, "%s: event line of %zu characters exceeds %d [%s:%d]\n", __func__, line.size(),
+                PELMORABOX_EVENT_LINE_MAX, SRC_NAME, __LINE__);
+        return -22;
+    }
+    STD_CALL("PelmoraBox.SnapshotAddEvent", "(iis)", (xmlrpc_int32)bus_idx, (xmlrpc_int32)snapshot_idx,
+             line.c_str());
+}
+
+int pelmorabox_snapshot_get_event(const char *url, int bus_idx, int snapshot_idx, int event_idx,
+                                  pelmorabox_event_t **pe, pelmorabox_bus_state_t *s)
+{
+    static const char *method = "PelmoraBox.SnapshotGetEvent";
+    memset(s, 0, sizeof(*s));
+    *pe = nullptr;
+    xmlrpc_env env;
+    xmlrpc_env_init(&env);
+    xmlrpc_value *resultP = xmlrpc_client_callX(&env, url, method, "(iii)", (xmlrpc_int32)bus_idx,
+                                                (xmlrpc_int32)snapshot_idx, (xmlrpc_int32)event_idx);
+    int r = get_one_event(__func__, url, method, resultP, &env, pe, s);
+    xmlrpc_env_clean(&env);
+    return r;
+}
+
+int pelmorabox_snapshot_destroy(const char *url, int bus_idx, int snapshot_idx, pelmorabox_bus_state_t *s)
+{
+    STD_CALL("PelmoraBox.SnapshotDestroy", "(ii)", (xmlrpc_int32)bus_idx, (xmlrpc_int32)snapshot_idx);
+}
+
+int pelmorabox_snapshot_load(const char *url, int bus_idx, const char *name, pelmorabox_bus_state_t *s)
+{
+    return pelmorabox_xxx_playlist(url, "PelmoraBox.SnapshotLoad", bus_idx, name, s);
+}
+
+int pelmorabox_snapshot_save(const char *url, int bus_idx, int snapshot_idx, const char *name,
+                             pelmorabox_bus_state_t *s)
+{
+    if (!name) {
+        memset(s, 0, sizeof(*s));
+        return -22;
+    }
+    STD_CALL("PelmoraBox.SnapshotSave", "(iis)", (xmlrpc_int32)bus_idx, (xmlrpc_int32)snapshot_idx, name);
+}
+
+#undef STD_CALL
+
+/* ------------------------------------------------------------------------
+ * Bus library list
+ * ---------------------------------------------------------------------- */
+
+int pelmorabox_bus_lib_init(pelmorabox_bus_lib_list_t *bl)
+{
+    bl->list = nullptr;
+    bl->count = 0;
+    return 0;
+}
+
+int pelmorabox_bus_lib_append(pelmorabox_bus_lib_list_t *bl, pelmorabox_bus_lib_item_t *item)
+{
+    void *p = realloc(bl->list, sizeof(*bl->list) * (size_t)(bl->count + 1));
+    if (!p)
+        return -12;
+    bl->list = (pelmorabox_bus_lib_item_t **)p;
+    bl->list[bl->count++] = item;
+    return bl->count;
+}
+
+int pelmorabox_bus_lib_drop(pelmorabox_bus_lib_list_t *bl, int idx)
+{
+    if (!bl->count || idx < 0 || idx >= bl->count)
+        return -2;
+    memmove(&bl->list[idx], &bl->list[idx + 1], sizeof(*bl->list) * (size_t)(bl->count - idx - 1));
+    return --bl->count;
+}
+
+int pelmorabox_bus_lib_delete(pelmorabox_bus_lib_list_t *bl, int idx)
+{
+    if (!bl->count || idx < 0 || idx >= bl->count)
+        return -2;
+    pelmorabox_bus_lib_item_t *it = bl->list[idx];
+    if (it) {
+        free(it->origin);
+        free(it->object);
+        free(it);
+    }
+    return pelmorabox_bus_lib_drop(bl, idx);
+}
+
+int pelmorabox_bus_lib_release(pelmorabox_bus_lib_list_t *bl)
+{
+    while (bl->count)
+        pelmorabox_bus_lib_delete(bl, bl->count - 1);
+    free(bl->list);
+    bl->list = nullptr;
+    return 0;
+}
+
+int pelmorabox_bus_lib_lookup_by_origin(pelmorabox_bus_lib_list_t *bl, const char *val)
+{
+    if (!val)
+        return -2;
+    for (int i = 0; i < bl->count; i++)
+        if (bl->list[i] && bl->list[i]->origin && !strcmp(bl->list[i]->origin, val))
+            return i;
+    return -2;
+}
+
+int pelmorabox_bus_lib_lookup_by_object(pelmorabox_bus_lib_list_t *bl, const char *val)
+{
+    if (!val)
+        return -2;
+    /* A name with an extension also matches its "#" form: a.mxf finds a#. */
+    std::string hashed;
+    if (const char *dot = strrchr(val, '.'))
+        hashed = std::string(val, (size_t)(dot - val)) + "#";
+    for (int i = 0; i < bl->count; i++) {
+        const char *o = bl->list[i] ? bl->list[i]->object : nullptr;
+        if (o && (!strcmp(o, val) || (!hashed.empty() && hashed == o)))
+            return i;
+    }
+    return -2;
+}
+
+/* ------------------------------------------------------------------------
+ * Playlist name filter
+ * ---------------------------------------------------------------------- */
+
+int pelmorabox_playlist_name_rule1(const char *filename, int f_ply, const char *keyword, int f_day_range)
+{
+    if (!filename)
+        return -105;
+    if (f_ply) {
+        const char *p = strstr(filename, ".ply");
+        if (!p || p[4])
+            return -105;
+    }
+    if (keyword && *keyword && !strstr(filename, keyword))
+        return -105;
+    if (!f_day_range)
+        return 0;
+
+    static const long offsets[] = {0, -86400, 86400, 172800, 259200};
+    time_t now = time(nullptr);
+    int days = 0;
+    for (int i = 0; i < 5; i++) {
+        time_t t = now + offsets[i];
+        struct tm tm;
+        localtime_r(&t, &tm);
+        char iso[32], dmy[32];
+        strftime(iso, sizeof(iso), "%Y-%m-%d", &tm);
+        strftime(dmy, sizeof(dmy), "%d%m%y", &tm);
+        if (strstr(filename, iso) || strstr(filename, dmy))
+            days |= 1 << i;
+    }
+    return (days & f_day_range) ? 0 : -105;
+}
