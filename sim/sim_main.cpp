@@ -1,0 +1,176 @@
+/* pelmora-sim: stand-in automation server for demos, integration tests,
+ * benchmarks and rehearsals. Parses the command line, builds the catalogue
+ * and the buses, serves until SIGINT or SIGTERM. */
+#include <signal.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+
+#include <memory>
+#include <vector>
+
+#include "sim_automation.h"
+#include "sim_clock.h"
+#include "sim_server.h"
+#include "timecode.h"
+
+int main(int argc, char **argv)
+{
+    sim_opts_t opts;
+    std::string err;
+    int r = sim_opts_parse(argc, argv, &opts, &err);
+    if (r == 1)
+    {
+        sim_opts_usage(stdout);
+        return 0;
+    }
+    if (r < 0)
+    {
+        fprintf(stderr, "pelmora-sim: %s\n", err.c_str());
+        sim_opts_usage(stderr);
+        return 2;
+    }
+    if (tc_setmode(TC_ENV) == -22)
+    {
+        fprintf(stderr, "pelmora-sim: TC_MODE names no timecode mode\n");
+        return 2;
+    }
+    if (!opts.tc_mode.empty())
+    {
+        int m = tc_findmode(opts.tc_mode.c_str());
+        if (m < 0)
+        {
+            fprintf(stderr, "pelmora-sim: unknown timecode mode [%s]\n", opts.tc_mode.c_str());
+            return 2;
+        }
+        tc_setmode((tc_modes_t)m);
+    }
+
+    struct stat st;
+    if (stat(opts.data_dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+    {
+        fprintf(stderr, "pelmora-sim: data folder [%s] does not exist\n", opts.data_dir.c_str());
+        return 2;
+    }
+    sim_catalogue_t cat;
+    std::string media_dir = opts.media_dir;
+    if (media_dir.empty() && stat((opts.data_dir + "/media").c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        media_dir = opts.data_dir + "/media";
+    if (!media_dir.empty())
+    {
+        int n = sim_media_load_dir(&cat, media_dir.c_str());
+        if (n < 0)
+        {
+            fprintf(stderr, "pelmora-sim: media folder [%s] cannot be read\n", media_dir.c_str());
+            return 2;
+        }
+        fprintf(stderr, "pelmora-sim: %d media from %s\n", n, media_dir.c_str());
+    }
+    else
+        sim_media_generate_default(&cat);
+
+    /* Signals are taken by sigwait below; every thread inherits the mask. */
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    xmlrpc_env env;
+    xmlrpc_env_init(&env);
+    xmlrpc_server_abyss_global_init(&env);
+    if (env.fault_occurred)
+    {
+        fprintf(stderr, "pelmora-sim: %s\n", env.fault_string);
+        return 1;
+    }
+
+    std::vector<std::unique_ptr<sim_server_t>> servers;
+    int64_t now = sim_clock_now_ms();
+    int rc = 0;
+    for (int port : opts.automation_ports)
+    {
+        std::unique_ptr<sim_server_t> srv(new sim_server_t());
+        srv->opts = &opts;
+        srv->cat = &cat;
+        srv->data_dir = opts.data_dir;
+        srv->tcp_fd = srv->udp_fd = -1;
+        srv->abyss = nullptr;
+        srv->f_stop = 0;
+        srv->rng.seed(opts.seed + servers.size());
+        srv->registry = xmlrpc_registry_new(&env);
+        for (int b = 0; b < opts.buses; b++)
+        {
+            std::unique_ptr<sim_bus_t> bus(new sim_bus_t());
+            sim_bus_init(bus.get(), b, &cat, opts.fallback.c_str(), opts.cue_ms, now);
+            srv->buses.push_back(std::move(bus));
+        }
+        int br = sim_server_bind(srv.get(), opts.listen.c_str(), port);
+        if (br < 0)
+        {
+            fprintf(stderr, "pelmora-sim: cannot listen on %s:%d: %s\n", opts.listen.c_str(), port, strerror(-br));
+            rc = 1;
+        }
+        else if (sim_automation_register(srv.get()) < 0)
+            rc = 1;
+        servers.push_back(std::move(srv));
+        if (rc)
+            break;
+    }
+
+    for (size_t i = 0; !rc && i < servers.size(); i++)
+    {
+        sim_server_t *srv = servers[i].get();
+        for (const auto &pl : opts.playlists)
+            for (int b = 0; b < opts.buses; b++)
+                if (pl.first < 0 || pl.first == b)
+                {
+                    int n = sim_automation_load(srv, b, pl.second.c_str());
+                    if (n < 0)
+                        fprintf(stderr, "pelmora-sim: bus %d: playlist [%s] not loaded (%d)\n", b, pl.second.c_str(), n);
+                }
+        for (auto &bus : srv->buses)
+        {
+            std::lock_guard<std::mutex> g(bus->lock);
+            if (opts.events > 0)
+                sim_bus_generate(bus.get(), opts.events, sim_clock_now_ms());
+            if (opts.f_autostart)
+                sim_bus_run(bus.get(), 1, sim_clock_now_ms());
+        }
+        if (sim_server_start(srv) < 0)
+        {
+            rc = 1;
+            break;
+        }
+        printf("automation port %d\n", srv->port);
+        fflush(stdout);
+    }
+
+    if (!rc)
+    {
+        int sig = 0;
+        for (;;)
+        {
+            sigwait(&set, &sig);
+            if (sig != SIGHUP)
+                break;
+            fprintf(stderr, "pelmora-sim: SIGHUP ignored (restart by stopping and starting the process)\n");
+        }
+        fprintf(stderr, "pelmora-sim: signal %d, stopping\n", sig);
+    }
+
+    for (auto &srv : servers)
+    {
+        sim_server_stop(srv.get());
+        for (auto &bus : srv->buses)
+            sim_bus_release(bus.get());
+        if (srv->registry)
+            xmlrpc_registry_free(srv->registry);
+    }
+    servers.clear();
+    xmlrpc_server_abyss_global_term();
+    xmlrpc_env_clean(&env);
+    return rc;
+}

@@ -1,0 +1,47 @@
+/* Simulator media catalogue: which media ids exist and how long they are,
+ * read from a folder of media descriptions or generated, and the presence,
+ * range and subclip flags an event gets from it. */
+#pragma once
+#include <stdint.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "pelmorabox.h"
+
+typedef struct sim_subclip_desc
+{
+    std::string name;
+    int64_t in;   /* frames from the start of the clip */
+    int64_t out;  /* inclusive */
+} sim_subclip_t;
+
+typedef struct sim_media_desc
+{
+    std::string id;
+    std::string title;
+    std::string origin;
+    int64_t frames;  /* length; 0 when unknown (no range check) */
+    std::vector<sim_subclip_t> subclips;
+} sim_media_t;
+
+typedef struct sim_catalogue_desc
+{
+    std::map<std::string, sim_media_t> items;
+} sim_catalogue_t;
+
+/* Parses one description text ("key=value" lines) into `m` (id not set);
+ * returns 0, or -22 when no usable duration was given. Bad lines are
+ * logged with `where` and skipped. */
+int sim_media_parse(const char *text, const char *where, sim_media_t *m);
+/* Reads every "*.media" file under `dir`; the media id is the path below
+ * `dir` without the extension. Returns the number read or -2. */
+int sim_media_load_dir(sim_catalogue_t *cat, const char *dir);
+/* A built-in catalogue: "fallback" and demo/clip001.mxf .. demo/clip100.mxf. */
+int sim_media_generate_default(sim_catalogue_t *cat);
+const sim_media_t *sim_media_find(const sim_catalogue_t *cat, const std::string &id);
+/* Flags from the catalogue (PRESENT, RANGE_ERR, SUBCLIP) for an event;
+ * `*length_frames` receives the playable length (clip or subclip), 0 when
+ * unknown. Media ids beginning with "#" are live sources: always present. */
+int64_t sim_media_check(const sim_catalogue_t *cat, const pelmorabox_event_t *e, int64_t *length_frames);

@@ -1,0 +1,185 @@
+/* Simulator command line parsing and the usage text. */
+#include "sim_opts.h"
+
+#include <errno.h>
+#include <stdlib.h>
+#include <string.h>
+
+void sim_opts_usage(FILE *f)
+{
+    fputs("Usage: pelmora-sim [OPTIONS]\n"
+          "Stand-in automation server: serves the PelmoraBox methods over XML-RPC\n"
+          "at http://ADDR:PORT/RPC2 and takes \"PelmoraBox.Take N\" UDP datagrams on\n"
+          "the same port.\n"
+          "\n"
+          "  --automation=PORT     serve an automation server on PORT (0: pick a free\n"
+          "                        port and print \"automation port N\"); may repeat\n"
+          "  --buses=N             buses 0..N-1 per server (default 1, at most 64)\n"
+          "  --listen=ADDR         address to listen on (default 127.0.0.1)\n"
+          "  --tc-mode=MODE        pal, 50, ntsc or ntsc_df (default: TC_MODE, else pal)\n"
+          "  --data=DIR            folder of the .ply playlists (default .)\n"
+          "  --media=DIR           folder of media descriptions (default DATA/media\n"
+          "                        when it exists, else a generated catalogue)\n"
+          "  --playlist=[BUS:]NAME load a playlist at start (every bus without BUS)\n"
+          "  --events=N            generate N events per bus\n"
+          "  --autostart           start every bus at once\n"
+          "  --fallback=MEDIA_ID   clip played by Fallback (default fallback)\n"
+          "  --cue-ms=MS           how long an event is CUEING before CUED (default 500)\n"
+          "  --plain-events        send events as plain \"event\" strings, not \"event_c\"\n"
+          "  --log-calls           print one line per call: method, bus, index count\n"
+          "  --latency=MS          answer every call MS milliseconds late\n"
+          "  --fail-rate=P         answer that share (0..1) of calls with a fault\n"
+          "  --seed=N              seed of the fault draw (default 1)\n"
+          "  --hang=METHOD         accept METHOD and never answer it; may repeat\n"
+          "  --help                this text\n",
+          f);
+}
+
+static int sim_opts_int(const std::string &v, long lo, long hi, int *out)
+{
+    char *end = nullptr;
+    errno = 0;
+    long x = strtol(v.c_str(), &end, 10);
+    if (v.empty() || *end || errno || x < lo || x > hi)
+        return -22;
+    *out = (int)x;
+    return 0;
+}
+
+int sim_opts_parse(int argc, char **argv, sim_opts_t *o, std::string *err)
+{
+    static const char *with_value[] = {"automation", "buses", "listen", "tc-mode", "data", "media", "playlist",
+                                       "events", "fallback", "cue-ms", "latency", "fail-rate", "seed", "hang"};
+    for (int i = 1; i < argc; i++)
+    {
+        std::string a = argv[i];
+        if (a.compare(0, 2, "--") != 0)
+        {
+            *err = "unexpected argument: " + a;
+            return -22;
+        }
+        std::string name = a.substr(2), val;
+        size_t eq = name.find('=');
+        int f_has = eq != std::string::npos;
+        if (f_has)
+        {
+            val = name.substr(eq + 1);
+            name = name.substr(0, eq);
+        }
+        int f_needs = 0;
+        for (const char *w : with_value)
+            if (name == w)
+                f_needs = 1;
+        if (f_needs && !f_has)
+        {
+            if (i + 1 >= argc)
+            {
+                *err = "--" + name + " needs a value";
+                return -22;
+            }
+            val = argv[++i];
+        }
+        else if (!f_needs && f_has)
+        {
+            *err = "--" + name + " takes no value";
+            return -22;
+        }
+        int x = 0;
+        if (name == "help")
+            return 1;
+        else if (name == "automation")
+        {
+            if (sim_opts_int(val, 0, 65535, &x) < 0)
+                goto bad;
+            o->automation_ports.push_back(x);
+        }
+        else if (name == "buses")
+        {
+            if (sim_opts_int(val, 1, 64, &o->buses) < 0)
+                goto bad;
+        }
+        else if (name == "listen")
+            o->listen = val;
+        else if (name == "tc-mode")
+            o->tc_mode = val;
+        else if (name == "data")
+            o->data_dir = val;
+        else if (name == "media")
+            o->media_dir = val;
+        else if (name == "playlist")
+        {
+            int bus = -1;
+            size_t colon = val.find(':');
+            if (colon != std::string::npos)
+            {
+                if (sim_opts_int(val.substr(0, colon), 0, 63, &bus) < 0)
+                    goto bad;
+                val = val.substr(colon + 1);
+            }
+            if (val.empty())
+                goto bad;
+            o->playlists.emplace_back(bus, val);
+        }
+        else if (name == "events")
+        {
+            if (sim_opts_int(val, 0, 1000000, &o->events) < 0)
+                goto bad;
+        }
+        else if (name == "fallback")
+            o->fallback = val;
+        else if (name == "cue-ms")
+        {
+            if (sim_opts_int(val, 0, 3600000, &o->cue_ms) < 0)
+                goto bad;
+        }
+        else if (name == "latency")
+        {
+            if (sim_opts_int(val, 0, 3600000, &o->latency_ms) < 0)
+                goto bad;
+        }
+        else if (name == "fail-rate")
+        {
+            char *end = nullptr;
+            double p = strtod(val.c_str(), &end);
+            if (val.empty() || *end || !(p >= 0 && p <= 1))
+                goto bad;
+            o->fail_rate = p;
+        }
+        else if (name == "seed")
+        {
+            char *end = nullptr;
+            errno = 0;
+            unsigned long long s = strtoull(val.c_str(), &end, 10);
+            if (val.empty() || *end || errno)
+                goto bad;
+            o->seed = s;
+        }
+        else if (name == "hang")
+        {
+            if (val.empty())
+                goto bad;
+            o->hang.push_back(val);
+        }
+        else if (name == "plain-events")
+            o->f_plain_events = 1;
+        else if (name == "autostart")
+            o->f_autostart = 1;
+        else if (name == "log-calls")
+            o->f_log_calls = 1;
+        else
+        {
+            *err = "unknown option: --" + name;
+            return -22;
+        }
+        continue;
+    bad:
+        *err = "bad value for --" + name + ": " + val;
+        return -22;
+    }
+    if (o->automation_ports.empty())
+    {
+        *err = "no --automation PORT given";
+        return -22;
+    }
+    return 0;
+}

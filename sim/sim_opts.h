@@ -1,0 +1,33 @@
+/* Simulator command line: what to serve, where, and which faults to inject. */
+#pragma once
+#include <stdint.h>
+#include <stdio.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+typedef struct sim_opts_desc
+{
+    std::vector<int> automation_ports;
+    int buses = 1;
+    std::string listen = "127.0.0.1";
+    std::string tc_mode;
+    int f_plain_events = 0;
+    std::string media_dir;
+    std::string data_dir = ".";
+    int latency_ms = 0;
+    double fail_rate = 0;
+    uint64_t seed = 1;
+    std::vector<std::string> hang;
+    int events = 0;
+    int f_autostart = 0;
+    int f_log_calls = 0;
+    std::string fallback = "fallback";
+    std::vector<std::pair<int, std::string>> playlists;  /* bus (-1: all), name */
+    int cue_ms = 500;
+} sim_opts_t;
+
+/* 0 to run, 1 when help was asked for, -22 with `err` set for a bad option. */
+int sim_opts_parse(int argc, char **argv, sim_opts_t *o, std::string *err);
+void sim_opts_usage(FILE *f);

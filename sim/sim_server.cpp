@@ -1,0 +1,312 @@
+/* Simulator server frame: sockets, Abyss, method dispatch with the injected
+ * faults, the call log and the UDP take trigger. */
+#include "sim_server.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+
+#include "sim_clock.h"
+
+static std::mutex sim_server_log_lock;
+
+static int sim_server_socket(int type, const struct sockaddr_in *sa)
+{
+    int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -errno;
+    int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    if (bind(fd, (const struct sockaddr *)sa, sizeof *sa) != 0)
+    {
+        int e = errno;
+        close(fd);
+        return -e;
+    }
+    return fd;
+}
+
+int sim_server_bind(sim_server_t *srv, const char *addr, int port)
+{
+    struct sockaddr_in sa;
+    memset(&sa, 0, sizeof sa);
+    sa.sin_family = AF_INET;
+    if (inet_pton(AF_INET, addr, &sa.sin_addr) != 1)
+        return -22;
+    /* With port 0 the kernel picks the TCP port; the UDP socket must get the
+     * same number, so try again when that one is taken for UDP. */
+    for (int attempt = 0; attempt < 32; attempt++)
+    {
+        sa.sin_port = htons((uint16_t)port);
+        int tfd = sim_server_socket(SOCK_STREAM, &sa);
+        if (tfd < 0)
+            return tfd;
+        struct sockaddr_in got;
+        socklen_t gl = sizeof got;
+        getsockname(tfd, (struct sockaddr *)&got, &gl);
+        sa.sin_port = got.sin_port;
+        int ufd = sim_server_socket(SOCK_DGRAM, &sa);
+        if (ufd < 0)
+        {
+            close(tfd);
+            if (port != 0)
+                return ufd;
+            continue;
+        }
+        if (listen(tfd, 128) != 0)
+        {
+            int e = errno;
+            close(tfd);
+            close(ufd);
+            return -e;
+        }
+        srv->tcp_fd = tfd;
+        srv->udp_fd = ufd;
+        srv->port = ntohs(got.sin_port);
+        return 0;
+    }
+    return -98;  /* EADDRINUSE */
+}
+
+sim_bus_t *sim_server_bus(sim_server_t *srv, int idx)
+{
+    if (idx < 0 || idx >= (int)srv->buses.size())
+        return nullptr;
+    return srv->buses[(size_t)idx].get();
+}
+
+/* For the call log: the bus (first parameter when it is an integer) and the
+ * size of the first array parameter. */
+static void sim_server_call_shape(xmlrpc_value *params, int *bus, int *n)
+{
+    xmlrpc_env env;
+    xmlrpc_env_init(&env);
+    *bus = -1;
+    *n = 0;
+    int size = xmlrpc_array_size(&env, params);
+    int f_array = 0;
+    for (int i = 0; !env.fault_occurred && i < size; i++)
+    {
+        xmlrpc_value *v = nullptr;
+        xmlrpc_array_read_item(&env, params, i, &v);
+        if (env.fault_occurred)
+            break;
+        xmlrpc_type t = xmlrpc_value_type(v);
+        if (i == 0 && t == XMLRPC_TYPE_INT)
+            xmlrpc_read_int(&env, v, bus);
+        else if (t == XMLRPC_TYPE_ARRAY && !f_array)
+        {
+            *n = xmlrpc_array_size(&env, v);
+            f_array = 1;
+        }
+        xmlrpc_DECREF(v);
+    }
+    xmlrpc_env_clean(&env);
+}
+
+static xmlrpc_value *sim_server_dispatch(xmlrpc_env *env, xmlrpc_value *params, void *server_info, void *call_info)
+{
+    (void)call_info;
+    sim_method_t *m = (sim_method_t *)server_info;
+    sim_server_t *srv = m->srv;
+    if (srv->opts->f_log_calls)
+    {
+        int bus, n;
+        sim_server_call_shape(params, &bus, &n);
+        std::lock_guard<std::mutex> g(sim_server_log_lock);
+        fprintf(stdout, "call %s bus=%d n=%d\n", m->name.c_str(), bus, n);
+        fflush(stdout);
+    }
+    if (srv->opts->latency_ms > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(srv->opts->latency_ms));
+    if (m->f_hang)
+    {
+        /* Accepted and never answered: held until the server stops, then
+         * refused so the connection thread can end. */
+        std::unique_lock<std::mutex> g(srv->hang_lock);
+        srv->hang_cond.wait(g, [srv] { return srv->f_stop.load() != 0; });
+        xmlrpc_env_set_fault(env, 503, "pelmora-sim: stopping");
+        return nullptr;
+    }
+    if (srv->opts->fail_rate > 0)
+    {
+        double draw;
+        {
+            std::lock_guard<std::mutex> g(srv->rng_lock);
+            draw = std::uniform_real_distribution<double>(0.0, 1.0)(srv->rng);
+        }
+        if (draw < srv->opts->fail_rate)
+        {
+            xmlrpc_env_set_fault_formatted(env, 503, "pelmora-sim: injected failure of %s", m->name.c_str());
+            return nullptr;
+        }
+    }
+    return m->fn(env, params, srv);
+}
+
+static int sim_server_hangs(const sim_opts_t *o, const std::string &name)
+{
+    for (const std::string &h : o->hang)
+    {
+        if (h == name)
+            return 1;
+        size_t dot = name.find('.');
+        if (dot != std::string::npos && h == name.substr(dot + 1))
+            return 1;
+    }
+    return 0;
+}
+
+int sim_server_add_method(sim_server_t *srv, const char *name, sim_method_fn fn)
+{
+    sim_method_t m;
+    m.name = name;
+    m.fn = fn;
+    m.srv = srv;
+    m.f_hang = sim_server_hangs(srv->opts, m.name);
+    srv->methods.push_back(m);
+    xmlrpc_env env;
+    xmlrpc_env_init(&env);
+    struct xmlrpc_method_info3 info;
+    memset(&info, 0, sizeof info);
+    info.methodName = srv->methods.back().name.c_str();
+    info.methodFunction = sim_server_dispatch;
+    info.serverInfo = &srv->methods.back();
+    info.stackSize = 256 * 1024;
+    info.signatureString = "?";
+    info.help = "";
+    xmlrpc_registry_add_method3(&env, srv->registry, &info);
+    int r = env.fault_occurred ? -22 : 0;
+    if (r)
+        fprintf(stderr, "sim: adding %s failed: %s\n", name, env.fault_string);
+    xmlrpc_env_clean(&env);
+    return r;
+}
+
+int sim_server_parse_take(const char *buf, size_t len)
+{
+    static const char prefix[] = "PelmoraBox.Take ";
+    char text[128];
+    if (len == 0 || len >= sizeof text)
+        return -22;
+    memcpy(text, buf, len);
+    text[len] = 0;
+    if (strncmp(text, prefix, sizeof prefix - 1) != 0)
+        return -22;
+    const char *p = text + sizeof prefix - 1;
+    char *end = nullptr;
+    errno = 0;
+    long bus = strtol(p, &end, 10);
+    if (end == p || *end || errno || bus < 0 || bus > 0xffff)
+        return -22;
+    return (int)bus;
+}
+
+static void sim_server_udp_loop(sim_server_t *srv)
+{
+    char buf[256];
+    while (!srv->f_stop.load())
+    {
+        struct pollfd pfd = {srv->udp_fd, POLLIN, 0};
+        if (poll(&pfd, 1, 200) <= 0)
+            continue;
+        ssize_t got = recv(srv->udp_fd, buf, sizeof buf, 0);
+        if (got <= 0)
+            continue;
+        /* The text comes with its terminating zero byte; take the text before it. */
+        size_t len = strnlen(buf, (size_t)got);
+        int idx = sim_server_parse_take(buf, len);
+        sim_bus_t *bus = idx >= 0 ? sim_server_bus(srv, idx) : nullptr;
+        if (!bus)
+        {
+            fprintf(stderr, "sim: port %d: ignored datagram of %zd bytes\n", srv->port, got);
+            continue;
+        }
+        int r;
+        {
+            std::lock_guard<std::mutex> g(bus->lock);
+            r = sim_bus_take(bus, sim_clock_now_ms());
+        }
+        if (srv->opts->f_log_calls)
+        {
+            std::lock_guard<std::mutex> g(sim_server_log_lock);
+            fprintf(stdout, "call udp:PelmoraBox.Take bus=%d n=0 result=%d\n", idx, r);
+            fflush(stdout);
+        }
+    }
+}
+
+int sim_server_start(sim_server_t *srv)
+{
+    xmlrpc_env env;
+    xmlrpc_env_init(&env);
+    xmlrpc_server_abyss_parms parms;
+    memset(&parms, 0, sizeof parms);
+    parms.config_file_name = nullptr;
+    parms.registryP = srv->registry;
+    parms.socket_bound = 1;
+    parms.socket_handle = srv->tcp_fd;
+    parms.uri_path = "/RPC2";
+    parms.keepalive_timeout = 15;
+    parms.keepalive_max_conn = 100000;
+    parms.timeout = 60;
+    parms.max_conn = 256;
+    parms.max_conn_backlog = 128;
+    xmlrpc_server_abyss_create(&env, &parms, XMLRPC_APSIZE(max_conn_backlog), &srv->abyss);
+    if (env.fault_occurred)
+    {
+        fprintf(stderr, "sim: port %d: server creation failed: %s\n", srv->port, env.fault_string);
+        xmlrpc_env_clean(&env);
+        return -14;
+    }
+    xmlrpc_env_clean(&env);
+    srv->run_thread = std::thread([srv] {
+        xmlrpc_env e;
+        xmlrpc_env_init(&e);
+        xmlrpc_server_abyss_run_server(&e, srv->abyss);
+        if (e.fault_occurred)
+            fprintf(stderr, "sim: port %d: server ended: %s\n", srv->port, e.fault_string);
+        xmlrpc_env_clean(&e);
+    });
+    srv->udp_thread = std::thread(sim_server_udp_loop, srv);
+    return 0;
+}
+
+void sim_server_stop(sim_server_t *srv)
+{
+    {
+        std::lock_guard<std::mutex> g(srv->hang_lock);
+        srv->f_stop = 1;
+    }
+    srv->hang_cond.notify_all();
+    if (srv->abyss)
+    {
+        xmlrpc_env env;
+        xmlrpc_env_init(&env);
+        xmlrpc_server_abyss_terminate(&env, srv->abyss);
+        xmlrpc_env_clean(&env);
+    }
+    if (srv->run_thread.joinable())
+        srv->run_thread.join();
+    if (srv->udp_thread.joinable())
+        srv->udp_thread.join();
+    if (srv->abyss)
+        xmlrpc_server_abyss_destroy(srv->abyss);
+    srv->abyss = nullptr;
+    if (srv->udp_fd >= 0)
+        close(srv->udp_fd);
+    srv->udp_fd = -1;
+    /* The Abyss server closes a socket it was handed only in some versions;
+     * ours is closed here once it has been destroyed. */
+    if (srv->tcp_fd >= 0)
+        close(srv->tcp_fd);
+    srv->tcp_fd = -1;
+}

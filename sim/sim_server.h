@@ -1,0 +1,70 @@
+/* Simulator server frame: one Abyss XML-RPC server on a loopback port with
+ * its UDP trigger socket, the method table, and the faults injected on
+ * request (latency, refused calls, methods that never answer). */
+#pragma once
+#include <stdint.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <xmlrpc-c/base.h>
+#include <xmlrpc-c/server.h>
+#include <xmlrpc-c/server_abyss.h>
+
+#include "sim_bus.h"
+#include "sim_media.h"
+#include "sim_opts.h"
+
+struct sim_server_desc;
+typedef xmlrpc_value *(*sim_method_fn)(xmlrpc_env *env, xmlrpc_value *params, struct sim_server_desc *srv);
+
+typedef struct sim_method_desc
+{
+    std::string name;
+    sim_method_fn fn;
+    struct sim_server_desc *srv;
+    int f_hang;
+} sim_method_t;
+
+typedef struct sim_server_desc
+{
+    const sim_opts_t *opts;
+    const sim_catalogue_t *cat;
+    std::string data_dir;
+    int port;
+    int tcp_fd;
+    int udp_fd;
+    std::vector<std::unique_ptr<sim_bus_t>> buses;
+    std::deque<sim_method_t> methods;
+    xmlrpc_registry *registry;
+    xmlrpc_server_abyss_t *abyss;
+    std::thread run_thread;
+    std::thread udp_thread;
+    std::atomic<int> f_stop;
+    std::mutex hang_lock;
+    std::condition_variable hang_cond;
+    std::mutex rng_lock;
+    std::mt19937_64 rng;
+} sim_server_t;
+
+/* Binds TCP and UDP on the address and port (0: a free port, the same number
+ * for both) with SO_REUSEADDR; 0 or the negated system error. */
+int sim_server_bind(sim_server_t *srv, const char *addr, int port);
+/* Adds a method; `name` is the full XML-RPC method name. */
+int sim_server_add_method(sim_server_t *srv, const char *name, sim_method_fn fn);
+/* Creates the Abyss server and starts the HTTP and UDP threads. */
+int sim_server_start(sim_server_t *srv);
+/* Ends both threads, releases hung calls, frees the server. */
+void sim_server_stop(sim_server_t *srv);
+
+/* The bus of a call, or null (with nothing sent) when the index is out of range. */
+sim_bus_t *sim_server_bus(sim_server_t *srv, int idx);
+/* A "PelmoraBox.Take N" datagram text: the bus index or -22. */
+int sim_server_parse_take(const char *buf, size_t len);
