@@ -184,6 +184,12 @@ static int env_timeout_ms(const char *name, int def)
 
 int pelmora_init(const char *app_name, const char *app_version)
 {
+    {
+        /* A second start-up would orphan the clients lent out so far. */
+        std::lock_guard<std::mutex> g(pool.lock);
+        if (pool.f_init)
+            return PELMORA_POOL_SIZE;
+    }
     xmlrpc_env env;
     xmlrpc_env_init(&env);
     xmlrpc_client_setup_global_const(&env);
@@ -242,6 +248,8 @@ int pelmora_release(void)
 {
     {
         std::lock_guard<std::mutex> g(pool.lock);
+        if (!pool.f_init)
+            return 0;
         for (int i = 0; i < PELMORA_POOL_SIZE; i++) {
             if (pool.clients[i])
                 xmlrpc_client_destroy(pool.clients[i]);

@@ -466,3 +466,20 @@ TEST(Datagram, SendsTextWithTerminatingZero)
     EXPECT_EQ(poll(&p, 1, 200), 0);  // nothing was sent by the refused ones
     close(fd);
 }
+
+TEST(CallFrame, InitAndReleaseAreSafeToRepeat)
+{
+    // Initialised by the environment: a second init keeps the pool (no
+    // clients are lost or leaked), a second release does nothing.
+    EXPECT_EQ(pelmora_init(PELMORA_APP_NAME, PELMORA_VERSION), PELMORA_POOL_SIZE);
+    test_xmlrpc_server srv([](xmlrpc_env *env, const std::string &, xmlrpc_value *) { return result_only(env, 4); });
+    EXPECT_EQ(pelmora_method_no_arg(srv.url().c_str(), "T.Ok"), 4);
+    EXPECT_EQ(pelmora_release(), 0);
+    EXPECT_EQ(pelmora_release(), 0);
+    // Without a pool a call fails cleanly instead of waiting forever.
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(pelmora_method_no_arg(srv.url().c_str(), "T.Ok"), -14);
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(pelmora_init(PELMORA_APP_NAME, PELMORA_VERSION), PELMORA_POOL_SIZE);
+    EXPECT_EQ(pelmora_method_no_arg(srv.url().c_str(), "T.Ok"), 4);
+}
