@@ -126,6 +126,7 @@ const struct option long_options[] = {
 
 char audio_map_helper[260];
 int opts_file_depth;
+int opts_files_read;
 
 const char *option_name(int id)
 {
@@ -430,6 +431,15 @@ int opts_from_file_cb(int argc, char **argv, instance_t *app)
 
 int opts_from_file(const char *filename, instance_t *instance, opts_from_file_cb_t cb)
 {
+    /* Files naming each other several times would be read exponentially
+     * often: a whole parse reads a bounded number of files. */
+    if (opts_file_depth == 0)
+        opts_files_read = 0;
+    if (++opts_files_read > OPTS_FILES_MAX) {
+        fprintf(stderr, "%s: too many options files, [%s] not read\n", "opts_from_file", filename);
+        return 1;
+    }
+
     FILE *f = fopen(filename, "r");
     if (!f) {
         fprintf(stderr, "%s: failed to open [%s]\n", "opts_from_file", filename);

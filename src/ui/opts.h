@@ -22,3 +22,5 @@ void opts_audio_map_helper_reset(void);
 
 /* How deeply options files may name further options files. */
 #define OPTS_FILE_MAX_DEPTH 16
+/* How many options files one parse may read in all. */
+#define OPTS_FILES_MAX 64

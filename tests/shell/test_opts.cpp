@@ -352,6 +352,24 @@ TEST(OptsFile, AFileNamingItselfEnds)
     unlink(tmpl);
 }
 
+TEST(OptsFile, FilesNamingEachOtherManyTimesAreBounded)
+{
+    /* Three references per file would mean 3^16 reads without a total bound. */
+    char tmpl[] = "/tmp/pelmora-fan-XXXXXX";
+    int fd = mkstemp(tmpl);
+    ASSERT_GE(fd, 0);
+    std::string text = "--debug\n" + std::string(tmpl) + "\n" + tmpl + "\n" + tmpl + "\n";
+    ASSERT_EQ(write(fd, text.data(), text.size()), (ssize_t)text.size());
+    close(fd);
+    auto app = fresh();
+    std::string err;
+    EXPECT_NE(parse(app.get(), {tmpl}, &err), 0);
+    EXPECT_GE(app->f_debug, OPTS_FILE_MAX_DEPTH);
+    EXPECT_LE(app->f_debug, OPTS_FILES_MAX);
+    EXPECT_NE(err.find("too many options files"), std::string::npos);
+    unlink(tmpl);
+}
+
 TEST(Opts, UsageTextAsItStands)
 {
     testing::internal::CaptureStderr();
