@@ -190,9 +190,8 @@ TEST(CallFrame, MethodNoArgResults)
             return xmlrpc_build_value(env, "i", 5);
         return result_only(env, 3);
     });
-    const char *u = srv.url().c_str();
     std::string url = srv.url();
-    u = url.c_str();
+    const char *u = url.c_str();
     EXPECT_EQ(pelmora_method_no_arg(u, "T.Ok"), 3);
     EXPECT_EQ(pelmora_method_no_arg(u, "T.Neg"), -2);
     testing::internal::CaptureStderr();
