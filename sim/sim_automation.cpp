@@ -200,6 +200,8 @@ typedef struct sim_call_desc
     sim_bus_t *bus;
     std::unique_lock<std::mutex> guard;
     int64_t now;
+    int f_state;
+    pelmorabox_bus_state_t state;
 } sim_call_t;
 
 /* 0 with the bus locked; -22 for a bus out of range; a fault leaves env set. */
@@ -209,6 +211,7 @@ static int sim_call_open(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *sr
     if (sim_arg_int(env, params, 0, &idx) < 0)
         return -22;
     c->srv = srv;
+    c->f_state = 0;
     c->bus = idx >= 0 && idx <= 0xffff ? sim_server_bus(srv, (int)idx) : nullptr;
     if (!c->bus)
         return -22;
@@ -218,10 +221,15 @@ static int sim_call_open(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *sr
     return 0;
 }
 
+/* The bus state after the call (computed once per call), with `er` when given. */
 static xmlrpc_value *sim_state_value(xmlrpc_env *env, sim_call_t *c, const int64_t *er)
 {
-    pelmorabox_bus_state_t s;
-    sim_bus_state(c->bus, c->now, &s);
+    if (!c->f_state)
+    {
+        sim_bus_state(c->bus, c->now, &c->state);
+        c->f_state = 1;
+    }
+    pelmorabox_bus_state_t s = c->state;
     if (er)
         memcpy(s.er, er, sizeof s.er);
     return pelmorabox_state2xmlrpc(env, &s);
@@ -781,6 +789,7 @@ int sim_automation_load(sim_server_t *srv, int bus_idx, const char *name)
         return -22;
     sim_call_t c;
     c.srv = srv;
+    c.f_state = 0;
     c.bus = bus;
     c.guard = std::unique_lock<std::mutex>(bus->lock);
     c.now = sim_clock_now_ms();

@@ -104,6 +104,8 @@ void sim_bus_init(sim_bus_t *bus, int idx, const sim_catalogue_t *cat, const cha
     bus->ply_hash = 0;
     bus->f_ft_gap = 0;
     bus->ft_gap_ms = 0;
+    bus->scan_amend = -1;
+    bus->scan_absent = bus->scan_c = bus->scan_l = -1;
     bus->snapshot_next = 1;
     bus->preview_sys_id = 0;
 }
@@ -403,29 +405,36 @@ void sim_bus_state(sim_bus_t *bus, int64_t now, pelmorabox_bus_state_t *s)
     s->lib_present_count = bus->lib_present_count;
     s->ply_stat_flag_range = bus->ply_stat_flag_range;
     s->ply_stat_flag_subclip = bus->ply_stat_flag_subclip;
-    int f_absent = 0, f_c = 0, f_l = 0;
-    for (size_t i = 0; i < n && !(f_absent && f_c && f_l); i++)
+    if (bus->scan_amend != bus->amend)
     {
-        const sim_event_t &se = bus->list[i];
-        int64_t until = std::max<int64_t>(0, se.start_ms + shift - ref);
-        if (!f_absent && !(se.media_flags & PELMORABOX_EVENT_FLAG_PRESENT))
+        /* The next commercial or live item, not the one on air; the first
+         * absent one, whichever. */
+        bus->scan_absent = bus->scan_c = bus->scan_l = -1;
+        for (size_t i = 0; i < n && (bus->scan_absent < 0 || bus->scan_c < 0 || bus->scan_l < 0); i++)
         {
-            f_absent = 1;
-            sim_clock_dur2tc(until, s->absent_remain, sizeof s->absent_remain);
+            const sim_event_t &se = bus->list[i];
+            if (bus->scan_absent < 0 && !(se.media_flags & PELMORABOX_EVENT_FLAG_PRESENT))
+                bus->scan_absent = (int64_t)i;
+            if (i == 0 && bus->f_on_air)
+                continue;
+            if (bus->scan_c < 0 && se.ev->event_type == 'C')
+                bus->scan_c = (int64_t)i;
+            if (bus->scan_l < 0 && se.ev->event_type == 'L')
+                bus->scan_l = (int64_t)i;
         }
-        if (i == 0 && bus->f_on_air)
-            continue;  /* the next commercial or live item, not the one on air */
-        if (!f_c && se.ev->event_type == 'C')
-        {
-            f_c = 1;
-            sim_clock_dur2tc(until, s->type_C_remain, sizeof s->type_C_remain);
-        }
-        if (!f_l && se.ev->event_type == 'L')
-        {
-            f_l = 1;
-            sim_clock_dur2tc(until, s->type_L_remain, sizeof s->type_L_remain);
-        }
+        bus->scan_amend = bus->amend;
     }
+    struct
+    {
+        int64_t idx;
+        char *out;
+        size_t size;
+    } found[3] = {{bus->scan_absent, s->absent_remain, sizeof s->absent_remain},
+                  {bus->scan_c, s->type_C_remain, sizeof s->type_C_remain},
+                  {bus->scan_l, s->type_L_remain, sizeof s->type_L_remain}};
+    for (auto &f : found)
+        if (f.idx >= 0 && f.idx < (int64_t)n)
+            sim_clock_dur2tc(std::max<int64_t>(0, bus->list[(size_t)f.idx].start_ms + shift - ref), f.out, (int)f.size);
     if (bus->f_ft_gap)
         sim_clock_dur2tc(bus->ft_gap_ms, s->fixed_time_remain, sizeof s->fixed_time_remain);
     std::string lp = bus->playlist_curr;

@@ -57,6 +57,10 @@ typedef struct sim_bus_desc
     uint64_t ply_hash;
     int f_ft_gap;
     int64_t ft_gap_ms;
+    /* First absent, type C and type L entries, valid while `amend` equals
+     * `scan_amend` (every change of the list moves amend). */
+    int64_t scan_amend;
+    int64_t scan_absent, scan_c, scan_l;
 
     std::string playlist_curr;
     std::string playlist_prev;
