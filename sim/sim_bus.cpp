@@ -26,7 +26,7 @@ static int64_t sim_bus_new_sys_id(int64_t now)
     int64_t cur = sim_bus_sys_id.load();
     if (cur == 0)
     {
-        int64_t seed = now / 1000 * 1000;
+        int64_t seed = now * 1000;  /* room for a thousand ids per millisecond of the previous run */
         sim_bus_sys_id.compare_exchange_strong(cur, seed);
     }
     return ++sim_bus_sys_id;

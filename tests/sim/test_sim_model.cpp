@@ -354,6 +354,18 @@ TEST(SimMedia, DescriptionsAndTakeDatagrams)
     EXPECT_EQ(sim_media_parse("title=no length\n", "y.media", &m), -22);
     testing::internal::GetCapturedStderr();
 
+    /* Other timecode modes: 64-bit conversions, drop-frame labels. */
+    tc_setmode(TC_NTSC);
+    EXPECT_EQ(sim_clock_frames2ms(30), 1001);
+    EXPECT_EQ(sim_clock_frames2ms(30LL * 3600 * 24), 86486400) << "a day of frames without overflow";
+    tc_setmode(TC_NTSC_DF);
+    EXPECT_EQ(sim_clock_tc2frames("00:01:00:02"), 1800);
+    char tc[32];
+    EXPECT_STREQ(sim_clock_dur2tc(-1001, tc, sizeof tc), "-00:00:01:00");
+    EXPECT_EQ(sim_clock_tc2frames("no digits"), -1);
+    EXPECT_EQ(sim_clock_tc2frames("99999999:00:00:00"), -1);
+    tc_setmode(TC_PAL);
+
     const char ok[] = "PelmoraBox.Take 3";
     EXPECT_EQ(sim_server_parse_take(ok, sizeof ok - 1), 3);
     EXPECT_EQ(sim_server_parse_take("PelmoraBox.Take", 15), -22);
