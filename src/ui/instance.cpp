@@ -14,6 +14,7 @@
 
 #include <string>
 
+#include "bus.h"
 #include "library_events.h"
 #include "opts.h"
 #include "pelmora.h"
@@ -142,8 +143,7 @@ int instance_init(instance_t *app)
     for (int i = 0; i < app->bus.count; i++) {
         bus_t *bus = &app->bus.list[i];
         bus->app = app;
-        /* Connection point: bus_init (bus) starts the bus engine and its two
-         * worker threads once the engine is built. */
+        bus_init(bus);
         library_init(&bus->lib);
         library_events_attach(bus);
         library_stat_notify(&bus->lib, 1);
@@ -181,7 +181,7 @@ void *instance_stop_wait(void *p)
          * preview.host is set. */
         pthread_join(bus->lib_stat_notify_th, nullptr);
         library_release(&bus->lib);
-        /* Connection point: bus_release (bus) joins the engine's threads. */
+        bus_release(bus);
     }
 
     app->f_exit = 2;

@@ -1,0 +1,585 @@
+/* Bus engine: the state thread (bus state every 0.9 s), the events thread
+ * (stale rows, at most 32 per call) and the update queue between them, the
+ * hand-over of results to the main loop, and the grid's engine hooks. */
+#include "bus.h"
+
+#include <errno.h>
+#include <gtk/gtk.h>
+#include <inttypes.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <unordered_set>
+#include <vector>
+
+#include "bus_dnd.h"
+#include "pelmorabox.h"
+#include "ui_bus.h"
+
+/* A hostile or broken server must not make the grid allocate without bound. */
+#define BUS_LIST_MAX 1000000
+
+namespace {
+
+/* Engine-private state of a running bus: which threads were started, and a
+ * stop flag so that a bus can be released whatever f_exit says. */
+struct bus_engine_desc
+{
+    bool state_started = false;
+    bool events_started = false;
+    std::atomic<int> stop{0};
+};
+
+/* Buses whose queue is initialised. Held across every queue operation from
+ * outside the events thread, so bus_release never destroys the lock while
+ * the main loop or the state thread is using it. */
+std::mutex engines_lock;
+std::map<const bus_t *, bus_engine_desc *> engines;
+
+pthread_t main_thread;
+std::atomic<int> main_thread_known{0};
+std::atomic<int> main_thread_violations{0};
+
+bus_engine_desc *engine_of(const bus_t *bus)
+{
+    std::lock_guard<std::mutex> g(engines_lock);
+    auto it = engines.find(bus);
+    return it == engines.end() ? nullptr : it->second;
+}
+
+bool bus_stopping(const bus_t *bus, const bus_engine_desc *eng)
+{
+    if (eng && eng->stop.load())
+        return true;
+    return bus->app && __atomic_load_n(&bus->app->f_exit, __ATOMIC_ACQUIRE) != 0;
+}
+
+/* Sleeps us microseconds in ticks, leaving early when the bus stops. */
+void bus_sleep(const bus_t *bus, const bus_engine_desc *eng, int64_t us)
+{
+    while (us > 0 && !bus_stopping(bus, eng)) {
+        int64_t step = std::min<int64_t>(us, BUS_STATE_TICK_US);
+        usleep((useconds_t)step);
+        us -= step;
+    }
+}
+
+gboolean idle_wrap_dispatch(gpointer data)
+{
+    auto *w = static_cast<G_IDLE_WRAP_t *>(data);
+    w->ret = w->proc(w);
+    return FALSE;
+}
+
+void idle_wrap_done(gpointer data)
+{
+    sem_post(&static_cast<G_IDLE_WRAP_t *>(data)->sem);
+}
+
+int push_state_proc(G_IDLE_WRAP_t *w)
+{
+    return bus_push_state(reinterpret_cast<bus_t *>(w->args[0]), (int)w->args[1],
+                          reinterpret_cast<pelmorabox_bus_state_t *>(w->args[2]));
+}
+
+int update_events_proc(G_IDLE_WRAP_t *w)
+{
+    return bus_ui_update_events(reinterpret_cast<bus_t *>(w->args[0]), (int)w->args[1],
+                                reinterpret_cast<const int64_t *>(w->args[2]),
+                                reinterpret_cast<pelmorabox_event_t **>(w->args[3]));
+}
+
+int set_list_count_proc(G_IDLE_WRAP_t *w)
+{
+    return bus_set_list_count(reinterpret_cast<bus_t *>(w->args[0]), (int)w->args[1]);
+}
+
+int hand_over_push_state(bus_t *bus, int ret, pelmorabox_bus_state_t *s)
+{
+    G_IDLE_WRAP_t w = {};
+    w.proc = push_state_proc;
+    w.args[0] = reinterpret_cast<intptr_t>(bus);
+    w.args[1] = ret;
+    w.args[2] = reinterpret_cast<intptr_t>(s);
+    return bus_idle_wrap_run(&w);
+}
+
+GtkTreeModel *grid_model(bus_t *bus)
+{
+    if (!bus->grid || !GTK_IS_TREE_VIEW(bus->grid))
+        return nullptr;
+    return gtk_tree_view_get_model(GTK_TREE_VIEW(bus->grid));
+}
+
+/* ---- Grid hooks. ---- */
+
+gboolean on_grid_cursor_changed_event(GtkTreeView *view, gpointer user_data)
+{
+    (void)view;
+    bus_t *bus = static_cast<bus_t *>(user_data);
+    if (bus_assert_main_thread("on_grid_cursor_changed_event"))
+        bus_ui_redraw_event_details(bus);
+    return TRUE;
+}
+
+gboolean on_grid_button_press_event(GtkWidget *widget, GdkEventButton *event, gpointer user_data)
+{
+    (void)widget;
+    bus_t *bus = static_cast<bus_t *>(user_data);
+    if (event->type == GDK_2BUTTON_PRESS && event->button == 1) {
+        /* Connection point: bus_ui_dialog_edit (bus, 0) opens the edit
+         * dialog of the selected event once the list dialogs are built. */
+        g_warning("%s: edit dialog of bus %d not built yet", "on_grid_button_press_event", bus->idx);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+/* ---- Scrolling hooks: whatever moved, queue the visible stale rows. ---- */
+
+void enqueue_visible_after(const char *hook, bus_t *bus)
+{
+    g_warning("%s", hook);
+    bus_enqueu_update_visible(bus, bus->state.s.amend);
+}
+
+void on_scrolled_changed(GtkAdjustment *adj, gpointer user_data)
+{
+    (void)adj;
+    enqueue_visible_after("on_scrolled_changed", static_cast<bus_t *>(user_data));
+}
+
+void on_widget_scroll_adj(GtkTreeView *view, GtkAdjustment *h, GtkAdjustment *v, gpointer user_data)
+{
+    (void)view;
+    (void)h;
+    (void)v;
+    enqueue_visible_after("on_widget_scroll_adj", static_cast<bus_t *>(user_data));
+}
+
+gboolean on_widget_scroll(GtkWidget *widget, GdkEvent *event, gpointer user_data)
+{
+    (void)widget;
+    (void)event;
+    enqueue_visible_after("on_widget_scroll", static_cast<bus_t *>(user_data));
+    return FALSE;
+}
+
+void on_scrolled_size_allocate(GtkWidget *widget, GtkAllocation *allocation, gpointer user_data)
+{
+    (void)widget;
+    (void)allocation;
+    enqueue_visible_after("on_scrolled_size_allocate", static_cast<bus_t *>(user_data));
+}
+
+gboolean on_scrolled_scroll(GtkScrolledWindow *scrolled, GtkScrollType scroll, gboolean horizontal,
+                            gpointer user_data)
+{
+    (void)scrolled;
+    (void)scroll;
+    (void)horizontal;
+    enqueue_visible_after("on_scrolled_scroll", static_cast<bus_t *>(user_data));
+    return FALSE;
+}
+
+} // namespace
+
+/* ---- Main thread check. ---- */
+
+void bus_main_thread_mark(void)
+{
+    main_thread = pthread_self();
+    main_thread_known.store(1);
+}
+
+int bus_assert_main_thread(const char *func)
+{
+    if (!main_thread_known.load() || pthread_equal(main_thread, pthread_self()))
+        return 1;
+    main_thread_violations.fetch_add(1);
+    g_critical("%s: called off the main thread: widgets belong to the main loop", func);
+    return 0;
+}
+
+int bus_main_thread_violations(void)
+{
+    return main_thread_violations.load();
+}
+
+/* ---- Hand-over. ---- */
+
+int bus_idle_wrap_run(G_IDLE_WRAP_t *w)
+{
+    sem_init(&w->sem, 0, 0);
+    w->ret = 0;
+    /* The idle body runs under the GDK lock; the destroy notification posts
+     * the semaphore once the body has run. */
+    gdk_threads_add_idle_full(G_PRIORITY_HIGH_IDLE, idle_wrap_dispatch, w, idle_wrap_done);
+    while (sem_wait(&w->sem) != 0 && errno == EINTR) {
+    }
+    sem_destroy(&w->sem);
+    return w->ret;
+}
+
+/* ---- Applying results on the main loop. ---- */
+
+int bus_push_state(bus_t *bus, int ret, pelmorabox_bus_state_t *s)
+{
+    if (!bus || !s)
+        return -22;
+    if (!bus_assert_main_thread("bus_push_state"))
+        return -1;
+    if (ret >= 0) {
+        if (s->count != bus->state.s.count)
+            bus_set_list_count(bus, (int)std::max<int64_t>(0, std::min<int64_t>(s->count, BUS_LIST_MAX)));
+        if (s->amend != bus->state.s.amend)
+            bus_enqueu_update_visible(bus, s->amend);
+        bus->state.ret = ret;
+        {
+            /* The events thread reads the applied amend under this lock. */
+            std::lock_guard<std::mutex> g(engines_lock);
+            bool queued = engines.count(bus) != 0;
+            if (queued)
+                pthread_mutex_lock(&bus->update.lock);
+            bus->state.s = *s;
+            if (queued)
+                pthread_mutex_unlock(&bus->update.lock);
+        }
+        bus_ui_update_time(bus);
+    } else if (bus->state.ret >= 0) {
+        g_warning("%s: bus become offline", "bus_push_state");
+        bus_ui_set_offline(bus);
+        bus->state.ret = ret;
+        std::lock_guard<std::mutex> g(engines_lock);
+        bool queued = engines.count(bus) != 0;
+        if (queued)
+            pthread_mutex_lock(&bus->update.lock);
+        memset(&bus->state.s, 0, sizeof(bus->state.s));
+        if (queued)
+            pthread_mutex_unlock(&bus->update.lock);
+    }
+    return 0;
+}
+
+int bus_set_list_count(bus_t *bus, int cnt)
+{
+    if (!bus || cnt < 0)
+        return -22;
+    if (!bus_assert_main_thread("bus_set_list_count"))
+        return -1;
+    GtkTreeModel *model = grid_model(bus);
+    if (!model)
+        return -22;
+    GtkListStore *store = GTK_LIST_STORE(model);
+    int n = gtk_tree_model_iter_n_children(model, nullptr);
+    g_warning("%s: n=%d, cnt=%d, bus->state.s.count=%" PRId64, "bus_set_list_count", n, cnt, bus->state.s.count);
+    if (cnt == n)
+        return 0;
+    GtkTreeIter iter;
+    if (cnt > n) {
+        g_warning("%s: append count=%d", "bus_set_list_count", cnt - n);
+        for (int i = n; i < cnt; i++)
+            gtk_list_store_append(store, &iter);
+        return 0;
+    }
+    g_warning("%s: drop count=%d", "bus_set_list_count", n - cnt);
+    for (int i = 0; i < n - cnt; i++) {
+        if (!gtk_tree_model_get_iter_first(model, &iter)) {
+            g_warning("%s: gtk_tree_model_get_iter_first failed, i=%d", "bus_set_list_count", i);
+            continue;
+        }
+        pelmorabox_event_t *e = nullptr;
+        GdkPixbuf *icon = nullptr;
+        gtk_tree_model_get(model, &iter, BUS_COLUMN_DATA, &e, BUS_COLUMN_START_TYPE_ICON, &icon, -1);
+        if (e)
+            pelmorabox_event_destroy(&e);
+        if (icon)
+            g_object_unref(icon);
+        gtk_list_store_remove(store, &iter);
+    }
+    return 0;
+}
+
+int bus_enqueu_update_visible(bus_t *bus, int64_t amend)
+{
+    if (!bus)
+        return -22;
+    if (!bus_assert_main_thread("bus_enqueu_update_visible"))
+        return -1;
+    int64_t t0 = g_get_monotonic_time();
+    g_warning("%s: amend=%" PRId64, "bus_enqueu_update_visible", amend);
+    GtkTreeModel *model = grid_model(bus);
+    if (!model)
+        return 0;
+
+    GtkTreePath *start = nullptr, *end = nullptr;
+    if (!gtk_tree_view_get_visible_range(GTK_TREE_VIEW(bus->grid), &start, &end)) {
+        g_warning("%s: gtk_tree_view_get_visible_range=FALSE", "bus_enqueu_update_visible");
+        return 0;
+    }
+    int first = gtk_tree_path_get_indices(start)[0];
+    int last = gtk_tree_path_get_indices(end)[0];
+    gtk_tree_path_free(start);
+    gtk_tree_path_free(end);
+    if (last < first)
+        return 0;
+
+    std::vector<int> idxs;
+    for (int i = first; i <= last && (int)idxs.size() < BUS_UPDATE_QUEUE_MAX; i++) {
+        GtkTreeIter iter;
+        if (!gtk_tree_model_iter_nth_child(model, &iter, nullptr, i))
+            continue;
+        pelmorabox_event_t *e = nullptr;
+        gtk_tree_model_get(model, &iter, BUS_COLUMN_DATA, &e, -1);
+        if (e && e->amend >= amend)
+            continue;
+        if (e)
+            g_warning("%s: e->amend=%" PRId64 " bus->state.s.amend=%" PRId64, "bus_enqueu_update_visible", e->amend,
+                      bus->state.s.amend);
+        idxs.push_back(i);
+    }
+    if (!idxs.empty())
+        bus_enqueu_update_idx(bus, (int)idxs.size(), idxs.data());
+    g_warning("%s: %" PRId64 " usec", "bus_enqueu_update_visible", g_get_monotonic_time() - t0);
+    return (int)idxs.size();
+}
+
+/* ---- The update queue. ---- */
+
+int bus_enqueu_update_idx(bus_t *bus, int cnt, const int *idxs)
+{
+    if (!bus || cnt < 0 || (cnt && !idxs))
+        return -22;
+    std::lock_guard<std::mutex> g(engines_lock);
+    if (!engines.count(bus))
+        return -2;
+    pthread_mutex_lock(&bus->update.lock);
+    int &count = bus->update.count;
+    if (count >= BUS_UPDATE_QUEUE_MAX) {
+        pthread_mutex_unlock(&bus->update.lock);
+        return 0;
+    }
+    /* Long batches look waiting indexes up in a set, short ones scan. */
+    bool use_set = cnt > 8 && count > 8;
+    std::unordered_set<int> waiting;
+    if (use_set)
+        waiting.insert(bus->update.list, bus->update.list + count);
+    for (int i = 0; i < cnt && count < BUS_UPDATE_QUEUE_MAX; i++) {
+        int idx = idxs[i];
+        bool dup;
+        if (use_set)
+            dup = !waiting.insert(idx).second;
+        else
+            dup = std::find(bus->update.list, bus->update.list + count, idx) != bus->update.list + count;
+        if (!dup)
+            bus->update.list[count++] = idx;
+    }
+    pthread_cond_signal(&bus->update.cond);
+    pthread_mutex_unlock(&bus->update.lock);
+    return 0;
+}
+
+/* ---- Worker threads. ---- */
+
+void *bus_state_thread_proc(void *p)
+{
+    bus_t *bus = static_cast<bus_t *>(p);
+    bus_engine_desc *eng = engine_of(bus);
+    while (!bus_stopping(bus, eng)) {
+        int paused = __atomic_load_n(&bus->state.ign, __ATOMIC_ACQUIRE);
+        int64_t now = g_get_real_time();
+        if (now - bus->state.last > BUS_STATE_PERIOD_US) {
+            if (paused) {
+                bus_sleep(bus, eng, BUS_PAUSE_SLEEP_US);
+                continue;
+            }
+            bus->state.last = now;
+            pelmorabox_bus_state_t local;
+            memset(&local, 0, sizeof(local));
+            int r = pelmorabox_get_state(bus->url, bus->idx, &local);
+            if (bus_stopping(bus, eng))
+                break;
+            hand_over_push_state(bus, r, &local);
+            static const int first_two[2] = {0, 1};
+            if (local.count > 0)
+                bus_enqueu_update_idx(bus, local.count >= 2 ? 2 : 1, first_two);
+        }
+        bus_sleep(bus, eng, __atomic_load_n(&bus->state.ign, __ATOMIC_ACQUIRE) ? BUS_PAUSE_SLEEP_US : BUS_STATE_TICK_US);
+    }
+    g_warning("%s: finished, bus %d", "bus_state_thread_proc", bus->idx);
+    return nullptr;
+}
+
+void *bus_events_update_thread_proc(void *p)
+{
+    bus_t *bus = static_cast<bus_t *>(p);
+    bus_engine_desc *eng = engine_of(bus);
+    int64_t idxs[BUS_FETCH_MAX];
+    pelmorabox_event_t *events[BUS_FETCH_MAX];
+
+    while (!bus_stopping(bus, eng)) {
+        pthread_mutex_lock(&bus->update.lock);
+        if (!bus->update.count) {
+            /* Checked under the lock: bus_release signals under it, so the
+             * wake-up cannot slip in between this check and the wait. */
+            if (!bus_stopping(bus, eng))
+                pthread_cond_wait(&bus->update.cond, &bus->update.lock);
+            pthread_mutex_unlock(&bus->update.lock);
+            continue;
+        }
+        int n = std::min(bus->update.count, BUS_FETCH_MAX);
+        for (int i = 0; i < n; i++)
+            idxs[i] = bus->update.list[i];
+        memset(events, 0, sizeof(events));
+        pthread_mutex_unlock(&bus->update.lock);
+
+        pelmorabox_bus_state_t local;
+        memset(&local, 0, sizeof(local));
+        int r = pelmorabox_get_events2(bus->url, bus->idx, n, idxs, events, &local);
+        if (r > n)
+            r = n;
+
+        if (r >= 0 && !bus_stopping(bus, eng)) {
+            G_IDLE_WRAP_t w = {};
+            w.proc = update_events_proc;
+            w.args[0] = reinterpret_cast<intptr_t>(bus);
+            w.args[1] = r;
+            w.args[2] = reinterpret_cast<intptr_t>(idxs);
+            w.args[3] = reinterpret_cast<intptr_t>(events);
+            bus_idle_wrap_run(&w);
+            hand_over_push_state(bus, r, &local);
+
+            pthread_mutex_lock(&bus->update.lock);
+            int64_t applied = bus->state.s.amend;
+            /* Composed before the latest change: fetch again later. */
+            for (int i = 0; i < r; i++)
+                if (events[i] && events[i]->amend < applied && bus->update.count < BUS_UPDATE_QUEUE_MAX)
+                    bus->update.list[bus->update.count++] = (int)idxs[i];
+        } else
+            pthread_mutex_lock(&bus->update.lock);
+
+        for (int i = 0; i < n; i++)
+            if (events[i])
+                pelmorabox_event_destroy(&events[i]);
+        /* The taken indexes leave the head only now, so nothing queues them
+         * again while they are being fetched. */
+        int keep = bus->update.count - n;
+        memmove(bus->update.list, bus->update.list + n, sizeof(int) * (size_t)std::max(0, keep));
+        bus->update.count = std::max(0, keep);
+        pthread_mutex_unlock(&bus->update.lock);
+    }
+    g_warning("%s: finished, bus %d", "bus_events_update_thread_proc", bus->idx);
+    return nullptr;
+}
+
+/* ---- Start and stop. ---- */
+
+int bus_init(bus_t *bus)
+{
+    if (!bus)
+        return -22;
+    if (!main_thread_known.load())
+        bus_main_thread_mark();
+    if (!bus_assert_main_thread("bus_init"))
+        return -1;
+    if (engine_of(bus))
+        return 0;
+
+    pthread_mutex_init(&bus->update.lock, nullptr);
+    pthread_cond_init(&bus->update.cond, nullptr);
+    bus->update.count = 0;
+    auto *eng = new bus_engine_desc();
+    {
+        std::lock_guard<std::mutex> g(engines_lock);
+        engines[bus] = eng;
+    }
+
+    GtkWidget *grid = bus->grid;
+    if (grid) {
+        gtk_widget_add_events(grid, GDK_KEY_PRESS_MASK | GDK_BUTTON_PRESS_MASK);
+        /* Connection point: "key-press-event" goes to on_grid_key_press_event
+         * once the bus commands are built. */
+        g_signal_connect(grid, "button-press-event", G_CALLBACK(on_grid_button_press_event), bus);
+        g_signal_connect(grid, "cursor-changed", G_CALLBACK(on_grid_cursor_changed_event), bus);
+    }
+    /* Connection point: "clicked" of every existing buttons[0..25] goes to
+     * on_button_click once the bus commands are built. */
+
+    if (bus->scrolled) {
+        GtkAdjustment *vadj = gtk_scrolled_window_get_vadjustment(GTK_SCROLLED_WINDOW(bus->scrolled));
+        if (vadj)
+            g_signal_connect(vadj, "value-changed", G_CALLBACK(on_scrolled_changed), bus);
+        g_signal_connect(bus->scrolled, "scroll-event", G_CALLBACK(on_widget_scroll), bus);
+        g_signal_connect(bus->scrolled, "size-allocate", G_CALLBACK(on_scrolled_size_allocate), bus);
+        g_signal_connect(bus->scrolled, "scroll-child", G_CALLBACK(on_scrolled_scroll), bus);
+    }
+    if (grid) {
+        g_signal_connect(grid, "set-scroll-adjustments", G_CALLBACK(on_widget_scroll_adj), bus);
+        g_signal_connect(grid, "scroll-event", G_CALLBACK(on_widget_scroll), bus);
+    }
+
+    if (pthread_create(&bus->state.th, nullptr, bus_state_thread_proc, bus) == 0)
+        eng->state_started = true;
+    else
+        g_critical("%s: bus %d: state thread not started", "bus_init", bus->idx);
+    if (pthread_create(&bus->update.th, nullptr, bus_events_update_thread_proc, bus) == 0)
+        eng->events_started = true;
+    else
+        g_critical("%s: bus %d: events thread not started", "bus_init", bus->idx);
+
+    if (grid) {
+        gtk_drag_source_set(grid, GDK_BUTTON1_MASK, bus_drag_targets, 1,
+                            (GdkDragAction)(GDK_ACTION_COPY | GDK_ACTION_MOVE));
+        gtk_drag_dest_set(grid, (GtkDestDefaults)(GTK_DEST_DEFAULT_HIGHLIGHT | GTK_DEST_DEFAULT_DROP),
+                          bus_drag_targets, 2, (GdkDragAction)(GDK_ACTION_COPY | GDK_ACTION_MOVE));
+        g_signal_connect(grid, "drag_data_get", G_CALLBACK(bus_drag_data_get_cb), bus);
+        g_signal_connect(grid, "drag_begin", G_CALLBACK(bus_drag_begin_cb), bus);
+        g_signal_connect(grid, "drag_data_received", G_CALLBACK(bus_drag_data_received), bus);
+        g_signal_connect(grid, "drag_data_delete", G_CALLBACK(bus_drag_data_delete), bus);
+        g_signal_connect(grid, "drag_motion", G_CALLBACK(bus_drag_motion), bus);
+    }
+    return 0;
+}
+
+int bus_release(bus_t *bus)
+{
+    if (!bus)
+        return -22;
+    bus_engine_desc *eng = engine_of(bus);
+    if (!eng)
+        return -2;
+
+    eng->stop.store(1);
+    pthread_mutex_lock(&bus->update.lock);
+    pthread_cond_broadcast(&bus->update.cond);
+    pthread_mutex_unlock(&bus->update.lock);
+    if (eng->events_started)
+        pthread_join(bus->update.th, nullptr);
+    /* Both threads are joined before the lock goes away: the state thread
+     * queues the first rows under it until its last poll. */
+    if (eng->state_started)
+        pthread_join(bus->state.th, nullptr);
+    {
+        std::lock_guard<std::mutex> g(engines_lock);
+        engines.erase(bus);
+    }
+    pthread_cond_destroy(&bus->update.cond);
+    pthread_mutex_destroy(&bus->update.lock);
+    bus->update.count = 0;
+    delete eng;
+
+    if (main_thread_known.load() && pthread_equal(main_thread, pthread_self())) {
+        bus_set_list_count(bus, 0);
+    } else {
+        G_IDLE_WRAP_t w = {};
+        w.proc = set_list_count_proc;
+        w.args[0] = reinterpret_cast<intptr_t>(bus);
+        w.args[1] = 0;
+        bus_idle_wrap_run(&w);
+    }
+    return 0;
+}

@@ -1,0 +1,50 @@
+/* Bus engine: keeps a bus's grid in step with its automation server. A state
+ * thread polls the bus state, an events thread fetches stale rows in small
+ * batches, and every result is handed to the main loop before they go on. */
+#pragma once
+#include <semaphore.h>
+#include <stdint.h>
+
+#include "instance.h"
+
+#define BUS_STATE_PERIOD_US 900000
+#define BUS_STATE_TICK_US 10000
+#define BUS_PAUSE_SLEEP_US 900000
+#define BUS_FETCH_MAX 32
+
+/* Worker-to-main-loop hand-over: the worker fills `proc` and up to eight
+ * argument words and calls bus_idle_wrap_run, which runs `proc` once in an
+ * idle callback at high idle priority (under the GDK lock) and returns when
+ * it has run. The record may live on the worker's stack. */
+typedef struct G_IDLE_WRAP_desc
+{
+    int (*proc)(struct G_IDLE_WRAP_desc *w);
+    intptr_t args[8];
+    int ret;
+    sem_t sem;
+} G_IDLE_WRAP_t;
+
+/* Runs w->proc (w) on the main loop and waits for it; returns w->ret. Must
+ * not be called on the main thread, nor with the GDK lock held. */
+int bus_idle_wrap_run(G_IDLE_WRAP_t *w);
+
+int bus_init(bus_t *bus);
+int bus_release(bus_t *bus);
+int bus_push_state(bus_t *bus, int ret, pelmorabox_bus_state_t *s);
+int bus_set_list_count(bus_t *bus, int cnt);
+int bus_enqueu_update_idx(bus_t *bus, int cnt, const int *idxs);
+int bus_enqueu_update_visible(bus_t *bus, int64_t amend);
+
+void *bus_state_thread_proc(void *bus);
+void *bus_events_update_thread_proc(void *bus);
+
+/* Widgets belong to the main thread. bus_init records which thread that is
+ * (bus_main_thread_mark does it earlier for code that runs before); every
+ * engine function that touches a widget checks it with
+ * bus_assert_main_thread, which logs a critical message naming the caller
+ * and counts the violation. Returns 1 on the main thread (or before it is
+ * known), 0 otherwise. */
+void bus_main_thread_mark(void);
+int bus_assert_main_thread(const char *func);
+/* Violations counted since the start of the process (tests read it). */
+int bus_main_thread_violations(void);
