@@ -143,7 +143,9 @@ int int_arg(const char *s)
 
 void make_url(char *url, const char *hostport)
 {
-    snprintf(url, 260, "http://%s/RPC2", hostport);
+    /* A 259-character host leaves no room for the rest: cut, never overrun. */
+    std::string u = std::string("http://") + hostport + "/RPC2";
+    strlcpy(url, u.c_str(), 260);
 }
 
 /* --helper-type-path=T@/path[#assets]: an entry is counted only when an "@"
@@ -340,7 +342,7 @@ int instance_opt(int argc, char **argv, instance_t *app)
             app->f_ab_subclip_is_error = 1;
             break;
         case OPT_TZ:
-            snprintf(bus->tz.value, sizeof(bus->tz.value), "TZ=%s", optarg);
+            strlcpy(bus->tz.value, (std::string("TZ=") + optarg).c_str(), sizeof(bus->tz.value));
             break;
         case OPT_FILTER_PLAYLIST_KEYWORD:
             strlcpy(bus->filter_playlist.keyword, optarg, sizeof(bus->filter_playlist.keyword));
