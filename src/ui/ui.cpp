@@ -1,41 +1,274 @@
-/* The main window. For now a top-level window holding the notebook of buses,
- * each page naming its bus and automation server; the bus panels, library
- * panes, preview strips and details areas fill the pages as they are built. */
+/* The main window: the notebook of buses with their tab labels (icon, title,
+ * three status images), each page a paned widget holding the bus panel and
+ * the bus's library pane, under which sit the preview strip and the event
+ * details area; page switching marks the current bus in bold. */
 #include "ui.h"
 
-#include <gtk/gtk.h>
+#include <gdk-pixbuf/gdk-pixbuf.h>
+#include <libintl.h>
+
+#include "bus.h"
+#include "library_ui.h"
+#include "ui_bus.h"
+#include "ui_images.h"
+
+#define _(s) dgettext("PelmoraBox", s)
+
+const ui_column_desc assets_details_columns[ASSETS_DETAILS_COLUMN_LAST + 1] = {
+    {ASSETS_DETAILS_COLUMN_TITLE, "TITLE", G_TYPE_STRING},
+    {ASSETS_DETAILS_COLUMN_IN, "IN", G_TYPE_STRING},
+    {ASSETS_DETAILS_COLUMN_OUT, "OUT", G_TYPE_STRING},
+    {ASSETS_DETAILS_COLUMN_DUR, "DUR", G_TYPE_STRING},
+    {ASSETS_DETAILS_COLUMN_ITEM_DATA, nullptr, G_TYPE_POINTER},
+    {ASSETS_DETAILS_COLUMN_BG_COLOR, nullptr, G_TYPE_BOOLEAN},
+    {ASSETS_DETAILS_COLUMN_BG_COLOR_V, nullptr, G_TYPE_STRING},
+    {ASSETS_DETAILS_COLUMN_FG_COLOR, nullptr, G_TYPE_BOOLEAN},
+    {ASSETS_DETAILS_COLUMN_FG_COLOR_V, nullptr, G_TYPE_STRING},
+    {-1, nullptr, G_TYPE_INVALID},
+};
+
+const ui_column_desc metas_details_columns[METAS_DETAILS_COLUMN_LAST + 1] = {
+    {METAS_DETAILS_COLUMN_NAME, "TITLE", G_TYPE_STRING},
+    {METAS_DETAILS_COLUMN_VALUE, "VALUE", G_TYPE_STRING},
+    {METAS_DETAILS_COLUMN_ITEM_DATA, nullptr, G_TYPE_POINTER},
+    {METAS_DETAILS_COLUMN_BG_COLOR, nullptr, G_TYPE_BOOLEAN},
+    {METAS_DETAILS_COLUMN_BG_COLOR_V, nullptr, G_TYPE_STRING},
+    {METAS_DETAILS_COLUMN_FG_COLOR, nullptr, G_TYPE_BOOLEAN},
+    {METAS_DETAILS_COLUMN_FG_COLOR_V, nullptr, G_TYPE_STRING},
+    {-1, nullptr, G_TYPE_INVALID},
+};
+
+namespace {
+
+GtkWidget *inline_image(const guint8 *data)
+{
+    GdkPixbuf *pb = gdk_pixbuf_new_from_inline(-1, data, FALSE, nullptr);
+    GtkWidget *img = pb ? gtk_image_new_from_pixbuf(pb) : gtk_image_new();
+    if (pb)
+        g_object_unref(pb);
+    return img;
+}
+
+GtkWidget *notebook_title_with_icon(bus_t *bus)
+{
+    GtkWidget *tab = gtk_hbox_new(FALSE, 2);
+    if (bus->title_icon[0]) {
+        GError *err = nullptr;
+        GdkPixbuf *pb = gdk_pixbuf_new_from_file(bus->title_icon, &err);
+        if (pb) {
+            GtkWidget *icon = gtk_image_new_from_pixbuf(pb);
+            g_object_unref(pb);
+            gtk_box_pack_start(GTK_BOX(tab), icon, FALSE, FALSE, 0);
+        } else {
+            g_warning("%s: failed to load file [%s]: %s", "notebook_title_with_icon", bus->title_icon,
+                      err ? err->message : "");
+            if (err)
+                g_error_free(err);
+        }
+    }
+    bus->title_label = gtk_label_new(bus->title);
+    gtk_box_pack_start(GTK_BOX(tab), bus->title_label, FALSE, FALSE, 0);
+    gtk_widget_show_all(tab);
+
+    static const guint8 *const status_images[3] = {status_offline_image, status_online_paused_image,
+                                                   status_online_playing_image};
+    for (int i = 0; i < 3; i++) {
+        bus->online[i] = inline_image(status_images[i]);
+        gtk_box_pack_start(GTK_BOX(tab), bus->online[i], FALSE, FALSE, 5);
+        if (i == 0)
+            gtk_widget_show(bus->online[i]);
+    }
+    return tab;
+}
+
+GtkWidget *expanding_label(void)
+{
+    GtkWidget *l = gtk_label_new("");
+    gtk_widget_show(l);
+    return l;
+}
+
+/* The preview box: hide button, the strip, show button. The strip is where
+ * the network video preview goes. */
+GtkWidget *preview_box(bus_t *bus)
+{
+    GtkWidget *box = gtk_vbox_new(FALSE, 0);
+    gtk_widget_show(box);
+    if (!bus->prv.host[0])
+        return box;
+
+    bus->prv.btn_off = ui_create_button_image(ui_button_lookup_local(BUTTON_PRV_HIDE));
+    if (bus->prv.btn_off) {
+        g_signal_connect(bus->prv.btn_off, "clicked", G_CALLBACK(preview_button_hide_cb), bus);
+        gtk_box_pack_start(GTK_BOX(box), bus->prv.btn_off, FALSE, FALSE, 0);
+        gtk_widget_show(bus->prv.btn_off);
+    }
+
+    bus->prv.hbox = gtk_hbox_new(FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(bus->prv.hbox), expanding_label(), TRUE, TRUE, 0);
+    /* Connection point: pelmora_io_preview_create (ip, "PelmoraIO_<port>",
+     * 320, 180) from prv.host split at its first ':' goes here, with its
+     * button presses to on_ndi_prvs_button_press_event, once the preview
+     * widget is built. */
+    gtk_box_pack_start(GTK_BOX(bus->prv.hbox), expanding_label(), TRUE, TRUE, 0);
+    gtk_box_pack_start(GTK_BOX(box), bus->prv.hbox, FALSE, FALSE, 0);
+    gtk_widget_show(bus->prv.hbox);
+
+    bus->prv.btn_on = ui_create_button_image(ui_button_lookup_local(BUTTON_PRV_SHOW));
+    if (bus->prv.btn_on) {
+        g_signal_connect(bus->prv.btn_on, "clicked", G_CALLBACK(preview_button_show_cb), bus);
+        gtk_box_pack_start(GTK_BOX(box), bus->prv.btn_on, FALSE, FALSE, 0);
+        gtk_widget_hide(bus->prv.btn_on);
+    }
+    return box;
+}
+
+GtkWidget *details_page(GtkWidget *top, const char *name, const ui_column_desc *columns, GtkWidget **ptree)
+{
+    GtkWidget *scrolled = gtk_scrolled_window_new(nullptr, nullptr);
+    gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scrolled), GTK_POLICY_AUTOMATIC, GTK_POLICY_AUTOMATIC);
+    *ptree = ui_create_treeview_list(top, name, columns);
+    gtk_widget_set_name(*ptree, name);
+    gtk_container_add(GTK_CONTAINER(scrolled), *ptree);
+    gtk_widget_show(scrolled);
+    return scrolled;
+}
+
+GtkWidget *details_area(GtkWidget *top, bus_t *bus)
+{
+    GtkWidget *box = gtk_vbox_new(FALSE, 0);
+    if (!bus->event_details.height)
+        return box; /* stays empty and hidden */
+    gtk_widget_set_size_request(box, -1, bus->event_details.height);
+    GtkWidget *nb = gtk_notebook_new();
+    gtk_notebook_set_tab_pos(GTK_NOTEBOOK(nb), GTK_POS_BOTTOM);
+    gtk_notebook_append_page(GTK_NOTEBOOK(nb),
+                             details_page(top, "treeview__assets_details", assets_details_columns,
+                                          &bus->event_details.assets_tree),
+                             gtk_label_new(_("ASSETS")));
+    gtk_notebook_append_page(GTK_NOTEBOOK(nb),
+                             details_page(top, "treeview__metas_details", metas_details_columns,
+                                          &bus->event_details.metas_tree),
+                             gtk_label_new(_("METAS")));
+    gtk_widget_show(nb);
+    gtk_box_pack_start(GTK_BOX(box), nb, TRUE, TRUE, 0);
+    gtk_widget_show(box);
+    return box;
+}
+
+} // namespace
 
 const char *ui_window_title(const instance_t *app)
 {
     return app->window_title[0] ? app->window_title : "PelmoraBoxUI";
 }
 
+void ui_window_set_icons_list(GtkWidget *wnd)
+{
+    static GList *il;
+    if (!il) {
+        const guint8 *const logos[3] = {inline_image_logo_16x16, inline_image_logo_32x32, inline_image_logo_48x48};
+        for (const guint8 *data : logos)
+            if (GdkPixbuf *pb = gdk_pixbuf_new_from_inline(-1, data, FALSE, nullptr))
+                il = g_list_append(il, pb);
+    }
+    gtk_window_set_icon_list(GTK_WINDOW(wnd), il);
+}
+
+gboolean pane_operation_area_notebook_switch_page_cb(GtkNotebook *notebook, gpointer page, guint page_num,
+                                                     gpointer user_data)
+{
+    (void)notebook;
+    (void)page;
+    instance_t *app = static_cast<instance_t *>(user_data);
+    g_warning("%s: page_num=%d", "pane_operation_area_notebook_switch_page_cb", (int)page_num);
+    for (int i = 0; i < app->bus.count; i++) {
+        bus_t *bus = &app->bus.list[i];
+        /* Pages are added one by one: later buses have no tab yet. */
+        if (bus->title_label)
+            ui_set_font_weight(bus->title_label, i == (int)page_num ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
+        if (bus->prv.hbox)
+            gtk_widget_hide(bus->prv.hbox);
+    }
+    if ((int)page_num < app->bus.count) {
+        bus_t *bus = &app->bus.list[page_num];
+        if (bus->prv.hbox)
+            gtk_widget_show(bus->prv.hbox);
+        if (bus->tz.value[0])
+            g_warning("%s: used timezone to %s", "pane_operation_area_notebook_switch_page_cb", bus->tz.value);
+    }
+    return TRUE;
+}
+
+gboolean preview_button_hide_cb(GtkWidget *button, gpointer user_data)
+{
+    (void)button;
+    bus_t *bus = static_cast<bus_t *>(user_data);
+    if (bus->prv.btn_off)
+        gtk_widget_hide(bus->prv.btn_off);
+    if (bus->prv.hbox)
+        gtk_widget_hide(bus->prv.hbox);
+    if (bus->prv.btn_on)
+        gtk_widget_show(bus->prv.btn_on);
+    return TRUE;
+}
+
+gboolean preview_button_show_cb(GtkWidget *button, gpointer user_data)
+{
+    (void)button;
+    bus_t *bus = static_cast<bus_t *>(user_data);
+    if (bus->prv.btn_on)
+        gtk_widget_hide(bus->prv.btn_on);
+    if (bus->prv.btn_off)
+        gtk_widget_show(bus->prv.btn_off);
+    if (bus->prv.hbox)
+        gtk_widget_show(bus->prv.hbox);
+    return TRUE;
+}
+
 GtkWidget *ui_create(instance_t *app)
 {
+    bus_main_thread_mark();
+
     GtkWidget *window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_title(GTK_WINDOW(window), ui_window_title(app));
     gtk_window_set_default_size(GTK_WINDOW(window), 1024, 768);
+    ui_window_set_icons_list(window);
     g_object_set_data(G_OBJECT(window), "pelmorabox_window", window);
 
     GtkWidget *notebook = gtk_notebook_new();
     app->apps_notebook = notebook;
+    gtk_widget_show(notebook);
     gtk_notebook_set_tab_pos(GTK_NOTEBOOK(notebook), app->f_busses_tab_pos_top ? GTK_POS_TOP : GTK_POS_BOTTOM);
+    g_signal_connect(notebook, "switch-page", G_CALLBACK(pane_operation_area_notebook_switch_page_cb), app);
 
     for (int i = 0; i < app->bus.count; i++) {
         bus_t *bus = &app->bus.list[i];
-        GtkWidget *tab = gtk_hbox_new(FALSE, 2);
-        bus->title_label = gtk_label_new(bus->title);
-        gtk_box_pack_start(GTK_BOX(tab), bus->title_label, FALSE, FALSE, 0);
-        gtk_widget_show_all(tab);
+        /* The panel reads the options through the back pointer, which start-up
+         * sets again when the engine starts. */
+        bus->app = app;
+        GtkWidget *tab = notebook_title_with_icon(bus);
 
-        char *text = g_strdup_printf("%s\n%s", bus->title, bus->host[0] ? bus->host : "(no automation server)");
-        GtkWidget *page = gtk_label_new(text);
-        g_free(text);
-        gtk_widget_show(page);
-        gtk_notebook_append_page(GTK_NOTEBOOK(notebook), page, tab);
+        GtkWidget *paned = gtk_hpaned_new();
+        gtk_paned_set_position(GTK_PANED(paned), 900);
+        bus->window = ui_bus_create(paned, bus);
+        gtk_paned_pack1(GTK_PANED(paned), bus->window, TRUE, FALSE);
+
+        GtkWidget *btm = gtk_vbox_new(FALSE, 0);
+        gtk_box_pack_start(GTK_BOX(btm), preview_box(bus), FALSE, FALSE, 0);
+        gtk_box_pack_start(GTK_BOX(btm), details_area(paned, bus), TRUE, TRUE, 0);
+        gtk_widget_show(btm);
+
+        GtkWidget *lib = library_ui_create_main(paned, &bus->lib, 0, btm);
+        gtk_paned_pack2(GTK_PANED(paned), lib, FALSE, FALSE);
+
+        /* Connection point: ui_create_search_window (bus) builds the bus's
+         * search window once it exists. */
+
+        gtk_widget_show(paned);
+        gtk_notebook_append_page(GTK_NOTEBOOK(notebook), paned, tab);
     }
 
-    gtk_widget_show(notebook);
     gtk_container_add(GTK_CONTAINER(window), notebook);
     return window;
 }

@@ -1,7 +1,50 @@
-/* The main window: a notebook with one page per bus. */
+/* The main window: a notebook with one page per bus, each page the bus panel
+ * beside the bus's library pane, with the preview strip and the event
+ * details area under the library. */
 #pragma once
-#include "instance.h"
+#include <gtk/gtk.h>
 
+#include "instance.h"
+#include "ui_tools.h"
+
+enum assets_details_column
+{
+    ASSETS_DETAILS_COLUMN_TITLE = 0,
+    ASSETS_DETAILS_COLUMN_IN,
+    ASSETS_DETAILS_COLUMN_OUT,
+    ASSETS_DETAILS_COLUMN_DUR,
+    ASSETS_DETAILS_COLUMN_ITEM_DATA,
+    ASSETS_DETAILS_COLUMN_BG_COLOR,
+    ASSETS_DETAILS_COLUMN_BG_COLOR_V,
+    ASSETS_DETAILS_COLUMN_FG_COLOR,
+    ASSETS_DETAILS_COLUMN_FG_COLOR_V,
+    ASSETS_DETAILS_COLUMN_LAST
+};
+
+enum metas_details_column
+{
+    METAS_DETAILS_COLUMN_NAME = 0,
+    METAS_DETAILS_COLUMN_VALUE,
+    METAS_DETAILS_COLUMN_ITEM_DATA,
+    METAS_DETAILS_COLUMN_BG_COLOR,
+    METAS_DETAILS_COLUMN_BG_COLOR_V,
+    METAS_DETAILS_COLUMN_FG_COLOR,
+    METAS_DETAILS_COLUMN_FG_COLOR_V,
+    METAS_DETAILS_COLUMN_LAST
+};
+
+extern const ui_column_desc assets_details_columns[ASSETS_DETAILS_COLUMN_LAST + 1];
+extern const ui_column_desc metas_details_columns[METAS_DETAILS_COLUMN_LAST + 1];
+
+/* Builds the window (not shown). Main thread, before any worker runs. */
 GtkWidget *ui_create(instance_t *app);
 /* The title rule: --window-title when given, else "PelmoraBoxUI". */
 const char *ui_window_title(const instance_t *app);
+/* Gives wnd the application icon in three sizes (built on first use). */
+void ui_window_set_icons_list(GtkWidget *wnd);
+
+/* Signal handlers of the window (exposed for tests). */
+gboolean pane_operation_area_notebook_switch_page_cb(GtkNotebook *notebook, gpointer page, guint page_num,
+                                                     gpointer user_data);
+gboolean preview_button_hide_cb(GtkWidget *button, gpointer user_data);
+gboolean preview_button_show_cb(GtkWidget *button, gpointer user_data);

@@ -12,6 +12,7 @@
 
 #include "bus.h"
 #include "strl.h"
+#include "ui_images.h"
 
 #define _(s) dgettext("PelmoraBox", s)
 
@@ -104,11 +105,56 @@ std::string event_notes(const pelmorabox_event_t *e, const instance_t *app)
 
 } // namespace
 
+/* The panel's buttons; only the preview pair is placed so far (by the main
+ * window), the rest come with the complete panel. */
+static const ui_button_desc buttons[] = {
+    {BUTTON_LIST_BUS_ABSENT_ITEMS, "Absent items", nullptr, nullptr, "lib_bus_absent", list_bus_absent_items_image},
+    {BUTTON_LIST_BUS_ERROR_ITEMS, "Error items", nullptr, nullptr, "lib_bus_error", list_bus_error_items_image},
+    {BUTTON_LIST_BUS_CHECKING_ITEMS, "Checking items", nullptr, nullptr, "lib_bus_checking",
+     list_bus_checking_items_image},
+    {BUTTON_LIST_BUS_PRESENT_ITEMS, "Present items", nullptr, nullptr, "lib_bus_present", list_bus_present_items_image},
+    {BUTTON_LIST_ITEM_ADD, "Add item", nullptr, nullptr, "item_add_image", item_add_image},
+    {BUTTON_LIST_ITEM_DEL, "Delete item", nullptr, nullptr, "item_del_image", item_delete_image},
+    {BUTTON_LIST_ITEM_EDIT, "Edit item", nullptr, nullptr, "item_edit_image", item_edit_image},
+    {BUTTON_LIST_ITEM_PREVIEW, "Preview", nullptr, nullptr, "preview", item_preview_image},
+    {BUTTON_CHANNEL_STOP, "Stop channel", nullptr, nullptr, "channel_stop", channel_stop_image},
+    {BUTTON_CHANNEL_START, "Start channel", nullptr, nullptr, "channel_start", channel_start_image},
+    {BUTTON_HELP, "Help", nullptr, nullptr, "help", help_button_image},
+    {BUTTON_COMPANY, "Vardun", nullptr, nullptr, "Vardun", company_button_image},
+    {BUTTON_LIST_OPEN, "Open schedule", nullptr, nullptr, "list_open_image", list_open_image},
+    {BUTTON_LIST_CLOSE, "Close schedule", nullptr, nullptr, "list_close_image", list_close_image},
+    {BUTTON_LIST_APPEND, "Append schedule", nullptr, nullptr, "list_append_image", list_append_image},
+    {BUTTON_LIST_TRUNCATE_ABOVE, "Truncate events above selected", nullptr, nullptr, "list_truncate_above_image",
+     list_truncate_above_image},
+    {BUTTON_LIST_TRUNCATE_BELOW, "Truncate events below selected", nullptr, nullptr, "list_truncate_below_image",
+     list_truncate_below_image},
+    {BUTTON_LIST_SAVEAS, "Save as schedule", nullptr, nullptr, "list_saveas_image", list_saveas_image},
+    {BUTTON_LIST_TAKE, "Take schedule", nullptr, nullptr, "list_take_image", list_take_image},
+    {BUTTON_LIST_TAKE_N, "Jump to item", nullptr, nullptr, "list_take_n_image", list_take_n_image},
+    {BUTTON_LIST_FALLBACK, "Fallback macro", nullptr, nullptr, "list_fallback", list_fallback_image},
+    {BUTTON_TRIMPAD_TRIM, "Trim event", nullptr, "Trim event", "tmpl_item_trim_dlg", item_dlg_trim_image},
+    {BUTTON_TRIMPAD_PAD, "Pad event", nullptr, "Pad event", "tmpl_item_pad_dlg", item_dlg_pad_image},
+    {BUTTON_PRV_SHOW, "Show Preview", nullptr, nullptr, "preview_show_img", preview_show_img},
+    {BUTTON_PRV_HIDE, "Hide Preview", nullptr, nullptr, "preview_hide_img", preview_hide_img},
+    {0, nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
 const ui_button_desc *ui_button_lookup_local(int id)
 {
-    (void)id;
-    /* The panel's button table comes with the complete panel. */
-    return nullptr;
+    return ui_button_lookup(buttons, id);
+}
+
+GdkPixbuf *get_start_type_pixbuf_by_idx(int i)
+{
+    static GdkPixbuf *start_type_pixbufs[START_TYPE_LAST];
+    if (!start_type_pixbufs[0]) {
+        const guint8 *const data[START_TYPE_LAST] = {inline_image_start_type_follow, inline_image_start_type_manual,
+                                                     inline_image_start_type_fixed_time,
+                                                     inline_image_start_type_gap_fill};
+        for (int k = 0; k < START_TYPE_LAST; k++)
+            start_type_pixbufs[k] = gdk_pixbuf_new_from_inline(-1, data[k], FALSE, nullptr);
+    }
+    return i >= 0 && i < START_TYPE_LAST ? start_type_pixbufs[i] : nullptr;
 }
 
 GtkWidget *ui_bus_create(GtkWidget *parent, bus_t *bus)
@@ -138,6 +184,14 @@ GtkWidget *ui_bus_create(GtkWidget *parent, bus_t *bus)
     else if (app && app->f_adonis_branding_key)
         gtk_tree_view_column_set_title(aux2, _("Adonis Branding Key"));
     gtk_tree_view_column_set_visible(aux2, app && (app->f_sgt_event_id || app->f_adonis_branding_key));
+    /* The icon cells keep the follow icon's size, filled or not. */
+    GtkTreeViewColumn *icon_col = gtk_tree_view_get_column(view, BUS_COLUMN_START_TYPE_ICON);
+    GList *cells = gtk_cell_layout_get_cells(GTK_CELL_LAYOUT(icon_col));
+    GdkPixbuf *follow = get_start_type_pixbuf_by_idx(START_TYPE_FOLLOW);
+    if (cells && follow)
+        gtk_cell_renderer_set_fixed_size(static_cast<GtkCellRenderer *>(cells->data), gdk_pixbuf_get_width(follow),
+                                         gdk_pixbuf_get_height(follow));
+    g_list_free(cells);
 
     gtk_widget_show(bus->scrolled);
     gtk_box_pack_start(GTK_BOX(top), bus->scrolled, TRUE, TRUE, 0);
@@ -191,7 +245,12 @@ int bus_ui_update_event(bus_t *bus, int idx, pelmorabox_event_t *e_new)
         assets.resize(259);
 
     std::string notes = event_notes(e, app);
-    gtk_list_store_set(GTK_LIST_STORE(model), &iter, BUS_COLUMN_START, e->start_time, BUS_COLUMN_MEDIA_TYPE, type,
+    int start_type = e->start_type == 'M'   ? START_TYPE_MANUAL
+                     : e->start_type == 'F' ? START_TYPE_FIXED_TIME
+                     : e->start_type == 'G' ? START_TYPE_GAP_FILL
+                                            : START_TYPE_FOLLOW;
+    gtk_list_store_set(GTK_LIST_STORE(model), &iter, BUS_COLUMN_START_TYPE_ICON,
+                       get_start_type_pixbuf_by_idx(start_type), BUS_COLUMN_START, e->start_time, BUS_COLUMN_MEDIA_TYPE, type,
                        BUS_COLUMN_MEDIA_ID, media_id, BUS_COLUMN_DUR, e->duration, BUS_COLUMN_MARK_IN, e->mark_in,
                        BUS_COLUMN_MARK_OUT, e->mark_out, BUS_COLUMN_TITLE, e->title, BUS_COLUMN_ASSETS,
                        assets.c_str(), BUS_COLUMN_AR, e->ar, BUS_COLUMN_AMAP, e->audio_map, BUS_COLUMN_AAMP,

@@ -71,6 +71,18 @@ enum control_buttons
     BUTTON_LAST = 26
 };
 
+enum start_types
+{
+    START_TYPE_FOLLOW = 0,
+    START_TYPE_MANUAL,
+    START_TYPE_FIXED_TIME,
+    START_TYPE_GAP_FILL,
+    START_TYPE_LAST
+};
+
+/* The shared image of start type i (0..3), built on first use, never freed. */
+GdkPixbuf *get_start_type_pixbuf_by_idx(int i);
+
 /* The grid's model and view columns (28 model columns, 22 titled). */
 extern const ui_column_desc columns_plan[BUS_COLUMN_LAST + 1];
 

@@ -1,0 +1,241 @@
+/* Bus engine test harness: see engine_support.h. */
+#include "engine_support.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include "bus.h"
+#include "opts.h"
+#include "pelmora.h"
+#include "ui.h"
+#include "ui_bus.h"
+
+bool engine_gtk_ready(void)
+{
+    static int ready = -1;
+    if (ready < 0) {
+        if (!getenv("DISPLAY")) {
+            ready = 0;
+            return false;
+        }
+        /* Short server time-outs, read once by pelmora_init. */
+        setenv("PELMORA_RPC_TIMEOUT_MS", "1000", 0);
+        setenv("PELMORA_RPC_CONNECT_TIMEOUT_MS", "300", 0);
+        gdk_threads_init();
+        ready = gtk_init_check(nullptr, nullptr) ? 1 : 0;
+        if (ready) {
+            pelmora_init("PelmoraBoxUI-test", "0");
+            /* Held by the test thread as main holds it around the loop. */
+            gdk_threads_enter();
+        }
+    }
+    return ready == 1;
+}
+
+bool engine_app::create(const std::vector<std::string> &args)
+{
+    app = static_cast<instance_t *>(calloc(1, sizeof(instance_t)));
+    instance_opt_defaults(app);
+    std::vector<std::string> all = {"PelmoraBoxUI"};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char *> argv;
+    for (std::string &a : all)
+        argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    if (instance_opt((int)all.size(), argv.data(), app) || !app->bus.count)
+        return false;
+    app->window = ui_create(app);
+    return app->window != nullptr;
+}
+
+void engine_app::start()
+{
+    gtk_widget_show(app->window);
+    for (int i = 0; i < app->bus.count; i++) {
+        app->bus.list[i].app = app;
+        bus_init(&app->bus.list[i]);
+    }
+    started = true;
+}
+
+int engine_app::stop()
+{
+    int ms = 0;
+    if (started) {
+        app->f_exit = 1;
+        std::atomic<bool> done{false};
+        auto t0 = std::chrono::steady_clock::now();
+        std::thread th([this, &done] {
+            for (int i = 0; i < app->bus.count; i++)
+                bus_release(&app->bus.list[i]);
+            done = true;
+        });
+        bool ok = engine_run_until([&done] { return done.load(); }, 10000);
+        ms = (int)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0)
+                 .count();
+        if (!ok) {
+            /* Leave the stuck thread behind rather than hang the suite. */
+            th.detach();
+            started = false;
+            return -1;
+        }
+        th.join();
+        started = false;
+    }
+    if (app && app->window) {
+        gtk_widget_destroy(app->window);
+        app->window = nullptr;
+    }
+    return ms;
+}
+
+engine_app::~engine_app()
+{
+    if (app) {
+        stop();
+        free(app);
+    }
+}
+
+namespace {
+
+struct waiter_desc
+{
+    const std::function<bool()> *pred;
+    std::chrono::steady_clock::time_point until;
+    bool ok;
+};
+
+gboolean waiter_tick(gpointer data)
+{
+    auto *w = static_cast<waiter_desc *>(data);
+    if ((w->pred && (*w->pred)()) || std::chrono::steady_clock::now() >= w->until) {
+        w->ok = w->pred && (*w->pred)();
+        gtk_main_quit();
+        return FALSE;
+    }
+    return TRUE;
+}
+
+} // namespace
+
+bool engine_run_until(const std::function<bool()> &pred, int ms)
+{
+    waiter_desc w{&pred, std::chrono::steady_clock::now() + std::chrono::milliseconds(ms), false};
+    if (pred())
+        return true;
+    gdk_threads_add_timeout(20, waiter_tick, &w);
+    gtk_main();
+    return w.ok;
+}
+
+void engine_run_for(int ms)
+{
+    waiter_desc w{nullptr, std::chrono::steady_clock::now() + std::chrono::milliseconds(ms), false};
+    gdk_threads_add_timeout(20, waiter_tick, &w);
+    gtk_main();
+}
+
+int grid_rows(bus_t *bus)
+{
+    return gtk_tree_model_iter_n_children(gtk_tree_view_get_model(GTK_TREE_VIEW(bus->grid)), nullptr);
+}
+
+pelmorabox_event_t *grid_event(bus_t *bus, int idx)
+{
+    GtkTreeModel *m = gtk_tree_view_get_model(GTK_TREE_VIEW(bus->grid));
+    GtkTreeIter it;
+    pelmorabox_event_t *e = nullptr;
+    if (gtk_tree_model_iter_nth_child(m, &it, nullptr, idx))
+        gtk_tree_model_get(m, &it, BUS_COLUMN_DATA, &e, -1);
+    return e;
+}
+
+std::string grid_text(bus_t *bus, int idx, int column)
+{
+    GtkTreeModel *m = gtk_tree_view_get_model(GTK_TREE_VIEW(bus->grid));
+    GtkTreeIter it;
+    gchar *s = nullptr;
+    if (gtk_tree_model_iter_nth_child(m, &it, nullptr, idx))
+        gtk_tree_model_get(m, &it, column, &s, -1);
+    std::string r = s ? s : "";
+    g_free(s);
+    return r;
+}
+
+bool grid_visible(bus_t *bus, int *first, int *last)
+{
+    GtkTreePath *a = nullptr, *b = nullptr;
+    if (!gtk_tree_view_get_visible_range(GTK_TREE_VIEW(bus->grid), &a, &b))
+        return false;
+    *first = gtk_tree_path_get_indices(a)[0];
+    *last = gtk_tree_path_get_indices(b)[0];
+    gtk_tree_path_free(a);
+    gtk_tree_path_free(b);
+    return true;
+}
+
+bool grid_visible_filled(bus_t *bus, int64_t min_amend)
+{
+    int a, b;
+    if (!grid_visible(bus, &a, &b))
+        return false;
+    for (int i = a; i <= b; i++) {
+        pelmorabox_event_t *e = grid_event(bus, i);
+        if (!e || e->amend < min_amend)
+            return false;
+    }
+    return true;
+}
+
+std::vector<sim_call> sim_calls(sim_child_t *c, size_t from)
+{
+    std::vector<sim_call> out;
+    std::lock_guard<std::mutex> g(c->lock);
+    for (size_t i = from; i < c->lines.size(); i++) {
+        char method[128];
+        int bus = 0, n = 0;
+        if (sscanf(c->lines[i].c_str(), "call %127s bus=%d n=%d", method, &bus, &n) == 3)
+            out.push_back({method, bus, n});
+    }
+    return out;
+}
+
+size_t sim_line_count(sim_child_t *c)
+{
+    std::lock_guard<std::mutex> g(c->lock);
+    return c->lines.size();
+}
+
+std::string engine_data_dir(const std::vector<std::pair<std::string, std::vector<std::string>>> &playlists)
+{
+    char dir[] = "/tmp/pelmora_engine_XXXXXX";
+    if (!mkdtemp(dir))
+        return "";
+    for (const auto &pl : playlists) {
+        std::ofstream f(std::string(dir) + "/" + pl.first + ".ply");
+        for (const std::string &l : pl.second)
+            f << l << "\n";
+    }
+    return dir;
+}
+
+void engine_remove_dir(const std::string &dir)
+{
+    if (dir.compare(0, 20, "/tmp/pelmora_engine_") == 0)
+        (void)!system(("rm -rf " + dir).c_str());
+}
+
+std::string engine_event_line(const char *dur, char type, const char *media, const char *title)
+{
+    char buf[1024];
+    snprintf(buf, sizeof buf, "\t \t\t\t%s\t%c\t%s\t%s\t\t\t\t\t\t\t", dur, type, media, title);
+    return buf;
+}

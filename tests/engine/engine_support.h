@@ -1,0 +1,61 @@
+/* Test harness of the bus engine: an application record built from a command
+ * line, the real main window, the GTK main loop run under the GDK lock until
+ * a condition holds, the shutdown sequence, and the simulator's call log. */
+#pragma once
+#include <gtk/gtk.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "instance.h"
+#include "sim_child.h"
+
+/* GDK thread lock and GTK, once per process; false without a display. */
+bool engine_gtk_ready(void);
+
+struct engine_app
+{
+    instance_t *app = nullptr;
+    bool started = false;
+
+    /* Parses args (the program name is added) and builds the window. */
+    bool create(const std::vector<std::string> &args);
+    /* Shows the window and starts every bus's engine, as start-up does. */
+    void start();
+    /* f_exit = 1, bus_release of every bus on a separate thread while the
+     * main loop serves hand-overs, then the window is destroyed. Returns the
+     * milliseconds the releases took, or -1 when they did not end in 10 s. */
+    int stop();
+    ~engine_app();
+};
+
+/* Runs the main loop (the caller holds the GDK lock) until pred () holds or
+ * ms have passed; pred runs on the main loop under the lock. */
+bool engine_run_until(const std::function<bool()> &pred, int ms);
+/* Runs the main loop for ms. */
+void engine_run_for(int ms);
+
+/* Grid helpers (main thread). */
+int grid_rows(bus_t *bus);
+pelmorabox_event_t *grid_event(bus_t *bus, int idx);
+std::string grid_text(bus_t *bus, int idx, int column);
+bool grid_visible(bus_t *bus, int *first, int *last);
+/* Every visible row holds an event (with amend >= min_amend). */
+bool grid_visible_filled(bus_t *bus, int64_t min_amend = 0);
+
+/* One parsed line of pelmora-sim --log-calls. */
+struct sim_call
+{
+    std::string method;
+    int bus;
+    int n;
+};
+std::vector<sim_call> sim_calls(sim_child_t *c, size_t from = 0);
+size_t sim_line_count(sim_child_t *c);
+
+/* A temporary data folder with the given playlists (name -> lines). */
+std::string engine_data_dir(const std::vector<std::pair<std::string, std::vector<std::string>>> &playlists);
+void engine_remove_dir(const std::string &dir);
+/* An event line of the playlist format. */
+std::string engine_event_line(const char *dur, char type, const char *media, const char *title);
