@@ -1,0 +1,562 @@
+/* pelmora-ctl commands over the automation client library. Reads are made
+ * consistent (a list read twice while it changes is read again), edits by
+ * field change the current event, and every failure names the result. */
+#include "ctl.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "ctl_format.h"
+#include "pelmora.h"
+#include "pelmora_version.h"
+
+#define CTL_CHUNK 32    /* events per GetEvents2 call, as the console fetches them */
+#define CTL_ATTEMPTS 3  /* reads of a list that changed under us */
+
+int ctl_exit_code(int r)
+{
+    if (r >= 0)
+        return CTL_EXIT_OK;
+    return r == -14 ? CTL_EXIT_NO_ANSWER : CTL_EXIT_REFUSED;
+}
+
+std::string ctl_result_text(int r)
+{
+    std::string s = std::to_string(r);
+    if (r < 0)
+        s += std::string(" (") + strerror(-r) + ")";
+    return s;
+}
+
+int ctl_get_state(const char *url, int bus_idx, pelmorabox_bus_state_t *s)
+{
+    memset(s, 0, sizeof *s);
+    xmlrpc_env env;
+    xmlrpc_env_init(&env);
+    xmlrpc_value *resp = xmlrpc_client_callX(&env, url, "PelmoraBox.GetState", "(i)", (xmlrpc_int32)bus_idx);
+    if (env.fault_occurred)
+    {
+        fprintf(stderr, "%s: xmlrpc_client_callX(%s, %s) failed: %s (%d)\n", __func__, url, "PelmoraBox.GetState",
+                env.fault_string, env.fault_code);
+        xmlrpc_env_clean(&env);
+        return -14;
+    }
+    /* A refusal comes as "result" without a state: report it as such rather
+     * than as a missing answer. */
+    int r = 0;
+    xmlrpc_int32 result = 0;
+    xmlrpc_decompose_value(&env, resp, "{s:i,*}", "result", &result);
+    if (!env.fault_occurred && result < 0)
+        r = result;
+    xmlrpc_env_clean(&env);
+    xmlrpc_env_init(&env);
+    if (r == 0)
+        r = pelmorabox_state_probe_decompose(&env, resp, s);
+    xmlrpc_DECREF(resp);
+    xmlrpc_env_clean(&env);
+    return r;
+}
+
+namespace {
+
+struct ctl_ctx
+{
+    const ctl_args_t *a;
+    FILE *out;
+    FILE *err;
+    const char *url;
+    int bus;
+};
+
+int ctl_fail(ctl_ctx *c, int r, const char *what = nullptr)
+{
+    const char *cmd = c->a->cmd_name;
+    if (r == -14)
+        fprintf(c->err,
+                "pelmora-ctl: %s: no usable answer from %s (result -14: not reachable, timed out or a malformed "
+                "answer)\n",
+                cmd, c->a->host.c_str());
+    else if (what)
+        fprintf(c->err, "pelmora-ctl: %s: %s; server result %s\n", cmd, what, ctl_result_text(r).c_str());
+    else
+        fprintf(c->err, "pelmora-ctl: %s: refused by the server: result %s\n", cmd, ctl_result_text(r).c_str());
+    return ctl_exit_code(r);
+}
+
+void ctl_put(ctl_ctx *c, const std::string &s)
+{
+    fwrite(s.data(), 1, s.size(), c->out);
+}
+
+/* The answer of a command that returns a result and the bus state. */
+int ctl_print_result(ctl_ctx *c, int r, const pelmorabox_bus_state_t *s)
+{
+    if (r < 0)
+        return ctl_fail(c, r);
+    std::string o;
+    if (c->a->f_table)
+    {
+        ctl_table_t t;
+        ctl_table_state(&t, c->a->cmd_name, r, s);
+        o = ctl_table_render(&t);
+    }
+    else
+    {
+        ctl_json_result(&o, c->a->cmd_name, r, s);
+        o.push_back('\n');
+    }
+    ctl_put(c, o);
+    return CTL_EXIT_OK;
+}
+
+struct ctl_event_row
+{
+    pelmorabox_event_t *e;
+    int64_t idx;
+};
+
+void ctl_rows_free(std::vector<ctl_event_row> *rows)
+{
+    for (ctl_event_row &r : *rows)
+        pelmorabox_event_destroy(&r.e);
+    rows->clear();
+}
+
+void ctl_print_events(ctl_ctx *c, const std::vector<ctl_event_row> &rows)
+{
+    std::string o;
+    if (c->a->f_table)
+    {
+        ctl_table_t t;
+        ctl_table_events_init(&t);
+        for (const ctl_event_row &r : rows)
+            ctl_table_events_add(&t, r.e, r.idx);
+        o = ctl_table_render(&t);
+    }
+    else
+        for (const ctl_event_row &r : rows)
+        {
+            ctl_json_event(&o, r.e, r.idx);
+            o.push_back('\n');
+        }
+    ctl_put(c, o);
+}
+
+/* Fetches the events at idxs, CTL_CHUNK per call. *f_same is cleared when a
+ * chunk saw another amend than `amend` or missed an index. */
+int ctl_fetch(ctl_ctx *c, const std::vector<int64_t> &idxs, int64_t amend, std::vector<ctl_event_row> *rows,
+              int *f_same)
+{
+    for (size_t from = 0; from < idxs.size(); from += CTL_CHUNK)
+    {
+        int n = (int)std::min<size_t>(CTL_CHUNK, idxs.size() - from);
+        std::vector<int64_t> want(idxs.begin() + (long)from, idxs.begin() + (long)from + n);
+        std::vector<pelmorabox_event_t *> pe((size_t)n, nullptr);
+        pelmorabox_bus_state_t s;
+        int r = pelmorabox_get_events2(c->url, c->bus, n, want.data(), pe.data(), &s);
+        if (r < 0)
+            return r;
+        if (r != n || s.amend != amend)
+            *f_same = 0;
+        for (int i = 0; i < r; i++)
+            rows->push_back({pe[(size_t)i], want[(size_t)i]});
+    }
+    return 0;
+}
+
+int ctl_cmd_events(ctl_ctx *c)
+{
+    const ctl_args_t *a = c->a;
+    std::vector<ctl_event_row> rows;
+    std::vector<int64_t> missing;
+    pelmorabox_bus_state_t st;
+    int f_same = 0;
+    int64_t amend_first = -1, amend_last = -1;
+    for (int attempt = 0; attempt < CTL_ATTEMPTS && !f_same; attempt++)
+    {
+        ctl_rows_free(&rows);
+        missing.clear();
+        int r = ctl_get_state(c->url, c->bus, &st);
+        if (r < 0)
+            return ctl_fail(c, r);
+        if (amend_first < 0)
+            amend_first = st.amend;
+        amend_last = st.amend;
+        std::vector<int64_t> idxs;
+        if (a->ranges.empty())
+            for (int64_t i = 0; i < st.count; i++)
+                idxs.push_back(i);
+        for (const ctl_range_t &rg : a->ranges)
+        {
+            if (rg.from == rg.to && rg.from >= st.count)
+                missing.push_back(rg.from);
+            int64_t to = rg.to < 0 || rg.to >= st.count ? st.count - 1 : rg.to;
+            for (int64_t i = rg.from; i <= to; i++)
+                idxs.push_back(i);
+        }
+        f_same = 1;
+        r = ctl_fetch(c, idxs, st.amend, &rows, &f_same);
+        if (r < 0)
+        {
+            ctl_rows_free(&rows);
+            return ctl_fail(c, r);
+        }
+    }
+    if (!f_same)
+        fprintf(c->err,
+                "pelmora-ctl: events: the list kept changing while it was read (amend %lld to %lld); rows may "
+                "come from different versions (see each row's amend)\n",
+                (long long)amend_first, (long long)amend_last);
+    ctl_print_events(c, rows);
+    ctl_rows_free(&rows);
+    for (int64_t m : missing)
+        fprintf(c->err, "pelmora-ctl: events: no event at list index %lld (the list holds %lld)\n", (long long)m,
+                (long long)st.count);
+    return missing.empty() ? CTL_EXIT_OK : CTL_EXIT_REFUSED;
+}
+
+/* The event at one list index: 1 with *pe set, 0 when there is none, or a
+ * negative call result. */
+int ctl_fetch_one(ctl_ctx *c, int64_t idx, pelmorabox_event_t **pe)
+{
+    int64_t want = idx;
+    pelmorabox_bus_state_t s;
+    *pe = nullptr;
+    int r = pelmorabox_get_events2(c->url, c->bus, 1, &want, pe, &s);
+    if (r <= 0)
+        return r;
+    if (want != idx)
+    {
+        pelmorabox_event_destroy(pe);
+        return 0;
+    }
+    return 1;
+}
+
+/* List index of the event with sys_id (found by the server's search on the
+ * sys_id field), its current copy in *pe; -2 when there is none. */
+int ctl_find_sys_id(ctl_ctx *c, int64_t sys_id, pelmorabox_event_t **pe)
+{
+    std::string key = std::to_string(sys_id);
+    for (int attempt = 0; attempt < CTL_ATTEMPTS; attempt++)
+    {
+        pelmorabox_bus_state_t s;
+        int idx = pelmorabox_search_event(c->url, c->bus, key.c_str(), 0, 1 << PELMORABOX_EVENT_SEARCH_IDX_SYS_ID, &s);
+        if (idx == -14)
+            return -14;
+        if (idx < 0)
+            return -2;
+        int r = ctl_fetch_one(c, idx, pe);
+        if (r < 0)
+            return r;
+        if (r == 1 && (*pe)->sys_id == sys_id)
+            return idx;
+        pelmorabox_event_destroy(pe); /* the list moved between the two calls */
+    }
+    return -2;
+}
+
+int ctl_cmd_search(ctl_ctx *c)
+{
+    const ctl_args_t *a = c->a;
+    std::vector<ctl_event_row> rows;
+    int from = a->search_from;
+    int last = -2;
+    for (int64_t guard = 0;; guard++)
+    {
+        pelmorabox_bus_state_t s;
+        int r = pelmorabox_search_event(c->url, c->bus, a->name.c_str(), from, a->search_flags, &s);
+        if (r == -14)
+        {
+            ctl_print_events(c, rows);
+            ctl_rows_free(&rows);
+            return ctl_fail(c, r);
+        }
+        last = r;
+        if (r < 0)
+            break;
+        pelmorabox_event_t *e = nullptr;
+        int got = ctl_fetch_one(c, r, &e);
+        if (got == -14)
+        {
+            ctl_print_events(c, rows);
+            ctl_rows_free(&rows);
+            return ctl_fail(c, got);
+        }
+        if (got == 1)
+            rows.push_back({e, r});
+        else
+            fprintf(c->err, "pelmora-ctl: search: found at list index %d, but the event could not be read\n", r);
+        /* A server that answers an index before `from` would loop forever. */
+        if (!a->f_search_all || r < from || guard > s.count)
+            break;
+        from = r + 1;
+    }
+    ctl_print_events(c, rows);
+    size_t n = rows.size();
+    ctl_rows_free(&rows);
+    if (n == 0)
+    {
+        std::string what = "no event matches [" + a->name + "]";
+        return ctl_fail(c, last < 0 ? last : -2, what.c_str());
+    }
+    return CTL_EXIT_OK;
+}
+
+int ctl_cmd_playlists(ctl_ctx *c)
+{
+    char **names = nullptr;
+    pelmorabox_bus_state_t s;
+    int r = pelmorabox_list_playlists(c->url, c->bus, &names, &s);
+    if (r < 0)
+        return ctl_fail(c, r);
+    std::string o;
+    ctl_table_t t;
+    t.head = {"NAME"};
+    t.right = {0};
+    for (int i = 0; i < r && names[i]; i++)
+    {
+        if (c->a->f_table)
+            t.rows.push_back({ctl_cell_text(names[i], strlen(names[i]))});
+        else
+        {
+            o.append("{\"name\":");
+            ctl_json_string(&o, names[i], strlen(names[i]));
+            o.append("}\n");
+        }
+        free(names[i]);
+    }
+    free(names);
+    if (c->a->f_table)
+        o = ctl_table_render(&t);
+    ctl_put(c, o);
+    return CTL_EXIT_OK;
+}
+
+int ctl_cmd_errors(ctl_ctx *c)
+{
+    pelmorabox_event_t *list = nullptr;
+    pelmorabox_bus_state_t s;
+    int r = pelmorabox_errorflag_list(c->url, c->bus, (int)c->a->error_mask, &list, &s);
+    if (r < 0)
+        return ctl_fail(c, r);
+    std::string o;
+    ctl_table_t t;
+    ctl_table_flagged_init(&t);
+    for (int i = 0; i < r; i++)
+    {
+        if (c->a->f_table)
+            ctl_table_flagged_add(&t, &list[i]);
+        else
+        {
+            ctl_json_flagged(&o, &list[i]);
+            o.push_back('\n');
+        }
+    }
+    free(list);
+    if (c->a->f_table)
+        o = ctl_table_render(&t);
+    ctl_put(c, o);
+    return CTL_EXIT_OK;
+}
+
+int ctl_cmd_insert(ctl_ctx *c)
+{
+    const ctl_args_t *a = c->a;
+    std::string err;
+    pelmorabox_event_t *e = ctl_event_build(&a->edit, nullptr, &err);
+    if (!e)
+    {
+        fprintf(c->err, "pelmora-ctl: insert: %s; nothing was sent\n", err.c_str());
+        return CTL_EXIT_USAGE;
+    }
+    pelmorabox_bus_state_t s;
+    int r;
+    if (a->f_sys_id)
+        r = pelmorabox_insert_event2(c->url, c->bus, a->sys_id, e, &s);
+    else if (a->f_at_end)
+        r = pelmorabox_insert_event2(c->url, c->bus, -1, e, &s);
+    else
+        r = pelmorabox_insert_event(c->url, c->bus, a->event_idx, e, &s);
+    pelmorabox_event_destroy(&e);
+    return ctl_print_result(c, r, &s);
+}
+
+int ctl_cmd_update(ctl_ctx *c)
+{
+    const ctl_args_t *a = c->a;
+    std::string err;
+    pelmorabox_bus_state_t s;
+    int r;
+    if (a->edit.f_line)
+    {
+        /* A line is the whole new event: nothing to read first. */
+        pelmorabox_event_t *e = ctl_event_build(&a->edit, nullptr, &err);
+        if (!e)
+        {
+            fprintf(c->err, "pelmora-ctl: update: %s; nothing was sent\n", err.c_str());
+            return CTL_EXIT_USAGE;
+        }
+        r = a->f_sys_id ? pelmorabox_update_event2(c->url, c->bus, a->sys_id, e, &s)
+                        : pelmorabox_update_event(c->url, c->bus, a->event_idx, e, &s);
+        pelmorabox_event_destroy(&e);
+        return ctl_print_result(c, r, &s);
+    }
+
+    /* Fields change the event as it is now. */
+    pelmorabox_event_t *cur = nullptr;
+    int64_t idx = a->event_idx;
+    if (a->f_sys_id)
+    {
+        r = ctl_find_sys_id(c, a->sys_id, &cur);
+        if (r == -14)
+            return ctl_fail(c, r);
+        if (r < 0)
+        {
+            std::string what = "no event with sys_id " + std::to_string(a->sys_id);
+            return ctl_fail(c, r, what.c_str());
+        }
+        idx = r;
+    }
+    else
+    {
+        r = ctl_fetch_one(c, idx, &cur);
+        if (r < 0)
+            return ctl_fail(c, r);
+        if (r == 0)
+        {
+            fprintf(c->err, "pelmora-ctl: update: no event at list index %lld\n", (long long)idx);
+            return CTL_EXIT_REFUSED;
+        }
+    }
+    pelmorabox_event_t *e = ctl_event_build(&a->edit, cur, &err);
+    int64_t cur_sys_id = cur->sys_id;
+    pelmorabox_event_destroy(&cur);
+    if (!e)
+    {
+        fprintf(c->err, "pelmora-ctl: update: %s; nothing was sent\n", err.c_str());
+        return CTL_EXIT_USAGE;
+    }
+    /* By sys_id whenever the event has one, so that an event that moved
+     * since it was read is still the one changed. */
+    r = cur_sys_id > 0 ? pelmorabox_update_event2(c->url, c->bus, cur_sys_id, e, &s)
+                       : pelmorabox_update_event(c->url, c->bus, idx, e, &s);
+    pelmorabox_event_destroy(&e);
+    return ctl_print_result(c, r, &s);
+}
+
+} // namespace
+
+int ctl_run(const ctl_args_t *a, FILE *out, FILE *err)
+{
+    ctl_ctx c = {a, out, err, a->url.c_str(), a->bus_idx};
+    pelmorabox_bus_state_t s;
+    int r;
+    switch (a->cmd)
+    {
+    case CTL_CMD_STATE:
+    {
+        r = ctl_get_state(c.url, c.bus, &s);
+        if (r < 0)
+            return ctl_fail(&c, r);
+        std::string o;
+        if (a->f_table)
+        {
+            ctl_table_t t;
+            ctl_table_state(&t, nullptr, 0, &s);
+            o = ctl_table_render(&t);
+        }
+        else
+        {
+            ctl_json_state(&o, &s);
+            o.push_back('\n');
+        }
+        ctl_put(&c, o);
+        return CTL_EXIT_OK;
+    }
+    case CTL_CMD_EVENTS: return ctl_cmd_events(&c);
+    case CTL_CMD_TAKE: r = pelmorabox_take(c.url, c.bus, &s); break;
+    case CTL_CMD_TAKE_N: r = pelmorabox_take_n(c.url, c.bus, (int)a->event_idx, &s); break;
+    case CTL_CMD_RUN: r = pelmorabox_run(c.url, c.bus, a->f_run, &s); break;
+    case CTL_CMD_FALLBACK: r = pelmorabox_fallback(c.url, c.bus, &s); break;
+    case CTL_CMD_LOAD: r = pelmorabox_load_playlist(c.url, c.bus, a->name.c_str(), &s); break;
+    case CTL_CMD_APPEND: r = pelmorabox_append_playlist(c.url, c.bus, a->name.c_str(), &s); break;
+    case CTL_CMD_SAVE: r = pelmorabox_save_playlist(c.url, c.bus, a->name.c_str(), &s); break;
+    case CTL_CMD_CLOSE: r = pelmorabox_close_playlist(c.url, c.bus, &s); break;
+    case CTL_CMD_TRUNCATE: r = pelmorabox_truncate_playlist(c.url, c.bus, a->sys_id, a->f_below, &s); break;
+    case CTL_CMD_PLAYLISTS: return ctl_cmd_playlists(&c);
+    case CTL_CMD_SEARCH: return ctl_cmd_search(&c);
+    case CTL_CMD_ERRORS: return ctl_cmd_errors(&c);
+    case CTL_CMD_INSERT: return ctl_cmd_insert(&c);
+    case CTL_CMD_UPDATE: return ctl_cmd_update(&c);
+    case CTL_CMD_DELETE:
+    {
+        int n = (int)a->ids.size();
+        r = a->f_sys_id ? pelmorabox_delete_event2(c.url, c.bus, n, a->ids.data(), &s)
+                        : pelmorabox_delete_event(c.url, c.bus, n, a->ids.data(), &s);
+        break;
+    }
+    default:
+        fprintf(err, "pelmora-ctl: no command\n");
+        return CTL_EXIT_USAGE;
+    }
+    return ctl_print_result(&c, r, &s);
+}
+
+int ctl_main(int argc, char **argv)
+{
+    ctl_args_t a;
+    std::string err;
+    int r = ctl_args_parse(argc, argv, &a, &err, stdout);
+    if (r == 1)
+        return fflush(stdout) == 0 ? CTL_EXIT_OK : CTL_EXIT_LOCAL;
+    if (r < 0)
+    {
+        fprintf(stderr, "pelmora-ctl: %s\n", err.c_str());
+        return CTL_EXIT_USAGE;
+    }
+    /* The client library reads its time-outs from the environment. */
+    if (a.timeout_ms > 0)
+        setenv(PELMORA_RPC_TIMEOUT_ENV, std::to_string(a.timeout_ms).c_str(), 1);
+    if (a.connect_timeout_ms > 0)
+        setenv(PELMORA_RPC_CONNECT_TIMEOUT_ENV, std::to_string(a.connect_timeout_ms).c_str(), 1);
+
+    /* --quiet: the library's diagnostics go to /dev/null, our own messages
+     * to the real standard error. */
+    FILE *msg = stderr;
+    if (a.f_quiet)
+    {
+        fflush(stderr);
+        int saved = dup(2);
+        int null_fd = open("/dev/null", O_WRONLY);
+        FILE *f = saved >= 0 ? fdopen(saved, "w") : nullptr;
+        if (f && null_fd >= 0 && dup2(null_fd, 2) >= 0)
+            msg = f;
+        else if (f)
+            fclose(f);
+        else if (saved >= 0)
+            close(saved);
+        if (null_fd >= 0)
+            close(null_fd);
+    }
+
+    pelmora_init("pelmora-ctl", PELMORA_VERSION);
+    int code = ctl_run(&a, stdout, msg);
+    pelmora_release();
+
+    if (fflush(stdout) != 0 || ferror(stdout))
+    {
+        fprintf(msg, "pelmora-ctl: cannot write the output: %s\n", strerror(errno));
+        if (code == CTL_EXIT_OK)
+            code = CTL_EXIT_LOCAL;
+    }
+    if (msg != stderr)
+        fclose(msg);
+    return code;
+}
