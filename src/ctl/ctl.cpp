@@ -99,6 +99,14 @@ int ctl_print_result(ctl_ctx *c, int r, const pelmorabox_bus_state_t *s)
 {
     if (r < 0)
         return ctl_fail(c, r);
+    /* The library keeps the result when the state in the answer cannot be
+     * read and leaves the record zeroed: say so rather than show it as news. */
+    pelmorabox_bus_state_t zero;
+    memset(&zero, 0, sizeof zero);
+    if (memcmp(&zero, s, sizeof zero) == 0)
+        fprintf(c->err, "pelmora-ctl: %s: warning: the answer carried no readable bus state; the state shown is "
+                        "empty\n",
+                c->a->cmd_name);
     std::string o;
     if (c->a->f_table)
     {
@@ -279,7 +287,8 @@ int ctl_cmd_search(ctl_ctx *c)
             return ctl_fail(c, r);
         }
         last = r;
-        if (r < 0)
+        /* A server that answers an index before `from` would loop forever. */
+        if (r < 0 || r < from)
             break;
         pelmorabox_event_t *e = nullptr;
         int got = ctl_fetch_one(c, r, &e);
@@ -293,8 +302,7 @@ int ctl_cmd_search(ctl_ctx *c)
             rows.push_back({e, r});
         else
             fprintf(c->err, "pelmora-ctl: search: found at list index %d, but the event could not be read\n", r);
-        /* A server that answers an index before `from` would loop forever. */
-        if (!a->f_search_all || r < from || guard > s.count)
+        if (!a->f_search_all || guard > s.count)
             break;
         from = r + 1;
     }

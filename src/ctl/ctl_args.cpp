@@ -314,12 +314,13 @@ int ctl_line_check(const std::string &line, std::string *err)
     for (size_t i = 0; i < n; i++)
     {
         const std::string &v = f[i];
-        if (v.find_first_of("\r\n") != std::string::npos && i != 11)
-        {
-            *err = std::string("event line field ") + std::to_string(i) + " (" + ctl_line_fields[i].name +
-                   ") holds a line break";
-            return -22;
-        }
+        for (unsigned char ch : v)
+            if (ch < ' ' || ch == 0x7f)
+            {
+                *err = std::string("event line field ") + std::to_string(i) + " (" + ctl_line_fields[i].name +
+                       ") holds a control character";
+                return -22;
+            }
         if (ctl_line_fields[i].size && v.size() > ctl_line_fields[i].size - 1)
         {
             *err = std::string("event line field ") + std::to_string(i) + " (" + ctl_line_fields[i].name +

@@ -256,6 +256,7 @@ TEST(CtlArgs, EventLineFromTheShell)
     EXPECT_EQ(ctl_line_check(std::string(15, '\t'), &err), 0);  /* 16 fields */
     EXPECT_EQ(ctl_line_check(std::string(16, '\t'), &err), -22);
     EXPECT_EQ(ctl_line_check("\tX\t\t\t\t\t\t\t", &err), -22);  /* unknown start type */
+    EXPECT_EQ(ctl_line_check("\tM\t\t\t\t\ta\rb\t\t", &err), -22); /* control character */
     EXPECT_EQ(ctl_line_check("\tM\t\t\t\tCC\t\t\t", &err), -22);/* two-letter event type */
     std::string long_title = "\t\t\t\t\t\t\t" + std::string(260, 'x') + "\t";
     EXPECT_EQ(ctl_line_check(long_title, &err), -22);           /* would be cut to 259 */
