@@ -123,57 +123,58 @@ int ctl_print_result(ctl_ctx *c, int r, const pelmorabox_bus_state_t *s)
     return CTL_EXIT_OK;
 }
 
-struct ctl_event_row
+/* Rows read so far, already turned into output text (JSON lines or table
+ * rows), so that a long list costs its text and not its records. */
+struct ctl_rows
 {
-    pelmorabox_event_t *e;
-    int64_t idx;
+    std::string json;
+    ctl_table_t table;
+    size_t count = 0;
 };
 
-void ctl_rows_free(std::vector<ctl_event_row> *rows)
+void ctl_rows_add(ctl_ctx *c, ctl_rows *rows, const pelmorabox_event_t *e, int64_t idx)
 {
-    for (ctl_event_row &r : *rows)
-        pelmorabox_event_destroy(&r.e);
-    rows->clear();
-}
-
-void ctl_print_events(ctl_ctx *c, const std::vector<ctl_event_row> &rows)
-{
-    std::string o;
     if (c->a->f_table)
-    {
-        ctl_table_t t;
-        ctl_table_events_init(&t);
-        for (const ctl_event_row &r : rows)
-            ctl_table_events_add(&t, r.e, r.idx);
-        o = ctl_table_render(&t);
-    }
+        ctl_table_events_add(&rows->table, e, idx);
     else
-        for (const ctl_event_row &r : rows)
-        {
-            ctl_json_event(&o, r.e, r.idx);
-            o.push_back('\n');
-        }
-    ctl_put(c, o);
+    {
+        ctl_json_event(&rows->json, e, idx);
+        rows->json.push_back('\n');
+    }
+    rows->count++;
 }
 
-/* Fetches the events at idxs, CTL_CHUNK per call. *f_same is cleared when a
- * chunk saw another amend than `amend` or missed an index. */
-int ctl_fetch(ctl_ctx *c, const std::vector<int64_t> &idxs, int64_t amend, std::vector<ctl_event_row> *rows,
-              int *f_same)
+void ctl_rows_print(ctl_ctx *c, ctl_rows *rows)
 {
-    for (size_t from = 0; from < idxs.size(); from += CTL_CHUNK)
+    ctl_put(c, c->a->f_table ? ctl_table_render(&rows->table) : rows->json);
+}
+
+/* Reads the list indexes from..to (inclusive), CTL_CHUNK per call, into
+ * rows. *f_same is cleared when a call saw another amend than `amend` or
+ * returned fewer events than asked; reading stops at a call that returned
+ * none (the list is shorter than the state said). */
+int ctl_fetch_range(ctl_ctx *c, int64_t from, int64_t to, int64_t amend, ctl_rows *rows, int *f_same)
+{
+    for (int64_t i = from; i <= to; i += CTL_CHUNK)
     {
-        int n = (int)std::min<size_t>(CTL_CHUNK, idxs.size() - from);
-        std::vector<int64_t> want(idxs.begin() + (long)from, idxs.begin() + (long)from + n);
-        std::vector<pelmorabox_event_t *> pe((size_t)n, nullptr);
+        int n = (int)std::min<int64_t>(CTL_CHUNK, to - i + 1);
+        int64_t want[CTL_CHUNK];
+        pelmorabox_event_t *pe[CTL_CHUNK];
+        for (int k = 0; k < n; k++)
+            want[k] = i + k;
         pelmorabox_bus_state_t s;
-        int r = pelmorabox_get_events2(c->url, c->bus, n, want.data(), pe.data(), &s);
+        int r = pelmorabox_get_events2(c->url, c->bus, n, want, pe, &s);
         if (r < 0)
             return r;
         if (r != n || s.amend != amend)
             *f_same = 0;
-        for (int i = 0; i < r; i++)
-            rows->push_back({pe[(size_t)i], want[(size_t)i]});
+        for (int k = 0; k < r; k++)
+        {
+            ctl_rows_add(c, rows, pe[k], want[k]);
+            pelmorabox_event_destroy(&pe[k]);
+        }
+        if (r == 0)
+            return 1;
     }
     return 0;
 }
@@ -181,14 +182,15 @@ int ctl_fetch(ctl_ctx *c, const std::vector<int64_t> &idxs, int64_t amend, std::
 int ctl_cmd_events(ctl_ctx *c)
 {
     const ctl_args_t *a = c->a;
-    std::vector<ctl_event_row> rows;
+    ctl_rows rows;
     std::vector<int64_t> missing;
     pelmorabox_bus_state_t st;
     int f_same = 0;
     int64_t amend_first = -1, amend_last = -1;
     for (int attempt = 0; attempt < CTL_ATTEMPTS && !f_same; attempt++)
     {
-        ctl_rows_free(&rows);
+        rows = ctl_rows();
+        ctl_table_events_init(&rows.table);
         missing.clear();
         int r = ctl_get_state(c->url, c->bus, &st);
         if (r < 0)
@@ -196,24 +198,22 @@ int ctl_cmd_events(ctl_ctx *c)
         if (amend_first < 0)
             amend_first = st.amend;
         amend_last = st.amend;
-        std::vector<int64_t> idxs;
-        if (a->ranges.empty())
-            for (int64_t i = 0; i < st.count; i++)
-                idxs.push_back(i);
-        for (const ctl_range_t &rg : a->ranges)
+        std::vector<ctl_range_t> ranges = a->ranges;
+        if (ranges.empty())
+            ranges.push_back({0, -1});
+        f_same = 1;
+        for (const ctl_range_t &rg : ranges)
         {
             if (rg.from == rg.to && rg.from >= st.count)
                 missing.push_back(rg.from);
             int64_t to = rg.to < 0 || rg.to >= st.count ? st.count - 1 : rg.to;
-            for (int64_t i = rg.from; i <= to; i++)
-                idxs.push_back(i);
-        }
-        f_same = 1;
-        r = ctl_fetch(c, idxs, st.amend, &rows, &f_same);
-        if (r < 0)
-        {
-            ctl_rows_free(&rows);
-            return ctl_fail(c, r);
+            if (rg.from > to)
+                continue;
+            r = ctl_fetch_range(c, rg.from, to, st.amend, &rows, &f_same);
+            if (r < 0)
+                return ctl_fail(c, r);
+            if (r > 0)
+                break;
         }
     }
     if (!f_same)
@@ -221,8 +221,7 @@ int ctl_cmd_events(ctl_ctx *c)
                 "pelmora-ctl: events: the list kept changing while it was read (amend %lld to %lld); rows may "
                 "come from different versions (see each row's amend)\n",
                 (long long)amend_first, (long long)amend_last);
-    ctl_print_events(c, rows);
-    ctl_rows_free(&rows);
+    ctl_rows_print(c, &rows);
     for (int64_t m : missing)
         fprintf(c->err, "pelmora-ctl: events: no event at list index %lld (the list holds %lld)\n", (long long)m,
                 (long long)st.count);
@@ -273,7 +272,8 @@ int ctl_find_sys_id(ctl_ctx *c, int64_t sys_id, pelmorabox_event_t **pe)
 int ctl_cmd_search(ctl_ctx *c)
 {
     const ctl_args_t *a = c->a;
-    std::vector<ctl_event_row> rows;
+    ctl_rows rows;
+    ctl_table_events_init(&rows.table);
     int from = a->search_from;
     int last = -2;
     for (int64_t guard = 0;; guard++)
@@ -282,8 +282,7 @@ int ctl_cmd_search(ctl_ctx *c)
         int r = pelmorabox_search_event(c->url, c->bus, a->name.c_str(), from, a->search_flags, &s);
         if (r == -14)
         {
-            ctl_print_events(c, rows);
-            ctl_rows_free(&rows);
+            ctl_rows_print(c, &rows);
             return ctl_fail(c, r);
         }
         last = r;
@@ -294,22 +293,22 @@ int ctl_cmd_search(ctl_ctx *c)
         int got = ctl_fetch_one(c, r, &e);
         if (got == -14)
         {
-            ctl_print_events(c, rows);
-            ctl_rows_free(&rows);
+            ctl_rows_print(c, &rows);
             return ctl_fail(c, got);
         }
         if (got == 1)
-            rows.push_back({e, r});
+        {
+            ctl_rows_add(c, &rows, e, r);
+            pelmorabox_event_destroy(&e);
+        }
         else
             fprintf(c->err, "pelmora-ctl: search: found at list index %d, but the event could not be read\n", r);
-        if (!a->f_search_all || guard > s.count)
+        if (!a->f_search_all || guard > s.count || r == INT32_MAX)
             break;
         from = r + 1;
     }
-    ctl_print_events(c, rows);
-    size_t n = rows.size();
-    ctl_rows_free(&rows);
-    if (n == 0)
+    ctl_rows_print(c, &rows);
+    if (rows.count == 0)
     {
         std::string what = "no event matches [" + a->name + "]";
         return ctl_fail(c, last < 0 ? last : -2, what.c_str());
