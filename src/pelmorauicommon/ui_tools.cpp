@@ -50,6 +50,13 @@ GtkWidget *image_from_desc(const ui_button_desc *info)
     return nullptr;
 }
 
+/* An image column: G_TYPE_OBJECT as the plans write it, or the pixbuf type
+ * itself. */
+bool is_image(GType t)
+{
+    return t == G_TYPE_OBJECT || g_type_is_a(t, GDK_TYPE_PIXBUF);
+}
+
 /* Builds the view over model from the plan; takes over the model reference. */
 GtkWidget *create_treeview(GtkTreeModel *model, const ui_column_desc *columns, int n)
 {
@@ -74,7 +81,7 @@ GtkWidget *create_treeview(GtkTreeModel *model, const ui_column_desc *columns, i
             continue;
         GtkCellRenderer *r;
         GtkTreeViewColumn *col;
-        if (c->type == G_TYPE_OBJECT) {
+        if (is_image(c->type)) {
             r = gtk_cell_renderer_pixbuf_new();
             g_object_set(r, "xpad", 0, "ypad", 0, NULL);
             col = gtk_tree_view_column_new_with_attributes(tr(c->title), r, "pixbuf", c->idx, NULL);
@@ -96,7 +103,7 @@ GtkWidget *create_treeview(GtkTreeModel *model, const ui_column_desc *columns, i
 int plan_types(const ui_column_desc *columns, std::vector<GType> &types)
 {
     for (int i = 0; columns[i].idx != -1; i++)
-        types.push_back(columns[i].type == G_TYPE_OBJECT ? GDK_TYPE_PIXBUF : columns[i].type);
+        types.push_back(is_image(columns[i].type) ? GDK_TYPE_PIXBUF : columns[i].type);
     return (int)types.size();
 }
 

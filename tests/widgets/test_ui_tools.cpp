@@ -175,6 +175,13 @@ TEST(TreeviewFactory, PlanWithoutColourTailStillBuilds)
     g_object_ref_sink(view);
     EXPECT_EQ(gtk_tree_model_get_n_columns(gtk_tree_view_get_model(GTK_TREE_VIEW(view))), 2);
     g_object_unref(view);
+    /* a plan may name the pixbuf type itself */
+    const ui_column_desc pix_plan[] = {{0, "I", GDK_TYPE_PIXBUF}, {-1, nullptr, 0}};
+    GtkWidget *pv = ui_create_treeview_list(nullptr, nullptr, pix_plan);
+    g_object_ref_sink(pv);
+    EXPECT_EQ(gtk_tree_model_get_column_type(gtk_tree_view_get_model(GTK_TREE_VIEW(pv)), 0), GDK_TYPE_PIXBUF);
+    EXPECT_TRUE(GTK_IS_CELL_RENDERER_PIXBUF(first_renderer(gtk_tree_view_get_column(GTK_TREE_VIEW(pv), 0))));
+    g_object_unref(pv);
     const ui_column_desc empty[] = {{-1, nullptr, 0}};
     EXPECT_EQ(ui_create_treeview_list(nullptr, nullptr, empty), nullptr);
     EXPECT_EQ(ui_create_treeview_tree(nullptr, nullptr, nullptr), nullptr);
