@@ -1101,8 +1101,9 @@ void draw_job_button(cairo_t *cr, int kind, bool transcoder)
     rgb accent = transcoder ? PURPLE : BLUE;
     switch (kind) {
     case 0:
-        circular_arrow(cr, 12, 12, 7.5, -0.45 * M_PI, 0.95 * M_PI, 2.6, accent);
-        circular_arrow(cr, 12, 12, 7.5, 0.55 * M_PI, 1.95 * M_PI, 2.6, accent);
+        /* two half circles chasing each other */
+        circular_arrow(cr, 12, 12, 7.5, 0.05 * M_PI, 0.78 * M_PI, 2.4, accent);
+        circular_arrow(cr, 12, 12, 7.5, 1.05 * M_PI, 1.78 * M_PI, 2.4, accent);
         break;
     case 1:
         circular_arrow(cr, 12, 12, 8.5, -0.1 * M_PI, 1.45 * M_PI, 2.4, GREEN_D);
