@@ -272,6 +272,7 @@ void film(cairo_t *cr, double x, double y, double w, double h, rgb picture)
     cairo_pattern_add_color_stop_rgb(p, 1, picture.r, picture.g, picture.b);
     cairo_set_source(cr, p);
     cairo_fill(cr);
+    cairo_pattern_destroy(p);
     set(cr, INK);
     cairo_set_line_width(cr, 1.0);
     cairo_move_to(cr, x + w / 2, py);
@@ -1607,5 +1608,6 @@ int main(int argc, char **argv)
     fclose(h);
     fclose(c);
     printf("%zu images, %zu bytes of image data\n", images.size(), total);
+    cairo_debug_reset_static_data();
     return 0;
 }
