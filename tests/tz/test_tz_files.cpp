@@ -61,9 +61,9 @@ void compare_file_with_system(const std::string &dir, const char *name, int n, i
 
 // A small zone: local mean time, then standard and daylight time with two
 // years of transitions, and a footer rule for the rest.
-TzifSpec small_zone(char version, const std::string &footer)
+TzifParts small_zone(char version, const std::string &footer)
 {
-    TzifSpec s;
+    TzifParts s;
     s.version = version;
     s.chars = std::string("LMT\0XST\0XDT\0", 12);
     s.types = {{-11000, false, 0}, {-10800, false, 4}, {-7200, true, 8}};
@@ -149,7 +149,7 @@ TEST(TzFiles, FooterRuleAfterTheLastTransition)
     localtime_tz_release(b);
 
     // A file without transitions takes its footer for every instant.
-    TzifSpec r;
+    TzifParts r;
     r.chars = std::string("XST\0", 4);
     r.types = {{-10800, false, 0}};
     r.footer = "XST3XDT,M3.2.0,M11.1.0";
@@ -166,7 +166,7 @@ TEST(TzFiles, LeapSecondsAgreeWithTheSystem)
 {
     EnvGuard env;
     TempDir tmp;
-    TzifSpec s;
+    TzifParts s;
     s.chars = std::string("UTC\0", 4);
     s.types = {{0, false, 0}};
     s.leaps = {{78796800, 1}, {94694401, 2}, {126230402, 3}, {1483228826, 27}};

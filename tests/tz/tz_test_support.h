@@ -21,7 +21,7 @@ struct TzifType
     uint8_t idx;
 };
 
-struct TzifSpec
+struct TzifParts
 {
     char version = '2'; // 0 writes a version 1 file
     std::vector<int64_t> times;
@@ -46,7 +46,7 @@ inline void put64(std::string &o, uint64_t v)
 }
 
 // One header and data block; tsize 4 keeps only the times that fit.
-inline std::string tzif_block(const TzifSpec &s, char version, int tsize)
+inline std::string tzif_block(const TzifParts &s, char version, int tsize)
 {
     std::vector<int64_t> times;
     std::vector<uint8_t> idxs;
@@ -89,7 +89,7 @@ inline std::string tzif_block(const TzifSpec &s, char version, int tsize)
     return o;
 }
 
-inline std::string tzif_build(const TzifSpec &s)
+inline std::string tzif_build(const TzifParts &s)
 {
     if (s.version == 0)
         return tzif_block(s, 0, 4);

@@ -166,17 +166,17 @@ int tzfile_parse(localtime_tz_t *ctx, const unsigned char *buf, size_t len, size
         return -22;
 
     /* Footer: "\n" rule "\n"; a missing or odd footer only loses the rule. */
-    const unsigned char *spec = nullptr;
-    size_t speclen = 0;
+    const unsigned char *footer = nullptr;
+    size_t footer_len = 0;
     if (h.version != 0) {
         const unsigned char *q = buf + pos + bsize;
         size_t left = len - pos - bsize;
         if (left >= 2 && q[0] == '\n') {
             const void *nl = memchr(q + 1, '\n', std::min(left - 1, TZSPEC_MAX + 1));
             if (nl) {
-                speclen = (size_t)(static_cast<const unsigned char *>(nl) - (q + 1));
-                if (!memchr(q + 1, '\0', speclen))
-                    spec = q + 1;
+                footer_len = (size_t)(static_cast<const unsigned char *>(nl) - (q + 1));
+                if (!memchr(q + 1, '\0', footer_len))
+                    footer = q + 1;
             }
         }
     }
@@ -187,7 +187,7 @@ int tzfile_parse(localtime_tz_t *ctx, const unsigned char *buf, size_t len, size
     size_t total = 0;
     if (!add_mul(&total, h.timecnt, sizeof(int64_t)) || !add_mul(&total, h.leapcnt, sizeof(leap)) ||
         !add_mul(&total, h.typecnt, sizeof(ttinfo)) || !add_mul(&total, h.timecnt, 1) || !add_mul(&total, chars, 1) ||
-        !add_mul(&total, spec ? speclen + 1 : 0, 1))
+        !add_mul(&total, footer ? footer_len + 1 : 0, 1))
         return -22;
     unsigned char *block = static_cast<unsigned char *>(calloc(1, total));
     if (!block)
@@ -199,7 +199,7 @@ int tzfile_parse(localtime_tz_t *ctx, const unsigned char *buf, size_t len, size
     ttinfo *types = reinterpret_cast<ttinfo *>(leaps + h.leapcnt);
     unsigned char *type_idxs = reinterpret_cast<unsigned char *>(types + h.typecnt);
     char *zone_names = reinterpret_cast<char *>(type_idxs + h.timecnt);
-    char *tzspec = spec ? zone_names + chars : nullptr;
+    char *tzspec = footer ? zone_names + chars : nullptr;
 
     const unsigned char *p = buf + pos;
     for (size_t i = 0; i < h.timecnt; i++, p += tsize) {
@@ -232,8 +232,8 @@ int tzfile_parse(localtime_tz_t *ctx, const unsigned char *buf, size_t len, size
         types[i].isstd = *p != 0;
     for (size_t i = 0; i < h.isutcnt; i++, p++)
         types[i].isut = *p != 0;
-    if (spec)
-        memcpy(tzspec, spec, speclen);
+    if (footer)
+        memcpy(tzspec, footer, footer_len);
 
     guard.release();
     tzfile_free(ctx);

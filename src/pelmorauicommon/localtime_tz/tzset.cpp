@@ -156,9 +156,9 @@ void update_vars_from_rules(localtime_tz_t *ctx)
 
 } // namespace
 
-int tzset_parse_rules(const char *spec, tz_rule rules[2], int *norules)
+int tzset_parse_rules(const char *text, tz_rule rules[2], int *norules)
 {
-    if (!spec || !rules)
+    if (!text || !rules)
         return -22;
     memset(rules, 0, 2 * sizeof(tz_rule));
     /* Day 0 until dates are read: a zone without daylight time keeps it. */
@@ -168,7 +168,7 @@ int tzset_parse_rules(const char *spec, tz_rule rules[2], int *norules)
         norules = &dummy;
     *norules = 0;
 
-    const char *p = spec;
+    const char *p = text;
     if (!read_name(p, rules[0].name) || !read_offset(p, &rules[0].offset))
         return -22;
     if (*p == '\0') {

@@ -9,7 +9,7 @@
  * the default ones (second Sunday of March to first Sunday of November, at
  * 02:00) and *norules set to 1. Returns 0, or -22 for a malformed string or
  * out-of-range numbers, rules then undefined. */
-int tzset_parse_rules(const char *spec, tz_rule rules[2], int *norules);
+int tzset_parse_rules(const char *text, tz_rule rules[2], int *norules);
 
 /* Computes rule->change for `year` (cached per year in computed_for). */
 void tzset_compute_change(tz_rule *rule, int64_t year);
