@@ -16,6 +16,7 @@
 
 #include "bus.h"
 #include "library_events.h"
+#include "localtime_tz.h"
 #include "opts.h"
 #include "pelmora.h"
 #include "pelmora_version.h"
@@ -130,6 +131,9 @@ instance_t *instance_create(int argc, char **argv)
 
 int instance_init(instance_t *app)
 {
+    /* Zone files beside the program. Set before any worker starts: setenv
+     * must not race the getenv calls of the threads' HTTP transport. */
+    localtime_tzdir_set(nullptr);
     /* The socket layer needs no start-up here. */
     if (app->f_hide_console)
         g_warning("%s: --hide-console: a desktop session has no console window to hide; the flag is kept",
@@ -154,8 +158,6 @@ int instance_init(instance_t *app)
             strlcpy(bus->lib.preview_io_host, bus->preview.host, sizeof(bus->lib.preview_io_host));
         }
     }
-    /* Connection point: localtime_tzdir_set (NULL) points the zone
-     * conversions at share/zoneinfo once they are built. */
     return 0;
 }
 
