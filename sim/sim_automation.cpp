@@ -796,8 +796,16 @@ int sim_automation_load(sim_server_t *srv, int bus_idx, const char *name)
     return sim_playlist_load_into(&c, name, 0);
 }
 
+/* A call refused on request (--refuse): the bus state as it is, nothing done. */
+static xmlrpc_value *sim_refuse_call(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv, int result)
+{
+    SIM_OPEN(c, nullptr);
+    return sim_std(env, &c, result);
+}
+
 int sim_automation_register(sim_server_t *srv)
 {
+    srv->refuse_fn = sim_refuse_call;
     static const struct
     {
         const char *name;

@@ -28,9 +28,14 @@ void sim_opts_usage(FILE *f)
           "  --plain-events        send events as plain \"event\" strings, not \"event_c\"\n"
           "  --log-calls           print one line per call: method, bus, index count\n"
           "  --latency=MS          answer every call MS milliseconds late\n"
+          "  --latency=METHOD:MS   answer METHOD MS milliseconds late; may repeat\n"
           "  --fail-rate=P         answer that share (0..1) of calls with a fault\n"
           "  --seed=N              seed of the fault draw (default 1)\n"
           "  --hang=METHOD         accept METHOD and never answer it; may repeat\n"
+          "  --refuse=METHOD[:N[:RESULT]]\n"
+          "                        answer the Nth call of METHOD (every call without N\n"
+          "                        or with 0) with RESULT (default -1) and the state,\n"
+          "                        changing nothing; may repeat\n"
           "  --help                this text\n",
           f);
 }
@@ -49,7 +54,8 @@ static int sim_opts_int(const std::string &v, long lo, long hi, int *out)
 int sim_opts_parse(int argc, char **argv, sim_opts_t *o, std::string *err)
 {
     static const char *with_value[] = {"automation", "buses", "listen", "tc-mode", "data", "media", "playlist",
-                                       "events", "fallback", "cue-ms", "latency", "fail-rate", "seed", "hang"};
+                                       "events", "fallback", "cue-ms", "latency", "fail-rate", "seed", "hang",
+                                       "refuse"};
     for (int i = 1; i < argc; i++)
     {
         std::string a = argv[i];
@@ -134,8 +140,36 @@ int sim_opts_parse(int argc, char **argv, sim_opts_t *o, std::string *err)
         }
         else if (name == "latency")
         {
-            if (sim_opts_int(val, 0, 3600000, &o->latency_ms) < 0)
+            size_t colon = val.rfind(':');
+            if (colon == std::string::npos)
+            {
+                if (sim_opts_int(val, 0, 3600000, &o->latency_ms) < 0)
+                    goto bad;
+            }
+            else
+            {
+                if (colon == 0 || sim_opts_int(val.substr(colon + 1), 0, 3600000, &x) < 0)
+                    goto bad;
+                o->method_latency.emplace_back(val.substr(0, colon), x);
+            }
+        }
+        else if (name == "refuse")
+        {
+            sim_opts_t::refuse_desc r{val, 0, -1};
+            size_t colon = val.find(':');
+            if (colon != std::string::npos)
+            {
+                r.method = val.substr(0, colon);
+                std::string rest = val.substr(colon + 1);
+                size_t colon2 = rest.find(':');
+                if (sim_opts_int(rest.substr(0, colon2), 0, 1000000000, &r.nth) < 0)
+                    goto bad;
+                if (colon2 != std::string::npos && sim_opts_int(rest.substr(colon2 + 1), -1000000, -1, &r.result) < 0)
+                    goto bad;
+            }
+            if (r.method.empty())
                 goto bad;
+            o->refuse.push_back(r);
         }
         else if (name == "fail-rate")
         {

@@ -17,6 +17,8 @@ typedef struct sim_opts_desc
     std::string media_dir;
     std::string data_dir = ".";
     int latency_ms = 0;
+    /* --latency=METHOD:MS: a delay of one method (its full or short name). */
+    std::vector<std::pair<std::string, int>> method_latency;
     double fail_rate = 0;
     uint64_t seed = 1;
     std::vector<std::string> hang;
@@ -26,6 +28,15 @@ typedef struct sim_opts_desc
     std::string fallback = "fallback";
     std::vector<std::pair<int, std::string>> playlists;  /* bus (-1: all), name */
     int cue_ms = 500;
+    /* --refuse=METHOD[:N[:RESULT]]: answer the Nth call of METHOD (every call
+     * when N is 0) with RESULT (default -1) and the state, changing nothing. */
+    struct refuse_desc
+    {
+        std::string method;
+        int nth;
+        int result;
+    };
+    std::vector<refuse_desc> refuse;
 } sim_opts_t;
 
 /* 0 to run, 1 when help was asked for, -22 with `err` set for a bad option. */

@@ -112,6 +112,15 @@ static void sim_server_call_shape(xmlrpc_value *params, int *bus, int *n)
     xmlrpc_env_clean(&env);
 }
 
+/* An option names a method by its full name or by the part after the dot. */
+static int sim_server_names(const std::string &given, const std::string &name)
+{
+    if (given == name)
+        return 1;
+    size_t dot = name.find('.');
+    return dot != std::string::npos && given == name.substr(dot + 1);
+}
+
 static xmlrpc_value *sim_server_dispatch(xmlrpc_env *env, xmlrpc_value *params, void *server_info, void *call_info)
 {
     (void)call_info;
@@ -125,8 +134,20 @@ static xmlrpc_value *sim_server_dispatch(xmlrpc_env *env, xmlrpc_value *params, 
         fprintf(stdout, "call %s bus=%d n=%d\n", m->name.c_str(), bus, n);
         fflush(stdout);
     }
-    if (srv->opts->latency_ms > 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(srv->opts->latency_ms));
+    int delay = m->latency_ms >= 0 ? m->latency_ms : srv->opts->latency_ms;
+    if (delay > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+    int refused = 0, refuse_result = 0;
+    {
+        std::lock_guard<std::mutex> g(srv->count_lock);
+        int nth = ++m->calls;
+        for (const auto &r : srv->opts->refuse)
+            if (sim_server_names(r.method, m->name) && (r.nth == 0 || r.nth == nth))
+            {
+                refused = 1;
+                refuse_result = r.result;
+            }
+    }
     if (m->f_hang)
     {
         /* Accepted and never answered: held until the server stops, then
@@ -149,19 +170,16 @@ static xmlrpc_value *sim_server_dispatch(xmlrpc_env *env, xmlrpc_value *params, 
             return nullptr;
         }
     }
+    if (refused && srv->refuse_fn)
+        return srv->refuse_fn(env, params, srv, refuse_result);
     return m->fn(env, params, srv);
 }
 
 static int sim_server_hangs(const sim_opts_t *o, const std::string &name)
 {
     for (const std::string &h : o->hang)
-    {
-        if (h == name)
+        if (sim_server_names(h, name))
             return 1;
-        size_t dot = name.find('.');
-        if (dot != std::string::npos && h == name.substr(dot + 1))
-            return 1;
-    }
     return 0;
 }
 
@@ -172,6 +190,11 @@ int sim_server_add_method(sim_server_t *srv, const char *name, sim_method_fn fn)
     m.fn = fn;
     m.srv = srv;
     m.f_hang = sim_server_hangs(srv->opts, m.name);
+    m.latency_ms = -1;
+    for (const auto &l : srv->opts->method_latency)
+        if (sim_server_names(l.first, m.name))
+            m.latency_ms = l.second;
+    m.calls = 0;
     srv->methods.push_back(m);
     xmlrpc_env env;
     xmlrpc_env_init(&env);

@@ -31,6 +31,8 @@ typedef struct sim_method_desc
     sim_method_fn fn;
     struct sim_server_desc *srv;
     int f_hang;
+    int latency_ms;  /* this method's delay, -1: the server's */
+    int calls;       /* calls so far (under the server's count_lock) */
 } sim_method_t;
 
 typedef struct sim_server_desc
@@ -52,6 +54,10 @@ typedef struct sim_server_desc
     std::condition_variable hang_cond;
     std::mutex rng_lock;
     std::mt19937_64 rng;
+    std::mutex count_lock;
+    /* Answers a call refused by --refuse: "result" and the bus state, with
+     * nothing done (set by the namespace that knows its buses). */
+    xmlrpc_value *(*refuse_fn)(xmlrpc_env *env, xmlrpc_value *params, struct sim_server_desc *srv, int result);
 } sim_server_t;
 
 /* Binds TCP and UDP on the address and port (0: a free port, the same number
