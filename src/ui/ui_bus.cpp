@@ -378,9 +378,14 @@ GtkWidget *usage_group(GtkWidget *parent, bus_t *bus)
         GtkWidget *b = bus->buttons[c.id];
         GtkWidget *label = b ? static_cast<GtkWidget *>(g_object_get_data(G_OBJECT(b), "label")) : nullptr;
         GdkColor color;
-        if (label && gdk_color_parse(c.color, &color))
+        if (!label)
+            continue;
+        if (gdk_color_parse(c.color, &color))
             for (GtkStateType s : {GTK_STATE_NORMAL, GTK_STATE_PRELIGHT, GTK_STATE_ACTIVE})
                 gtk_widget_modify_fg(label, s, &color);
+        /* Pure red and green on the frame's grey need the weight to be read
+         * from a distance. */
+        ui_set_font_weight(label, PANGO_WEIGHT_BOLD);
     }
     gtk_widget_show(rows);
     return group_box(_("Clips usage"), rows);

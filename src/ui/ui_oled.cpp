@@ -12,6 +12,11 @@
 #define OLED_RADIUS 16
 /* Room kept free at each side of a text line inside the face. */
 #define OLED_TEXT_MARGIN 4
+/* Rows kept free under the lowest descender. */
+#define OLED_TEXT_BOTTOM 2
+/* A line is never drawn below this share of its size, nor below OLED_MIN_PX. */
+#define OLED_MIN_SCALE 0.6
+#define OLED_MIN_PX 8.0
 
 namespace {
 
@@ -47,9 +52,11 @@ void rounded_face(cairo_t *cr, double x, double y, double w, double h, double r)
 }
 
 /* One centred line with its baseline at `baseline`. A text wider than the
- * face is drawn smaller until it fits, so that a long playlist name or a
- * substituted wider font never runs off the face. */
-void draw_line(cairo_t *cr, int w, const char *text, int size, bool bold, const GdkColor &color, int baseline)
+ * face is drawn smaller, down to a size still read at a glance, and beyond
+ * that shortened in the middle, so that a long playlist name or a wider
+ * substitute font never runs off the face. */
+void draw_line(cairo_t *cr, int w, int h, const char *text, int size, bool bold, const GdkColor &color,
+               int baseline)
 {
     if (!text || !*text || size <= 0)
         return;
@@ -61,21 +68,40 @@ void draw_line(cairo_t *cr, int w, const char *text, int size, bool bold, const 
     pango_layout_set_text(layout, text, -1);
 
     int avail = w - 2 * OLED_TEXT_MARGIN;
-    double px = size;
-    PangoRectangle ink, logical;
-    for (;;) {
-        /* Absolute size: the clock's sizes are pixels, like a cairo font size. */
+    if (avail < 1)
+        avail = 1;
+    /* Absolute size: the clock's sizes are pixels, like a cairo font size. */
+    pango_font_description_set_absolute_size(fd, size * PANGO_SCALE);
+    pango_layout_set_font_description(layout, fd);
+    PangoRectangle logical;
+    pango_layout_get_pixel_extents(layout, nullptr, &logical);
+    if (logical.width > avail) {
+        double smallest = size * OLED_MIN_SCALE < OLED_MIN_PX ? OLED_MIN_PX : size * OLED_MIN_SCALE;
+        if (smallest > size)
+            smallest = size;
+        double px = (double)size * avail / logical.width;
+        if (px < smallest)
+            px = smallest;
         pango_font_description_set_absolute_size(fd, px * PANGO_SCALE);
         pango_layout_set_font_description(layout, fd);
-        pango_layout_get_pixel_extents(layout, &ink, &logical);
-        if (logical.width <= avail || px <= 6)
-            break;
-        px = px * avail / logical.width - 0.25;
-        if (px < 6)
-            px = 6;
+        pango_layout_get_pixel_extents(layout, nullptr, &logical);
+        if (logical.width > avail) {
+            pango_layout_set_width(layout, avail * PANGO_SCALE);
+            pango_layout_set_ellipsize(layout, PANGO_ELLIPSIZE_MIDDLE);
+            pango_layout_get_pixel_extents(layout, nullptr, &logical);
+        }
     }
-    double x = w / 2.0 - logical.width / 2.0;
-    double y = baseline - pango_layout_get_baseline(layout) / (double)PANGO_SCALE;
+    /* Logical x may be non-zero once the layout has a width: centre the ink
+     * of the line, not the layout box. */
+    double x = w / 2.0 - logical.width / 2.0 - logical.x;
+    /* A baseline too low for the face (a clock given less height than its
+     * lines were placed for) is raised until the descenders show. */
+    double ascent = pango_layout_get_baseline(layout) / (double)PANGO_SCALE;
+    double descent = logical.y + logical.height - ascent;
+    double base = baseline;
+    if (base + descent > h - OLED_TEXT_BOTTOM)
+        base = h - OLED_TEXT_BOTTOM - descent;
+    double y = base - ascent;
     set_source(cr, color);
     cairo_move_to(cr, x, y);
     pango_cairo_show_layout(cr, layout);
@@ -96,8 +122,9 @@ gboolean oled_expose(GtkWidget *widget, GdkEventExpose *event, gpointer user_dat
     cairo_paint(cr);
     set_source(cr, ctx->background_color);
     rounded_face(cr, 0, 0, a.width, a.height, OLED_RADIUS);
-    draw_line(cr, a.width, ctx->title_text, ctx->title_height, false, ctx->title_color, ctx->title_h_offset);
-    draw_line(cr, a.width, ctx->time_text, ctx->time_height, true, ctx->time_color, ctx->time_h_offset);
+    draw_line(cr, a.width, a.height, ctx->title_text, ctx->title_height, false, ctx->title_color,
+              ctx->title_h_offset);
+    draw_line(cr, a.width, a.height, ctx->time_text, ctx->time_height, true, ctx->time_color, ctx->time_h_offset);
     cairo_destroy(cr);
     return TRUE;
 }
