@@ -3,6 +3,7 @@
 // text kept on the face whatever its length).
 #include <gtest/gtest.h>
 
+#include <math.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -195,6 +196,49 @@ TEST_F(Oled, TextsTooWideForTheFaceAreDrawnSmallerInsteadOfCut)
     /* The second line was placed below the face: it is raised onto it. */
     EXPECT_EQ(count(0, 163, 35, 35, white), 0);
     EXPECT_GT(count(0, 163, 24, 34, white), 10);
+}
+
+double lum(rgb c)
+{
+    auto ch = [](int v) {
+        double x = v / 255.0;
+        return x <= 0.03928 ? x / 12.92 : pow((x + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * ch(c.r) + 0.7152 * ch(c.g) + 0.0722 * ch(c.b);
+}
+
+TEST_F(Oled, DarkTitleColoursAreLiftedOffTheFaceAndBrightOnesKept)
+{
+    GtkWidget *box = gtk_hbox_new(FALSE, 0);
+    /* The LIVE clock's dark blue title, and the ON AIR clock's green one. */
+    GtkWidget *dark = ui_oled_timer_create("#272727", "#525252", 164, 74, "#2b51a8", 22, 30, "#fdfdfd", 22, 56);
+    GtkWidget *bright = ui_oled_timer_create("#272727", "#525252", 164, 74, "#30e030", 22, 30, "#fdfdfd", 22, 56);
+    ui_oled_timer_set_title(dark, "LIVE");
+    ui_oled_timer_set_title(bright, "LIVE");
+    gtk_box_pack_start(GTK_BOX(box), dark, FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(box), bright, FALSE, FALSE, 0);
+    show(box);
+    EXPECT_EQ(ui_oled_timer_ctx(dark)->title_color.blue, 0xa8a8) << "the configured colour is kept";
+
+    double face = lum(FACE), best_dark = 0;
+    bool bluish = false;
+    for (int y = 5; y < 34; y++)
+        for (int x = 0; x < 164; x++) {
+            rgb c = at(x, y);
+            double l = lum(c);
+            if (l > best_dark) {
+                best_dark = l;
+                bluish = c.b > c.r + 40 && c.b > c.g + 20;
+            }
+        }
+    EXPECT_GE((best_dark + 0.05) / (face + 0.05), 3.4) << "drawn as dark as given";
+    EXPECT_TRUE(bluish) << "lifted, but still blue";
+
+    bool exact = false;
+    for (int y = 5; y < 34 && !exact; y++)
+        for (int x = 164; x < 328 && !exact; x++)
+            exact = near(at(x, y), {0x30, 0xe0, 0x30}, 8);
+    EXPECT_TRUE(exact) << "a colour that stands out is drawn as given";
 }
 
 TEST_F(Oled, GroupFrameIsARoundedPlateAroundItsChild)
