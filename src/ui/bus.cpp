@@ -16,9 +16,11 @@
 #include <unordered_set>
 #include <vector>
 
+#include "bus_ctl.h"
 #include "bus_dnd.h"
 #include "pelmorabox.h"
 #include "ui_bus.h"
+#include "ui_bus_dialogs.h"
 
 /* A hostile or broken server must not make the grid allocate without bound. */
 #define BUS_LIST_MAX 1000000
@@ -131,9 +133,7 @@ gboolean on_grid_button_press_event(GtkWidget *widget, GdkEventButton *event, gp
     (void)widget;
     bus_t *bus = static_cast<bus_t *>(user_data);
     if (event->type == GDK_2BUTTON_PRESS && event->button == 1) {
-        /* Connection point: bus_ui_dialog_edit (bus, 0) opens the edit
-         * dialog of the selected event once the list dialogs are built. */
-        g_warning("%s: edit dialog of bus %d not built yet", "on_grid_button_press_event", bus->idx);
+        bus_ui_dialog_edit(bus, 0);
         return TRUE;
     }
     return FALSE;
@@ -501,13 +501,13 @@ int bus_init(bus_t *bus)
     GtkWidget *grid = bus->grid;
     if (grid) {
         gtk_widget_add_events(grid, GDK_KEY_PRESS_MASK | GDK_BUTTON_PRESS_MASK);
-        /* Connection point: "key-press-event" goes to on_grid_key_press_event
-         * once the bus commands are built. */
+        g_signal_connect(grid, "key-press-event", G_CALLBACK(on_grid_key_press_event), bus);
         g_signal_connect(grid, "button-press-event", G_CALLBACK(on_grid_button_press_event), bus);
         g_signal_connect(grid, "cursor-changed", G_CALLBACK(on_grid_cursor_changed_event), bus);
     }
-    /* Connection point: "clicked" of every existing buttons[0..25] goes to
-     * on_button_click once the bus commands are built. */
+    for (int i = 0; i < BUTTON_LAST; i++)
+        if (bus->buttons[i])
+            g_signal_connect(bus->buttons[i], "clicked", G_CALLBACK(on_button_click), bus);
 
     if (bus->scrolled) {
         GtkAdjustment *vadj = gtk_scrolled_window_get_vadjustment(GTK_SCROLLED_WINDOW(bus->scrolled));

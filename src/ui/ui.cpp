@@ -11,6 +11,7 @@
 #include "library_ui.h"
 #include "ui_bus.h"
 #include "ui_images.h"
+#include "ui_search.h"
 
 #define _(s) dgettext("PelmoraBox", s)
 
@@ -262,8 +263,7 @@ GtkWidget *ui_create(instance_t *app)
         GtkWidget *lib = library_ui_create_main(paned, &bus->lib, 0, btm);
         gtk_paned_pack2(GTK_PANED(paned), lib, FALSE, FALSE);
 
-        /* Connection point: ui_create_search_window (bus) builds the bus's
-         * search window once it exists. */
+        ui_create_search_window(bus);
 
         gtk_widget_show(paned);
         gtk_notebook_append_page(GTK_NOTEBOOK(notebook), paned, tab);

@@ -1,0 +1,642 @@
+/* Bus commands, confirmations, the clipboard and the grid's keys. Every
+ * server call is made with the GDK lock released; a good answer's state is
+ * applied at once, a failed command is only logged (the next poll shows the
+ * truth). */
+#include "bus_ctl.h"
+
+#include <gdk/gdkkeysyms.h>
+#include <inttypes.h>
+#include <libintl.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <algorithm>
+#include <array>
+#include <map>
+#include <set>
+#include <string>
+
+#include "bus.h"
+#include "pelmorabox.h"
+#include "strl.h"
+#include "ui_bus.h"
+#include "ui_bus_dialogs.h"
+#include "ui_dlg.h"
+#include "ui_search.h"
+
+#define _(s) dgettext("PelmoraBox", s)
+
+namespace {
+
+int (*open_proc)(const char *uri) = nullptr;
+
+/* Buses with an operator action in progress: a nested main loop (a modal
+ * question) must not start a second action on the same bus. */
+std::set<const bus_t *> busy_buses;
+
+struct busy_guard_desc
+{
+    const bus_t *bus;
+    bool taken;
+    explicit busy_guard_desc(const bus_t *b) : bus(b), taken(busy_buses.insert(b).second) {}
+    ~busy_guard_desc()
+    {
+        if (taken)
+            busy_buses.erase(bus);
+    }
+};
+
+/* Event time of the last click handled per bus and button. */
+std::map<const bus_t *, std::array<guint32, BUTTON_LAST>> last_click;
+
+guint32 repeat_guard_ms()
+{
+    gint dbl = 0;
+    GtkSettings *st = gtk_settings_get_default();
+    if (st)
+        g_object_get(st, "gtk-double-click-time", &dbl, NULL);
+    return (guint32)std::max(dbl, BUS_CTL_REPEAT_GUARD_MS);
+}
+
+/* True when this press is the second half of a double click, or a repeat
+ * of a held key, on the same button: the command went out with the first.
+ * Every press counts as seen, so a held key stays quiet until released. */
+bool repeated_press(const bus_t *bus, int id, guint32 t)
+{
+    if (t == GDK_CURRENT_TIME)
+        return false;
+    auto &slots = last_click[bus];
+    guint32 prev = slots[id];
+    slots[id] = t;
+    return prev && t >= prev && t - prev < repeat_guard_ms();
+}
+
+int ask(const char *question)
+{
+    return ui_dialog_ok_cancel(_(question));
+}
+
+int apply_state(bus_t *bus, int r, pelmorabox_bus_state_t *s)
+{
+    if (r >= 0)
+        bus_push_state(bus, 0, s);
+    return r;
+}
+
+int open_help(bus_t *bus)
+{
+    (void)bus;
+    char path[4096];
+    bus_ctl_help_path(path, sizeof(path));
+    g_warning("%s: help will show [%s]", "on_button_click", path);
+    gchar *uri = g_filename_to_uri(path, nullptr, nullptr);
+    if (!uri) {
+        g_warning("%s: [%s] is not a usable file name", "on_button_click", path);
+        return -22;
+    }
+    int r = open_proc ? open_proc(uri) : bus_ctl_open_uri(uri);
+    g_free(uri);
+    return r;
+}
+
+int open_company(void)
+{
+    g_warning("%s: vendor page [%s]", "on_button_click", BUS_CTL_COMPANY_URL);
+    return open_proc ? open_proc(BUS_CTL_COMPANY_URL) : bus_ctl_open_uri(BUS_CTL_COMPANY_URL);
+}
+
+/* Connection point: the bus properties dialog (Ctrl+P) comes with the event
+ * item dialog; until then the operator is told so. */
+int setprops_not_available(bus_t *bus)
+{
+    g_warning("%s: properties dialog not available yet, bus %d", "on_grid_key_press_event", bus->idx);
+    ui_show_error(bus->app ? bus->app->window : nullptr, _("ERROR"),
+                  _("The properties dialog is not available in this version yet."));
+    return 0;
+}
+
+} // namespace
+
+/* ---- Plain words. ---- */
+
+char *bus_ctl_reason(int result, char *buf, size_t size)
+{
+    if (!buf || !size)
+        return buf;
+    if (result == -14)
+        snprintf(buf, size, "%s",
+                 _("The server gave no usable answer: it could not be reached, did not answer in time, or sent "
+                   "something unreadable."));
+    else if (result < 0 && result > -4096)
+        snprintf(buf, size, _("The server refused it: %s (result %d)."), g_strerror(-result), result);
+    else
+        snprintf(buf, size, _("The server answered with result %d."), result);
+    return buf;
+}
+
+int bus_ctl_show_failure(bus_t *bus, const char *message, int result)
+{
+    std::string text = _(message);
+    if (result < 0) {
+        char reason[512];
+        text += "\n\n";
+        text += bus_ctl_reason(result, reason, sizeof(reason));
+    }
+    ui_show_error(bus && bus->app ? bus->app->window : nullptr, _("ERROR"), text.c_str());
+    return 0;
+}
+
+/* ---- Desktop "open". ---- */
+
+int bus_ctl_open_uri(const char *uri)
+{
+    if (!uri || !*uri)
+        return -22;
+    GError *err = nullptr;
+    if (gtk_show_uri(gdk_screen_get_default(), uri, GDK_CURRENT_TIME, &err))
+        return 0;
+    g_warning("%s: gtk_show_uri([%s]) failed: %s; trying xdg-open", "bus_ctl_open_uri", uri,
+              err ? err->message : "");
+    if (err)
+        g_error_free(err);
+    err = nullptr;
+    gchar *argv[] = {const_cast<gchar *>("xdg-open"), const_cast<gchar *>(uri), nullptr};
+    if (g_spawn_async(nullptr, argv, nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, nullptr, &err))
+        return 0;
+    g_warning("%s: xdg-open [%s] failed: %s", "bus_ctl_open_uri", uri, err ? err->message : "");
+    if (err)
+        g_error_free(err);
+    return -2;
+}
+
+void bus_ctl_set_open_proc(int (*proc)(const char *uri))
+{
+    open_proc = proc;
+}
+
+char *bus_ctl_help_path(char *buf, size_t size)
+{
+    if (!buf || !size)
+        return buf;
+    const char *dir = instance_bin_dir();
+    snprintf(buf, size, "%s/%s", dir && *dir ? dir : ".", BUS_CTL_HELP_FILE);
+    return buf;
+}
+
+/* ---- Channel commands. ---- */
+
+int bus_ctl(bus_t *bus, int f_run)
+{
+    if (!bus)
+        return -22;
+    pelmorabox_bus_state_t s;
+    memset(&s, 0, sizeof(s));
+    int r;
+    {
+        bus_gdk_unlock_desc unlocked;
+        r = pelmorabox_run(bus->url, bus->idx, f_run, &s);
+    }
+    return apply_state(bus, r, &s);
+}
+
+int bus_ctl_start(bus_t *bus)
+{
+    return bus_ctl(bus, 1);
+}
+
+int bus_ctl_stop(bus_t *bus)
+{
+    return bus_ctl(bus, 0);
+}
+
+int bus_ctl_take(bus_t *bus)
+{
+    if (!bus)
+        return -22;
+    pelmorabox_bus_state_t s;
+    memset(&s, 0, sizeof(s));
+    int r;
+    {
+        bus_gdk_unlock_desc unlocked;
+        r = pelmorabox_take(bus->url, bus->idx, &s);
+    }
+    return apply_state(bus, r, &s);
+}
+
+int bus_ctl_take_n(bus_t *bus)
+{
+    if (!bus)
+        return -22;
+    pelmorabox_event_t *e = nullptr;
+    int idx = bus_ui_selected_idx(bus, &e);
+    g_warning("%s: idx=[%d], sys_id=[%" PRId64 "]", "bus_ctl_take_n", idx, e ? e->sys_id : (int64_t)-1);
+    /* A jump needs a target: without a selection there is nothing to send. */
+    if (idx < 0)
+        return 0;
+    pelmorabox_bus_state_t s;
+    memset(&s, 0, sizeof(s));
+    int r;
+    {
+        bus_gdk_unlock_desc unlocked;
+        r = pelmorabox_take_n(bus->url, bus->idx, idx, &s);
+    }
+    apply_state(bus, r, &s);
+    return 0;
+}
+
+int bus_ctl_fallback(bus_t *bus)
+{
+    if (!bus)
+        return -22;
+    g_warning("%s", "bus_ctl_fallback");
+    pelmorabox_bus_state_t s;
+    memset(&s, 0, sizeof(s));
+    int r;
+    {
+        bus_gdk_unlock_desc unlocked;
+        r = pelmorabox_fallback(bus->url, bus->idx, &s);
+    }
+    apply_state(bus, r, &s);
+    return 0;
+}
+
+/* ---- Clipboard. ---- */
+
+int bus_clipboard_copy(bus_t *bus)
+{
+    if (!bus || !bus->app || !bus->grid)
+        return -22;
+    instance_t *app = bus->app;
+    GtkTreeModel *model = nullptr;
+    GtkTreeSelection *sel = gtk_tree_view_get_selection(GTK_TREE_VIEW(bus->grid));
+    GList *rows = gtk_tree_selection_get_selected_rows(sel, &model);
+    app->clipboard.count = 0;
+    for (GList *l = rows; l; l = l->next) {
+        GtkTreeIter iter;
+        pelmorabox_event_t *e = nullptr;
+        if (gtk_tree_model_get_iter(model, &iter, static_cast<GtkTreePath *>(l->data)))
+            gtk_tree_model_get(model, &iter, BUS_COLUMN_DATA, &e, -1);
+        if (!e || app->clipboard.count >= INSTANCE_CLIPBOARD_MAX)
+            continue;
+        pelmorabox_event_t **slot = &app->clipboard.list[app->clipboard.count];
+        if (*slot)
+            pelmorabox_event_destroy(slot);
+        *slot = pelmorabox_event_clone(e);
+        if (*slot)
+            app->clipboard.count++;
+    }
+    g_list_free_full(rows, (GDestroyNotify)gtk_tree_path_free);
+    g_warning("%s: count=%d", "bus_clipboard_copy", app->clipboard.count);
+    return 0;
+}
+
+int bus_clipboard_paste(bus_t *bus)
+{
+    if (!bus || !bus->app)
+        return -22;
+    instance_t *app = bus->app;
+    int cnt = app->clipboard.count;
+    if (cnt <= 0)
+        return 0;
+    int64_t at = bus_ui_selected_sys_id(bus, nullptr);
+    /* No state polled in the middle of the series may reach the panel. */
+    __atomic_store_n(&bus->state.ign, 1, __ATOMIC_RELEASE);
+    for (int i = 0; i < cnt; i++) {
+        pelmorabox_event_t *e = app->clipboard.list[i];
+        if (!e)
+            continue;
+        pelmorabox_bus_state_t s;
+        memset(&s, 0, sizeof(s));
+        int r;
+        {
+            bus_gdk_unlock_desc unlocked;
+            r = pelmorabox_insert_event2(bus->url, bus->idx, at, e, &s);
+        }
+        g_warning("%s: pelmorabox_insert_event2=%d", "bus_clipboard_paste", r);
+        if (i == cnt - 1 && r >= 0) {
+            __atomic_store_n(&bus->state.ign, 0, __ATOMIC_RELEASE);
+            bus_push_state(bus, 0, &s);
+        }
+    }
+    __atomic_store_n(&bus->state.ign, 0, __ATOMIC_RELEASE);
+    return 0;
+}
+
+/* ---- Buttons. ---- */
+
+namespace {
+
+/* The action of panel button id (1..25), as a click on it would run it. */
+void button_action(bus_t *bus, int id)
+{
+    const instance_t *app = bus->app;
+    switch (id) {
+    case BUTTON_LIST_ITEM_ADD:
+        bus_ui_dialog_edit(bus, 1);
+        break;
+    case BUTTON_LIST_ITEM_DEL:
+        bus_ui_dialog_delete(bus);
+        break;
+    case BUTTON_LIST_ITEM_EDIT:
+        bus_ui_dialog_edit(bus, 0);
+        break;
+    case BUTTON_LIST_ITEM_PREVIEW:
+        bus_ui_preview(bus);
+        break;
+    case BUTTON_LIST_OPEN:
+        bus_ui_dialog_load_playlist(bus);
+        break;
+    case BUTTON_LIST_CLOSE:
+        bus_ui_dialog_close_playlist(bus);
+        break;
+    case BUTTON_LIST_APPEND:
+        bus_ui_dialog_append_playlist(bus);
+        break;
+    case BUTTON_LIST_TRUNCATE_ABOVE:
+        bus_ui_truncate_playlist(bus, 0);
+        break;
+    case BUTTON_LIST_TRUNCATE_BELOW:
+        bus_ui_truncate_playlist(bus, 1);
+        break;
+    case BUTTON_LIST_SAVEAS:
+        bus_ui_dialog_saveas_playlist(bus);
+        break;
+    case BUTTON_LIST_BUS_ABSENT_ITEMS:
+        bus_ui_dialog_errorflag_items(bus, 0x80);
+        break;
+    case BUTTON_LIST_BUS_ERROR_ITEMS:
+        bus_ui_dialog_errorflag_items(bus, app && app->f_ab_subclip_is_error ? 0x2000500 : 0x2000100);
+        break;
+    case BUTTON_CHANNEL_START:
+        if (!(app && app->f_bus_start_stop_confirm) || ask("Are you sure to START bus"))
+            bus_ctl(bus, 1);
+        break;
+    case BUTTON_CHANNEL_STOP:
+        if (!(app && app->f_bus_start_stop_confirm) || ask("Are you sure to STOP bus"))
+            bus_ctl(bus, 0);
+        break;
+    case BUTTON_HELP:
+        open_help(bus);
+        break;
+    case BUTTON_COMPANY:
+        open_company();
+        break;
+    case BUTTON_LIST_TAKE:
+        if (!(app && app->f_immediate_actions_confirm) || ask("Are you sure to TAKE?"))
+            bus_ctl_take(bus);
+        break;
+    case BUTTON_LIST_TAKE_N:
+        if (!(app && app->f_immediate_actions_confirm) || ask("Are you sure to JUMP?"))
+            bus_ctl_take_n(bus);
+        break;
+    case BUTTON_LIST_FALLBACK:
+        if (!(app && app->f_immediate_actions_confirm) || ask("Are you sure to FALLBACK?"))
+            bus_ctl_fallback(bus);
+        break;
+    default:
+        g_warning("on_button_click: unknow button clicked on bus %d", bus->idx);
+        break;
+    }
+}
+
+/* The repeat guard and the one-action-per-bus rule, then the action. */
+void guarded_button_action(bus_t *bus, int id, guint32 t)
+{
+    if (repeated_press(bus, id, t)) {
+        g_warning("%s: second press of button %d on bus %d ignored", "on_button_click", id, bus->idx);
+        return;
+    }
+    busy_guard_desc busy(bus);
+    if (!busy.taken) {
+        g_warning("%s: bus %d is busy with another action, button %d ignored", "on_button_click", bus->idx, id);
+        return;
+    }
+    button_action(bus, id);
+}
+
+} // namespace
+
+gboolean on_button_click(GtkWidget *button, gpointer user_data)
+{
+    bus_t *bus = static_cast<bus_t *>(user_data);
+    if (!bus || !button)
+        return FALSE;
+    int id = 0;
+    for (int i = 1; i < BUTTON_LAST; i++)
+        if (bus->buttons[i] == button) {
+            id = i;
+            break;
+        }
+    if (!id)
+        return FALSE;
+    guarded_button_action(bus, id, gtk_get_current_event_time());
+    return TRUE;
+}
+
+/* ---- Keys on the grid. ---- */
+
+namespace {
+
+/* Keys of the buttons that have none of their own, so that a show can be
+ * run from the keyboard alone; they act as a click on the button would,
+ * confirmations included. Alt+1..8 bring bus 1..8 to the front. */
+int button_of_key(guint key, bool alt)
+{
+    if (!alt) {
+        switch (key) {
+        case GDK_KEY_F1:
+            return BUTTON_HELP;
+        case GDK_KEY_F5:
+            return BUTTON_LIST_TAKE;
+        case GDK_KEY_F6:
+            return BUTTON_LIST_TAKE_N;
+        case GDK_KEY_F7:
+            return BUTTON_LIST_FALLBACK;
+        case GDK_KEY_F8:
+            return BUTTON_CHANNEL_START;
+        case GDK_KEY_F9:
+            return BUTTON_CHANNEL_STOP;
+        default:
+            return 0;
+        }
+    }
+    switch (key) {
+    case GDK_KEY_a:
+        return BUTTON_LIST_APPEND;
+    case GDK_KEY_c:
+        return BUTTON_LIST_CLOSE;
+    case GDK_KEY_Up:
+    case GDK_KEY_KP_Up:
+        return BUTTON_LIST_TRUNCATE_ABOVE;
+    case GDK_KEY_Down:
+    case GDK_KEY_KP_Down:
+        return BUTTON_LIST_TRUNCATE_BELOW;
+    case GDK_KEY_m:
+        return BUTTON_LIST_BUS_ABSENT_ITEMS;
+    case GDK_KEY_r:
+        return BUTTON_LIST_BUS_ERROR_ITEMS;
+    case GDK_KEY_p:
+        return BUTTON_LIST_ITEM_PREVIEW;
+    default:
+        return 0;
+    }
+}
+
+bool show_bus_page(bus_t *bus, guint key)
+{
+    instance_t *app = bus->app;
+    if (!app || key < GDK_KEY_1 || key > GDK_KEY_8)
+        return false;
+    int n = (int)(key - GDK_KEY_1);
+    if (n >= app->bus.count || !app->apps_notebook)
+        return false;
+    gtk_notebook_set_current_page(GTK_NOTEBOOK(app->apps_notebook), n);
+    if (GtkWidget *grid = app->bus.list[n].grid)
+        gtk_widget_grab_focus(grid);
+    return true;
+}
+
+} // namespace
+
+gboolean on_grid_key_press_event(GtkWidget *widget, GdkEventKey *event, gpointer user_data)
+{
+    (void)widget;
+    bus_t *bus = static_cast<bus_t *>(user_data);
+    if (!bus || !event)
+        return FALSE;
+    bool ctrl = (event->state & GDK_CONTROL_MASK) != 0;
+    bool shift = (event->state & GDK_SHIFT_MASK) != 0;
+    bool alt = (event->state & GDK_MOD1_MASK) != 0;
+    guint key = gdk_keyval_to_lower(event->keyval);
+
+    if (!ctrl) {
+        if (alt && show_bus_page(bus, key))
+            return TRUE;
+        if (int id = button_of_key(key, alt)) {
+            guarded_button_action(bus, id, event->time);
+            return TRUE;
+        }
+    }
+
+    /* Which action, if any: decided before anything runs so that a key the
+     * grid should handle is passed on untouched. */
+    enum
+    {
+        NONE,
+        COPY,
+        CUT,
+        PASTE,
+        EDIT,
+        ADD,
+        DEL,
+        RESET_TC,
+        SEARCH,
+        SEARCH_NEXT,
+        LOAD,
+        SAVEAS,
+        PROPS,
+        SELINFO
+    } action = NONE;
+    switch (key) {
+    case GDK_KEY_c:
+        action = ctrl ? COPY : NONE;
+        break;
+    case GDK_KEY_x:
+        action = ctrl ? CUT : NONE;
+        break;
+    case GDK_KEY_v:
+        action = ctrl ? PASTE : NONE;
+        break;
+    case GDK_KEY_e:
+        action = ctrl || alt ? NONE : EDIT;
+        break;
+    case GDK_KEY_Return:
+    case GDK_KEY_KP_Enter:
+        action = EDIT;
+        break;
+    case GDK_KEY_Insert:
+    case GDK_KEY_KP_Insert:
+        action = ADD;
+        break;
+    case GDK_KEY_Delete:
+    case GDK_KEY_KP_Delete:
+        action = DEL;
+        break;
+    case GDK_KEY_BackSpace:
+        action = shift ? RESET_TC : NONE;
+        break;
+    case GDK_KEY_f:
+        action = ctrl ? SEARCH : NONE;
+        break;
+    case GDK_KEY_F3:
+        action = SEARCH_NEXT;
+        break;
+    case GDK_KEY_o:
+        action = ctrl ? LOAD : NONE;
+        break;
+    case GDK_KEY_s:
+        action = ctrl ? SAVEAS : NONE;
+        break;
+    case GDK_KEY_p:
+        action = ctrl ? PROPS : NONE;
+        break;
+    case GDK_KEY_q:
+        action = ctrl ? SELINFO : NONE;
+        break;
+    default:
+        break;
+    }
+    if (action == NONE)
+        return FALSE;
+
+    busy_guard_desc busy(bus);
+    if (!busy.taken) {
+        g_warning("%s: bus %d is busy with another action, key ignored", "on_grid_key_press_event", bus->idx);
+        return TRUE;
+    }
+    switch (action) {
+    case COPY:
+        bus_clipboard_copy(bus);
+        break;
+    case CUT:
+        bus_clipboard_copy(bus);
+        bus_ui_dialog_delete(bus);
+        break;
+    case PASTE:
+        bus_clipboard_paste(bus);
+        break;
+    case EDIT:
+        bus_ui_dialog_edit(bus, 0);
+        break;
+    case ADD:
+        bus_ui_dialog_edit(bus, 1);
+        break;
+    case DEL:
+        bus_ui_dialog_delete(bus);
+        break;
+    case RESET_TC:
+        bus_ui_reset_tc(bus);
+        break;
+    case SEARCH:
+        ui_search_show(bus);
+        break;
+    case SEARCH_NEXT:
+        ui_search_next(bus);
+        break;
+    case LOAD:
+        bus_ui_dialog_load_playlist(bus);
+        break;
+    case SAVEAS:
+        bus_ui_dialog_saveas_playlist(bus);
+        break;
+    case PROPS:
+        setprops_not_available(bus);
+        break;
+    case SELINFO:
+        bus_ui_dialog_selection_info(bus);
+        break;
+    case NONE:
+        break;
+    }
+    return TRUE;
+}
