@@ -118,10 +118,14 @@ void show_status(bus_t *bus, int which)
         }
 }
 
+/* Cuts to at most max bytes without splitting a UTF-8 character. */
 void cut(std::string &s, size_t max)
 {
-    if (s.size() > max)
-        s.resize(max);
+    if (s.size() <= max)
+        return;
+    while (max > 0 && ((unsigned char)s[max] & 0xC0) == 0x80)
+        max--;
+    s.resize(max);
 }
 
 /* '+'-separated names with the empty ones dropped. */
