@@ -33,7 +33,7 @@ std::vector<std::string> clips(const char *prefix, int n, const char *dur = "00:
 /* A chooser step: checks the listed names, then picks one from the list or
  * types one in name mode. */
 ops_dialogs::step_t choose(const std::string &name, std::vector<std::string> *listed = nullptr,
-                           std::string *proposed = nullptr)
+                           std::string *proposed = nullptr, bool by_enter = false)
 {
     return [=](GtkWidget *dlg) {
         auto *ctx = static_cast<bus_ui_dialog_playlist_t *>(g_object_get_data(G_OBJECT(dlg), "bus_ui_dialog_playlist_t"));
@@ -50,8 +50,15 @@ ops_dialogs::step_t choose(const std::string &name, std::vector<std::string> *li
             gtk_tree_model_get(m, &it, PLAYLISTS_COLUMN_NAME, &n, -1);
             if (listed)
                 listed->push_back(n);
-            if (name == n)
-                gtk_tree_selection_select_iter(gtk_tree_view_get_selection(GTK_TREE_VIEW(ctx->gr)), &it);
+            if (name == n) {
+                GtkTreePath *p = gtk_tree_model_get_path(m, &it);
+                /* The cursor keys move the cursor and select its row. */
+                gtk_tree_view_set_cursor(GTK_TREE_VIEW(ctx->gr), p, nullptr, FALSE);
+                if (by_enter)
+                    gtk_tree_view_row_activated(GTK_TREE_VIEW(ctx->gr), p,
+                                                gtk_tree_view_get_column(GTK_TREE_VIEW(ctx->gr), 0));
+                gtk_tree_path_free(p);
+            }
             g_free(n);
             ok = gtk_tree_model_iter_next(m, &it);
         }
@@ -59,7 +66,8 @@ ops_dialogs::step_t choose(const std::string &name, std::vector<std::string> *li
             *proposed = gtk_entry_get_text(GTK_ENTRY(ctx->e));
         if (gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(ctx->r1)))
             gtk_entry_set_text(GTK_ENTRY(ctx->e), name.c_str());
-        gtk_dialog_response(GTK_DIALOG(dlg), GTK_RESPONSE_ACCEPT);
+        if (!by_enter)
+            gtk_dialog_response(GTK_DIALOG(dlg), GTK_RESPONSE_ACCEPT);
         return true;
     };
 }
@@ -93,7 +101,8 @@ TEST_F(OpsDialogs, LoadAppendSaveAsAndClose)
     EXPECT_TRUE(wait_titles(b, {"S1", "S2"})) << testing::PrintToString(titles(b));
     EXPECT_STREQ(b->state.s.last_playlist, "second.ply > first.ply");
 
-    d.then(choose("zeta.ply"));
+    /* Enter on a row of the list takes it. */
+    d.then(choose("zeta.ply", nullptr, nullptr, true));
     click(BUTTON_LIST_APPEND);
     EXPECT_TRUE(wait_titles(b, {"S1", "S2", "Z1"})) << testing::PrintToString(titles(b));
 
