@@ -4,6 +4,7 @@
 
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <map>
@@ -193,16 +194,59 @@ static xmlrpc_value *sim_refuse(xmlrpc_env *env, int result, const char *list_me
     return sim_done(env, st);
 }
 
-/* A call on one bus: its lock held and its list played up to now. */
+static void sim_keep_list(sim_server_t *srv, sim_bus_t *bus);
+
+/* A call on one bus: its lock held and its list played up to now. With
+ * --keep-lists a list the call changed is written before the lock goes, so
+ * before the answer leaves (Abyss sends it after the method returns). */
 typedef struct sim_call_desc
 {
-    sim_server_t *srv;
-    sim_bus_t *bus;
+    sim_server_t *srv = nullptr;
+    sim_bus_t *bus = nullptr;
     std::unique_lock<std::mutex> guard;
-    int64_t now;
-    int f_state;
+    int64_t now = 0;
+    int f_state = 0;
     pelmorabox_bus_state_t state;
+
+    ~sim_call_desc()
+    {
+        if (srv && bus && guard.owns_lock())
+            sim_keep_list(srv, bus);
+    }
 } sim_call_t;
+
+/* Folder of the kept running lists, inside the data folder; the leading dot
+ * keeps it out of ListPlaylists and out of reach of playlist names. */
+static std::string sim_keep_dir(const sim_server_t *srv)
+{
+    return srv->data_dir + "/.running";
+}
+
+static std::string sim_keep_name(const sim_bus_t *bus)
+{
+    return "bus-" + std::to_string(bus->idx);
+}
+
+/* Writes the bus's list when its content differs from what was written last
+ * (the caller holds the bus lock). A failed write is logged; the call is
+ * still answered, as a server with a full disk would. */
+static void sim_keep_list(sim_server_t *srv, sim_bus_t *bus)
+{
+    if (!srv->opts || !srv->opts->f_keep_lists || bus->idx < 0 || (size_t)bus->idx >= srv->kept_hash.size())
+        return;
+    if (srv->kept_hash[(size_t)bus->idx] == bus->ply_hash)
+        return;
+    std::string dir = sim_keep_dir(srv);
+    mkdir(dir.c_str(), 0755);
+    std::vector<const pelmorabox_event_t *> events;
+    for (const sim_event_t &se : bus->list)
+        events.push_back(se.ev);
+    int r = sim_playlist_write(dir.c_str(), sim_keep_name(bus).c_str(), events);
+    if (r < 0)
+        fprintf(stderr, "sim: bus %d: running list not kept (%d)\n", bus->idx, r);
+    else
+        srv->kept_hash[(size_t)bus->idx] = bus->ply_hash;
+}
 
 /* 0 with the bus locked; -22 for a bus out of range; a fault leaves env set. */
 static int sim_call_open(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv, sim_call_t *c)
@@ -780,6 +824,23 @@ static xmlrpc_value *sim_m_snapshot_save(xmlrpc_env *env, xmlrpc_value *params, 
     for (const sim_event_t &se : sn->events)
         events.push_back(se.ev);
     return sim_std(env, &c, sim_playlist_write(srv->data_dir.c_str(), name.c_str(), events));
+}
+
+int sim_automation_keep_load(sim_server_t *srv, int bus_idx)
+{
+    sim_bus_t *bus = sim_server_bus(srv, bus_idx);
+    if (!bus)
+        return -22;
+    if (srv->kept_hash.size() < srv->buses.size())
+        srv->kept_hash.resize(srv->buses.size(), 0);
+    std::vector<pelmorabox_event_t *> events;
+    int r = sim_playlist_read(sim_keep_dir(srv).c_str(), sim_keep_name(bus).c_str(), &events);
+    if (r < 0)
+        return r;
+    std::lock_guard<std::mutex> g(bus->lock);
+    r = sim_bus_load(bus, events, 0, nullptr, sim_clock_now_ms());
+    srv->kept_hash[(size_t)bus_idx] = bus->ply_hash;
+    return r;
 }
 
 int sim_automation_load(sim_server_t *srv, int bus_idx, const char *name)

@@ -75,6 +75,7 @@ int main(int argc, char **argv)
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
     sigaddset(&set, SIGHUP);
+    sigaddset(&set, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
@@ -99,6 +100,7 @@ int main(int argc, char **argv)
         srv->tcp_fd = srv->udp_fd = -1;
         srv->abyss = nullptr;
         srv->f_stop = 0;
+        srv->f_faults = opts.f_faults_off ? 0 : 1;
         srv->rng.seed(opts.seed + servers.size());
         srv->registry = xmlrpc_registry_new(&env);
         for (int b = 0; b < opts.buses; b++)
@@ -123,9 +125,23 @@ int main(int argc, char **argv)
     for (size_t i = 0; !rc && i < servers.size(); i++)
     {
         sim_server_t *srv = servers[i].get();
+        /* A kept running list stands for what the previous run was told to
+         * hold, so it replaces the start-up list of its bus. */
+        std::vector<int> kept(srv->buses.size(), 0);
+        srv->kept_hash.assign(srv->buses.size(), 0);
+        if (opts.f_keep_lists)
+            for (int b = 0; b < opts.buses; b++)
+            {
+                int n = sim_automation_keep_load(srv, b);
+                if (n >= 0)
+                {
+                    kept[(size_t)b] = 1;
+                    fprintf(stderr, "pelmora-sim: bus %d: %d events of the kept running list\n", b, n);
+                }
+            }
         for (const auto &pl : opts.playlists)
             for (int b = 0; b < opts.buses; b++)
-                if (pl.first < 0 || pl.first == b)
+                if ((pl.first < 0 || pl.first == b) && !kept[(size_t)b])
                 {
                     int n = sim_automation_load(srv, b, pl.second.c_str());
                     if (n < 0)
@@ -134,7 +150,7 @@ int main(int argc, char **argv)
         for (auto &bus : srv->buses)
         {
             std::lock_guard<std::mutex> g(bus->lock);
-            if (opts.events > 0)
+            if (opts.events > 0 && !kept[(size_t)bus->idx])
                 sim_bus_generate(bus.get(), opts.events, sim_clock_now_ms());
             if (opts.f_autostart)
                 sim_bus_run(bus.get(), 1, sim_clock_now_ms());
@@ -154,6 +170,17 @@ int main(int argc, char **argv)
         for (;;)
         {
             sigwait(&set, &sig);
+            if (sig == SIGUSR1)
+            {
+                int on = servers.empty() || !servers[0]->f_faults.load();
+                for (auto &srv : servers)
+                    sim_server_set_faults(srv.get(), on);
+                /* On standard output, in order with the call log, so that a
+                 * test knows from which call on the switch holds. */
+                printf("faults %s\n", on ? "on" : "off");
+                fflush(stdout);
+                continue;
+            }
             if (sig != SIGHUP)
                 break;
             fprintf(stderr, "pelmora-sim: SIGHUP ignored (restart by stopping and starting the process)\n");

@@ -36,6 +36,12 @@ void sim_opts_usage(FILE *f)
           "                        answer the Nth call of METHOD (every call without N\n"
           "                        or with 0) with RESULT (default -1) and the state,\n"
           "                        changing nothing; may repeat\n"
+          "  --faults-off          start with the faults above switched off; SIGUSR1\n"
+          "                        switches them on and off, printing \"faults on\" or\n"
+          "                        \"faults off\"; hung calls are answered when they go off\n"
+          "  --keep-lists          keep every bus's running list in DATA/.running\n"
+          "                        (written before a changing call is answered, read\n"
+          "                        at start instead of --playlist and --events)\n"
           "  --help                this text\n",
           f);
 }
@@ -200,6 +206,10 @@ int sim_opts_parse(int argc, char **argv, sim_opts_t *o, std::string *err)
             o->f_autostart = 1;
         else if (name == "log-calls")
             o->f_log_calls = 1;
+        else if (name == "faults-off")
+            o->f_faults_off = 1;
+        else if (name == "keep-lists")
+            o->f_keep_lists = 1;
         else
         {
             *err = "unknown option: --" + name;

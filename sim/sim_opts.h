@@ -37,6 +37,12 @@ typedef struct sim_opts_desc
         int result;
     };
     std::vector<refuse_desc> refuse;
+    /* --faults-off: start with the injected faults (latency, fail rate,
+     * hangs, refusals) switched off; SIGUSR1 switches them on and off. */
+    int f_faults_off = 0;
+    /* --keep-lists: every bus's running list is written to DATA/.running
+     * before a call that changed it is answered, and read back at start. */
+    int f_keep_lists = 0;
 } sim_opts_t;
 
 /* 0 to run, 1 when help was asked for, -22 with `err` set for a bad option. */

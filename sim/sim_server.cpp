@@ -134,7 +134,8 @@ static xmlrpc_value *sim_server_dispatch(xmlrpc_env *env, xmlrpc_value *params, 
         fprintf(stdout, "call %s bus=%d n=%d\n", m->name.c_str(), bus, n);
         fflush(stdout);
     }
-    int delay = m->latency_ms >= 0 ? m->latency_ms : srv->opts->latency_ms;
+    const int faults = srv->f_faults.load();
+    int delay = !faults ? 0 : m->latency_ms >= 0 ? m->latency_ms : srv->opts->latency_ms;
     if (delay > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(delay));
     int refused = 0, refuse_result = 0;
@@ -142,22 +143,26 @@ static xmlrpc_value *sim_server_dispatch(xmlrpc_env *env, xmlrpc_value *params, 
         std::lock_guard<std::mutex> g(srv->count_lock);
         int nth = ++m->calls;
         for (const auto &r : srv->opts->refuse)
-            if (sim_server_names(r.method, m->name) && (r.nth == 0 || r.nth == nth))
+            if (faults && sim_server_names(r.method, m->name) && (r.nth == 0 || r.nth == nth))
             {
                 refused = 1;
                 refuse_result = r.result;
             }
     }
-    if (m->f_hang)
+    if (m->f_hang && faults)
     {
-        /* Accepted and never answered: held until the server stops, then
-         * refused so the connection thread can end. */
+        /* Accepted and not answered: held until the server stops (then
+         * refused so the connection thread can end) or the faults go off
+         * (then answered as usual). */
         std::unique_lock<std::mutex> g(srv->hang_lock);
-        srv->hang_cond.wait(g, [srv] { return srv->f_stop.load() != 0; });
-        xmlrpc_env_set_fault(env, 503, "pelmora-sim: stopping");
-        return nullptr;
+        srv->hang_cond.wait(g, [srv] { return srv->f_stop.load() != 0 || !srv->f_faults.load(); });
+        if (srv->f_stop.load())
+        {
+            xmlrpc_env_set_fault(env, 503, "pelmora-sim: stopping");
+            return nullptr;
+        }
     }
-    if (srv->opts->fail_rate > 0)
+    if (srv->opts->fail_rate > 0 && srv->f_faults.load())
     {
         double draw;
         {
@@ -301,6 +306,15 @@ int sim_server_start(sim_server_t *srv)
     });
     srv->udp_thread = std::thread(sim_server_udp_loop, srv);
     return 0;
+}
+
+void sim_server_set_faults(sim_server_t *srv, int on)
+{
+    {
+        std::lock_guard<std::mutex> g(srv->hang_lock);
+        srv->f_faults = on ? 1 : 0;
+    }
+    srv->hang_cond.notify_all();
 }
 
 void sim_server_stop(sim_server_t *srv)

@@ -58,6 +58,11 @@ typedef struct sim_server_desc
     /* Answers a call refused by --refuse: "result" and the bus state, with
      * nothing done (set by the namespace that knows its buses). */
     xmlrpc_value *(*refuse_fn)(xmlrpc_env *env, xmlrpc_value *params, struct sim_server_desc *srv, int result);
+    /* Injected faults in force (1) or switched off (0); see sim_server_set_faults. */
+    std::atomic<int> f_faults{1};
+    /* --keep-lists: content hash of each bus's list as last written (under
+     * that bus's lock). */
+    std::vector<uint64_t> kept_hash;
 } sim_server_t;
 
 /* Binds TCP and UDP on the address and port (0: a free port, the same number
@@ -67,6 +72,9 @@ int sim_server_bind(sim_server_t *srv, const char *addr, int port);
 int sim_server_add_method(sim_server_t *srv, const char *name, sim_method_fn fn);
 /* Creates the Abyss server and starts the HTTP and UDP threads. */
 int sim_server_start(sim_server_t *srv);
+/* Switches the injected faults (latency, fail rate, hangs, refusals) on or
+ * off; calls held by a hang are answered as usual once they go off. */
+void sim_server_set_faults(sim_server_t *srv, int on);
 /* Ends both threads, releases hung calls, frees the server. */
 void sim_server_stop(sim_server_t *srv);
 
