@@ -19,6 +19,7 @@
 #include "strl.h"
 #include "timecode.h"
 #include "ui.h"
+#include "ui_bus_dialogs.h"
 #include "ui_images.h"
 #include "ui_oled.h"
 
@@ -351,9 +352,9 @@ GtkWidget *controls_group(GtkWidget *parent, bus_t *bus)
             pack_blank(row, true);
         pack_button(row, parent, bus, ids[i]);
     }
-    /* Connection point: button presses on BUTTON_LIST_ITEM_PREVIEW also go
-     * to on_button_playlist_item_preview_press_event once the list dialogs
-     * provide it. */
+    /* A double right click on preview opens the preview server's settings. */
+    if (GtkWidget *preview = bus->buttons[BUTTON_LIST_ITEM_PREVIEW])
+        g_signal_connect(preview, "button-press-event", G_CALLBACK(on_button_playlist_item_preview_press_event), bus);
     gtk_widget_show(row);
     return group_box(_("Controls"), row);
 }

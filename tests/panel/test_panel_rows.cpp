@@ -19,6 +19,7 @@
 #include "timecode.h"
 #include "ui.h"
 #include "ui_bus.h"
+#include "ui_bus_dialogs.h"
 #include "ui_oled.h"
 
 namespace {
@@ -92,6 +93,11 @@ TEST_F(Panel, ButtonsAreCreatedFromTheTableAndRegisteredOnTheParent)
     }
     for (int id = 22; id < BUS_CONTROL_BUTTONS; id++)
         EXPECT_EQ(bus()->buttons[id], nullptr) << id;
+    /* Presses on the preview button reach the list dialogs' handler. */
+    EXPECT_NE(g_signal_handler_find(bus()->buttons[BUTTON_LIST_ITEM_PREVIEW],
+                                    (GSignalMatchType)(G_SIGNAL_MATCH_FUNC | G_SIGNAL_MATCH_DATA), 0, 0, nullptr,
+                                    (gpointer)on_button_playlist_item_preview_press_event, bus()),
+              0u);
     /* The table carries the rows the other windows create themselves. */
     for (int id = 22; id < BUTTON_LAST; id++)
         EXPECT_NE(ui_button_lookup_local(id), nullptr) << id;
