@@ -167,7 +167,7 @@ TEST_F(SimRun, ListsEditsPlaylistsAndSearches)
     EXPECT_EQ(all[1]->event_type, 'L');
     EXPECT_EQ(all[3]->event_type, 'C');
     EXPECT_EQ(all[1]->metadata_cnt, 2);
-    EXPECT_STREQ(all[0]->assets, "logo_news;clock_ul");
+    EXPECT_STREQ(all[0]->assets, "logo_news+clock_ul");
     EXPECT_EQ(all[7]->flags & PELMORABOX_EVENT_FLAG_PRESENT, 0) << all[7]->media_id;
     EXPECT_TRUE(all[8]->flags & PELMORABOX_EVENT_FLAG_SUBCLIP);
     EXPECT_TRUE(all[0]->flags & PELMORABOX_EVENT_FLAG_PRESENT);
