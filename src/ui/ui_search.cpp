@@ -244,6 +244,12 @@ int ui_search_show(bus_t *bus)
     if (!ctx)
         return -2;
     gtk_widget_hide(ctx->wnd);
+    /* Over the console, not wherever the desktop puts new windows. */
+    GtkWidget *top = bus->grid ? gtk_widget_get_toplevel(bus->grid) : nullptr;
+    if (top && GTK_IS_WINDOW(top) && gtk_widget_is_toplevel(top)) {
+        gtk_window_set_transient_for(GTK_WINDOW(ctx->wnd), GTK_WINDOW(top));
+        gtk_window_set_position(GTK_WINDOW(ctx->wnd), GTK_WIN_POS_CENTER_ON_PARENT);
+    }
     gtk_window_deiconify(GTK_WINDOW(ctx->wnd));
     gtk_widget_show(ctx->wnd);
     gtk_window_present(GTK_WINDOW(ctx->wnd));

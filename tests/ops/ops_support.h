@@ -78,8 +78,12 @@ class OpsTest : public testing::Test
     /* Shows bus i's page: only a grid on screen has visible rows to fetch. */
     void show_page(int i);
     std::vector<std::string> titles(bus_t *b);
-    /* Calls of method on bus since the log line mark. */
-    int calls(const char *method, int bus_idx = -2, size_t mark = 0);
+    /* Calls of method on bus (-2: any) since the log line mark. With sync
+     * the simulator's output is read up to a call made now first (the call
+     * log is captured by a reader thread, so it may lag behind); the main
+     * loop does not run meanwhile. */
+    int calls(const char *method, int bus_idx = -2, size_t mark = 0, bool sync = true);
+    void sync_log();
     size_t mark() { return sim_line_count(&sim); }
     void click(int button, int bus_i = 0) { gtk_button_clicked(GTK_BUTTON(bus(bus_i)->buttons[button])); }
 

@@ -51,7 +51,7 @@ class OpsClipboard : public OpsTest
     void right_after_poll(int i)
     {
         size_t m = mark();
-        engine_run_until([&] { return calls("PelmoraBox.GetState", i, m) > 0; }, 3000);
+        engine_run_until([&] { return calls("PelmoraBox.GetState", i, m, false) > 0; }, 3000);
         /* Let the first rows that the poll queued be fetched too. */
         engine_run_for(150);
     }

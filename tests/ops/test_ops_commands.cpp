@@ -283,8 +283,10 @@ TEST_F(OpsCommands, HelpOpensTheGuideBesideTheProgramAndVendorItsPage)
     click(BUTTON_LIST_BUS_PRESENT_ITEMS);
     click(BUTTON_LIST_BUS_CHECKING_ITEMS);
     EXPECT_EQ(recorded_opens, 2);
-    EXPECT_EQ((int)sim_calls(&sim, m).size(), calls("PelmoraBox.GetState", -2, m) + calls("PelmoraBox.GetEvents2", -2, m))
-        << "buttons 12 and 13 sent something";
+    sync_log();
+    for (const sim_call &c : sim_calls(&sim, m))
+        EXPECT_TRUE(c.method == "PelmoraBox.GetState" || c.method == "PelmoraBox.GetEvents2")
+            << "buttons 12 and 13 sent " << c.method;
     bus_ctl_set_open_proc(nullptr);
 
 #ifdef PELMORA_GUIDE_PDF
