@@ -9,7 +9,7 @@
 #include "instance.h"
 
 /* Address opened by the vendor button. */
-#define BUS_CTL_COMPANY_URL "https://www.vardun.example/"
+#define BUS_CTL_COMPANY_URL "https://www.pelmora.example/"
 /* Name of the operator's guide beside the executable. */
 #define BUS_CTL_HELP_FILE "PelmoraBoxUI.pdf"
 /* A second click of the same button within this time (or the desktop's
