@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <unordered_set>
@@ -34,7 +36,18 @@ struct bus_engine_desc
     bool state_started = false;
     bool events_started = false;
     std::atomic<int> stop{0};
+    /* Set by the events thread when a fetch failed: the next applied state
+     * queues the visible stale rows again even if nothing changed since, so
+     * rows lost to a failed call do not stay empty or stale. */
+    std::atomic<int> fetch_failed{0};
+    /* The state thread sleeps on `wake` between polls; bus_release wakes it. */
+    std::mutex wake_lock;
+    std::condition_variable wake;
 };
+
+/* How often a sleeping state thread looks at f_exit, which is set without
+ * waking it (bus_release wakes it at once). */
+#define BUS_STOP_CHECK_US 100000
 
 /* Buses whose queue is initialised. Held across every queue operation from
  * outside the events thread, so bus_release never destroys the lock while
@@ -60,13 +73,26 @@ bool bus_stopping(const bus_t *bus, const bus_engine_desc *eng)
     return bus->app && __atomic_load_n(&bus->app->f_exit, __ATOMIC_ACQUIRE) != 0;
 }
 
-/* Sleeps us microseconds in ticks, leaving early when the bus stops. */
-void bus_sleep(const bus_t *bus, const bus_engine_desc *eng, int64_t us)
+/* Sleeps us microseconds, leaving early when the bus stops. One wake-up per
+ * BUS_STOP_CHECK_US at most: eight buses ticking every 10 ms cost more CPU
+ * in context switches than all their polls together. */
+void bus_sleep(const bus_t *bus, bus_engine_desc *eng, int64_t us)
 {
-    while (us > 0 && !bus_stopping(bus, eng)) {
-        int64_t step = std::min<int64_t>(us, BUS_STATE_TICK_US);
-        usleep((useconds_t)step);
-        us -= step;
+    if (!eng) {
+        while (us > 0 && !bus_stopping(bus, eng)) {
+            int64_t step = std::min<int64_t>(us, BUS_STATE_TICK_US);
+            usleep((useconds_t)step);
+            us -= step;
+        }
+        return;
+    }
+    auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(us);
+    std::unique_lock<std::mutex> g(eng->wake_lock);
+    while (!bus_stopping(bus, eng)) {
+        auto now = std::chrono::steady_clock::now();
+        if (now >= until)
+            break;
+        eng->wake.wait_until(g, std::min(until, now + std::chrono::microseconds(BUS_STOP_CHECK_US)));
     }
 }
 
@@ -117,6 +143,29 @@ GtkTreeModel *grid_model(bus_t *bus)
     return gtk_tree_view_get_model(GTK_TREE_VIEW(bus->grid));
 }
 
+/* Rows are dropped at the top on the guess that events played out there. A
+ * row fetched against the new list before its state was applied (the events
+ * thread's answer came first) now sits off its place, yet carries the new
+ * amend and would count as fresh: mark such rows stale so that they are
+ * fetched again. Returns how many were marked. */
+int grid_mark_shifted_rows(bus_t *bus, int64_t amend)
+{
+    GtkTreeModel *model = grid_model(bus);
+    if (!model)
+        return 0;
+    int n = 0;
+    GtkTreeIter it;
+    for (gboolean ok = gtk_tree_model_get_iter_first(model, &it); ok; ok = gtk_tree_model_iter_next(model, &it)) {
+        pelmorabox_event_t *e = nullptr;
+        gtk_tree_model_get(model, &it, BUS_COLUMN_DATA, &e, -1);
+        if (e && e->amend >= amend) {
+            e->amend = 0;
+            n++;
+        }
+    }
+    return n;
+}
+
 /* ---- Grid hooks. ---- */
 
 gboolean on_grid_cursor_changed_event(GtkTreeView *view, gpointer user_data)
@@ -137,6 +186,41 @@ gboolean on_grid_button_press_event(GtkWidget *widget, GdkEventButton *event, gp
         return TRUE;
     }
     return FALSE;
+}
+
+/* ---- The grid set up for long lists. ---- */
+
+/* GTK draws each vertical grid line down the whole height of the list on
+ * every expose, and strokes a dashed line dash by dash: for 10,000 rows that
+ * is tens of milliseconds per redraw, during which hand-overs wait. A solid
+ * line is clipped to the exposed area at once; the grid keeps its lines both
+ * ways. And a column sized to its contents makes every changed row re-measure
+ * every row of the list (each poll changes the first two); columns that only
+ * grow re-measure the changed row alone. */
+void grid_prepare_for_long_lists(GtkWidget *grid)
+{
+    static bool rc_parsed;
+    if (!rc_parsed) {
+        gtk_rc_parse_string("style \"pelmora_bus_grid\" { GtkTreeView::grid-line-pattern = \"\" }\n"
+                            "widget \"*.bus_list_*\" style \"pelmora_bus_grid\"\n");
+        rc_parsed = true;
+    }
+    gtk_widget_reset_rc_styles(grid);
+    /* A realized view has read the pattern already; turning its lines off and
+     * on again reads it anew. */
+    GtkTreeView *view = GTK_TREE_VIEW(grid);
+    GtkTreeViewGridLines lines = gtk_tree_view_get_grid_lines(view);
+    if (lines != GTK_TREE_VIEW_GRID_LINES_NONE && gtk_widget_get_realized(grid)) {
+        gtk_tree_view_set_grid_lines(view, GTK_TREE_VIEW_GRID_LINES_NONE);
+        gtk_tree_view_set_grid_lines(view, lines);
+    }
+    GList *cols = gtk_tree_view_get_columns(view);
+    for (GList *c = cols; c; c = c->next) {
+        GtkTreeViewColumn *col = GTK_TREE_VIEW_COLUMN(c->data);
+        if (gtk_tree_view_column_get_sizing(col) == GTK_TREE_VIEW_COLUMN_AUTOSIZE)
+            gtk_tree_view_column_set_sizing(col, GTK_TREE_VIEW_COLUMN_GROW_ONLY);
+    }
+    g_list_free(cols);
 }
 
 /* ---- Scrolling hooks: whatever moved, queue the visible stale rows. ---- */
@@ -234,9 +318,18 @@ int bus_push_state(bus_t *bus, int ret, pelmorabox_bus_state_t *s)
     if (!bus_assert_main_thread("bus_push_state"))
         return -1;
     if (ret >= 0) {
-        if (s->count != bus->state.s.count)
-            bus_set_list_count(bus, (int)std::max<int64_t>(0, std::min<int64_t>(s->count, BUS_LIST_MAX)));
-        if (s->amend != bus->state.s.amend)
+        int shifted = 0;
+        if (s->count != bus->state.s.count) {
+            GtkTreeModel *model = grid_model(bus);
+            int before = model ? gtk_tree_model_iter_n_children(model, nullptr) : 0;
+            int cnt = (int)std::max<int64_t>(0, std::min<int64_t>(s->count, BUS_LIST_MAX));
+            bus_set_list_count(bus, cnt);
+            if (cnt < before)
+                shifted = grid_mark_shifted_rows(bus, s->amend);
+        }
+        bus_engine_desc *eng = engine_of(bus);
+        bool retry = eng && eng->fetch_failed.exchange(0);
+        if (s->amend != bus->state.s.amend || retry || shifted)
             bus_enqueu_update_visible(bus, s->amend);
         bus->state.ret = ret;
         {
@@ -392,7 +485,8 @@ void *bus_state_thread_proc(void *p)
     while (!bus_stopping(bus, eng)) {
         int paused = __atomic_load_n(&bus->state.ign, __ATOMIC_ACQUIRE);
         int64_t now = g_get_real_time();
-        if (now - bus->state.last > BUS_STATE_PERIOD_US) {
+        /* A clock set back behind the last poll must not stop the polls. */
+        if (now - bus->state.last > BUS_STATE_PERIOD_US || now < bus->state.last) {
             if (paused) {
                 bus_sleep(bus, eng, BUS_PAUSE_SLEEP_US);
                 continue;
@@ -408,7 +502,15 @@ void *bus_state_thread_proc(void *p)
             if (local.count > 0)
                 bus_enqueu_update_idx(bus, local.count >= 2 ? 2 : 1, first_two);
         }
-        bus_sleep(bus, eng, __atomic_load_n(&bus->state.ign, __ATOMIC_ACQUIRE) ? BUS_PAUSE_SLEEP_US : BUS_STATE_TICK_US);
+        if (__atomic_load_n(&bus->state.ign, __ATOMIC_ACQUIRE)) {
+            bus_sleep(bus, eng, BUS_PAUSE_SLEEP_US);
+        } else {
+            /* Nothing is due before the next poll: sleep until then rather
+             * than look at the clock every tick. */
+            int64_t due = bus->state.last + BUS_STATE_PERIOD_US + 1 - g_get_real_time();
+            if (due > 0)
+                bus_sleep(bus, eng, std::min<int64_t>(due, BUS_STATE_PERIOD_US));
+        }
     }
     g_warning("%s: finished, bus %d", "bus_state_thread_proc", bus->idx);
     return nullptr;
@@ -459,8 +561,11 @@ void *bus_events_update_thread_proc(void *p)
             for (int i = 0; i < r; i++)
                 if (events[i] && events[i]->amend < applied && bus->update.count < BUS_UPDATE_QUEUE_MAX)
                     bus->update.list[bus->update.count++] = (int)idxs[i];
-        } else
+        } else {
+            if (r < 0 && eng)
+                eng->fetch_failed.store(1);
             pthread_mutex_lock(&bus->update.lock);
+        }
 
         for (int i = 0; i < n; i++)
             if (events[i])
@@ -499,6 +604,8 @@ int bus_init(bus_t *bus)
     }
 
     GtkWidget *grid = bus->grid;
+    if (grid && GTK_IS_TREE_VIEW(grid))
+        grid_prepare_for_long_lists(grid);
     if (grid) {
         gtk_widget_add_events(grid, GDK_KEY_PRESS_MASK | GDK_BUTTON_PRESS_MASK);
         g_signal_connect(grid, "key-press-event", G_CALLBACK(on_grid_key_press_event), bus);
@@ -553,7 +660,11 @@ int bus_release(bus_t *bus)
     if (!eng)
         return -2;
 
-    eng->stop.store(1);
+    {
+        std::lock_guard<std::mutex> g(eng->wake_lock);
+        eng->stop.store(1);
+    }
+    eng->wake.notify_all();
     pthread_mutex_lock(&bus->update.lock);
     pthread_cond_broadcast(&bus->update.cond);
     pthread_mutex_unlock(&bus->update.lock);

@@ -1,0 +1,53 @@
+/* Helpers of the reliability suite: a watch on the main loop's longest pause,
+ * switching pelmora-sim's injected faults at run time, the server's list read
+ * through GetEvents2, and the grid compared with it row by row. */
+#pragma once
+#include <gtk/gtk.h>
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+#include "instance.h"
+#include "sim_child.h"
+
+/* A 10 ms main-loop timer that keeps the longest time between two of its
+ * runs, from start until stop (main thread, GDK lock held). */
+struct reliability_gap_watch
+{
+    guint source = 0;
+    int64_t last_us = 0;
+    int64_t max_us = 0;
+    void start();
+    void stop();
+    /* Longest gap so far minus the timer's own 10 ms, in milliseconds. */
+    double blocked_ms() const;
+    ~reliability_gap_watch() { stop(); }
+};
+
+/* SIGUSR1 to the simulator (which switches its faults over) and wait up to
+ * 5 s for its "faults on" or "faults off" line; true when that line says the
+ * faults are now as asked. */
+bool reliability_sim_faults(sim_child_t *sim, bool on);
+
+/* One event of a list, as compared: its line (the 15 fields the console
+ * keeps, start time included), sys_id and flags. */
+struct reliability_row
+{
+    std::string line;
+    int64_t sys_id = 0;
+    int64_t flags = 0;
+    bool operator==(const reliability_row &o) const
+    {
+        return line == o.line && sys_id == o.sys_id && flags == o.flags;
+    }
+};
+reliability_row reliability_row_of(pelmorabox_event_t *e);
+/* The server's list of bus idx through GetEvents2, 32 at a time (the
+ * client's own time-outs apply); false when a call failed or the list
+ * changed under the reading (amend moved). */
+bool reliability_server_list(const std::string &url, int idx, std::vector<reliability_row> *out,
+                             int64_t *amend = nullptr);
+
+/* The grid's rows (main thread): a row without an event is an empty line. */
+std::vector<reliability_row> reliability_grid_list(bus_t *bus);
