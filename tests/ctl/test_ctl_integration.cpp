@@ -209,7 +209,7 @@ TEST_F(CtlSim, StateAndEventsOfALoadedPlaylist)
     EXPECT_EQ(ev[0].s("start_type"), "F");
     EXPECT_EQ(ev[0].s("fixed_time"), "06:00:00:00");
     EXPECT_EQ(ev[0].s("event_type"), "V");
-    EXPECT_EQ(ev[0].s("assets"), "logo_morning;clock_ul");
+    EXPECT_EQ(ev[0].s("assets"), "logo_morning+clock_ul");
     /* Metadata with two pairs as the file holds it. */
     bool found_presenter = false;
     for (const jv &e : ev)
