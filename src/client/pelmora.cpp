@@ -4,6 +4,7 @@
 #include "pelmora.h"
 
 #include <errno.h>
+#include <limits.h>
 #include <locale.h>
 #include <netdb.h>
 #include <stdarg.h>
@@ -148,6 +149,11 @@ static const struct xmlrpc_client_transport_ops transport_ops = {
 };
 
 static pelmora_transport_desc *transports[PELMORA_POOL_SIZE];
+
+const char *pelmora_result_text(int result)
+{
+    return strerror(result == INT_MIN ? -1 : -result);
+}
 
 int pelmora_rpc_connect_timeout_ms(void)
 {
@@ -403,7 +409,7 @@ int parse_simple_list_response(const char *parent, xmlrpc_env *envP, xmlrpc_valu
                 envP->fault_code, SRC_NAME, __LINE__);
         r = -14;
     } else if (result < 0) {
-        fprintf(stderr, "%s/%s: return %d (%s)", parent, self, result, strerror(-result));
+        fprintf(stderr, "%s/%s: return %d (%s)", parent, self, result, pelmora_result_text(result));
         r = result;
     } else {
         xmlrpc_decompose_value(envP, resultP, "{s:A,*}", "list", &listP);

@@ -33,6 +33,11 @@ int pelmora_pool_in_use(void);
 xmlrpc_value *xmlrpc_client_callX(xmlrpc_env *envP, const char *serverUrl, const char *methodName,
                                   const char *format, ...);
 
+/* The system's text for a server's negative result (the negated error
+ * number), for any int: INT_MIN has no positive counterpart and gets the
+ * text of an unknown error instead of an overflow. */
+const char *pelmora_result_text(int result);
+
 /* Calls method without parameters and returns its "result" (-14 when none). */
 int pelmora_method_no_arg(const char *url, const char *method);
 

@@ -557,7 +557,7 @@ int parser_std_response(xmlrpc_env *envP, const char *url, const char *method, c
         } else {
             r = result;
             if (result < 0)
-                fprintf(stderr, "%s/%s: %s return %d (%s)\n", caller, self, method, result, strerror(-result));
+                fprintf(stderr, "%s/%s: %s return %d (%s)\n", caller, self, method, result, pelmora_result_text(result));
             else if (s) {
                 /* A state that cannot be read is logged there and leaves s
                  * zeroed; the call itself still succeeded. */
@@ -793,7 +793,7 @@ static int get_one_event(const char *caller, const char *url, const char *method
         r = -14;
     } else if (result < 0) {
         /* A refusal carries no event to read. */
-        fprintf(stderr, "%s: %s return %d (%s)\n", caller, method, result, strerror(-result));
+        fprintf(stderr, "%s: %s return %d (%s)\n", caller, method, result, pelmora_result_text(result));
         r = result;
     } else
         r = pelmorabox_get_event_parse(envP, resultP, pe, s, nullptr);
