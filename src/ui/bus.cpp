@@ -27,6 +27,10 @@
 /* A hostile or broken server must not make the grid allocate without bound. */
 #define BUS_LIST_MAX 1000000
 
+/* Applies a state on the main loop, whoever brought it (bus_push_state for
+ * operator actions, the workers' hand-over for polls). */
+int bus_apply_state(bus_t *bus, int ret, pelmorabox_bus_state_t *s);
+
 namespace {
 
 /* Engine-private state of a running bus: which threads were started, and a
@@ -40,6 +44,11 @@ struct bus_engine_desc
      * queues the visible stale rows again even if nothing changed since, so
      * rows lost to a failed call do not stay empty or stale. */
     std::atomic<int> fetch_failed{0};
+    /* States applied straight from an operator action (main loop). A worker
+     * captures the count before its call; if an action pushed a state while
+     * the call was out, the worker's answer is older than what is shown and
+     * is dropped, so a series of edits never shows a state from its middle. */
+    std::atomic<uint64_t> direct_pushes{0};
     /* The state thread sleeps on `wake` between polls; bus_release wakes it. */
     std::mutex wake_lock;
     std::condition_variable wake;
@@ -108,10 +117,19 @@ void idle_wrap_done(gpointer data)
     sem_post(&static_cast<G_IDLE_WRAP_t *>(data)->sem);
 }
 
+/* A worker's state, applied unless an operator action overtook it: one was
+ * pushed since the worker's call went out, or a series of edits holds the
+ * pause flag. */
 int push_state_proc(G_IDLE_WRAP_t *w)
 {
-    return bus_push_state(reinterpret_cast<bus_t *>(w->args[0]), (int)w->args[1],
-                          reinterpret_cast<pelmorabox_bus_state_t *>(w->args[2]));
+    bus_t *bus = reinterpret_cast<bus_t *>(w->args[0]);
+    bus_engine_desc *eng = engine_of(bus);
+    if (eng && (eng->direct_pushes.load() != (uint64_t)w->args[3] ||
+                __atomic_load_n(&bus->state.ign, __ATOMIC_ACQUIRE))) {
+        g_warning("%s: state of a call overtaken by an operator action dropped", "push_state_proc");
+        return 1;
+    }
+    return bus_apply_state(bus, (int)w->args[1], reinterpret_cast<pelmorabox_bus_state_t *>(w->args[2]));
 }
 
 int update_events_proc(G_IDLE_WRAP_t *w)
@@ -126,14 +144,21 @@ int set_list_count_proc(G_IDLE_WRAP_t *w)
     return bus_set_list_count(reinterpret_cast<bus_t *>(w->args[0]), (int)w->args[1]);
 }
 
-int hand_over_push_state(bus_t *bus, int ret, pelmorabox_bus_state_t *s)
+int hand_over_push_state(bus_t *bus, int ret, pelmorabox_bus_state_t *s, uint64_t pushes_before_call)
 {
     G_IDLE_WRAP_t w = {};
     w.proc = push_state_proc;
     w.args[0] = reinterpret_cast<intptr_t>(bus);
     w.args[1] = ret;
     w.args[2] = reinterpret_cast<intptr_t>(s);
+    w.args[3] = (intptr_t)pushes_before_call;
     return bus_idle_wrap_run(&w);
+}
+
+uint64_t direct_pushes_of(bus_t *bus)
+{
+    bus_engine_desc *eng = engine_of(bus);
+    return eng ? eng->direct_pushes.load() : 0;
 }
 
 GtkTreeModel *grid_model(bus_t *bus)
@@ -317,6 +342,43 @@ int bus_push_state(bus_t *bus, int ret, pelmorabox_bus_state_t *s)
         return -22;
     if (!bus_assert_main_thread("bus_push_state"))
         return -1;
+    if (bus_engine_desc *eng = engine_of(bus))
+        eng->direct_pushes++;
+    return bus_apply_state(bus, ret, s);
+}
+
+/* A grid that just grew or shrank has not laid out its rows yet, so the
+ * visible range it reports is the old one (or none): rows that came into view
+ * would wait for the next scroll or change. Look again once the view has
+ * settled, at default idle priority, after GTK's own layout work. */
+/* Buses with a check waiting; guarded by engines_lock, so the check never
+ * looks into an engine that bus_release has taken away meanwhile. */
+std::unordered_set<const bus_t *> recheck_waiting;
+
+gboolean bus_recheck_visible_idle(gpointer data)
+{
+    bus_t *bus = static_cast<bus_t *>(data);
+    {
+        std::lock_guard<std::mutex> g(engines_lock);
+        recheck_waiting.erase(bus);
+        if (!engines.count(bus) || (bus->app && __atomic_load_n(&bus->app->f_exit, __ATOMIC_ACQUIRE)))
+            return FALSE;
+    }
+    if (bus->state.ret >= 0)
+        bus_enqueu_update_visible(bus, bus->state.s.amend);
+    return FALSE;
+}
+
+void bus_recheck_visible_later(bus_t *bus)
+{
+    std::lock_guard<std::mutex> g(engines_lock);
+    if (!engines.count(bus) || !recheck_waiting.insert(bus).second)
+        return;
+    gdk_threads_add_idle_full(G_PRIORITY_DEFAULT_IDLE, bus_recheck_visible_idle, bus, nullptr);
+}
+
+int bus_apply_state(bus_t *bus, int ret, pelmorabox_bus_state_t *s)
+{
     if (ret >= 0) {
         int shifted = 0;
         if (s->count != bus->state.s.count) {
@@ -326,6 +388,7 @@ int bus_push_state(bus_t *bus, int ret, pelmorabox_bus_state_t *s)
             bus_set_list_count(bus, cnt);
             if (cnt < before)
                 shifted = grid_mark_shifted_rows(bus, s->amend);
+            bus_recheck_visible_later(bus);
         }
         bus_engine_desc *eng = engine_of(bus);
         bool retry = eng && eng->fetch_failed.exchange(0);
@@ -494,10 +557,11 @@ void *bus_state_thread_proc(void *p)
             bus->state.last = now;
             pelmorabox_bus_state_t local;
             memset(&local, 0, sizeof(local));
+            uint64_t pushes = direct_pushes_of(bus);
             int r = pelmorabox_get_state(bus->url, bus->idx, &local);
             if (bus_stopping(bus, eng))
                 break;
-            hand_over_push_state(bus, r, &local);
+            hand_over_push_state(bus, r, &local, pushes);
             static const int first_two[2] = {0, 1};
             if (local.count > 0)
                 bus_enqueu_update_idx(bus, local.count >= 2 ? 2 : 1, first_two);
@@ -541,6 +605,7 @@ void *bus_events_update_thread_proc(void *p)
 
         pelmorabox_bus_state_t local;
         memset(&local, 0, sizeof(local));
+        uint64_t pushes = direct_pushes_of(bus);
         int r = pelmorabox_get_events2(bus->url, bus->idx, n, idxs, events, &local);
         if (r > n)
             r = n;
@@ -553,7 +618,7 @@ void *bus_events_update_thread_proc(void *p)
             w.args[2] = reinterpret_cast<intptr_t>(idxs);
             w.args[3] = reinterpret_cast<intptr_t>(events);
             bus_idle_wrap_run(&w);
-            hand_over_push_state(bus, r, &local);
+            hand_over_push_state(bus, r, &local, pushes);
 
             pthread_mutex_lock(&bus->update.lock);
             int64_t applied = bus->state.s.amend;

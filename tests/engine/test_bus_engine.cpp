@@ -403,3 +403,46 @@ TEST_F(BusEngine, ShutdownOfEightBusesJoinsWhileHandOversArePending)
     for (int i = 0; i < 8; i++)
         EXPECT_EQ(bus(i)->update.count, 0);
 }
+
+TEST_F(BusEngine, PollAnsweredBeforeAnOperatorEditNeverRollsItBack)
+{
+    std::vector<std::string> lines;
+    for (int i = 0; i < 5; i++)
+        lines.push_back(engine_event_line("00:00:30:00", 'V', "demo/clip003.mxf", ("Row " + std::to_string(i)).c_str()));
+    data = engine_data_dir({{"five", lines}});
+    /* Each poll is answered 300 ms after it arrives, from the list as it is
+     * then; row fetches (which bring a state too) take 0.7 s. */
+    start_sim({"--data", data, "--playlist", "five", "--latency=GetState:300", "--latency=GetEvents2:700"});
+    start_console();
+    bus_t *b = bus();
+    ASSERT_TRUE(engine_run_until([&] { return b->state.s.count == 5 && grid_rows(b) == 5; }, 8000));
+
+    /* Catch the moment a poll goes out, then keep the main loop from turning
+     * (as a long operator action does) until its answer, composed before the
+     * edit below, is waiting to be applied. */
+    int64_t last = b->state.last;
+    ASSERT_TRUE(engine_run_until([&] { return b->state.last != last; }, 4000));
+    usleep(600 * 1000);
+
+    pelmorabox_event_t *e = pelmorabox_event_create_from_string(
+        engine_event_line("00:00:10:00", 'V', "demo/clip004.mxf", "Inserted").c_str(), nullptr, 0);
+    ASSERT_NE(e, nullptr);
+    pelmorabox_bus_state_t s;
+    ASSERT_GE(pelmorabox_insert_event(b->url, b->idx, 5, e, &s), 0);
+    pelmorabox_event_destroy(&e);
+    ASSERT_EQ(s.count, 6);
+    ASSERT_EQ(bus_push_state(b, 0, &s), 0);
+    const int64_t edited = b->state.s.amend;
+
+    /* The late answer is dropped: the list never goes back to five rows. */
+    bool rolled_back = false;
+    engine_run_until(
+        [&] {
+            rolled_back = rolled_back || b->state.s.count != 6 || b->state.s.amend < edited;
+            return false;
+        },
+        2500);
+    EXPECT_FALSE(rolled_back);
+    EXPECT_EQ(grid_rows(b), 6);
+    EXPECT_TRUE(engine_run_until([&] { return grid_text(b, 5, BUS_COLUMN_TITLE) == "Inserted"; }, 4000));
+}
