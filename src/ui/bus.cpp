@@ -172,22 +172,42 @@ GtkTreeModel *grid_model(bus_t *bus)
  * row fetched against the new list before its state was applied (the events
  * thread's answer came first) now sits off its place, yet carries the new
  * amend and would count as fresh: mark such rows stale so that they are
- * fetched again. Returns how many were marked. */
-int grid_mark_shifted_rows(bus_t *bus, int64_t amend)
+ * fetched again. Only fetched rows can be off: the rows in view (and the
+ * `dropped` rows above them that the drop moved up) and the first two rows,
+ * which every poll fetches; a list of 10,000 is not walked on each take.
+ * A row that scrolled out of view in the meantime stays off only until the
+ * next change of the list. Returns how many were marked. */
+int grid_mark_shifted_rows(bus_t *bus, int64_t amend, int dropped)
 {
     GtkTreeModel *model = grid_model(bus);
     if (!model)
         return 0;
+    int rows = gtk_tree_model_iter_n_children(model, nullptr);
+    int first = 0, last = std::min(rows, 64) - 1;
+    GtkTreePath *a = nullptr, *b = nullptr;
+    if (gtk_tree_view_get_visible_range(GTK_TREE_VIEW(bus->grid), &a, &b)) {
+        first = std::max(0, gtk_tree_path_get_indices(a)[0] - dropped);
+        last = gtk_tree_path_get_indices(b)[0];
+    }
+    if (a)
+        gtk_tree_path_free(a);
+    if (b)
+        gtk_tree_path_free(b);
     int n = 0;
-    GtkTreeIter it;
-    for (gboolean ok = gtk_tree_model_get_iter_first(model, &it); ok; ok = gtk_tree_model_iter_next(model, &it)) {
+    auto mark = [&](int i) {
+        GtkTreeIter it;
         pelmorabox_event_t *e = nullptr;
-        gtk_tree_model_get(model, &it, BUS_COLUMN_DATA, &e, -1);
+        if (gtk_tree_model_iter_nth_child(model, &it, nullptr, i))
+            gtk_tree_model_get(model, &it, BUS_COLUMN_DATA, &e, -1);
         if (e && e->amend >= amend) {
             e->amend = 0;
             n++;
         }
-    }
+    };
+    for (int i = 0; i < 2 && i < first; i++)
+        mark(i);
+    for (int i = first; i <= last && i < rows; i++)
+        mark(i);
     return n;
 }
 
@@ -387,7 +407,7 @@ int bus_apply_state(bus_t *bus, int ret, pelmorabox_bus_state_t *s)
             int cnt = (int)std::max<int64_t>(0, std::min<int64_t>(s->count, BUS_LIST_MAX));
             bus_set_list_count(bus, cnt);
             if (cnt < before)
-                shifted = grid_mark_shifted_rows(bus, s->amend);
+                shifted = grid_mark_shifted_rows(bus, s->amend, before - cnt);
             bus_recheck_visible_later(bus);
         }
         bus_engine_desc *eng = engine_of(bus);
