@@ -116,7 +116,7 @@ gboolean waiter_tick(gpointer data)
     return TRUE;
 }
 
-int64_t gap_last, gap_max;
+int64_t gap_last, gap_max, gap_long_count, gap_long_sum, gap_last_long;
 guint gap_timer;
 
 gboolean gap_tick(gpointer)
@@ -124,6 +124,12 @@ gboolean gap_tick(gpointer)
     int64_t now = console_probe_now_us();
     if (gap_last && now - gap_last > gap_max)
         gap_max = now - gap_last;
+    if (gap_last && now - gap_last > 100000) {
+        gap_long_count++;
+        gap_long_sum += now - gap_last;
+    }
+    if (gap_last && now - gap_last > 50000)
+        gap_last_long = now;
     if (gap_last && now - gap_last > 40000 && getenv("HARNESS_VERBOSE")) {
         GDateTime *t = g_date_time_new_now_local();
         gchar *text = g_date_time_format(t, "%H:%M:%S");
@@ -171,6 +177,20 @@ void console_probe_gap_reset(void)
 {
     gap_last = 0;
     gap_max = 0;
+    gap_long_count = 0;
+    gap_long_sum = 0;
+}
+
+int64_t console_probe_gap_long(int64_t *total_us)
+{
+    if (total_us)
+        *total_us = gap_long_sum;
+    return gap_long_count;
+}
+
+int64_t console_probe_gap_last_over_50ms(void)
+{
+    return gap_last_long;
 }
 
 int console_probe_rows(bus_t *bus)

@@ -44,6 +44,10 @@ void console_probe_gap_start(void);
 /* Longest gap since the last reset, microseconds; the reset starts anew. */
 int64_t console_probe_gap_max_us(void);
 void console_probe_gap_reset(void);
+/* Gaps over 100 ms since the reset (their sum in *total_us), and the time
+ * (monotonic µs) when the last gap over 50 ms ended. */
+int64_t console_probe_gap_long(int64_t *total_us);
+int64_t console_probe_gap_last_over_50ms(void);
 
 /* Grid and clock read-outs (main thread). */
 int console_probe_rows(bus_t *bus);
