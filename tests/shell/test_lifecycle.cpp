@@ -30,9 +30,21 @@ int count_of(const std::string &s, const std::string &what)
     return n;
 }
 
+/* An X server started without -noreset starts over when its last client
+ * leaves, and refuses connections for a moment meanwhile. */
+Display *open_display()
+{
+    for (int i = 0; i < 50; i++) {
+        if (Display *d = XOpenDisplay(nullptr))
+            return d;
+        usleep(100000);
+    }
+    return nullptr;
+}
+
 struct display
 {
-    Display *dpy = XOpenDisplay(nullptr);
+    Display *dpy = open_display();
     ~display()
     {
         if (dpy)
