@@ -399,14 +399,14 @@ int ctl_field_check(int field, const std::string &val, std::string *err)
         const char *opt;
         size_t size;
         int f_tc;
-    } spec[CTL_FIELD_LAST] = {{"--media", 260, 0},     {"--title", 260, 0},    {"--dur", 32, 1},
+    } field_limits[CTL_FIELD_LAST] = {{"--media", 260, 0},     {"--title", 260, 0},    {"--dur", 32, 1},
                               {"--in", 32, 1},         {"--out", 32, 1},       {"--type", 0, 0},
                               {"--start-type", 0, 0},  {"--fixed", 32, 1},     {"--tag", 260, 0},
                               {"--assets", 260, 0},    {"--audio-map", 32, 0}, {"--audio-amp", 32, 0},
                               {"--ar", 32, 0}};
     if (field < 0 || field >= CTL_FIELD_LAST)
         return -22;
-    const char *opt = spec[field].opt;
+    const char *opt = field_limits[field].opt;
     if (field == CTL_FIELD_TYPE)
     {
         if (val.empty() || val == "none" || (val.size() == 1 && val[0] > ' ' && val[0] <= '~'))
@@ -428,13 +428,13 @@ int ctl_field_check(int field, const std::string &val, std::string *err)
             *err = std::string(opt) + " holds a control character (tab, line break, ...)";
             return -22;
         }
-    if (val.size() > spec[field].size - 1)
+    if (val.size() > field_limits[field].size - 1)
     {
         *err = std::string(opt) + " has " + std::to_string(val.size()) + " bytes; at most " +
-               std::to_string(spec[field].size - 1);
+               std::to_string(field_limits[field].size - 1);
         return -22;
     }
-    if (spec[field].f_tc && !val.empty() && ctl_tc_shape(val) < 0)
+    if (field_limits[field].f_tc && !val.empty() && ctl_tc_shape(val) < 0)
     {
         *err = std::string(opt) + " [" + val + "] is not a timecode HH:MM:SS:FF";
         return -22;
