@@ -139,6 +139,7 @@ TEST(SimFaults, KeptListsSurviveAKillAndReplaceTheStartUpList)
     ASSERT_EQ(before.size(), 4u);
 
     /* Killed outright: only what was written before each answer survives. */
+    ASSERT_GT(sim.pid, 0);
     kill(sim.pid, SIGKILL);
     waitpid(sim.pid, nullptr, 0);
     sim.pid = -1;
