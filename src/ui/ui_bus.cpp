@@ -108,15 +108,19 @@ GtkTreeModel *grid_model(bus_t *bus)
     return gtk_tree_view_get_model(GTK_TREE_VIEW(bus->grid));
 }
 
+/* Shows status image `which` alone. Only images whose visibility changes
+ * are touched: this runs on every poll of every bus. */
 void show_status(bus_t *bus, int which)
 {
-    for (int i = 0; i < 3; i++)
-        if (bus->online[i]) {
-            if (i == which)
-                gtk_widget_show(bus->online[i]);
-            else
-                gtk_widget_hide(bus->online[i]);
-        }
+    for (int i = 0; i < 3; i++) {
+        GtkWidget *img = bus->online[i];
+        if (!img || (gtk_widget_get_visible(img) != FALSE) == (i == which))
+            continue;
+        if (i == which)
+            gtk_widget_show(img);
+        else
+            gtk_widget_hide(img);
+    }
 }
 
 /* Cuts to at most max bytes without splitting a UTF-8 character. */
@@ -231,12 +235,20 @@ void set_clock(GtkWidget *clock, const std::string &text)
         ui_oled_timer_set_time(clock, text.c_str());
 }
 
+/* Setting a label's text queues a resize of the whole window even when the
+ * text is the one shown, and the counters are set on every poll: write only
+ * a text that differs from the plain text the label holds. */
 void set_counter(bus_t *bus, int id, const char *text)
 {
     GtkWidget *b = bus->buttons[id];
     GtkWidget *label = b ? static_cast<GtkWidget *>(g_object_get_data(G_OBJECT(b), "label")) : nullptr;
-    if (label)
-        gtk_label_set_text(GTK_LABEL(label), text);
+    if (!label)
+        return;
+    GtkLabel *l = GTK_LABEL(label);
+    const char *shown = gtk_label_get_label(l);
+    if (shown && !strcmp(shown, text) && !gtk_label_get_use_markup(l) && !gtk_label_get_use_underline(l))
+        return;
+    gtk_label_set_text(l, text);
 }
 
 void set_counter_value(bus_t *bus, int id, int value)

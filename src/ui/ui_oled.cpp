@@ -181,7 +181,16 @@ int oled_set_text(GtkWidget *widget, const char *text, bool title)
     if (!ctx)
         return -22;
     char *dst = title ? ctx->title_text : ctx->time_text;
-    strlcpy(dst, text ? text : "", sizeof(ctx->time_text));
+    /* The clocks are set on every poll of every bus, mostly to what they
+     * already show: compare what would be stored (a long text cut like the
+     * stored one) and leave the widget alone when nothing changes, so an
+     * idle console queues no redraws. */
+    static_assert(sizeof(ctx->time_text) == sizeof(ctx->title_text), "both lines share one bound");
+    char next[sizeof(ctx->time_text)];
+    strlcpy(next, text ? text : "", sizeof(next));
+    if (!strcmp(dst, next))
+        return 0;
+    memcpy(dst, next, sizeof(next));
     gtk_widget_queue_draw(widget);
     return 0;
 }
