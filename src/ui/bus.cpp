@@ -6,6 +6,7 @@
 #include <errno.h>
 #include <gtk/gtk.h>
 #include <inttypes.h>
+#include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 
@@ -52,6 +53,9 @@ struct bus_engine_desc
     /* The state thread sleeps on `wake` between polls; bus_release wakes it. */
     std::mutex wake_lock;
     std::condition_variable wake;
+    /* First visible row when rows far from view last gave back their
+     * records (-1: never); main loop only. */
+    int kept_first = -1;
 };
 
 /* How often a sleeping state thread looks at f_exit, which is set without
@@ -209,6 +213,45 @@ int grid_mark_shifted_rows(bus_t *bus, int64_t amend, int dropped)
     for (int i = first; i <= last && i < rows; i++)
         mark(i);
     return n;
+}
+
+/* A row's event record takes about 1.9 KB (far more with metadata), so a
+ * grid scrolled through a long list would end up holding every event of it.
+ * Rows far from view give their records back and keep their texts; they are
+ * stale again (no record) and are fetched when they come into view, like any
+ * row not fetched yet. Kept: the rows in view and BUS_KEEP_ROWS either side,
+ * the first two (every poll fetches them) and the selected rows. The sweep
+ * runs when the view has moved BUS_KEEP_ROWS rows since the last one. */
+void grid_release_far_rows(bus_t *bus, bus_engine_desc *eng, int first, int last)
+{
+    if (eng->kept_first >= 0 && std::abs(first - eng->kept_first) < BUS_KEEP_ROWS)
+        return;
+    eng->kept_first = first;
+    GtkTreeModel *model = grid_model(bus);
+    if (!model)
+        return;
+    GtkTreeSelection *sel = gtk_tree_view_get_selection(GTK_TREE_VIEW(bus->grid));
+    int lo = first - BUS_KEEP_ROWS, hi = last + BUS_KEEP_ROWS, released = 0;
+    /* Only the record changes, no text: the view is not told, or it would
+     * measure every such row again (about 0.5 ms a row). */
+    g_signal_handlers_block_matched(model, G_SIGNAL_MATCH_DATA, 0, 0, nullptr, nullptr, bus->grid);
+    GtkTreeIter it;
+    int i = 0;
+    for (gboolean ok = gtk_tree_model_get_iter_first(model, &it); ok; ok = gtk_tree_model_iter_next(model, &it), i++) {
+        if (i < 2 || (i >= lo && i <= hi))
+            continue;
+        pelmorabox_event_t *e = nullptr;
+        gtk_tree_model_get(model, &it, BUS_COLUMN_DATA, &e, -1);
+        if (!e || gtk_tree_selection_iter_is_selected(sel, &it))
+            continue;
+        gtk_list_store_set(GTK_LIST_STORE(model), &it, BUS_COLUMN_DATA, nullptr, -1);
+        pelmorabox_event_destroy(&e);
+        released++;
+    }
+    g_signal_handlers_unblock_matched(model, G_SIGNAL_MATCH_DATA, 0, 0, nullptr, nullptr, bus->grid);
+    if (released)
+        g_warning("%s: bus %d: %d records given back, rows %d..%d kept", "grid_release_far_rows", bus->idx, released,
+                  std::max(0, lo), hi);
 }
 
 /* ---- Grid hooks. ---- */
@@ -503,6 +546,8 @@ int bus_enqueu_update_visible(bus_t *bus, int64_t amend)
     gtk_tree_path_free(end);
     if (last < first)
         return 0;
+    if (bus_engine_desc *eng = engine_of(bus))
+        grid_release_far_rows(bus, eng, first, last);
 
     std::vector<int> idxs;
     for (int i = first; i <= last && (int)idxs.size() < BUS_UPDATE_QUEUE_MAX; i++) {

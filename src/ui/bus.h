@@ -11,6 +11,9 @@
 #define BUS_STATE_TICK_US 10000
 #define BUS_PAUSE_SLEEP_US 900000
 #define BUS_FETCH_MAX 32
+/* Rows either side of the view that keep their event records; rows farther
+ * away keep their texts only until they are in view again. */
+#define BUS_KEEP_ROWS 256
 
 /* Worker-to-main-loop hand-over: the worker fills `proc` and up to eight
  * argument words and calls bus_idle_wrap_run, which runs `proc` once in an

@@ -15,6 +15,8 @@
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "bus.h"
 #include "pelmorabox.h"
@@ -262,6 +264,50 @@ int bus_ctl_fallback(bus_t *bus)
 
 /* ---- Clipboard. ---- */
 
+namespace {
+
+/* Reads the events at list indexes idxs from the server, BUS_FETCH_MAX at a
+ * time with the GDK lock released, into out (in the order of idxs). Returns
+ * how many could not be read, and the last failed result in *result. */
+int read_events_at(bus_t *bus, const std::vector<int64_t> &idxs, std::vector<pelmorabox_event_t *> *out,
+                   int *result)
+{
+    out->assign(idxs.size(), nullptr);
+    int missing = 0;
+    for (size_t at = 0; at < idxs.size(); at += BUS_FETCH_MAX) {
+        int n = (int)std::min<size_t>(BUS_FETCH_MAX, idxs.size() - at);
+        int64_t asked[BUS_FETCH_MAX];
+        pelmorabox_event_t *got[BUS_FETCH_MAX] = {};
+        std::copy(idxs.begin() + (long)at, idxs.begin() + (long)at + n, asked);
+        pelmorabox_bus_state_t s;
+        memset(&s, 0, sizeof(s));
+        int r;
+        {
+            bus_gdk_unlock_desc unlocked;
+            r = pelmorabox_get_events2(bus->url, bus->idx, n, asked, got, &s);
+        }
+        /* Each answer carries its own index: take only what was asked. */
+        for (int k = 0; k < std::min(std::max(r, 0), n); k++) {
+            for (int j = 0; got[k] && j < n; j++)
+                if (idxs[at + (size_t)j] == asked[k] && !(*out)[at + (size_t)j]) {
+                    (*out)[at + (size_t)j] = got[k];
+                    got[k] = nullptr;
+                }
+        }
+        for (pelmorabox_event_t *&e : got)
+            if (e)
+                pelmorabox_event_destroy(&e);
+        for (int j = 0; j < n; j++)
+            if (!(*out)[at + (size_t)j]) {
+                missing++;
+                *result = r < 0 ? r : -14;
+            }
+    }
+    return missing;
+}
+
+} // namespace
+
 int bus_clipboard_copy(bus_t *bus)
 {
     if (!bus || !bus->app || !bus->grid)
@@ -270,25 +316,91 @@ int bus_clipboard_copy(bus_t *bus)
     GtkTreeModel *model = nullptr;
     GtkTreeSelection *sel = gtk_tree_view_get_selection(GTK_TREE_VIEW(bus->grid));
     GList *rows = gtk_tree_selection_get_selected_rows(sel, &model);
-    app->clipboard.count = 0;
-    for (GList *l = rows; l; l = l->next) {
+    /* Selection order; rows beyond the clipboard's size are ignored. */
+    std::vector<pelmorabox_event_t *> picked;
+    std::vector<int64_t> unread;
+    std::vector<size_t> unread_at;
+    for (GList *l = rows; l && picked.size() < INSTANCE_CLIPBOARD_MAX; l = l->next) {
+        GtkTreePath *path = static_cast<GtkTreePath *>(l->data);
         GtkTreeIter iter;
+        if (!gtk_tree_model_get_iter(model, &iter, path))
+            continue;
         pelmorabox_event_t *e = nullptr;
-        if (gtk_tree_model_get_iter(model, &iter, static_cast<GtkTreePath *>(l->data)))
-            gtk_tree_model_get(model, &iter, BUS_COLUMN_DATA, &e, -1);
-        if (!e || app->clipboard.count >= INSTANCE_CLIPBOARD_MAX)
+        gtk_tree_model_get(model, &iter, BUS_COLUMN_DATA, &e, -1);
+        if (!e) {
+            /* Not fetched yet, or given back while far from view. */
+            unread.push_back(gtk_tree_path_get_indices(path)[0]);
+            unread_at.push_back(picked.size());
+        }
+        picked.push_back(e ? pelmorabox_event_clone(e) : nullptr);
+    }
+    g_list_free_full(rows, (GDestroyNotify)gtk_tree_path_free);
+
+    int result = 0, missing = 0;
+    if (!unread.empty()) {
+        std::vector<pelmorabox_event_t *> got;
+        missing = read_events_at(bus, unread, &got, &result);
+        for (size_t k = 0; k < got.size(); k++)
+            picked[unread_at[k]] = got[k];
+    }
+    if (missing) {
+        /* A partial copy would paste a series with holes nobody sees. */
+        for (pelmorabox_event_t *&e : picked)
+            if (e)
+                pelmorabox_event_destroy(&e);
+        g_warning("%s: %d of %d selected events could not be read, nothing copied", "bus_clipboard_copy", missing,
+                  (int)picked.size());
+        char text[256];
+        snprintf(text, sizeof(text),
+                 _("%d of the %d selected events could not be read from the server. Nothing was copied; the "
+                   "clipboard is as it was."),
+                 missing, (int)picked.size());
+        bus_ctl_show_failure(bus, text, result);
+        return 0;
+    }
+
+    app->clipboard.count = 0;
+    for (pelmorabox_event_t *e : picked) {
+        if (!e)
             continue;
         pelmorabox_event_t **slot = &app->clipboard.list[app->clipboard.count];
         if (*slot)
             pelmorabox_event_destroy(slot);
-        *slot = pelmorabox_event_clone(e);
-        if (*slot)
-            app->clipboard.count++;
+        *slot = e;
+        app->clipboard.count++;
     }
-    g_list_free_full(rows, (GDestroyNotify)gtk_tree_path_free);
     g_warning("%s: count=%d", "bus_clipboard_copy", app->clipboard.count);
     return 0;
 }
+
+namespace {
+
+/* Tells the operator which inserts of a paste failed: the events that did
+ * go in stay, so the operator must know which ones to paste again. */
+void bus_ctl_report_paste(bus_t *bus, int cnt, const std::vector<std::pair<int, int>> &failed)
+{
+    const instance_t *app = bus->app;
+    char line[1024];
+    snprintf(line, sizeof(line), _("%d of the %d pasted events were not inserted:"), (int)failed.size(), cnt);
+    std::string text = line;
+    size_t shown = 0;
+    for (const auto &f : failed) {
+        if (++shown > BUS_CTL_PASTE_REPORT_MAX) {
+            snprintf(line, sizeof(line), _("\n... and %d more."), (int)(failed.size() - BUS_CTL_PASTE_REPORT_MAX));
+            text += line;
+            break;
+        }
+        const pelmorabox_event_t *e = app->clipboard.list[f.first];
+        char reason[512];
+        snprintf(line, sizeof(line), "\n%d. %s [%s]: %s", f.first + 1, e ? e->title : "", e ? e->media_id : "",
+                 bus_ctl_reason(f.second, reason, sizeof(reason)));
+        text += line;
+    }
+    g_warning("%s: %d of %d inserts failed", "bus_clipboard_paste", (int)failed.size(), cnt);
+    ui_show_error(app->window, _("ERROR"), text.c_str());
+}
+
+} // namespace
 
 int bus_clipboard_paste(bus_t *bus)
 {
@@ -299,6 +411,8 @@ int bus_clipboard_paste(bus_t *bus)
     if (cnt <= 0)
         return 0;
     int64_t at = bus_ui_selected_sys_id(bus, nullptr);
+    /* Clipboard position and result of each insert that failed. */
+    std::vector<std::pair<int, int>> failed;
     /* No state polled in the middle of the series may reach the panel. */
     __atomic_store_n(&bus->state.ign, 1, __ATOMIC_RELEASE);
     for (int i = 0; i < cnt; i++) {
@@ -313,12 +427,16 @@ int bus_clipboard_paste(bus_t *bus)
             r = pelmorabox_insert_event2(bus->url, bus->idx, at, e, &s);
         }
         g_warning("%s: pelmorabox_insert_event2=%d", "bus_clipboard_paste", r);
+        if (r < 0)
+            failed.emplace_back(i, r);
         if (i == cnt - 1 && r >= 0) {
             __atomic_store_n(&bus->state.ign, 0, __ATOMIC_RELEASE);
             bus_push_state(bus, 0, &s);
         }
     }
     __atomic_store_n(&bus->state.ign, 0, __ATOMIC_RELEASE);
+    if (!failed.empty())
+        bus_ctl_report_paste(bus, cnt, failed);
     return 0;
 }
 

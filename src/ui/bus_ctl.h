@@ -15,6 +15,8 @@
 /* A second click of the same button within this time (or the desktop's
  * double-click time, whichever is longer) is the rest of a double click. */
 #define BUS_CTL_REPEAT_GUARD_MS 500
+/* Failed inserts of a paste named one by one in the report. */
+#define BUS_CTL_PASTE_REPORT_MAX 20
 
 /* Releases the GDK lock for one server call and takes it back at the end of
  * the scope; no widget may be touched while it lives. */

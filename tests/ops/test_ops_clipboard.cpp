@@ -113,12 +113,65 @@ TEST_F(OpsClipboard, RefusedMiddleInsertLeavesFirstAndThirdAndAppliesTheLastStat
     ops_select_rows(a, {0, 1, 2});
     ASSERT_EQ(bus_clipboard_copy(a), 0);
     ops_select_rows(b, {});
+    ops_dialogs d;
+    d.respond(GTK_RESPONSE_OK);
     size_t m = mark();
     ASSERT_TRUE(ops_send_key(b->grid, GDK_KEY_v, GDK_CONTROL_MASK));
     EXPECT_EQ(calls("PelmoraBox.InsertEvent2", 1, m), 3);
     EXPECT_EQ(grid_rows(b), 6);
     EXPECT_TRUE(wait_titles(b, {"B1", "B2", "B3", "B4", "A1", "A3"}))
         << "without a selection the events go to the end: " << testing::PrintToString(titles(b));
+    /* The operator is told which one did not go in, once the series is over. */
+    ASSERT_EQ(d.seen.size(), 1u);
+    const std::string &text = d.seen[0].text;
+    EXPECT_NE(text.find("1 of the 3 pasted events were not inserted"), std::string::npos) << text;
+    EXPECT_NE(text.find("2. A2 [demo/clip002.mxf]"), std::string::npos) << text;
+    EXPECT_EQ(text.find("A1"), std::string::npos) << text;
+    EXPECT_EQ(text.find("A3"), std::string::npos) << text;
+    EXPECT_EQ(d.unexpected, 0);
+}
+
+TEST_F(OpsClipboard, CopyReadsSelectedRowsThatHoldNoEventAndRefusesWhenItCannot)
+{
+    /* A list long enough for rows far from view to give their events back. */
+    std::vector<std::string> lines = clips("L", 1200);
+    data = engine_data_dir({{"long", lines}});
+    start_sim({"--playlist", "0:long"});
+    start_console();
+    bus_t *b = bus();
+    ASSERT_TRUE(engine_run_until([&] { return grid_rows(b) == 1200 && grid_visible_filled(b); }, 6000));
+    /* To the end and back: the rows there give their events back. */
+    GtkAdjustment *adj = gtk_scrolled_window_get_vadjustment(GTK_SCROLLED_WINDOW(b->scrolled));
+    gtk_adjustment_set_value(adj, gtk_adjustment_get_upper(adj) - gtk_adjustment_get_page_size(adj));
+    ASSERT_TRUE(engine_run_until([&] { return grid_event(b, 1199) != nullptr; }, 6000));
+    gtk_adjustment_set_value(adj, 0);
+    ASSERT_TRUE(engine_run_until([&] { return grid_visible_filled(b) && grid_event(b, 1199) == nullptr; }, 6000));
+    ASSERT_EQ(grid_event(b, 1000), nullptr);
+
+    ops_dialogs d;
+    ops_select_rows(b, {3, 1000, 1001, 1199});
+    size_t m = mark();
+    ASSERT_EQ(bus_clipboard_copy(b), 0);
+    EXPECT_GE(calls("PelmoraBox.GetEvents2", 0, m), 1);
+    ASSERT_EQ(e.app->clipboard.count, 4);
+    const char *want[] = {"L4", "L1001", "L1002", "L1200"};
+    for (int i = 0; i < 4; i++)
+        EXPECT_STREQ(e.app->clipboard.list[i]->title, want[i]);
+    EXPECT_TRUE(d.seen.empty());
+
+    /* With the server gone the rows cannot be read: nothing is copied and
+     * the operator is told; the clipboard keeps the last copy. */
+    sim_child_stop(&sim);
+    d.respond(GTK_RESPONSE_OK);
+    ops_select_rows(b, {5, 998});
+    ASSERT_EQ(grid_event(b, 998), nullptr);
+    ASSERT_EQ(bus_clipboard_copy(b), 0);
+    ASSERT_EQ(d.seen.size(), 1u);
+    EXPECT_NE(d.seen[0].text.find("1 of the 2 selected events could not be read"), std::string::npos)
+        << d.seen[0].text;
+    ASSERT_EQ(e.app->clipboard.count, 4);
+    EXPECT_STREQ(e.app->clipboard.list[0]->title, "L4");
+    EXPECT_EQ(d.unexpected, 0);
 }
 
 TEST_F(OpsClipboard, CopyKeepsTheFirstTwoHundredAndAnEmptySelectionEmptiesTheClipboard)

@@ -105,3 +105,62 @@ TEST_F(ReliabilityEngine, FailedFetchOfAnUnchangedListIsTriedAgainAtTheNextPoll)
     EXPECT_TRUE(engine_run_until([&] { return grid_visible_filled(b); }, 3 * BUS_STATE_PERIOD_US / 1000))
         << "visible rows stayed empty after the fetch failures ended";
 }
+
+namespace {
+
+int rows_holding_events(bus_t *b)
+{
+    int held = 0;
+    for (int i = 0; i < grid_rows(b); i++)
+        held += grid_event(b, i) != nullptr;
+    return held;
+}
+
+void scroll_to_row(bus_t *b, int row)
+{
+    GtkTreePath *p = gtk_tree_path_new_from_indices(row, -1);
+    gtk_tree_view_scroll_to_cell(GTK_TREE_VIEW(b->grid), p, nullptr, TRUE, 0.0f, 0.0f);
+    gtk_tree_path_free(p);
+}
+
+} // namespace
+
+TEST_F(ReliabilityEngine, RowsFarFromViewGiveBackTheirEventsKeepTheirTextsAndAreReadAgainInView)
+{
+    start({"--events", "5000"});
+    bus_t *b = bus();
+    ASSERT_TRUE(engine_run_until([&] { return grid_rows(b) == 5000 && grid_visible_filled(b); }, 8000));
+    scroll_to_row(b, 600);
+    ASSERT_TRUE(engine_run_until([&] { return grid_event(b, 600) && grid_event(b, 601); }, 5000));
+    std::string title_601 = grid_text(b, 601, BUS_COLUMN_TITLE);
+    ASSERT_FALSE(title_601.empty());
+    /* A selected row keeps its event wherever the view goes. */
+    GtkTreeSelection *sel = gtk_tree_view_get_selection(GTK_TREE_VIEW(b->grid));
+    gtk_tree_selection_unselect_all(sel);
+    GtkTreePath *p600 = gtk_tree_path_new_from_indices(600, -1);
+    gtk_tree_selection_select_path(sel, p600);
+    gtk_tree_path_free(p600);
+
+    /* Through the list in long steps to its end. */
+    for (int row = 1200; row < 5000; row += 600) {
+        scroll_to_row(b, row);
+        ASSERT_TRUE(engine_run_until([&] { return grid_visible_filled(b); }, 5000)) << "row " << row;
+    }
+    scroll_to_row(b, 4999);
+    ASSERT_TRUE(engine_run_until([&] { return grid_visible_filled(b) && grid_event(b, 4999); }, 5000));
+    int first = 0, last = 0;
+    ASSERT_TRUE(grid_visible(b, &first, &last));
+
+    int held = rows_holding_events(b);
+    EXPECT_LE(held, 2 + (last - first + 1) + 3 * BUS_KEEP_ROWS + 1) << "records held far from view";
+    EXPECT_NE(grid_event(b, 0), nullptr) << "the first two rows are fetched by every poll";
+    EXPECT_NE(grid_event(b, 600), nullptr) << "the selected row gave its event back";
+    EXPECT_EQ(grid_event(b, 601), nullptr);
+    EXPECT_EQ(grid_text(b, 601, BUS_COLUMN_TITLE), title_601) << "a row far from view keeps its texts";
+
+    /* Back in view, the row is read again. */
+    scroll_to_row(b, 601);
+    ASSERT_TRUE(engine_run_until([&] { return grid_visible_filled(b) && grid_event(b, 601); }, 5000));
+    EXPECT_EQ(grid_text(b, 601, BUS_COLUMN_TITLE), title_601);
+    EXPECT_EQ(grid_event(b, 4999), nullptr);
+}

@@ -1,7 +1,7 @@
 // A simulator killed and started again in the middle of pasting 50 events:
 // every insert the server acknowledged is in its list after the restart,
-// none twice, each failed insert is reported with its result, and the
-// console's grid comes back equal to the server's list.
+// none twice, each failed insert is logged with its result and named to the
+// operator, and the console's grid comes back equal to the server's list.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -19,6 +19,7 @@
 #include "bus.h"
 #include "bus_ctl.h"
 #include "engine_support.h"
+#include "ops_support.h"
 #include "pelmorabox.h"
 #include "reliability_support.h"
 #include "ui_bus.h"
@@ -128,6 +129,8 @@ TEST_F(ReliabilityRestartPaste, AcknowledgedInsertsSurviveAndFailedOnesAreReport
     });
 
     paste_log_desc log;
+    ops_dialogs report;
+    report.respond(GTK_RESPONSE_OK);
     guint handler = g_log_set_handler(nullptr, G_LOG_LEVEL_WARNING, capture_paste_log, &log);
     EXPECT_EQ(bus_clipboard_paste(b), 0);
     g_log_remove_handler(nullptr, handler);
@@ -146,6 +149,27 @@ TEST_F(ReliabilityRestartPaste, AcknowledgedInsertsSurviveAndFailedOnesAreReport
         (r >= 0 ? acked : failed)++;
     EXPECT_GE(acked, 19) << "the inserts before the kill were answered";
     EXPECT_GT(failed, 0) << "the kill fell in the middle of the series";
+
+    /* The operator was told which inserts failed: every failed one (up to
+     * the report's length) by its place and title, no acknowledged one. */
+    ASSERT_EQ(report.seen.size(), 1u);
+    const std::string &text = report.seen[0].text;
+    EXPECT_NE(text.find(std::to_string(failed) + " of the 50 pasted events were not inserted"), std::string::npos)
+        << text;
+    int failed_so_far = 0;
+    for (int i = 0; i < n; i++) {
+        std::string entry = "\n" + std::to_string(i + 1) + ". paste " + std::to_string(i) + " [";
+        bool listed = text.find(entry) != std::string::npos;
+        if (results[(size_t)i] >= 0) {
+            EXPECT_FALSE(listed) << "acknowledged insert " << i << " reported as failed";
+        } else if (failed_so_far++ < BUS_CTL_PASTE_REPORT_MAX) {
+            EXPECT_TRUE(listed) << "failed insert " << i << " not named: " << text;
+        }
+    }
+    if (failed > BUS_CTL_PASTE_REPORT_MAX) {
+        EXPECT_NE(text.find("and " + std::to_string(failed - BUS_CTL_PASTE_REPORT_MAX) + " more"), std::string::npos);
+    }
+    EXPECT_EQ(report.unexpected, 0);
 
     std::vector<reliability_row> server;
     ASSERT_TRUE(reliability_server_list(second.url, 0, &server));
