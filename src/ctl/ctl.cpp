@@ -29,8 +29,9 @@ int ctl_exit_code(int r)
 std::string ctl_result_text(int r)
 {
     std::string s = std::to_string(r);
+    /* Not strerror(-r): a server may answer INT_MIN, which has no negation. */
     if (r < 0)
-        s += std::string(" (") + strerror(-r) + ")";
+        s += std::string(" (") + pelmora_result_text(r) + ")";
     return s;
 }
 
