@@ -222,9 +222,12 @@ static std::string sim_keep_dir(const sim_server_t *srv)
     return srv->data_dir + "/.running";
 }
 
-static std::string sim_keep_name(const sim_bus_t *bus)
+/* The first server's lists are "bus-B"; a further server's carry its
+ * position, so several servers sharing a data folder keep their own. */
+static std::string sim_keep_name(const sim_server_t *srv, const sim_bus_t *bus)
 {
-    return "bus-" + std::to_string(bus->idx);
+    std::string name = "bus-" + std::to_string(bus->idx);
+    return srv->server_idx ? "server-" + std::to_string(srv->server_idx) + "-" + name : name;
 }
 
 /* Writes the bus's list when its content differs from what was written last
@@ -241,7 +244,7 @@ static void sim_keep_list(sim_server_t *srv, sim_bus_t *bus)
     std::vector<const pelmorabox_event_t *> events;
     for (const sim_event_t &se : bus->list)
         events.push_back(se.ev);
-    int r = sim_playlist_write(dir.c_str(), sim_keep_name(bus).c_str(), events);
+    int r = sim_playlist_write(dir.c_str(), sim_keep_name(srv, bus).c_str(), events);
     if (r < 0)
         fprintf(stderr, "sim: bus %d: running list not kept (%d)\n", bus->idx, r);
     else
@@ -834,7 +837,7 @@ int sim_automation_keep_load(sim_server_t *srv, int bus_idx)
     if (srv->kept_hash.size() < srv->buses.size())
         srv->kept_hash.resize(srv->buses.size(), 0);
     std::vector<pelmorabox_event_t *> events;
-    int r = sim_playlist_read(sim_keep_dir(srv).c_str(), sim_keep_name(bus).c_str(), &events);
+    int r = sim_playlist_read(sim_keep_dir(srv).c_str(), sim_keep_name(srv, bus).c_str(), &events);
     if (r < 0)
         return r;
     std::lock_guard<std::mutex> g(bus->lock);

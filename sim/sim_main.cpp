@@ -101,6 +101,7 @@ int main(int argc, char **argv)
         srv->abyss = nullptr;
         srv->f_stop = 0;
         srv->f_faults = opts.f_faults_off ? 0 : 1;
+        srv->server_idx = (int)servers.size();
         srv->rng.seed(opts.seed + servers.size());
         srv->registry = xmlrpc_registry_new(&env);
         for (int b = 0; b < opts.buses; b++)

@@ -40,6 +40,9 @@ typedef struct sim_server_desc
     const sim_opts_t *opts;
     const sim_catalogue_t *cat;
     std::string data_dir;
+    /* Position among the --automation servers of this process; names its
+     * kept running lists apart from the others'. */
+    int server_idx = 0;
     int port;
     int tcp_fd;
     int udp_fd;

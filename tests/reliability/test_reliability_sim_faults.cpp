@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -160,6 +161,56 @@ TEST(SimFaults, KeptListsSurviveAKillAndReplaceTheStartUpList)
     /* A bus that never changed kept nothing and starts from --events. */
     ASSERT_TRUE(reliability_server_list(sim.url, 1, &other));
     EXPECT_EQ(other.size(), 4u);
+    EXPECT_EQ(sim_child_stop(&sim), 0);
+    remove_dir(data);
+}
+
+TEST(SimFaults, KeptListsOfSeveralServersStayApart)
+{
+    std::string data = temp_dir();
+    ASSERT_FALSE(data.empty());
+    std::vector<std::string> args = {"--buses", "1", "--events", "4", "--keep-lists", "--data", data};
+    std::vector<std::string> first = {"--automation", "0", "--automation", "0"};
+    first.insert(first.end(), args.begin(), args.end());
+    sim_child_t sim;
+    ASSERT_EQ(sim_child_start(&sim, sim_child_bin(), first), 0);
+    std::vector<int> ports;
+    for (int t = 0; t < 200 && ports.size() < 2; t++) {
+        ports.clear();
+        {
+            std::lock_guard<std::mutex> g(sim.lock);
+            for (const std::string &l : sim.lines)
+                if (l.rfind("automation port ", 0) == 0)
+                    ports.push_back(atoi(l.c_str() + 16));
+        }
+        if (ports.size() < 2)
+            usleep(20000);
+    }
+    ASSERT_EQ(ports.size(), 2u);
+    std::string second_url = "http://127.0.0.1:" + std::to_string(ports[1]) + "/RPC2";
+
+    /* Only the second server's list changes. */
+    pelmorabox_event_t *e = pelmorabox_event_create_from_string(
+        "\t \t\t\t00:00:10:00\tV\tdemo/clip001.mxf\tSecond server\t\t\t\t\t\t\t", nullptr, 0);
+    ASSERT_NE(e, nullptr);
+    pelmorabox_bus_state_t s;
+    EXPECT_EQ(pelmorabox_insert_event(second_url.c_str(), 0, 1, e, &s), 1);
+    pelmorabox_event_destroy(&e);
+    kill(sim.pid, SIGKILL);
+    waitpid(sim.pid, nullptr, 0);
+    sim.pid = -1;
+    sim_child_stop(&sim);
+
+    std::vector<std::string> again = {"--automation", std::to_string(ports[0]), "--automation",
+                                      std::to_string(ports[1])};
+    again.insert(again.end(), args.begin(), args.end());
+    ASSERT_EQ(sim_child_start(&sim, sim_child_bin(), again), 0);
+    std::vector<reliability_row> one, two;
+    ASSERT_TRUE(reliability_server_list(sim.url, 0, &one));
+    ASSERT_TRUE(reliability_server_list(second_url, 0, &two));
+    EXPECT_EQ(one.size(), 4u) << "the first server took the second's kept list";
+    ASSERT_EQ(two.size(), 5u);
+    EXPECT_NE(two[1].line.find("Second server"), std::string::npos);
     EXPECT_EQ(sim_child_stop(&sim), 0);
     remove_dir(data);
 }
