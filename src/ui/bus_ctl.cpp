@@ -600,6 +600,57 @@ int button_of_key(guint key, bool alt)
     }
 }
 
+/* The grid's editing keys. Keys that do what a panel button does run the
+ * button's action (without its repeat guard: a held key repeats on
+ * purpose); the others have their own. */
+enum grid_key_mods
+{
+    KEY_CTRL = 1,    /* with Ctrl */
+    KEY_PLAIN = 2,   /* without Ctrl and Alt */
+    KEY_SHIFT = 4,   /* with Shift */
+    KEY_ANY = 8      /* whatever the modifiers */
+};
+
+struct grid_key_desc
+{
+    guint key;
+    int mods;
+    int button;
+    int (*action)(bus_t *bus);
+};
+
+const grid_key_desc grid_keys[] = {
+    {GDK_KEY_c, KEY_CTRL, 0, bus_clipboard_copy},
+    {GDK_KEY_x, KEY_CTRL, 0, [](bus_t *b) { bus_clipboard_copy(b); return bus_ui_dialog_delete(b); }},
+    {GDK_KEY_v, KEY_CTRL, 0, bus_clipboard_paste},
+    {GDK_KEY_e, KEY_PLAIN, BUTTON_LIST_ITEM_EDIT, nullptr},
+    {GDK_KEY_Return, KEY_ANY, BUTTON_LIST_ITEM_EDIT, nullptr},
+    {GDK_KEY_KP_Enter, KEY_ANY, BUTTON_LIST_ITEM_EDIT, nullptr},
+    {GDK_KEY_Insert, KEY_ANY, BUTTON_LIST_ITEM_ADD, nullptr},
+    {GDK_KEY_KP_Insert, KEY_ANY, BUTTON_LIST_ITEM_ADD, nullptr},
+    {GDK_KEY_Delete, KEY_ANY, BUTTON_LIST_ITEM_DEL, nullptr},
+    {GDK_KEY_KP_Delete, KEY_ANY, BUTTON_LIST_ITEM_DEL, nullptr},
+    {GDK_KEY_BackSpace, KEY_SHIFT, 0, bus_ui_reset_tc},
+    {GDK_KEY_f, KEY_CTRL, 0, ui_search_show},
+    {GDK_KEY_F3, KEY_ANY, 0, ui_search_next},
+    {GDK_KEY_o, KEY_CTRL, BUTTON_LIST_OPEN, nullptr},
+    {GDK_KEY_s, KEY_CTRL, BUTTON_LIST_SAVEAS, nullptr},
+    {GDK_KEY_p, KEY_CTRL, 0, setprops_not_available},
+    {GDK_KEY_q, KEY_CTRL, 0, bus_ui_dialog_selection_info},
+};
+
+const grid_key_desc *grid_key_lookup(guint key, bool ctrl, bool shift, bool alt)
+{
+    for (const grid_key_desc &k : grid_keys) {
+        if (k.key != key)
+            continue;
+        bool ok = (k.mods & KEY_ANY) || ((k.mods & KEY_CTRL) && ctrl) || ((k.mods & KEY_PLAIN) && !ctrl && !alt) ||
+                  ((k.mods & KEY_SHIFT) && shift);
+        return ok ? &k : nullptr;
+    }
+    return nullptr;
+}
+
 bool show_bus_page(bus_t *bus, guint key)
 {
     instance_t *app = bus->app;
@@ -638,73 +689,8 @@ gboolean on_grid_key_press_event(GtkWidget *widget, GdkEventKey *event, gpointer
 
     /* Which action, if any: decided before anything runs so that a key the
      * grid should handle is passed on untouched. */
-    enum
-    {
-        NONE,
-        COPY,
-        CUT,
-        PASTE,
-        EDIT,
-        ADD,
-        DEL,
-        RESET_TC,
-        SEARCH,
-        SEARCH_NEXT,
-        LOAD,
-        SAVEAS,
-        PROPS,
-        SELINFO
-    } action = NONE;
-    switch (key) {
-    case GDK_KEY_c:
-        action = ctrl ? COPY : NONE;
-        break;
-    case GDK_KEY_x:
-        action = ctrl ? CUT : NONE;
-        break;
-    case GDK_KEY_v:
-        action = ctrl ? PASTE : NONE;
-        break;
-    case GDK_KEY_e:
-        action = ctrl || alt ? NONE : EDIT;
-        break;
-    case GDK_KEY_Return:
-    case GDK_KEY_KP_Enter:
-        action = EDIT;
-        break;
-    case GDK_KEY_Insert:
-    case GDK_KEY_KP_Insert:
-        action = ADD;
-        break;
-    case GDK_KEY_Delete:
-    case GDK_KEY_KP_Delete:
-        action = DEL;
-        break;
-    case GDK_KEY_BackSpace:
-        action = shift ? RESET_TC : NONE;
-        break;
-    case GDK_KEY_f:
-        action = ctrl ? SEARCH : NONE;
-        break;
-    case GDK_KEY_F3:
-        action = SEARCH_NEXT;
-        break;
-    case GDK_KEY_o:
-        action = ctrl ? LOAD : NONE;
-        break;
-    case GDK_KEY_s:
-        action = ctrl ? SAVEAS : NONE;
-        break;
-    case GDK_KEY_p:
-        action = ctrl ? PROPS : NONE;
-        break;
-    case GDK_KEY_q:
-        action = ctrl ? SELINFO : NONE;
-        break;
-    default:
-        break;
-    }
-    if (action == NONE)
+    const grid_key_desc *k = grid_key_lookup(key, ctrl, shift, alt);
+    if (!k)
         return FALSE;
 
     busy_guard_desc busy(bus);
@@ -712,49 +698,9 @@ gboolean on_grid_key_press_event(GtkWidget *widget, GdkEventKey *event, gpointer
         g_warning("%s: bus %d is busy with another action, key ignored", "on_grid_key_press_event", bus->idx);
         return TRUE;
     }
-    switch (action) {
-    case COPY:
-        bus_clipboard_copy(bus);
-        break;
-    case CUT:
-        bus_clipboard_copy(bus);
-        bus_ui_dialog_delete(bus);
-        break;
-    case PASTE:
-        bus_clipboard_paste(bus);
-        break;
-    case EDIT:
-        bus_ui_dialog_edit(bus, 0);
-        break;
-    case ADD:
-        bus_ui_dialog_edit(bus, 1);
-        break;
-    case DEL:
-        bus_ui_dialog_delete(bus);
-        break;
-    case RESET_TC:
-        bus_ui_reset_tc(bus);
-        break;
-    case SEARCH:
-        ui_search_show(bus);
-        break;
-    case SEARCH_NEXT:
-        ui_search_next(bus);
-        break;
-    case LOAD:
-        bus_ui_dialog_load_playlist(bus);
-        break;
-    case SAVEAS:
-        bus_ui_dialog_saveas_playlist(bus);
-        break;
-    case PROPS:
-        setprops_not_available(bus);
-        break;
-    case SELINFO:
-        bus_ui_dialog_selection_info(bus);
-        break;
-    case NONE:
-        break;
-    }
+    if (k->button)
+        button_action(bus, k->button);
+    else
+        k->action(bus);
     return TRUE;
 }
