@@ -991,6 +991,33 @@ static xmlrpc_value *list_member(const char *caller, xmlrpc_env *envP, xmlrpc_va
     return list;
 }
 
+/* Runs take (i, item) on each item of the response's "list" member, after
+ * prepare (size) has agreed (it may leave a fault in envP to refuse). Stops
+ * at the first fault, logged; take may leave one too. Returns the size of
+ * the list, 0 when there is none. */
+template <typename Prepare, typename Take>
+static int each_list_item(const char *caller, xmlrpc_env *envP, xmlrpc_value *resultP, Prepare prepare, Take take)
+{
+    int size = 0;
+    xmlrpc_value *list = list_member(caller, envP, resultP, &size);
+    if (!list)
+        return 0;
+    prepare(size);
+    for (int i = 0; !envP->fault_occurred && i < size; i++) {
+        xmlrpc_value *item = nullptr;
+        xmlrpc_array_read_item(envP, list, i, &item);
+        if (envP->fault_occurred) {
+            fprintf(stderr, "%s: xmlrpc_array_read_item failed: %s (%d)", caller, envP->fault_string,
+                    envP->fault_code);
+            break;
+        }
+        take(i, item);
+        xmlrpc_DECREF(item);
+    }
+    xmlrpc_DECREF(list);
+    return size;
+}
+
 static void free_names(char **names)
 {
     if (!names)
@@ -1015,33 +1042,25 @@ int pelmorabox_list_playlists(const char *url, int bus_idx, char ***plist, pelmo
         return -14;
     }
 
-    int size = 0, n = 0;
+    int n = 0;
     char **names = nullptr;
-    xmlrpc_value *list = list_member(__func__, &env, resultP, &size);
-    if (list) {
-        names = (char **)calloc((size_t)size + 1, sizeof(char *));
-        if (!names)
-            xmlrpc_faultf(&env, "out of memory for %d names", size);
-        for (int i = 0; !env.fault_occurred && i < size; i++) {
-            xmlrpc_value *item = nullptr;
-            xmlrpc_array_read_item(&env, list, i, &item);
-            if (env.fault_occurred) {
-                fprintf(stderr, "%s: xmlrpc_array_read_item failed: %s (%d)", __func__, env.fault_string,
-                        env.fault_code);
-                break;
-            }
+    const char *func = __func__;
+    each_list_item(
+        func, &env, resultP,
+        [&](int size) {
+            names = (char **)calloc((size_t)size + 1, sizeof(char *));
+            if (!names)
+                xmlrpc_faultf(&env, "out of memory for %d names", size);
+        },
+        [&](int, xmlrpc_value *item) {
             const char *name = nullptr;
             xmlrpc_decompose_value(&env, item, "(s)", &name);
-            xmlrpc_DECREF(item);
-            if (env.fault_occurred) {
-                fprintf(stderr, "%s: xmlrpc_array_read_item failed: %s (%d)", __func__, env.fault_string,
+            if (env.fault_occurred)
+                fprintf(stderr, "%s: xmlrpc_array_read_item failed: %s (%d)", func, env.fault_string,
                         env.fault_code);
-                break;
-            }
-            names[n++] = (char *)name;
-        }
-        xmlrpc_DECREF(list);
-    }
+            else
+                names[n++] = (char *)name;
+        });
     /* A fault left pending by the list makes the standard decoding give
      * -14; nothing is handed over then. */
     int r = parser_std_response(&env, url, method, __func__, resultP, s);
@@ -1096,30 +1115,24 @@ int pelmorabox_errorflag_list(const char *url, int bus_idx, int error_flag, pelm
         return -14;
     }
 
-    int size = 0;
     pelmorabox_event_t *recs = nullptr;
-    xmlrpc_value *list = list_member(__func__, &env, resultP, &size);
-    if (list) {
-        recs = (pelmorabox_event_t *)calloc((size_t)size + 1, sizeof(pelmorabox_event_t));
-        if (!recs)
-            xmlrpc_faultf(&env, "out of memory for %d records", size);
-        for (int i = 0; !env.fault_occurred && i < size; i++) {
-            xmlrpc_value *item = nullptr;
-            xmlrpc_array_read_item(&env, list, i, &item);
-            if (env.fault_occurred) {
-                fprintf(stderr, "%s: xmlrpc_array_read_item failed: %s (%d)", __func__, env.fault_string,
-                        env.fault_code);
-                break;
-            }
+    const char *func = __func__;
+    int size = each_list_item(
+        func, &env, resultP,
+        [&](int n) {
+            recs = (pelmorabox_event_t *)calloc((size_t)n + 1, sizeof(pelmorabox_event_t));
+            if (!recs)
+                xmlrpc_faultf(&env, "out of memory for %d records", n);
+        },
+        [&](int i, xmlrpc_value *item) {
             const char *media_id = nullptr, *start_time = nullptr;
             xmlrpc_int64 start = 0;
             xmlrpc_decompose_value(&env, item, "{s:s,s:s,s:I,*}", "media_id", &media_id, "start_time", &start_time,
                                    "start", &start);
             if (env.fault_occurred) {
-                fprintf(stderr, "%s:%d: xmlrpc_decompose_value(ssI) failed: %s (%d)", __func__, __LINE__,
+                fprintf(stderr, "%s:%d: xmlrpc_decompose_value(ssI) failed: %s (%d)", func, __LINE__,
                         env.fault_string, env.fault_code);
-                xmlrpc_DECREF(item);
-                break;
+                return;
             }
             pelmorabox_event_t *r = &recs[i];
             strlcpy(r->media_id, media_id, sizeof(r->media_id));
@@ -1130,10 +1143,7 @@ int pelmorabox_errorflag_list(const char *url, int bus_idx, int error_flag, pelm
             opt_text(item, "comment", r->title, sizeof(r->title));
             opt_i8(item, "sys_id", &r->sys_id);
             opt_i8(item, "flags", &r->flags);
-            xmlrpc_DECREF(item);
-        }
-        xmlrpc_DECREF(list);
-    }
+        });
     int r = parser_std_response(&env, url, method, __func__, resultP, s);
     xmlrpc_env_clean(&env);
     if (r < 0) {
@@ -1166,25 +1176,17 @@ int pelmorabox_lib_list(const char *url, int bus_idx, int target, pelmorabox_bus
         return -14;
     }
 
-    int size = 0;
-    xmlrpc_value *list = list_member(__func__, &env, resultP, &size);
-    if (list) {
-        for (int i = 0; !env.fault_occurred && i < size; i++) {
-            xmlrpc_value *item = nullptr;
-            xmlrpc_array_read_item(&env, list, i, &item);
-            if (env.fault_occurred) {
-                fprintf(stderr, "%s: xmlrpc_array_read_item failed: %s (%d)", __func__, env.fault_string,
-                        env.fault_code);
-                break;
-            }
+    const char *func = __func__;
+    each_list_item(
+        func, &env, resultP, [](int) {},
+        [&](int i, xmlrpc_value *item) {
             const char *origin = nullptr, *object = nullptr;
             xmlrpc_int32 ref = 0;
             xmlrpc_decompose_value(&env, item, "{s:s,s:s,s:i,*}", "origin", &origin, "object", &object, "ref", &ref);
-            xmlrpc_DECREF(item);
             if (env.fault_occurred) {
-                fprintf(stderr, "%s:%d: xmlrpc_decompose_value(ssI) failed: %s (%d)", __func__, __LINE__,
+                fprintf(stderr, "%s:%d: xmlrpc_decompose_value(ssI) failed: %s (%d)", func, __LINE__,
                         env.fault_string, env.fault_code);
-                break;
+                return;
             }
             pelmorabox_bus_lib_item_t *it = (pelmorabox_bus_lib_item_t *)calloc(1, sizeof(*it));
             if (!it || pelmorabox_bus_lib_append(bl, it) < 0) {
@@ -1192,14 +1194,12 @@ int pelmorabox_lib_list(const char *url, int bus_idx, int target, pelmorabox_bus
                 free((void *)origin);
                 free((void *)object);
                 xmlrpc_faultf(&env, "out of memory for item %d", i);
-                break;
+                return;
             }
             it->origin = (char *)origin;
             it->object = (char *)object;
             it->ref = ref;
-        }
-        xmlrpc_DECREF(list);
-    }
+        });
     int r = parser_std_response(&env, url, method, __func__, resultP, s);
     xmlrpc_env_clean(&env);
     if (r < 0) {
