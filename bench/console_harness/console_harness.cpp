@@ -76,12 +76,12 @@ void gap_line(const char *phase)
  * and the engine fills only its first two rows until the page is shown. */
 bool bus_ready(bus_t *b)
 {
-    if (b->state.s.count <= 0 || console_probe_rows(b) != b->state.s.count)
+    if (b->state.s.count <= 0 || grid_rows(b) != b->state.s.count)
         return false;
     int first, last;
-    if (console_probe_visible(b, &first, &last))
-        return console_probe_visible_filled(b);
-    return console_probe_event(b, 0) && (b->state.s.count < 2 || console_probe_event(b, 1));
+    if (grid_visible(b, &first, &last))
+        return grid_visible_filled(b);
+    return grid_event(b, 0) && (b->state.s.count < 2 || grid_event(b, 1));
 }
 
 bool all_ready(instance_t *app)
@@ -104,7 +104,7 @@ std::vector<int64_t> tab_tour(instance_t *app, int *missed)
         bus_t *b = &app->bus.list[page];
         int64_t t0 = console_probe_now_us();
         gtk_notebook_set_current_page(GTK_NOTEBOOK(app->apps_notebook), page);
-        if (console_probe_run_until([&] { return console_probe_visible_filled(b); }, 10000, 1))
+        if (console_probe_run_until([&] { return grid_visible_filled(b); }, 10000, 1))
             out.push_back(console_probe_now_us() - t0);
         else
             (*missed)++;
@@ -130,18 +130,18 @@ bool row_watch_holds(void)
     if (!b)
         return false;
     if (row_watch.title) {
-        int rows = console_probe_rows(b);
+        int rows = grid_rows(b);
         int first = 0, last = -1;
-        if (!console_probe_visible(b, &first, &last))
+        if (!grid_visible(b, &first, &last))
             return false;
         for (int i = std::max(0, first); i <= last && i < rows; i++)
-            if (console_probe_text(b, i, BUS_COLUMN_TITLE) == row_watch.title)
+            if (grid_text(b, i, BUS_COLUMN_TITLE) == row_watch.title)
                 return true;
         return false;
     }
-    pelmorabox_event_t *e = console_probe_event(b, 0);
+    pelmorabox_event_t *e = grid_event(b, 0);
     return e && e->sys_id == row_watch.sys_id && (e->flags & PELMORABOX_EVENT_FLAG_PLAYING) &&
-           console_probe_text(b, 0, BUS_COLUMN_NOTES).find("PLAYING") != std::string::npos;
+           grid_text(b, 0, BUS_COLUMN_NOTES).find("PLAYING") != std::string::npos;
 }
 
 /* Every change of a row is checked at once, so the time is the moment the
@@ -173,8 +173,8 @@ void phase_take(instance_t *app, const harness_opts_desc &o)
     for (int i = 0; i < o.takes; i++) {
         /* Past the button's double-click guard, with the list at rest. */
         console_probe_run_for(700);
-        console_probe_run_until([&] { return console_probe_visible_filled(b) && console_probe_event(b, 1); }, 5000);
-        pelmorabox_event_t *next = console_probe_event(b, 1);
+        console_probe_run_until([&] { return grid_visible_filled(b) && grid_event(b, 1); }, 5000);
+        pelmorabox_event_t *next = grid_event(b, 1);
         if (!next || !b->state.s.f_running) {
             printf("(b) take: bus 0 is not running or has no second event\n");
             return;
@@ -201,12 +201,12 @@ void phase_take(instance_t *app, const harness_opts_desc &o)
             5000, 1);
         if (!ok) {
             missed++;
-            pelmorabox_event_t *e0 = console_probe_event(b, 0);
+            pelmorabox_event_t *e0 = grid_event(b, 0);
             fprintf(stderr, "take %d not shown: handler %.1f ms, amend %lld -> %lld, clock [%s] state [%s], row 0 sys_id %lld "
                     "(want %lld) flags %llx notes [%s]\n", i, ms(t1 - t0), (long long)amend0, (long long)b->state.s.amend,
                     console_probe_clock(b->clock_rem).c_str(), b->state.s.curr_remain, e0 ? (long long)e0->sys_id : -1LL,
                     (long long)row_watch.sys_id, e0 ? (unsigned long long)e0->flags : 0ULL,
-                    console_probe_text(b, 0, BUS_COLUMN_NOTES).c_str());
+                    grid_text(b, 0, BUS_COLUMN_NOTES).c_str());
             row_watch.bus = nullptr;
             continue;
         }
@@ -295,9 +295,9 @@ void phase_change(instance_t *app, const harness_opts_desc &o)
     console_probe_gap_reset();
     for (int i = 0; i < o.changes; i++) {
         console_probe_run_for(250 + 97 * (i % 7));
-        console_probe_run_until([&] { return console_probe_visible_filled(b); }, 5000);
+        console_probe_run_until([&] { return grid_visible_filled(b); }, 5000);
         int first = 0, last = 0;
-        if (!console_probe_visible(b, &first, &last) || last - first < 6) {
+        if (!grid_visible(b, &first, &last) || last - first < 6) {
             printf("(c) other client: too few visible rows\n");
             return;
         }
@@ -346,7 +346,7 @@ void phase_scroll(instance_t *app)
         for (;;) {
             gtk_adjustment_set_value(adj, value);
             pages++;
-            if (!console_probe_run_until([&] { return console_probe_visible_filled(b); }, 3000, 1))
+            if (!console_probe_run_until([&] { return grid_visible_filled(b); }, 3000, 1))
                 slow++;
             double upper = gtk_adjustment_get_upper(adj), page = gtk_adjustment_get_page_size(adj);
             if (value >= upper - page || page <= 0)
@@ -361,7 +361,7 @@ void phase_scroll(instance_t *app)
     long rows = 0, held = 0;
     for (int i = 0; i < app->bus.count; i++) {
         bus_t *b = &app->bus.list[i];
-        int n = console_probe_rows(b);
+        int n = grid_rows(b);
         rows += n;
         GtkTreeModel *m = gtk_tree_view_get_model(GTK_TREE_VIEW(b->grid));
         GtkTreeIter it;
@@ -445,7 +445,7 @@ int main(int argc, char **argv)
     int64_t t_ready = console_probe_now_us();
     long rows = 0;
     for (int i = 0; i < app->bus.count; i++)
-        rows += console_probe_rows(&app->bus.list[i]);
+        rows += grid_rows(&app->bus.list[i]);
     if (!ready)
         printf("(a) not every bus had its rows after 60 s (%ld rows)\n", rows);
     printf("(a) window build and engine start: %.1f ms\n", ms(t_started - t_build));

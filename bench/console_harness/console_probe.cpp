@@ -193,56 +193,6 @@ int64_t console_probe_gap_last_over_50ms(void)
     return gap_last_long;
 }
 
-int console_probe_rows(bus_t *bus)
-{
-    return gtk_tree_model_iter_n_children(gtk_tree_view_get_model(GTK_TREE_VIEW(bus->grid)), nullptr);
-}
-
-pelmorabox_event_t *console_probe_event(bus_t *bus, int idx)
-{
-    GtkTreeModel *m = gtk_tree_view_get_model(GTK_TREE_VIEW(bus->grid));
-    GtkTreeIter it;
-    pelmorabox_event_t *e = nullptr;
-    if (m && gtk_tree_model_iter_nth_child(m, &it, nullptr, idx))
-        gtk_tree_model_get(m, &it, BUS_COLUMN_DATA, &e, -1);
-    return e;
-}
-
-std::string console_probe_text(bus_t *bus, int idx, int column)
-{
-    GtkTreeModel *m = gtk_tree_view_get_model(GTK_TREE_VIEW(bus->grid));
-    GtkTreeIter it;
-    gchar *s = nullptr;
-    if (m && gtk_tree_model_iter_nth_child(m, &it, nullptr, idx))
-        gtk_tree_model_get(m, &it, column, &s, -1);
-    std::string r = s ? s : "";
-    g_free(s);
-    return r;
-}
-
-bool console_probe_visible(bus_t *bus, int *first, int *last)
-{
-    GtkTreePath *a = nullptr, *b = nullptr;
-    if (!gtk_tree_view_get_visible_range(GTK_TREE_VIEW(bus->grid), &a, &b))
-        return false;
-    *first = gtk_tree_path_get_indices(a)[0];
-    *last = gtk_tree_path_get_indices(b)[0];
-    gtk_tree_path_free(a);
-    gtk_tree_path_free(b);
-    return true;
-}
-
-bool console_probe_visible_filled(bus_t *bus)
-{
-    int a, b;
-    if (!console_probe_visible(bus, &a, &b))
-        return false;
-    for (int i = a; i <= b; i++)
-        if (!console_probe_event(bus, i))
-            return false;
-    return true;
-}
-
 std::string console_probe_clock(GtkWidget *clock)
 {
     ui_oled_timer_ctx_t *ctx = clock ? ui_oled_timer_ctx(clock) : nullptr;

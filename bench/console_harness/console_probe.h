@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "grid_probe.h"
 #include "instance.h"
 
 /* GDK thread lock, GTK and the protocol client, once; false without a
@@ -49,14 +50,7 @@ void console_probe_gap_reset(void);
 int64_t console_probe_gap_long(int64_t *total_us);
 int64_t console_probe_gap_last_over_50ms(void);
 
-/* Grid and clock read-outs (main thread). */
-int console_probe_rows(bus_t *bus);
-pelmorabox_event_t *console_probe_event(bus_t *bus, int idx);
-std::string console_probe_text(bus_t *bus, int idx, int column);
-bool console_probe_visible(bus_t *bus, int *first, int *last);
-/* Every visible row holds an event. */
-bool console_probe_visible_filled(bus_t *bus);
-/* The time line of a clock widget, "" without a clock context. */
+/* Grid read-outs are those of the tests (grid_probe.h). The time line of a clock widget, "" without a clock context. */
 std::string console_probe_clock(GtkWidget *clock);
 
 /* Resident set of this process in KiB (VmRSS), -1 when unreadable. */

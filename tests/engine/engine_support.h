@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "grid_probe.h"
 #include "instance.h"
 #include "sim_child.h"
 
@@ -35,14 +36,6 @@ struct engine_app
 bool engine_run_until(const std::function<bool()> &pred, int ms);
 /* Runs the main loop for ms. */
 void engine_run_for(int ms);
-
-/* Grid helpers (main thread). */
-int grid_rows(bus_t *bus);
-pelmorabox_event_t *grid_event(bus_t *bus, int idx);
-std::string grid_text(bus_t *bus, int idx, int column);
-bool grid_visible(bus_t *bus, int *first, int *last);
-/* Every visible row holds an event (with amend >= min_amend). */
-bool grid_visible_filled(bus_t *bus, int64_t min_amend = 0);
 
 /* One parsed line of pelmora-sim --log-calls. */
 struct sim_call
