@@ -13,56 +13,10 @@
 #include <string>
 
 #include "child_process.h"
+#include "x_windows.h"
 #include "sim_child.h"
 
 namespace {
-
-long pid_of(Display *dpy, Window w)
-{
-    Atom a = XInternAtom(dpy, "_NET_WM_PID", True);
-    if (a == None)
-        return -1;
-    Atom type;
-    int format;
-    unsigned long n = 0, after;
-    unsigned char *data = nullptr;
-    long pid = -1;
-    if (XGetWindowProperty(dpy, w, a, 0, 1, False, XA_CARDINAL, &type, &format, &n, &after, &data) == Success &&
-        data && n == 1)
-        pid = (long)*reinterpret_cast<unsigned long *>(data);
-    if (data)
-        XFree(data);
-    return pid;
-}
-
-Window mapped_window_of(Display *dpy, pid_t pid)
-{
-    Window root_ret, parent_ret, *kids = nullptr;
-    unsigned int n = 0;
-    Window found = 0;
-    XQueryTree(dpy, DefaultRootWindow(dpy), &root_ret, &parent_ret, &kids, &n);
-    for (unsigned int i = 0; i < n && !found; i++) {
-        XWindowAttributes attr;
-        if (pid_of(dpy, kids[i]) == pid && XGetWindowAttributes(dpy, kids[i], &attr) && attr.map_state == IsViewable)
-            found = kids[i];
-    }
-    if (kids)
-        XFree(kids);
-    return found;
-}
-
-void close_request(Display *dpy, Window w)
-{
-    XEvent ev = {};
-    ev.xclient.type = ClientMessage;
-    ev.xclient.window = w;
-    ev.xclient.message_type = XInternAtom(dpy, "WM_PROTOCOLS", False);
-    ev.xclient.format = 32;
-    ev.xclient.data.l[0] = (long)XInternAtom(dpy, "WM_DELETE_WINDOW", False);
-    ev.xclient.data.l[1] = CurrentTime;
-    XSendEvent(dpy, w, False, NoEventMask, &ev);
-    XFlush(dpy);
-}
 
 int count_of(const std::string &s, const std::string &what)
 {
@@ -95,12 +49,7 @@ TEST(EngineProgram, EightBusesPollAndCloseWithinTwoSeconds)
     child_process p;
     ASSERT_TRUE(p.start(argv, {"PELMORA_RPC_TIMEOUT_MS=1000", "PELMORA_RPC_CONNECT_TIMEOUT_MS=300", "-TC_MODE"}));
 
-    Window w = 0;
-    for (int t = 0; t < 15000 && !w; t += 50) {
-        w = mapped_window_of(dpy, p.pid);
-        if (!w)
-            usleep(50000);
-    }
+    Window w = x_wait_window(dpy, p.pid);
     ASSERT_NE(w, 0u) << p.err();
 
     /* Every bus polls its state and fetches its rows. */
@@ -121,7 +70,7 @@ TEST(EngineProgram, EightBusesPollAndCloseWithinTwoSeconds)
     usleep(1000 * 1000);
 
     auto t0 = std::chrono::steady_clock::now();
-    close_request(dpy, w);
+    x_close_request(dpy, w);
     bool ended = p.wait_ms(5000);
     int ms = (int)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
     if (!ended)

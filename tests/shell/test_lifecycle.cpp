@@ -12,6 +12,7 @@
 #include <string>
 
 #include "child_process.h"
+#include "x_windows.h"
 
 namespace {
 
@@ -51,85 +52,9 @@ struct display
             XCloseDisplay(dpy);
     }
 
-    long pid_of(Window w)
-    {
-        Atom a = XInternAtom(dpy, "_NET_WM_PID", True);
-        if (a == None)
-            return -1;
-        Atom type;
-        int format;
-        unsigned long n = 0, after;
-        unsigned char *data = nullptr;
-        long pid = -1;
-        if (XGetWindowProperty(dpy, w, a, 0, 1, False, XA_CARDINAL, &type, &format, &n, &after, &data) ==
-                Success && data && n == 1)
-            pid = (long)*reinterpret_cast<unsigned long *>(data);
-        if (data)
-            XFree(data);
-        return pid;
-    }
-
-    /* The mapped top-level window of process pid with a title, or 0. */
-    Window window_of(pid_t pid, std::string *title)
-    {
-        Window root_ret, parent_ret, *children = nullptr;
-        unsigned int n = 0;
-        Window found = 0;
-        XQueryTree(dpy, DefaultRootWindow(dpy), &root_ret, &parent_ret, &children, &n);
-        for (unsigned int i = 0; i < n && !found; i++) {
-            XWindowAttributes attr;
-            if (pid_of(children[i]) != pid || !XGetWindowAttributes(dpy, children[i], &attr) ||
-                attr.map_state != IsViewable)
-                continue;
-            char *name = nullptr;
-            if (XFetchName(dpy, children[i], &name) && name) {
-                *title = name;
-                XFree(name);
-                found = children[i];
-            }
-        }
-        if (children)
-            XFree(children);
-        return found;
-    }
-
-    Window wait_window(pid_t pid, std::string *title, int ms = 15000)
-    {
-        for (int t = 0; t < ms; t += 50) {
-            if (Window w = window_of(pid, title))
-                return w;
-            usleep(50000);
-        }
-        return 0;
-    }
-
-    /* Index of w in the stacking order of the root's children (higher = on top). */
-    int stacking_index(Window w)
-    {
-        Window root_ret, parent_ret, *children = nullptr;
-        unsigned int n = 0;
-        int idx = -1;
-        XQueryTree(dpy, DefaultRootWindow(dpy), &root_ret, &parent_ret, &children, &n);
-        for (unsigned int i = 0; i < n; i++)
-            if (children[i] == w)
-                idx = (int)i;
-        if (children)
-            XFree(children);
-        return idx;
-    }
-
-    void close_request(Window w)
-    {
-        XEvent ev = {};
-        ev.xclient.type = ClientMessage;
-        ev.xclient.window = w;
-        ev.xclient.message_type = XInternAtom(dpy, "WM_PROTOCOLS", False);
-        ev.xclient.format = 32;
-        ev.xclient.data.l[0] = (long)XInternAtom(dpy, "WM_DELETE_WINDOW", False);
-        ev.xclient.data.l[1] = CurrentTime;
-        XSendEvent(dpy, w, False, NoEventMask, &ev);
-        XFlush(dpy);
-    }
+    Window wait_window(pid_t pid, std::string *title) { return x_wait_window(dpy, pid, title); }
+    int stacking_index(Window w) { return x_stacking_index(dpy, w); }
+    void close_request(Window w) { x_close_request(dpy, w); }
 };
 
 class Lifecycle : public testing::Test
