@@ -291,6 +291,27 @@ static xmlrpc_value *sim_std(xmlrpc_env *env, sim_call_t *c, int result)
     return sim_done(env, st);
 }
 
+/* A list response: "result", the array under `member` (taken over) and the
+ * bus state after the call. */
+static xmlrpc_value *sim_list_response(xmlrpc_env *env, sim_call_t *c, int result, const char *member,
+                                       xmlrpc_value *list)
+{
+    xmlrpc_value *st = xmlrpc_struct_new(env);
+    sim_set(env, st, "result", xmlrpc_int_new(env, result));
+    sim_set(env, st, member, list);
+    sim_set(env, st, "state", sim_state_value(env, c, nullptr));
+    return sim_done(env, st);
+}
+
+/* Appends item (released here, may be null after a fault) to list. */
+static void sim_append(xmlrpc_env *env, xmlrpc_value *list, xmlrpc_value *item)
+{
+    if (!env->fault_occurred)
+        xmlrpc_array_append_item(env, list, item);
+    if (item)
+        xmlrpc_DECREF(item);
+}
+
 /* Adds an event ("event_c" compressed, or "event" with --plain-events) and
  * its own state (er: flags, sys_id, start, 0, list index) to `st`. */
 static void sim_put_event(xmlrpc_env *env, sim_call_t *c, xmlrpc_value *st, const sim_event_t *se, int64_t idx)
@@ -348,16 +369,10 @@ static xmlrpc_value *sim_m_get_events2(xmlrpc_env *env, xmlrpc_value *params, si
             continue;  /* rows past the end are simply not returned */
         xmlrpc_value *item = xmlrpc_struct_new(env);
         sim_put_event(env, &c, item, &c.bus->list[(size_t)i], i);
-        if (!env->fault_occurred)
-            xmlrpc_array_append_item(env, events, item);
-        xmlrpc_DECREF(item);
+        sim_append(env, events, item);
         cnt++;
     }
-    xmlrpc_value *st = xmlrpc_struct_new(env);
-    sim_set(env, st, "result", xmlrpc_int_new(env, cnt));
-    sim_set(env, st, "events", events);
-    sim_set(env, st, "state", sim_state_value(env, &c, nullptr));
-    return sim_done(env, st);
+    return sim_list_response(env, &c, cnt, "events", events);
 }
 
 static xmlrpc_value *sim_m_get_event(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv)
@@ -602,16 +617,9 @@ static xmlrpc_value *sim_m_list_playlists(xmlrpc_env *env, xmlrpc_value *params,
         if (env->fault_occurred)
             break;
         xmlrpc_value *item = xmlrpc_build_value(env, "(s)", n.c_str());
-        if (!env->fault_occurred)
-            xmlrpc_array_append_item(env, list, item);
-        if (item)
-            xmlrpc_DECREF(item);
+        sim_append(env, list, item);
     }
-    xmlrpc_value *st = xmlrpc_struct_new(env);
-    sim_set(env, st, "result", xmlrpc_int_new(env, (int)names.size()));
-    sim_set(env, st, "list", list);
-    sim_set(env, st, "state", sim_state_value(env, &c, nullptr));
-    return sim_done(env, st);
+    return sim_list_response(env, &c, (int)names.size(), "list", list);
 }
 
 /* Bit 0x80 of the mask (and of the reported flags) stands for an absent event. */
@@ -638,17 +646,10 @@ static xmlrpc_value *sim_m_errorflag_list(xmlrpc_env *env, xmlrpc_value *params,
                                                 "start_time", tc, "start", (xmlrpc_int64)se.start_ms, "comment",
                                                 se.ev->title, "sys_id", (xmlrpc_int64)se.sys_id, "flags",
                                                 (xmlrpc_int64)f);
-        if (!env->fault_occurred)
-            xmlrpc_array_append_item(env, list, item);
-        if (item)
-            xmlrpc_DECREF(item);
+        sim_append(env, list, item);
         cnt++;
     }
-    xmlrpc_value *st = xmlrpc_struct_new(env);
-    sim_set(env, st, "result", xmlrpc_int_new(env, cnt));
-    sim_set(env, st, "list", list);
-    sim_set(env, st, "state", sim_state_value(env, &c, nullptr));
-    return sim_done(env, st);
+    return sim_list_response(env, &c, cnt, "list", list);
 }
 
 /* The media the list uses: target 0 all, 1 present only, 2 absent only;
@@ -683,16 +684,9 @@ static xmlrpc_value *sim_m_lib_list(xmlrpc_env *env, xmlrpc_value *params, sim_s
             break;
         xmlrpc_value *item = xmlrpc_build_value(env, "{s:s,s:s,s:i}", "origin", kv.second.second.c_str(), "object",
                                                 kv.first.c_str(), "ref", kv.second.first);
-        if (!env->fault_occurred)
-            xmlrpc_array_append_item(env, list, item);
-        if (item)
-            xmlrpc_DECREF(item);
+        sim_append(env, list, item);
     }
-    xmlrpc_value *st = xmlrpc_struct_new(env);
-    sim_set(env, st, "result", xmlrpc_int_new(env, (int)used.size()));
-    sim_set(env, st, "list", list);
-    sim_set(env, st, "state", sim_state_value(env, &c, nullptr));
-    return sim_done(env, st);
+    return sim_list_response(env, &c, (int)used.size(), "list", list);
 }
 
 /* ---- Snapshots: server-side copies of a list, addressed by number. ---- */
