@@ -5,7 +5,9 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "timecode.h"
@@ -57,16 +59,332 @@ bool is_image(GType t)
     return t == G_TYPE_OBJECT || g_type_is_a(t, GDK_TYPE_PIXBUF);
 }
 
+/* ---- measured text sizes ----
+ * Once a list is shown GTK measures every row of it in the background, to
+ * size the columns and the scroll range, and a text cell's size costs a full
+ * Pango layout of its text (5 to 13 us here): a grid of 10,000 rows and 20
+ * text columns spends most of that measuring there. Most columns repeat a
+ * few texts (types, marks, ratios, empty cells), so each text renderer of
+ * these views keeps the sizes it measured, by text. GTK 2 offers no per-object
+ * override and callers look these renderers up as plain text renderers, so
+ * the cache sits behind the text renderer class's size function; renderers
+ * without a cache, and calls that place a cell in an area rather than measure
+ * it, go straight to GTK's own. Sizes are dropped when the view's style,
+ * direction or screen changes (fonts, resolution) and when a property of the
+ * renderer other than its text or colours is set. */
+
+const int TEXT_SIZES_MAX = 128; /* a column of unique texts would grow it without end */
+
+struct text_sizes_desc {
+    guint view_id = 0; /* the view and style the sizes were measured in */
+    guint xpad = 0, ypad = 0; /* the renderer's padding they include */
+    std::unordered_map<std::string, std::pair<gint, gint>> sizes;
+    std::string key; /* kept, so a lookup allocates nothing */
+};
+
+GQuark text_sizes_quark;
+GQuark view_id_quark;
+guint view_id_last;
+void (*text_get_size_gtk)(GtkCellRenderer *, GtkWidget *, GdkRectangle *, gint *, gint *, gint *, gint *);
+/* Properties that leave a text's size as it is. */
+std::vector<GParamSpec *> size_neutral;
+
+void text_get_size(GtkCellRenderer *cell, GtkWidget *widget, GdkRectangle *area, gint *x_offset, gint *y_offset,
+                   gint *width, gint *height)
+{
+    auto *ts = static_cast<text_sizes_desc *>(g_object_get_qdata(G_OBJECT(cell), text_sizes_quark));
+    guint id = ts && widget ? GPOINTER_TO_UINT(g_object_get_qdata(G_OBJECT(widget), view_id_quark)) : 0;
+    /* The text field is public in GTK 2's headers; reading it costs nothing,
+     * where asking for the property copies the text. */
+    const gchar *text = id ? GTK_CELL_RENDERER_TEXT(cell)->text : nullptr;
+    if (!text || area || x_offset || y_offset || !width || !height) {
+        text_get_size_gtk(cell, widget, area, x_offset, y_offset, width, height);
+        return;
+    }
+    if (ts->view_id != id || ts->xpad != cell->xpad || ts->ypad != cell->ypad) {
+        ts->sizes.clear();
+        ts->view_id = id;
+        ts->xpad = cell->xpad;
+        ts->ypad = cell->ypad;
+    }
+    ts->key.assign(text);
+    auto it = ts->sizes.find(ts->key);
+    if (it != ts->sizes.end()) {
+        *width = it->second.first;
+        *height = it->second.second;
+        return;
+    }
+    text_get_size_gtk(cell, widget, area, x_offset, y_offset, width, height);
+    if ((int)ts->sizes.size() >= TEXT_SIZES_MAX)
+        ts->sizes.clear();
+    ts->sizes.emplace(ts->key, std::make_pair(*width, *height));
+}
+
+void (*text_set_property_gtk)(GObject *, guint, const GValue *, GParamSpec *);
+
+/* Every text renderer property passes here on its way to GTK's own setter;
+ * a change that can alter sizes drops the renderer's sizes. (A notify
+ * handler would do the same but costs a signal emission for every text set
+ * while the rows are measured.) */
+void text_set_property(GObject *cell, guint id, const GValue *value, GParamSpec *pspec)
+{
+    if (auto *ts = static_cast<text_sizes_desc *>(g_object_get_qdata(cell, text_sizes_quark))) {
+        bool neutral = false;
+        for (GParamSpec *p : size_neutral)
+            neutral = neutral || p == pspec;
+        if (!neutral)
+            ts->sizes.clear();
+    }
+    text_set_property_gtk(cell, id, value, pspec);
+}
+
+void text_sizes_release(gpointer data)
+{
+    delete static_cast<text_sizes_desc *>(data);
+}
+
+/* A fresh id for the view: its sizes so far no longer hold. */
+void view_id_renew(GtkWidget *view)
+{
+    g_object_set_qdata(G_OBJECT(view), view_id_quark, GUINT_TO_POINTER(++view_id_last));
+}
+
+void view_style_set(GtkWidget *view, GtkStyle *, gpointer)
+{
+    view_id_renew(view);
+}
+
+void view_direction_changed(GtkWidget *view, GtkTextDirection, gpointer)
+{
+    view_id_renew(view);
+}
+
+void view_screen_changed(GtkWidget *view, GdkScreen *, gpointer)
+{
+    view_id_renew(view);
+}
+
+void text_sizes_install()
+{
+    if (text_sizes_quark)
+        return;
+    text_sizes_quark = g_quark_from_static_string("ui_tools_text_sizes");
+    view_id_quark = g_quark_from_static_string("ui_tools_view_id");
+    auto *klass = GTK_CELL_RENDERER_CLASS(g_type_class_ref(GTK_TYPE_CELL_RENDERER_TEXT));
+    text_get_size_gtk = klass->get_size;
+    klass->get_size = text_get_size;
+    text_set_property_gtk = G_OBJECT_CLASS(klass)->set_property;
+    G_OBJECT_CLASS(klass)->set_property = text_set_property;
+    /* The text is the key; colours and editing leave the layout alone. */
+    static const char *const neutral[] = {"text",           "background",     "background-gdk", "background-set",
+                                          "foreground",     "foreground-gdk", "foreground-set", "editable",
+                                          "editable-set"};
+    for (const char *name : neutral)
+        if (GParamSpec *p = g_object_class_find_property(G_OBJECT_CLASS(klass), name))
+            size_neutral.push_back(p);
+}
+
+/* The view's text renderers keep their sizes from now on. */
+void text_sizes_watch_view(GtkWidget *view)
+{
+    text_sizes_install();
+    view_id_renew(view);
+    g_signal_connect(view, "style-set", G_CALLBACK(view_style_set), nullptr);
+    g_signal_connect(view, "direction-changed", G_CALLBACK(view_direction_changed), nullptr);
+    g_signal_connect(view, "screen-changed", G_CALLBACK(view_screen_changed), nullptr);
+}
+
+void text_sizes_attach(GtkCellRenderer *r)
+{
+    g_object_set_qdata_full(G_OBJECT(r), text_sizes_quark, new text_sizes_desc, text_sizes_release);
+}
+
+/* ---- text cells ----
+ * A text cell takes its text from its own model column and its colours from
+ * the plan's last four columns. Bound as attributes, GTK reads five values
+ * and sets five properties per cell, parsing the colour text each time,
+ * whenever it measures or draws a row. The cell function reads a row's
+ * colours once for all its cells (the view measures and draws a row's cells
+ * one after another), parses each colour text once, and sets a renderer's
+ * colours only when they differ from what it was last given. */
+
+/* One side's colour as GTK's binding would leave it: a colour turns the flag
+ * on, no colour turns it off, an unknown name (reported as GTK reports it)
+ * leaves the flag as its column says and the colour as it was. */
+struct side_colour_desc {
+    bool set = false;
+    bool have = false;
+    GdkColor c{};
+};
+
+/* What the view's text cells share: the model they read, a count of its
+ * changes, the colours of the row last read and the parsed colour texts. */
+struct row_colours_desc {
+    GtkTreeModel *model = nullptr; /* watched (weakly: the view holds it) */
+    gulong handlers[4] = {};
+    guint changes = 0;
+    bool valid = false;
+    GtkTreeIter iter{};
+    guint iter_changes = 0;
+    side_colour_desc bg, fg;
+    std::unordered_map<std::string, GdkColor> parsed;
+
+    ~row_colours_desc();
+};
+
+void row_colours_model_gone(gpointer data, GObject *)
+{
+    static_cast<row_colours_desc *>(data)->model = nullptr;
+}
+
+row_colours_desc::~row_colours_desc()
+{
+    if (!model)
+        return;
+    for (gulong h : handlers)
+        g_signal_handler_disconnect(model, h);
+    g_object_weak_unref(G_OBJECT(model), row_colours_model_gone, this);
+}
+
+void model_changed(GtkTreeModel *, gpointer data)
+{
+    static_cast<row_colours_desc *>(data)->changes++;
+}
+
+void model_row_changed(GtkTreeModel *m, GtkTreePath *, GtkTreeIter *, gpointer data)
+{
+    model_changed(m, data);
+}
+
+void model_row_deleted(GtkTreeModel *m, GtkTreePath *, gpointer data)
+{
+    model_changed(m, data);
+}
+
+void model_rows_reordered(GtkTreeModel *m, GtkTreePath *, GtkTreeIter *, gpointer, gpointer data)
+{
+    model_changed(m, data);
+}
+
+std::shared_ptr<row_colours_desc> row_colours_new(GtkTreeModel *model)
+{
+    auto rc = std::make_shared<row_colours_desc>();
+    rc->model = model;
+    gpointer d = rc.get();
+    g_object_weak_ref(G_OBJECT(model), row_colours_model_gone, d);
+    rc->handlers[0] = g_signal_connect(model, "row-changed", G_CALLBACK(model_row_changed), d);
+    rc->handlers[1] = g_signal_connect(model, "row-inserted", G_CALLBACK(model_row_changed), d);
+    rc->handlers[2] = g_signal_connect(model, "row-deleted", G_CALLBACK(model_row_deleted), d);
+    rc->handlers[3] = g_signal_connect(model, "rows-reordered", G_CALLBACK(model_rows_reordered), d);
+    return rc;
+}
+
+void resolve_side(row_colours_desc *rc, gboolean set_v, const char *text, side_colour_desc *side)
+{
+    side->have = false;
+    if (!text) {
+        side->set = false;
+        return;
+    }
+    auto it = rc->parsed.find(text);
+    if (it != rc->parsed.end()) {
+        side->c = it->second;
+        side->have = side->set = true;
+        return;
+    }
+    GdkColor c;
+    if (!gdk_color_parse(text, &c)) {
+        g_warning("Don't know color `%s'", text);
+        side->set = set_v;
+        return;
+    }
+    if (rc->parsed.size() >= 256) /* colours come from settings; bound it anyway */
+        rc->parsed.clear();
+    rc->parsed.emplace(text, c);
+    side->c = c;
+    side->have = side->set = true;
+}
+
+bool same_row(const GtkTreeIter &a, const GtkTreeIter &b)
+{
+    return a.stamp == b.stamp && a.user_data == b.user_data && a.user_data2 == b.user_data2 &&
+           a.user_data3 == b.user_data3;
+}
+
+/* The row's colours, read from the model unless they are the last row's and
+ * the model has not changed since. */
+const row_colours_desc *row_colours(row_colours_desc *rc, GtkTreeModel *model, GtkTreeIter *iter, int k)
+{
+    if (model == rc->model && rc->valid && rc->iter_changes == rc->changes && same_row(rc->iter, *iter))
+        return rc;
+    gchar *bg = nullptr, *fg = nullptr;
+    gboolean bg_set = FALSE, fg_set = FALSE;
+    gtk_tree_model_get(model, iter, k, &bg_set, k + 1, &bg, k + 2, &fg_set, k + 3, &fg, -1);
+    resolve_side(rc, bg_set, bg, &rc->bg);
+    resolve_side(rc, fg_set, fg, &rc->fg);
+    g_free(bg);
+    g_free(fg);
+    /* Rows of another model (the view's model replaced) are never kept. */
+    rc->valid = model == rc->model;
+    rc->iter = *iter;
+    rc->iter_changes = rc->changes;
+    return rc;
+}
+
+/* One text cell: its text column and what its renderer was last given. */
+struct text_cell_desc {
+    int text_col;   /* -1: the text is bound as an attribute */
+    int colour_col; /* first of the four colour columns */
+    std::shared_ptr<row_colours_desc> rows;
+    bool known = false; /* bg and fg below are what the renderer has */
+    side_colour_desc bg, fg;
+};
+
+bool same_colour(const GdkColor &a, const GdkColor &b)
+{
+    return a.red == b.red && a.green == b.green && a.blue == b.blue;
+}
+
+void apply_side(GObject *r, bool known, const side_colour_desc &want, side_colour_desc *cur, const char *set_prop,
+                const char *gdk_prop)
+{
+    if (want.have) {
+        if (!known || !cur->set || !cur->have || !same_colour(want.c, cur->c)) {
+            g_object_set(r, gdk_prop, &want.c, NULL);
+            cur->c = want.c;
+            cur->have = true;
+        }
+    } else if (!known || want.set != cur->set) {
+        g_object_set(r, set_prop, want.set ? TRUE : FALSE, NULL);
+    }
+    cur->set = want.set;
+}
+
+void text_cell_data(GtkTreeViewColumn *, GtkCellRenderer *cell, GtkTreeModel *model, GtkTreeIter *iter,
+                    gpointer data)
+{
+    auto *tc = static_cast<text_cell_desc *>(data);
+    GObject *r = G_OBJECT(cell);
+    if (tc->text_col >= 0) {
+        GValue v = G_VALUE_INIT;
+        gtk_tree_model_get_value(model, iter, tc->text_col, &v);
+        g_object_set(r, "text", g_value_get_string(&v), NULL);
+        g_value_unset(&v);
+    }
+    const row_colours_desc *rc = row_colours(tc->rows.get(), model, iter, tc->colour_col);
+    apply_side(r, tc->known, rc->bg, &tc->bg, "background-set", "background-gdk");
+    apply_side(r, tc->known, rc->fg, &tc->fg, "foreground-set", "foreground-gdk");
+    tc->known = true;
+}
+
+void text_cell_release(gpointer data)
+{
+    delete static_cast<text_cell_desc *>(data);
+}
+
 /* Builds the view over model from the plan; takes over the model reference. */
 GtkWidget *create_treeview(GtkTreeModel *model, const ui_column_desc *columns, int n)
 {
-    GtkWidget *view = gtk_tree_view_new_with_model(model);
-    g_object_unref(model);
-    gtk_widget_show(view);
-    gtk_tree_view_set_rules_hint(GTK_TREE_VIEW(view), TRUE);
-    gtk_tree_view_set_grid_lines(GTK_TREE_VIEW(view), GTK_TREE_VIEW_GRID_LINES_BOTH);
-    gtk_tree_selection_set_mode(gtk_tree_view_get_selection(GTK_TREE_VIEW(view)), GTK_SELECTION_MULTIPLE);
-
     /* The colour columns are bound only when the plan ends with them as
      * documented; a shorter or different tail would make GTK refuse the
      * binding on every row. */
@@ -74,6 +392,17 @@ GtkWidget *create_treeview(GtkTreeModel *model, const ui_column_desc *columns, i
                    columns[n - 2].type == G_TYPE_BOOLEAN && columns[n - 1].type == G_TYPE_STRING;
     if (n >= 4 && !colours)
         g_warning("%s: plan of %d columns does not end with the colour columns", "ui_create_treeview", n);
+    /* The cells' row reader watches the model ahead of the view, so a
+     * change is counted before the view reacts to it. */
+    std::shared_ptr<row_colours_desc> rows = colours ? row_colours_new(model) : nullptr;
+
+    GtkWidget *view = gtk_tree_view_new_with_model(model);
+    g_object_unref(model);
+    gtk_widget_show(view);
+    gtk_tree_view_set_rules_hint(GTK_TREE_VIEW(view), TRUE);
+    gtk_tree_view_set_grid_lines(GTK_TREE_VIEW(view), GTK_TREE_VIEW_GRID_LINES_BOTH);
+    gtk_tree_selection_set_mode(gtk_tree_view_get_selection(GTK_TREE_VIEW(view)), GTK_SELECTION_MULTIPLE);
+    text_sizes_watch_view(view);
 
     for (int i = 0; i < n; i++) {
         const ui_column_desc *c = &columns[i];
@@ -88,13 +417,24 @@ GtkWidget *create_treeview(GtkTreeModel *model, const ui_column_desc *columns, i
         } else if (c->type == G_TYPE_BOOLEAN) {
             r = gtk_cell_renderer_toggle_new();
             col = gtk_tree_view_column_new_with_attributes(tr(c->title), r, "active", c->idx, NULL);
-        } else {
+        } else if (!colours || c->type != G_TYPE_STRING) {
+            /* Numbers are turned into text by GTK's own value transforms. */
             r = gtk_cell_renderer_text_new();
             col = gtk_tree_view_column_new_with_attributes(tr(c->title), r, "text", c->idx, NULL);
-            if (colours)
-                gtk_tree_view_column_set_attributes(col, r, "text", c->idx, "background-set", n - 4, "background",
-                                                    n - 3, "foreground-set", n - 2, "foreground", n - 1, NULL);
+            if (colours) {
+                auto *tc = new text_cell_desc{-1, n - 4, rows, false, {}, {}};
+                gtk_tree_view_column_set_cell_data_func(col, r, text_cell_data, tc, text_cell_release);
+            }
+        } else {
+            r = gtk_cell_renderer_text_new();
+            col = gtk_tree_view_column_new();
+            gtk_tree_view_column_set_title(col, tr(c->title));
+            gtk_tree_view_column_pack_start(col, r, TRUE);
+            auto *tc = new text_cell_desc{c->idx, n - 4, rows, false, {}, {}};
+            gtk_tree_view_column_set_cell_data_func(col, r, text_cell_data, tc, text_cell_release);
         }
+        if (GTK_IS_CELL_RENDERER_TEXT(r))
+            text_sizes_attach(r);
         gtk_tree_view_append_column(GTK_TREE_VIEW(view), col);
     }
     return view;

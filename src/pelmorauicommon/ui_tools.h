@@ -52,7 +52,14 @@ GtkWidget *ui_create_label_align(GtkWidget *top, const char *text, const char *r
 
 /* Tree views over a new list or tree store built from the plan: alternating
  * rows, grid lines both ways, multiple selection. The tree variant registers
- * the view on top under name; the list variant uses neither. */
+ * the view on top under name; the list variant uses neither.
+ * Each titled text column has one GtkCellRendererText showing its own model
+ * column (numbers through GTK's transforms); with the colour columns in the
+ * plan a cell data function gives it the row's colours, and the view owns
+ * the text and colour properties of these renderers. Their sizes are kept
+ * by text, so a list of many rows is measured with one layout per distinct
+ * text of a column; a change of the view's style or direction, or of a
+ * renderer's font or other layout property, has them measured again. */
 GtkWidget *ui_create_treeview_list(GtkWidget *top, const char *name, const ui_column_desc *columns);
 GtkWidget *ui_create_treeview_tree(GtkWidget *top, const char *name, const ui_column_desc *columns);
 
