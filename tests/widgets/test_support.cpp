@@ -13,12 +13,6 @@
 
 namespace {
 
-#define NEED_DISPLAY()                                   \
-    do {                                                 \
-        if (!widgets_gui_init())                         \
-            GTEST_SKIP() << "no display (DISPLAY unset)"; \
-    } while (0)
-
 /* A scratch directory with a few files, removed afterwards. */
 struct scratch_dir {
     std::string path;

@@ -14,12 +14,6 @@
 
 namespace {
 
-#define NEED_DISPLAY()                                   \
-    do {                                                 \
-        if (!widgets_gui_init())                         \
-            GTEST_SKIP() << "no display (DISPLAY unset)"; \
-    } while (0)
-
 struct rgba {
     uint8_t r, g, b, a;
 };

@@ -15,12 +15,6 @@
 
 namespace {
 
-#define NEED_DISPLAY()                                   \
-    do {                                                 \
-        if (!widgets_gui_init())                         \
-            GTEST_SKIP() << "no display (DISPLAY unset)"; \
-    } while (0)
-
 /* What the answering side saw of the dialog. */
 struct seen_desc {
     std::string title, text, entry_text;

@@ -17,12 +17,6 @@
 
 namespace {
 
-#define NEED_DISPLAY()                                   \
-    do {                                                 \
-        if (!widgets_gui_init())                         \
-            GTEST_SKIP() << "no display (DISPLAY unset)"; \
-    } while (0)
-
 enum {
     C_TITLE, C_ICON, C_ON, C_IDX, C_DATA, C_TIME, C_BG, C_BG_V, C_FG, C_FG_V, C_LAST
 };

@@ -11,12 +11,6 @@
 
 namespace {
 
-#define NEED_DISPLAY()                                   \
-    do {                                                 \
-        if (!widgets_gui_init())                         \
-            GTEST_SKIP() << "no display (DISPLAY unset)"; \
-    } while (0)
-
 enum {
     C_TITLE, C_NOTES, C_COUNT, C_IDX, C_BG, C_BG_V, C_FG, C_FG_V, C_LAST
 };
