@@ -17,6 +17,9 @@ void bus_drag_begin_cb(GtkWidget *widget, GdkDragContext *context, gpointer user
     g_warning("%s: connection point, drag not carried out yet", "bus_drag_begin_cb");
 }
 
+/* When the payload is built: selected rows far from view hold no event
+ * record (the engine gives them back); read them from the server as
+ * bus_clipboard_copy does rather than send nulls. */
 void bus_drag_data_get_cb(GtkWidget *widget, GdkDragContext *context, GtkSelectionData *data, guint info,
                           guint time, gpointer user_data)
 {
