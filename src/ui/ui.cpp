@@ -176,6 +176,30 @@ void ui_window_set_icons_list(GtkWidget *wnd)
     gtk_window_set_icon_list(GTK_WINDOW(wnd), il);
 }
 
+/* GTK measures the rows of a realized grid in the background (30 ms passes,
+ * each asking the window for a new size), and the notebook's size request
+ * asks every page, measuring rows of every grid again. With eight long
+ * lists shown once, every pass of every grid ran in the same main-loop
+ * iteration: the loop was held for a quarter of a second at a time. A grid
+ * whose page is not on screen is therefore hidden (its page is no longer
+ * asked about it) and unrealized (its background measuring stops); shown
+ * again, it goes on from the rows it had measured, with its scroll position,
+ * selection and cursor, which live in the model, the view and the
+ * adjustments, not in its windows. */
+static void ui_grid_follow_page(GtkWidget *grid, bool on_screen)
+{
+    if (!grid)
+        return;
+    if (on_screen) {
+        gtk_widget_show(grid);
+        return;
+    }
+    if (gtk_widget_get_visible(grid))
+        gtk_widget_hide(grid);
+    if (gtk_widget_get_realized(grid))
+        gtk_widget_unrealize(grid);
+}
+
 gboolean pane_operation_area_notebook_switch_page_cb(GtkNotebook *notebook, gpointer page, guint page_num,
                                                      gpointer user_data)
 {
@@ -190,6 +214,7 @@ gboolean pane_operation_area_notebook_switch_page_cb(GtkNotebook *notebook, gpoi
             ui_set_font_weight(bus->title_label, i == (int)page_num ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
         if (bus->prv.hbox)
             gtk_widget_hide(bus->prv.hbox);
+        ui_grid_follow_page(bus->grid, i == (int)page_num);
     }
     if ((int)page_num < app->bus.count) {
         bus_t *bus = &app->bus.list[page_num];
@@ -267,6 +292,9 @@ GtkWidget *ui_create(instance_t *app)
 
         gtk_widget_show(paned);
         gtk_notebook_append_page(GTK_NOTEBOOK(notebook), paned, tab);
+        /* Only the first page switches to itself; later pages start off
+         * screen. */
+        ui_grid_follow_page(bus->grid, gtk_notebook_get_current_page(GTK_NOTEBOOK(notebook)) == i);
     }
 
     gtk_container_add(GTK_CONTAINER(window), notebook);

@@ -164,3 +164,48 @@ TEST_F(ReliabilityEngine, RowsFarFromViewGiveBackTheirEventsKeepTheirTextsAndAre
     EXPECT_EQ(grid_text(b, 601, BUS_COLUMN_TITLE), title_601);
     EXPECT_EQ(grid_event(b, 4999), nullptr);
 }
+
+TEST_F(ReliabilityEngine, AGridOffScreenStopsMeasuringAndComesBackWhereItWas)
+{
+    std::vector<std::string> all = {"--automation", "0", "--buses", "2", "--events", "3000"};
+    ASSERT_EQ(sim_child_start(&sim, sim_child_bin(), all), 0);
+    ASSERT_TRUE(e.create({"--add-bus=A", "--host=" + sim.hostport, "--idx=0", "--add-bus=B", "--host=" + sim.hostport,
+                          "--idx=1"}));
+    e.start();
+    bus_t *a = &e.app->bus.list[0], *b = &e.app->bus.list[1];
+    GtkNotebook *nb = GTK_NOTEBOOK(e.app->apps_notebook);
+    gtk_notebook_set_current_page(nb, 0);
+    ASSERT_TRUE(engine_run_until([&] { return grid_rows(a) == 3000 && grid_visible_filled(a); }, 8000));
+    EXPECT_FALSE(gtk_widget_get_visible(b->grid)) << "a page never shown starts with its grid measuring";
+    EXPECT_FALSE(gtk_widget_get_realized(b->grid));
+    scroll_to_row(a, 2000);
+    GtkTreePath *p = gtk_tree_path_new_from_indices(2003, -1);
+    gtk_tree_view_set_cursor(GTK_TREE_VIEW(a->grid), p, nullptr, FALSE);
+    gtk_tree_path_free(p);
+    ASSERT_TRUE(engine_run_until([&] { return grid_visible_filled(a) && grid_event(a, 2003); }, 5000));
+    int first = 0, last = 0;
+    ASSERT_TRUE(grid_visible(a, &first, &last));
+    ASSERT_LE(first, 2003);
+    ASSERT_GE(last, 2003);
+
+    gtk_notebook_set_current_page(nb, 1);
+    ASSERT_TRUE(engine_run_until([&] { return grid_rows(b) == 3000 && grid_visible_filled(b); }, 8000));
+    EXPECT_FALSE(gtk_widget_get_visible(a->grid)) << "a grid off screen is still asked for its size";
+    EXPECT_FALSE(gtk_widget_get_realized(a->grid)) << "a grid off screen still measures its rows";
+    EXPECT_TRUE(gtk_widget_get_realized(b->grid));
+    engine_run_for(300);
+
+    /* Back on screen: same rows in view, the cursor row still selected. */
+    gtk_notebook_set_current_page(nb, 0);
+    ASSERT_TRUE(engine_run_until([&] { return gtk_widget_get_realized(a->grid) && grid_visible_filled(a); }, 5000));
+    int first2 = 0, last2 = 0;
+    ASSERT_TRUE(grid_visible(a, &first2, &last2));
+    EXPECT_NEAR(first2, first, 1) << "the view did not come back where it was";
+    GtkTreePath *cursor = nullptr;
+    gtk_tree_view_get_cursor(GTK_TREE_VIEW(a->grid), &cursor, nullptr);
+    ASSERT_NE(cursor, nullptr);
+    EXPECT_EQ(gtk_tree_path_get_indices(cursor)[0], 2003);
+    EXPECT_TRUE(gtk_tree_selection_path_is_selected(gtk_tree_view_get_selection(GTK_TREE_VIEW(a->grid)), cursor));
+    gtk_tree_path_free(cursor);
+    EXPECT_FALSE(gtk_widget_get_realized(b->grid));
+}
