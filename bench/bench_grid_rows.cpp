@@ -2,7 +2,9 @@
  * column plan of src/ui/ui_bus.cpp through ui_create_treeview_list), fills it
  * with N rows like the engine's, shows it and times how long GTK's background
  * measuring of the rows holds the main loop; --grids K shows K such grids as
- * notebook pages in turn. BENCH_GRID_HOLDS=1 lists every hold and redraw.
+ * notebook pages in turn; --off-screen-hidden hides and unrealizes the grids
+ * of the pages not on screen, as the console's page switch does.
+ * BENCH_GRID_HOLDS=1 lists every hold and redraw.
  * Prints figures; never fails. */
 #include <gtk/gtk.h>
 #include <stdio.h>
@@ -268,20 +270,37 @@ void iterate(holds_desc *h)
 
 } // namespace
 
+/* The console's page switch: only the grid on screen is shown and realized. */
+static void follow_page(GtkNotebook *nb, gpointer, guint num, gpointer)
+{
+    for (int i = 0; i < gtk_notebook_get_n_pages(nb); i++) {
+        GtkWidget *grid = gtk_bin_get_child(GTK_BIN(gtk_notebook_get_nth_page(nb, i)));
+        if ((guint)i == num) {
+            gtk_widget_show(grid);
+            continue;
+        }
+        gtk_widget_hide(grid);
+        if (gtk_widget_get_realized(grid))
+            gtk_widget_unrealize(grid);
+    }
+}
+
 int main(int argc, char **argv)
 {
     int rows = 10000;
     int grids = 1;
-    bool console_columns = false;
+    bool console_columns = false, off_screen_hidden = false;
     for (int i = 1; i < argc; i++) {
-        if (!strcmp(argv[i], "--console-columns"))
+        if (!strcmp(argv[i], "--off-screen-hidden"))
+            off_screen_hidden = true;
+        else if (!strcmp(argv[i], "--console-columns"))
             console_columns = true; /* aux media, AUX1 and AUX2 hidden, as by default */
         else if (!strcmp(argv[i], "--grids") && i + 1 < argc && atoi(argv[i + 1]) > 0)
             grids = atoi(argv[++i]);
         else if (atoi(argv[i]) > 0)
             rows = atoi(argv[i]);
         else {
-            fprintf(stderr, "usage: %s [ROWS] [--grids K] [--console-columns]\n", argv[0]);
+            fprintf(stderr, "usage: %s [ROWS] [--grids K] [--console-columns] [--off-screen-hidden]\n", argv[0]);
             return 2;
         }
     }
@@ -321,6 +340,8 @@ int main(int argc, char **argv)
     int64_t t_filled = now_us();
     GtkTreeView *view = GTK_TREE_VIEW(grid_list[0]);
 
+    if (notebook && off_screen_hidden)
+        g_signal_connect(notebook, "switch-page", G_CALLBACK(follow_page), nullptr);
     int64_t t_show = now_us();
     int64_t deadline = t_show + 300 * 1000000LL;
     gtk_widget_show_all(window);
