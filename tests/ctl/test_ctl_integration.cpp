@@ -20,84 +20,17 @@
 #include <vector>
 
 #include "ctl_json_test.h"
+#include "ctl_run.h"
 #include "sim_child.h"
 
 namespace {
 
-struct run_result
-{
-    int status = -1; /* exit status, -1 when it did not exit normally */
-    std::string out;
-    std::string err;
-};
+using run_result = ctl_run_result;
 
-std::string slurp_fd(int fd)
-{
-    std::string s;
-    char buf[4096];
-    lseek(fd, 0, SEEK_SET);
-    ssize_t n;
-    while ((n = read(fd, buf, sizeof buf)) > 0)
-        s.append(buf, (size_t)n);
-    return s;
-}
-
-int temp_fd(const std::string &content = "")
-{
-    char name[] = "/tmp/ctl_it_io_XXXXXX";
-    int fd = mkstemp(name);
-    if (fd >= 0)
-    {
-        unlink(name);
-        if (!content.empty() && write(fd, content.data(), content.size()) != (ssize_t)content.size())
-        {
-            close(fd);
-            return -1;
-        }
-        lseek(fd, 0, SEEK_SET);
-    }
-    return fd;
-}
-
-/* Runs pelmora-ctl with args, `in` on its standard input and extra
- * environment entries NAME=VALUE. */
 run_result ctl(const std::vector<std::string> &args, const std::string &in = "",
                const std::vector<std::string> &env = {})
 {
-    run_result r;
-    std::string bin = std::string(PELMORA_BUILD_BIN_DIR) + "/pelmora-ctl";
-    int fin = temp_fd(in), fout = temp_fd(), ferr = temp_fd();
-    if (fin < 0 || fout < 0 || ferr < 0)
-        return r;
-    std::vector<char *> argv;
-    argv.push_back(const_cast<char *>(bin.c_str()));
-    for (const std::string &a : args)
-        argv.push_back(const_cast<char *>(a.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = fork();
-    if (pid == 0)
-    {
-        dup2(fin, 0);
-        dup2(fout, 1);
-        dup2(ferr, 2);
-        for (const std::string &e : env)
-            putenv(const_cast<char *>(e.c_str()));
-        execv(bin.c_str(), argv.data());
-        _exit(127);
-    }
-    int st = 0;
-    if (pid > 0 && waitpid(pid, &st, 0) == pid && WIFEXITED(st))
-        r.status = WEXITSTATUS(st);
-    r.out = slurp_fd(fout);
-    r.err = slurp_fd(ferr);
-    /* In the sanitizer build a finding ends the program with status 1, which
-     * some cases expect: look for the report itself. */
-    EXPECT_EQ(r.err.find("Sanitizer"), std::string::npos) << r.err;
-    EXPECT_EQ(r.err.find("runtime error:"), std::string::npos) << r.err;
-    close(fin);
-    close(fout);
-    close(ferr);
-    return r;
+    return ctl_run(args, in, env);
 }
 
 /* A loopback port with nothing listening on it. */

@@ -16,72 +16,17 @@
 #include <vector>
 
 #include "ctl_args.h"
+#include "ctl_run.h"
 #include "pelmora.h"
 #include "test_xmlrpc_server.h"
 
 namespace {
 
-struct run_result
-{
-    int status = -1;
-    std::string out, err;
-};
+using run_result = ctl_run_result;
 
-std::string slurp(int fd)
-{
-    std::string s;
-    char buf[4096];
-    lseek(fd, 0, SEEK_SET);
-    ssize_t n;
-    while ((n = read(fd, buf, sizeof buf)) > 0)
-        s.append(buf, (size_t)n);
-    return s;
-}
-
-int temp_fd()
-{
-    char name[] = "/tmp/pelmora-ctl-limits-XXXXXX";
-    int fd = mkstemp(name);
-    if (fd >= 0)
-        unlink(name);
-    return fd;
-}
-
-/* Runs the built pelmora-ctl with args; output and messages captured. */
 run_result ctl(const std::vector<std::string> &args)
 {
-    run_result r;
-    std::string bin = std::string(PELMORA_BUILD_BIN_DIR) + "/pelmora-ctl";
-    int fout = temp_fd(), ferr = temp_fd();
-    if (fout < 0 || ferr < 0)
-        return r;
-    std::vector<char *> argv;
-    argv.push_back(const_cast<char *>(bin.c_str()));
-    for (const std::string &a : args)
-        argv.push_back(const_cast<char *>(a.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = fork();
-    if (pid == 0)
-    {
-        int devnull = open("/dev/null", O_RDONLY);
-        dup2(devnull, 0);
-        dup2(fout, 1);
-        dup2(ferr, 2);
-        execv(bin.c_str(), argv.data());
-        _exit(127);
-    }
-    int st = 0;
-    if (pid > 0 && waitpid(pid, &st, 0) == pid && WIFEXITED(st))
-        r.status = WEXITSTATUS(st);
-    r.out = slurp(fout);
-    r.err = slurp(ferr);
-    close(fout);
-    close(ferr);
-    /* A sanitizer finding also ends the program with status 1, the refusal
-     * status: look for its report as well. */
-    EXPECT_EQ(r.err.find("runtime error:"), std::string::npos) << r.err;
-    EXPECT_EQ(r.err.find("Sanitizer"), std::string::npos) << r.err;
-    return r;
+    return ctl_run(args);
 }
 
 /* A server answering every call with {result: R} and nothing else. */
