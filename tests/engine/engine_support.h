@@ -4,6 +4,7 @@
 #pragma once
 #include <gtk/gtk.h>
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -36,6 +37,13 @@ struct engine_app
 bool engine_run_until(const std::function<bool()> &pred, int ms);
 /* Runs the main loop for ms. */
 void engine_run_for(int ms);
+
+using clock_type = std::chrono::steady_clock;
+/* Milliseconds since t0. */
+inline int ms_since(clock_type::time_point t0)
+{
+    return (int)std::chrono::duration_cast<std::chrono::milliseconds>(clock_type::now() - t0).count();
+}
 
 /* One parsed line of pelmora-sim --log-calls. */
 struct sim_call

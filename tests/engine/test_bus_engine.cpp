@@ -19,13 +19,6 @@
 
 namespace {
 
-using clock_type = std::chrono::steady_clock;
-
-int ms_since(clock_type::time_point t0)
-{
-    return (int)std::chrono::duration_cast<std::chrono::milliseconds>(clock_type::now() - t0).count();
-}
-
 class BusEngine : public testing::Test
 {
   protected:
