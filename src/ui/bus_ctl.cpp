@@ -85,6 +85,21 @@ int apply_state(bus_t *bus, int r, pelmorabox_bus_state_t *s)
     return r;
 }
 
+/* A command: its call made with the GDK lock released, a good answer's state
+ * applied at once. Returns the call's result. */
+template <typename Call>
+int command(bus_t *bus, Call call)
+{
+    pelmorabox_bus_state_t s;
+    memset(&s, 0, sizeof(s));
+    int r;
+    {
+        bus_gdk_unlock_desc unlocked;
+        r = call(&s);
+    }
+    return apply_state(bus, r, &s);
+}
+
 int open_help(bus_t *bus)
 {
     (void)bus;
@@ -191,14 +206,7 @@ int bus_ctl(bus_t *bus, int f_run)
 {
     if (!bus)
         return -22;
-    pelmorabox_bus_state_t s;
-    memset(&s, 0, sizeof(s));
-    int r;
-    {
-        bus_gdk_unlock_desc unlocked;
-        r = pelmorabox_run(bus->url, bus->idx, f_run, &s);
-    }
-    return apply_state(bus, r, &s);
+    return command(bus, [&](pelmorabox_bus_state_t *s) { return pelmorabox_run(bus->url, bus->idx, f_run, s); });
 }
 
 int bus_ctl_start(bus_t *bus)
@@ -215,14 +223,7 @@ int bus_ctl_take(bus_t *bus)
 {
     if (!bus)
         return -22;
-    pelmorabox_bus_state_t s;
-    memset(&s, 0, sizeof(s));
-    int r;
-    {
-        bus_gdk_unlock_desc unlocked;
-        r = pelmorabox_take(bus->url, bus->idx, &s);
-    }
-    return apply_state(bus, r, &s);
+    return command(bus, [&](pelmorabox_bus_state_t *s) { return pelmorabox_take(bus->url, bus->idx, s); });
 }
 
 int bus_ctl_take_n(bus_t *bus)
@@ -235,14 +236,7 @@ int bus_ctl_take_n(bus_t *bus)
     /* A jump needs a target: without a selection there is nothing to send. */
     if (idx < 0)
         return 0;
-    pelmorabox_bus_state_t s;
-    memset(&s, 0, sizeof(s));
-    int r;
-    {
-        bus_gdk_unlock_desc unlocked;
-        r = pelmorabox_take_n(bus->url, bus->idx, idx, &s);
-    }
-    apply_state(bus, r, &s);
+    command(bus, [&](pelmorabox_bus_state_t *s) { return pelmorabox_take_n(bus->url, bus->idx, idx, s); });
     return 0;
 }
 
@@ -251,14 +245,7 @@ int bus_ctl_fallback(bus_t *bus)
     if (!bus)
         return -22;
     g_warning("%s", "bus_ctl_fallback");
-    pelmorabox_bus_state_t s;
-    memset(&s, 0, sizeof(s));
-    int r;
-    {
-        bus_gdk_unlock_desc unlocked;
-        r = pelmorabox_fallback(bus->url, bus->idx, &s);
-    }
-    apply_state(bus, r, &s);
+    command(bus, [&](pelmorabox_bus_state_t *s) { return pelmorabox_fallback(bus->url, bus->idx, s); });
     return 0;
 }
 
