@@ -39,6 +39,17 @@ bool engine_gtk_ready(void)
     return ready == 1;
 }
 
+std::vector<std::string> engine_bus_args(const std::string &hostport, int buses)
+{
+    std::vector<std::string> args;
+    for (int i = 0; i < buses; i++) {
+        args.push_back("--add-bus=BUS" + std::to_string(i));
+        args.push_back("--host=" + hostport);
+        args.push_back("--idx=" + std::to_string(i));
+    }
+    return args;
+}
+
 bool engine_app::create(const std::vector<std::string> &args)
 {
     app = static_cast<instance_t *>(calloc(1, sizeof(instance_t)));

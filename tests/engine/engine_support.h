@@ -32,6 +32,10 @@ struct engine_app
     ~engine_app();
 };
 
+/* Command-line words for `buses` buses BUS0, BUS1, ... on one automation
+ * server, bus i on its index i. */
+std::vector<std::string> engine_bus_args(const std::string &hostport, int buses);
+
 /* Runs the main loop (the caller holds the GDK lock) until pred () holds or
  * ms have passed; pred runs on the main loop under the lock. */
 bool engine_run_until(const std::function<bool()> &pred, int ms);

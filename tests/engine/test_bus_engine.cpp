@@ -50,13 +50,7 @@ class BusEngine : public testing::Test
 
     void start_console(int buses = 1)
     {
-        std::vector<std::string> args;
-        for (int i = 0; i < buses; i++) {
-            args.push_back("--add-bus=BUS" + std::to_string(i));
-            args.push_back("--host=" + sim.hostport);
-            args.push_back("--idx=" + std::to_string(i));
-        }
-        ASSERT_TRUE(e.create(args));
+        ASSERT_TRUE(e.create(engine_bus_args(sim.hostport, buses)));
         e.start();
     }
 

@@ -212,11 +212,8 @@ void OpsTest::start_sim(std::vector<std::string> args)
 void OpsTest::start_console(std::vector<std::string> extra, int buses)
 {
     std::vector<std::string> args = extra;
-    for (int i = 0; i < buses; i++) {
-        args.push_back("--add-bus=BUS" + std::to_string(i));
-        args.push_back("--host=" + sim.hostport);
-        args.push_back("--idx=" + std::to_string(i));
-    }
+    for (std::string &a : engine_bus_args(sim.hostport, buses))
+        args.push_back(a);
     ASSERT_TRUE(e.create(args));
     e.start();
 }

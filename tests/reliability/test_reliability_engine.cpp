@@ -169,8 +169,7 @@ TEST_F(ReliabilityEngine, AGridOffScreenStopsMeasuringAndComesBackWhereItWas)
 {
     std::vector<std::string> all = {"--automation", "0", "--buses", "2", "--events", "3000"};
     ASSERT_EQ(sim_child_start(&sim, sim_child_bin(), all), 0);
-    ASSERT_TRUE(e.create({"--add-bus=A", "--host=" + sim.hostport, "--idx=0", "--add-bus=B", "--host=" + sim.hostport,
-                          "--idx=1"}));
+    ASSERT_TRUE(e.create(engine_bus_args(sim.hostport, 2)));
     e.start();
     bus_t *a = &e.app->bus.list[0], *b = &e.app->bus.list[1];
     GtkNotebook *nb = GTK_NOTEBOOK(e.app->apps_notebook);

@@ -43,13 +43,7 @@ class ReliabilityFaults : public testing::Test
         std::vector<std::string> all = {"--automation", "0", "--buses", std::to_string(buses), "--log-calls"};
         all.insert(all.end(), sim_args.begin(), sim_args.end());
         ASSERT_EQ(sim_child_start(&sim, sim_child_bin(), all), 0);
-        std::vector<std::string> args;
-        for (int i = 0; i < buses; i++) {
-            args.push_back("--add-bus=BUS" + std::to_string(i));
-            args.push_back("--host=" + sim.hostport);
-            args.push_back("--idx=" + std::to_string(i));
-        }
-        ASSERT_TRUE(e.create(args));
+        ASSERT_TRUE(e.create(engine_bus_args(sim.hostport, buses)));
         e.start();
     }
 

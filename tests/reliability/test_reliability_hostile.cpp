@@ -572,13 +572,7 @@ TEST_F(ReliabilityHostile, ThousandBrokenAnswersCrashNeitherTheClientNorTheConso
      * decode whatever comes and hand it to the grid. */
     srv.small_counts(true);
     engine_app e;
-    std::vector<std::string> args;
-    for (int i = 0; i < 8; i++) {
-        args.push_back("--add-bus=B" + std::to_string(i));
-        args.push_back("--host=" + srv.hostport());
-        args.push_back("--idx=" + std::to_string(i));
-    }
-    ASSERT_TRUE(e.create(args));
+    ASSERT_TRUE(e.create(engine_bus_args(srv.hostport(), 8)));
     e.start();
     int before = srv.served(), events_before = srv.served("PelmoraBox.GetEvents2");
     bool enough = engine_run_until([&] { return srv.served() >= before + 200; }, 60000);
