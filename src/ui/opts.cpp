@@ -16,125 +16,9 @@
 
 namespace {
 
-enum opt_id
-{
-    OPT_DEBUG = 1000,
-    OPT_TC_MODE,
-    OPT_LIB,
-    OPT_IO_PREVIEW,
-    OPT_ADD_BUS,
-    OPT_HOST,
-    OPT_IDX,
-    OPT_HELPER_TYPE_COLOR,
-    OPT_HELPER_TYPE_PATH,
-    OPT_SHORT_TIMERS,
-    OPT_SPECIAL_ITEM,
-    OPT_LONG_START,
-    OPT_ICON,
-    OPT_HIDE_CONSOLE,
-    OPT_AUDIO_MAP_HELPER,
-    OPT_HIDE_MEDIA_PATH,
-    OPT_BUSSES_TAB_POS_TOP,
-    OPT_DELETE_EVENT_CONFIRM,
-    OPT_BUS_START_STOP_CONFIRM,
-    OPT_LIB_NO_THUMBS,
-    OPT_AB_RECONCILIATION_KEY,
-    OPT_LONG_START_OFFSET,
-    OPT_PRV_IO,
-    OPT_WINDOW_TITLE,
-    OPT_AB_SUBCLIP_IS_ERROR,
-    OPT_TZ,
-    OPT_FILTER_PLAYLIST_KEYWORD,
-    OPT_FILTER_PLAYLIST_DATE_TODAY,
-    OPT_FILTER_PLAYLIST_DATE_TOMORROW,
-    OPT_FILTER_PLAYLIST_DATE_YESTERDAY,
-    OPT_COLOR_ITEM_BG_SUBCLIP,
-    OPT_COLOR_ITEM_FG_SUBCLIP,
-    OPT_COLOR_ITEM_BG_ERROR_RANGE,
-    OPT_COLOR_ITEM_FG_ERROR_RANGE,
-    OPT_ASSETS_DETAILS_HEIGHT,
-    OPT_SHOW_TYPE_C_REMAIN,
-    OPT_SHOW_TYPE_L_REMAIN,
-    OPT_SGT_EVENT_ID,
-    OPT_AUXMEDIA_COLUMNS,
-    OPT_MEDIA_COMPLETITION,
-    OPT_IMMEDIATE_ACTIONS_CONFIRM,
-    OPT_FILTER_PLAYLIST_SGT_SUFFIXES,
-    OPT_SINGLE_INSTANCE,
-    OPT_XKEYS_ROW,
-    OPT_XKEYS_COL,
-    OPT_ADONIS_BRANDING_KEY,
-    OPT_COLOR_LABEL_PLAYLIST_CURR,
-    OPT_COLOR_LABEL_PLAYLIST_PREV,
-    OPT_HELP,
-};
-
-/* Every option has its own value, so that a prefix matching several options
- * is always reported as ambiguous. */
-const struct option long_options[] = {
-    {"debug", no_argument, nullptr, OPT_DEBUG},
-    {"tc-mode", required_argument, nullptr, OPT_TC_MODE},
-    {"lib", required_argument, nullptr, OPT_LIB},
-    {"io-preview", required_argument, nullptr, OPT_IO_PREVIEW},
-    {"add-bus", required_argument, nullptr, OPT_ADD_BUS},
-    {"host", required_argument, nullptr, OPT_HOST},
-    {"idx", required_argument, nullptr, OPT_IDX},
-    {"helper-type-color", required_argument, nullptr, OPT_HELPER_TYPE_COLOR},
-    {"helper-type-path", required_argument, nullptr, OPT_HELPER_TYPE_PATH},
-    {"short-timers", required_argument, nullptr, OPT_SHORT_TIMERS},
-    {"special-item", required_argument, nullptr, OPT_SPECIAL_ITEM},
-    {"long-start", required_argument, nullptr, OPT_LONG_START},
-    {"icon", required_argument, nullptr, OPT_ICON},
-    {"hide-console", no_argument, nullptr, OPT_HIDE_CONSOLE},
-    {"audio-map-helper", required_argument, nullptr, OPT_AUDIO_MAP_HELPER},
-    {"hide-media-path", no_argument, nullptr, OPT_HIDE_MEDIA_PATH},
-    {"busses-tab-pos-top", no_argument, nullptr, OPT_BUSSES_TAB_POS_TOP},
-    {"delete-event-confirm", no_argument, nullptr, OPT_DELETE_EVENT_CONFIRM},
-    {"bus-start-stop-confirm", no_argument, nullptr, OPT_BUS_START_STOP_CONFIRM},
-    {"lib-no-thumbs", no_argument, nullptr, OPT_LIB_NO_THUMBS},
-    {"ab-reconciliation-key", no_argument, nullptr, OPT_AB_RECONCILIATION_KEY},
-    {"long-start-offset", required_argument, nullptr, OPT_LONG_START_OFFSET},
-    {"prv-io", required_argument, nullptr, OPT_PRV_IO},
-    {"window-title", required_argument, nullptr, OPT_WINDOW_TITLE},
-    {"ab-subclip-is-error", no_argument, nullptr, OPT_AB_SUBCLIP_IS_ERROR},
-    {"tz", required_argument, nullptr, OPT_TZ},
-    {"filter-playlist-keyword", required_argument, nullptr, OPT_FILTER_PLAYLIST_KEYWORD},
-    {"filter-playlist-date-today", no_argument, nullptr, OPT_FILTER_PLAYLIST_DATE_TODAY},
-    {"filter-playlist-date-tomorrow", no_argument, nullptr, OPT_FILTER_PLAYLIST_DATE_TOMORROW},
-    {"filter-playlist-date-yesterday", no_argument, nullptr, OPT_FILTER_PLAYLIST_DATE_YESTERDAY},
-    {"color-item-bg-subclip", required_argument, nullptr, OPT_COLOR_ITEM_BG_SUBCLIP},
-    {"color-item-fg-subclip", required_argument, nullptr, OPT_COLOR_ITEM_FG_SUBCLIP},
-    {"color-item-bg-error-range", required_argument, nullptr, OPT_COLOR_ITEM_BG_ERROR_RANGE},
-    {"color-item-fg-error-range", required_argument, nullptr, OPT_COLOR_ITEM_FG_ERROR_RANGE},
-    {"assets-details-height", required_argument, nullptr, OPT_ASSETS_DETAILS_HEIGHT},
-    {"show-type-C-remain", no_argument, nullptr, OPT_SHOW_TYPE_C_REMAIN},
-    {"show-type-L-remain", no_argument, nullptr, OPT_SHOW_TYPE_L_REMAIN},
-    {"sgt-event-id", no_argument, nullptr, OPT_SGT_EVENT_ID},
-    {"auxmedia-columns", required_argument, nullptr, OPT_AUXMEDIA_COLUMNS},
-    {"media-completition", required_argument, nullptr, OPT_MEDIA_COMPLETITION},
-    {"immediate-actions-confirm", no_argument, nullptr, OPT_IMMEDIATE_ACTIONS_CONFIRM},
-    {"filter-playlist-sgt-suffixes", required_argument, nullptr, OPT_FILTER_PLAYLIST_SGT_SUFFIXES},
-    {"single-instance", no_argument, nullptr, OPT_SINGLE_INSTANCE},
-    {"xkeys-row", required_argument, nullptr, OPT_XKEYS_ROW},
-    {"xkeys-col", required_argument, nullptr, OPT_XKEYS_COL},
-    {"adonis-branding-key", no_argument, nullptr, OPT_ADONIS_BRANDING_KEY},
-    {"color-label-playlist-curr", required_argument, nullptr, OPT_COLOR_LABEL_PLAYLIST_CURR},
-    {"color-label-playlist-prev", required_argument, nullptr, OPT_COLOR_LABEL_PLAYLIST_PREV},
-    {"help", no_argument, nullptr, OPT_HELP},
-    {nullptr, 0, nullptr, 0},
-};
-
 char audio_map_helper[260];
 int opts_file_depth;
 int opts_files_read;
-
-const char *option_name(int id)
-{
-    for (const struct option *o = long_options; o->name; o++)
-        if (o->val == id)
-            return o->name;
-    return "?";
-}
 
 int int_arg(const char *s)
 {
@@ -148,12 +32,131 @@ void make_url(char *url, const char *hostport)
     strlcpy(url, u.c_str(), 260);
 }
 
+/* An int or a text field of the application or of a bus, as a row names it. */
+struct field_ref
+{
+    int *num = nullptr;
+    char *text = nullptr;
+    size_t size = 0;
+    field_ref(int &i) : num(&i) {}
+    template <size_t N> field_ref(char (&s)[N]) : text(s), size(N) {}
+};
+
+enum opt_scope
+{
+    SCOPE_APP, /* the application, or a new bus */
+    SCOPE_BUS, /* the bus of the most recent --add-bus; refused before one */
+};
+
+enum opt_kind
+{
+    KIND_FLAG,   /* field = 1 (a required argument is read and ignored) */
+    KIND_BITS,   /* field |= bits */
+    KIND_INT,    /* field = decimal argument, leniently */
+    KIND_TEXT,   /* field = argument, cut to the field */
+    KIND_SETTER, /* set() does it; a nonzero return ends the parse with 1 */
+    KIND_REFUSE, /* known to the parser only to be refused (--help) */
+};
+
+typedef field_ref (*field_fn)(instance_t *app, bus_t *bus);
+typedef int (*setter_fn)(instance_t *app, bus_t *bus, const char *arg);
+
+struct opt_row
+{
+    const char *name;
+    int has_arg;
+    opt_scope scope;
+    opt_kind kind;
+    field_fn field;
+    int bits;
+    setter_fn set;
+};
+
+#define APP_FIELD(f) [](instance_t *a, bus_t *) { return field_ref(a->f); }
+#define BUS_FIELD(f) [](instance_t *, bus_t *b) { return field_ref(b->f); }
+
+#define APP_FLAG(name, has_arg, f) {name, has_arg, SCOPE_APP, KIND_FLAG, APP_FIELD(f), 0, nullptr}
+#define APP_TEXT(name, f) {name, required_argument, SCOPE_APP, KIND_TEXT, APP_FIELD(f), 0, nullptr}
+#define BUS_FLAG(name, f) {name, no_argument, SCOPE_BUS, KIND_FLAG, BUS_FIELD(f), 0, nullptr}
+#define BUS_BITS(name, f, bits) {name, no_argument, SCOPE_BUS, KIND_BITS, BUS_FIELD(f), bits, nullptr}
+#define BUS_INT(name, f) {name, required_argument, SCOPE_BUS, KIND_INT, BUS_FIELD(f), 0, nullptr}
+#define BUS_TEXT(name, f) {name, required_argument, SCOPE_BUS, KIND_TEXT, BUS_FIELD(f), 0, nullptr}
+#define SETTER(name, has_arg, scope, fn) {name, has_arg, scope, KIND_SETTER, nullptr, 0, fn}
+
+int set_debug(instance_t *app, bus_t *, const char *)
+{
+    app->f_debug++;
+    return 0;
+}
+
+int set_tc_mode(instance_t *, bus_t *, const char *arg)
+{
+    int m = tc_findmode(arg);
+    if (m < 0)
+        fprintf(stderr, "Error! Failed to set tc_mode=[%s]\n", arg);
+    else
+        tc_setmode((tc_modes_t)m);
+    return 0;
+}
+
+int set_lib(instance_t *, bus_t *bus, const char *arg)
+{
+    strlcpy(bus->lib.host, arg, sizeof(bus->lib.host));
+    make_url(bus->lib.url, bus->lib.host);
+    return 0;
+}
+
+int set_io_preview(instance_t *, bus_t *bus, const char *arg)
+{
+    strlcpy(bus->preview.host, arg, sizeof(bus->preview.host));
+    make_url(bus->preview.url, bus->preview.host);
+    return 0;
+}
+
+int set_host(instance_t *, bus_t *bus, const char *arg)
+{
+    strlcpy(bus->host, arg, sizeof(bus->host));
+    make_url(bus->url, bus->host);
+    return 0;
+}
+
+int add_bus(instance_t *app, bus_t *, const char *arg)
+{
+    if (app->bus.count >= INSTANCE_MAX_BUSES) {
+        fprintf(stderr, "ERROR! Too many busses\n");
+        return 1;
+    }
+    bus_t *bus = &app->bus.list[app->bus.count++];
+    strlcpy(bus->title, arg, sizeof(bus->title));
+    bus->app = app;
+    return 0;
+}
+
+/* T:#RRGGBB:#RRGGBB, 17 characters exactly. */
+int set_helper_type_color(instance_t *app, bus_t *, const char *arg)
+{
+    if (strlen(arg) != 17) {
+        fprintf(stderr, "ERROR! wrong format for --helper-type-color [%s]. please specify "
+                        "--helper-type-color=\"H:#FF00FF:#0000FF\"\n", arg);
+        return 1;
+    }
+    unsigned char t = (unsigned char)arg[0];
+    snprintf(app->helper_type_color[t][0], sizeof(app->helper_type_color[t][0]), "%.7s", arg + 2);
+    snprintf(app->helper_type_color[t][1], sizeof(app->helper_type_color[t][1]), "%.7s", arg + 10);
+    return 0;
+}
+
 /* --helper-type-path=T@/path[#assets]: an entry is counted only when an "@"
  * was found; beyond BUS_HELPER_TYPE_PATH_MAX entries further ones are dropped. */
-void add_helper_type_path(bus_t *bus, const char *arg)
+int add_helper_type_path(instance_t *, bus_t *bus, const char *arg)
 {
+    if (strlen(arg) <= 3) {
+        fprintf(stderr, "ERROR! wrong format for --helper-type-path. please specify "
+                        "--helper-type-path=\"H@/<path>[#<assets>]\"\n");
+        return 1;
+    }
     if (bus->helper_type_path_len >= BUS_HELPER_TYPE_PATH_MAX)
-        return;
+        return 0;
     std::string text(arg);
     auto &entry = bus->helper_type_path[bus->helper_type_path_len];
     std::string assets;
@@ -164,11 +167,131 @@ void add_helper_type_path(bus_t *bus, const char *arg)
     }
     size_t at = text.rfind('@');
     if (at == std::string::npos)
-        return;
+        return 0;
     entry.type = arg[0];
     strlcpy(entry.path, text.c_str() + at + 1, sizeof(entry.path));
     strlcpy(entry.assets, assets.c_str(), sizeof(entry.assets));
     bus->helper_type_path_len++;
+    return 0;
+}
+
+/* Loaded by the IO settings dialog's channel map presets; only the first
+ * option counts. */
+int set_audio_map_helper(instance_t *, bus_t *, const char *arg)
+{
+    if (!audio_map_helper[0])
+        strlcpy(audio_map_helper, arg, sizeof(audio_map_helper));
+    return 0;
+}
+
+int set_tz(instance_t *, bus_t *bus, const char *arg)
+{
+    strlcpy(bus->tz.value, (std::string("TZ=") + arg).c_str(), sizeof(bus->tz.value));
+    return 0;
+}
+
+/* One row per option, in the order of the usage documentation. */
+const opt_row opt_table[] = {
+    SETTER("debug", no_argument, SCOPE_APP, set_debug),
+    SETTER("tc-mode", required_argument, SCOPE_APP, set_tc_mode),
+    SETTER("lib", required_argument, SCOPE_BUS, set_lib),
+    SETTER("io-preview", required_argument, SCOPE_BUS, set_io_preview),
+    SETTER("add-bus", required_argument, SCOPE_APP, add_bus),
+    SETTER("host", required_argument, SCOPE_BUS, set_host),
+    BUS_INT("idx", idx),
+    SETTER("helper-type-color", required_argument, SCOPE_APP, set_helper_type_color),
+    SETTER("helper-type-path", required_argument, SCOPE_BUS, add_helper_type_path),
+    APP_FLAG("short-timers", required_argument, f_short_timers),
+    BUS_TEXT("special-item", special_item),
+    APP_FLAG("long-start", required_argument, f_long_start),
+    BUS_TEXT("icon", title_icon),
+    APP_FLAG("hide-console", no_argument, f_hide_console),
+    SETTER("audio-map-helper", required_argument, SCOPE_APP, set_audio_map_helper),
+    APP_FLAG("hide-media-path", no_argument, f_hide_media_path),
+    APP_FLAG("busses-tab-pos-top", no_argument, f_busses_tab_pos_top),
+    APP_FLAG("delete-event-confirm", no_argument, f_delete_event_confirm),
+    APP_FLAG("bus-start-stop-confirm", no_argument, f_bus_start_stop_confirm),
+    BUS_FLAG("lib-no-thumbs", lib.f_no_thumbs),
+    APP_FLAG("ab-reconciliation-key", no_argument, f_ab_reconciliation_key),
+    BUS_INT("long-start-offset", long_start_offset),
+    BUS_TEXT("prv-io", prv.host),
+    APP_TEXT("window-title", window_title),
+    APP_FLAG("ab-subclip-is-error", no_argument, f_ab_subclip_is_error),
+    SETTER("tz", required_argument, SCOPE_BUS, set_tz),
+    BUS_TEXT("filter-playlist-keyword", filter_playlist.keyword),
+    BUS_BITS("filter-playlist-date-today", filter_playlist.f_date, 1),
+    BUS_BITS("filter-playlist-date-tomorrow", filter_playlist.f_date, 4),
+    BUS_BITS("filter-playlist-date-yesterday", filter_playlist.f_date, 2),
+    APP_TEXT("color-item-bg-subclip", color_item_bg_subclip),
+    APP_TEXT("color-item-fg-subclip", color_item_fg_subclip),
+    APP_TEXT("color-item-bg-error-range", color_item_bg_error_range),
+    APP_TEXT("color-item-fg-error-range", color_item_fg_error_range),
+    BUS_INT("assets-details-height", event_details.height),
+    BUS_FLAG("show-type-C-remain", f_type_C_remain),
+    BUS_FLAG("show-type-L-remain", f_type_L_remain),
+    APP_FLAG("sgt-event-id", no_argument, f_sgt_event_id),
+    BUS_INT("auxmedia-columns", f_auxmedia_columns),
+    BUS_TEXT("media-completition", media_completition),
+    APP_FLAG("immediate-actions-confirm", no_argument, f_immediate_actions_confirm),
+    BUS_TEXT("filter-playlist-sgt-suffixes", filter_playlist.sgt),
+    APP_FLAG("single-instance", no_argument, f_single_instance),
+    BUS_INT("xkeys-row", xkeys_row),
+    BUS_INT("xkeys-col", xkeys_col),
+    APP_FLAG("adonis-branding-key", no_argument, f_adonis_branding_key),
+    APP_TEXT("color-label-playlist-curr", color_label_playlist_curr),
+    APP_TEXT("color-label-playlist-prev", color_label_playlist_prev),
+    /* Known so that it is not taken as a prefix of nothing; refused like any
+     * unknown option, and the usage text follows. */
+    {"help", no_argument, SCOPE_APP, KIND_REFUSE, nullptr, 0, nullptr},
+};
+
+const int OPT_COUNT = (int)(sizeof(opt_table) / sizeof(opt_table[0]));
+/* getopt values of the rows: far above any character, so that "h" and '?'
+ * never collide with a row. */
+const int OPT_VAL_BASE = 1000;
+
+/* The parser's view of the table. Every option has its own value, so that a
+ * prefix matching several options is always reported as ambiguous. */
+const struct option *long_options(void)
+{
+    static const std::vector<struct option> opts = [] {
+        std::vector<struct option> v;
+        for (int i = 0; i < OPT_COUNT; i++)
+            v.push_back({opt_table[i].name, opt_table[i].has_arg, nullptr, OPT_VAL_BASE + i});
+        v.push_back({nullptr, 0, nullptr, 0});
+        return v;
+    }();
+    return opts.data();
+}
+
+/* Applies one row; 0 to go on, 1 to end the parse. */
+int apply(const opt_row &row, instance_t *app, bus_t *bus, const char *arg)
+{
+    if (row.scope == SCOPE_BUS && !bus) {
+        fprintf(stderr, "ERROR! Ambigous --%s. Specify --add-bus first\n", row.name);
+        return 1;
+    }
+    switch (row.kind) {
+    case KIND_FLAG:
+        *row.field(app, bus).num = 1;
+        return 0;
+    case KIND_BITS:
+        *row.field(app, bus).num |= row.bits;
+        return 0;
+    case KIND_INT:
+        *row.field(app, bus).num = int_arg(arg);
+        return 0;
+    case KIND_TEXT: {
+        field_ref f = row.field(app, bus);
+        strlcpy(f.text, arg, f.size);
+        return 0;
+    }
+    case KIND_SETTER:
+        return row.set(app, bus, arg) ? 1 : 0;
+    case KIND_REFUSE:
+        break;
+    }
+    return -1;
 }
 
 } // namespace
@@ -199,218 +322,13 @@ int instance_opt(int argc, char **argv, instance_t *app)
     opterr = 0;
     optopt = 0;
 
-    while ((c = getopt_long(argc, argv, "h", long_options, &idx)) != -1) {
+    while ((c = getopt_long(argc, argv, "h", long_options(), &idx)) != -1) {
         bus_t *bus = app->bus.count ? &app->bus.list[app->bus.count - 1] : nullptr;
-
-        switch (c) {
-        case OPT_LIB:
-        case OPT_IO_PREVIEW:
-        case OPT_HOST:
-        case OPT_IDX:
-        case OPT_HELPER_TYPE_PATH:
-        case OPT_SPECIAL_ITEM:
-        case OPT_ICON:
-        case OPT_LIB_NO_THUMBS:
-        case OPT_LONG_START_OFFSET:
-        case OPT_PRV_IO:
-        case OPT_TZ:
-        case OPT_FILTER_PLAYLIST_KEYWORD:
-        case OPT_FILTER_PLAYLIST_DATE_TODAY:
-        case OPT_FILTER_PLAYLIST_DATE_TOMORROW:
-        case OPT_FILTER_PLAYLIST_DATE_YESTERDAY:
-        case OPT_ASSETS_DETAILS_HEIGHT:
-        case OPT_SHOW_TYPE_C_REMAIN:
-        case OPT_SHOW_TYPE_L_REMAIN:
-        case OPT_AUXMEDIA_COLUMNS:
-        case OPT_MEDIA_COMPLETITION:
-        case OPT_FILTER_PLAYLIST_SGT_SUFFIXES:
-        case OPT_XKEYS_ROW:
-        case OPT_XKEYS_COL:
-            if (!bus) {
-                fprintf(stderr, "ERROR! Ambigous --%s. Specify --add-bus first\n", option_name(c));
-                return 1;
-            }
-            break;
-        default:
-            break;
-        }
-
-        switch (c) {
-        case OPT_DEBUG:
-            app->f_debug++;
-            break;
-        case OPT_TC_MODE: {
-            int m = tc_findmode(optarg);
-            if (m < 0)
-                fprintf(stderr, "Error! Failed to set tc_mode=[%s]\n", optarg);
-            else
-                tc_setmode((tc_modes_t)m);
-            break;
-        }
-        case OPT_LIB:
-            strlcpy(bus->lib.host, optarg, sizeof(bus->lib.host));
-            make_url(bus->lib.url, bus->lib.host);
-            break;
-        case OPT_IO_PREVIEW:
-            strlcpy(bus->preview.host, optarg, sizeof(bus->preview.host));
-            make_url(bus->preview.url, bus->preview.host);
-            break;
-        case OPT_ADD_BUS:
-            if (app->bus.count >= INSTANCE_MAX_BUSES) {
-                fprintf(stderr, "ERROR! Too many busses\n");
-                return 1;
-            }
-            bus = &app->bus.list[app->bus.count++];
-            strlcpy(bus->title, optarg, sizeof(bus->title));
-            bus->app = app;
-            break;
-        case OPT_HOST:
-            strlcpy(bus->host, optarg, sizeof(bus->host));
-            make_url(bus->url, bus->host);
-            break;
-        case OPT_IDX:
-            bus->idx = int_arg(optarg);
-            break;
-        case OPT_HELPER_TYPE_COLOR: {
-            if (strlen(optarg) != 17) {
-                fprintf(stderr, "ERROR! wrong format for --helper-type-color [%s]. please specify "
-                                "--helper-type-color=\"H:#FF00FF:#0000FF\"\n", optarg);
-                return 1;
-            }
-            unsigned char t = (unsigned char)optarg[0];
-            snprintf(app->helper_type_color[t][0], sizeof(app->helper_type_color[t][0]), "%.7s", optarg + 2);
-            snprintf(app->helper_type_color[t][1], sizeof(app->helper_type_color[t][1]), "%.7s", optarg + 10);
-            break;
-        }
-        case OPT_HELPER_TYPE_PATH:
-            if (strlen(optarg) <= 3) {
-                fprintf(stderr, "ERROR! wrong format for --helper-type-path. please specify "
-                                "--helper-type-path=\"H@/<path>[#<assets>]\"\n");
-                return 1;
-            }
-            add_helper_type_path(bus, optarg);
-            break;
-        case OPT_SHORT_TIMERS:
-            app->f_short_timers = 1;
-            break;
-        case OPT_SPECIAL_ITEM:
-            strlcpy(bus->special_item, optarg, sizeof(bus->special_item));
-            break;
-        case OPT_LONG_START:
-            app->f_long_start = 1;
-            break;
-        case OPT_ICON:
-            strlcpy(bus->title_icon, optarg, sizeof(bus->title_icon));
-            break;
-        case OPT_HIDE_CONSOLE:
-            app->f_hide_console = 1;
-            break;
-        case OPT_AUDIO_MAP_HELPER:
-            /* Loaded by the IO settings dialog's channel map presets; only the
-             * first option counts. */
-            if (!audio_map_helper[0])
-                strlcpy(audio_map_helper, optarg, sizeof(audio_map_helper));
-            break;
-        case OPT_HIDE_MEDIA_PATH:
-            app->f_hide_media_path = 1;
-            break;
-        case OPT_BUSSES_TAB_POS_TOP:
-            app->f_busses_tab_pos_top = 1;
-            break;
-        case OPT_DELETE_EVENT_CONFIRM:
-            app->f_delete_event_confirm = 1;
-            break;
-        case OPT_BUS_START_STOP_CONFIRM:
-            app->f_bus_start_stop_confirm = 1;
-            break;
-        case OPT_LIB_NO_THUMBS:
-            bus->lib.f_no_thumbs = 1;
-            break;
-        case OPT_AB_RECONCILIATION_KEY:
-            app->f_ab_reconciliation_key = 1;
-            break;
-        case OPT_LONG_START_OFFSET:
-            bus->long_start_offset = int_arg(optarg);
-            break;
-        case OPT_PRV_IO:
-            strlcpy(bus->prv.host, optarg, sizeof(bus->prv.host));
-            break;
-        case OPT_WINDOW_TITLE:
-            strlcpy(app->window_title, optarg, sizeof(app->window_title));
-            break;
-        case OPT_AB_SUBCLIP_IS_ERROR:
-            app->f_ab_subclip_is_error = 1;
-            break;
-        case OPT_TZ:
-            strlcpy(bus->tz.value, (std::string("TZ=") + optarg).c_str(), sizeof(bus->tz.value));
-            break;
-        case OPT_FILTER_PLAYLIST_KEYWORD:
-            strlcpy(bus->filter_playlist.keyword, optarg, sizeof(bus->filter_playlist.keyword));
-            break;
-        case OPT_FILTER_PLAYLIST_DATE_TODAY:
-            bus->filter_playlist.f_date |= 1;
-            break;
-        case OPT_FILTER_PLAYLIST_DATE_TOMORROW:
-            bus->filter_playlist.f_date |= 4;
-            break;
-        case OPT_FILTER_PLAYLIST_DATE_YESTERDAY:
-            bus->filter_playlist.f_date |= 2;
-            break;
-        case OPT_COLOR_ITEM_BG_SUBCLIP:
-            strlcpy(app->color_item_bg_subclip, optarg, sizeof(app->color_item_bg_subclip));
-            break;
-        case OPT_COLOR_ITEM_FG_SUBCLIP:
-            strlcpy(app->color_item_fg_subclip, optarg, sizeof(app->color_item_fg_subclip));
-            break;
-        case OPT_COLOR_ITEM_BG_ERROR_RANGE:
-            strlcpy(app->color_item_bg_error_range, optarg, sizeof(app->color_item_bg_error_range));
-            break;
-        case OPT_COLOR_ITEM_FG_ERROR_RANGE:
-            strlcpy(app->color_item_fg_error_range, optarg, sizeof(app->color_item_fg_error_range));
-            break;
-        case OPT_ASSETS_DETAILS_HEIGHT:
-            bus->event_details.height = int_arg(optarg);
-            break;
-        case OPT_SHOW_TYPE_C_REMAIN:
-            bus->f_type_C_remain = 1;
-            break;
-        case OPT_SHOW_TYPE_L_REMAIN:
-            bus->f_type_L_remain = 1;
-            break;
-        case OPT_SGT_EVENT_ID:
-            app->f_sgt_event_id = 1;
-            break;
-        case OPT_AUXMEDIA_COLUMNS:
-            bus->f_auxmedia_columns = int_arg(optarg);
-            break;
-        case OPT_MEDIA_COMPLETITION:
-            strlcpy(bus->media_completition, optarg, sizeof(bus->media_completition));
-            break;
-        case OPT_IMMEDIATE_ACTIONS_CONFIRM:
-            app->f_immediate_actions_confirm = 1;
-            break;
-        case OPT_FILTER_PLAYLIST_SGT_SUFFIXES:
-            strlcpy(bus->filter_playlist.sgt, optarg, sizeof(bus->filter_playlist.sgt));
-            break;
-        case OPT_SINGLE_INSTANCE:
-            app->f_single_instance = 1;
-            break;
-        case OPT_XKEYS_ROW:
-            bus->xkeys_row = int_arg(optarg);
-            break;
-        case OPT_XKEYS_COL:
-            bus->xkeys_col = int_arg(optarg);
-            break;
-        case OPT_ADONIS_BRANDING_KEY:
-            app->f_adonis_branding_key = 1;
-            break;
-        case OPT_COLOR_LABEL_PLAYLIST_CURR:
-            strlcpy(app->color_label_playlist_curr, optarg, sizeof(app->color_label_playlist_curr));
-            break;
-        case OPT_COLOR_LABEL_PLAYLIST_PREV:
-            strlcpy(app->color_label_playlist_prev, optarg, sizeof(app->color_label_playlist_prev));
-            break;
-        default:
+        int row = c - OPT_VAL_BASE;
+        int r = (row >= 0 && row < OPT_COUNT) ? apply(opt_table[row], app, bus, optarg) : -1;
+        if (r > 0)
+            return 1;
+        if (r < 0) {
             /* Unknown, ambiguous, missing argument, -h and --help. */
             fprintf(stderr, "ERROR: Incorrect argument! ([%s])\n",
                     (optind > 0 && optind <= argc) ? argv[optind - 1] : "");
