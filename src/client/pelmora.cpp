@@ -2,6 +2,7 @@
  * primitive and the common response decoders, plus the UDP text datagrams
  * that the IO transport and the take trigger use. */
 #include "pelmora.h"
+#include "pelmora_call.h"
 
 #include <errno.h>
 #include <limits.h>
@@ -304,6 +305,16 @@ static void pool_return(int slot)
 xmlrpc_value *xmlrpc_client_callX(xmlrpc_env *envP, const char *serverUrl, const char *methodName,
                                   const char *format, ...)
 {
+    va_list args;
+    va_start(args, format);
+    xmlrpc_value *v = xmlrpc_client_callX_va(envP, serverUrl, methodName, format, args);
+    va_end(args);
+    return v;
+}
+
+xmlrpc_value *xmlrpc_client_callX_va(xmlrpc_env *envP, const char *serverUrl, const char *methodName,
+                                     const char *format, va_list args)
+{
     xmlrpc_value *resultP = nullptr;
     xmlrpc_value *paramArrayP = nullptr;
     const char *suffix = nullptr;
@@ -312,10 +323,10 @@ xmlrpc_value *xmlrpc_client_callX(xmlrpc_env *envP, const char *serverUrl, const
      * then neither waits for nor holds a client, and no call goes out. */
     xmlrpc_env env;
     xmlrpc_env_init(&env);
-    va_list args;
-    va_start(args, format);
-    xmlrpc_build_value_va(&env, format, args, &paramArrayP, &suffix);
-    va_end(args);
+    va_list copy;
+    va_copy(copy, args);
+    xmlrpc_build_value_va(&env, format, copy, &paramArrayP, &suffix);
+    va_end(copy);
     if (env.fault_occurred) {
         xmlrpc_env_set_fault_formatted(envP, env.fault_code,
                                        "Invalid RPC arguments.  The format argument must indicate a single array, "
@@ -367,27 +378,16 @@ xmlrpc_value *xmlrpc_client_callX(xmlrpc_env *envP, const char *serverUrl, const
 
 int pelmora_method_no_arg(const char *url, const char *method)
 {
-    xmlrpc_env env;
-    xmlrpc_env_init(&env);
-    int r;
-    xmlrpc_value *resultP = xmlrpc_client_callX(&env, url, method, "()");
-    if (env.fault_occurred) {
-        fprintf(stderr, "%s: xmlrpc_client_callX(%s, %s) failed: %s (%d)", __func__, url, method, env.fault_string,
-                env.fault_code);
-        r = -14;
-    } else {
-        xmlrpc_int32 result = 0;
-        xmlrpc_decompose_value(&env, resultP, "{s:i,*}", "result", &result);
-        if (env.fault_occurred) {
-            fprintf(stderr, "%s: %s, decompose value failed: %s (%d) [%s:%d]\n", __func__, method, env.fault_string,
-                    env.fault_code, SRC_NAME, __LINE__);
-            r = -14;
-        } else
-            r = result;
-        xmlrpc_DECREF(resultP);
+    pelmora_call c(__func__, url, method);
+    if (!c.run("()"))
+        return c.call_failed(nullptr, nullptr, 0, false);
+    xmlrpc_int32 result = 0;
+    if (!c.decompose("{s:i,*}", "result", &result)) {
+        fprintf(stderr, "%s: %s, decompose value failed: %s (%d) [%s:%d]\n", __func__, method,
+                c.env()->fault_string, c.env()->fault_code, SRC_NAME, __LINE__);
+        return -14;
     }
-    xmlrpc_env_clean(&env);
-    return r;
+    return result;
 }
 
 int parse_simple_list_response(const char *parent, xmlrpc_env *envP, xmlrpc_value *resultP, char ***plist)

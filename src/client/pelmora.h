@@ -2,6 +2,7 @@
  * a pool of XML-RPC clients, one format-driven call primitive, the common
  * response decoders and the UDP text datagrams. */
 #pragma once
+#include <stdarg.h>
 #include <xmlrpc-c/base.h>
 
 /* Number of clients in the process-wide pool: at most this many calls are in
@@ -32,6 +33,9 @@ int pelmora_pool_in_use(void);
  * the response (caller owns one reference), or null with the fault in envP. */
 xmlrpc_value *xmlrpc_client_callX(xmlrpc_env *envP, const char *serverUrl, const char *methodName,
                                   const char *format, ...);
+/* The same with the arguments as a va_list (the call helper's road). */
+xmlrpc_value *xmlrpc_client_callX_va(xmlrpc_env *envP, const char *serverUrl, const char *methodName,
+                                     const char *format, va_list args);
 
 /* The system's text for a server's negative result (the negated error
  * number), for any int: INT_MIN has no positive counterpart and gets the

@@ -15,6 +15,7 @@
 #include <zlib.h>
 
 #include "pelmora.h"
+#include "pelmora_call.h"
 #include "strl.h"
 #include "timecode.h"
 
@@ -538,41 +539,36 @@ xmlrpc_value *pelmorabox_state2xmlrpc(xmlrpc_env *envP, pelmorabox_bus_state_t *
  * Response decoding shared by every automation call
  * ---------------------------------------------------------------------- */
 
+/* The standard decoding on the call helper: "result", and when it is not
+ * negative the bus state into s. */
+static int std_response(pelmora_call &c, pelmorabox_bus_state_t *s)
+{
+    static const char *self = "parser_std_response";
+    if (c.failed())
+        return c.call_failed(self, nullptr, 0);
+    xmlrpc_int32 result = 0;
+    if (!c.decompose("{s:i,*}", "result", &result))
+        return c.decompose_failed(self, SRC_NAME, __LINE__);
+    if (result < 0)
+        fprintf(stderr, "%s/%s: %s return %d (%s)\n", c.caller(), self, c.method(), result,
+                pelmora_result_text(result));
+    else if (s) {
+        /* A state that cannot be read is logged there and leaves s zeroed;
+         * the call itself still succeeded. */
+        xmlrpc_env senv;
+        xmlrpc_env_init(&senv);
+        pelmorabox_state_probe_decompose(&senv, c.answer(), s);
+        xmlrpc_env_clean(&senv);
+    }
+    return result;
+}
+
 int parser_std_response(xmlrpc_env *envP, const char *url, const char *method, const char *caller,
                         xmlrpc_value *resultP, pelmorabox_bus_state_t *s)
 {
-    static const char *self = "parser_std_response";
-    int r;
-    if (envP->fault_occurred) {
-        fprintf(stderr, "%s/%s: xmlrpc_client_callX(%s, %s) failed: %s (%d)\n", caller, self, url, method,
-                envP->fault_string, envP->fault_code);
-        r = -14;
-    } else {
-        xmlrpc_int32 result = 0;
-        xmlrpc_decompose_value(envP, resultP, "{s:i,*}", "result", &result);
-        if (envP->fault_occurred) {
-            fprintf(stderr, "%s/%s: decompose value failed: %s (%d) [%s:%d]\n", caller, self, envP->fault_string,
-                    envP->fault_code, SRC_NAME, __LINE__);
-            r = -14;
-        } else {
-            r = result;
-            if (result < 0)
-                fprintf(stderr, "%s/%s: %s return %d (%s)\n", caller, self, method, result, pelmora_result_text(result));
-            else if (s) {
-                /* A state that cannot be read is logged there and leaves s
-                 * zeroed; the call itself still succeeded. */
-                xmlrpc_env senv;
-                xmlrpc_env_init(&senv);
-                pelmorabox_state_probe_decompose(&senv, resultP, s);
-                xmlrpc_env_clean(&senv);
-            }
-        }
-    }
-    if (resultP)
-        xmlrpc_DECREF(resultP);
-    xmlrpc_env_clean(envP);
-    xmlrpc_env_init(envP);
-    return r;
+    pelmora_call c(caller, url, method);
+    c.adopt(envP, resultP);
+    return std_response(c, s);
 }
 
 /* The list of indexes as the server takes it: one one-element array of an
@@ -601,17 +597,12 @@ int pelmorabox_callX_iA(const char *url, const char *method, int bus_idx, int cn
         memset(s, 0, sizeof(*s));
     if (cnt < 0 || (cnt && !idxs))
         return -22;
-    xmlrpc_env env;
-    xmlrpc_env_init(&env);
-    xmlrpc_value *resultP = nullptr;
-    xmlrpc_value *arr = index_array(&env, cnt, idxs);
-    if (!env.fault_occurred) {
-        resultP = xmlrpc_client_callX(&env, url, method, "(iA)", (xmlrpc_int32)bus_idx, arr);
+    pelmora_call c(__func__, url, method);
+    if (xmlrpc_value *arr = index_array(c.env(), cnt, idxs)) {
+        c.run("(iA)", (xmlrpc_int32)bus_idx, arr);
         xmlrpc_DECREF(arr);
     }
-    int r = parser_std_response(&env, url, method, __func__, resultP, s);
-    xmlrpc_env_clean(&env);
-    return r;
+    return std_response(c, s);
 }
 
 int pelmorabox_xxx_playlist(const char *url, const char *method, int bus_idx, const char *name,
@@ -621,12 +612,9 @@ int pelmorabox_xxx_playlist(const char *url, const char *method, int bus_idx, co
         memset(s, 0, sizeof(*s));
     if (!name)
         return -22;
-    xmlrpc_env env;
-    xmlrpc_env_init(&env);
-    xmlrpc_value *resultP = xmlrpc_client_callX(&env, url, method, "(is)", (xmlrpc_int32)bus_idx, name);
-    int r = parser_std_response(&env, url, method, __func__, resultP, s);
-    xmlrpc_env_clean(&env);
-    return r;
+    pelmora_call c(__func__, url, method);
+    c.run("(is)", (xmlrpc_int32)bus_idx, name);
+    return std_response(c, s);
 }
 
 /* ------------------------------------------------------------------------
@@ -637,20 +625,10 @@ int pelmorabox_get_state(const char *url, int idx, pelmorabox_bus_state_t *s)
 {
     static const char *method = "PelmoraBox.GetState";
     memset(s, 0, sizeof(*s));
-    xmlrpc_env env;
-    xmlrpc_env_init(&env);
-    int r;
-    xmlrpc_value *resultP = xmlrpc_client_callX(&env, url, method, "(i)", (xmlrpc_int32)idx);
-    if (env.fault_occurred) {
-        fprintf(stderr, "%s: xmlrpc_client_callX(%s, %s) failed: %s (%d) [%s:%d]\n", __func__, url, method,
-                env.fault_string, env.fault_code, SRC_NAME, __LINE__);
-        r = -14;
-    } else {
-        r = pelmorabox_state_probe_decompose(&env, resultP, s);
-        xmlrpc_DECREF(resultP);
-    }
-    xmlrpc_env_clean(&env);
-    return r;
+    pelmora_call c(__func__, url, method);
+    if (!c.run("(i)", (xmlrpc_int32)idx))
+        return c.call_failed(SRC_NAME, __LINE__);
+    return pelmorabox_state_probe_decompose(c.env(), c.answer(), s);
 }
 
 int pelmorabox_get_event_parse(xmlrpc_env *envP, xmlrpc_value *item, pelmorabox_event_t **pe,
@@ -716,89 +694,65 @@ int pelmorabox_get_events2(const char *url, int bus_idx, int cnt, int64_t *idxs,
     for (int i = 0; i < cnt; i++)
         pe[i] = nullptr;
 
-    xmlrpc_env env;
-    xmlrpc_env_init(&env);
-    xmlrpc_value *resultP = nullptr;
-    xmlrpc_value *arr = index_array(&env, cnt, idxs);
-    if (!env.fault_occurred) {
-        resultP = xmlrpc_client_callX(&env, url, method, "(iA)", (xmlrpc_int32)bus_idx, arr);
+    pelmora_call c(__func__, url, method);
+    if (xmlrpc_value *arr = index_array(c.env(), cnt, idxs)) {
+        c.run("(iA)", (xmlrpc_int32)bus_idx, arr);
         xmlrpc_DECREF(arr);
     }
-    if (env.fault_occurred) {
-        fprintf(stderr, "%s: xmlrpc_client_callX(%s, %s) failed: %s (%d) [%s:%d]\n", __func__, url, method,
-                env.fault_string, env.fault_code, SRC_NAME, __LINE__);
-        xmlrpc_env_clean(&env);
-        return -14;
-    }
+    if (c.failed())
+        return c.call_failed(SRC_NAME, __LINE__);
 
     int r = 0;
     xmlrpc_value *events = nullptr;
-    xmlrpc_decompose_value(&env, resultP, "{s:A,*}", "events", &events);
-    if (env.fault_occurred) {
-        fprintf(stderr, "%s: decompose value failed: %s (%d) [%s:%d]\n", __func__, env.fault_string,
-                env.fault_code, SRC_NAME, __LINE__);
+    if (!c.decompose("{s:A,*}", "events", &events))
+        return c.decompose_failed(nullptr, SRC_NAME, __LINE__);
+    xmlrpc_env *env = c.env();
+    int size = xmlrpc_array_size(env, events);
+    if (env->fault_occurred) {
+        fprintf(stderr, "%s: xmlrpc_array_size failed: %s (%d)\n", __func__, env->fault_string, env->fault_code);
         r = -14;
     } else {
-        int size = xmlrpc_array_size(&env, events);
-        if (env.fault_occurred) {
-            fprintf(stderr, "%s: xmlrpc_array_size failed: %s (%d)\n", __func__, env.fault_string, env.fault_code);
-            r = -14;
-        } else {
-            int stored = 0, last = 0;
-            for (int i = 0; i < size && stored < cnt && !env.fault_occurred; i++) {
-                xmlrpc_value *item = nullptr;
-                xmlrpc_array_read_item(&env, events, i, &item);
-                if (env.fault_occurred) {
-                    fprintf(stderr, "%s: xmlrpc_array_read_item failed: %s (%d)\n", __func__, env.fault_string,
-                            env.fault_code);
-                    last = -14;
-                    break;
-                }
-                pelmorabox_bus_state_t item_state;
-                int64_t idx = 0;
-                last = pelmorabox_get_event_parse(&env, item, &pe[stored], &item_state, &idx);
-                xmlrpc_DECREF(item);
-                if (last == 0)
-                    idxs[stored++] = idx;
+        int stored = 0, last = 0;
+        for (int i = 0; i < size && stored < cnt && !env->fault_occurred; i++) {
+            xmlrpc_value *item = nullptr;
+            xmlrpc_array_read_item(env, events, i, &item);
+            if (env->fault_occurred) {
+                fprintf(stderr, "%s: xmlrpc_array_read_item failed: %s (%d)\n", __func__, env->fault_string,
+                        env->fault_code);
+                last = -14;
+                break;
             }
-            r = stored ? stored : last;
+            pelmorabox_bus_state_t item_state;
+            int64_t idx = 0;
+            last = pelmorabox_get_event_parse(env, item, &pe[stored], &item_state, &idx);
+            xmlrpc_DECREF(item);
+            if (last == 0)
+                idxs[stored++] = idx;
         }
-        xmlrpc_DECREF(events);
+        r = stored ? stored : last;
     }
+    xmlrpc_DECREF(events);
     if (r >= 0) {
-        xmlrpc_env_clean(&env);
-        xmlrpc_env_init(&env);
-        pelmorabox_state_probe_decompose(&env, resultP, s);
+        c.clear_fault();
+        pelmorabox_state_probe_decompose(c.env(), c.answer(), s);
     }
-    xmlrpc_DECREF(resultP);
-    xmlrpc_env_clean(&env);
     return r;
 }
 
 /* GetEvent and SnapshotGetEvent: the response is one event item. */
-static int get_one_event(const char *caller, const char *url, const char *method, xmlrpc_value *resultP,
-                         xmlrpc_env *envP, pelmorabox_event_t **pe, pelmorabox_bus_state_t *s)
+static int get_one_event(pelmora_call &c, pelmorabox_event_t **pe, pelmorabox_bus_state_t *s)
 {
-    if (envP->fault_occurred) {
-        fprintf(stderr, "%s: xmlrpc_client_callX(%s, %s) failed: %s (%d) [%s:%d]\n", caller, url, method,
-                envP->fault_string, envP->fault_code, SRC_NAME, __LINE__);
-        return -14;
-    }
-    int r;
+    if (c.failed())
+        return c.call_failed(SRC_NAME, __LINE__);
     xmlrpc_int32 result = 0;
-    xmlrpc_decompose_value(envP, resultP, "{s:i,*}", "result", &result);
-    if (envP->fault_occurred) {
-        fprintf(stderr, "%s: decompose value failed: %s (%d) [%s:%d]\n", caller, envP->fault_string,
-                envP->fault_code, SRC_NAME, __LINE__);
-        r = -14;
-    } else if (result < 0) {
+    if (!c.decompose("{s:i,*}", "result", &result))
+        return c.decompose_failed(nullptr, SRC_NAME, __LINE__);
+    if (result < 0) {
         /* A refusal carries no event to read. */
-        fprintf(stderr, "%s: %s return %d (%s)\n", caller, method, result, pelmora_result_text(result));
-        r = result;
-    } else
-        r = pelmorabox_get_event_parse(envP, resultP, pe, s, nullptr);
-    xmlrpc_DECREF(resultP);
-    return r;
+        fprintf(stderr, "%s: %s return %d (%s)\n", c.caller(), c.method(), result, pelmora_result_text(result));
+        return result;
+    }
+    return pelmorabox_get_event_parse(c.env(), c.answer(), pe, s, nullptr);
 }
 
 int pelmorabox_get_event(const char *url, int bus_idx, int event_idx, pelmorabox_event_t **pe,
@@ -807,13 +761,9 @@ int pelmorabox_get_event(const char *url, int bus_idx, int event_idx, pelmorabox
     static const char *method = "PelmoraBox.GetEvent";
     memset(s, 0, sizeof(*s));
     *pe = nullptr;
-    xmlrpc_env env;
-    xmlrpc_env_init(&env);
-    xmlrpc_value *resultP =
-        xmlrpc_client_callX(&env, url, method, "(ii)", (xmlrpc_int32)bus_idx, (xmlrpc_int32)event_idx);
-    int r = get_one_event(__func__, url, method, resultP, &env, pe, s);
-    xmlrpc_env_clean(&env);
-    return r;
+    pelmora_call c(__func__, url, method);
+    c.run("(ii)", (xmlrpc_int32)bus_idx, (xmlrpc_int32)event_idx);
+    return get_one_event(c, pe, s);
 }
 
 int pelmorabox_update_insert_event(const char *url, const char *method, int bus_idx, int64_t event_idx,
@@ -837,13 +787,9 @@ int pelmorabox_update_insert_event(const char *url, const char *method, int bus_
                 PELMORABOX_EVENT_LINE_BUF, SRC_NAME, __LINE__);
         return zl;
     }
-    xmlrpc_env env;
-    xmlrpc_env_init(&env);
-    xmlrpc_value *resultP = xmlrpc_client_callX(&env, url, method, "(i6I)", (xmlrpc_int32)bus_idx, z.data(),
-                                                (size_t)zl, (xmlrpc_int64)event_idx);
-    int r = parser_std_response(&env, url, method, __func__, resultP, s);
-    xmlrpc_env_clean(&env);
-    return r;
+    pelmora_call c(__func__, url, method);
+    c.run("(i6I)", (xmlrpc_int32)bus_idx, z.data(), (size_t)zl, (xmlrpc_int64)event_idx);
+    return std_response(c, s);
 }
 
 int pelmorabox_insert_event(const char *url, int bus_idx, int64_t idx, pelmorabox_event_t *e, pelmorabox_bus_state_t *s)
@@ -891,12 +837,9 @@ int pelmorabox_reset_tc_event(const char *url, int bus_idx, int cnt, const int64
 #define STD_CALL(method, fmt, ...)                                                                      \
     do {                                                                                                \
         memset(s, 0, sizeof(*s));                                                                       \
-        xmlrpc_env env;                                                                                 \
-        xmlrpc_env_init(&env);                                                                          \
-        xmlrpc_value *resultP = xmlrpc_client_callX(&env, url, method, fmt, __VA_ARGS__);               \
-        int r = parser_std_response(&env, url, method, __func__, resultP, s);                           \
-        xmlrpc_env_clean(&env);                                                                         \
-        return r;                                                                                       \
+        pelmora_call c(__func__, url, method);                                                          \
+        c.run(fmt, __VA_ARGS__);                                                                        \
+        return std_response(c, s);                                                                      \
     } while (0)
 
 int pelmorabox_run(const char *url, int bus_idx, int f_run, pelmorabox_bus_state_t *s)
@@ -1032,15 +975,11 @@ int pelmorabox_list_playlists(const char *url, int bus_idx, char ***plist, pelmo
     static const char *method = "PelmoraBox.ListPlaylists";
     memset(s, 0, sizeof(*s));
     *plist = nullptr;
-    xmlrpc_env env;
-    xmlrpc_env_init(&env);
-    xmlrpc_value *resultP = xmlrpc_client_callX(&env, url, method, "(i)", (xmlrpc_int32)bus_idx);
-    if (env.fault_occurred) {
-        fprintf(stderr, "%s: xmlrpc_client_callX(%s, %s) failed: %s (%d)\n", __func__, url, method,
-                env.fault_string, env.fault_code);
-        xmlrpc_env_clean(&env);
-        return -14;
-    }
+    pelmora_call c(__func__, url, method);
+    if (!c.run("(i)", (xmlrpc_int32)bus_idx))
+        return c.call_failed(nullptr, nullptr, 0);
+    xmlrpc_env &env = *c.env();
+    xmlrpc_value *resultP = c.answer();
 
     int n = 0;
     char **names = nullptr;
@@ -1063,8 +1002,7 @@ int pelmorabox_list_playlists(const char *url, int bus_idx, char ***plist, pelmo
         });
     /* A fault left pending by the list makes the standard decoding give
      * -14; nothing is handed over then. */
-    int r = parser_std_response(&env, url, method, __func__, resultP, s);
-    xmlrpc_env_clean(&env);
+    int r = std_response(c, s);
     if (r < 0) {
         free_names(names);
         return r;
@@ -1104,16 +1042,11 @@ int pelmorabox_errorflag_list(const char *url, int bus_idx, int error_flag, pelm
     static const char *method = "PelmoraBox.ErrorFlagList";
     memset(s, 0, sizeof(*s));
     *plist = nullptr;
-    xmlrpc_env env;
-    xmlrpc_env_init(&env);
-    xmlrpc_value *resultP =
-        xmlrpc_client_callX(&env, url, method, "(ii)", (xmlrpc_int32)bus_idx, (xmlrpc_int32)error_flag);
-    if (env.fault_occurred) {
-        fprintf(stderr, "%s: xmlrpc_client_callX(%s, %s) failed: %s (%d)\n", __func__, url, method,
-                env.fault_string, env.fault_code);
-        xmlrpc_env_clean(&env);
-        return -14;
-    }
+    pelmora_call c(__func__, url, method);
+    if (!c.run("(ii)", (xmlrpc_int32)bus_idx, (xmlrpc_int32)error_flag))
+        return c.call_failed(nullptr, nullptr, 0);
+    xmlrpc_env &env = *c.env();
+    xmlrpc_value *resultP = c.answer();
 
     pelmorabox_event_t *recs = nullptr;
     const char *func = __func__;
@@ -1144,8 +1077,7 @@ int pelmorabox_errorflag_list(const char *url, int bus_idx, int error_flag, pelm
             opt_i8(item, "sys_id", &r->sys_id);
             opt_i8(item, "flags", &r->flags);
         });
-    int r = parser_std_response(&env, url, method, __func__, resultP, s);
-    xmlrpc_env_clean(&env);
+    int r = std_response(c, s);
     if (r < 0) {
         free(recs);
         return r;
@@ -1165,16 +1097,11 @@ int pelmorabox_lib_list(const char *url, int bus_idx, int target, pelmorabox_bus
     static const char *method = "PelmoraBox.LibList";
     memset(s, 0, sizeof(*s));
     pelmorabox_bus_lib_init(bl);
-    xmlrpc_env env;
-    xmlrpc_env_init(&env);
-    xmlrpc_value *resultP =
-        xmlrpc_client_callX(&env, url, method, "(ii)", (xmlrpc_int32)bus_idx, (xmlrpc_int32)target);
-    if (env.fault_occurred) {
-        fprintf(stderr, "%s: xmlrpc_client_callX(%s, %s) failed: %s (%d)\n", __func__, url, method,
-                env.fault_string, env.fault_code);
-        xmlrpc_env_clean(&env);
-        return -14;
-    }
+    pelmora_call c(__func__, url, method);
+    if (!c.run("(ii)", (xmlrpc_int32)bus_idx, (xmlrpc_int32)target))
+        return c.call_failed(nullptr, nullptr, 0);
+    xmlrpc_env &env = *c.env();
+    xmlrpc_value *resultP = c.answer();
 
     const char *func = __func__;
     each_list_item(
@@ -1200,8 +1127,7 @@ int pelmorabox_lib_list(const char *url, int bus_idx, int target, pelmorabox_bus
             it->object = (char *)object;
             it->ref = ref;
         });
-    int r = parser_std_response(&env, url, method, __func__, resultP, s);
-    xmlrpc_env_clean(&env);
+    int r = std_response(c, s);
     if (r < 0) {
         pelmorabox_bus_lib_release(bl);
         return r;
@@ -1247,13 +1173,9 @@ int pelmorabox_snapshot_get_event(const char *url, int bus_idx, int snapshot_idx
     static const char *method = "PelmoraBox.SnapshotGetEvent";
     memset(s, 0, sizeof(*s));
     *pe = nullptr;
-    xmlrpc_env env;
-    xmlrpc_env_init(&env);
-    xmlrpc_value *resultP = xmlrpc_client_callX(&env, url, method, "(iii)", (xmlrpc_int32)bus_idx,
-                                                (xmlrpc_int32)snapshot_idx, (xmlrpc_int32)event_idx);
-    int r = get_one_event(__func__, url, method, resultP, &env, pe, s);
-    xmlrpc_env_clean(&env);
-    return r;
+    pelmora_call c(__func__, url, method);
+    c.run("(iii)", (xmlrpc_int32)bus_idx, (xmlrpc_int32)snapshot_idx, (xmlrpc_int32)event_idx);
+    return get_one_event(c, pe, s);
 }
 
 int pelmorabox_snapshot_destroy(const char *url, int bus_idx, int snapshot_idx, pelmorabox_bus_state_t *s)

@@ -14,6 +14,7 @@
 
 #include "ctl_format.h"
 #include "pelmora.h"
+#include "pelmora_call.h"
 #include "pelmora_version.h"
 
 #define CTL_CHUNK 32    /* events per GetEvents2 call, as the console fetches them */
@@ -38,30 +39,16 @@ std::string ctl_result_text(int r)
 int ctl_get_state(const char *url, int bus_idx, pelmorabox_bus_state_t *s)
 {
     memset(s, 0, sizeof *s);
-    xmlrpc_env env;
-    xmlrpc_env_init(&env);
-    xmlrpc_value *resp = xmlrpc_client_callX(&env, url, "PelmoraBox.GetState", "(i)", (xmlrpc_int32)bus_idx);
-    if (env.fault_occurred)
-    {
-        fprintf(stderr, "%s: xmlrpc_client_callX(%s, %s) failed: %s (%d)\n", __func__, url, "PelmoraBox.GetState",
-                env.fault_string, env.fault_code);
-        xmlrpc_env_clean(&env);
-        return -14;
-    }
+    pelmora_call c(__func__, url, "PelmoraBox.GetState");
+    if (!c.run("(i)", (xmlrpc_int32)bus_idx))
+        return c.call_failed(nullptr, nullptr, 0);
     /* A refusal comes as "result" without a state: report it as such rather
      * than as a missing answer. */
-    int r = 0;
     xmlrpc_int32 result = 0;
-    xmlrpc_decompose_value(&env, resp, "{s:i,*}", "result", &result);
-    if (!env.fault_occurred && result < 0)
-        r = result;
-    xmlrpc_env_clean(&env);
-    xmlrpc_env_init(&env);
-    if (r == 0)
-        r = pelmorabox_state_probe_decompose(&env, resp, s);
-    xmlrpc_DECREF(resp);
-    xmlrpc_env_clean(&env);
-    return r;
+    if (c.decompose("{s:i,*}", "result", &result) && result < 0)
+        return result;
+    c.clear_fault();
+    return pelmorabox_state_probe_decompose(c.env(), c.answer(), s);
 }
 
 namespace {
