@@ -3,6 +3,7 @@
  * that the IO transport and the take trigger use. */
 #include "pelmora.h"
 #include "pelmora_call.h"
+#include "pelmora_guard.h"
 
 #include <errno.h>
 #include <limits.h>
@@ -56,14 +57,36 @@ struct pelmora_transport_desc
     struct curl_slist *headers;
     std::string url;       /* set by the call primitive before each call */
     std::string response;  /* body of the answer being received */
+    size_t limit;          /* the most of it we read: xmlrpc-c's XML size limit */
+    int f_too_big;         /* the answer went past limit; reading stopped there */
     char error[CURL_ERROR_SIZE];
 };
+
+/* An answer kept buffered between calls up to this size; a larger buffer is
+ * given back after its call, so one big answer does not stay resident in
+ * every pooled client. */
+#define TRANSPORT_KEEP_BYTES (64 * 1024)
 
 static size_t transport_write(char *data, size_t size, size_t nmemb, void *user)
 {
     auto *t = static_cast<pelmora_transport_desc *>(user);
-    t->response.append(data, size * nmemb);
-    return size * nmemb;
+    size_t n = size * nmemb;
+    if (n > t->limit - t->response.size()) {
+        /* xmlrpc-c would refuse it anyway: stop the transfer here rather
+         * than hold an answer of any size in memory. */
+        t->f_too_big = 1;
+        return 0;
+    }
+    t->response.append(data, n);
+    return n;
+}
+
+static void transport_give_back(pelmora_transport_desc *t)
+{
+    if (t->response.capacity() > TRANSPORT_KEEP_BYTES)
+        std::string().swap(t->response);
+    else
+        t->response.clear();
 }
 
 static pelmora_transport_desc *transport_create(const std::string &user_agent, int connect_ms, int total_ms)
@@ -73,6 +96,7 @@ static pelmora_transport_desc *transport_create(const std::string &user_agent, i
         return nullptr;
     auto *t = new pelmora_transport_desc();
     t->curl = c;
+    t->limit = pelmora_xml_limit();
     t->headers = curl_slist_append(nullptr, "Content-Type: text/xml");
     t->headers = curl_slist_append(t->headers, "Expect:");  /* no 100-continue round trip */
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
@@ -102,12 +126,22 @@ static void transport_call(xmlrpc_env *envP, struct xmlrpc_client_transport *han
 {
     auto *t = reinterpret_cast<pelmora_transport_desc *>(handle);
     t->response.clear();
+    t->f_too_big = 0;
     t->error[0] = 0;
     curl_easy_setopt(t->curl, CURLOPT_URL, t->url.c_str());
     curl_easy_setopt(t->curl, CURLOPT_POSTFIELDS, xmlrpc_mem_block_contents(callXmlP));
     curl_easy_setopt(t->curl, CURLOPT_POSTFIELDSIZE, (long)xmlrpc_mem_block_size(callXmlP));
     CURLcode rc = curl_easy_perform(t->curl);
+    if (t->f_too_big) {
+        transport_give_back(t);
+        xmlrpc_env_set_fault_formatted(envP, XMLRPC_LIMIT_EXCEEDED_ERROR,
+                                       "Answer from URL '%s' is larger than the XML size limit of %zu bytes; "
+                                       "not read further",
+                                       t->url.c_str(), t->limit);
+        return;
+    }
     if (rc != CURLE_OK) {
+        transport_give_back(t);
         xmlrpc_env_set_fault_formatted(envP, XMLRPC_NETWORK_ERROR, "HTTP POST to URL '%s' failed.  %s",
                                        t->url.c_str(), t->error[0] ? t->error : curl_easy_strerror(rc));
         return;
@@ -115,18 +149,27 @@ static void transport_call(xmlrpc_env *envP, struct xmlrpc_client_transport *han
     long status = 0;
     curl_easy_getinfo(t->curl, CURLINFO_RESPONSE_CODE, &status);
     if (status != 200) {
+        transport_give_back(t);
         xmlrpc_env_set_fault_formatted(envP, XMLRPC_NETWORK_ERROR, "HTTP response code is %ld, not 200", status);
         return;
     }
-    xmlrpc_mem_block *out = xmlrpc_mem_block_new(envP, 0);
-    if (envP->fault_occurred)
-        return;
-    xmlrpc_mem_block_append(envP, out, t->response.data(), t->response.size());
-    if (envP->fault_occurred) {
-        xmlrpc_mem_block_free(out);
+    /* Nothing that xmlrpc-c cannot parse safely reaches it. */
+    const char *why = nullptr;
+    if (pelmora_xml_guard(t->response.data(), t->response.size(), &why) < 0) {
+        transport_give_back(t);
+        xmlrpc_env_set_fault_formatted(envP, XMLRPC_PARSE_ERROR, "Answer from URL '%s' refused before parsing: %s",
+                                       t->url.c_str(), why);
         return;
     }
-    *responsePP = out;
+    xmlrpc_mem_block *out = xmlrpc_mem_block_new(envP, 0);
+    if (!envP->fault_occurred) {
+        xmlrpc_mem_block_append(envP, out, t->response.data(), t->response.size());
+        if (envP->fault_occurred)
+            xmlrpc_mem_block_free(out);
+        else
+            *responsePP = out;
+    }
+    transport_give_back(t);
 }
 
 static void transport_send_request(xmlrpc_env *envP, struct xmlrpc_client_transport *, const xmlrpc_server_info *,
