@@ -8,7 +8,8 @@
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
 /* One entry of the catalogue; the catalogue ends with a null name. */
-typedef struct ui_image_desc {
+typedef struct ui_image_desc
+{
     const char *name;
     const guint8 *data;
     int width, height;

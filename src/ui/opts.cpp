@@ -72,6 +72,8 @@ struct opt_row
     setter_fn set;
 };
 
+/* One row per line reads as a table. */
+// clang-format off
 #define APP_FIELD(f) [](instance_t *a, bus_t *) { return field_ref(a->f); }
 #define BUS_FIELD(f) [](instance_t *, bus_t *b) { return field_ref(b->f); }
 
@@ -82,6 +84,7 @@ struct opt_row
 #define BUS_INT(name, f) {name, required_argument, SCOPE_BUS, KIND_INT, BUS_FIELD(f), 0, nullptr}
 #define BUS_TEXT(name, f) {name, required_argument, SCOPE_BUS, KIND_TEXT, BUS_FIELD(f), 0, nullptr}
 #define SETTER(name, has_arg, scope, fn) {name, has_arg, scope, KIND_SETTER, nullptr, 0, fn}
+// clang-format on
 
 int set_debug(instance_t *app, bus_t *, const char *)
 {
@@ -136,8 +139,10 @@ int add_bus(instance_t *app, bus_t *, const char *arg)
 int set_helper_type_color(instance_t *app, bus_t *, const char *arg)
 {
     if (strlen(arg) != 17) {
-        fprintf(stderr, "ERROR! wrong format for --helper-type-color [%s]. please specify "
-                        "--helper-type-color=\"H:#FF00FF:#0000FF\"\n", arg);
+        fprintf(stderr,
+                "ERROR! wrong format for --helper-type-color [%s]. please specify "
+                "--helper-type-color=\"H:#FF00FF:#0000FF\"\n",
+                arg);
         return 1;
     }
     unsigned char t = (unsigned char)arg[0];
@@ -407,20 +412,19 @@ int opts_from_file(const char *filename, instance_t *instance, opts_from_file_cb
 
 void instance_usage(void)
 {
-    fprintf(stderr,
-            "Usage:\n"
-            "\t--lib=<HOST:PORT>            Library instance connection: Host:port\n"
-            "\t--add-ingest=<STR>           Add Ingest sub application\n"
-            "\t--add-schedule=<STR>         Add Scheduled record sub application\n"
-            "\t--io=<HOST:PORT>             Server channel instance connection: Host:port\n"
-            "\t--io-title=<STR>             Server channel title on UI\n"
-            "\t--vtr=<STR>                  VTR serial port\n"
-            "\t--vtr-title=<STR>            VTR title on UI\n"
-            "\t--sched=<HOST:PORT>          Schedule servive host\n"
-            "\t--short-timer=1              Use short variant of timers HH:MM:SS\n"
-            "\t--special-item=<STR>         Define a special item that is used for cue during preview\n"
-            "\t--long-start=1               Show date in START column\n"
-            "\t--long-start-offset=-2       Long date in START column hours offset\n");
+    fprintf(stderr, "Usage:\n"
+                    "\t--lib=<HOST:PORT>            Library instance connection: Host:port\n"
+                    "\t--add-ingest=<STR>           Add Ingest sub application\n"
+                    "\t--add-schedule=<STR>         Add Scheduled record sub application\n"
+                    "\t--io=<HOST:PORT>             Server channel instance connection: Host:port\n"
+                    "\t--io-title=<STR>             Server channel title on UI\n"
+                    "\t--vtr=<STR>                  VTR serial port\n"
+                    "\t--vtr-title=<STR>            VTR title on UI\n"
+                    "\t--sched=<HOST:PORT>          Schedule servive host\n"
+                    "\t--short-timer=1              Use short variant of timers HH:MM:SS\n"
+                    "\t--special-item=<STR>         Define a special item that is used for cue during preview\n"
+                    "\t--long-start=1               Show date in START column\n"
+                    "\t--long-start-offset=-2       Long date in START column hours offset\n");
 }
 
 int instance_helper_type_path_lookup(bus_t *bus, const char *item)

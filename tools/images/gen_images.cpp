@@ -19,7 +19,8 @@ namespace {
 
 /* ------------------------------------------------------------------ colours */
 
-struct rgb {
+struct rgb
+{
     double r, g, b;
 };
 
@@ -34,7 +35,7 @@ rgb mix(rgb a, rgb b, double t)
 }
 
 const rgb WHITE = hex(0xffffff);
-const rgb INK = hex(0x2b2f36);      /* outlines and dark glyphs */
+const rgb INK = hex(0x2b2f36); /* outlines and dark glyphs */
 const rgb GREY = hex(0x8a919c);
 const rgb LIGHT = hex(0xe9ecf1);
 const rgb PAPER = hex(0xfbfcfe);
@@ -169,7 +170,13 @@ void plus(cairo_t *cr, double cx, double cy, double s, double lw, rgb c)
 }
 
 /* A small round badge carrying a plus, a cross or a minus. */
-enum mark { MARK_PLUS, MARK_CROSS, MARK_MINUS, MARK_CHECK };
+enum mark
+{
+    MARK_PLUS,
+    MARK_CROSS,
+    MARK_MINUS,
+    MARK_CHECK
+};
 void mark_badge(cairo_t *cr, double cx, double cy, double r, mark m)
 {
     rgb f = m == MARK_PLUS || m == MARK_CHECK ? GREEN : RED;
@@ -177,10 +184,18 @@ void mark_badge(cairo_t *cr, double cx, double cy, double r, mark m)
     badge(cr, cx, cy, r, f, d);
     double lw = r > 5 ? 2.0 : 1.5;
     switch (m) {
-    case MARK_PLUS: plus(cr, cx, cy, r * 1.15, lw, WHITE); break;
-    case MARK_CROSS: cross(cr, cx, cy, r * 0.9, lw, WHITE); break;
-    case MARK_MINUS: line(cr, cx - r * 0.58, cy, cx + r * 0.58, cy, lw, WHITE); break;
-    case MARK_CHECK: check(cr, cx, cy, r * 1.1, lw, WHITE); break;
+    case MARK_PLUS:
+        plus(cr, cx, cy, r * 1.15, lw, WHITE);
+        break;
+    case MARK_CROSS:
+        cross(cr, cx, cy, r * 0.9, lw, WHITE);
+        break;
+    case MARK_MINUS:
+        line(cr, cx - r * 0.58, cy, cx + r * 0.58, cy, lw, WHITE);
+        break;
+    case MARK_CHECK:
+        check(cr, cx, cy, r * 1.1, lw, WHITE);
+        break;
     }
 }
 
@@ -411,8 +426,8 @@ void circular_arrow(cairo_t *cr, double cx, double cy, double r, double a0, doub
     double tx = -sin(a1), ty = cos(a1); /* tangent in the direction of travel */
     double nx = cos(a1), ny = sin(a1);
     double head = lw * 1.9;
-    triangle(cr, ex + tx * head, ey + ty * head, ex + nx * head * 0.95, ey + ny * head * 0.95,
-             ex - nx * head * 0.95, ey - ny * head * 0.95, c);
+    triangle(cr, ex + tx * head, ey + ty * head, ex + nx * head * 0.95, ey + ny * head * 0.95, ex - nx * head * 0.95,
+             ey - ny * head * 0.95, c);
 }
 
 void monitor(cairo_t *cr, double x, double y, double w, double h, rgb screen)
@@ -856,7 +871,7 @@ void draw_metatree(cairo_t *cr, int kind)
         cairo_stroke(cr);
         line(cr, 1.5, 8, 14.5, 8, 1, hex(0xffffff));
         break;
-    case 2: /* a template variable: amber tag */
+    case 2:   /* a template variable: amber tag */
     case 3: { /* a global pair: green tag */
         rgb f = kind == 2 ? ORANGE : GREEN, d = kind == 2 ? ORANGE_D : GREEN_D;
         cairo_move_to(cr, 1.5, 4);
@@ -1261,8 +1276,7 @@ void draw_audio_pairs(cairo_t *cr)
             cairo_set_line_width(cr, 1);
             cairo_stroke(cr);
             if (lit) {
-                text_centered(cr, labels[style], x + PAIR_W / 2.0 + off * 0.5, y + PAIR_H / 2.0 + off * 0.5, 9,
-                              WHITE);
+                text_centered(cr, labels[style], x + PAIR_W / 2.0 + off * 0.5, y + PAIR_H / 2.0 + off * 0.5, 9, WHITE);
             } else {
                 /* unlit: a small muted speaker */
                 speaker(cr, x + 6 + off * 0.5, y + 3.5 + off * 0.5, 7, hex(0x9aa1ab));
@@ -1272,7 +1286,8 @@ void draw_audio_pairs(cairo_t *cr)
 
 /* ---------------------------------------------------------- serialization */
 
-struct image_desc {
+struct image_desc
+{
     std::string name;
     int width, height;
     bool rle;
@@ -1392,7 +1407,9 @@ std::vector<image_desc> catalogue()
 {
     std::vector<image_desc> v;
     auto add = [&](const char *name, int w, int h, const char *role, std::function<void(cairo_t *)> d,
-                   bool rle = false) { v.push_back({name, w, h, rle, role, d}); };
+                   bool rle = false) {
+        v.push_back({name, w, h, rle, role, d});
+    };
 
     /* program logo and bus status (tab) */
     add("inline_image_logo_16x16", 16, 16, "program logo, 16 pixels", [](cairo_t *c) { draw_logo(c, 16); });
@@ -1408,8 +1425,7 @@ std::vector<image_desc> catalogue()
     add("inline_image_start_type_manual", 16, 16, "start type: manual", [](cairo_t *c) { draw_start_type(c, 1); });
     add("inline_image_start_type_fixed_time", 16, 16, "start type: fixed time",
         [](cairo_t *c) { draw_start_type(c, 2); });
-    add("inline_image_start_type_gap_fill", 16, 16, "start type: gap fill",
-        [](cairo_t *c) { draw_start_type(c, 3); });
+    add("inline_image_start_type_gap_fill", 16, 16, "start type: gap fill", [](cairo_t *c) { draw_start_type(c, 3); });
 
     /* bus panel buttons */
     add("list_bus_absent_items_image", 24, 24, "absent items", [](cairo_t *c) { draw_usage(c, 0); });
@@ -1467,8 +1483,9 @@ std::vector<image_desc> catalogue()
     add("library_subclip_image", 24, 24, "new subclip", [](cairo_t *c) { draw_lib_button(c, 12); });
     add("library_show_image", 24, 24, "show library", [](cairo_t *c) { draw_lib_button(c, 10); });
     add("library_hide_image", 24, 24, "hide library", [](cairo_t *c) { draw_lib_button(c, 11); });
-    add("library_capacity_image", 560, 560, "capacity gauge, cell k = k percent",
-        [](cairo_t *c) { draw_capacity(c); }, true);
+    add(
+        "library_capacity_image", 560, 560, "capacity gauge, cell k = k percent", [](cairo_t *c) { draw_capacity(c); },
+        true);
 
     /* transfer and transcoder job lists */
     add("transfer_dir_e", 16, 16, "export", [](cairo_t *c) { draw_transfer_dir(c, false, false); });
@@ -1491,35 +1508,45 @@ std::vector<image_desc> catalogue()
         }
 
     /* subclip editor */
-    const char *sub[16] = {"subclip_goto_markin", "subclip_goto_markout", "subclip_markin", "subclip_markout",
-                           "subclip_one_sec_minus", "subclip_one_sec_plus", "subclip_play", "subclip_pause",
-                           "subclip_speed_down", "subclip_speed_up", "subclip_step_back", "subclip_step_forward",
-                           "subclip_edit_new_image_inline", "subclip_edit_update_image_inline",
-                           "subclip_edit_undo_image_inline", "subclip_edit_delete_image_inline"};
-    const char *subrole[16] = {"go to mark in", "go to mark out", "set mark in", "set mark out", "one second back",
-                               "one second forward", "play", "pause", "faster backwards", "faster forwards",
-                               "one frame back", "one frame forward", "add as new subclip", "save subclip",
-                               "undo subclip", "delete subclip"};
+    const char *sub[16] = {"subclip_goto_markin",
+                           "subclip_goto_markout",
+                           "subclip_markin",
+                           "subclip_markout",
+                           "subclip_one_sec_minus",
+                           "subclip_one_sec_plus",
+                           "subclip_play",
+                           "subclip_pause",
+                           "subclip_speed_down",
+                           "subclip_speed_up",
+                           "subclip_step_back",
+                           "subclip_step_forward",
+                           "subclip_edit_new_image_inline",
+                           "subclip_edit_update_image_inline",
+                           "subclip_edit_undo_image_inline",
+                           "subclip_edit_delete_image_inline"};
+    const char *subrole[16] = {"go to mark in",      "go to mark out",     "set mark in",    "set mark out",
+                               "one second back",    "one second forward", "play",           "pause",
+                               "faster backwards",   "faster forwards",    "one frame back", "one frame forward",
+                               "add as new subclip", "save subclip",       "undo subclip",   "delete subclip"};
     for (int i = 0; i < 16; i++)
         v.push_back({sub[i], 24, 24, false, subrole[i], [i](cairo_t *c) { draw_subclip(c, i); }});
 
     /* IO settings and preview */
     add("settings_amap_presets_image", 16, 16, "channel map presets", [](cairo_t *c) { draw_presets(c); });
-    add("inline_pelmora_io_preview_audio_pairs_button", PAIR_W * 4, PAIR_H * 5,
+    add(
+        "inline_pelmora_io_preview_audio_pairs_button", PAIR_W * 4, PAIR_H * 5,
         "audio pair buttons: 4 states x 5 styles", [](cairo_t *c) { draw_audio_pairs(c); }, true);
     return v;
 }
 
-const char *HEADER_TOP =
-    "/* Data of the built-in images, written by tools/images/gen_images at build\n"
-    " * time; included by ui_images.h. */\n"
-    "#pragma once\n"
-    "\n";
+const char *HEADER_TOP = "/* Data of the built-in images, written by tools/images/gen_images at build\n"
+                         " * time; included by ui_images.h. */\n"
+                         "#pragma once\n"
+                         "\n";
 
-const char *SOURCE_TOP =
-    "/* Built-in images (written by tools/images/gen_images at build time). */\n"
-    "#include \"ui_images.h\"\n"
-    "\n";
+const char *SOURCE_TOP = "/* Built-in images (written by tools/images/gen_images at build time). */\n"
+                         "#include \"ui_images.h\"\n"
+                         "\n";
 
 /* Writes text to path through a temporary file and a rename, so that an
  * interrupted build never leaves half a source file behind. */
@@ -1558,8 +1585,7 @@ int main(int argc, char **argv)
         im.draw(cr);
         cairo_destroy(cr);
         std::vector<uint8_t> px = rgba_of(s, im.width, im.height);
-        if (png && im.name == "inline_image_logo_48x48" &&
-            cairo_surface_write_to_png(s, png) != CAIRO_STATUS_SUCCESS) {
+        if (png && im.name == "inline_image_logo_48x48" && cairo_surface_write_to_png(s, png) != CAIRO_STATUS_SUCCESS) {
             fprintf(stderr, "cannot write %s\n", png);
             return 1;
         }
@@ -1575,8 +1601,8 @@ int main(int argc, char **argv)
 
     c += "const ui_image_desc ui_images[] = {\n";
     for (const image_desc &im : images) {
-        snprintf(line, sizeof(line), "    {\"%s\", %s, %d, %d, \"%s\"},\n", im.name.c_str(), im.name.c_str(),
-                 im.width, im.height, im.role.c_str());
+        snprintf(line, sizeof(line), "    {\"%s\", %s, %d, %d, \"%s\"},\n", im.name.c_str(), im.name.c_str(), im.width,
+                 im.height, im.role.c_str());
         c += line;
     }
     c += "    {nullptr, nullptr, 0, 0, nullptr},\n};\n";
