@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <stdio.h>
@@ -14,6 +15,7 @@
 
 #include <chrono>
 
+#include "pelmora_guard.h"
 #include "sim_clock.h"
 
 static std::mutex sim_server_log_lock;
@@ -272,38 +274,154 @@ static void sim_server_udp_loop(sim_server_t *srv)
     }
 }
 
+/* One accepted connection, run by Abyss on its own thread. */
+struct sim_conn_desc
+{
+    int fd = -1;
+    uint64_t seq = 0;             /* order of acceptance: the oldest goes first */
+    std::atomic<int> f_busy{0};   /* a call is being answered on it */
+    std::atomic<int> f_done{0};   /* its thread has ended */
+    std::thread thread;
+};
+
+/* The connection whose thread is running, for the request processor. */
+static thread_local sim_conn_desc *sim_server_conn;
+
+/* Every request: refused with a fault when the guard finds what xmlrpc-c
+ * cannot parse safely, else handed to the method table. */
+static void sim_server_process(xmlrpc_env *envP, void *arg, const char *xml, size_t len, TSession *session,
+                               xmlrpc_mem_block **responsePP)
+{
+    sim_server_t *srv = (sim_server_t *)arg;
+    const char *why = nullptr;
+    if (pelmora_xml_guard(xml, len, &why) < 0)
+    {
+        *responsePP = xmlrpc_mem_block_new(envP, 0);
+        if (envP->fault_occurred)
+            return;
+        xmlrpc_env fault;
+        xmlrpc_env_init(&fault);
+        xmlrpc_env_set_fault_formatted(&fault, XMLRPC_PARSE_ERROR, "pelmora-sim: request refused before parsing: %s",
+                                       why);
+        xmlrpc_serialize_fault(envP, *responsePP, &fault);
+        xmlrpc_env_clean(&fault);
+        if (srv->opts->f_log_calls)
+        {
+            std::lock_guard<std::mutex> g(sim_server_log_lock);
+            fprintf(stdout, "refused request of %zu bytes: %s\n", len, why);
+            fflush(stdout);
+        }
+        return;
+    }
+    if (sim_server_conn)
+        sim_server_conn->f_busy = 1;
+    xmlrpc_registry_process_call2(envP, srv->registry, xml, len, session, responsePP);
+    if (sim_server_conn)
+        sim_server_conn->f_busy = 0;
+}
+
+static void sim_server_conn_run(sim_server_t *srv, sim_conn_desc *c)
+{
+    sim_server_conn = c;
+    TSocket *sock = nullptr;
+    SocketUnixCreateFd(c->fd, &sock);
+    if (sock)
+    {
+        const char *err = nullptr;
+        ServerRunConn2(srv->abyss, sock, &err);
+        free((void *)err);
+        SocketDestroy(sock);
+    }
+    sim_server_conn = nullptr;
+    c->f_done = 1;
+}
+
+/* Joins and forgets the connections whose threads have ended (conn_lock held). */
+static void sim_server_reap(sim_server_t *srv)
+{
+    for (auto it = srv->conns.begin(); it != srv->conns.end();)
+    {
+        if ((*it)->f_done.load())
+        {
+            (*it)->thread.join();
+            close((*it)->fd);
+            it = srv->conns.erase(it);
+        }
+        else
+            ++it;
+    }
+}
+
+/* Makes room for one more connection (conn_lock held): 1 when there is
+ * room, 0 when every connection is inside a call. */
+static int sim_server_make_room(sim_server_t *srv)
+{
+    size_t open = 0;
+    sim_conn_desc *oldest = nullptr;
+    for (auto &c : srv->conns)
+    {
+        /* A connection already shut down is on its way out. */
+        if (c->seq == UINT64_MAX)
+            continue;
+        open++;
+        if (!c->f_busy.load() && (!oldest || c->seq < oldest->seq))
+            oldest = c.get();
+    }
+    if (open < SIM_SERVER_MAX_CONN)
+        return 1;
+    if (!oldest)
+        return 0;
+    shutdown(oldest->fd, SHUT_RDWR);
+    oldest->seq = UINT64_MAX;
+    srv->conns_evicted++;
+    return 1;
+}
+
+static void sim_server_accept_loop(sim_server_t *srv)
+{
+    for (;;)
+    {
+        struct pollfd p[2] = {{srv->tcp_fd, POLLIN, 0}, {srv->stop_pipe[0], POLLIN, 0}};
+        if (poll(p, 2, -1) < 0)
+            continue;
+        if (p[1].revents)
+            return;
+        int fd = accept4(srv->tcp_fd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0)
+            continue;
+        std::lock_guard<std::mutex> g(srv->conn_lock);
+        sim_server_reap(srv);
+        if (!sim_server_make_room(srv))
+        {
+            close(fd);
+            continue;
+        }
+        auto c = std::make_shared<sim_conn_desc>();
+        c->fd = fd;
+        c->seq = srv->conn_seq++;
+        c->thread = std::thread(sim_server_conn_run, srv, c.get());
+        srv->conns.push_back(c);
+    }
+}
+
 int sim_server_start(sim_server_t *srv)
 {
-    xmlrpc_env env;
-    xmlrpc_env_init(&env);
-    xmlrpc_server_abyss_parms parms;
-    memset(&parms, 0, sizeof parms);
-    parms.config_file_name = nullptr;
-    parms.registryP = srv->registry;
-    parms.socket_bound = 1;
-    parms.socket_handle = srv->tcp_fd;
-    parms.uri_path = "/RPC2";
-    parms.keepalive_timeout = 15;
-    parms.keepalive_max_conn = 100000;
-    parms.timeout = 60;
-    parms.max_conn = 256;
-    parms.max_conn_backlog = 128;
-    xmlrpc_server_abyss_create(&env, &parms, XMLRPC_APSIZE(max_conn_backlog), &srv->abyss);
-    if (env.fault_occurred)
+    if (pipe2(srv->stop_pipe, O_CLOEXEC) != 0)
+        return -errno;
+    srv->abyss = new TServer;
+    if (!ServerCreateNoAccept(srv->abyss, "pelmora-sim", nullptr, nullptr))
     {
-        fprintf(stderr, "sim: port %d: server creation failed: %s\n", srv->port, env.fault_string);
-        xmlrpc_env_clean(&env);
+        fprintf(stderr, "sim: port %d: server creation failed\n", srv->port);
+        delete srv->abyss;
+        srv->abyss = nullptr;
         return -14;
     }
-    xmlrpc_env_clean(&env);
-    srv->run_thread = std::thread([srv] {
-        xmlrpc_env e;
-        xmlrpc_env_init(&e);
-        xmlrpc_server_abyss_run_server(&e, srv->abyss);
-        if (e.fault_occurred)
-            fprintf(stderr, "sim: port %d: server ended: %s\n", srv->port, e.fault_string);
-        xmlrpc_env_clean(&e);
-    });
+    ServerSetKeepaliveTimeout(srv->abyss, 15);
+    ServerSetKeepaliveMaxConn(srv->abyss, 100000);
+    ServerSetTimeout(srv->abyss, 60);
+    xmlrpc_server_abyss_set_handler2(srv->abyss, "/RPC2", sim_server_process, srv,
+                                     xmlrpc_registry_max_stackSize(srv->registry), 0);
+    srv->run_thread = std::thread(sim_server_accept_loop, srv);
     srv->udp_thread = std::thread(sim_server_udp_loop, srv);
     return 0;
 }
@@ -324,25 +442,40 @@ void sim_server_stop(sim_server_t *srv)
         srv->f_stop = 1;
     }
     srv->hang_cond.notify_all();
-    if (srv->abyss)
-    {
-        xmlrpc_env env;
-        xmlrpc_env_init(&env);
-        xmlrpc_server_abyss_terminate(&env, srv->abyss);
-        xmlrpc_env_clean(&env);
-    }
+    if (srv->stop_pipe[1] >= 0 && write(srv->stop_pipe[1], "x", 1) < 0)
+        perror("sim: stop");
     if (srv->run_thread.joinable())
         srv->run_thread.join();
     if (srv->udp_thread.joinable())
         srv->udp_thread.join();
+    /* Every connection is woken (a read or a hung call ends) and joined. */
+    std::list<std::shared_ptr<sim_conn_desc>> conns;
+    {
+        std::lock_guard<std::mutex> g(srv->conn_lock);
+        for (auto &c : srv->conns)
+            shutdown(c->fd, SHUT_RDWR);
+        conns.swap(srv->conns);
+    }
+    for (auto &c : conns)
+    {
+        c->thread.join();
+        close(c->fd);
+    }
     if (srv->abyss)
-        xmlrpc_server_abyss_destroy(srv->abyss);
+    {
+        ServerFree(srv->abyss);
+        delete srv->abyss;
+    }
     srv->abyss = nullptr;
+    for (int &fd : srv->stop_pipe)
+    {
+        if (fd >= 0)
+            close(fd);
+        fd = -1;
+    }
     if (srv->udp_fd >= 0)
         close(srv->udp_fd);
     srv->udp_fd = -1;
-    /* The Abyss server closes a socket it was handed only in some versions;
-     * ours is closed here once it has been destroyed. */
     if (srv->tcp_fd >= 0)
         close(srv->tcp_fd);
     srv->tcp_fd = -1;

@@ -1,12 +1,15 @@
-/* Simulator server frame: one Abyss XML-RPC server on a loopback port with
- * its UDP trigger socket, the method table, and the faults injected on
- * request (latency, refused calls, methods that never answer). */
+/* Simulator server frame: one XML-RPC server on a loopback port with its UDP
+ * trigger socket, the method table, and the faults injected on request
+ * (latency, refused calls, methods that never answer). Connections are
+ * accepted here and run by Abyss; every request passes the XML guard before
+ * xmlrpc-c parses it. */
 #pragma once
 #include <stdint.h>
 
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -14,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include <xmlrpc-c/abyss.h>
 #include <xmlrpc-c/base.h>
 #include <xmlrpc-c/server.h>
 #include <xmlrpc-c/server_abyss.h>
@@ -23,6 +27,13 @@
 #include "sim_opts.h"
 
 struct sim_server_desc;
+struct sim_conn_desc;
+
+/* Connections open at once on one server. Past this a new connection
+ * closes the oldest one that is not inside a call (idle, or still sending
+ * its request), so that idle or trickling connections cannot lock other
+ * clients out. */
+#define SIM_SERVER_MAX_CONN 128
 typedef xmlrpc_value *(*sim_method_fn)(xmlrpc_env *env, xmlrpc_value *params, struct sim_server_desc *srv);
 
 typedef struct sim_method_desc
@@ -49,8 +60,13 @@ typedef struct sim_server_desc
     std::vector<std::unique_ptr<sim_bus_t>> buses;
     std::deque<sim_method_t> methods;
     xmlrpc_registry *registry;
-    xmlrpc_server_abyss_t *abyss;
-    std::thread run_thread;
+    TServer *abyss;         /* runs the accepted connections */
+    int stop_pipe[2] = {-1, -1};
+    std::thread run_thread; /* the accept loop */
+    std::mutex conn_lock;
+    std::list<std::shared_ptr<sim_conn_desc>> conns;
+    uint64_t conn_seq = 0;
+    std::atomic<int> conns_evicted{0};
     std::thread udp_thread;
     std::atomic<int> f_stop;
     std::mutex hang_lock;
@@ -73,7 +89,7 @@ typedef struct sim_server_desc
 int sim_server_bind(sim_server_t *srv, const char *addr, int port);
 /* Adds a method; `name` is the full XML-RPC method name. */
 int sim_server_add_method(sim_server_t *srv, const char *name, sim_method_fn fn);
-/* Creates the Abyss server and starts the HTTP and UDP threads. */
+/* Creates the Abyss server and starts the accept and UDP threads. */
 int sim_server_start(sim_server_t *srv);
 /* Switches the injected faults (latency, fail rate, hangs, refusals) on or
  * off; calls held by a hang are answered as usual once they go off. */
