@@ -17,21 +17,7 @@ else()
   message(WARNING "No zone files at ${PELMORA_TZDATA_DIR}: share/zoneinfo stays empty")
 endif()
 
-# Message catalogues: po/<lang>.po -> share/locale/<lang>/LC_MESSAGES/PelmoraBox.mo
-find_program(MSGFMT msgfmt)
-file(GLOB PELMORA_PO_FILES ${CMAKE_SOURCE_DIR}/po/*.po)
-if(MSGFMT)
-  foreach(po ${PELMORA_PO_FILES})
-    get_filename_component(lang ${po} NAME_WE)
-    set(mo ${PELMORA_SHARE_BUILD_DIR}/locale/${lang}/LC_MESSAGES/PelmoraBox.mo)
-    add_custom_command(OUTPUT ${mo}
-      COMMAND ${CMAKE_COMMAND} -E make_directory ${PELMORA_SHARE_BUILD_DIR}/locale/${lang}/LC_MESSAGES
-      COMMAND ${MSGFMT} -o ${mo} ${po}
-      DEPENDS ${po})
-    list(APPEND PELMORA_MO_FILES ${mo})
-  endforeach()
-  add_custom_target(pelmora_locale ALL DEPENDS ${PELMORA_MO_FILES})
-endif()
+# Message catalogues are compiled into locale/ by po/CMakeLists.txt.
 
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/share/ DESTINATION share)
 install(DIRECTORY ${PELMORA_SHARE_BUILD_DIR}/locale/ DESTINATION share/locale)
