@@ -389,6 +389,20 @@ static xmlrpc_value *sim_m_get_event(xmlrpc_env *env, xmlrpc_value *params, sim_
     return sim_done(env, st);
 }
 
+/* The event of a line sent by a client, or null. A control character in a
+ * field (a newline or carriage return in a title, say) would split or lose
+ * the event in a saved playlist, so such a line is refused; the metadata
+ * field carries its own escapes and holds none. */
+static pelmorabox_event_t *sim_event_from_line(const std::string &line)
+{
+    if (line.empty())
+        return nullptr;
+    for (unsigned char ch : line)
+        if ((ch < 0x20 && ch != '\t') || ch == 0x7f)
+            return nullptr;
+    return pelmorabox_event_create_from_string(line.c_str(), nullptr, 0);
+}
+
 /* Insert and update, by list index or by sys_id. */
 static xmlrpc_value *sim_insert_update(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv, int f_update, int f_by_id)
 {
@@ -397,7 +411,7 @@ static xmlrpc_value *sim_insert_update(xmlrpc_env *env, xmlrpc_value *params, si
     if (sim_arg_line(env, params, 1, &line) < 0 || sim_arg_int(env, params, 2, &where) < 0)
         return nullptr;
     SIM_OPEN(c, nullptr);
-    pelmorabox_event_t *e = line.empty() ? nullptr : pelmorabox_event_create_from_string(line.c_str(), nullptr, 0);
+    pelmorabox_event_t *e = sim_event_from_line(line);
     if (!e)
         return sim_std(env, &c, -22);
     int64_t idx = where;
@@ -742,7 +756,7 @@ static xmlrpc_value *sim_m_snapshot_add_event(xmlrpc_env *env, xmlrpc_value *par
     sim_snapshot_t *sn = sim_snapshot_find(c.bus, id);
     if (!sn)
         return sim_std(env, &c, -2);
-    pelmorabox_event_t *e = line.empty() ? nullptr : pelmorabox_event_create_from_string(line.c_str(), nullptr, 0);
+    pelmorabox_event_t *e = sim_event_from_line(line);
     if (!e)
         return sim_std(env, &c, -22);
     sn->events.push_back(sim_bus_event_make(c.bus, e));

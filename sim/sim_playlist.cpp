@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -81,10 +82,21 @@ int sim_playlist_write(const char *dir, const char *name, const std::vector<cons
     if (sim_playlist_name(name, &file) < 0)
         return -22;
     std::string path = std::string(dir) + "/" + file;
-    std::string tmp = path + ".tmp" + std::to_string(getpid());
-    FILE *f = fopen(tmp.c_str(), "wb");
-    if (!f)
+    /* Each save its own temporary file: two buses saving one name at once
+     * then each replace the file whole, one after the other. */
+    std::string tmp = path + ".tmpXXXXXX";
+    int fd = mkstemp(&tmp[0]);
+    if (fd < 0)
         return -errno;
+    fchmod(fd, 0644);  /* as a plain new file; mkstemp makes it private */
+    FILE *f = fdopen(fd, "wb");
+    if (!f)
+    {
+        int err = errno;
+        close(fd);
+        unlink(tmp.c_str());
+        return -err;
+    }
     std::vector<char> line(SIM_PLAYLIST_LINE_MAX + 1);
     int cnt = 0;
     for (const pelmorabox_event_t *e : events)

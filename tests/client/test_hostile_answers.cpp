@@ -1,0 +1,400 @@
+/* The automation client against a hostile server: a raw HTTP server on
+ * loopback answers every call with malformed values of every XML-RPC type,
+ * a DOCTYPE with nested entities, an endless answer and a trickle. No
+ * answer may crash the process, hold a call past its time-out or leave its
+ * memory behind; every such call ends as "no usable answer" (-14). */
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "hostile_values.h"
+#include "pelmora.h"
+#include "pelmora_guard.h"
+#include "pelmorabox.h"
+#include "strl.h"
+
+namespace {
+
+/* Writes all of buf; false once the peer is gone. */
+bool send_all(int fd, const char *buf, size_t len)
+{
+    while (len) {
+        ssize_t n = send(fd, buf, len, MSG_NOSIGNAL);
+        if (n <= 0)
+            return false;
+        buf += n;
+        len -= (size_t)n;
+    }
+    return true;
+}
+
+/* A loopback HTTP server that reads each request and lets the test write
+ * whatever it likes as the answer, one connection at a time per thread. */
+class raw_server
+{
+  public:
+    using answer_fn = std::function<void(int fd)>;
+
+    raw_server()
+    {
+        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        struct sockaddr_in a;
+        memset(&a, 0, sizeof a);
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (bind(fd_, (struct sockaddr *)&a, sizeof a) || listen(fd_, 64))
+            abort();
+        socklen_t al = sizeof a;
+        getsockname(fd_, (struct sockaddr *)&a, &al);
+        url_ = "http://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "/RPC2";
+        acceptor_ = std::thread([this] { loop(); });
+    }
+    ~raw_server()
+    {
+        stop_ = 1;
+        shutdown(fd_, SHUT_RDWR);
+        acceptor_.join();
+        std::lock_guard<std::mutex> g(lock_);
+        for (int c : conns_)
+            shutdown(c, SHUT_RDWR);
+        for (auto &t : threads_)
+            t.join();
+        for (int c : conns_)
+            close(c);
+        close(fd_);
+    }
+    void set(answer_fn fn)
+    {
+        std::lock_guard<std::mutex> g(lock_);
+        fn_ = std::move(fn);
+    }
+    const std::string &url() const { return url_; }
+
+  private:
+    void loop()
+    {
+        while (!stop_) {
+            int c = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (c < 0)
+                continue;
+            std::lock_guard<std::mutex> g(lock_);
+            conns_.push_back(c);
+            threads_.emplace_back([this, c] { serve(c); });
+        }
+    }
+    void serve(int c)
+    {
+        std::string req;
+        char buf[4096];
+        for (;;) {
+            size_t head = req.find("\r\n\r\n");
+            if (head != std::string::npos) {
+                size_t cl = 0;
+                size_t at = req.find("Content-Length:");
+                if (at != std::string::npos)
+                    cl = strtoul(req.c_str() + at + 15, nullptr, 10);
+                if (req.size() >= head + 4 + cl) {
+                    answer_fn fn;
+                    {
+                        std::lock_guard<std::mutex> g(lock_);
+                        fn = fn_;
+                    }
+                    fn(c);
+                    return;  /* one answer per connection: the client reconnects */
+                }
+            }
+            ssize_t n = recv(c, buf, sizeof buf, 0);
+            if (n <= 0)
+                return;
+            req.append(buf, (size_t)n);
+        }
+    }
+
+    int fd_ = -1;
+    std::atomic<int> stop_{0};
+    std::string url_;
+    std::thread acceptor_;
+    std::mutex lock_;
+    answer_fn fn_;
+    std::vector<int> conns_;
+    std::vector<std::thread> threads_;
+};
+
+void answer_body(int fd, const std::string &body)
+{
+    std::string h = "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nConnection: close\r\nContent-Length: " +
+                    std::to_string(body.size()) + "\r\n\r\n";
+    send_all(fd, h.data(), h.size()) && send_all(fd, body.data(), body.size());
+}
+
+std::string member(const std::string &name, const std::string &value)
+{
+    return "<member><name>" + name + "</name><value>" + value + "</value></member>";
+}
+
+/* A whole bus state with the given amend value text. */
+std::string state_xml(const std::string &amend)
+{
+    std::string s = "<struct>" + member("f_running", "<i4>1</i4>") + member("amend", amend) +
+                    member("count", "<i8>3</i8>") + member("time", "<string>10:00:00:00</string>") +
+                    member("er", "<array><data><value><i8>0</i8></value></data></array>") +
+                    member("curr_remain", "<string>x</string>") + member("ply_remain", "<string>x</string>");
+    for (const char *n : {"lib_queued_count", "lib_absent_count", "lib_present_count", "ply_stat_flag_range",
+                          "ply_stat_flag_subclip"})
+        s += member(n, "<i4>0</i4>");
+    return s + "</struct>";
+}
+
+std::string response(const std::string &members)
+{
+    return "<?xml version=\"1.0\"?><methodResponse><params><param><value><struct>" + members +
+           "</struct></value></param></params></methodResponse>";
+}
+
+/* Every call of the automation client, with valid arguments. */
+std::vector<std::pair<const char *, std::function<int(const char *)>>> automation_calls()
+{
+    static pelmorabox_bus_state_t s;
+    static int64_t idxs[2] = {0, 1};
+    auto ev = [] {
+        pelmorabox_event_t *e = pelmorabox_event_create();
+        strlcpy(e->title, "hostile", sizeof e->title);
+        pelmorabox_event_add_meta(e, "k", "v");
+        return e;
+    };
+    auto with_event = [ev](std::function<int(pelmorabox_event_t *)> f) {
+        pelmorabox_event_t *e = ev();
+        int r = f(e);
+        pelmorabox_event_destroy(&e);
+        return r;
+    };
+    return {
+        {"get_state", [](const char *u) { return pelmorabox_get_state(u, 0, &s); }},
+        {"get_events2",
+         [](const char *u) {
+             pelmorabox_event_t *pe[2] = {nullptr, nullptr};
+             int64_t ix[2] = {0, 1};
+             int r = pelmorabox_get_events2(u, 0, 2, ix, pe, &s);
+             for (auto &e : pe)
+                 pelmorabox_event_destroy(&e);
+             return r;
+         }},
+        {"get_event",
+         [](const char *u) {
+             pelmorabox_event_t *e = nullptr;
+             int r = pelmorabox_get_event(u, 0, 0, &e, &s);
+             pelmorabox_event_destroy(&e);
+             return r;
+         }},
+        {"insert_event", [with_event](const char *u) { return with_event([u](pelmorabox_event_t *e) { return pelmorabox_insert_event(u, 0, 0, e, &s); }); }},
+        {"insert_event2", [with_event](const char *u) { return with_event([u](pelmorabox_event_t *e) { return pelmorabox_insert_event2(u, 0, 5, e, &s); }); }},
+        {"update_event", [with_event](const char *u) { return with_event([u](pelmorabox_event_t *e) { return pelmorabox_update_event(u, 0, 0, e, &s); }); }},
+        {"update_event2", [with_event](const char *u) { return with_event([u](pelmorabox_event_t *e) { return pelmorabox_update_event2(u, 0, 5, e, &s); }); }},
+        {"delete_event", [](const char *u) { return pelmorabox_delete_event(u, 0, 2, idxs, &s); }},
+        {"delete_event2", [](const char *u) { return pelmorabox_delete_event2(u, 0, 2, idxs, &s); }},
+        {"reset_tc_event", [](const char *u) { return pelmorabox_reset_tc_event(u, 0, 2, idxs, &s); }},
+        {"run", [](const char *u) { return pelmorabox_run(u, 0, 1, &s); }},
+        {"take", [](const char *u) { return pelmorabox_take(u, 0, &s); }},
+        {"take_n", [](const char *u) { return pelmorabox_take_n(u, 0, 1, &s); }},
+        {"fallback", [](const char *u) { return pelmorabox_fallback(u, 0, &s); }},
+        {"preview", [](const char *u) { return pelmorabox_preview(u, 0, -5, "127.0.0.1:1", &s); }},
+        {"append_playlist", [](const char *u) { return pelmorabox_append_playlist(u, 0, "a.ply", &s); }},
+        {"load_playlist", [](const char *u) { return pelmorabox_load_playlist(u, 0, "a.ply", &s); }},
+        {"save_playlist", [](const char *u) { return pelmorabox_save_playlist(u, 0, "a.ply", &s); }},
+        {"close_playlist", [](const char *u) { return pelmorabox_close_playlist(u, 0, &s); }},
+        {"truncate_playlist", [](const char *u) { return pelmorabox_truncate_playlist(u, 0, 5, 1, &s); }},
+        {"trimpad_event", [](const char *u) { return pelmorabox_trimpad_event(u, 0, 25, &s); }},
+        {"search_event", [](const char *u) { return pelmorabox_search_event(u, 0, "x", 0, 1, &s); }},
+        {"list_playlists",
+         [](const char *u) {
+             char **names = nullptr;
+             int r = pelmorabox_list_playlists(u, 0, &names, &s);
+             for (char **p = names; p && *p; p++)
+                 free(*p);
+             free(names);
+             return r;
+         }},
+        {"errorflag_list",
+         [](const char *u) {
+             pelmorabox_event_t *l = nullptr;
+             int r = pelmorabox_errorflag_list(u, 0, 0x2000100, &l, &s);
+             free(l);
+             return r;
+         }},
+        {"absent_list",
+         [](const char *u) {
+             pelmorabox_event_t *l = nullptr;
+             int r = pelmorabox_absent_list(u, 0, &l, &s);
+             free(l);
+             return r;
+         }},
+        {"lib_list",
+         [](const char *u) {
+             pelmorabox_bus_lib_list_t bl;
+             int r = pelmorabox_lib_list(u, 0, 0, &bl, &s);
+             pelmorabox_bus_lib_release(&bl);
+             return r;
+         }},
+        {"snapshot_new", [](const char *u) { return pelmorabox_snapshot_new(u, 0, &s); }},
+        {"snapshot_curr", [](const char *u) { return pelmorabox_snapshot_curr(u, 0, &s); }},
+        {"snapshot_add_event", [with_event](const char *u) { return with_event([u](pelmorabox_event_t *e) { return pelmorabox_snapshot_add_event(u, 0, 1, e, &s); }); }},
+        {"snapshot_get_event",
+         [](const char *u) {
+             pelmorabox_event_t *e = nullptr;
+             int r = pelmorabox_snapshot_get_event(u, 0, 1, 0, &e, &s);
+             pelmorabox_event_destroy(&e);
+             return r;
+         }},
+        {"snapshot_destroy", [](const char *u) { return pelmorabox_snapshot_destroy(u, 0, 1, &s); }},
+        {"snapshot_load", [](const char *u) { return pelmorabox_snapshot_load(u, 0, "a.ply", &s); }},
+        {"snapshot_save", [](const char *u) { return pelmorabox_snapshot_save(u, 0, 1, "a.ply", &s); }},
+        {"method_no_arg", [](const char *u) { return pelmora_method_no_arg(u, "PelmoraBox.Anything"); }},
+    };
+}
+
+/* Peak resident memory of this process so far (kB). */
+long peak_kb()
+{
+    FILE *f = fopen("/proc/self/status", "r");
+    char line[256];
+    long kb = -1;
+    while (f && fgets(line, sizeof line, f))
+        if (!strncmp(line, "VmHWM:", 6))
+            kb = atol(line + 6);
+    if (f)
+        fclose(f);
+    return kb;
+}
+
+/* The call time-out these tests run under (milliseconds). */
+const int kTimeoutMs = 2000;
+
+class HostileAnswers : public ::testing::Test
+{
+  protected:
+    static void SetUpTestSuite()
+    {
+        setenv(PELMORA_RPC_TIMEOUT_ENV, std::to_string(kTimeoutMs).c_str(), 1);
+        pelmora_init("test_hostile_answers", "1");
+    }
+    static void TearDownTestSuite() { pelmora_release(); }
+    raw_server srv;
+};
+
+TEST_F(HostileAnswers, EveryCallEndsAsNoAnswerOnEveryMalformedValue)
+{
+    ASSERT_EQ(pelmora_rpc_timeout_ms(), kTimeoutMs);
+    auto calls = automation_calls();
+    auto values = malformed_values();
+    int n = 0;
+    for (size_t v = 0; v < values.size(); v++) {
+        /* The value sits in "result", in the state's i8 "amend" or in a
+         * member no call reads: xmlrpc-c parses the whole answer first. */
+        const std::string shapes[3] = {
+            response(member("result", values[v]) + member("state", state_xml("<i8>1</i8>"))),
+            response(member("result", "<i4>0</i4>") + member("state", state_xml(values[v]))),
+            response(member("result", "<i4>0</i4>") + member("state", state_xml("<i8>1</i8>")) +
+                     member("list", "<array><data><value>" + values[v] + "</value></data></array>")),
+        };
+        for (size_t c = 0; c < calls.size(); c++) {
+            const std::string &body = shapes[(v + c) % 3];
+            srv.set([&body](int fd) { answer_body(fd, body); });
+            EXPECT_EQ(calls[c].second(srv.url().c_str()), -14) << calls[c].first << " with " << values[v].substr(0, 80);
+            n++;
+        }
+    }
+    /* The same server answering well is read: the failures above were the
+     * values', not the test's. */
+    const std::string good = response(member("result", "<i4>0</i4>") + member("state", state_xml("<i8>7</i8>")));
+    srv.set([&good](int fd) { answer_body(fd, good); });
+    pelmorabox_bus_state_t s;
+    EXPECT_EQ(pelmorabox_take(srv.url().c_str(), 0, &s), 0);
+    EXPECT_EQ(s.amend, 7);
+    EXPECT_EQ(pelmora_pool_in_use(), 0);
+    EXPECT_GT(n, 1000);
+}
+
+TEST_F(HostileAnswers, EntityExpansionIsRefusedBeforeParsing)
+{
+    const std::string doctype = hostile_doctype();
+    const std::string body = doctype + "<methodResponse><params><param><value><struct>" +
+                             member("result", "<i4>0</i4>") + member("state", state_xml("<i8>1</i8>")) +
+                             member("x", "<string>&j;</string>") + "</struct></value></param></params></methodResponse>";
+    const char *why = nullptr;
+    EXPECT_EQ(pelmora_xml_guard(body.data(), body.size(), &why), -22);
+    EXPECT_NE(std::string(why).find("DOCTYPE"), std::string::npos);
+    srv.set([&body](int fd) { answer_body(fd, body); });
+    for (auto &c : automation_calls())
+        EXPECT_EQ(c.second(srv.url().c_str()), -14) << c.first;
+}
+
+TEST_F(HostileAnswers, EndlessAnswerIsCutAtTheXmlLimitAndGivenBack)
+{
+    const size_t gib = (size_t)1 << 30;
+    std::atomic<size_t> sent{0};
+    srv.set([&sent, gib](int fd) {
+        std::string h = "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nContent-Length: " + std::to_string(gib) +
+                        "\r\n\r\n<?xml version=\"1.0\"?><methodResponse><params><param><value><string>";
+        if (!send_all(fd, h.data(), h.size()))
+            return;
+        std::string chunk(64 * 1024, 'a');
+        for (size_t total = 0; total < gib; total += chunk.size()) {
+            if (!send_all(fd, chunk.data(), chunk.size()))
+                break;
+            sent += chunk.size();
+        }
+    });
+    long before = peak_kb();
+    pelmorabox_bus_state_t s;
+    for (int i = 0; i < 3; i++) {
+        sent = 0;
+        EXPECT_EQ(pelmorabox_get_state(srv.url().c_str(), 0, &s), -14);
+        /* The client stopped reading near the limit; what was sent beyond
+         * it is what the socket buffers took. */
+        EXPECT_LT(sent.load(), pelmora_xml_limit() + 16u * 1024 * 1024);
+    }
+    long grown = peak_kb() - before;
+    EXPECT_LT(grown, 32 * 1024) << "peak resident memory grew by " << grown << " kB";
+    EXPECT_EQ(pelmora_pool_in_use(), 0);
+}
+
+TEST_F(HostileAnswers, TrickleEndsWithinTheTimeout)
+{
+    srv.set([](int fd) {
+        std::string h = "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nContent-Length: 100000\r\n\r\n<?xml";
+        if (!send_all(fd, h.data(), h.size()))
+            return;
+        for (int i = 0; i < 200; i++) {
+            struct pollfd p = {fd, POLLRDHUP, 0};
+            if (poll(&p, 1, 100) > 0 || !send_all(fd, " ", 1))
+                return;
+        }
+    });
+    pelmorabox_bus_state_t s;
+    for (const char *name : {"take", "get_state"}) {
+        auto t0 = std::chrono::steady_clock::now();
+        int r = name[0] == 't' ? pelmorabox_take(srv.url().c_str(), 0, &s)
+                               : pelmorabox_get_state(srv.url().c_str(), 0, &s);
+        auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+        EXPECT_EQ(r, -14) << name;
+        /* Generous: the point is that the call ends, not how fast. */
+        EXPECT_LT(ms, kTimeoutMs + 5000) << name;
+        EXPECT_GE(ms, kTimeoutMs - 100) << name;
+    }
+}
+
+}  // namespace
