@@ -1,6 +1,7 @@
-/* pelmora-sim: stand-in automation server for demos, integration tests,
- * benchmarks and rehearsals. Parses the command line, builds the catalogue
- * and the buses, serves until SIGINT or SIGTERM. */
+/* pelmora-sim: stand-in automation and library servers for demos,
+ * integration tests, benchmarks and rehearsals. Parses the command line,
+ * builds the catalogue, the buses and the library, serves until SIGINT or
+ * SIGTERM. */
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
@@ -11,6 +12,7 @@
 
 #include "sim_automation.h"
 #include "sim_clock.h"
+#include "sim_library.h"
 #include "sim_server.h"
 #include "timecode.h"
 
@@ -53,7 +55,7 @@ int main(int argc, char **argv)
         return 2;
     }
     sim_catalogue_t cat;
-    std::string media_dir = opts.media_dir;
+    std::string media_dir = opts.library_port >= 0 && opts.automation_ports.empty() ? "" : opts.media_dir;
     if (media_dir.empty() && stat((opts.data_dir + "/media").c_str(), &st) == 0 && S_ISDIR(st.st_mode))
         media_dir = opts.data_dir + "/media";
     if (!media_dir.empty())
@@ -65,6 +67,9 @@ int main(int argc, char **argv)
             return 2;
         }
         fprintf(stderr, "pelmora-sim: %d media from %s\n", n, media_dir.c_str());
+        /* A library folder holds media files, not descriptions of them. */
+        if (n == 0 && opts.library_port >= 0)
+            sim_media_generate_default(&cat);
     }
     else
         sim_media_generate_default(&cat);
@@ -123,6 +128,46 @@ int main(int argc, char **argv)
             break;
     }
 
+    /* The library server: its own frame on its own port, no buses. */
+    std::unique_ptr<sim_server_t> lib_srv;
+    sim_library_t *lib = nullptr;
+    if (!rc && opts.library_port >= 0)
+    {
+        lib_srv.reset(new sim_server_t());
+        lib_srv->opts = &opts;
+        lib_srv->cat = &cat;
+        lib_srv->data_dir = opts.data_dir;
+        lib_srv->tcp_fd = lib_srv->udp_fd = -1;
+        lib_srv->abyss = nullptr;
+        lib_srv->f_stop = 0;
+        lib_srv->f_faults = opts.f_faults_off ? 0 : 1;
+        lib_srv->server_idx = -1;
+        lib_srv->rng.seed(opts.seed + 1000);
+        lib_srv->registry = xmlrpc_registry_new(&env);
+        int br = sim_server_bind(lib_srv.get(), opts.listen.c_str(), opts.library_port);
+        std::string lerr;
+        if (br < 0)
+        {
+            fprintf(stderr, "pelmora-sim: cannot listen on %s:%d: %s\n", opts.listen.c_str(), opts.library_port,
+                    strerror(-br));
+            rc = 1;
+        }
+        else if (!(lib = sim_library_create(lib_srv.get(), opts.media_dir.c_str(), opts.data_dir.c_str(), &lerr)))
+        {
+            fprintf(stderr, "pelmora-sim: %s\n", lerr.c_str());
+            rc = 1;
+        }
+        else if (sim_server_start(lib_srv.get()) < 0)
+            rc = 1;
+        else
+        {
+            /* Before the automation ports: whoever waits for those finds
+             * this line already there. */
+            printf("library port %d\n", lib_srv->port);
+            fflush(stdout);
+        }
+    }
+
     for (size_t i = 0; !rc && i < servers.size(); i++)
     {
         sim_server_t *srv = servers[i].get();
@@ -173,9 +218,11 @@ int main(int argc, char **argv)
             sigwait(&set, &sig);
             if (sig == SIGUSR1)
             {
-                int on = servers.empty() || !servers[0]->f_faults.load();
+                int on = servers.empty() ? (lib_srv && !lib_srv->f_faults.load()) : !servers[0]->f_faults.load();
                 for (auto &srv : servers)
                     sim_server_set_faults(srv.get(), on);
+                if (lib_srv)
+                    sim_server_set_faults(lib_srv.get(), on);
                 /* On standard output, in order with the call log, so that a
                  * test knows from which call on the switch holds. */
                 printf("faults %s\n", on ? "on" : "off");
@@ -189,6 +236,14 @@ int main(int argc, char **argv)
         fprintf(stderr, "pelmora-sim: signal %d, stopping\n", sig);
     }
 
+    if (lib_srv)
+    {
+        sim_server_stop(lib_srv.get());
+        sim_library_destroy(lib);
+        if (lib_srv->registry)
+            xmlrpc_registry_free(lib_srv->registry);
+        lib_srv.reset();
+    }
     for (auto &srv : servers)
     {
         sim_server_stop(srv.get());

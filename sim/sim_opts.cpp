@@ -14,12 +14,16 @@ void sim_opts_usage(FILE *f)
           "\n"
           "  --automation=PORT     serve an automation server on PORT (0: pick a free\n"
           "                        port and print \"automation port N\"); may repeat\n"
+          "  --library=PORT        serve the media library (PelmoraLib) over the --media\n"
+          "                        folder on PORT (0: a free port, printed as\n"
+          "                        \"library port N\"); with or without --automation\n"
           "  --buses=N             buses 0..N-1 per server (default 1, at most 64)\n"
           "  --listen=ADDR         address to listen on (default 127.0.0.1)\n"
           "  --tc-mode=MODE        pal, 50, ntsc or ntsc_df (default: TC_MODE, else pal)\n"
           "  --data=DIR            folder of the .ply playlists (default .)\n"
           "  --media=DIR           folder of media descriptions (default DATA/media\n"
-          "                        when it exists, else a generated catalogue)\n"
+          "                        when it exists, else a generated catalogue); with\n"
+          "                        --library the media folder the library serves\n"
           "  --playlist=[BUS:]NAME load a playlist at start (every bus without BUS)\n"
           "  --events=N            generate N events per bus\n"
           "  --autostart           start every bus at once\n"
@@ -59,7 +63,7 @@ static int sim_opts_int(const std::string &v, long lo, long hi, int *out)
 
 int sim_opts_parse(int argc, char **argv, sim_opts_t *o, std::string *err)
 {
-    static const char *with_value[] = {"automation", "buses", "listen", "tc-mode", "data", "media", "playlist",
+    static const char *with_value[] = {"automation", "library", "buses", "listen", "tc-mode", "data", "media", "playlist",
                                        "events", "fallback", "cue-ms", "latency", "fail-rate", "seed", "hang",
                                        "refuse"};
     for (int i = 1; i < argc; i++)
@@ -104,6 +108,11 @@ int sim_opts_parse(int argc, char **argv, sim_opts_t *o, std::string *err)
             if (sim_opts_int(val, 0, 65535, &x) < 0)
                 goto bad;
             o->automation_ports.push_back(x);
+        }
+        else if (name == "library")
+        {
+            if (sim_opts_int(val, 0, 65535, &o->library_port) < 0)
+                goto bad;
         }
         else if (name == "buses")
         {
@@ -220,9 +229,14 @@ int sim_opts_parse(int argc, char **argv, sim_opts_t *o, std::string *err)
         *err = "bad value for --" + name + ": " + val;
         return -22;
     }
-    if (o->automation_ports.empty())
+    if (o->automation_ports.empty() && o->library_port < 0)
     {
-        *err = "no --automation PORT given";
+        *err = "no --automation PORT or --library PORT given";
+        return -22;
+    }
+    if (o->library_port >= 0 && o->media_dir.empty())
+    {
+        *err = "--library needs --media=DIR, the folder it serves";
         return -22;
     }
     return 0;

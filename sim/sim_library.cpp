@@ -1,0 +1,1438 @@
+/* Library server of the simulator over a real media folder: the PelmoraLib
+ * methods, path confinement, metadata and thumbnail caches, subclip
+ * sidecars, the templates file, and the change journal fed by our own
+ * changes and by inotify. */
+#include "sim_library.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <poll.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <strings.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <iterator>
+#include <atomic>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "sim_media_probe.h"
+
+/* Longest library path and the journal kept for LibState. */
+#define SIM_LIB_PATH_MAX 259
+#define SIM_LIB_JOURNAL_KEEP 4096
+#define SIM_LIB_THUMB_CACHE_BYTES (64u << 20)
+#define SIM_LIB_META_CACHE_MAX 20000
+/* A sidecar or templates file bigger than this is not ours: refused. */
+#define SIM_LIB_TEXT_FILE_MAX (1u << 20)
+
+struct sim_lib_meta_key
+{
+    dev_t dev;
+    ino_t ino;
+    int64_t size, mtime;
+    bool operator<(const sim_lib_meta_key &o) const
+    {
+        return std::tie(dev, ino, size, mtime) < std::tie(o.dev, o.ino, o.size, o.mtime);
+    }
+};
+
+struct sim_library_desc
+{
+    sim_server_t *srv;
+    std::string root;      /* real path, no trailing "/" */
+    std::string data_dir;  /* templates file lives here */
+
+    std::mutex lock;  /* journal, expected, watches, logged */
+    int64_t amend_idx = 0;
+    std::deque<std::string> journal;  /* newest at the back */
+    /* Our own changes that inotify will report again, with the time after
+     * which the report is no longer waited for. */
+    std::multimap<std::string, int64_t> expected;
+    std::map<int, std::string> watches;   /* wd -> library path of the folder */
+    std::set<std::string> logged;         /* files libavformat could not read, logged once */
+    int64_t counted_at = -1;              /* amend_idx when total_items was counted */
+    int total_items = 0;
+
+    std::mutex meta_lock;
+    std::map<sim_lib_meta_key, std::pair<int, sim_probe_t>> meta;  /* result, probe */
+
+    std::mutex thumb_lock;
+    std::map<std::string, std::string> thumbs;  /* key -> PNG */
+    size_t thumb_bytes = 0;
+    std::atomic<int64_t> thumbs_decoded{0};
+
+    std::mutex files_lock;  /* read-modify-write of sidecars and templates */
+
+    int ino_fd = -1;
+    std::thread watch_thread;
+    std::atomic<int> f_stop{0};
+};
+
+static std::mutex sim_lib_registry_lock;
+static std::map<sim_server_t *, sim_library_t *> sim_lib_registry;
+
+static sim_library_t *sim_lib_of(sim_server_t *srv)
+{
+    std::lock_guard<std::mutex> g(sim_lib_registry_lock);
+    auto it = sim_lib_registry.find(srv);
+    return it == sim_lib_registry.end() ? nullptr : it->second;
+}
+
+/* ------------------------------------------------------------------------
+ * Paths
+ * ---------------------------------------------------------------------- */
+
+/* Splits a library path into its components; -1 for anything that is not a
+ * plain path below the root. */
+static int sim_lib_split(const std::string &path, std::vector<std::string> *parts)
+{
+    if (path.size() > SIM_LIB_PATH_MAX)
+        return -1;
+    for (unsigned char ch : path)
+        if (ch < 0x20 || ch == 0x7f)
+            return -1;
+    size_t i = 0;
+    if (!path.empty() && path[0] == '/')
+        i = 1;
+    while (i < path.size()) {
+        size_t j = path.find('/', i);
+        if (j == std::string::npos)
+            j = path.size();
+        std::string c = path.substr(i, j - i);
+        if (c.empty()) {
+            if (j == path.size())  /* a trailing "/" */
+                break;
+            return -1;
+        }
+        if (c[0] == '.')  /* ".", "..", our sidecars and temporary files */
+            return -1;
+        parts->push_back(c);
+        i = j + 1;
+    }
+    return 0;
+}
+
+static int sim_lib_inside(const std::string &root, const std::string &real)
+{
+    return real == root || (real.size() > root.size() && real.compare(0, root.size(), root) == 0 &&
+                            real[root.size()] == '/');
+}
+
+int sim_library_resolve(const sim_library_t *lib, const std::string &path, int f_must_exist, std::string *out)
+{
+    std::vector<std::string> parts;
+    if (sim_lib_split(path, &parts) < 0)
+        return -1;
+    std::string file = lib->root;
+    for (const std::string &c : parts)
+        file += "/" + c;
+    /* The longest existing prefix must resolve inside the root; what does
+     * not exist yet cannot lead anywhere else. */
+    std::string probe = file;
+    size_t keep = parts.size();
+    for (;;) {
+        char real[PATH_MAX];
+        if (realpath(probe.c_str(), real)) {
+            if (!sim_lib_inside(lib->root, real))
+                return -1;
+            break;
+        }
+        if (errno != ENOENT && errno != ENOTDIR)
+            return -errno;
+        if (f_must_exist)
+            return -2;
+        struct stat lst;
+        if (lstat(probe.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode))
+            return -1;  /* a dangling link: where it would lead is not ours to say */
+        if (keep == 0)
+            return -2;
+        keep--;
+        probe = lib->root;
+        for (size_t k = 0; k < keep; k++)
+            probe += "/" + parts[k];
+    }
+    *out = file;
+    return 0;
+}
+
+static std::string sim_lib_base(const std::string &path)
+{
+    size_t s = path.find_last_of('/');
+    return s == std::string::npos ? path : path.substr(s + 1);
+}
+
+/* "/" + components joined: the canonical form used in the journal. */
+static std::string sim_lib_canon(const std::string &path)
+{
+    std::vector<std::string> parts;
+    if (sim_lib_split(path, &parts) < 0)
+        return path;
+    std::string c;
+    for (const std::string &p : parts)
+        c += "/" + p;
+    return c.empty() ? "/" : c;
+}
+
+static std::string sim_lib_sidecar(const std::string &file)
+{
+    size_t s = file.find_last_of('/');
+    return file.substr(0, s + 1) + "." + file.substr(s + 1) + ".subclips";
+}
+
+/* Writes a whole file through a temporary file and a rename, so a reader
+ * or a crash never sees half of it. */
+static int sim_lib_write_file(const std::string &file, const std::string &text)
+{
+    size_t s = file.find_last_of('/');
+    std::string tmp = file.substr(0, s + 1) + ".tmp." + std::to_string(getpid()) + "." + file.substr(s + 1);
+    int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0)
+        return -errno;
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            int e = errno;
+            close(fd);
+            unlink(tmp.c_str());
+            return -e;
+        }
+        done += (size_t)n;
+    }
+    if (fsync(fd) != 0 || close(fd) != 0) {
+        int e = errno;
+        unlink(tmp.c_str());
+        return -e;
+    }
+    if (rename(tmp.c_str(), file.c_str()) != 0) {
+        int e = errno;
+        unlink(tmp.c_str());
+        return -e;
+    }
+    return 0;
+}
+
+/* Reads a small text file without following a link; "" when absent. */
+static int sim_lib_read_file(const std::string &file, std::string *text)
+{
+    text->clear();
+    int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        return errno == ENOENT ? 0 : -errno;
+    char buf[65536];
+    for (;;) {
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        text->append(buf, (size_t)n);
+        if (text->size() > SIM_LIB_TEXT_FILE_MAX) {
+            close(fd);
+            text->clear();
+            return -27;  /* EFBIG */
+        }
+    }
+    close(fd);
+    return 0;
+}
+
+static std::vector<std::string> sim_lib_lines(const std::string &text)
+{
+    std::vector<std::string> out;
+    size_t i = 0;
+    while (i < text.size()) {
+        size_t j = text.find('\n', i);
+        if (j == std::string::npos)
+            j = text.size();
+        if (j > i)
+            out.push_back(text.substr(i, j - i));
+        i = j + 1;
+    }
+    return out;
+}
+
+static std::vector<std::string> sim_lib_fields(const std::string &line)
+{
+    std::vector<std::string> f;
+    size_t i = 0;
+    for (;;) {
+        size_t j = line.find('\t', i);
+        f.push_back(line.substr(i, j == std::string::npos ? std::string::npos : j - i));
+        if (j == std::string::npos)
+            break;
+        i = j + 1;
+    }
+    return f;
+}
+
+/* Tabs and line ends would break the line formats of our files. */
+static std::string sim_lib_clean(const std::string &s)
+{
+    std::string c = s.substr(0, SIM_LIB_PATH_MAX);
+    for (char &ch : c)
+        if ((unsigned char)ch < 0x20)
+            ch = ' ';
+    return c;
+}
+
+/* ------------------------------------------------------------------------
+ * Journal
+ * ---------------------------------------------------------------------- */
+
+static void sim_lib_journal_locked(sim_library_t *lib, char kind, const std::string &path)
+{
+    lib->journal.push_back(std::string(1, kind) + path);
+    if (lib->journal.size() > SIM_LIB_JOURNAL_KEEP)
+        lib->journal.pop_front();
+    lib->amend_idx++;
+}
+
+static int64_t sim_lib_now_ms(void)
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (int64_t)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
+}
+
+/* Announced before our own change is made: the watch may report it before
+ * the call that made it has journaled it, and must then stay silent. */
+static void sim_lib_expect(sim_library_t *lib, char kind, const std::string &path)
+{
+    std::lock_guard<std::mutex> g(lib->lock);
+    if (lib->ino_fd >= 0)
+        lib->expected.emplace(std::string(1, kind) + sim_lib_canon(path), sim_lib_now_ms() + 5000);
+}
+
+/* Takes back one announcement of a change that was not made. */
+static void sim_lib_unexpect(sim_library_t *lib, char kind, const std::string &path)
+{
+    std::lock_guard<std::mutex> g(lib->lock);
+    auto it = lib->expected.find(std::string(1, kind) + sim_lib_canon(path));
+    if (it != lib->expected.end())
+        lib->expected.erase(it);
+}
+
+/* Our own change, journaled now so that it is there when the call returns. */
+static void sim_lib_own_change(sim_library_t *lib, char kind, const std::string &path)
+{
+    std::lock_guard<std::mutex> g(lib->lock);
+    sim_lib_journal_locked(lib, kind, sim_lib_canon(path));
+}
+
+static void sim_lib_watch_add_tree(sim_library_t *lib, const std::string &path, int f_announce);
+
+static void sim_lib_watch_event(sim_library_t *lib, const struct inotify_event *ev)
+{
+    std::string dir;
+    {
+        std::lock_guard<std::mutex> g(lib->lock);
+        auto it = lib->watches.find(ev->wd);
+        if (it == lib->watches.end())
+            return;
+        if (ev->mask & IN_IGNORED) {
+            lib->watches.erase(it);
+            return;
+        }
+        dir = it->second;
+    }
+    if (!ev->len || ev->name[0] == '.' || !ev->name[0])
+        return;  /* our sidecars and temporary files, and other hidden names */
+    std::string path = (dir == "/" ? "" : dir) + "/" + ev->name;
+    int f_dir = (ev->mask & IN_ISDIR) != 0;
+    char kind = 0;
+    if (ev->mask & (IN_CREATE | IN_MOVED_TO))
+        kind = f_dir ? '&' : '+';
+    else if (ev->mask & (IN_DELETE | IN_MOVED_FROM))
+        kind = f_dir ? '^' : '-';
+    else if (ev->mask & IN_CLOSE_WRITE)
+        kind = '*';
+    if (!kind)
+        return;
+    {
+        std::lock_guard<std::mutex> g(lib->lock);
+        int64_t now = sim_lib_now_ms();
+        for (auto it = lib->expected.begin(); it != lib->expected.end();)
+            it = it->second < now ? lib->expected.erase(it) : std::next(it);
+        auto ex = lib->expected.find(std::string(1, kind) + path);
+        if (ex != lib->expected.end())
+            lib->expected.erase(ex);
+        else
+            sim_lib_journal_locked(lib, kind, path);
+        if (kind == '^') {
+            /* Watches below a folder moved away now name paths that no
+             * longer exist; they are dropped and re-added where it lands. */
+            for (auto it = lib->watches.begin(); it != lib->watches.end();) {
+                if (it->second == path || it->second.compare(0, path.size() + 1, path + "/") == 0) {
+                    inotify_rm_watch(lib->ino_fd, it->first);
+                    it = lib->watches.erase(it);
+                } else
+                    ++it;
+            }
+        }
+    }
+    if (kind == '&')
+        sim_lib_watch_add_tree(lib, path, 1);
+}
+
+/* Watches the folder at `path` and every folder below it; with f_announce
+ * what is already inside (made before the watch existed) is journaled. */
+static void sim_lib_watch_add_tree(sim_library_t *lib, const std::string &path, int f_announce)
+{
+    std::vector<std::string> todo{path};
+    int budget = 100000;  /* folders; a bound against a pathological tree */
+    while (!todo.empty() && budget-- > 0) {
+        std::string p = todo.back();
+        todo.pop_back();
+        std::string file;
+        if (sim_library_resolve(lib, p, 1, &file) < 0)
+            continue;
+        int wd = inotify_add_watch(lib->ino_fd, file.c_str(),
+                                   IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_CLOSE_WRITE |
+                                       IN_ONLYDIR | IN_DONT_FOLLOW | IN_EXCL_UNLINK);
+        if (wd < 0)
+            continue;
+        {
+            std::lock_guard<std::mutex> g(lib->lock);
+            lib->watches[wd] = p;
+        }
+        DIR *d = opendir(file.c_str());
+        if (!d)
+            continue;
+        while (struct dirent *de = readdir(d)) {
+            if (de->d_name[0] == '.')
+                continue;
+            std::string child = (p == "/" ? "" : p) + "/" + de->d_name;
+            struct stat st;
+            if (fstatat(dirfd(d), de->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                continue;
+            if (S_ISDIR(st.st_mode))
+                todo.push_back(child);
+            if (f_announce && (S_ISDIR(st.st_mode) || S_ISREG(st.st_mode))) {
+                std::lock_guard<std::mutex> g(lib->lock);
+                sim_lib_journal_locked(lib, S_ISDIR(st.st_mode) ? '&' : '+', child);
+            }
+        }
+        closedir(d);
+    }
+}
+
+static void sim_lib_watch_loop(sim_library_t *lib)
+{
+    alignas(struct inotify_event) char buf[64 * 1024];
+    while (!lib->f_stop.load()) {
+        struct pollfd pfd = {lib->ino_fd, POLLIN, 0};
+        if (poll(&pfd, 1, 100) <= 0)
+            continue;
+        ssize_t n = read(lib->ino_fd, buf, sizeof buf);
+        if (n <= 0)
+            continue;
+        for (ssize_t off = 0; off + (ssize_t)sizeof(struct inotify_event) <= n;) {
+            const struct inotify_event *ev = (const struct inotify_event *)(buf + off);
+            if (ev->mask & IN_Q_OVERFLOW)
+                fprintf(stderr, "sim: library: the folder watch overflowed, changes were lost\n");
+            else
+                sim_lib_watch_event(lib, ev);
+            off += (ssize_t)sizeof(struct inotify_event) + ev->len;
+        }
+    }
+}
+
+/* ------------------------------------------------------------------------
+ * Items
+ * ---------------------------------------------------------------------- */
+
+struct sim_lib_entry
+{
+    std::string name;
+    struct stat st;
+};
+
+/* The folder's items (regular files) or sub-folders, by name ignoring case. */
+static int sim_lib_list(const std::string &file, int f_dirs, std::vector<sim_lib_entry> *out)
+{
+    DIR *d = opendir(file.c_str());
+    if (!d)
+        return -errno;
+    while (struct dirent *de = readdir(d)) {
+        if (de->d_name[0] == '.')
+            continue;
+        sim_lib_entry e;
+        e.name = de->d_name;
+        if (e.name.size() > SIM_LIB_PATH_MAX)
+            continue;
+        /* A link is listed for what it points at, when that is inside the
+         * root; resolve refuses the rest when it is used. */
+        if (fstatat(dirfd(d), de->d_name, &e.st, 0) != 0)
+            continue;
+        if (f_dirs ? S_ISDIR(e.st.st_mode) : S_ISREG(e.st.st_mode))
+            out->push_back(std::move(e));
+    }
+    closedir(d);
+    std::sort(out->begin(), out->end(),
+              [](const sim_lib_entry &a, const sim_lib_entry &b) { return strcasecmp(a.name.c_str(), b.name.c_str()) < 0; });
+    return 0;
+}
+
+/* Metadata of a file, probed once per (file, size, mtime). */
+static int sim_lib_probe(sim_library_t *lib, const std::string &file, const struct stat &st, sim_probe_t *p)
+{
+    sim_lib_meta_key k{st.st_dev, st.st_ino, (int64_t)st.st_size, (int64_t)st.st_mtime};
+    {
+        std::lock_guard<std::mutex> g(lib->meta_lock);
+        auto it = lib->meta.find(k);
+        if (it != lib->meta.end()) {
+            *p = it->second.second;
+            return it->second.first;
+        }
+    }
+    int r = sim_probe_file(file.c_str(), p);
+    if (r < 0) {
+        std::lock_guard<std::mutex> g(lib->lock);
+        if (lib->logged.size() < 10000 && lib->logged.insert(file).second)
+            fprintf(stderr, "sim: library: [%s] is not media libavformat can read (%d); listed as a plain file\n",
+                    file.c_str(), r);
+    }
+    std::lock_guard<std::mutex> g(lib->meta_lock);
+    if (lib->meta.size() >= SIM_LIB_META_CACHE_MAX)
+        lib->meta.clear();
+    lib->meta[k] = std::make_pair(r, *p);
+    return r;
+}
+
+static int sim_lib_subclip_count(const std::string &file)
+{
+    std::string text;
+    if (sim_lib_read_file(sim_lib_sidecar(file), &text) < 0)
+        return 0;
+    return (int)sim_lib_lines(text).size();
+}
+
+static std::string sim_lib_num(double d)
+{
+    char b[64];
+    snprintf(b, sizeof b, "%.6f", d);
+    return b;
+}
+
+static xmlrpc_value *sim_lib_item_value(xmlrpc_env *env, sim_library_t *lib, const std::string &file,
+                                        const std::string &name, const struct stat &st)
+{
+    sim_probe_t p;
+    sim_lib_probe(lib, file, st, &p);
+    char dar[48] = "", sar[48] = "", rate[48] = "";
+    if (p.dar_den)
+        snprintf(dar, sizeof dar, "%d:%d", p.dar_num, p.dar_den);
+    if (p.sar_den)
+        snprintf(sar, sizeof sar, "%d:%d", p.sar_num, p.sar_den);
+    if (p.rate_den)
+        snprintf(rate, sizeof rate, "%d/%d", p.rate_num, p.rate_den);
+    xmlrpc_value *v = xmlrpc_build_value(
+        env, "{s:s,s:I,s:I,s:I,s:I,s:I,s:s,s:s,s:s,s:s,s:s,s:s,s:s,s:s,s:s,s:s,s:s,s:s,s:s,s:s,s:i}", "name",
+        name.c_str(), "st_ino", (xmlrpc_int64)st.st_ino, "st_size", (xmlrpc_int64)st.st_size, "st_mtime",
+        (xmlrpc_int64)st.st_mtime, "st_ctime", (xmlrpc_int64)st.st_ctime, "st_atime", (xmlrpc_int64)st.st_atime,
+        "format_name", p.format_name.c_str(), "duration", sim_lib_num(p.duration).c_str(), "duration_v",
+        sim_lib_num(p.duration_v).c_str(), "duration_a", sim_lib_num(p.duration_a).c_str(), "nb_frames",
+        std::to_string(p.nb_frames).c_str(), "nb_streams", std::to_string(p.nb_streams).c_str(), "width",
+        std::to_string(p.width).c_str(), "height", std::to_string(p.height).c_str(), "display_aspect_ratio", dar,
+        "sample_aspect_ratio", sar, "r_frame_rate", rate, "sample_fmt", p.sample_fmt.c_str(), "sample_rate",
+        std::to_string(p.sample_rate).c_str(), "channels", std::to_string(p.channels).c_str(), "subclips",
+        (xmlrpc_int32)sim_lib_subclip_count(file));
+    if (!env->fault_occurred && !p.timecode.empty()) {
+        xmlrpc_value *tc = xmlrpc_string_new(env, p.timecode.c_str());
+        if (!env->fault_occurred) {
+            xmlrpc_struct_set_value(env, v, "timecode", tc);
+            xmlrpc_DECREF(tc);
+        }
+    }
+    return v;
+}
+
+/* Every item of the library, depth first in name order: the search order. */
+static void sim_lib_walk(const sim_library_t *lib, const std::string &path, std::vector<std::string> *out, int depth)
+{
+    if (depth > 64 || out->size() > 1000000)
+        return;
+    std::string file;
+    if (sim_library_resolve(lib, path, 1, &file) < 0)
+        return;
+    std::vector<sim_lib_entry> dirs, items;
+    sim_lib_list(file, 1, &dirs);
+    sim_lib_list(file, 0, &items);
+    std::string pre = path == "/" ? "" : path;
+    for (const auto &e : items)
+        out->push_back(pre + "/" + e.name);
+    for (const auto &e : dirs)
+        sim_lib_walk(lib, pre + "/" + e.name, out, depth + 1);
+}
+
+/* ------------------------------------------------------------------------
+ * Methods
+ * ---------------------------------------------------------------------- */
+
+static xmlrpc_value *sim_lib_arg(xmlrpc_env *env, xmlrpc_value *params, int pos, xmlrpc_type type)
+{
+    int n = xmlrpc_array_size(env, params);
+    if (env->fault_occurred)
+        return nullptr;
+    if (pos >= n) {
+        xmlrpc_env_set_fault_formatted(env, XMLRPC_INDEX_ERROR, "parameter %d missing", pos);
+        return nullptr;
+    }
+    xmlrpc_value *v = nullptr;
+    xmlrpc_array_read_item(env, params, pos, &v);
+    if (!env->fault_occurred && xmlrpc_value_type(v) != type) {
+        xmlrpc_DECREF(v);
+        xmlrpc_env_set_fault_formatted(env, XMLRPC_TYPE_ERROR, "parameter %d has the wrong type", pos);
+        return nullptr;
+    }
+    return v;
+}
+
+static int sim_lib_str(xmlrpc_env *env, xmlrpc_value *params, int pos, std::string *out)
+{
+    xmlrpc_value *v = sim_lib_arg(env, params, pos, XMLRPC_TYPE_STRING);
+    if (!v)
+        return -1;
+    const char *s = nullptr;
+    size_t len = 0;
+    xmlrpc_read_string_lp(env, v, &len, &s);
+    xmlrpc_DECREF(v);
+    if (env->fault_occurred)
+        return -1;
+    out->assign(s, strnlen(s, len));
+    free((void *)s);
+    return 0;
+}
+
+static int sim_lib_int(xmlrpc_env *env, xmlrpc_value *params, int pos, int *out)
+{
+    xmlrpc_value *v = sim_lib_arg(env, params, pos, XMLRPC_TYPE_INT);
+    if (!v)
+        return -1;
+    xmlrpc_read_int(env, v, out);
+    xmlrpc_DECREF(v);
+    return env->fault_occurred ? -1 : 0;
+}
+
+static int sim_lib_double(xmlrpc_env *env, xmlrpc_value *params, int pos, double *out)
+{
+    xmlrpc_value *v = sim_lib_arg(env, params, pos, XMLRPC_TYPE_DOUBLE);
+    if (!v)
+        return -1;
+    xmlrpc_read_double(env, v, out);
+    xmlrpc_DECREF(v);
+    return env->fault_occurred ? -1 : 0;
+}
+
+static int sim_lib_nparams(xmlrpc_env *env, xmlrpc_value *params)
+{
+    int n = xmlrpc_array_size(env, params);
+    return env->fault_occurred ? 0 : n;
+}
+
+static xmlrpc_value *sim_lib_result(xmlrpc_env *env, int result)
+{
+    return xmlrpc_build_value(env, "{s:i}", "result", (xmlrpc_int32)result);
+}
+
+/* An array of n values made by make(i); null (with the fault) when one
+ * cannot be made. */
+template <typename F>
+static xmlrpc_value *sim_lib_array(xmlrpc_env *env, size_t n, F make)
+{
+    xmlrpc_value *list = xmlrpc_array_new(env);
+    for (size_t i = 0; i < n && !env->fault_occurred; i++) {
+        xmlrpc_value *e = make(i);
+        if (env->fault_occurred)
+            break;
+        xmlrpc_array_append_item(env, list, e);
+        xmlrpc_DECREF(e);
+    }
+    if (env->fault_occurred) {
+        if (list)
+            xmlrpc_DECREF(list);
+        return nullptr;
+    }
+    return list;
+}
+
+/* {result: n, list} of n values made by make(i). */
+template <typename F>
+static xmlrpc_value *sim_lib_list_answer(xmlrpc_env *env, size_t n, F make)
+{
+    xmlrpc_value *list = sim_lib_array(env, n, make);
+    if (!list)
+        return nullptr;
+    xmlrpc_value *v = xmlrpc_build_value(env, "{s:i,s:A}", "result", (xmlrpc_int32)n, "list", list);
+    xmlrpc_DECREF(list);
+    return v;
+}
+
+static xmlrpc_value *sim_lib_string_list(xmlrpc_env *env, const std::vector<std::string> &items)
+{
+    return sim_lib_list_answer(env, items.size(),
+                               [&](size_t i) { return xmlrpc_build_value(env, "(s)", items[i].c_str()); });
+}
+
+/* The item (a regular file) at path: 0 with *file and *st set, or the result. */
+static int sim_lib_item_file(sim_library_t *lib, const std::string &path, std::string *file, struct stat *st)
+{
+    int r = sim_library_resolve(lib, path, 1, file);
+    if (r == 0 && (stat(file->c_str(), st) != 0 || !S_ISREG(st->st_mode)))
+        r = -2;
+    return r;
+}
+
+#define SIM_LIB_BEGIN                          \
+    sim_library_t *lib = sim_lib_of(srv);      \
+    if (!lib) {                                \
+        xmlrpc_env_set_fault(env, 500, "no library"); \
+        return nullptr;                        \
+    }
+
+static xmlrpc_value *sim_m_list_dirs(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv)
+{
+    SIM_LIB_BEGIN
+    std::string path, file;
+    if (sim_lib_str(env, params, 0, &path) < 0)
+        return nullptr;
+    int r = sim_library_resolve(lib, path, 1, &file);
+    if (r < 0)
+        return sim_lib_result(env, r);
+    std::vector<sim_lib_entry> dirs;
+    if ((r = sim_lib_list(file, 1, &dirs)) < 0)
+        return sim_lib_result(env, r);
+    return sim_lib_list_answer(env, dirs.size(),
+                               [&](size_t i) { return xmlrpc_build_value(env, "{s:s}", "name", dirs[i].name.c_str()); });
+}
+
+static xmlrpc_value *sim_m_list_items(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv)
+{
+    SIM_LIB_BEGIN
+    std::string path, file;
+    int offset = -1, limit = -1;
+    if (sim_lib_str(env, params, 0, &path) < 0)
+        return nullptr;
+    if (sim_lib_nparams(env, params) >= 3 &&
+        (sim_lib_int(env, params, 1, &offset) < 0 || sim_lib_int(env, params, 2, &limit) < 0))
+        return nullptr;
+    int r = sim_library_resolve(lib, path, 1, &file);
+    if (r < 0)
+        return sim_lib_result(env, r);
+    std::vector<sim_lib_entry> items;
+    if ((r = sim_lib_list(file, 0, &items)) < 0)
+        return sim_lib_result(env, r);
+    size_t from = 0, to = items.size();
+    if (!(offset == -1 && limit == -1)) {
+        if (offset < 0 || limit < 0)
+            return sim_lib_result(env, -22);
+        from = std::min(items.size(), (size_t)offset);
+        to = std::min(items.size(), from + (size_t)limit);
+    }
+    return sim_lib_list_answer(env, to - from, [&](size_t i) {
+        const sim_lib_entry &e = items[from + i];
+        return sim_lib_item_value(env, lib, file + "/" + e.name, e.name, e.st);
+    });
+}
+
+static xmlrpc_value *sim_m_meta_item(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv)
+{
+    SIM_LIB_BEGIN
+    std::string path, file;
+    if (sim_lib_str(env, params, 0, &path) < 0)
+        return nullptr;
+    struct stat st;
+    int r = sim_lib_item_file(lib, path, &file, &st);
+    if (r < 0)
+        return sim_lib_result(env, r);
+    xmlrpc_value *item = sim_lib_item_value(env, lib, file, sim_lib_base(file), st);
+    if (env->fault_occurred)
+        return nullptr;
+    xmlrpc_value *v = xmlrpc_build_value(env, "{s:i,s:S}", "result", 0, "item", item);
+    xmlrpc_DECREF(item);
+    return v;
+}
+
+static xmlrpc_value *sim_m_thumb_item(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv)
+{
+    SIM_LIB_BEGIN
+    std::string path, mode, file;
+    int w = 0, h = 0;
+    if (sim_lib_str(env, params, 0, &path) < 0 || sim_lib_str(env, params, 1, &mode) < 0 ||
+        sim_lib_int(env, params, 2, &w) < 0 || sim_lib_int(env, params, 3, &h) < 0)
+        return nullptr;
+    struct stat st;
+    int r = sim_lib_item_file(lib, path, &file, &st);
+    if (r < 0)
+        return sim_lib_result(env, r);
+    std::string key = file + "\n" + mode + "\n" + std::to_string(w) + "x" + std::to_string(h) + "\n" +
+                      std::to_string((long long)st.st_mtime) + "\n" + std::to_string((long long)st.st_size);
+    std::string png;
+    int f_cached = 0;
+    {
+        std::lock_guard<std::mutex> g(lib->thumb_lock);
+        auto it = lib->thumbs.find(key);
+        if (it != lib->thumbs.end()) {
+            png = it->second;
+            f_cached = 1;
+        }
+    }
+    if (!f_cached) {
+        r = sim_probe_thumb_png(file.c_str(), mode.c_str(), w, h, &png);
+        if (r < 0)
+            return sim_lib_result(env, r == -22 ? -22 : -61);
+        lib->thumbs_decoded++;
+        std::lock_guard<std::mutex> g(lib->thumb_lock);
+        if (lib->thumb_bytes + png.size() > SIM_LIB_THUMB_CACHE_BYTES) {
+            lib->thumbs.clear();
+            lib->thumb_bytes = 0;
+        }
+        if (lib->thumbs.emplace(key, png).second)
+            lib->thumb_bytes += png.size();
+    }
+    return xmlrpc_build_value(env, "{s:i,s:6}", "result", 0, "thumb", (const unsigned char *)png.data(), png.size());
+}
+
+/* Both searches: the next item after position start_idx of the walk that
+ * `hit` accepts; -2 when there is none. */
+template <typename F>
+static xmlrpc_value *sim_lib_search(xmlrpc_env *env, sim_library_t *lib, int start_idx, F hit)
+{
+    std::vector<std::string> all;
+    sim_lib_walk(lib, "/", &all, 0);
+    for (size_t i = (size_t)std::max(0, start_idx + 1); i < all.size(); i++)
+        if (hit(all[i]))
+            return xmlrpc_build_value(env, "{s:i,s:s}", "result", (xmlrpc_int32)i, "item", all[i].c_str());
+    return sim_lib_result(env, -2);
+}
+
+static xmlrpc_value *sim_m_search_item(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv)
+{
+    SIM_LIB_BEGIN
+    int start = -1;
+    std::string start_item, key;
+    if (sim_lib_int(env, params, 0, &start) < 0 || sim_lib_str(env, params, 1, &start_item) < 0 ||
+        sim_lib_str(env, params, 2, &key) < 0)
+        return nullptr;
+    if (key.empty())
+        return sim_lib_result(env, -22);
+    std::string lkey = key;
+    std::transform(lkey.begin(), lkey.end(), lkey.begin(), ::tolower);
+    return sim_lib_search(env, lib, start, [&](const std::string &p) {
+        std::string n = sim_lib_base(p);
+        std::transform(n.begin(), n.end(), n.begin(), ::tolower);
+        return n.find(lkey) != std::string::npos;
+    });
+}
+
+static xmlrpc_value *sim_m_search_dur(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv)
+{
+    SIM_LIB_BEGIN
+    int start = -1;
+    std::string start_item;
+    double a = 0, b = 0;
+    if (sim_lib_int(env, params, 0, &start) < 0 || sim_lib_str(env, params, 1, &start_item) < 0 ||
+        sim_lib_double(env, params, 2, &a) < 0 || sim_lib_double(env, params, 3, &b) < 0)
+        return nullptr;
+    return sim_lib_search(env, lib, start, [&](const std::string &p) {
+        std::string file;
+        struct stat st;
+        if (sim_library_resolve(lib, p, 1, &file) < 0 || stat(file.c_str(), &st) != 0)
+            return false;
+        sim_probe_t pr;
+        if (sim_lib_probe(lib, file, st, &pr) < 0)
+            return false;
+        double d = pr.duration_v != 0 ? pr.duration_v : pr.duration;
+        /* The upper bound is the first duration not asked for. */
+        return d >= a && (d < b || (a == b && d == a));
+    });
+}
+
+static xmlrpc_value *sim_m_state(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv)
+{
+    SIM_LIB_BEGIN
+    int limit = 0;
+    if (sim_lib_int(env, params, 0, &limit) < 0)
+        return nullptr;
+    limit = std::max(0, std::min(limit, SIM_LIB_JOURNAL_KEEP));
+    struct statvfs vfs;
+    int64_t total = 0, avail = 0;
+    if (statvfs(lib->root.c_str(), &vfs) == 0) {
+        total = (int64_t)vfs.f_blocks * (int64_t)vfs.f_frsize;
+        avail = (int64_t)vfs.f_bavail * (int64_t)vfs.f_frsize;
+    }
+    int64_t amend;
+    int count_at;
+    std::vector<std::string> entries;
+    {
+        std::lock_guard<std::mutex> g(lib->lock);
+        amend = lib->amend_idx;
+        for (auto it = lib->journal.rbegin(); it != lib->journal.rend() && (int)entries.size() < limit; ++it)
+            entries.push_back(*it);
+        count_at = lib->counted_at == amend;
+    }
+    if (!count_at) {
+        /* Counting walks the tree: done again only after a change. */
+        std::vector<std::string> all;
+        sim_lib_walk(lib, "/", &all, 0);
+        std::lock_guard<std::mutex> g(lib->lock);
+        lib->total_items = (int)all.size();
+        lib->counted_at = amend;
+    }
+    int total_items;
+    {
+        std::lock_guard<std::mutex> g(lib->lock);
+        total_items = lib->total_items;
+    }
+    xmlrpc_value *list =
+        sim_lib_array(env, entries.size(), [&](size_t i) { return xmlrpc_build_value(env, "(s)", entries[i].c_str()); });
+    if (!list)
+        return nullptr;
+    xmlrpc_value *v = xmlrpc_build_value(env, "{s:i,s:I,s:i,s:I,s:I,s:I,s:A}", "result", 0, "amend_idx",
+                                         (xmlrpc_int64)amend, "total_items", (xmlrpc_int32)total_items,
+                                         "free_space", (xmlrpc_int64)avail, "total_space", (xmlrpc_int64)total,
+                                         "used_space", (xmlrpc_int64)(total - avail), "amend_list", list);
+    xmlrpc_DECREF(list);
+    return v;
+}
+
+static xmlrpc_value *sim_m_create_dir(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv)
+{
+    SIM_LIB_BEGIN
+    std::string path, file;
+    if (sim_lib_str(env, params, 0, &path) < 0)
+        return nullptr;
+    int r = sim_library_resolve(lib, path, 0, &file);
+    if (r == 0 && file == lib->root)
+        r = -17;
+    if (r == 0) {
+        std::lock_guard<std::mutex> g(lib->files_lock);
+        sim_lib_expect(lib, '&', path);
+        r = mkdir(file.c_str(), 0755) == 0 ? 0 : -errno;
+        if (r == 0)
+            sim_lib_own_change(lib, '&', path);
+        else
+            sim_lib_unexpect(lib, '&', path);
+    }
+    return sim_lib_result(env, r);
+}
+
+static xmlrpc_value *sim_m_rename_item(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv)
+{
+    SIM_LIB_BEGIN
+    std::string src, dst, fsrc, fdst;
+    if (sim_lib_str(env, params, 0, &src) < 0 || sim_lib_str(env, params, 1, &dst) < 0)
+        return nullptr;
+    int r = sim_library_resolve(lib, src, 1, &fsrc);
+    if (r == 0)
+        r = sim_library_resolve(lib, dst, 0, &fdst);
+    struct stat st, dt;
+    if (r == 0 && (fsrc == lib->root || fdst == lib->root))
+        r = -1;
+    if (r == 0 && lstat(fsrc.c_str(), &st) != 0)
+        r = -errno;
+    if (r == 0 && lstat(fdst.c_str(), &dt) == 0)
+        r = -17;
+    if (r == 0 && S_ISDIR(st.st_mode) && fdst.compare(0, fsrc.size() + 1, fsrc + "/") == 0)
+        r = -22;  /* a folder into itself */
+    if (r == 0) {
+        std::lock_guard<std::mutex> g(lib->files_lock);
+        int f_dir = S_ISDIR(st.st_mode);
+        sim_lib_expect(lib, f_dir ? '^' : '-', src);
+        sim_lib_expect(lib, f_dir ? '&' : '+', dst);
+        r = rename(fsrc.c_str(), fdst.c_str()) == 0 ? 0 : -errno;
+        if (r == 0) {
+            if (!f_dir)
+                rename(sim_lib_sidecar(fsrc).c_str(), sim_lib_sidecar(fdst).c_str());
+            sim_lib_own_change(lib, f_dir ? '^' : '-', src);
+            sim_lib_own_change(lib, f_dir ? '&' : '+', dst);
+        } else {
+            sim_lib_unexpect(lib, f_dir ? '^' : '-', src);
+            sim_lib_unexpect(lib, f_dir ? '&' : '+', dst);
+        }
+    }
+    return sim_lib_result(env, r);
+}
+
+static xmlrpc_value *sim_m_delete_item(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv)
+{
+    SIM_LIB_BEGIN
+    std::string path, file;
+    if (sim_lib_str(env, params, 0, &path) < 0)
+        return nullptr;
+    int r = sim_library_resolve(lib, path, 1, &file);
+    struct stat st;
+    if (r == 0 && (lstat(file.c_str(), &st) != 0 || S_ISDIR(st.st_mode)))
+        r = -21;  /* EISDIR (or gone) */
+    if (r == 0) {
+        std::lock_guard<std::mutex> g(lib->files_lock);
+        sim_lib_expect(lib, '-', path);
+        r = unlink(file.c_str()) == 0 ? 0 : -errno;
+        if (r == 0) {
+            unlink(sim_lib_sidecar(file).c_str());
+            sim_lib_own_change(lib, '-', path);
+        } else
+            sim_lib_unexpect(lib, '-', path);
+    }
+    return sim_lib_result(env, r);
+}
+
+static xmlrpc_value *sim_m_delete_dir(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv)
+{
+    SIM_LIB_BEGIN
+    std::string path, file;
+    if (sim_lib_str(env, params, 0, &path) < 0)
+        return nullptr;
+    int r = sim_library_resolve(lib, path, 1, &file);
+    if (r == 0 && file == lib->root)
+        r = -1;
+    if (r == 0) {
+        std::lock_guard<std::mutex> g(lib->files_lock);
+        sim_lib_expect(lib, '^', path);
+        r = rmdir(file.c_str()) == 0 ? 0 : -errno;
+        if (r == 0)
+            sim_lib_own_change(lib, '^', path);
+        else
+            sim_lib_unexpect(lib, '^', path);
+    }
+    return sim_lib_result(env, r);
+}
+
+struct sim_lib_subclip
+{
+    int mark_in, duration;
+    std::string title;
+};
+
+static int sim_lib_subclips_read(const std::string &file, std::vector<sim_lib_subclip> *out)
+{
+    std::string text;
+    int r = sim_lib_read_file(sim_lib_sidecar(file), &text);
+    if (r < 0)
+        return r;
+    for (const std::string &line : sim_lib_lines(text)) {
+        std::vector<std::string> f = sim_lib_fields(line);
+        if (f.size() < 3)
+            continue;
+        out->push_back({atoi(f[0].c_str()), atoi(f[1].c_str()), f[2]});
+    }
+    return 0;
+}
+
+static int sim_lib_subclips_write(const std::string &file, const std::vector<sim_lib_subclip> &subs)
+{
+    if (subs.empty()) {
+        unlink(sim_lib_sidecar(file).c_str());
+        return 0;
+    }
+    std::string text;
+    for (const auto &s : subs)
+        text += std::to_string(s.mark_in) + "\t" + std::to_string(s.duration) + "\t" + sim_lib_clean(s.title) + "\n";
+    return sim_lib_write_file(sim_lib_sidecar(file), text);
+}
+
+static xmlrpc_value *sim_m_list_subclips(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv)
+{
+    SIM_LIB_BEGIN
+    std::string path, file;
+    if (sim_lib_str(env, params, 0, &path) < 0)
+        return nullptr;
+    struct stat st;
+    int r = sim_lib_item_file(lib, path, &file, &st);
+    std::vector<sim_lib_subclip> subs;
+    if (r == 0)
+        r = sim_lib_subclips_read(file, &subs);
+    if (r < 0)
+        return sim_lib_result(env, r);
+    return sim_lib_list_answer(env, subs.size(), [&](size_t i) {
+        return xmlrpc_build_value(env, "{s:i,s:i,s:s}", "mark_in", (xmlrpc_int32)subs[i].mark_in, "duration",
+                                  (xmlrpc_int32)subs[i].duration, "title", subs[i].title.c_str());
+    });
+}
+
+static xmlrpc_value *sim_m_register_subclip(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv)
+{
+    SIM_LIB_BEGIN
+    std::string path, title, file;
+    int mark_in = 0, duration = 0;
+    if (sim_lib_str(env, params, 0, &path) < 0 || sim_lib_int(env, params, 1, &mark_in) < 0 ||
+        sim_lib_int(env, params, 2, &duration) < 0 || sim_lib_str(env, params, 3, &title) < 0)
+        return nullptr;
+    if (mark_in < 0 || duration <= 0)
+        return sim_lib_result(env, -22);
+    struct stat st;
+    int r = sim_lib_item_file(lib, path, &file, &st);
+    if (r == 0) {
+        std::lock_guard<std::mutex> g(lib->files_lock);
+        std::vector<sim_lib_subclip> subs;
+        r = sim_lib_subclips_read(file, &subs);
+        if (r == 0 && subs.size() >= 10000)
+            r = -28;  /* ENOSPC */
+        if (r == 0) {
+            subs.push_back({mark_in, duration, sim_lib_clean(title)});
+            r = sim_lib_subclips_write(file, subs);
+        }
+        if (r == 0)
+            sim_lib_own_change(lib, '*', path);
+    }
+    return sim_lib_result(env, r);
+}
+
+static xmlrpc_value *sim_m_delete_subclip(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv)
+{
+    SIM_LIB_BEGIN
+    std::string path, file;
+    int idx = 0;
+    if (sim_lib_str(env, params, 0, &path) < 0 || sim_lib_int(env, params, 1, &idx) < 0)
+        return nullptr;
+    struct stat st;
+    int r = sim_lib_item_file(lib, path, &file, &st);
+    if (r == 0) {
+        std::lock_guard<std::mutex> g(lib->files_lock);
+        std::vector<sim_lib_subclip> subs;
+        r = sim_lib_subclips_read(file, &subs);
+        if (r == 0 && (idx < 0 || idx >= (int)subs.size()))
+            r = -2;
+        if (r == 0) {
+            subs.erase(subs.begin() + idx);
+            r = sim_lib_subclips_write(file, subs);
+        }
+        if (r == 0)
+            sim_lib_own_change(lib, '*', path);
+    }
+    return sim_lib_result(env, r);
+}
+
+/* Templates: one line per template in DATA/templates, its name and then its
+ * variables, separated by tabs. */
+typedef std::vector<std::pair<std::string, std::vector<std::string>>> sim_lib_templates_t;
+
+static std::string sim_lib_templates_file(const sim_library_t *lib)
+{
+    return lib->data_dir + "/templates";
+}
+
+static int sim_lib_templates_read(const sim_library_t *lib, sim_lib_templates_t *t)
+{
+    std::string text;
+    int r = sim_lib_read_file(sim_lib_templates_file(lib), &text);
+    if (r < 0)
+        return r;
+    for (const std::string &line : sim_lib_lines(text)) {
+        std::vector<std::string> f = sim_lib_fields(line);
+        if (f[0].empty() || f[0][0] == '#')
+            continue;
+        t->emplace_back(f[0], std::vector<std::string>(f.begin() + 1, f.end()));
+    }
+    return 0;
+}
+
+static int sim_lib_templates_write(const sim_library_t *lib, const sim_lib_templates_t &t)
+{
+    std::string text;
+    for (const auto &e : t) {
+        text += sim_lib_clean(e.first);
+        for (const std::string &v : e.second)
+            text += "\t" + sim_lib_clean(v);
+        text += "\n";
+    }
+    return sim_lib_write_file(sim_lib_templates_file(lib), text);
+}
+
+static sim_lib_templates_t::iterator sim_lib_template_find(sim_lib_templates_t &t, const std::string &name)
+{
+    return std::find_if(t.begin(), t.end(), [&](const auto &e) { return e.first == name; });
+}
+
+static xmlrpc_value *sim_m_list_templates(xmlrpc_env *env, xmlrpc_value *, sim_server_t *srv)
+{
+    SIM_LIB_BEGIN
+    sim_lib_templates_t t;
+    int r = sim_lib_templates_read(lib, &t);
+    if (r < 0)
+        return sim_lib_result(env, r);
+    std::vector<std::string> names;
+    for (const auto &e : t)
+        names.push_back(e.first);
+    return sim_lib_string_list(env, names);
+}
+
+static xmlrpc_value *sim_m_list_template_vars(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv)
+{
+    SIM_LIB_BEGIN
+    std::string name;
+    if (sim_lib_str(env, params, 0, &name) < 0)
+        return nullptr;
+    sim_lib_templates_t t;
+    int r = sim_lib_templates_read(lib, &t);
+    if (r < 0)
+        return sim_lib_result(env, r);
+    auto it = sim_lib_template_find(t, name);
+    if (it == t.end())
+        return sim_lib_result(env, -2);
+    return sim_lib_string_list(env, it->second);
+}
+
+/* The template edits: 'a' add (name), 'd' delete (name), 'r' rename
+ * (name, new), 'c' clone (name, new), 'p' replace (name's variables by
+ * those of the second), 's' set (name, variables). */
+static xmlrpc_value *sim_lib_template_edit(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv, char op)
+{
+    SIM_LIB_BEGIN
+    std::string a, b;
+    std::vector<std::string> vars;
+    if (sim_lib_str(env, params, 0, &a) < 0)
+        return nullptr;
+    if ((op == 'r' || op == 'c' || op == 'p') && sim_lib_str(env, params, 1, &b) < 0)
+        return nullptr;
+    if (op == 's') {
+        xmlrpc_value *arr = sim_lib_arg(env, params, 1, XMLRPC_TYPE_ARRAY);
+        if (!arr)
+            return nullptr;
+        int n = xmlrpc_array_size(env, arr);
+        for (int i = 0; i < n && i < 1000 && !env->fault_occurred; i++) {
+            xmlrpc_value *e = nullptr;
+            xmlrpc_array_read_item(env, arr, i, &e);
+            if (env->fault_occurred)
+                break;
+            const char *s = nullptr;
+            if (xmlrpc_value_type(e) == XMLRPC_TYPE_STRING) {
+                xmlrpc_read_string(env, e, &s);
+                if (s) {
+                    vars.push_back(sim_lib_clean(s));
+                    free((void *)s);
+                }
+            }
+            xmlrpc_DECREF(e);
+        }
+        xmlrpc_DECREF(arr);
+        if (env->fault_occurred)
+            return nullptr;
+    }
+    a = sim_lib_clean(a);
+    b = sim_lib_clean(b);
+    if (a.empty() || ((op == 'r' || op == 'c' || op == 'p') && b.empty()))
+        return sim_lib_result(env, -22);
+    std::lock_guard<std::mutex> g(lib->files_lock);
+    sim_lib_templates_t t;
+    int r = sim_lib_templates_read(lib, &t);
+    if (r < 0)
+        return sim_lib_result(env, r);
+    auto ia = sim_lib_template_find(t, a);
+    if (op == 'a') {
+        if (ia != t.end())
+            return sim_lib_result(env, -17);
+        t.emplace_back(a, std::vector<std::string>());
+    } else {
+        if (ia == t.end())
+            return sim_lib_result(env, -2);
+        auto ib = sim_lib_template_find(t, b);
+        if (op == 'd')
+            t.erase(ia);
+        else if (op == 'r' || op == 'c') {
+            if (ib != t.end())
+                return sim_lib_result(env, -17);
+            if (op == 'r')
+                ia->first = b;
+            else
+                t.emplace_back(b, ia->second);
+        } else if (op == 'p') {
+            if (ib == t.end())
+                return sim_lib_result(env, -2);
+            ia->second = ib->second;
+        } else
+            ia->second = vars;
+    }
+    return sim_lib_result(env, sim_lib_templates_write(lib, t));
+}
+
+/* One method per template edit, by its operation letter. */
+template <char OP>
+static xmlrpc_value *sim_m_template(xmlrpc_env *env, xmlrpc_value *p, sim_server_t *srv)
+{
+    return sim_lib_template_edit(env, p, srv, OP);
+}
+
+static xmlrpc_value *sim_m_template_get(xmlrpc_env *env, xmlrpc_value *p, sim_server_t *srv)
+{
+    return sim_m_list_template_vars(env, p, srv);
+}
+
+static xmlrpc_value *sim_m_template_fonts(xmlrpc_env *env, xmlrpc_value *, sim_server_t *)
+{
+    return sim_lib_string_list(env, {"DejaVu Sans", "DejaVu Sans Mono", "DejaVu Serif"});
+}
+
+static xmlrpc_value *sim_m_list_overlays(xmlrpc_env *env, xmlrpc_value *, sim_server_t *)
+{
+    return sim_lib_string_list(env, {});
+}
+
+/* Methods this library has nothing behind: overlays, cues, rendering. */
+static xmlrpc_value *sim_m_not_here(xmlrpc_env *env, xmlrpc_value *, sim_server_t *)
+{
+    return sim_lib_result(env, -95);  /* EOPNOTSUPP */
+}
+
+static xmlrpc_value *sim_m_disk_usage(xmlrpc_env *env, xmlrpc_value *, sim_server_t *srv)
+{
+    SIM_LIB_BEGIN
+    struct statvfs vfs;
+    if (statvfs(lib->root.c_str(), &vfs) != 0)
+        return sim_lib_result(env, -errno);
+    int64_t total = (int64_t)vfs.f_blocks * (int64_t)vfs.f_frsize, avail = (int64_t)vfs.f_bavail * (int64_t)vfs.f_frsize;
+    return xmlrpc_build_value(env, "{s:i,s:I,s:I,s:I}", "result", 0, "total_space", (xmlrpc_int64)total,
+                              "free_space", (xmlrpc_int64)avail, "used_space", (xmlrpc_int64)(total - avail));
+}
+
+static xmlrpc_value *sim_m_register_item(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv)
+{
+    SIM_LIB_BEGIN
+    std::string path, file;
+    if (sim_lib_str(env, params, 0, &path) < 0)
+        return nullptr;
+    struct stat st;
+    int r = sim_lib_item_file(lib, path, &file, &st);
+    if (r == 0)
+        sim_lib_own_change(lib, '*', path);
+    return sim_lib_result(env, r);
+}
+
+static xmlrpc_value *sim_m_basename_item(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv)
+{
+    SIM_LIB_BEGIN
+    std::string path, ext, file;
+    if (sim_lib_str(env, params, 0, &path) < 0)
+        return nullptr;
+    if (sim_lib_nparams(env, params) >= 2 && sim_lib_str(env, params, 1, &ext) < 0)
+        return nullptr;
+    std::string obj = path;
+    if (!ext.empty())
+        obj += (ext[0] == '.' ? "" : ".") + ext;
+    struct stat st;
+    int r = sim_lib_item_file(lib, obj, &file, &st);
+    if (r < 0)
+        return xmlrpc_build_value(env, "{s:i,s:s,s:s,s:I}", "result", (xmlrpc_int32)r, "value", "", "object", "",
+                                  "cache_shm_id", (xmlrpc_int64)-1);
+    return xmlrpc_build_value(env, "{s:i,s:s,s:s,s:I}", "result", 0, "value", file.c_str(), "object",
+                              sim_lib_canon(obj).c_str(), "cache_shm_id", (xmlrpc_int64)-1);
+}
+
+/* ------------------------------------------------------------------------
+ * Set-up
+ * ---------------------------------------------------------------------- */
+
+sim_library_t *sim_library_create(sim_server_t *srv, const char *root, const char *data_dir, std::string *err)
+{
+    char real[PATH_MAX];
+    struct stat st;
+    if (!root || !realpath(root, real) || stat(real, &st) != 0 || !S_ISDIR(st.st_mode)) {
+        *err = std::string("library folder [") + (root ? root : "") + "] does not exist";
+        return nullptr;
+    }
+    sim_library_t *lib = new sim_library_t();
+    lib->srv = srv;
+    lib->root = real;
+    if (lib->root.size() > 1 && lib->root.back() == '/')
+        lib->root.pop_back();
+    lib->data_dir = data_dir ? data_dir : ".";
+
+    lib->ino_fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (lib->ino_fd < 0)
+        fprintf(stderr, "sim: library: inotify unavailable (%s); outside changes are not journaled\n",
+                strerror(errno));
+    else {
+        sim_lib_watch_add_tree(lib, "/", 0);
+        lib->watch_thread = std::thread(sim_lib_watch_loop, lib);
+    }
+    {
+        std::lock_guard<std::mutex> g(sim_lib_registry_lock);
+        sim_lib_registry[srv] = lib;
+    }
+
+    static const struct
+    {
+        const char *name;
+        sim_method_fn fn;
+    } table[] = {
+        {"PelmoraLib.LibListDirs", sim_m_list_dirs},
+        {"PelmoraLib.LibListItems", sim_m_list_items},
+        {"PelmoraLib.LibListSubclips", sim_m_list_subclips},
+        {"PelmoraLib.LibMetaItem", sim_m_meta_item},
+        {"PelmoraLib.LibThumbItem", sim_m_thumb_item},
+        {"PelmoraLib.LibSearchItem", sim_m_search_item},
+        {"PelmoraLib.LibSearchItemDurRange", sim_m_search_dur},
+        {"PelmoraLib.LibState", sim_m_state},
+        {"PelmoraLib.LibCreateDir", sim_m_create_dir},
+        {"PelmoraLib.LibRenameItem", sim_m_rename_item},
+        {"PelmoraLib.LibDeleteItem", sim_m_delete_item},
+        {"PelmoraLib.LibDeleteDir", sim_m_delete_dir},
+        {"PelmoraLib.LibDeleteSubclip", sim_m_delete_subclip},
+        {"PelmoraLib.LibRegisterSubclip", sim_m_register_subclip},
+        {"PelmoraLib.LibListTemplates", sim_m_list_templates},
+        {"PelmoraLib.LibListTemplateVars", sim_m_list_template_vars},
+        {"PelmoraLib.LibBasenameItem", sim_m_basename_item},
+        {"PelmoraLib.LibListOverlays", sim_m_list_overlays},
+        {"PelmoraLib.LibThumbOverlay", sim_m_not_here},
+        {"PelmoraLib.LibDiskUsage", sim_m_disk_usage},
+        {"PelmoraLib.LibRegisterItem", sim_m_register_item},
+        {"PelmoraLib.LibBasenameOverlay", sim_m_not_here},
+        {"PelmoraLib.LibRegisterCue", sim_m_not_here},
+        {"PelmoraLib.LibTemplateGet", sim_m_template_get},
+        {"PelmoraLib.LibTemplateSet", sim_m_template<'s'>},
+        {"PelmoraLib.LibTemplateAdd", sim_m_template<'a'>},
+        {"PelmoraLib.LibTemplateDel", sim_m_template<'d'>},
+        {"PelmoraLib.LibTemplateFonts", sim_m_template_fonts},
+        {"PelmoraLib.LibTemplateFonts2", sim_m_template_fonts},
+        {"PelmoraLib.LibTemplateRename", sim_m_template<'r'>},
+        {"PelmoraLib.LibTemplateReplace", sim_m_template<'p'>},
+        {"PelmoraLib.LibTemplateClone", sim_m_template<'c'>},
+        {"PelmoraLib.LibTemplateBuild", sim_m_not_here},
+    };
+    for (const auto &m : table)
+        if (sim_server_add_method(srv, m.name, m.fn) < 0) {
+            *err = std::string("cannot register ") + m.name;
+            sim_library_destroy(lib);
+            return nullptr;
+        }
+    return lib;
+}
+
+void sim_library_destroy(sim_library_t *lib)
+{
+    if (!lib)
+        return;
+    lib->f_stop = 1;
+    if (lib->watch_thread.joinable())
+        lib->watch_thread.join();
+    if (lib->ino_fd >= 0)
+        close(lib->ino_fd);
+    {
+        std::lock_guard<std::mutex> g(sim_lib_registry_lock);
+        sim_lib_registry.erase(lib->srv);
+    }
+    delete lib;
+}
+
+int64_t sim_library_thumbs_decoded(const sim_library_t *lib)
+{
+    return lib->thumbs_decoded.load();
+}

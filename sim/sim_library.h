@@ -1,0 +1,31 @@
+/* Library server of the simulator: the PelmoraLib methods over a real folder
+ * of media files (the library root). Metadata and thumbnails come from the
+ * files themselves; subclips live in a sidecar per item, templates in a file
+ * of the data folder; a change journal is fed by the server's own changes and
+ * by an inotify watch of the whole tree. Every path is kept inside the root. */
+#pragma once
+#include <stdint.h>
+
+#include <string>
+
+#include "sim_server.h"
+
+typedef struct sim_library_desc sim_library_t;
+
+/* Opens the library over `root` (an existing folder) with its templates file
+ * in `data_dir`, starts the folder watch and registers the methods on `srv`
+ * (bound, not started). Returns the library or null with `err` set. */
+sim_library_t *sim_library_create(sim_server_t *srv, const char *root, const char *data_dir, std::string *err);
+/* Stops the watch and frees the library; the server must be stopped first. */
+void sim_library_destroy(sim_library_t *lib);
+
+/* Maps a library path ("/folder/clip.mov"; the leading "/" is the root) to a
+ * file name inside the root. Refuses (-1 EPERM) "..", ".", empty components
+ * inside the path, hidden names (our sidecars and temporary files), NUL and
+ * control characters, over-long paths, and anything whose existing part
+ * resolves outside the root through a symbolic link. With f_must_exist the
+ * whole path must exist (-2 otherwise). 0 with *out set. */
+int sim_library_resolve(const sim_library_t *lib, const std::string &path, int f_must_exist, std::string *out);
+
+/* Thumbnails decoded so far (not served from the cache); for tests. */
+int64_t sim_library_thumbs_decoded(const sim_library_t *lib);
