@@ -137,11 +137,17 @@ void ctl_rows_print(ctl_ctx *c, ctl_rows *rows)
     ctl_put(c, c->a->f_table ? ctl_table_render(&rows->table) : rows->json);
 }
 
+/* How a read of the list went against the state it started from. */
+struct ctl_read_check
+{
+    int f_changed = 0;  /* a call saw another amend than the state's */
+    int f_short = 0;    /* a call returned fewer events than asked */
+};
+
 /* Reads the list indexes from..to (inclusive), CTL_CHUNK per call, into
- * rows. *f_same is cleared when a call saw another amend than `amend` or
- * returned fewer events than asked; reading stops at a call that returned
- * none (the list is shorter than the state said). */
-int ctl_fetch_range(ctl_ctx *c, int64_t from, int64_t to, int64_t amend, ctl_rows *rows, int *f_same)
+ * rows, noting in *chk what disagreed with the state; reading stops at a
+ * call that returned none (the list is shorter than the state said). */
+int ctl_fetch_range(ctl_ctx *c, int64_t from, int64_t to, int64_t amend, ctl_rows *rows, ctl_read_check *chk)
 {
     for (int64_t i = from; i <= to; i += CTL_CHUNK)
     {
@@ -154,8 +160,10 @@ int ctl_fetch_range(ctl_ctx *c, int64_t from, int64_t to, int64_t amend, ctl_row
         int r = pelmorabox_get_events2(c->url, c->bus, n, want, pe, &s);
         if (r < 0)
             return r;
-        if (r != n || s.amend != amend)
-            *f_same = 0;
+        if (s.amend != amend)
+            chk->f_changed = 1;
+        if (r != n)
+            chk->f_short = 1;
         for (int k = 0; k < r; k++)
         {
             ctl_rows_add(c, rows, pe[k], want[k]);
@@ -173,9 +181,10 @@ int ctl_cmd_events(ctl_ctx *c)
     ctl_rows rows;
     std::vector<int64_t> missing;
     pelmorabox_bus_state_t st;
-    int f_same = 0;
+    ctl_read_check chk;
+    chk.f_changed = 1;
     int64_t amend_first = -1, amend_last = -1;
-    for (int attempt = 0; attempt < CTL_ATTEMPTS && !f_same; attempt++)
+    for (int attempt = 0; attempt < CTL_ATTEMPTS && (chk.f_changed || chk.f_short); attempt++)
     {
         rows = ctl_rows();
         ctl_table_events_init(&rows.table);
@@ -186,10 +195,12 @@ int ctl_cmd_events(ctl_ctx *c)
         if (amend_first < 0)
             amend_first = st.amend;
         amend_last = st.amend;
+        chk = ctl_read_check();
+        if (st.count < 0)
+            break;  /* nothing to read; said below */
         std::vector<ctl_range_t> ranges = a->ranges;
         if (ranges.empty())
             ranges.push_back({0, -1});
-        f_same = 1;
         for (const ctl_range_t &rg : ranges)
         {
             if (rg.from == rg.to && rg.from >= st.count)
@@ -197,18 +208,28 @@ int ctl_cmd_events(ctl_ctx *c)
             int64_t to = rg.to < 0 || rg.to >= st.count ? st.count - 1 : rg.to;
             if (rg.from > to)
                 continue;
-            r = ctl_fetch_range(c, rg.from, to, st.amend, &rows, &f_same);
+            r = ctl_fetch_range(c, rg.from, to, st.amend, &rows, &chk);
             if (r < 0)
                 return ctl_fail(c, r);
             if (r > 0)
                 break;
         }
     }
-    if (!f_same)
+    /* Each disagreement gets its own words: a list that changed while it
+     * was read is not a state whose count the list does not hold. */
+    if (st.count < 0)
+        fprintf(c->err, "pelmora-ctl: events: the state gives a negative event count (%lld); no events read\n",
+                (long long)st.count);
+    else if (chk.f_changed)
         fprintf(c->err,
                 "pelmora-ctl: events: the list kept changing while it was read (amend %lld to %lld); rows may "
                 "come from different versions (see each row's amend)\n",
                 (long long)amend_first, (long long)amend_last);
+    else if (chk.f_short)
+        fprintf(c->err,
+                "pelmora-ctl: events: the state gives %lld events (amend %lld, unchanged) but the server returned "
+                "fewer than asked (%zu rows read); the list holds fewer events than its state says\n",
+                (long long)st.count, (long long)st.amend, rows.count);
     ctl_rows_print(c, &rows);
     for (int64_t m : missing)
         fprintf(c->err, "pelmora-ctl: events: no event at list index %lld (the list holds %lld)\n", (long long)m,

@@ -237,7 +237,27 @@ TEST(CtlHostile, AStateThatClaimsMoreThanTheListHolds)
     EXPECT_EQ(o.status, 0);
     EXPECT_EQ(o.out, "");
     EXPECT_EQ(s.srv.count("PelmoraBox.GetEvents2"), 3u);
-    EXPECT_NE(o.err.find("kept changing"), std::string::npos) << o.err;
+    /* The amend never moved: the list did not change, its state lied. */
+    EXPECT_EQ(o.err.find("kept changing"), std::string::npos) << o.err;
+    EXPECT_NE(o.err.find("the state gives 5000000000 events (amend 1, unchanged) but the server returned fewer than "
+                         "asked (0 rows read)"),
+              std::string::npos)
+        << o.err;
+}
+
+TEST(CtlHostile, AStateWithANegativeCount)
+{
+    scripted s;
+    s.answers["PelmoraBox.GetState"] = [](xmlrpc_env *env, xmlrpc_value *) {
+        return std_answer(env, 0, a_state(4, -7));
+    };
+    outcome o = run(s, {"events"});
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.out, "");
+    EXPECT_EQ(s.srv.count("PelmoraBox.GetEvents2"), 0u);
+    EXPECT_NE(o.err.find("pelmora-ctl: events: the state gives a negative event count (-7); no events read"),
+              std::string::npos)
+        << o.err;
 }
 
 TEST(CtlHostile, SearchThatPointsBackwardsEnds)
