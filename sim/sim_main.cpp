@@ -55,7 +55,9 @@ int main(int argc, char **argv)
         return 2;
     }
     sim_catalogue_t cat;
-    std::string media_dir = opts.library_port >= 0 && opts.automation_ports.empty() ? "" : opts.media_dir;
+    /* With --library, --media names the folder the library serves; the
+     * automation catalogue then comes from DATA/media or is generated. */
+    std::string media_dir = opts.library_port >= 0 ? "" : opts.media_dir;
     if (media_dir.empty() && stat((opts.data_dir + "/media").c_str(), &st) == 0 && S_ISDIR(st.st_mode))
         media_dir = opts.data_dir + "/media";
     if (!media_dir.empty())
@@ -67,9 +69,6 @@ int main(int argc, char **argv)
             return 2;
         }
         fprintf(stderr, "pelmora-sim: %d media from %s\n", n, media_dir.c_str());
-        /* A library folder holds media files, not descriptions of them. */
-        if (n == 0 && opts.library_port >= 0)
-            sim_media_generate_default(&cat);
     }
     else
         sim_media_generate_default(&cat);

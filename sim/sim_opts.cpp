@@ -24,6 +24,7 @@ void sim_opts_usage(FILE *f)
           "  --media=DIR           folder of media descriptions (default DATA/media\n"
           "                        when it exists, else a generated catalogue); with\n"
           "                        --library the media folder the library serves\n"
+          "                        (the catalogue is then DATA/media or generated)\n"
           "  --playlist=[BUS:]NAME load a playlist at start (every bus without BUS)\n"
           "  --events=N            generate N events per bus\n"
           "  --autostart           start every bus at once\n"
