@@ -77,21 +77,53 @@ gboolean input_idle(gpointer data)
     return FALSE;
 }
 
+/* The application's main window, over which dialogs without a window of
+ * their own open (cleared when it goes). */
+GtkWidget *default_parent;
+
+GtkWindow *parent_of(GtkWidget *window)
+{
+    if (!window)
+        window = default_parent;
+    if (!window)
+        return nullptr;
+    GtkWidget *top = gtk_widget_get_toplevel(window);
+    return GTK_IS_WINDOW(top) ? GTK_WINDOW(top) : nullptr;
+}
+
 } // namespace
+
+void ui_dlg_set_default_parent(GtkWidget *window)
+{
+    if (default_parent)
+        g_object_remove_weak_pointer(G_OBJECT(default_parent), (gpointer *)&default_parent);
+    default_parent = window;
+    if (default_parent)
+        g_object_add_weak_pointer(G_OBJECT(default_parent), (gpointer *)&default_parent);
+}
+
+void ui_dlg_place(GtkWidget *dlg, GtkWidget *window)
+{
+    if (!dlg || !GTK_IS_WINDOW(dlg))
+        return;
+    GtkWindow *parent = parent_of(window);
+    if (parent && parent != GTK_WINDOW(dlg)) {
+        gtk_window_set_transient_for(GTK_WINDOW(dlg), parent);
+        gtk_window_set_position(GTK_WINDOW(dlg), GTK_WIN_POS_CENTER_ON_PARENT);
+    } else {
+        gtk_window_set_position(GTK_WINDOW(dlg), GTK_WIN_POS_CENTER);
+    }
+}
 
 int ui_show_error(GtkWidget *window, const char *title, const char *message)
 {
-    GtkWindow *parent = nullptr;
-    if (window) {
-        GtkWidget *top = gtk_widget_get_toplevel(window);
-        if (GTK_IS_WINDOW(top))
-            parent = GTK_WINDOW(top);
-    }
+    GtkWindow *parent = parent_of(window);
     /* The text goes through "%s": a percent sign in it is shown as it is. */
     GtkWidget *dlg = gtk_message_dialog_new(parent, (GtkDialogFlags)(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
                                             GTK_MESSAGE_ERROR, GTK_BUTTONS_OK, "%s", message ? message : "");
     if (title)
         gtk_window_set_title(GTK_WINDOW(dlg), title);
+    ui_dlg_place(dlg, window);
     /* The parent may be destroyed while the box is up, taking the box with
      * it; the extra reference keeps the final destroy safe. */
     g_object_ref(dlg);
@@ -103,8 +135,9 @@ int ui_show_error(GtkWidget *window, const char *title, const char *message)
 
 int ui_dialog_ok_cancel(const char *msg)
 {
-    GtkWidget *dlg = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR, GTK_BUTTONS_OK_CANCEL, "%s",
-                                            msg ? msg : "");
+    GtkWidget *dlg = gtk_message_dialog_new(parent_of(nullptr), GTK_DIALOG_MODAL, GTK_MESSAGE_QUESTION,
+                                            GTK_BUTTONS_OK_CANCEL, "%s", msg ? msg : "");
+    ui_dlg_place(dlg, nullptr);
     int r = gtk_dialog_run(GTK_DIALOG(dlg));
     gtk_widget_destroy(dlg);
     return r == GTK_RESPONSE_OK ? 1 : 0;
@@ -112,8 +145,9 @@ int ui_dialog_ok_cancel(const char *msg)
 
 int ui_dialog_input_ex(const char *msg, int len, char *input, int flags)
 {
-    GtkWidget *dlg = gtk_dialog_new_with_buttons(msg, nullptr, GTK_DIALOG_MODAL, GTK_STOCK_OK, GTK_RESPONSE_ACCEPT,
-                                                 GTK_STOCK_CANCEL, GTK_RESPONSE_REJECT, NULL);
+    GtkWidget *dlg = gtk_dialog_new_with_buttons(msg, parent_of(nullptr), GTK_DIALOG_MODAL, GTK_STOCK_OK,
+                                                 GTK_RESPONSE_ACCEPT, GTK_STOCK_CANCEL, GTK_RESPONSE_REJECT, NULL);
+    ui_dlg_place(dlg, nullptr);
     gtk_dialog_set_default_response(GTK_DIALOG(dlg), GTK_RESPONSE_ACCEPT);
 
     int max_length = len;

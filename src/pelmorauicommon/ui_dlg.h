@@ -33,6 +33,13 @@ typedef struct ui_dialog_input_desc {
  * destroyed with it; message is shown verbatim. Returns 0 when closed. */
 int ui_show_error(GtkWidget *window, const char *title, const char *message);
 
+/* The window dialogs open over when they are given none (the application's
+ * main window); null forgets it, and so does its destruction. */
+void ui_dlg_set_default_parent(GtkWidget *window);
+/* Makes dlg transient for window's top-level (or the default parent) and
+ * centred on it; centred on the screen without one. */
+void ui_dlg_place(GtkWidget *dlg, GtkWidget *window);
+
 /* OK/Cancel question: 1 for OK, 0 for Cancel or a closed window. */
 int ui_dialog_ok_cancel(const char *msg);
 

@@ -14,7 +14,6 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <map>
 #include <mutex>
 #include <unordered_set>
 #include <vector>
@@ -62,11 +61,11 @@ struct bus_engine_desc
  * waking it (bus_release wakes it at once). */
 #define BUS_STOP_CHECK_US 100000
 
-/* Buses whose queue is initialised. Held across every queue operation from
- * outside the events thread, so bus_release never destroys the lock while
- * the main loop or the state thread is using it. */
+/* Guards each bus's rt.engine (set while its queue is initialised) and
+ * rt.recheck_waiting. Held across every queue operation from outside the
+ * events thread, so bus_release never destroys the lock while the main loop
+ * or the state thread is using it. */
 std::mutex engines_lock;
-std::map<const bus_t *, bus_engine_desc *> engines;
 
 pthread_t main_thread;
 std::atomic<int> main_thread_known{0};
@@ -75,8 +74,7 @@ std::atomic<int> main_thread_violations{0};
 bus_engine_desc *engine_of(const bus_t *bus)
 {
     std::lock_guard<std::mutex> g(engines_lock);
-    auto it = engines.find(bus);
-    return it == engines.end() ? nullptr : it->second;
+    return static_cast<bus_engine_desc *>(bus->rt.engine);
 }
 
 bool bus_stopping(const bus_t *bus, const bus_engine_desc *eng)
@@ -414,17 +412,13 @@ int bus_push_state(bus_t *bus, int ret, pelmorabox_bus_state_t *s)
  * visible range it reports is the old one (or none): rows that came into view
  * would wait for the next scroll or change. Look again once the view has
  * settled, at default idle priority, after GTK's own layout work. */
-/* Buses with a check waiting; guarded by engines_lock, so the check never
- * looks into an engine that bus_release has taken away meanwhile. */
-std::unordered_set<const bus_t *> recheck_waiting;
-
 gboolean bus_recheck_visible_idle(gpointer data)
 {
     bus_t *bus = static_cast<bus_t *>(data);
     {
         std::lock_guard<std::mutex> g(engines_lock);
-        recheck_waiting.erase(bus);
-        if (!engines.count(bus) || (bus->app && __atomic_load_n(&bus->app->f_exit, __ATOMIC_ACQUIRE)))
+        bus->rt.recheck_waiting = 0;
+        if (!bus->rt.engine || (bus->app && __atomic_load_n(&bus->app->f_exit, __ATOMIC_ACQUIRE)))
             return FALSE;
     }
     if (bus->state.ret >= 0)
@@ -435,8 +429,9 @@ gboolean bus_recheck_visible_idle(gpointer data)
 void bus_recheck_visible_later(bus_t *bus)
 {
     std::lock_guard<std::mutex> g(engines_lock);
-    if (!engines.count(bus) || !recheck_waiting.insert(bus).second)
+    if (!bus->rt.engine || bus->rt.recheck_waiting)
         return;
+    bus->rt.recheck_waiting = 1;
     gdk_threads_add_idle_full(G_PRIORITY_DEFAULT_IDLE, bus_recheck_visible_idle, bus, nullptr);
 }
 
@@ -461,7 +456,7 @@ int bus_apply_state(bus_t *bus, int ret, pelmorabox_bus_state_t *s)
         {
             /* The events thread reads the applied amend under this lock. */
             std::lock_guard<std::mutex> g(engines_lock);
-            bool queued = engines.count(bus) != 0;
+            bool queued = bus->rt.engine != nullptr;
             if (queued)
                 pthread_mutex_lock(&bus->update.lock);
             bus->state.s = *s;
@@ -474,7 +469,7 @@ int bus_apply_state(bus_t *bus, int ret, pelmorabox_bus_state_t *s)
         bus_ui_set_offline(bus);
         bus->state.ret = ret;
         std::lock_guard<std::mutex> g(engines_lock);
-        bool queued = engines.count(bus) != 0;
+        bool queued = bus->rt.engine != nullptr;
         if (queued)
             pthread_mutex_lock(&bus->update.lock);
         memset(&bus->state.s, 0, sizeof(bus->state.s));
@@ -576,7 +571,7 @@ int bus_enqueu_update_idx(bus_t *bus, int cnt, const int *idxs)
     if (!bus || cnt < 0 || (cnt && !idxs))
         return -22;
     std::lock_guard<std::mutex> g(engines_lock);
-    if (!engines.count(bus))
+    if (!bus->rt.engine)
         return -2;
     pthread_mutex_lock(&bus->update.lock);
     int &count = bus->update.count;
@@ -730,7 +725,7 @@ int bus_init(bus_t *bus)
     auto *eng = new bus_engine_desc();
     {
         std::lock_guard<std::mutex> g(engines_lock);
-        engines[bus] = eng;
+        bus->rt.engine = eng;
     }
 
     GtkWidget *grid = bus->grid;
@@ -806,7 +801,8 @@ int bus_release(bus_t *bus)
         pthread_join(bus->state.th, nullptr);
     {
         std::lock_guard<std::mutex> g(engines_lock);
-        engines.erase(bus);
+        bus->rt.engine = nullptr;
+        bus->rt.recheck_waiting = 0;
     }
     pthread_cond_destroy(&bus->update.cond);
     pthread_mutex_destroy(&bus->update.lock);

@@ -11,9 +11,9 @@
 #include <string.h>
 
 #include <algorithm>
-#include <array>
-#include <map>
-#include <set>
+#include <functional>
+#include <system_error>
+#include <thread>
 #include <string>
 #include <utility>
 #include <vector>
@@ -32,24 +32,22 @@ namespace {
 
 int (*open_proc)(const char *uri) = nullptr;
 
-/* Buses with an operator action in progress: a nested main loop (a modal
- * question) must not start a second action on the same bus. */
-std::set<const bus_t *> busy_buses;
-
+/* An operator action in progress on a bus: a nested main loop (a modal
+ * question, a command waiting for its server) must not start a second
+ * action on the same bus. */
 struct busy_guard_desc
 {
-    const bus_t *bus;
+    bus_t *bus;
     bool taken;
-    explicit busy_guard_desc(const bus_t *b) : bus(b), taken(busy_buses.insert(b).second) {}
+    explicit busy_guard_desc(bus_t *b) : bus(b), taken(!b->rt.busy) { b->rt.busy = 1; }
     ~busy_guard_desc()
     {
         if (taken)
-            busy_buses.erase(bus);
+            bus->rt.busy = 0;
     }
+    busy_guard_desc(const busy_guard_desc &) = delete;
+    busy_guard_desc &operator=(const busy_guard_desc &) = delete;
 };
-
-/* Event time of the last click handled per bus and button. */
-std::map<const bus_t *, std::array<guint32, BUTTON_LAST>> last_click;
 
 guint32 repeat_guard_ms()
 {
@@ -63,13 +61,12 @@ guint32 repeat_guard_ms()
 /* True when this press is the second half of a double click, or a repeat
  * of a held key, on the same button: the command went out with the first.
  * Every press counts as seen, so a held key stays quiet until released. */
-bool repeated_press(const bus_t *bus, int id, guint32 t)
+bool repeated_press(bus_t *bus, int id, guint32 t)
 {
-    if (t == GDK_CURRENT_TIME)
+    if (t == GDK_CURRENT_TIME || id <= 0 || id >= BUS_CONTROL_BUTTONS)
         return false;
-    auto &slots = last_click[bus];
-    guint32 prev = slots[id];
-    slots[id] = t;
+    guint32 prev = bus->rt.last_click[id];
+    bus->rt.last_click[id] = t;
     return prev && t >= prev && t - prev < repeat_guard_ms();
 }
 
@@ -78,41 +75,162 @@ int ask(const char *question)
     return ui_dialog_ok_cancel(_(question));
 }
 
-int apply_state(bus_t *bus, int r, pelmorabox_bus_state_t *s)
+bool exiting(const bus_t *bus)
 {
-    if (r >= 0)
-        bus_push_state(bus, 0, s);
-    return r;
+    return bus->app && __atomic_load_n(&bus->app->f_exit, __ATOMIC_ACQUIRE) != 0;
 }
 
-/* A command: its call made with the GDK lock released, a good answer's state
- * applied at once. Returns the call's result. */
-template <typename Call>
-int command(bus_t *bus, Call call)
+/* A command's server call, made on a worker thread while the main thread
+ * waits in a nested main loop: clocks keep counting and the other buses stay
+ * operable. The answer is applied on the main loop as soon as it comes, even
+ * when another bus's command is waiting in a loop nested deeper. */
+struct pending_call_desc
 {
+    bus_t *bus = nullptr;
+    const char *what = "";
+    std::function<int(pelmorabox_bus_state_t *, std::string *)> call;
     pelmorabox_bus_state_t s;
-    memset(&s, 0, sizeof(s));
-    int r;
+    int r = -14;
+    /* Set by the call when it chose not to send (plain words). */
+    std::string why;
+    GMainLoop *loop = nullptr;
+};
+
+gboolean pending_call_answered(gpointer data)
+{
+    auto *pc = static_cast<pending_call_desc *>(data);
+    bus_t *bus = pc->bus;
+    bus->rt.pending = 0;
+    bus->rt.pending_what[0] = 0;
+    g_warning("%s: bus %d: %s answered %d", "bus_ctl_command", bus->idx, pc->what, pc->r);
+    /* Closing the window while the call was out: the panel may be gone. */
+    if (!exiting(bus)) {
+        if (pc->r >= 0) {
+            bus_push_state(bus, 0, &pc->s);
+            bus_ui_notice(bus, nullptr, BUS_UI_NOTICE_NONE);
+        } else {
+            bus_ctl_notice_failure(bus, pc->what, pc->r, pc->why.empty() ? nullptr : pc->why.c_str());
+        }
+    }
+    g_main_loop_quit(pc->loop);
+    return FALSE;
+}
+
+/* Runs one command of the bus: nothing while another command of the same
+ * bus waits for its answer. Returns the call's result (-16 when not sent
+ * because the bus is busy). */
+int command(bus_t *bus, const char *what, std::function<int(pelmorabox_bus_state_t *, std::string *)> call)
+{
+    if (bus->rt.pending) {
+        g_warning("%s: bus %d: %s not sent, %s is waiting for its answer", "bus_ctl_command", bus->idx, what,
+                  bus->rt.pending_what);
+        return -16;
+    }
+    pending_call_desc pc;
+    memset(&pc.s, 0, sizeof(pc.s));
+    pc.bus = bus;
+    pc.what = what;
+    pc.call = std::move(call);
+    bus->rt.pending = 1;
+    strlcpy(bus->rt.pending_what, what, sizeof(bus->rt.pending_what));
+    char text[600];
+    snprintf(text, sizeof(text), _("%s: sending to %s ..."), what, bus->host[0] ? bus->host : bus->url);
+    bus_ui_notice(bus, text, BUS_UI_NOTICE_SENDING);
+
+    pc.loop = g_main_loop_new(nullptr, FALSE);
+    std::thread worker;
+    try {
+        worker = std::thread([&pc] {
+            pc.r = pc.call(&pc.s, &pc.why);
+            gdk_threads_add_idle_full(G_PRIORITY_DEFAULT, pending_call_answered, &pc, nullptr);
+        });
+    } catch (const std::system_error &) {
+        g_warning("%s: bus %d: no thread for %s, calling from the main thread", "bus_ctl_command", bus->idx, what);
+    }
     {
         bus_gdk_unlock_desc unlocked;
-        r = call(&s);
+        if (worker.joinable())
+            g_main_loop_run(pc.loop);
+        else
+            pc.r = pc.call(&pc.s, &pc.why);
     }
-    return apply_state(bus, r, &s);
+    if (worker.joinable())
+        worker.join();
+    else
+        pending_call_answered(&pc);
+    g_main_loop_unref(pc.loop);
+    return pc.r;
+}
+
+/* A command without choices of its own. */
+int plain_command(bus_t *bus, const char *what, std::function<int(pelmorabox_bus_state_t *)> call)
+{
+    return command(bus, what, [&call](pelmorabox_bus_state_t *s, std::string *) { return call(s); });
+}
+
+/* The jump names its target by list index, and the list moves on its own
+ * (events play out, the panel's copy of the list lags up to a poll behind).
+ * The event the operator selected is looked for at the server at its index
+ * and at the places above it that it may have moved up to; the jump goes to
+ * where it is now, or is not sent when it has left the list. Worker thread. */
+int take_n_selected(const char *url, int bus_idx, int idx, int64_t sys_id, pelmorabox_bus_state_t *s,
+                    std::string *why)
+{
+    if (sys_id <= 0)
+        return pelmorabox_take_n(url, bus_idx, idx, s);
+    int n = std::min(idx + 1, BUS_FETCH_MAX);
+    int64_t asked[BUS_FETCH_MAX];
+    pelmorabox_event_t *got[BUS_FETCH_MAX] = {};
+    for (int i = 0; i < n; i++)
+        asked[i] = idx - i;
+    pelmorabox_bus_state_t now;
+    memset(&now, 0, sizeof(now));
+    int r = pelmorabox_get_events2(url, bus_idx, n, asked, got, &now);
+    if (r < 0)
+        return r;
+    int at = -1;
+    for (int k = 0; k < std::min(r, n); k++) {
+        if (got[k] && got[k]->sys_id == sys_id && at < 0 && asked[k] >= 0 && asked[k] <= idx)
+            at = (int)asked[k];
+    }
+    for (pelmorabox_event_t *&e : got)
+        if (e)
+            pelmorabox_event_destroy(&e);
+    if (at < 0) {
+        *why = _("the selected event is no longer in the list");
+        *s = now;
+        return -2;
+    }
+    if (at != idx)
+        g_warning("%s: selected event sys_id=%" PRId64 " moved from %d to %d", "bus_ctl_take_n", sys_id, idx, at);
+    return pelmorabox_take_n(url, bus_idx, at, s);
 }
 
 int open_help(bus_t *bus)
 {
-    (void)bus;
     char path[4096];
     bus_ctl_help_path(path, sizeof(path));
     g_warning("%s: help will show [%s]", "on_button_click", path);
+    GtkWidget *top = bus && bus->app ? bus->app->window : nullptr;
+    if (!g_file_test(path, G_FILE_TEST_IS_REGULAR)) {
+        g_warning("%s: [%s] not found", "open_help", path);
+        char text[4200];
+        snprintf(text, sizeof(text), _("The operator's guide was not found:\n%s"), path);
+        ui_show_error(top, _("ERROR"), text);
+        return -2;
+    }
     gchar *uri = g_filename_to_uri(path, nullptr, nullptr);
     if (!uri) {
-        g_warning("%s: [%s] is not a usable file name", "on_button_click", path);
+        g_warning("%s: [%s] is not a usable file name", "open_help", path);
         return -22;
     }
     int r = open_proc ? open_proc(uri) : bus_ctl_open_uri(uri);
     g_free(uri);
+    if (r < 0) {
+        char text[4200];
+        snprintf(text, sizeof(text), _("No program to show the operator's guide could be started:\n%s"), path);
+        ui_show_error(top, _("ERROR"), text);
+    }
     return r;
 }
 
@@ -163,6 +281,25 @@ int bus_ctl_show_failure(bus_t *bus, const char *message, int result)
     return 0;
 }
 
+int bus_ctl_notice_failure(bus_t *bus, const char *what, int result, const char *why)
+{
+    if (!bus)
+        return -22;
+    const char *server = bus->host[0] ? bus->host : bus->url;
+    char text[1024];
+    if (why)
+        snprintf(text, sizeof(text), _("%s not sent: %s"), what, why);
+    else if (result == -14)
+        snprintf(text, sizeof(text), _("%s failed: no answer from %s (%d)"), what, server, result);
+    else if (result < 0 && result > -4096)
+        snprintf(text, sizeof(text), _("%s failed: refused by %s: %s (%d)"), what, server, g_strerror(-result),
+                 result);
+    else
+        snprintf(text, sizeof(text), _("%s failed: %s answered %d"), what, server, result);
+    g_warning("%s: bus %d: %s", "bus_ctl_notice_failure", bus->idx, text);
+    return bus_ui_notice(bus, text, BUS_UI_NOTICE_FAILED);
+}
+
 /* ---- Desktop "open". ---- */
 
 int bus_ctl_open_uri(const char *uri)
@@ -206,7 +343,8 @@ int bus_ctl(bus_t *bus, int f_run)
 {
     if (!bus)
         return -22;
-    return command(bus, [&](pelmorabox_bus_state_t *s) { return pelmorabox_run(bus->url, bus->idx, f_run, s); });
+    return plain_command(bus, f_run ? "START" : "STOP",
+                         [&](pelmorabox_bus_state_t *s) { return pelmorabox_run(bus->url, bus->idx, f_run, s); });
 }
 
 int bus_ctl_start(bus_t *bus)
@@ -223,7 +361,7 @@ int bus_ctl_take(bus_t *bus)
 {
     if (!bus)
         return -22;
-    return command(bus, [&](pelmorabox_bus_state_t *s) { return pelmorabox_take(bus->url, bus->idx, s); });
+    return plain_command(bus, "TAKE", [&](pelmorabox_bus_state_t *s) { return pelmorabox_take(bus->url, bus->idx, s); });
 }
 
 int bus_ctl_take_n(bus_t *bus)
@@ -232,11 +370,16 @@ int bus_ctl_take_n(bus_t *bus)
         return -22;
     pelmorabox_event_t *e = nullptr;
     int idx = bus_ui_selected_idx(bus, &e);
-    g_warning("%s: idx=[%d], sys_id=[%" PRId64 "]", "bus_ctl_take_n", idx, e ? e->sys_id : (int64_t)-1);
+    int64_t sys_id = e ? e->sys_id : (int64_t)-1;
+    g_warning("%s: idx=[%d], sys_id=[%" PRId64 "]", "bus_ctl_take_n", idx, sys_id);
     /* A jump needs a target: without a selection there is nothing to send. */
-    if (idx < 0)
+    if (idx < 0) {
+        bus_ctl_notice_failure(bus, "JUMP", -2, _("no event is selected"));
         return 0;
-    command(bus, [&](pelmorabox_bus_state_t *s) { return pelmorabox_take_n(bus->url, bus->idx, idx, s); });
+    }
+    command(bus, "JUMP", [bus, idx, sys_id](pelmorabox_bus_state_t *s, std::string *why) {
+        return take_n_selected(bus->url, bus->idx, idx, sys_id, s, why);
+    });
     return 0;
 }
 
@@ -245,7 +388,7 @@ int bus_ctl_fallback(bus_t *bus)
     if (!bus)
         return -22;
     g_warning("%s", "bus_ctl_fallback");
-    command(bus, [&](pelmorabox_bus_state_t *s) { return pelmorabox_fallback(bus->url, bus->idx, s); });
+    plain_command(bus, "FALLBACK", [&](pelmorabox_bus_state_t *s) { return pelmorabox_fallback(bus->url, bus->idx, s); });
     return 0;
 }
 
@@ -295,31 +438,37 @@ int read_events_at(bus_t *bus, const std::vector<int64_t> &idxs, std::vector<pel
 
 } // namespace
 
-int bus_clipboard_copy(bus_t *bus)
+int bus_ctl_selected_events(bus_t *bus, size_t max, const char *nothing_done, std::vector<pelmorabox_event_t *> *events,
+                            std::vector<int> *row_idxs)
 {
-    if (!bus || !bus->app || !bus->grid)
+    events->clear();
+    if (row_idxs)
+        row_idxs->clear();
+    if (!bus || !bus->grid)
         return -22;
-    instance_t *app = bus->app;
     GtkTreeModel *model = nullptr;
     GtkTreeSelection *sel = gtk_tree_view_get_selection(GTK_TREE_VIEW(bus->grid));
     GList *rows = gtk_tree_selection_get_selected_rows(sel, &model);
-    /* Selection order; rows beyond the clipboard's size are ignored. */
-    std::vector<pelmorabox_event_t *> picked;
+    /* Selection order; rows beyond max are ignored. */
+    std::vector<pelmorabox_event_t *> &picked = *events;
     std::vector<int64_t> unread;
     std::vector<size_t> unread_at;
-    for (GList *l = rows; l && picked.size() < INSTANCE_CLIPBOARD_MAX; l = l->next) {
+    for (GList *l = rows; l && picked.size() < max; l = l->next) {
         GtkTreePath *path = static_cast<GtkTreePath *>(l->data);
         GtkTreeIter iter;
         if (!gtk_tree_model_get_iter(model, &iter, path))
             continue;
         pelmorabox_event_t *e = nullptr;
         gtk_tree_model_get(model, &iter, BUS_COLUMN_DATA, &e, -1);
+        int idx = gtk_tree_path_get_indices(path)[0];
         if (!e) {
             /* Not fetched yet, or given back while far from view. */
-            unread.push_back(gtk_tree_path_get_indices(path)[0]);
+            unread.push_back(idx);
             unread_at.push_back(picked.size());
         }
         picked.push_back(e ? pelmorabox_event_clone(e) : nullptr);
+        if (row_idxs)
+            row_idxs->push_back(idx);
     }
     g_list_free_full(rows, (GDestroyNotify)gtk_tree_path_free);
 
@@ -330,21 +479,35 @@ int bus_clipboard_copy(bus_t *bus)
         for (size_t k = 0; k < got.size(); k++)
             picked[unread_at[k]] = got[k];
     }
-    if (missing) {
-        /* A partial copy would paste a series with holes nobody sees. */
-        for (pelmorabox_event_t *&e : picked)
-            if (e)
-                pelmorabox_event_destroy(&e);
-        g_warning("%s: %d of %d selected events could not be read, nothing copied", "bus_clipboard_copy", missing,
-                  (int)picked.size());
-        char text[256];
-        snprintf(text, sizeof(text),
-                 _("%d of the %d selected events could not be read from the server. Nothing was copied; the "
-                   "clipboard is as it was."),
-                 missing, (int)picked.size());
-        bus_ctl_show_failure(bus, text, result);
+    if (!missing)
         return 0;
-    }
+    /* Acting on part of a selection would do something nobody chose. */
+    int total = (int)picked.size();
+    for (pelmorabox_event_t *&e : picked)
+        if (e)
+            pelmorabox_event_destroy(&e);
+    picked.clear();
+    if (row_idxs)
+        row_idxs->clear();
+    g_warning("%s: %d of %d selected events could not be read, nothing done", "bus_ctl_selected_events", missing,
+              total);
+    char text[512];
+    snprintf(text, sizeof(text), _("%d of the %d selected events could not be read from the server. %s"), missing,
+             total, _(nothing_done));
+    bus_ctl_show_failure(bus, text, result);
+    return result < 0 ? result : -14;
+}
+
+int bus_clipboard_copy(bus_t *bus)
+{
+    if (!bus || !bus->app || !bus->grid)
+        return -22;
+    instance_t *app = bus->app;
+    std::vector<pelmorabox_event_t *> picked;
+    int r = bus_ctl_selected_events(bus, INSTANCE_CLIPBOARD_MAX, "Nothing was copied; the clipboard is as it was.",
+                                    &picked, nullptr);
+    if (r < 0)
+        return r;
 
     app->clipboard.count = 0;
     for (pelmorabox_event_t *e : picked) {
@@ -431,8 +594,10 @@ int bus_clipboard_paste(bus_t *bus)
 
 namespace {
 
-/* The action of panel button id (1..25), as a click on it would run it. */
-void button_action(bus_t *bus, int id)
+/* The action of panel button id (1..25), as a click on it would run it.
+ * Starting or stopping a bus from the keyboard always asks first: a key is
+ * pressed by mistake far more easily than a button. */
+void button_action(bus_t *bus, int id, bool from_key = false)
 {
     const instance_t *app = bus->app;
     switch (id) {
@@ -473,11 +638,11 @@ void button_action(bus_t *bus, int id)
         bus_ui_dialog_errorflag_items(bus, app && app->f_ab_subclip_is_error ? 0x2000500 : 0x2000100);
         break;
     case BUTTON_CHANNEL_START:
-        if (!(app && app->f_bus_start_stop_confirm) || ask("Are you sure to START bus"))
+        if (!(from_key || (app && app->f_bus_start_stop_confirm)) || ask("Are you sure to START bus"))
             bus_ctl(bus, 1);
         break;
     case BUTTON_CHANNEL_STOP:
-        if (!(app && app->f_bus_start_stop_confirm) || ask("Are you sure to STOP bus"))
+        if (!(from_key || (app && app->f_bus_start_stop_confirm)) || ask("Are you sure to STOP bus"))
             bus_ctl(bus, 0);
         break;
     case BUTTON_HELP:
@@ -505,7 +670,7 @@ void button_action(bus_t *bus, int id)
 }
 
 /* The repeat guard and the one-action-per-bus rule, then the action. */
-void guarded_button_action(bus_t *bus, int id, guint32 t)
+void guarded_button_action(bus_t *bus, int id, guint32 t, bool from_key = false)
 {
     if (repeated_press(bus, id, t)) {
         g_warning("%s: second press of button %d on bus %d ignored", "on_button_click", id, bus->idx);
@@ -516,7 +681,7 @@ void guarded_button_action(bus_t *bus, int id, guint32 t)
         g_warning("%s: bus %d is busy with another action, button %d ignored", "on_button_click", bus->idx, id);
         return;
     }
-    button_action(bus, id);
+    button_action(bus, id, from_key);
 }
 
 } // namespace
@@ -608,7 +773,8 @@ struct grid_key_desc
 
 const grid_key_desc grid_keys[] = {
     {GDK_KEY_c, KEY_CTRL, 0, bus_clipboard_copy},
-    {GDK_KEY_x, KEY_CTRL, 0, [](bus_t *b) { bus_clipboard_copy(b); return bus_ui_dialog_delete(b); }},
+    /* A cut whose copy failed deletes nothing: the events would be lost. */
+    {GDK_KEY_x, KEY_CTRL, 0, [](bus_t *b) { return bus_clipboard_copy(b) < 0 ? 0 : bus_ui_dialog_delete(b); }},
     {GDK_KEY_v, KEY_CTRL, 0, bus_clipboard_paste},
     {GDK_KEY_e, KEY_PLAIN, BUTTON_LIST_ITEM_EDIT, nullptr},
     {GDK_KEY_Return, KEY_ANY, BUTTON_LIST_ITEM_EDIT, nullptr},
@@ -669,7 +835,7 @@ gboolean on_grid_key_press_event(GtkWidget *widget, GdkEventKey *event, gpointer
         if (alt && show_bus_page(bus, key))
             return TRUE;
         if (int id = button_of_key(key, alt)) {
-            guarded_button_action(bus, id, event->time);
+            guarded_button_action(bus, id, event->time, true);
             return TRUE;
         }
     }

@@ -6,6 +6,8 @@
 #include <gtk/gtk.h>
 #include <stddef.h>
 
+#include <vector>
+
 #include "instance.h"
 
 /* Address opened by the vendor button. */
@@ -47,7 +49,20 @@ int bus_ctl_take(bus_t *bus);
 int bus_ctl_take_n(bus_t *bus);
 int bus_ctl_fallback(bus_t *bus);
 
-/* Copy the selected events (at most 200) into the clipboard; 0. */
+/* The selected rows' events in selection order, at most max: clones of the
+ * rows' records, and rows without one (not fetched yet, or given back far
+ * from view) read from the server first. 0 with *events (clones; the caller
+ * destroys them) and *row_idxs (when given) filled. When some cannot be
+ * read nothing is returned, an error dialog says so followed by the
+ * sentence nothing_done (translated here), and the failed result is
+ * returned (negative). */
+int bus_ctl_selected_events(bus_t *bus, size_t max, const char *nothing_done, std::vector<pelmorabox_event_t *> *events,
+                            std::vector<int> *row_idxs);
+
+/* Copy the selected events (at most 200) into the clipboard; rows without
+ * an event record are read from the server first. 0, or the failed read's
+ * result (negative) when some could not be read: then nothing is copied and
+ * the operator is told. */
 int bus_clipboard_copy(bus_t *bus);
 /* Insert every clipboard event before the selected event (or at the end),
  * with the bus's state polling paused for the series; 0. */
@@ -60,6 +75,11 @@ char *bus_ctl_reason(int result, char *buf, size_t size);
  * then, when result is negative, a blank line and the reason in plain
  * words. 0. */
 int bus_ctl_show_failure(bus_t *bus, const char *message, int result);
+
+/* Says in the bus panel's notice line, without a dialog, that command `what`
+ * (TAKE, JUMP, ...) failed: the server, the result and its meaning, or `why`
+ * it was not sent. Logged as well. 0. */
+int bus_ctl_notice_failure(bus_t *bus, const char *what, int result, const char *why);
 
 /* The desktop's "open" action: gtk_show_uri, falling back to xdg-open.
  * 0 when handed over, negative when neither could take it (logged). */

@@ -103,6 +103,21 @@ typedef struct bus_desc
     int xkeys_row, xkeys_col;
     trig_socket_t *trig;
     GtkWidget *clock_gap_overlap_rem;
+    /* Run-time state of this bus kept by the engine and the commands; zero
+     * until bus_init. One record per bus instead of process-wide tables
+     * keyed by the bus's address. */
+    struct
+    {
+        void *engine;           /* bus.cpp's engine record; under its engine lock */
+        int recheck_waiting;    /* a visible-rows check is queued; under the same lock */
+        int busy;               /* an operator action runs on this bus (main loop) */
+        int pending;            /* a command's server call is out (main loop) */
+        char pending_what[32];  /* which command, for the panel */
+        unsigned int last_click[BUS_CONTROL_BUTTONS]; /* event time of the last press per button */
+        GtkWidget *notice;      /* the panel's notice line */
+        unsigned int notice_timer;
+        int notice_failed;      /* the notice shows a failure */
+    } rt;
 } bus_t;
 
 struct instance_desc

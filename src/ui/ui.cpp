@@ -10,6 +10,7 @@
 #include "bus.h"
 #include "library_ui.h"
 #include "ui_bus.h"
+#include "ui_dlg.h"
 #include "ui_images.h"
 #include "ui_search.h"
 
@@ -261,6 +262,8 @@ GtkWidget *ui_create(instance_t *app)
     gtk_window_set_default_size(GTK_WINDOW(window), 1024, 768);
     ui_window_set_icons_list(window);
     g_object_set_data(G_OBJECT(window), "pelmorabox_window", window);
+    /* Questions and messages open centred over the console. */
+    ui_dlg_set_default_parent(window);
 
     GtkWidget *notebook = gtk_notebook_new();
     app->apps_notebook = notebook;

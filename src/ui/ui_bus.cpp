@@ -540,6 +540,93 @@ GdkPixbuf *get_start_type_pixbuf_by_idx(int i)
     return i >= 0 && i < START_TYPE_LAST ? start_type_pixbufs[i] : nullptr;
 }
 
+namespace {
+
+/* ---- Notice line. ---- */
+
+gboolean notice_expired(gpointer data)
+{
+    bus_t *bus = static_cast<bus_t *>(data);
+    bus->rt.notice_timer = 0;
+    bus_ui_notice(bus, nullptr, BUS_UI_NOTICE_NONE);
+    return FALSE;
+}
+
+void notice_destroyed(GtkWidget *widget, gpointer data)
+{
+    (void)widget;
+    bus_t *bus = static_cast<bus_t *>(data);
+    if (bus->rt.notice_timer)
+        g_source_remove(bus->rt.notice_timer);
+    bus->rt.notice_timer = 0;
+    bus->rt.notice = nullptr;
+}
+
+/* An event box (for the background) around a one-line label; an empty line
+ * keeps its height, so the grid does not jump when a notice comes and goes. */
+GtkWidget *notice_create(bus_t *bus)
+{
+    GtkWidget *box = gtk_event_box_new();
+    GtkWidget *label = gtk_label_new("");
+    gtk_misc_set_alignment(GTK_MISC(label), 0.0f, 0.5f);
+    gtk_misc_set_padding(GTK_MISC(label), 6, 2);
+    gtk_label_set_ellipsize(GTK_LABEL(label), PANGO_ELLIPSIZE_END);
+    ui_set_font_weight(label, PANGO_WEIGHT_BOLD);
+    gtk_container_add(GTK_CONTAINER(box), label);
+    gtk_widget_set_name(box, "bus_notice");
+    g_object_set_data(G_OBJECT(box), "label", label);
+    g_signal_connect(box, "destroy", G_CALLBACK(notice_destroyed), bus);
+    gtk_widget_show_all(box);
+    bus->rt.notice = box;
+    return box;
+}
+
+} // namespace
+
+int bus_ui_notice(bus_t *bus, const char *text, int kind)
+{
+    if (!bus)
+        return -22;
+    if (bus->rt.notice_timer) {
+        g_source_remove(bus->rt.notice_timer);
+        bus->rt.notice_timer = 0;
+    }
+    bus->rt.notice_failed = kind == BUS_UI_NOTICE_FAILED;
+    GtkWidget *box = bus->rt.notice;
+    if (!box)
+        return 0;
+    GtkWidget *label = static_cast<GtkWidget *>(g_object_get_data(G_OBJECT(box), "label"));
+    const char *bg = nullptr, *fg = nullptr;
+    if (kind == BUS_UI_NOTICE_FAILED) {
+        bg = "#b00000";
+        fg = "#ffffff";
+        bus->rt.notice_timer = g_timeout_add(BUS_UI_NOTICE_MS, notice_expired, bus);
+    } else if (kind == BUS_UI_NOTICE_SENDING) {
+        bg = "#e0c000";
+        fg = "#000000";
+    }
+    GdkColor c;
+    if (bg && gdk_color_parse(bg, &c))
+        gtk_widget_modify_bg(box, GTK_STATE_NORMAL, &c);
+    else
+        gtk_widget_modify_bg(box, GTK_STATE_NORMAL, nullptr);
+    if (fg && gdk_color_parse(fg, &c))
+        gtk_widget_modify_fg(label, GTK_STATE_NORMAL, &c);
+    else
+        gtk_widget_modify_fg(label, GTK_STATE_NORMAL, nullptr);
+    gtk_label_set_text(GTK_LABEL(label), kind != BUS_UI_NOTICE_NONE && text ? text : "");
+    gtk_widget_set_tooltip_text(box, kind != BUS_UI_NOTICE_NONE && text ? text : nullptr);
+    return 0;
+}
+
+const char *bus_ui_notice_text(const bus_t *bus)
+{
+    if (!bus || !bus->rt.notice)
+        return "";
+    GtkWidget *label = static_cast<GtkWidget *>(g_object_get_data(G_OBJECT(bus->rt.notice), "label"));
+    return label ? gtk_label_get_text(GTK_LABEL(label)) : "";
+}
+
 GtkWidget *ui_bus_create(GtkWidget *parent, bus_t *bus)
 {
     GtkWidget *top = gtk_hbox_new(FALSE, 0);
@@ -552,6 +639,7 @@ GtkWidget *ui_bus_create(GtkWidget *parent, bus_t *bus)
     gtk_box_pack_start(GTK_BOX(top_row), usage_group(parent, bus), FALSE, FALSE, 3);
     gtk_widget_show(top_row);
     gtk_box_pack_start(GTK_BOX(operation), top_row, FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(operation), notice_create(bus), FALSE, FALSE, 0);
 
     grid_create(parent, bus);
     gtk_box_pack_start(GTK_BOX(operation), bus->scrolled, TRUE, TRUE, 0);

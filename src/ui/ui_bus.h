@@ -125,6 +125,21 @@ int bus_ui_set_offline(bus_t *bus);
  * index or -1. */
 int bus_ui_redraw_event_details(bus_t *bus);
 
+/* The panel's notice line, under the clocks: what a command is doing or why
+ * it failed, said without a dialog in the operator's way. A failure stays
+ * BUS_UI_NOTICE_MS unless another notice replaces it (the next command's
+ * success clears it). */
+enum bus_ui_notice_kind
+{
+    BUS_UI_NOTICE_NONE = 0, /* clear the line */
+    BUS_UI_NOTICE_SENDING,  /* a command waits for its answer */
+    BUS_UI_NOTICE_FAILED    /* a command failed or was not sent */
+};
+#define BUS_UI_NOTICE_MS 10000
+int bus_ui_notice(bus_t *bus, const char *text, int kind);
+/* The text the notice line shows ("" when clear). */
+const char *bus_ui_notice_text(const bus_t *bus);
+
 /* Index of the first selected row, or -1; *pe (when given) that row's event
  * (the row's own record, not a copy) or null. */
 int bus_ui_selected_idx(bus_t *bus, pelmorabox_event_t **pe);

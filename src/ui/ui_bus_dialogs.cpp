@@ -5,6 +5,7 @@
 
 #include <inttypes.h>
 #include <libintl.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -67,30 +68,23 @@ int ask(const char *question)
     return ui_dialog_ok_cancel(_(question));
 }
 
-/* Rows of the grid's selection in order (paths owned by the caller). */
-struct selection_desc
+/* Events of the selection as bus_ctl_selected_events gives them, destroyed
+ * with the record. */
+struct selected_events_desc
 {
-    GtkTreeModel *model = nullptr;
-    GList *rows = nullptr;
-    explicit selection_desc(bus_t *bus)
+    std::vector<pelmorabox_event_t *> events;
+    std::vector<int> rows;
+    selected_events_desc() = default;
+    ~selected_events_desc()
     {
-        if (bus && bus->grid)
-            rows = gtk_tree_selection_get_selected_rows(gtk_tree_view_get_selection(GTK_TREE_VIEW(bus->grid)),
-                                                        &model);
+        for (pelmorabox_event_t *&e : events)
+            if (e)
+                pelmorabox_event_destroy(&e);
     }
-    ~selection_desc() { g_list_free_full(rows, (GDestroyNotify)gtk_tree_path_free); }
-    selection_desc(const selection_desc &) = delete;
-    selection_desc &operator=(const selection_desc &) = delete;
-
-    pelmorabox_event_t *event(GList *l) const
-    {
-        GtkTreeIter iter;
-        pelmorabox_event_t *e = nullptr;
-        if (model && gtk_tree_model_get_iter(model, &iter, static_cast<GtkTreePath *>(l->data)))
-            gtk_tree_model_get(model, &iter, BUS_COLUMN_DATA, &e, -1);
-        return e;
-    }
+    selected_events_desc(const selected_events_desc &) = delete;
+    selected_events_desc &operator=(const selected_events_desc &) = delete;
 };
+
 
 /* Rank of a playlist name in the chooser's ascending order: the two peer
  * names come last, so that the descending start puts them on top. */
@@ -150,6 +144,21 @@ void playlist_set_mode(bus_ui_dialog_playlist_t *ctx)
     gtk_widget_set_sensitive(ctx->e, name_mode);
     gtk_widget_set_sensitive(ctx->gr, !name_mode);
     gtk_widget_grab_focus(name_mode ? ctx->e : ctx->gr);
+}
+
+/* The server's playlist names, a null-terminated array (free_names), read
+ * with the GDK lock released. */
+int list_playlists(bus_t *bus, char ***names, pelmorabox_bus_state_t *s)
+{
+    bus_gdk_unlock_desc unlocked;
+    return pelmorabox_list_playlists(bus->url, bus->idx, names, s);
+}
+
+void free_names(char **names)
+{
+    for (char **p = names; p && *p; p++)
+        free(*p);
+    free(names);
 }
 
 /* Runs the chosen playlist call; shows the failure, pushes the state. */
@@ -292,17 +301,9 @@ int bus_ui_dialog_playlist(bus_t *bus, const char *title, char *dst, int f_entry
     char **names = nullptr;
     pelmorabox_bus_state_t s;
     memset(&s, 0, sizeof(s));
-    int r;
-    {
-        bus_gdk_unlock_desc unlocked;
-        r = pelmorabox_list_playlists(bus->url, bus->idx, &names, &s);
-    }
+    int r = list_playlists(bus, &names, &s);
     if (r < 0) {
-        if (names) {
-            for (char **p = names; *p; p++)
-                free(*p);
-            free(names);
-        }
+        free_names(names);
         bus_ctl_show_failure(bus, "Failed to get playlists list", r);
         return 0;
     }
@@ -401,6 +402,42 @@ int bus_ui_dialog_playlist(bus_t *bus, const char *title, char *dst, int f_entry
     return result;
 }
 
+namespace {
+
+/* A playlist name without its extension ("news.ply" -> "news"). */
+std::string playlist_stem(const char *name)
+{
+    std::string n = name ? name : "";
+    size_t dot = n.find('.');
+    return dot == std::string::npos ? n : n.substr(0, dot);
+}
+
+/* True when saving as `name` would replace a playlist of the server other
+ * than the one loaded on the bus (the current name of last_playlist). A
+ * list that cannot be read counts as no such playlist: the save itself then
+ * reports what the server says. */
+bool saving_over_another(bus_t *bus, const char *name)
+{
+    std::string loaded = bus->state.s.last_playlist;
+    size_t sep = loaded.find(" > ");
+    if (sep != std::string::npos)
+        loaded.resize(sep);
+    std::string target = playlist_stem(name);
+    if (target == playlist_stem(loaded.c_str()))
+        return false;
+    char **names = nullptr;
+    pelmorabox_bus_state_t s;
+    memset(&s, 0, sizeof(s));
+    int r = list_playlists(bus, &names, &s);
+    bool found = false;
+    for (char **p = names; r >= 0 && p && *p && !found; p++)
+        found = playlist_stem(*p) == target;
+    free_names(names);
+    return found;
+}
+
+} // namespace
+
 int bus_ui_dialog_load_playlist(bus_t *bus)
 {
     char name[260] = "";
@@ -425,8 +462,17 @@ int bus_ui_dialog_saveas_playlist(bus_t *bus)
     strlcpy(name, bus->state.s.last_playlist, sizeof(name));
     if (char *dot = strchr(name, '.'))
         *dot = 0;
-    if (bus_ui_dialog_playlist(bus, _("Enter playlist name to save"), name, 1) == 1)
-        playlist_action(bus, pelmorabox_save_playlist, name, "Failed to save playlist");
+    if (bus_ui_dialog_playlist(bus, _("Enter playlist name to save"), name, 1) != 1)
+        return 0;
+    if (saving_over_another(bus, name)) {
+        char question[600];
+        snprintf(question, sizeof(question), _("A playlist named %s exists and is not the one loaded. Replace it?"),
+                 name);
+        g_warning("%s: [%s] exists and is not the loaded playlist", "bus_ui_dialog_saveas_playlist", name);
+        if (!ui_dialog_ok_cancel(question))
+            return 0;
+    }
+    playlist_action(bus, pelmorabox_save_playlist, name, "Failed to save playlist");
     return 0;
 }
 
@@ -627,22 +673,25 @@ int bus_ui_dialog_delete(bus_t *bus)
         return -22;
     if (bus->app && bus->app->f_delete_event_confirm && !ask("Are you sure to delete event(s)"))
         return 0;
-    /* Read after the question: the list may have moved while it was up. */
-    selection_desc sel(bus);
+    /* Read after the question: the list may have moved while it was up.
+     * Rows without a record are read first; all or nothing. */
     std::vector<int64_t> ids;
     int first = -1;
-    for (GList *l = sel.rows; l; l = l->next) {
-        pelmorabox_event_t *e = sel.event(l);
-        ids.push_back(e && e->sys_id ? e->sys_id : -1);
-        if (first < 0)
-            first = gtk_tree_path_get_indices(static_cast<GtkTreePath *>(l->data))[0];
+    {
+        selected_events_desc sel;
+        if (bus_ctl_selected_events(bus, SIZE_MAX, "Nothing was deleted.", &sel.events, &sel.rows) < 0)
+            return 0;
+        for (pelmorabox_event_t *e : sel.events)
+            ids.push_back(e && e->sys_id ? e->sys_id : -1);
+        first = sel.rows.empty() ? -1 : sel.rows[0];
     }
     if (ids.empty())
         return 0;
     GtkTreeView *view = GTK_TREE_VIEW(bus->grid);
+    GtkTreeModel *model = gtk_tree_view_get_model(view);
     gtk_tree_selection_unselect_all(gtk_tree_view_get_selection(view));
     int next = first + (int)ids.size();
-    if (sel.model && next < gtk_tree_model_iter_n_children(sel.model, nullptr)) {
+    if (model && next < gtk_tree_model_iter_n_children(model, nullptr)) {
         GtkTreePath *path = gtk_tree_path_new_from_indices(next, -1);
         gtk_tree_view_set_cursor(view, path, nullptr, FALSE);
         gtk_tree_path_free(path);
@@ -666,12 +715,12 @@ int bus_ui_reset_tc(bus_t *bus)
         return -22;
     std::vector<int64_t> ids;
     {
-        selection_desc sel(bus);
-        for (GList *l = sel.rows; l; l = l->next) {
-            pelmorabox_event_t *e = sel.event(l);
+        selected_events_desc sel;
+        if (bus_ctl_selected_events(bus, SIZE_MAX, "No timecode was reset.", &sel.events, &sel.rows) < 0)
+            return 0;
+        for (pelmorabox_event_t *e : sel.events)
             if (e && e->sys_id)
                 ids.push_back(e->sys_id);
-        }
     }
     if (ids.empty())
         return 0;
@@ -796,9 +845,11 @@ int bus_ui_playlist_items_selection_update(bus_t *bus, int *p_cnt, int *p_dur)
 {
     int cnt = 0;
     int64_t dur = 0;
-    selection_desc sel(bus);
-    for (GList *l = sel.rows; l; l = l->next) {
-        pelmorabox_event_t *e = sel.event(l);
+    selected_events_desc sel;
+    int r = bus_ctl_selected_events(bus, SIZE_MAX, "No count or duration can be given.", &sel.events, nullptr);
+    if (r < 0)
+        return r;
+    for (pelmorabox_event_t *e : sel.events) {
         if (!e)
             continue;
         cnt++;
@@ -822,7 +873,8 @@ int bus_ui_dialog_selection_info(bus_t *bus)
     if (!bus)
         return -22;
     int cnt = 0, dur = 0;
-    bus_ui_playlist_items_selection_update(bus, &cnt, &dur);
+    if (bus_ui_playlist_items_selection_update(bus, &cnt, &dur) < 0)
+        return 0;
     g_warning("%s: %d: dur=%d, cnt=%d", "bus_ui_dialog_selection_info", bus->idx, dur, cnt);
 
     GtkWidget *dlg = gtk_dialog_new_with_buttons(_("SELECTION DURATION"), main_window(bus), GTK_DIALOG_MODAL,

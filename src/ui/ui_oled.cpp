@@ -13,8 +13,6 @@
 #define OLED_RADIUS 16
 /* Room kept free at each side of a text line inside the face. */
 #define OLED_TEXT_MARGIN 4
-/* Least contrast ratio of a line against a dark face. */
-#define OLED_MIN_CONTRAST 3.5
 /* Rows kept free under the lowest descender. */
 #define OLED_TEXT_BOTTOM 2
 /* A line is never drawn below this share of its size, nor below OLED_MIN_PX. */
@@ -33,40 +31,6 @@ void parse_color(const char *text, GdkColor *c)
 void set_source(cairo_t *cr, const GdkColor &c)
 {
     cairo_set_source_rgb(cr, c.red / 65535.0, c.green / 65535.0, c.blue / 65535.0);
-}
-
-double channel_lum(double c)
-{
-    return c <= 0.03928 ? c / 12.92 : pow((c + 0.055) / 1.055, 2.4);
-}
-
-double luminance(const GdkColor &c)
-{
-    return 0.2126 * channel_lum(c.red / 65535.0) + 0.7152 * channel_lum(c.green / 65535.0) +
-           0.0722 * channel_lum(c.blue / 65535.0);
-}
-
-double contrast(const GdkColor &a, const GdkColor &b)
-{
-    double la = luminance(a), lb = luminance(b);
-    return la > lb ? (la + 0.05) / (lb + 0.05) : (lb + 0.05) / (la + 0.05);
-}
-
-/* The colour a line is drawn in: its own, lifted towards white just enough
- * to stand out from the face (a dark blue title on the near-black face is
- * otherwise lost from a few steps away). The hue stays recognisable. */
-GdkColor legible(const GdkColor &text, const GdkColor &face)
-{
-    if (contrast(text, face) >= OLED_MIN_CONTRAST || luminance(face) > 0.5)
-        return text;
-    GdkColor c = text;
-    for (int step = 1; step <= 20 && contrast(c, face) < OLED_MIN_CONTRAST; step++) {
-        double t = step / 20.0;
-        c.red = (guint16)(text.red + (65535 - text.red) * t);
-        c.green = (guint16)(text.green + (65535 - text.green) * t);
-        c.blue = (guint16)(text.blue + (65535 - text.blue) * t);
-    }
-    return c;
 }
 
 /* Two overlapping rectangles and four corner circles: the face shape. */
@@ -160,9 +124,9 @@ gboolean oled_expose(GtkWidget *widget, GdkEventExpose *event, gpointer user_dat
     set_source(cr, ctx->background_color);
     rounded_face(cr, 0, 0, a.width, a.height, OLED_RADIUS);
     draw_line(cr, a.width, a.height, ctx->title_text, ctx->title_height, false,
-              legible(ctx->title_color, ctx->background_color), ctx->title_h_offset);
+              ctx->title_color, ctx->title_h_offset);
     draw_line(cr, a.width, a.height, ctx->time_text, ctx->time_height, true,
-              legible(ctx->time_color, ctx->background_color), ctx->time_h_offset);
+              ctx->time_color, ctx->time_h_offset);
     cairo_destroy(cr);
     return TRUE;
 }

@@ -175,6 +175,12 @@ TEST_F(OpsCommands, KeyboardAloneStartsTakesJumpsAndStops)
     GtkWidget *g = b->grid;
     ops_dialogs d;
     size_t m = mark();
+    /* Start and stop from the keyboard always ask, whatever
+     * --bus-start-stop-confirm says. */
+    d.respond(GTK_RESPONSE_CANCEL);
+    ASSERT_TRUE(ops_send_key(g, GDK_KEY_F8, 0, 500));
+    EXPECT_EQ(calls("PelmoraBox.Run", 0, m), 0) << "F8 cancelled still started the bus";
+    d.respond(GTK_RESPONSE_OK);
     ASSERT_TRUE(ops_send_key(g, GDK_KEY_F8, 0, 1000));
     EXPECT_EQ(b->state.s.f_running, 1) << "F8 starts the bus";
 
@@ -197,12 +203,16 @@ TEST_F(OpsCommands, KeyboardAloneStartsTakesJumpsAndStops)
     ASSERT_TRUE(ops_send_key(g, GDK_KEY_F7, 0, 6000));
     EXPECT_EQ(calls("PelmoraBox.Fallback", 0, m), 1);
 
+    d.respond(GTK_RESPONSE_OK);
     ASSERT_TRUE(ops_send_key(g, GDK_KEY_F9, 0, 7000));
     EXPECT_EQ(b->state.s.f_running, 0) << "F9 stops the bus";
-    ASSERT_EQ(d.seen.size(), 3u);
-    EXPECT_EQ(d.seen[0].text, "Are you sure to TAKE?");
-    EXPECT_EQ(d.seen[1].text, "Are you sure to JUMP?");
-    EXPECT_EQ(d.seen[2].text, "Are you sure to FALLBACK?");
+    ASSERT_EQ(d.seen.size(), 6u);
+    EXPECT_EQ(d.seen[0].text, "Are you sure to START bus");
+    EXPECT_EQ(d.seen[1].text, "Are you sure to START bus");
+    EXPECT_EQ(d.seen[2].text, "Are you sure to TAKE?");
+    EXPECT_EQ(d.seen[3].text, "Are you sure to JUMP?");
+    EXPECT_EQ(d.seen[4].text, "Are you sure to FALLBACK?");
+    EXPECT_EQ(d.seen[5].text, "Are you sure to STOP bus");
 
     /* Alt+Down truncates below the selected event, after the question. */
     engine_run_until([&] { return grid_event(b, 1) && grid_text(b, 1, BUS_COLUMN_TITLE) == "E5"; }, 4000);
@@ -214,8 +224,8 @@ TEST_F(OpsCommands, KeyboardAloneStartsTakesJumpsAndStops)
     /* Alt+M lists the absent events. */
     d.respond(GTK_RESPONSE_REJECT);
     ASSERT_TRUE(ops_send_key(g, GDK_KEY_m, GDK_MOD1_MASK, 9000));
-    ASSERT_EQ(d.seen.size(), 5u);
-    EXPECT_EQ(d.seen[4].title, "ABSENT ITEMS");
+    ASSERT_EQ(d.seen.size(), 8u);
+    EXPECT_EQ(d.seen[7].title, "ABSENT ITEMS");
     EXPECT_EQ(d.unexpected, 0);
 }
 
@@ -238,7 +248,7 @@ TEST_F(OpsCommands, AltDigitBringsThatBusToTheFront)
     EXPECT_FALSE(on_grid_key_press_event(bus(0)->grid, &ev, bus(0))) << "there is no third bus";
 }
 
-TEST_F(OpsCommands, RefusedCommandIsOnlyLoggedAndTheListStays)
+TEST_F(OpsCommands, RefusedCommandPutsNoDialogUpAndTheListStays)
 {
     /* Take on a stopped bus is refused by the server (-1). */
     start({}, false);
@@ -252,6 +262,7 @@ TEST_F(OpsCommands, RefusedCommandIsOnlyLoggedAndTheListStays)
     EXPECT_EQ(grid_rows(b), 6);
     EXPECT_EQ(b->state.s.amend, amend);
     EXPECT_TRUE(d.seen.empty()) << "a failed command shows no dialog";
+    EXPECT_NE(std::string(bus_ui_notice_text(b)).find("TAKE failed"), std::string::npos) << "nor a notice";
 }
 
 int recorded_opens;
@@ -287,7 +298,17 @@ TEST_F(OpsCommands, HelpOpensTheGuideBesideTheProgramAndVendorItsPage)
     for (const sim_call &c : sim_calls(&sim, m))
         EXPECT_TRUE(c.method == "PelmoraBox.GetState" || c.method == "PelmoraBox.GetEvents2")
             << "buttons 12 and 13 sent " << c.method;
+    /* No program could take the guide: the operator is told. */
+    ops_dialogs d;
+    d.respond(GTK_RESPONSE_OK);
+    bus_ctl_set_open_proc([](const char *) { return -2; });
+    click(BUTTON_HELP);
     bus_ctl_set_open_proc(nullptr);
+    if (access(path, F_OK) == 0) {
+        ASSERT_EQ(d.seen.size(), 1u);
+        EXPECT_NE(d.seen[0].text.find("No program to show the operator's guide"), std::string::npos)
+            << d.seen[0].text;
+    }
 
 #ifdef PELMORA_GUIDE_PDF
     std::ifstream pdf(PELMORA_GUIDE_PDF, std::ios::binary);

@@ -86,6 +86,45 @@ class OpsDialogs : public OpsTest
     }
 };
 
+std::string file_bytes(const std::string &path)
+{
+    std::ifstream f(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+}
+
+TEST_F(OpsDialogs, SavingOverAnotherPlaylistAsksAndCancelWritesNothing)
+{
+    one_bus({{"first", clips("F", 3)}, {"other", clips("O", 2)}}, "first");
+    bus_t *b = bus();
+    ASSERT_TRUE(wait_filled(b, 3));
+    const std::string other = data + "/other.ply";
+    const std::string before = file_bytes(other);
+    ASSERT_FALSE(before.empty());
+    ops_dialogs d;
+    size_t m = mark();
+
+    d.then(choose("other"));
+    d.respond(GTK_RESPONSE_CANCEL);
+    click(BUTTON_LIST_SAVEAS);
+    EXPECT_EQ(calls("PelmoraBox.SavePlaylist", 0, m), 0);
+    EXPECT_EQ(file_bytes(other), before) << "Cancel changed the other playlist";
+    ASSERT_EQ(d.seen.size(), 2u);
+    EXPECT_EQ(d.seen[1].text, "A playlist named other exists and is not the one loaded. Replace it?");
+
+    /* The loaded playlist itself is saved without a question. */
+    d.then(choose("first"));
+    click(BUTTON_LIST_SAVEAS);
+    EXPECT_EQ(calls("PelmoraBox.SavePlaylist", 0, m), 1);
+    EXPECT_EQ(d.seen.size(), 3u);
+
+    d.then(choose("other"));
+    d.respond(GTK_RESPONSE_OK);
+    click(BUTTON_LIST_SAVEAS);
+    EXPECT_EQ(calls("PelmoraBox.SavePlaylist", 0, m), 2);
+    EXPECT_NE(file_bytes(other), before) << "OK did not replace it";
+    EXPECT_EQ(d.unexpected, 0);
+}
+
 TEST_F(OpsDialogs, LoadAppendSaveAsAndClose)
 {
     one_bus({{"first", clips("F", 3)}, {"second", clips("S", 2)}, {"zeta", clips("Z", 1)}}, "first");
