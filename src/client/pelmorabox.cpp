@@ -36,6 +36,35 @@ static int meta_capacity(int cnt)
     return c;
 }
 
+/* Fills a pair with copies of key and value, cut at their limits, in one
+ * allocation: a pair costs its text, not the limits. 0 or -12. */
+static int meta_pair_set(pelmorabox_event_meta_pair_t *p, const char *key, const char *val)
+{
+    size_t kl = strnlen(key, PELMORABOX_META_KEY_MAX), vl = strnlen(val, PELMORABOX_META_VAL_MAX);
+    char *buf = (char *)malloc(kl + vl + 2);
+    if (!buf)
+        return -12;
+    memcpy(buf, key, kl);
+    buf[kl] = 0;
+    memcpy(buf + kl + 1, val, vl);
+    buf[kl + 1 + vl] = 0;
+    p->key = buf;
+    p->val = buf + kl + 1;
+    return 0;
+}
+
+int pelmorabox_event_clear_meta(pelmorabox_event_t *e)
+{
+    if (!e)
+        return -22;
+    for (int i = 0; i < e->metadata_cnt && e->metadata_pairs; i++)
+        free(e->metadata_pairs[i].key);
+    free(e->metadata_pairs);
+    e->metadata_pairs = nullptr;
+    e->metadata_cnt = 0;
+    return 0;
+}
+
 pelmorabox_event_t *pelmorabox_event_create(void)
 {
     pelmorabox_event_t *e = (pelmorabox_event_t *)calloc(1, sizeof(pelmorabox_event_t));
@@ -62,8 +91,14 @@ pelmorabox_event_t *pelmorabox_event_clone(const pelmorabox_event_t *src)
             free(e);
             return nullptr;
         }
-        memcpy(e->metadata_pairs, src->metadata_pairs, sizeof(pelmorabox_event_meta_pair_t) * src->metadata_cnt);
-        e->metadata_cnt = src->metadata_cnt;
+        for (int i = 0; i < src->metadata_cnt; i++) {
+            if (meta_pair_set(&e->metadata_pairs[i], src->metadata_pairs[i].key, src->metadata_pairs[i].val) < 0) {
+                pelmorabox_event_clear_meta(e);
+                free(e);
+                return nullptr;
+            }
+            e->metadata_cnt = i + 1;
+        }
     }
     return e;
 }
@@ -82,7 +117,7 @@ int pelmorabox_event_destroy(pelmorabox_event_t **pe)
     pelmorabox_event_t *e = *pe;
     *pe = nullptr;
     if (__atomic_sub_fetch(&e->ref, 1, __ATOMIC_ACQ_REL) <= 0) {
-        free(e->metadata_pairs);
+        pelmorabox_event_clear_meta(e);
         free(e);
     }
     return 0;
@@ -107,8 +142,10 @@ pelmorabox_event_t *pelmorabox_event_add_meta(pelmorabox_event_t *e, const char 
         }
         e->metadata_pairs = (pelmorabox_event_meta_pair_t *)p;
     }
-    strlcpy(e->metadata_pairs[cnt].key, key, sizeof(e->metadata_pairs[cnt].key));
-    strlcpy(e->metadata_pairs[cnt].val, val, sizeof(e->metadata_pairs[cnt].val));
+    if (meta_pair_set(&e->metadata_pairs[cnt], key, val) < 0) {
+        fprintf(stderr, "%s: out of memory for a pair\n", __func__);
+        return e;
+    }
     e->metadata_cnt = cnt + 1;
     return e;
 }

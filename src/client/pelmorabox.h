@@ -14,10 +14,15 @@
 #define PELMORABOX_EVENT_FLAG_SUBCLIP     0x400
 #define PELMORABOX_EVENT_FLAG_NON_CONT    0x2000000
 
+/* One metadata pair: key (at most 255 characters) and value (at most 4095),
+ * each terminated, both held in one allocation sized by their text and owned
+ * by the event (key points at its start). */
+#define PELMORABOX_META_KEY_MAX 255
+#define PELMORABOX_META_VAL_MAX 4095
 typedef struct pelmorabox_event_meta_pair_desc
 {
-    char key[256];
-    char val[4096];
+    char *key;
+    char *val;
 } pelmorabox_event_meta_pair_t;
 
 typedef struct pelmorabox_event_desc
@@ -120,6 +125,8 @@ int pelmorabox_event_destroy(pelmorabox_event_t **pe);
 /* Appends a pair (key cut to 255, value to 4095 characters); an empty or
  * missing key or value adds nothing and is logged. Returns the event. */
 pelmorabox_event_t *pelmorabox_event_add_meta(pelmorabox_event_t *e, const char *key, const char *val);
+/* Removes every pair. Returns 0. */
+int pelmorabox_event_clear_meta(pelmorabox_event_t *e);
 /* Index of the first pair whose key equals key, *p_val its value; -2 and
  * null when none. */
 int pelmorabox_event_find_by_meta_key(pelmorabox_event_t *e, const char *key, char **p_val);

@@ -494,9 +494,7 @@ pelmorabox_event_t *ctl_event_build(const ctl_event_edit_t *ed, const pelmorabox
     }
     if (ed->f_meta)
     {
-        free(e->metadata_pairs);
-        e->metadata_pairs = nullptr;
-        e->metadata_cnt = 0;
+        pelmorabox_event_clear_meta(e);
         for (const auto &kv : ed->meta)
         {
             int before = e->metadata_cnt;

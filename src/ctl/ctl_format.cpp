@@ -283,9 +283,9 @@ void ctl_json_event(std::string *out, const pelmorabox_event_t *e, int64_t idx)
         if (i)
             out->push_back(',');
         out->push_back('[');
-        ctl_json_field(out, e->metadata_pairs[i].key, sizeof e->metadata_pairs[i].key);
+        ctl_json_field(out, e->metadata_pairs[i].key, PELMORABOX_META_KEY_MAX + 1);
         out->push_back(',');
-        ctl_json_field(out, e->metadata_pairs[i].val, sizeof e->metadata_pairs[i].val);
+        ctl_json_field(out, e->metadata_pairs[i].val, PELMORABOX_META_VAL_MAX + 1);
         out->push_back(']');
     }
     out->append("],");
