@@ -1,4 +1,4 @@
-# Third-party libraries as imported targets: GTK 2, xmlrpc-c (client on curl,
+# Third-party libraries as imported targets: GTK 2, hidapi, xmlrpc-c (client on curl,
 # Abyss server for the stand-ins and tests), zlib, threads.
 find_package(PkgConfig REQUIRED)
 find_package(Threads REQUIRED)
@@ -6,6 +6,7 @@ find_package(ZLIB REQUIRED)
 find_package(CURL REQUIRED)
 pkg_check_modules(GTK2 REQUIRED IMPORTED_TARGET gtk+-2.0 gthread-2.0)
 pkg_check_modules(X11 REQUIRED IMPORTED_TARGET x11)
+pkg_check_modules(HIDAPI REQUIRED IMPORTED_TARGET hidapi-hidraw)
 
 find_program(XMLRPC_C_CONFIG xmlrpc-c-config REQUIRED)
 function(pelmora_xmlrpc_target name feature)
