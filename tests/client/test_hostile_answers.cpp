@@ -16,6 +16,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -312,7 +313,7 @@ TEST_F(HostileAnswers, EveryCallEndsAsNoAnswerOnEveryMalformedValue)
         };
         for (size_t c = 0; c < calls.size(); c++) {
             const std::string &body = shapes[(v + c) % 3];
-            srv.set([&body](int fd) { answer_body(fd, body); });
+            srv.set([body](int fd) { answer_body(fd, body); });
             EXPECT_EQ(calls[c].second(srv.url().c_str()), -14) << calls[c].first << " with " << values[v].substr(0, 80);
             n++;
         }
@@ -320,7 +321,7 @@ TEST_F(HostileAnswers, EveryCallEndsAsNoAnswerOnEveryMalformedValue)
     /* The same server answering well is read: the failures above were the
      * values', not the test's. */
     const std::string good = response(member("result", "<i4>0</i4>") + member("state", state_xml("<i8>7</i8>")));
-    srv.set([&good](int fd) { answer_body(fd, good); });
+    srv.set([good](int fd) { answer_body(fd, good); });
     pelmorabox_bus_state_t s;
     EXPECT_EQ(pelmorabox_take(srv.url().c_str(), 0, &s), 0);
     EXPECT_EQ(s.amend, 7);
@@ -337,7 +338,7 @@ TEST_F(HostileAnswers, EntityExpansionIsRefusedBeforeParsing)
     const char *why = nullptr;
     EXPECT_EQ(pelmora_xml_guard(body.data(), body.size(), &why), -22);
     EXPECT_NE(std::string(why).find("DOCTYPE"), std::string::npos);
-    srv.set([&body](int fd) { answer_body(fd, body); });
+    srv.set([body](int fd) { answer_body(fd, body); });
     for (auto &c : automation_calls())
         EXPECT_EQ(c.second(srv.url().c_str()), -14) << c.first;
 }
@@ -345,8 +346,9 @@ TEST_F(HostileAnswers, EntityExpansionIsRefusedBeforeParsing)
 TEST_F(HostileAnswers, EndlessAnswerIsCutAtTheXmlLimitAndGivenBack)
 {
     const size_t gib = (size_t)1 << 30;
-    std::atomic<size_t> sent{0};
-    srv.set([&sent, gib](int fd) {
+    /* Shared with the server's thread, which may outlive this body. */
+    auto sent = std::make_shared<std::atomic<size_t>>(0);
+    srv.set([sent, gib](int fd) {
         std::string h = "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nContent-Length: " + std::to_string(gib) +
                         "\r\n\r\n<?xml version=\"1.0\"?><methodResponse><params><param><value><string>";
         if (!send_all(fd, h.data(), h.size()))
@@ -355,17 +357,17 @@ TEST_F(HostileAnswers, EndlessAnswerIsCutAtTheXmlLimitAndGivenBack)
         for (size_t total = 0; total < gib; total += chunk.size()) {
             if (!send_all(fd, chunk.data(), chunk.size()))
                 break;
-            sent += chunk.size();
+            *sent += chunk.size();
         }
     });
     long before = peak_kb();
     pelmorabox_bus_state_t s;
     for (int i = 0; i < 3; i++) {
-        sent = 0;
+        *sent = 0;
         EXPECT_EQ(pelmorabox_get_state(srv.url().c_str(), 0, &s), -14);
         /* The client stopped reading near the limit; what was sent beyond
          * it is what the socket buffers took. */
-        EXPECT_LT(sent.load(), pelmora_xml_limit() + 16u * 1024 * 1024);
+        EXPECT_LT(sent->load(), pelmora_xml_limit() + 16u * 1024 * 1024);
     }
     long grown = peak_kb() - before;
     EXPECT_LT(grown, 32 * 1024) << "peak resident memory grew by " << grown << " kB";
