@@ -228,9 +228,15 @@ struct row_colours_desc {
     guint iter_changes = 0;
     side_colour_desc bg, fg;
     std::unordered_map<std::string, GdkColor> parsed;
+    /* The row's font weight (0: the renderer's own), from weight_of. */
+    ui_row_weight_proc weight_of = nullptr;
+    void *weight_data = nullptr;
+    int weight = 0;
 
     ~row_colours_desc();
 };
+
+GQuark row_colours_quark;
 
 void row_colours_model_gone(gpointer data, GObject *)
 {
@@ -324,6 +330,7 @@ const row_colours_desc *row_colours(row_colours_desc *rc, GtkTreeModel *model, G
     resolve_side(rc, fg_set, fg, &rc->fg);
     g_free(bg);
     g_free(fg);
+    rc->weight = rc->weight_of ? rc->weight_of(model, iter, rc->weight_data) : 0;
     /* Rows of another model (the view's model replaced) are never kept. */
     rc->valid = model == rc->model;
     rc->iter = *iter;
@@ -338,6 +345,7 @@ struct text_cell_desc {
     std::shared_ptr<row_colours_desc> rows;
     bool known = false; /* bg and fg below are what the renderer has */
     side_colour_desc bg, fg;
+    int weight = 0;
 };
 
 bool same_colour(const GdkColor &a, const GdkColor &b)
@@ -374,6 +382,15 @@ void text_cell_data(GtkTreeViewColumn *, GtkCellRenderer *cell, GtkTreeModel *mo
     const row_colours_desc *rc = row_colours(tc->rows.get(), model, iter, tc->colour_col);
     apply_side(r, tc->known, rc->bg, &tc->bg, "background-set", "background-gdk");
     apply_side(r, tc->known, rc->fg, &tc->fg, "foreground-set", "foreground-gdk");
+    /* Set only on a change: a new weight drops the renderer's measured
+     * sizes, which a list with one bold row then does twice a pass. */
+    if (rc->weight != tc->weight) {
+        if (rc->weight > 0)
+            g_object_set(r, "weight", rc->weight, NULL);
+        else
+            g_object_set(r, "weight-set", FALSE, NULL);
+        tc->weight = rc->weight;
+    }
     tc->known = true;
 }
 
@@ -398,6 +415,7 @@ GtkWidget *create_treeview(GtkTreeModel *model, const ui_column_desc *columns, i
 
     GtkWidget *view = gtk_tree_view_new_with_model(model);
     g_object_unref(model);
+
     gtk_widget_show(view);
     gtk_tree_view_set_rules_hint(GTK_TREE_VIEW(view), TRUE);
     gtk_tree_view_set_grid_lines(GTK_TREE_VIEW(view), GTK_TREE_VIEW_GRID_LINES_BOTH);
@@ -436,6 +454,13 @@ GtkWidget *create_treeview(GtkTreeModel *model, const ui_column_desc *columns, i
         if (GTK_IS_CELL_RENDERER_TEXT(r))
             text_sizes_attach(r);
         gtk_tree_view_append_column(GTK_TREE_VIEW(view), col);
+    }
+    /* The cells' shared reader, for ui_treeview_set_row_weight: it lives as
+     * long as the cells that hold it. */
+    if (rows && rows.use_count() > 1) {
+        if (!row_colours_quark)
+            row_colours_quark = g_quark_from_static_string("ui_tools_row_colours");
+        g_object_set_qdata(G_OBJECT(view), row_colours_quark, rows.get());
     }
     return view;
 }
@@ -722,5 +747,19 @@ int ui_attach_tc_completition(GtkWidget *entry)
      * is refilled before the completion filters it. */
     g_signal_connect(entry, "changed", G_CALLBACK(tc_completition_changed), nullptr);
     gtk_entry_set_completion(GTK_ENTRY(entry), tc->completition);
+    return 0;
+}
+
+int ui_treeview_set_row_weight(GtkWidget *view, ui_row_weight_proc weight_of, void *data)
+{
+    auto *rc = view && row_colours_quark
+                   ? static_cast<row_colours_desc *>(g_object_get_qdata(G_OBJECT(view), row_colours_quark))
+                   : nullptr;
+    if (!rc)
+        return -22;
+    rc->weight_of = weight_of;
+    rc->weight_data = data;
+    rc->valid = false;
+    gtk_widget_queue_draw(view);
     return 0;
 }

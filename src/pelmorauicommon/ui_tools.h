@@ -62,6 +62,11 @@ GtkWidget *ui_create_label_align(GtkWidget *top, const char *text, const char *r
  * renderer's font or other layout property, has them measured again. */
 GtkWidget *ui_create_treeview_list(GtkWidget *top, const char *name, const ui_column_desc *columns);
 GtkWidget *ui_create_treeview_tree(GtkWidget *top, const char *name, const ui_column_desc *columns);
+/* The text cells of a view made above (with the colour columns) take each
+ * row's font weight from weight_of (a Pango weight; 0 leaves the renderer's
+ * own), read once per row like its colours. 0, or -22 for another view. */
+typedef int (*ui_row_weight_proc)(GtkTreeModel *model, GtkTreeIter *iter, void *data);
+int ui_treeview_set_row_weight(GtkWidget *view, ui_row_weight_proc weight_of, void *data);
 
 /* A flat button with an image and a label (object data "label"); registered
  * on top under info->hookup when given. */

@@ -408,19 +408,28 @@ GtkWidget *usage_group(GtkWidget *parent, bus_t *bus)
     return group_box(_("Clips usage"), rows);
 }
 
+/* A gap between groups of the tool column: a fixed few pixels, not a line
+ * of text, so that the column fits a 720-pixel screen. */
+void pack_gap(GtkWidget *box)
+{
+    GtkWidget *l = blank_label();
+    gtk_widget_set_size_request(l, -1, 6);
+    gtk_box_pack_start(GTK_BOX(box), l, FALSE, FALSE, 0);
+}
+
 GtkWidget *tool_column(GtkWidget *parent, bus_t *bus)
 {
     GtkWidget *col = gtk_vbox_new(FALSE, 0);
-    pack_blank(col, false);
-    pack_blank(col, false);
+    pack_gap(col);
+    pack_gap(col);
     pack_button(col, parent, bus, BUTTON_CHANNEL_START);
     pack_button(col, parent, bus, BUTTON_CHANNEL_STOP);
     for (int i = 0; i < 3; i++)
-        pack_blank(col, false);
+        pack_gap(col);
     for (int id : {BUTTON_LIST_OPEN, BUTTON_LIST_APPEND, BUTTON_LIST_TRUNCATE_ABOVE, BUTTON_LIST_TRUNCATE_BELOW,
                    BUTTON_LIST_SAVEAS, BUTTON_LIST_CLOSE})
         pack_button(col, parent, bus, id);
-    pack_blank(col, false);
+    pack_gap(col);
     for (int id : {BUTTON_LIST_ITEM_ADD, BUTTON_LIST_ITEM_EDIT, BUTTON_LIST_ITEM_DEL})
         pack_button(col, parent, bus, id);
     pack_blank(col, true);
@@ -428,6 +437,14 @@ GtkWidget *tool_column(GtkWidget *parent, bus_t *bus)
     pack_button(col, parent, bus, BUTTON_COMPANY);
     gtk_widget_show(col);
     return col;
+}
+
+int on_air_weight(GtkTreeModel *model, GtkTreeIter *iter, void *data)
+{
+    (void)data;
+    pelmorabox_event_t *e = nullptr;
+    gtk_tree_model_get(model, iter, BUS_COLUMN_DATA, &e, -1);
+    return e && (e->flags & PELMORABOX_EVENT_FLAG_PLAYING) ? PANGO_WEIGHT_BOLD : 0;
 }
 
 void grid_create(GtkWidget *parent, bus_t *bus)
@@ -463,6 +480,8 @@ void grid_create(GtkWidget *parent, bus_t *bus)
         gtk_cell_renderer_set_fixed_size(static_cast<GtkCellRenderer *>(cells->data), gdk_pixbuf_get_width(follow),
                                          gdk_pixbuf_get_height(follow));
     g_list_free(cells);
+    /* The event on air stands out at a glance, whatever its type colours. */
+    ui_treeview_set_row_weight(bus->grid, on_air_weight, nullptr);
     gtk_widget_show(bus->scrolled);
 }
 
@@ -635,8 +654,13 @@ GtkWidget *ui_bus_create(GtkWidget *parent, bus_t *bus)
     GtkWidget *operation = gtk_vbox_new(FALSE, 0);
     GtkWidget *top_row = gtk_hbox_new(FALSE, 0);
     gtk_box_pack_start(GTK_BOX(top_row), timers_group(bus), FALSE, FALSE, 3);
-    gtk_box_pack_start(GTK_BOX(top_row), controls_group(parent, bus), FALSE, FALSE, 3);
-    gtk_box_pack_start(GTK_BOX(top_row), usage_group(parent, bus), FALSE, FALSE, 3);
+    /* Controls over the counters rather than beside them: side by side the
+     * panel needs more than a 1280-pixel screen. */
+    GtkWidget *right = gtk_vbox_new(FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(right), controls_group(parent, bus), FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(right), usage_group(parent, bus), FALSE, FALSE, 0);
+    gtk_widget_show(right);
+    gtk_box_pack_start(GTK_BOX(top_row), right, FALSE, FALSE, 3);
     gtk_widget_show(top_row);
     gtk_box_pack_start(GTK_BOX(operation), top_row, FALSE, FALSE, 0);
     gtk_box_pack_start(GTK_BOX(operation), notice_create(bus), FALSE, FALSE, 0);

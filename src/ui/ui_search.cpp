@@ -68,9 +68,23 @@ int search(bus_t *bus, int start)
     if (r >= 0 && start >= 0 && r == start)
         r = pelmorabox_search_event(bus->url, bus->idx, key, start + 1, flags, &s);
     if (r < 0) {
+        /* Said in the window (brought up when F3 came from the list), so a
+         * search that finds nothing is not taken for one that did nothing. */
+        char text[600];
+        if (r == -14)
+            snprintf(text, sizeof(text), _("The search got no answer from %s."), bus->host);
+        else if (start >= 0)
+            snprintf(text, sizeof(text), _("No more events with \"%s\"; the next search starts from the top."), key);
+        else
+            snprintf(text, sizeof(text), _("No event with \"%s\"."), key);
+        g_warning("%s: key[%s] from %d: %d, %s", "search", key, start, r, text);
         ctx->last = -1;
+        gtk_label_set_text(GTK_LABEL(ctx->status), text);
+        if (!gtk_widget_get_visible(ctx->wnd))
+            ui_search_show(bus);
         return 0;
     }
+    gtk_label_set_text(GTK_LABEL(ctx->status), "");
     ctx->last = r;
     g_warning("%s: key[%s] will activate [%d]", "search", key, r);
     hide(ctx);
@@ -227,6 +241,9 @@ int ui_create_search_window(bus_t *bus)
     gtk_box_pack_start(GTK_BOX(buttons), ctx->close, TRUE, TRUE, 5);
     gtk_box_pack_start(GTK_BOX(buttons), blank(), TRUE, TRUE, 5);
     gtk_box_pack_start(GTK_BOX(vbox), buttons, FALSE, FALSE, 2);
+    ctx->status = gtk_label_new("");
+    gtk_label_set_line_wrap(GTK_LABEL(ctx->status), TRUE);
+    gtk_box_pack_start(GTK_BOX(vbox), ctx->status, FALSE, FALSE, 2);
     g_signal_connect(ctx->find, "clicked", G_CALLBACK(on_find), bus);
     g_signal_connect(ctx->find_next, "clicked", G_CALLBACK(on_find_next), bus);
     g_signal_connect(ctx->close, "clicked", G_CALLBACK(on_close), bus);

@@ -15,6 +15,7 @@ typedef struct playlist_search_window_desc
     GtkWidget *entry;
     GtkWidget *checkboxes[PELMORABOX_EVENT_SEARCH_IDX_LAST];
     GtkWidget *find, *find_next, *close;
+    GtkWidget *status; /* says when nothing (more) was found */
 } playlist_search_window_t;
 
 /* Builds the bus's window (hidden) into bus->search_ctx, with last = -1. */

@@ -271,3 +271,32 @@ TEST_F(MainWindow, SwitchingPagesMarksTitleAndShowsThatBusStrip)
     gtk_notebook_set_current_page(GTK_NOTEBOOK(plain.app->apps_notebook), 1);
     EXPECT_EQ(weight(plain.app->bus.list[1].title_label), PANGO_WEIGHT_BOLD);
 }
+
+namespace {
+
+/* Every control a 1280x720 screen must reach: nothing may need more width
+ * than it has (the bus panel, the library's show button beside it). */
+TEST_F(MainWindow, FitsA1280By720ScreenAndGivesAWideOneToTheList)
+{
+    instance_t *app = build(two_buses({"--prv-io=127.0.0.1:1", "--assets-details-height=160"}));
+    ASSERT_NE(app, nullptr);
+    gtk_widget_show(app->window);
+    engine_run_for(200);
+    GtkRequisition req;
+    gtk_widget_size_request(app->window, &req);
+    EXPECT_LE(req.width, 1280) << "the console needs " << req.width << " pixels across";
+    EXPECT_LE(req.height, 720) << "the console needs " << req.height << " pixels down";
+
+    /* Wider: the extra room goes to the grid, the clocks keep their size. */
+    bus_t *bus = &app->bus.list[0];
+    gtk_window_resize(GTK_WINDOW(app->window), 1280, 720);
+    engine_run_for(300);
+    int narrow_grid = bus->scrolled->allocation.width, clock = bus->clock->allocation.width;
+    gtk_window_resize(GTK_WINDOW(app->window), 1920, 1080);
+    engine_run_for(300);
+    EXPECT_GE(bus->scrolled->allocation.width, narrow_grid + 600) << "the list did not take the extra room";
+    EXPECT_EQ(bus->clock->allocation.width, clock);
+    EXPECT_EQ(clock, 164);
+}
+
+} // namespace

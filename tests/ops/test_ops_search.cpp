@@ -59,8 +59,13 @@ TEST_F(OpsSearch, FindThenF3VisitsEachHitAndStartsOverAfterTheLast)
     ASSERT_TRUE(ops_send_key(b->grid, GDK_KEY_F3, 0));
     EXPECT_EQ(ctx()->last, -1) << "no hit after the last one: start over next time";
     EXPECT_EQ(ops_cursor_row(b), 8);
+    /* The window comes up to say so. */
+    EXPECT_TRUE(gtk_widget_get_visible(ctx()->wnd));
+    EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(ctx()->status)),
+                 "No more events with \"news\"; the next search starts from the top.");
     ASSERT_TRUE(ops_send_key(b->grid, GDK_KEY_F3, 0));
     EXPECT_EQ(ops_cursor_row(b), 3);
+    EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(ctx()->status)), "");
 
     /* With the media id field the tease is found as well. */
     gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(ctx()->checkboxes[PELMORABOX_EVENT_SEARCH_IDX_MEDIA_ID]), TRUE);
