@@ -388,7 +388,13 @@ static void sim_server_accept_loop(sim_server_t *srv)
             return;
         int fd = accept4(srv->tcp_fd, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0)
+        {
+            /* Out of descriptors: the pending connection stays readable, so
+             * wait a little instead of spinning on it. */
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+                usleep(10000);
             continue;
+        }
         std::lock_guard<std::mutex> g(srv->conn_lock);
         sim_server_reap(srv);
         if (!sim_server_make_room(srv))

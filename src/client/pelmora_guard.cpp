@@ -73,23 +73,30 @@ int pelmora_xml_guard(const char *xml, size_t len, const char **why)
         return -22;
     }
     const char *p = xml, *end = xml + len;
+    /* Constructs whose content is not markup: skipped whole. */
+    static const struct
+    {
+        const char *open, *close, *unterminated;
+    } skipped[] = {
+        {"<!--", "-->", "unterminated comment"},
+        {"<![CDATA[", "]]>", "unterminated CDATA section"},
+        {"<?", "?>", "unterminated processing instruction"},
+    };
     while ((p = (const char *)memchr(p, '<', (size_t)(end - p)))) {
-        if (starts(p, end, "<!--")) {
-            const char *q = find(p + 4, end, "-->");
+        const char *after = nullptr;
+        for (const auto &k : skipped) {
+            if (!starts(p, end, k.open))
+                continue;
+            const char *q = find(p + strlen(k.open), end, k.close);
             if (!q) {
-                *why = "unterminated comment";
+                *why = k.unterminated;
                 return -22;
             }
-            p = q + 3;
-            continue;
+            after = q + strlen(k.close);
+            break;
         }
-        if (starts(p, end, "<![CDATA[")) {
-            const char *q = find(p + 9, end, "]]>");
-            if (!q) {
-                *why = "unterminated CDATA section";
-                return -22;
-            }
-            p = q + 3;
+        if (after) {
+            p = after;
             continue;
         }
         if (starts(p, end, "<!")) {
@@ -97,15 +104,6 @@ int pelmora_xml_guard(const char *xml, size_t len, const char **why)
              * make the parser expand without end. */
             *why = "declaration (DOCTYPE or ENTITY) in an XML-RPC document";
             return -22;
-        }
-        if (starts(p, end, "<?")) {
-            const char *q = find(p + 2, end, "?>");
-            if (!q) {
-                *why = "unterminated processing instruction";
-                return -22;
-            }
-            p = q + 2;
-            continue;
         }
         const char *name = ++p;
         while (p < end && name_char(*p))

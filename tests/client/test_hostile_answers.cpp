@@ -26,6 +26,7 @@
 #include "pelmora.h"
 #include "pelmora_guard.h"
 #include "pelmorabox.h"
+#include "proc_status.h"
 #include "strl.h"
 
 namespace {
@@ -267,20 +268,6 @@ std::vector<std::pair<const char *, std::function<int(const char *)>>> automatio
     };
 }
 
-/* Peak resident memory of this process so far (kB). */
-long peak_kb()
-{
-    FILE *f = fopen("/proc/self/status", "r");
-    char line[256];
-    long kb = -1;
-    while (f && fgets(line, sizeof line, f))
-        if (!strncmp(line, "VmHWM:", 6))
-            kb = atol(line + 6);
-    if (f)
-        fclose(f);
-    return kb;
-}
-
 /* The call time-out these tests run under (milliseconds). */
 const int kTimeoutMs = 2000;
 
@@ -360,7 +347,7 @@ TEST_F(HostileAnswers, EndlessAnswerIsCutAtTheXmlLimitAndGivenBack)
             *sent += chunk.size();
         }
     });
-    long before = peak_kb();
+    long before = proc_status_kb("VmHWM");
     pelmorabox_bus_state_t s;
     for (int i = 0; i < 3; i++) {
         *sent = 0;
@@ -369,7 +356,7 @@ TEST_F(HostileAnswers, EndlessAnswerIsCutAtTheXmlLimitAndGivenBack)
          * it is what the socket buffers took. */
         EXPECT_LT(sent->load(), pelmora_xml_limit() + 16u * 1024 * 1024);
     }
-    long grown = peak_kb() - before;
+    long grown = proc_status_kb("VmHWM") - before;
     EXPECT_LT(grown, 32 * 1024) << "peak resident memory grew by " << grown << " kB";
     EXPECT_EQ(pelmora_pool_in_use(), 0);
 }

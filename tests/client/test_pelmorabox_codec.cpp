@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "pelmorabox.h"
+#include "proc_status.h"
 #include "strl.h"
 #include "timecode.h"
 
@@ -151,20 +152,6 @@ TEST(EventMetadata, AddFindAndLimits)
     EXPECT_EQ(val, nullptr);
 }
 
-/* Resident memory of this process now (kB). */
-long resident_kb()
-{
-    FILE *f = fopen("/proc/self/status", "r");
-    char line[256];
-    long kb = -1;
-    while (f && fgets(line, sizeof line, f))
-        if (!strncmp(line, "VmRSS:", 6))
-            kb = atol(line + 6);
-    if (f)
-        fclose(f);
-    return kb;
-}
-
 TEST(EventMetadata, PairsCostTheirTextNotTheirLimits)
 {
     /* A full line of tiny pairs, as a hostile server would send it: held
@@ -179,14 +166,14 @@ TEST(EventMetadata, PairsCostTheirTextNotTheirLimits)
             break;
     }
     ASSERT_GT(src->metadata_cnt, 2000);
-    long before = resident_kb();
+    long before = proc_status_kb("VmRSS");
     std::vector<pelmorabox_event_t *> held;
     for (int i = 0; i < 300; i++) {
         held.push_back(pelmorabox_event_create_from_string(line.data(), nullptr, 0));
         ASSERT_NE(held.back(), nullptr);
         ASSERT_EQ(held.back()->metadata_cnt, src->metadata_cnt);
     }
-    long grown = resident_kb() - before;
+    long grown = proc_status_kb("VmRSS") - before;
     /* Each pair now costs its few bytes plus the allocator's share; the
      * bound leaves room for the sanitizer's red zones. */
     EXPECT_LT(grown, 160 * 1024) << "300 events of " << src->metadata_cnt << " pairs took " << grown << " kB";
