@@ -12,6 +12,7 @@
 
 #include "sim_automation.h"
 #include "sim_clock.h"
+#include "sim_io.h"
 #include "sim_library.h"
 #include "sim_server.h"
 #include "timecode.h"
@@ -167,6 +168,45 @@ int main(int argc, char **argv)
         }
     }
 
+    /* IO servers: players over the library's clips (or the catalogue). */
+    std::vector<std::unique_ptr<sim_server_t>> io_srvs;
+    std::vector<sim_io_t *> ios;
+    for (size_t i = 0; !rc && i < opts.io_ports.size(); i++)
+    {
+        std::unique_ptr<sim_server_t> io_srv(new sim_server_t());
+        io_srv->opts = &opts;
+        io_srv->cat = &cat;
+        io_srv->data_dir = opts.data_dir;
+        io_srv->tcp_fd = io_srv->udp_fd = -1;
+        io_srv->abyss = nullptr;
+        io_srv->f_stop = 0;
+        io_srv->f_faults = opts.f_faults_off ? 0 : 1;
+        io_srv->server_idx = -2 - (int)i;
+        io_srv->rng.seed(opts.seed + 2000 + i);
+        io_srv->registry = xmlrpc_registry_new(&env);
+        std::string ierr;
+        sim_io_t *io = nullptr;
+        if (sim_server_bind(io_srv.get(), opts.listen.c_str(), opts.io_ports[i]) < 0)
+        {
+            fprintf(stderr, "pelmora-sim: cannot listen on %s:%d\n", opts.listen.c_str(), opts.io_ports[i]);
+            rc = 1;
+        }
+        else if (!(io = sim_io_create(io_srv.get(), (int)i, lib, &ierr)))
+        {
+            fprintf(stderr, "pelmora-sim: %s\n", ierr.c_str());
+            rc = 1;
+        }
+        else if (sim_server_start(io_srv.get()) < 0)
+            rc = 1;
+        else
+        {
+            printf("io port %d\n", io_srv->port);
+            fflush(stdout);
+        }
+        ios.push_back(io);
+        io_srvs.push_back(std::move(io_srv));
+    }
+
     for (size_t i = 0; !rc && i < servers.size(); i++)
     {
         sim_server_t *srv = servers[i].get();
@@ -220,6 +260,8 @@ int main(int argc, char **argv)
                 int on = servers.empty() ? (lib_srv && !lib_srv->f_faults.load()) : !servers[0]->f_faults.load();
                 for (auto &srv : servers)
                     sim_server_set_faults(srv.get(), on);
+                for (auto &srv : io_srvs)
+                    sim_server_set_faults(srv.get(), on);
                 if (lib_srv)
                     sim_server_set_faults(lib_srv.get(), on);
                 /* On standard output, in order with the call log, so that a
@@ -235,6 +277,14 @@ int main(int argc, char **argv)
         fprintf(stderr, "pelmora-sim: signal %d, stopping\n", sig);
     }
 
+    for (size_t i = 0; i < io_srvs.size(); i++)
+    {
+        sim_server_stop(io_srvs[i].get());
+        sim_io_destroy(ios[i]);
+        if (io_srvs[i]->registry)
+            xmlrpc_registry_free(io_srvs[i]->registry);
+    }
+    io_srvs.clear();
     if (lib_srv)
     {
         sim_server_stop(lib_srv.get());

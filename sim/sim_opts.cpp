@@ -17,6 +17,9 @@ void sim_opts_usage(FILE *f)
           "  --library=PORT        serve the media library (PelmoraLib) over the --media\n"
           "                        folder on PORT (0: a free port, printed as\n"
           "                        \"library port N\"); with or without --automation\n"
+          "  --io=PORT             serve an IO server (PelmoraIO player and settings)\n"
+          "                        on PORT (0: a free port, printed as \"io port N\");\n"
+          "                        may repeat; its clips come from the library\n"
           "  --buses=N             buses 0..N-1 per server (default 1, at most 64)\n"
           "  --listen=ADDR         address to listen on (default 127.0.0.1)\n"
           "  --tc-mode=MODE        pal, 50, ntsc or ntsc_df (default: TC_MODE, else pal)\n"
@@ -64,7 +67,7 @@ static int sim_opts_int(const std::string &v, long lo, long hi, int *out)
 
 int sim_opts_parse(int argc, char **argv, sim_opts_t *o, std::string *err)
 {
-    static const char *with_value[] = {"automation", "library", "buses", "listen", "tc-mode", "data", "media", "playlist",
+    static const char *with_value[] = {"automation", "library", "io", "buses", "listen", "tc-mode", "data", "media", "playlist",
                                        "events", "fallback", "cue-ms", "latency", "fail-rate", "seed", "hang",
                                        "refuse"};
     for (int i = 1; i < argc; i++)
@@ -114,6 +117,12 @@ int sim_opts_parse(int argc, char **argv, sim_opts_t *o, std::string *err)
         {
             if (sim_opts_int(val, 0, 65535, &o->library_port) < 0)
                 goto bad;
+        }
+        else if (name == "io")
+        {
+            if (sim_opts_int(val, 0, 65535, &x) < 0)
+                goto bad;
+            o->io_ports.push_back(x);
         }
         else if (name == "buses")
         {
@@ -230,7 +239,7 @@ int sim_opts_parse(int argc, char **argv, sim_opts_t *o, std::string *err)
         *err = "bad value for --" + name + ": " + val;
         return -22;
     }
-    if (o->automation_ports.empty() && o->library_port < 0)
+    if (o->automation_ports.empty() && o->library_port < 0 && o->io_ports.empty())
     {
         *err = "no --automation PORT or --library PORT given";
         return -22;

@@ -12,6 +12,8 @@ typedef struct sim_opts_desc
     std::vector<int> automation_ports;
     /* --library=PORT: the library server over --media (-1: none). */
     int library_port = -1;
+    /* --io=PORT: an IO server (player) per port; may repeat. */
+    std::vector<int> io_ports;
     int buses = 1;
     std::string listen = "127.0.0.1";
     std::string tc_mode;
