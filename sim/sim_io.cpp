@@ -134,7 +134,9 @@ static void io_settle(sim_io_t *io)
     int64_t total = io_total(io);
     double pos = io->pos_anchor;
     if (io->speed != 0 && total > 0) {
-        pos += io->speed * tc_mili2frames((int)std::min<int64_t>(now - io->anchor_ms, 1 << 30));
+        /* Fractions of a frame are kept: settling happens on every call. */
+        double fps = 1000.0 / tc_frames2sec(1000);
+        pos += io->speed * fps * (double)(now - io->anchor_ms) / 1000.0;
         if (io->loop && (pos >= (double)total || pos < 0))
             pos = fmod(fmod(pos, (double)total) + (double)total, (double)total);
         if (pos >= (double)total) {
@@ -198,7 +200,10 @@ static int io_media_frames(sim_io_t *io, const std::string &name)
     if (io->lib) {
         std::string file;
         sim_probe_t p;
-        if (sim_library_resolve(io->lib, name, 1, &file) == 0 && sim_probe_file(file.c_str(), &p) == 0) {
+        frames = sim_library_resolve(io->lib, name, 1, &file);
+        if (frames == 0 && sim_probe_file(file.c_str(), &p) < 0)
+            frames = -22;
+        else if (frames == 0) {
             double d = p.duration_v > 0 ? p.duration_v : p.duration;
             frames = d > 0 && d < 86400 ? tc_sec2frames(d) : 0;
         }
@@ -297,7 +302,12 @@ static xmlrpc_value *sim_io_get_status(xmlrpc_env *env, xmlrpc_value *, sim_serv
     io_clip empty;
     const io_clip &c = ci >= 0 ? io->list[(size_t)ci] : empty;
     int clip_pos = ci >= 0 ? c.in + (int)((pos - start) % std::max(1, c.dur)) : 0;
-    int tc_frames = tc_mili2frames((int)(sim_clock_now_ms() % 86400000));
+    /* The timecode follows the playback timecode source: the clip's or the
+     * list's position, else the time of day. */
+    int tc_src = atoi(io->settings["playback_timecode_src"].c_str());
+    int tc_frames = tc_src == 0   ? clip_pos
+                    : tc_src == 1 ? (int)pos
+                                  : tc_mili2frames((int)(sim_clock_now_ms() % 86400000));
     return xmlrpc_build_value(
         env, "{s:i,s:i,s:s,s:s,s:i,s:i,s:i,s:i,s:i,s:i,s:i,s:i,s:i,s:i,s:i,s:d,s:i,s:i,s:i}", "result", 0, "status",
         (xmlrpc_int32)io->status, "name", c.name.c_str(), "cookie", c.cookie.c_str(), "loop", (xmlrpc_int32)io->loop,
@@ -305,8 +315,7 @@ static xmlrpc_value *sim_io_get_status(xmlrpc_env *env, xmlrpc_value *, sim_serv
         "clip_pos", (xmlrpc_int32)clip_pos, "clip_start", (xmlrpc_int32)start, "clip_idx", (xmlrpc_int32)ci,
         "playlist_gen", (xmlrpc_int32)io->gen, "playlist_dur", (xmlrpc_int32)io_total(io), "playlist_pos",
         (xmlrpc_int32)pos, "playlist_count", (xmlrpc_int32)io->list.size(), "playlist_speed", io->speed, "rec_paused",
-        (xmlrpc_int32)io->rec_paused, "tc_frames", (xmlrpc_int32)tc_frames, "tc_src",
-        (xmlrpc_int32)atoi(io->settings["playback_timecode_src"].c_str()));
+        (xmlrpc_int32)io->rec_paused, "tc_frames", (xmlrpc_int32)tc_frames, "tc_src", (xmlrpc_int32)tc_src);
 }
 
 static xmlrpc_value *sim_io_play(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv)
