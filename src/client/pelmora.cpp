@@ -345,6 +345,24 @@ static void pool_return(int slot)
     pool.cond.notify_all();
 }
 
+/* A fault text longer than this is cut: xmlrpc-c quotes a refused value
+ * whole in its message, and a server may fill its own fault text, so one
+ * hostile answer could otherwise put half a megabyte into every log line of
+ * a poll. */
+#define PELMORA_FAULT_TEXT_MAX 1024
+
+static void cut_fault_text(xmlrpc_env *envP)
+{
+    size_t len = envP->fault_string ? strlen(envP->fault_string) : 0;
+    if (len <= PELMORA_FAULT_TEXT_MAX)
+        return;
+    std::string head(envP->fault_string, PELMORA_FAULT_TEXT_MAX);
+    int code = envP->fault_code;
+    xmlrpc_env_clean(envP);
+    xmlrpc_env_init(envP);
+    xmlrpc_env_set_fault_formatted(envP, code, "%s... (%zu characters in all)", head.c_str(), len);
+}
+
 xmlrpc_value *xmlrpc_client_callX(xmlrpc_env *envP, const char *serverUrl, const char *methodName,
                                   const char *format, ...)
 {
@@ -414,8 +432,10 @@ xmlrpc_value *xmlrpc_client_callX_va(xmlrpc_env *envP, const char *serverUrl, co
 
     pool_return(slot);
 
-    if (envP->fault_occurred)
+    if (envP->fault_occurred) {
+        cut_fault_text(envP);
         return nullptr;
+    }
     return resultP;
 }
 
