@@ -1,0 +1,23 @@
+/* Recording audio configuration selector. */
+#include "settings-aconf.h"
+
+#include <libintl.h>
+
+#include "pelmora_settings.h"
+
+#define _(s) dgettext("PelmoraBox", s)
+
+GtkWidget *settings_aconf_ui_create(settings_aconf_ui_t *ctx, int sel)
+{
+    GtkWidget *box = gtk_vbox_new(FALSE, 2);
+    GtkWidget *l = gtk_label_new(_("Recording audio conf:"));
+    gtk_misc_set_alignment(GTK_MISC(l), 0, 0.5);
+    gtk_box_pack_start(GTK_BOX(box), l, FALSE, FALSE, 0);
+    ctx->achannels_combo = gtk_combo_box_new_text();
+    int n = pelmora_settings_get_record_channels_conf_cnt();
+    for (int i = 0; i < n; i++)
+        gtk_combo_box_append_text(GTK_COMBO_BOX(ctx->achannels_combo), pelmora_settings_get_record_channels_conf(i));
+    gtk_combo_box_set_active(GTK_COMBO_BOX(ctx->achannels_combo), sel >= 0 && sel < n ? sel : -1);
+    gtk_box_pack_start(GTK_BOX(box), ctx->achannels_combo, FALSE, FALSE, 0);
+    return box;
+}
