@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -83,13 +84,32 @@ std::string mode(const std::string &idx, int n_enc, const std::string &osd)
            "</struct>";
 }
 
+/* The answer the raw server sends; a previous answer may still be going
+ * out on its own thread when the test sets the next one. */
+struct answer_text
+{
+    std::mutex lock;
+    std::string text;
+    answer_text &operator=(const std::string &t)
+    {
+        std::lock_guard<std::mutex> g(lock);
+        text = t;
+        return *this;
+    }
+    std::string get()
+    {
+        std::lock_guard<std::mutex> g(lock);
+        return text;
+    }
+};
+
 }  // namespace
 
 TEST(IoClient, HostileStatusAnswers)
 {
     raw_http::raw_server srv;
-    std::string body;
-    srv.set([&](int fd) { raw_http::answer_body(fd, body); });
+    answer_text body;
+    srv.set([&](int fd) { raw_http::answer_body(fd, body.get()); });
     pelmora_status_t s;
 
     body = status_xml("zzz_extra", "<string>x</string>");  // an extra member is ignored
@@ -121,8 +141,8 @@ TEST(IoClient, HostileStatusAnswers)
 TEST(IoClient, HostileSettingsAnswers)
 {
     raw_http::raw_server srv;
-    std::string body;
-    srv.set([&](int fd) { raw_http::answer_body(fd, body); });
+    answer_text body;
+    srv.set([&](int fd) { raw_http::answer_body(fd, body.get()); });
     const char *url = srv.url().c_str();
 
     // Elements that do not decompose are skipped; a number that is no
