@@ -16,8 +16,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -93,23 +93,6 @@ std::string param(const std::string &v)
     return "<param><value>" + v + "</value></param>";
 }
 
-std::string make_data_dir()
-{
-    char dir[] = "/tmp/pelmora-sim-hostile-XXXXXX";
-    return mkdtemp(dir) ? dir : "";
-}
-
-void remove_dir(const std::string &dir)
-{
-    if (DIR *d = opendir(dir.c_str())) {
-        while (struct dirent *e = readdir(d))
-            if (e->d_name[0] != '.')
-                unlink((dir + "/" + e->d_name).c_str());
-        closedir(d);
-    }
-    rmdir(dir.c_str());
-}
-
 class SimHostile : public ::testing::Test
 {
   protected:
@@ -117,8 +100,9 @@ class SimHostile : public ::testing::Test
     static void TearDownTestSuite() { pelmora_release(); }
     void SetUp() override
     {
-        dir = make_data_dir();
-        ASSERT_FALSE(dir.empty());
+        char tmpl[] = "/tmp/pelmora-sim-hostile-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir = tmpl;
         ASSERT_EQ(sim_child_start(&sim, sim_child_bin(),
                                   {"--automation", "0", "--data", dir, "--buses", "6", "--events", "0"}),
                   0);
@@ -126,7 +110,7 @@ class SimHostile : public ::testing::Test
     void TearDown() override
     {
         EXPECT_EQ(sim_child_stop(&sim), 0) << "the simulator ends cleanly";
-        remove_dir(dir);
+        std::filesystem::remove_all(dir);
     }
     void expect_answering()
     {
@@ -138,7 +122,7 @@ class SimHostile : public ::testing::Test
     sim_child_t sim;
 };
 
-TEST_F(SimHostile, MalformedValuesAndDoctypeGetFaults)
+TEST_F(SimHostile, MalformedDoctypeAndEndlessRequestsAreRefused)
 {
     std::vector<std::string> bodies;
     for (const std::string &v : malformed_values()) {
@@ -155,28 +139,17 @@ TEST_F(SimHostile, MalformedValuesAndDoctypeGetFaults)
         close(fd);
         EXPECT_NE(answer.find("<fault>"), std::string::npos) << b.substr(0, 200) << "\n-> " << answer.substr(0, 300);
     }
-    expect_answering();
-}
-
-TEST_F(SimHostile, EndlessRequestIsNotTaken)
-{
+    /* An endless request: the server answers or closes long before 1 GiB;
+     * what it took is what the socket buffers held. */
     int fd = connect_to(sim.port);
     ASSERT_GE(fd, 0);
-    std::string head = "POST /RPC2 HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: text/xml\r\nContent-Length: " +
-                       std::to_string((size_t)1 << 30) + "\r\n\r\n<?xml version=\"1.0\"?><methodCall>";
-    ASSERT_TRUE(send_all(fd, head));
-    std::string chunk(64 * 1024, ' ');
+    ASSERT_TRUE(send_all(fd, "POST /RPC2 HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: text/xml\r\nContent-Length: " +
+                                 std::to_string((size_t)1 << 30) + "\r\n\r\n<?xml version=\"1.0\"?><methodCall>"));
+    const std::string chunk(64 * 1024, ' ');
     size_t sent = 0;
-    /* The server answers or closes long before 1 GiB; what it took is what
-     * the socket buffers held. */
-    while (sent < ((size_t)1 << 30)) {
-        struct pollfd p = {fd, POLLOUT | POLLIN, 0};
-        if (poll(&p, 1, 10000) <= 0 || (p.revents & (POLLIN | POLLHUP | POLLERR)))
-            break;
-        if (!send_all(fd, chunk))
-            break;
+    for (struct pollfd p = {fd, POLLOUT | POLLIN, 0}; sent < ((size_t)1 << 30) && poll(&p, 1, 10000) > 0 &&
+                                                     !(p.revents & (POLLIN | POLLHUP | POLLERR)) && send_all(fd, chunk);)
         sent += chunk.size();
-    }
     close(fd);
     EXPECT_LT(sent, (size_t)64 << 20);
     expect_answering();
