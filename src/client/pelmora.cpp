@@ -2,7 +2,6 @@
  * primitive and the common response decoders, plus the UDP text datagrams
  * that the IO transport and the take trigger use. */
 #include "pelmora.h"
-#include "pelmora_call.h"
 #include "pelmora_guard.h"
 
 #include <errno.h>
@@ -437,20 +436,6 @@ xmlrpc_value *xmlrpc_client_callX_va(xmlrpc_env *envP, const char *serverUrl, co
         return nullptr;
     }
     return resultP;
-}
-
-int pelmora_method_no_arg(const char *url, const char *method)
-{
-    pelmora_call c(__func__, url, method);
-    if (!c.run("()"))
-        return c.call_failed(nullptr, nullptr, 0, false);
-    xmlrpc_int32 result = 0;
-    if (!c.decompose("{s:i,*}", "result", &result)) {
-        fprintf(stderr, "%s: %s, decompose value failed: %s (%d) [%s:%d]\n", __func__, method,
-                c.env()->fault_string, c.env()->fault_code, SRC_NAME, __LINE__);
-        return -14;
-    }
-    return result;
 }
 
 int parse_simple_list_response(const char *parent, xmlrpc_env *envP, xmlrpc_value *resultP, char ***plist)
