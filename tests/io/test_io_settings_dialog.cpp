@@ -1,0 +1,290 @@
+/* The IO settings dialog under Xvfb against pelmora-sim: the real widgets
+ * are read and changed, the server's settings read back; the channel map
+ * presets menu rewrites its file, and a file that cannot be written stays
+ * as it was while the operator is told under the matrix. */
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/resource.h>
+
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+
+#include "io_sim.h"
+#include "pelmora.h"
+#include "settings/settings.h"
+#include "strl.h"
+
+namespace {
+
+bool gtk_ready()
+{
+    static int ready = -1;
+    if (ready < 0) {
+        ready = 0;
+        if (getenv("DISPLAY")) {
+            gdk_threads_init();
+            ready = gtk_init_check(nullptr, nullptr) ? 1 : 0;
+            if (ready) {
+                pelmora_init("io-settings-test", "0");
+                gdk_threads_enter();  // held as the program holds it around its loop
+            }
+        }
+    }
+    return ready == 1;
+}
+
+std::string slurp(const std::string &path)
+{
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+int active(GtkWidget *combo)
+{
+    return gtk_combo_box_get_active(GTK_COMBO_BOX(combo));
+}
+
+std::string active_text(GtkWidget *combo)
+{
+    gchar *t = gtk_combo_box_get_active_text(GTK_COMBO_BOX(combo));
+    std::string s = t ? t : "";
+    g_free(t);
+    return s;
+}
+
+std::string text(GtkWidget *entry)
+{
+    return gtk_entry_get_text(GTK_ENTRY(entry));
+}
+
+/* Runs `drive` on the dialog once it is up (from inside its own loop),
+ * then the dialog is answered with `response`. */
+struct driver
+{
+    std::function<void(srv_settings_dialog_t *)> drive;
+    int response = GTK_RESPONSE_ACCEPT;
+    bool seen = false;
+    static gboolean tick(gpointer p)
+    {
+        driver *d = (driver *)p;
+        GList *l = gtk_window_list_toplevels();
+        for (GList *i = l; i; i = i->next) {
+            auto *ctx = (srv_settings_dialog_t *)g_object_get_data(G_OBJECT(i->data), "srv_settings_dialog_t");
+            if (ctx && gtk_widget_get_visible(GTK_WIDGET(i->data)) && !d->seen) {
+                d->seen = true;
+                d->drive(ctx);
+                gtk_dialog_response(GTK_DIALOG(i->data), d->response);
+            }
+        }
+        g_list_free(l);
+        return !d->seen;
+    }
+    int run(srv_t *srv)
+    {
+        guint id = gdk_threads_add_timeout(20, tick, this);
+        int r = settings_dialog(nullptr, srv);
+        if (!seen)
+            g_source_remove(id);
+        return r;
+    }
+};
+
+void set_radio(srv_settings_dialog_t *d, int dst, int src)
+{
+    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(d->amap_ui.map_radios[dst][src]), TRUE);
+}
+
+}  // namespace
+
+TEST(IoSettingsDialog, ReadsChangesAndSavesEverySetting)
+{
+    if (!gtk_ready())
+        GTEST_SKIP() << "no display";
+    io_sim sim;
+    ASSERT_TRUE(sim.ok());
+    settings_amap_presets_reset();
+    srv_t srv;
+    memset(&srv, 0, sizeof srv);
+    strlcpy(srv.host, sim.hosts[0].c_str(), sizeof srv.host);
+    strlcpy(srv.url, sim.urls[0].c_str(), sizeof srv.url);
+
+    driver first;
+    first.drive = [](srv_settings_dialog_t *d) {
+        // What the player holds at first start.
+        EXPECT_EQ(text(d->playback_buffer_entry), "10");
+        EXPECT_EQ(text(d->record_buffer_entry), "25");
+        EXPECT_EQ(active_text(d->modes_ui.modes_combo), "1080i 50 (1920x1080)");
+        EXPECT_EQ(active_text(d->modes_ui.encs_combo), "XDCAM HD422 50 Mbit/s");
+        EXPECT_EQ(active(d->modes_ui.osds_combo), 0);
+        EXPECT_EQ(active(d->aconf_ui.achannels_combo), 1);
+        EXPECT_EQ(active_text(d->amap_ui.presets_combo), "Default");
+
+        // Change everything; a mode without a description shows its name.
+        gtk_entry_set_text(GTK_ENTRY(d->playback_buffer_entry), "12");
+        gtk_entry_set_text(GTK_ENTRY(d->playback_prefill_entry), "6");
+        gtk_entry_set_text(GTK_ENTRY(d->playback_preroll_entry), "4");
+        gtk_entry_set_text(GTK_ENTRY(d->record_buffer_entry), "30");
+        gtk_combo_box_set_active(GTK_COMBO_BOX(d->record_timecode_src), 2);
+        gtk_combo_box_set_active(GTK_COMBO_BOX(d->playback_timecode_src), 3);
+        gtk_combo_box_set_active(GTK_COMBO_BOX(d->playback_consumer_noscale), 1);
+        gtk_combo_box_set_active(GTK_COMBO_BOX(d->record_bitdepth), 1);
+        gtk_combo_box_set_active(GTK_COMBO_BOX(d->modes_ui.modes_combo), 3);
+        EXPECT_EQ(active_text(d->modes_ui.modes_combo), "1080p25");
+        EXPECT_EQ(active(d->modes_ui.encs_combo), 0);  // refilled, nothing to match
+        gtk_combo_box_set_active(GTK_COMBO_BOX(d->modes_ui.encs_combo), 1);
+        gtk_combo_box_set_active(GTK_COMBO_BOX(d->modes_ui.osds_combo), 2);
+        gtk_combo_box_set_active(GTK_COMBO_BOX(d->keyer_combo), 2);
+        gtk_combo_box_set_active(GTK_COMBO_BOX(d->aconf_ui.achannels_combo), 3);
+        set_radio(d, 0, 10);
+        set_radio(d, 7, 31);
+        EXPECT_EQ(active_text(d->amap_ui.presets_combo), "Custom");
+    };
+    ASSERT_EQ(first.run(&srv), 0);
+    ASSERT_TRUE(first.seen);
+
+    pelmora_io_settings_t s;
+    memset(&s, 0, sizeof s);
+    ASSERT_EQ(pelmora_io_settings_get(srv.url, &s), 0);
+    EXPECT_STREQ(s.playback_consumer_buffer, "12");
+    EXPECT_STREQ(s.playback_consumer_prefill, "6");
+    EXPECT_STREQ(s.playback_consumer_preroll, "4");
+    EXPECT_STREQ(s.record_producer_buffer, "30");
+    EXPECT_STREQ(s.record_timecode_src, "2");
+    EXPECT_STREQ(s.playback_timecode_src, "3");
+    EXPECT_STREQ(s.playback_consumer_noscale, "1");
+    EXPECT_STREQ(s.record_bitdepth, "10");
+    EXPECT_STREQ(s.mode, "1080p25");
+    EXPECT_STREQ(s.enc, "prores422");
+    EXPECT_STREQ(s.playback_osd, "logo");
+    EXPECT_EQ(s.keyer, 2);
+    EXPECT_EQ(s.record_channels_conf, 3);
+    EXPECT_STREQ(s.record_channels_map, "A123456V");
+    // Saved by the server into its file.
+    EXPECT_NE(slurp(sim.data + "/io-0.settings").find("record_channels_map=A123456V\n"), std::string::npos);
+
+    // The second opening shows what the server now holds; an emptied
+    // buffer entry leaves that setting alone.
+    driver second;
+    second.drive = [](srv_settings_dialog_t *d) {
+        EXPECT_EQ(text(d->playback_buffer_entry), "12");
+        EXPECT_EQ(text(d->record_buffer_entry), "30");
+        EXPECT_EQ(active_text(d->modes_ui.modes_combo), "1080p25");
+        EXPECT_EQ(active_text(d->modes_ui.encs_combo), "ProRes 422");
+        EXPECT_EQ(active_text(d->modes_ui.osds_combo), "logo");
+        EXPECT_EQ(active(d->keyer_combo), 2);
+        EXPECT_EQ(active(d->record_timecode_src), 2);
+        EXPECT_EQ(active(d->playback_timecode_src), 3);
+        EXPECT_EQ(active(d->playback_consumer_noscale), 1);
+        EXPECT_EQ(active(d->record_bitdepth), 1);
+        EXPECT_EQ(active(d->aconf_ui.achannels_combo), 3);
+        char map[260];
+        EXPECT_STREQ(settings_amap_get(&d->amap_ui, map, sizeof map), "A123456V");
+        gtk_entry_set_text(GTK_ENTRY(d->playback_buffer_entry), "");
+        gtk_entry_set_text(GTK_ENTRY(d->record_buffer_entry), "");
+        gtk_combo_box_set_active(GTK_COMBO_BOX(d->keyer_combo), 1);
+    };
+    ASSERT_EQ(second.run(&srv), 0);
+    memset(&s, 0, sizeof s);
+    ASSERT_EQ(pelmora_io_settings_get(srv.url, &s), 0);
+    EXPECT_STREQ(s.playback_consumer_buffer, "12");
+    EXPECT_STREQ(s.record_producer_buffer, "30");
+    EXPECT_EQ(s.keyer, 1);
+
+    // Cancel sends nothing; a server that is gone gives no dialog at all.
+    driver cancel;
+    cancel.response = GTK_RESPONSE_REJECT;
+    cancel.drive = [](srv_settings_dialog_t *d) { gtk_combo_box_set_active(GTK_COMBO_BOX(d->keyer_combo), 0); };
+    ASSERT_EQ(cancel.run(&srv), 0);
+    ASSERT_EQ(pelmora_io_settings_get(srv.url, &s), 0);
+    EXPECT_EQ(s.keyer, 1);
+    sim_child_stop(&sim.c);
+    driver none;
+    none.drive = [](srv_settings_dialog_t *) {};
+    EXPECT_EQ(none.run(&srv), -14);
+    EXPECT_FALSE(none.seen);
+}
+
+namespace {
+/* The "Delete" item of operator preset n (0: the first) in the presets menu. */
+GtkWidget *delete_item(GtkWidget *menu, int n)
+{
+    GList *top = gtk_container_get_children(GTK_CONTAINER(menu));
+    GtkWidget *existing = GTK_WIDGET(g_list_nth_data(top, 1));
+    g_list_free(top);
+    GtkWidget *sub = gtk_menu_item_get_submenu(GTK_MENU_ITEM(existing));
+    GList *presets = gtk_container_get_children(GTK_CONTAINER(sub));
+    GtkWidget *preset = GTK_WIDGET(g_list_nth_data(presets, (guint)n));
+    g_list_free(presets);
+    GList *actions = gtk_container_get_children(GTK_CONTAINER(gtk_menu_item_get_submenu(GTK_MENU_ITEM(preset))));
+    GtkWidget *del = GTK_WIDGET(g_list_nth_data(actions, 2));
+    g_list_free(actions);
+    EXPECT_STREQ(gtk_menu_item_get_label(GTK_MENU_ITEM(del)), "Delete");
+    return del;
+}
+}  // namespace
+
+TEST(IoSettingsDialog, PresetsFile)
+{
+    if (!gtk_ready())
+        GTEST_SKIP() << "no display";
+    char dir[] = "/tmp/io_presets_XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    std::string path = std::string(dir) + "/amap.txt";
+    {
+        std::ofstream f(path, std::ios::binary);
+        f << "23016745/Swap pairs\n\nno slash here\n01234567/Default copy\r\n76543210/Reversed\tx\n";
+    }
+    settings_amap_presets_reset();
+    ASSERT_EQ(setting_amap_add_preset(path.c_str()), 5);
+    EXPECT_EQ(setting_amap_add_preset(path.c_str()), -17);
+
+    settings_amap_ui_t ctx;
+    memset(&ctx, 0, sizeof ctx);
+    GtkWidget *win = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_container_add(GTK_CONTAINER(win), settings_amap_ui_create(&ctx, "10"));
+    gtk_widget_show_all(win);
+    char map[260];
+    // "10": destination 1 takes source 1, destination 2 source 0, the rest their own.
+    EXPECT_STREQ(settings_amap_get(&ctx, map, sizeof map), "10234567");
+    EXPECT_EQ(active(ctx.presets_combo), 0);
+    gtk_combo_box_set_active(GTK_COMBO_BOX(ctx.presets_combo), 2);
+    EXPECT_STREQ(settings_amap_get(&ctx, map, sizeof map), "23016745");
+
+    GtkWidget *menu = settings_amap_ui_presets_menu(&ctx);
+    gtk_menu_item_activate(GTK_MENU_ITEM(delete_item(menu, 0)));
+    gtk_widget_destroy(menu);
+    EXPECT_EQ(slurp(path), "01234567/Default copy\n76543210/Reversed\n");
+    EXPECT_EQ(gtk_tree_model_iter_n_children(gtk_combo_box_get_model(GTK_COMBO_BOX(ctx.presets_combo)), nullptr), 4);
+    EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(ctx.status_label)), "");
+
+    // A file that cannot be written (here: the process may write no more
+    // than 8 bytes to a file) stays byte for byte; the operator reads why.
+    std::string before = slurp(path);
+    struct rlimit old;
+    getrlimit(RLIMIT_FSIZE, &old);
+    struct rlimit tiny = old;
+    tiny.rlim_cur = 8;
+    signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tiny), 0);
+    menu = settings_amap_ui_presets_menu(&ctx);
+    gtk_menu_item_activate(GTK_MENU_ITEM(delete_item(menu, 1)));
+    gtk_widget_destroy(menu);
+    setrlimit(RLIMIT_FSIZE, &old);
+    EXPECT_EQ(slurp(path), before);
+    EXPECT_NE(strstr(gtk_label_get_text(GTK_LABEL(ctx.status_label)), "not saved"), nullptr);
+    int n = 0;
+    const settings_amap_ui_presets_t *p = settings_amap_presets(&n);
+    EXPECT_EQ(n, 3);  // the table keeps the change
+    EXPECT_STREQ(p[2].title, "Default copy");
+
+    gtk_widget_destroy(win);
+    settings_amap_presets_reset();
+    system((std::string("rm -rf ") + dir).c_str());
+}
