@@ -233,7 +233,20 @@ TEST_F(OpsOnAir, JumpPlaysTheSelectedEventAfterEventsLeftTheTop)
     click(BUTTON_LIST_TAKE_N);
     EXPECT_EQ(calls("PelmoraBox.TakeN", 0, m), 0) << "a jump to an event no longer listed was sent";
     EXPECT_STREQ(bus_ui_notice_text(b), "JUMP not sent: the selected event is no longer in the list");
+
+    /* Polls going again: as events leave the top the selection moves up
+     * with its event. */
     __atomic_store_n(&b->state.ign, 0, __ATOMIC_RELEASE);
+    ASSERT_TRUE(engine_run_until([&] { return grid_rows(b) == (int)server_count(b) && grid_event(b, 3); }, 4000));
+    ops_select_rows(b, {3});
+    int64_t followed = grid_event(b, 3)->sys_id;
+    int rows = grid_rows(b);
+    ASSERT_TRUE(engine_run_until([&] { return grid_rows(b) <= rows - 1; }, 6000));
+    pelmorabox_event_t *sel = nullptr;
+    int at = bus_ui_selected_idx(b, &sel);
+    EXPECT_EQ(at, 3 - (rows - grid_rows(b)));
+    ASSERT_NE(sel, nullptr);
+    EXPECT_EQ(sel->sys_id, followed) << "the selection stayed at its place while the events slid under it";
 }
 
 TEST_F(OpsOnAir, DeleteOfEverythingSelectedReachesRowsNeverFetched)
