@@ -72,6 +72,15 @@ int pelmora_xml_guard(const char *xml, size_t len, const char **why)
         *why = "larger than the XML size limit";
         return -22;
     }
+    /* The scan below reads ASCII markup. A UTF-16 or UTF-32 document (a
+     * byte-order mark, or the zero bytes of its ASCII characters) would hide
+     * its elements from it while the parser decodes them, so only
+     * ASCII-compatible documents are taken; XML-RPC is UTF-8 anyway. */
+    const unsigned char *u = (const unsigned char *)xml;
+    if ((len >= 2 && ((u[0] == 0xfe && u[1] == 0xff) || (u[0] == 0xff && u[1] == 0xfe))) || memchr(xml, 0, len)) {
+        *why = "not an ASCII-compatible document (UTF-16, UTF-32 or a NUL byte)";
+        return -22;
+    }
     const char *p = xml, *end = xml + len;
     /* Constructs whose content is not markup: skipped whole. */
     static const struct

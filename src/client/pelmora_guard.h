@@ -18,6 +18,7 @@ size_t pelmora_xml_limit(void);
 
 /* 0 when xml[0..len) may be handed to xmlrpc-c; -22 with *why (when given)
  * set to a static text naming the reason when not: larger than the limit,
- * a declaration (<!DOCTYPE, <!ENTITY, ...), an unterminated comment, CDATA
- * section or processing instruction, or a malformed i8 value. */
+ * not ASCII-compatible (UTF-16/32, whose elements the check could not see,
+ * or a NUL byte), a declaration (<!DOCTYPE, <!ENTITY, ...), an unterminated
+ * comment, CDATA section or processing instruction, or a malformed i8 value. */
 int pelmora_xml_guard(const char *xml, size_t len, const char **why);

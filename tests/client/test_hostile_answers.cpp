@@ -238,6 +238,13 @@ TEST_F(HostileAnswers, EveryCallEndsAsNoAnswerOnMalformedValuesAndEntities)
     srv.set([doctype](int fd) { answer_body(fd, doctype); });
     for (auto &c : calls)
         EXPECT_EQ(c.second(srv.url().c_str()), -14) << c.first << " with a DOCTYPE";
+    /* The same malformed i8 in UTF-16, where a byte scan cannot see it. */
+    std::string utf16 = "\xff\xfe";
+    for (char ch : response(member("result", "<i8>12a</i8>")))
+        utf16 += std::string(1, ch) + '\0';
+    srv.set([utf16](int fd) { answer_body(fd, utf16); });
+    pelmorabox_bus_state_t s16;
+    EXPECT_EQ(pelmorabox_take(srv.url().c_str(), 0, &s16), -14);
     /* The same server answering well is read: the failures above were the
      * answers', not the test's. */
     const std::string good = response(member("result", "<i4>0</i4>") + member("state", state_xml("<i8>7</i8>")));

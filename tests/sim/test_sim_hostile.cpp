@@ -131,6 +131,10 @@ TEST_F(SimHostile, MalformedDoctypeAndEndlessRequestsAreRefused)
     }
     bodies.push_back(hostile_doctype() + "<methodCall><methodName>PelmoraBox.GetState</methodName><params>" +
                      param("<string>&j;</string>") + "</params></methodCall>");
+    std::string utf16 = "\xff\xfe";
+    for (char ch : call_xml("PelmoraBox.GetState", param("<i8>12a</i8>")))
+        utf16 += std::string(1, ch) + '\0';
+    bodies.push_back(utf16);
     for (const std::string &b : bodies) {
         int fd = connect_to(sim.port);
         ASSERT_GE(fd, 0);
