@@ -1,20 +1,453 @@
-/* Media library model of a bus. The tree, its loading and the notification
- * handling come with the library model; until then start-up and shutdown call
- * these connection points, which leave the record untouched. */
+/* Media library model of a bus: the loader thread that lists folders page by
+ * page and fetches the thumbnails of the rows in view, the state reading
+ * with its journal, and the hand-over of every result to the main loop. */
 #include "library.h"
+
+#include <errno.h>
+#include <semaphore.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gdk/gdk.h>
+#include <glib.h>
+
+#include "strl.h"
+
+namespace {
+
+struct load_job
+{
+    std::string path;
+    int items_only;
+    int64_t token;
+};
+
+struct thumb_job
+{
+    int64_t id;
+    std::string path;
+};
+
+}  // namespace
+
+struct library_engine_desc
+{
+    std::thread loader;
+    std::mutex m;
+    std::condition_variable cv;
+    int f_stop = 0;
+    std::deque<load_job> loads;
+    std::vector<thumb_job> thumbs;  /* the latest wanted set, taken from the back */
+    std::atomic<int64_t> thumbs_asked{0};
+    std::atomic<int> f_done{0};  /* the loader has ended */
+};
+
+/* ---- Hand-over to the main loop ---- */
+
+namespace {
+
+/* The thread of the main loop: the one that called library_init. */
+std::atomic<pthread_t> main_thread;
+
+struct handover
+{
+    std::function<void()> fn;
+    sem_t sem;
+};
+
+gboolean handover_run(gpointer p)
+{
+    static_cast<handover *>(p)->fn();
+    return FALSE;
+}
+
+void handover_done(gpointer p)
+{
+    sem_post(&static_cast<handover *>(p)->sem);
+}
+
+/* Runs fn on the main loop (under the GDK lock, at high idle priority) and
+ * waits until it has run; on the main loop itself it runs at once. */
+void on_main(int f_gtk_thread, const std::function<void()> &fn)
+{
+    if (f_gtk_thread) {
+        fn();
+        return;
+    }
+    handover h;
+    h.fn = fn;
+    sem_init(&h.sem, 0, 0);
+    gdk_threads_add_idle_full(G_PRIORITY_HIGH_IDLE, handover_run, &h, handover_done);
+    while (sem_wait(&h.sem) != 0 && errno == EINTR) {
+    }
+    sem_destroy(&h.sem);
+}
+
+void free_items(pelmora_lib_item_t **items, int n)
+{
+    for (int i = 0; i < n; i++)
+        free(items[i]);
+    free(items);
+}
+
+/* One listing: folders, then the items a page at a time; thumbnails wanted
+ * in the meantime go first between two pages, so the first rows get their
+ * pictures while the rest of a large folder still arrives. */
+void run_load(library_t *lib, const load_job &job, const std::function<void()> &thumbs_between)
+{
+    if (!job.items_only) {
+        pelmora_lib_dir_t **dirs = nullptr;
+        int r = pelmora_lib_list_dirs(lib->url, job.path.c_str(), &dirs);
+        if (r < 0)
+            g_warning("%s: pelmora_list_dirs failed, r=%d", "library_load_dir", r);
+        on_main(0, [&] {
+            if (lib->hooks.dirs)
+                lib->hooks.dirs(lib, job.path.c_str(), job.token, dirs, r < 0 ? 0 : r, r);
+            else if (dirs) {
+                for (int i = 0; i < r; i++)
+                    free(dirs[i]);
+                free(dirs);
+            }
+        });
+    }
+    for (int offset = 0, first = 1;; first = 0) {
+        pelmora_lib_item_t **items = nullptr;
+        int r = pelmora_lib_list_items2(lib->url, job.path.c_str(), &items, offset, LIBRARY_PAGE_ITEMS);
+        g_warning("%s: pelmora_list_items(%s)=%d", "library_load_dir", job.path.c_str(), r);
+        if (r < 0)
+            g_warning("%s: pelmora_lib_list_items(%s) failed, r=%d", "library_load_dir", job.path.c_str(), r);
+        int n = r < 0 ? 0 : r;
+        int last = r < LIBRARY_PAGE_ITEMS;
+        int stop = 0, handed = 0;
+        /* A page goes over in slices, so the main loop runs between them;
+         * an empty page still tells the tree that the listing is done. */
+        do {
+            int cnt = std::min(LIBRARY_SLICE_ITEMS, n - handed);
+            pelmora_lib_item_t **slice =
+                static_cast<pelmora_lib_item_t **>(calloc((size_t)cnt + 1, sizeof(pelmora_lib_item_t *)));
+            if (!slice) {
+                stop = 1;
+                break;
+            }
+            if (cnt > 0)
+                memcpy(slice, items + handed, sizeof(*slice) * (size_t)cnt);
+            int slice_first = first && handed == 0;
+            int slice_last = last && handed + cnt >= n;
+            handed += cnt;
+            on_main(0, [&] {
+                if (lib->hooks.items)
+                    stop = lib->hooks.items(lib, job.path.c_str(), job.token, slice, cnt, slice_first, slice_last, r);
+                else
+                    free_items(slice, cnt);
+            });
+        } while (!stop && handed < n);
+        for (int k = handed; k < n; k++)
+            free(items[k]);  /* not handed over: the listing was dropped */
+        free(items);
+        if (last || stop)
+            break;
+        offset += n;
+        thumbs_between();
+        std::lock_guard<std::mutex> g(lib->engine->m);
+        if (lib->engine->f_stop)
+            break;
+    }
+}
+
+void fetch_thumb(library_t *lib, const thumb_job &t)
+{
+    void *data = nullptr;
+    int size = 0;
+    lib->engine->thumbs_asked++;
+    int r = pelmora_lib_thumb_item(lib->url, t.path.c_str(), "c", LIBRARY_THUMB_SIZE, LIBRARY_THUMB_SIZE, &data,
+                                   &size);
+    if (r < 0) {
+        g_warning("library_thumb_item: pelmora_lib_thumb_item(%s) returns %d", t.path.c_str(), r);
+        return;
+    }
+    on_main(0, [&] {
+        if (lib->hooks.thumb)
+            lib->hooks.thumb(lib, t.id, data, size);
+    });
+    free(data);
+}
+
+void loader_loop(library_t *lib);
+
+void loader_proc(library_t *lib)
+{
+    loader_loop(lib);
+    lib->engine->f_done = 1;
+}
+
+void loader_loop(library_t *lib)
+{
+    library_engine_desc *e = lib->engine;
+    /* Takes the wanted thumbnails one at a time, newest wish first. */
+    auto thumbs_pending = [lib, e] {
+        for (;;) {
+            thumb_job t;
+            {
+                std::lock_guard<std::mutex> g(e->m);
+                if (e->f_stop || e->thumbs.empty())
+                    return;
+                t = e->thumbs.front();
+                e->thumbs.erase(e->thumbs.begin());
+            }
+            fetch_thumb(lib, t);
+        }
+    };
+    for (;;) {
+        load_job job;
+        {
+            std::unique_lock<std::mutex> g(e->m);
+            e->cv.wait(g, [e] { return e->f_stop || !e->loads.empty() || !e->thumbs.empty(); });
+            if (e->f_stop)
+                return;
+            if (e->loads.empty()) {
+                g.unlock();
+                thumbs_pending();
+                continue;
+            }
+            job = e->loads.front();
+            e->loads.pop_front();
+        }
+        run_load(lib, job, thumbs_pending);
+    }
+}
+
+}  // namespace
+
+/* ---- Record ---- */
 
 int library_init(library_t *lib)
 {
-    return lib ? 0 : -22;
+    if (!lib)
+        return -22;
+    pthread_mutexattr_t a;
+    pthread_mutexattr_init(&a);
+    pthread_mutexattr_settype(&a, PTHREAD_MUTEX_RECURSIVE);
+    pthread_mutex_init(&lib->lock, &a);
+    pthread_mutexattr_destroy(&a);
+    main_thread = pthread_self();
+    lib->last_search = -1;
+    strlcpy(lib->root_dir.name, "/", sizeof(lib->root_dir.name));
+    strlcpy(lib->root_dir.full, "/", sizeof(lib->root_dir.full));
+    if (!lib->engine) {
+        lib->engine = new library_engine_desc();
+        lib->engine->loader = std::thread(loader_proc, lib);
+    }
+    return 0;
 }
 
 int library_release(library_t *lib)
 {
-    return lib ? 0 : -22;
+    if (!lib)
+        return -22;
+    if (lib->engine) {
+        {
+            std::lock_guard<std::mutex> g(lib->engine->m);
+            lib->engine->f_stop = 1;
+        }
+        lib->engine->cv.notify_all();
+        if (pthread_equal(main_thread.load(), pthread_self())) {
+            /* On the main loop's own thread the loader may be waiting for a
+             * hand-over: the loop is run until it has ended. */
+            while (!lib->engine->f_done.load()) {
+                gdk_threads_leave();
+                g_main_context_iteration(nullptr, FALSE);
+                gdk_threads_enter();
+                g_usleep(1000);
+            }
+        }
+        if (lib->engine->loader.joinable())
+            lib->engine->loader.join();
+        delete lib->engine;
+        lib->engine = nullptr;
+    }
+    if (lib->hooks.clear)
+        on_main(pthread_equal(main_thread.load(), pthread_self()), [lib] { lib->hooks.clear(lib); });
+    return 0;
+}
+
+int library_load_dir(library_t *lib, const char *path, int items_only, int64_t token)
+{
+    if (!lib || !path || !lib->engine)
+        return -22;
+    {
+        std::lock_guard<std::mutex> g(lib->engine->m);
+        lib->engine->loads.push_back({path, items_only, token});
+    }
+    lib->engine->cv.notify_all();
+    return 0;
+}
+
+int library_thumbs_want(library_t *lib, int n, const int64_t *ids, const char *const *paths)
+{
+    if (!lib || !lib->engine || n < 0)
+        return -22;
+    if (lib->f_no_thumbs)
+        return 0;
+    {
+        std::lock_guard<std::mutex> g(lib->engine->m);
+        lib->engine->thumbs.clear();
+        for (int i = 0; i < n; i++)
+            lib->engine->thumbs.push_back({ids[i], paths[i]});
+    }
+    lib->engine->cv.notify_all();
+    return n;
+}
+
+int64_t library_thumbs_asked(const library_t *lib)
+{
+    return lib && lib->engine ? lib->engine->thumbs_asked.load() : 0;
+}
+
+/* ---- Notification ---- */
+
+int library_stat_notify_add(library_t *lib, library_stat_notify_cb proc, void *cookie)
+{
+    pthread_mutex_lock(&lib->lock);
+    int r = -16;
+    for (int i = 0; i < LIBRARY_CB_SLOTS; i++)
+        if (!lib->cb[i].proc) {
+            lib->cb[i].proc = proc;
+            lib->cb[i].cookie = cookie;
+            r = i;
+            break;
+        }
+    pthread_mutex_unlock(&lib->lock);
+    return r;
+}
+
+int library_stat_notify_del(library_t *lib, int idx)
+{
+    if (idx < 0 || idx >= LIBRARY_CB_SLOTS)
+        return -14;
+    pthread_mutex_lock(&lib->lock);
+    int r = lib->cb[idx].proc ? 0 : -2;
+    lib->cb[idx].proc = nullptr;
+    lib->cb[idx].cookie = nullptr;
+    pthread_mutex_unlock(&lib->lock);
+    return r;
+}
+
+int library_parent_path(const char *path, char *parent, size_t size)
+{
+    const char *s = strrchr(path, '/');
+    if (!s)
+        return -14;
+    if (s == path)
+        strlcpy(parent, "/", size);
+    else
+        strlcpy(parent, path, std::min(size, (size_t)(s - path) + 1));
+    return 0;
 }
 
 int library_stat_notify(library_t *lib, int f_gtk_thread)
 {
-    (void)f_gtk_thread;
-    return lib ? 0 : -22;
+    if (!lib || !lib->url[0])
+        return -22;
+    pelmora_lib_state_t *st = nullptr;
+    int r = pelmora_lib_state(lib->url, LIBRARY_JOURNAL_LIMIT, &st);
+    if (r < 0 || !st)
+        return r < 0 ? r : -14;
+
+    /* A total of 0 (an unmounted or unreadable folder) shows as full, not as
+     * a division by zero. */
+    int cap = st->total_space > 0 ? (int)(100 - st->free_space * 100 / st->total_space) : 100;
+    if (lib->hooks.capacity)
+        on_main(f_gtk_thread, [&] { lib->hooks.capacity(lib, cap, st); });
+
+    std::vector<std::string> applied;
+    pthread_mutex_lock(&lib->lock);
+    int64_t d = 0;
+    if (lib->amend_idx && lib->amend_idx < st->amend_idx)
+        d = std::min<int64_t>(st->amend_list_len, st->amend_idx - lib->amend_idx);
+    lib->amend_idx = st->amend_idx;
+    for (int64_t i = d - 1; i >= 0; i--) {
+        std::string e = st->amend_list_data[i];
+        applied.push_back(e);
+        std::string path = e.substr(1);
+        const char kind = e[0];
+        /* Not holding the lock while the main loop works: a callback there
+         * may take it. */
+        pthread_mutex_unlock(&lib->lock);
+        if (kind == '&') {
+            if (lib->hooks.add_dir)
+                on_main(f_gtk_thread, [&] { lib->hooks.add_dir(lib, path.c_str()); });
+        } else if (kind == '-' || kind == '^') {
+            if (lib->hooks.drop_item)
+                on_main(f_gtk_thread, [&] { lib->hooks.drop_item(lib, path.c_str()); });
+        } else {
+            char parent[260];
+            if (library_parent_path(path.c_str(), parent, sizeof parent) == 0) {
+                g_warning("%s:%d: s=[%s], j=%d d=%d", "library_stat_notify", __LINE__, parent, (int)i, (int)d);
+                if (lib->hooks.reload_dir)
+                    on_main(f_gtk_thread, [&] { lib->hooks.reload_dir(lib, parent); });
+            }
+        }
+        pthread_mutex_lock(&lib->lock);
+    }
+    pthread_mutex_unlock(&lib->lock);
+
+    for (int i = 0; i < LIBRARY_CB_SLOTS; i++) {
+        pthread_mutex_lock(&lib->lock);
+        library_stat_notify_cb proc = lib->cb[i].proc;
+        void *cookie = lib->cb[i].cookie;
+        pthread_mutex_unlock(&lib->lock);
+        if (!proc)
+            continue;
+        proc(lib, st, f_gtk_thread, cookie, nullptr);
+        for (const std::string &e : applied)
+            proc(lib, st, f_gtk_thread, cookie, e.c_str());
+    }
+    free(st);
+    return 0;
+}
+
+/* ---- Search forms ---- */
+
+int library_search_pattern(const char *text, char *lo, char *hi)
+{
+    int digits[8] = {0};
+    int typed = 0;
+    size_t len = strnlen(text, 11);
+    int f_ended = 0;
+    for (size_t i = 0; i < len; i++) {
+        char c = text[i];
+        if (i == 2 || i == 5 || i == 8) {
+            if (c != ':')
+                return 0;
+        } else if (c >= '0' && c <= '9')
+            digits[typed++] = c - '0';
+        else if (c == '#' || c == '*') {
+            f_ended = 1;
+            break;
+        } else
+            return 0;
+    }
+    if (!f_ended && len < 11)
+        return 0;
+    int pairs[4], upper[4];
+    for (int i = 0; i < 4; i++)
+        pairs[i] = upper[i] = digits[2 * i] * 10 + digits[2 * i + 1];
+    if (typed > 0) {
+        int k = typed - 1;  /* the last typed digit, one more */
+        upper[k / 2] += k % 2 ? 1 : 10;
+    }
+    snprintf(lo, 32, "%.2d:%.2d:%.2d:%.2d", pairs[0], pairs[1], pairs[2], pairs[3]);
+    snprintf(hi, 32, "%.2d:%.2d:%.2d:%.2d", upper[0], upper[1], upper[2], upper[3]);
+    return 1;
 }

@@ -1,16 +1,81 @@
 /* Media library model of a bus: a lazily loaded tree of the library server's
- * folders, items and subclips, kept current by a notification thread. */
+ * folders, items and subclips, kept current by a notification thread. The
+ * model loads in the background (folder listings page by page, thumbnails
+ * only for rows in view) and announces through hooks that the tree widget
+ * fills; it never touches a widget itself. */
 #pragma once
+#include <pthread.h>
 #include <stdint.h>
+
+#include "pelmora_lib.h"
+
+/* Widget and image types, declared here so that code without GTK can hold
+ * the record. */
+typedef struct _GtkWidget GtkWidget;
+typedef struct _GdkPixbuf GdkPixbuf;
 
 typedef struct library_desc library_t;
 typedef void (*library_row_activated_cb_proc)(library_t *lib, void *item, void *subclip, void *data);
+/* Called after each state read: on_gtk says whether it runs on the main
+ * loop; entry is one applied journal entry (kind character and path), or
+ * null once per pass. */
+typedef void (*library_stat_notify_cb)(library_t *lib, pelmora_lib_state_t *state, int on_gtk, void *cookie,
+                                       const char *entry);
+
+enum {
+    LIBRARY_UI_CLIPS_TREE = 1,
+    LIBRARY_UI_SEARCH = 2,
+    LIBRARY_UI_FREE_SPACE = 3,
+    LIBRARY_UI_TOTAL_SPACE = 4,
+    LIBRART_UI_FREE_SPACE_P = 5,
+    LIBRARY_UI_TOTAL_ITEMS = 6,
+    LIBRARY_UI_LAST = 51
+};
+
+#define LIBRARY_CB_SLOTS 64
+#define LIBRARY_JOURNAL_LIMIT 128
+/* Items asked for per listing call, and handed to the main loop at once. */
+#define LIBRARY_PAGE_ITEMS 100
+/* Items handed to the main loop at once. */
+#define LIBRARY_SLICE_ITEMS 25
+#define LIBRARY_THUMB_SIZE 32
+
+/* What the model announces; every hook runs on the main loop under the GDK
+ * lock. Records handed over belong to the hook from then on. */
+typedef struct library_hooks_desc
+{
+    /* A folder's sub-folders (r < 0: the listing failed, no records). */
+    void (*dirs)(library_t *lib, const char *path, int64_t token, pelmora_lib_dir_t **dirs, int n, int r);
+    /* One page of a folder's items; first: the first page of this listing,
+     * last: no page follows. Returns non-zero when no more pages are wanted. */
+    int (*items)(library_t *lib, const char *path, int64_t token, pelmora_lib_item_t **items, int n, int first,
+                 int last, int r);
+    /* The thumbnail bytes of the item row with this id (not yet decoded). */
+    void (*thumb)(library_t *lib, int64_t id, const void *data, int size);
+    /* The journal's actions and the capacity of a state read. */
+    void (*reload_dir)(library_t *lib, const char *path);
+    void (*add_dir)(library_t *lib, const char *path);
+    void (*drop_item)(library_t *lib, const char *path);
+    void (*capacity)(library_t *lib, int cap, const pelmora_lib_state_t *st);
+    /* Empties the tree (library_release). */
+    void (*clear)(library_t *lib);
+} library_hooks_t;
 
 struct library_desc
 {
     char host[260];
     char url[260];
+    pthread_mutex_t lock;  /* recursive; amend_idx and the callback slots */
+    GdkPixbuf *icons[8];
+    GtkWidget *ui[LIBRARY_UI_LAST];
+    struct
+    {
+        library_stat_notify_cb proc;
+        void *cookie;
+    } cb[LIBRARY_CB_SLOTS];
     int64_t amend_idx;
+    pelmora_lib_dir_t root_dir;
+    int last_search;
     int f_no_thumbs;
     struct
     {
@@ -18,12 +83,39 @@ struct library_desc
         void *data;
     } row_activated_cb;
     char preview_io_host[260];
-    /* The tree widgets, icons, callback table and lock join this record with
-     * the library model. */
+    struct
+    {
+        void *ctx;
+        char path[260];
+    } select_item_dialog;
+    library_hooks_t hooks;
+    struct library_engine_desc *engine;  /* the loader thread and its queue */
 };
 
-/* Connection points of the start-up and shutdown sequence. Until the library
- * model is built they keep the record as it is and report success. */
+/* Prepares the record (lock, root folder, search position) and starts the
+ * loader thread. Main thread; the hooks may be filled before or after. */
 int library_init(library_t *lib);
+/* Stops the loader and empties the tree. From the main loop or from a
+ * thread while the main loop runs. */
 int library_release(library_t *lib);
+/* Reads the state once and applies it (f_gtk_thread: on the main loop; else
+ * every tree action is handed to the main loop and waited for). */
 int library_stat_notify(library_t *lib, int f_gtk_thread);
+int library_stat_notify_add(library_t *lib, library_stat_notify_cb proc, void *cookie);
+int library_stat_notify_del(library_t *lib, int idx);
+
+/* Queues the listing of a folder (sub-folders unless items_only, then its
+ * items page by page); the hooks get the results with the token. Main thread. */
+int library_load_dir(library_t *lib, const char *path, int items_only, int64_t token);
+/* The thumbnails wanted now (item row ids and paths), replacing any still
+ * waiting: rows scrolled away are not fetched. Main thread. */
+int library_thumbs_want(library_t *lib, int n, const int64_t *ids, const char *const *paths);
+/* Thumbnail calls made so far (for tests and the benchmark). */
+int64_t library_thumbs_asked(const library_t *lib);
+
+/* The duration pattern of a search text: 1 with both bounds as timecode
+ * texts (32 bytes each), 0 for a keyword. */
+int library_search_pattern(const char *text, char *lo, char *hi);
+/* The parent folder of a library path ("/" for a top-level one), -14 for a
+ * path without "/". */
+int library_parent_path(const char *path, char *parent, size_t size);
