@@ -10,8 +10,10 @@
 #include <map>
 
 #include "sim_clock.h"
+#include "sim_io.h"
 #include "sim_playlist.h"
 #include "strl.h"
+#include "timecode.h"
 
 #define SIM_SNAPSHOTS_MAX 64
 
@@ -540,6 +542,14 @@ static xmlrpc_value *sim_m_preview(xmlrpc_env *env, xmlrpc_value *params, sim_se
     c.bus->preview_url = io_url;
     fprintf(stderr, "sim: bus %d: preview of sys_id %lld on %s\n", c.bus->idx, (long long)c.bus->preview_sys_id,
             io_url.c_str());
+    /* An IO server of this process gets the event as its playlist. */
+    const pelmorabox_event_t *pe = c.bus->list[(size_t)i].ev;
+    if (pe) {
+        int ir = sim_io_preview(io_url, pe->media_id, tc_tc2frames(pe->mark_in),
+                                pelmorabox_event_duration_frames(pe, 0), std::to_string(pe->sys_id));
+        if (ir < 0)
+            fprintf(stderr, "sim: bus %d: preview not loaded into %s (%d)\n", c.bus->idx, io_url.c_str(), ir);
+    }
     return sim_std(env, &c, 0);
 }
 

@@ -923,3 +923,29 @@ void sim_io_destroy(sim_io_t *io)
     }
     delete io;
 }
+
+int sim_io_preview(const std::string &io_url, const std::string &media_id, int in, int dur, const std::string &cookie)
+{
+    /* "http://HOST:PORT/RPC2" or "HOST:PORT". */
+    size_t colon = io_url.rfind(':');
+    int port = colon == std::string::npos ? -1 : atoi(io_url.c_str() + colon + 1);
+    sim_io_t *io = nullptr;
+    {
+        std::lock_guard<std::mutex> g(sim_io_registry_lock);
+        for (const auto &e : sim_io_registry)
+            if (e.first->port == port)
+                io = e.second;
+    }
+    if (!io || port <= 0)
+        return -2;
+    io_clip c;
+    c.name = !media_id.empty() && media_id[0] == '/' ? media_id : "/" + media_id;
+    c.in = in < 0 ? 0 : in;
+    c.dur = dur < 0 ? 0 : dur;
+    c.cookie = cookie;
+    std::lock_guard<std::mutex> g(io->lock);
+    io_settle(io);
+    io->list.clear();
+    io->pos_anchor = 0;
+    return io_insert(io, 0, &c);
+}

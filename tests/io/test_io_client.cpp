@@ -15,6 +15,7 @@
 #include "pelmora.h"
 #include "pelmora_io.h"
 #include "pelmora_settings.h"
+#include "pelmorabox.h"
 #include "raw_http_server.h"
 
 namespace {
@@ -288,4 +289,28 @@ TEST(IoClient, SimPlayerMovesWithTime)
         EXPECT_EQ(s.playlist_count, 0);
     }
     system((std::string("rm -rf ") + dir).c_str());
+}
+
+// The automation server's preview puts the event into the IO server it names:
+// the bus preview's order (stop, cue, pause, preview, seek, status).
+TEST(IoClient, SimPreviewLoadsTheEvent)
+{
+    io_sim sim(2, {"--events=3"});
+    ASSERT_TRUE(sim.ok());
+    const char *io = sim.urls[1].c_str();
+    pelmorabox_bus_state_t bs;
+    pelmora_status_t s;
+    ASSERT_EQ(pelmora_stop(io), 0);
+    ASSERT_EQ(pelmora_cue_play(io), 0);
+    ASSERT_EQ(pelmora_pause(io), 0);
+    ASSERT_EQ(pelmorabox_preview(sim.c.url.c_str(), 0, 1, io, &bs), 0);
+    ASSERT_EQ(pelmora_playlist_seek(io, 0), 0);
+    ASSERT_EQ(pelmora_getstatus(io, &s), 0);
+    EXPECT_EQ(s.playlist_count, 1);
+    EXPECT_GT(s.playlist_dur, 0);
+    EXPECT_EQ(s.name[0], '/');
+    EXPECT_NE(s.cookie[0], 0);  // the event's sys_id
+    // Only the named player got it.
+    ASSERT_EQ(pelmora_getstatus(sim.urls[0].c_str(), &s), 0);
+    EXPECT_EQ(s.playlist_count, 0);
 }
