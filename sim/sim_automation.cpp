@@ -524,8 +524,8 @@ static xmlrpc_value *sim_m_trimpad(xmlrpc_env *env, xmlrpc_value *params, sim_se
 }
 
 /* The event is named by its negated sys_id (as the console sends it) or by
- * a list index. The IO player is not driven yet: the request is checked and
- * remembered on the bus. */
+ * a list index. The request is checked and remembered on the bus, and an IO
+ * server of this process named by the URL gets the event as its playlist. */
 static xmlrpc_value *sim_m_preview(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv)
 {
     int64_t ev = 0;
