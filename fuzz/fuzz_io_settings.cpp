@@ -5,51 +5,39 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include <xmlrpc-c/base.h>
-
-#include "pelmora_guard.h"
+#include "fuzz_answer.h"
 #include "pelmora_settings.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    if (pelmora_xml_guard((const char *)data, size, nullptr) < 0)
+    xmlrpc_value *res = fuzz_answer(data, size);
+    if (!res)
         return 0;
-    xmlrpc_env env;
-    xmlrpc_env_init(&env);
-    xmlrpc_value *res = nullptr;
-    int fault_code = 0;
-    const char *fault_string = nullptr;
-    xmlrpc_parse_response2(&env, (const char *)data, size, &res, &fault_code, &fault_string);
-    if (fault_string)
-        free((void *)fault_string);
-    if (!env.fault_occurred && res) {
-        pelmora_io_settings_t s;
-        memset(&s, 0, sizeof s);
-        pelmora_io_settings_read("fuzz", res, &s);
-        const char *texts[] = {s.playback_osd, s.mode, s.enc, s.ver, s.record_channels_map,
-                               s.playback_consumer_buffer};
-        for (const char *t : texts)
-            if (strnlen(t, 260) == 260)
-                abort();
+    pelmora_io_settings_t s;
+    memset(&s, 0, sizeof s);
+    pelmora_io_settings_read("fuzz", res, &s);
+    const char *texts[] = {s.playback_osd, s.mode, s.enc, s.ver, s.record_channels_map,
+                           s.playback_consumer_buffer};
+    for (const char *t : texts)
+        if (strnlen(t, 260) == 260)
+            abort();
 
-        pelmora_io_mode_t **modes = nullptr;
-        int n = pelmora_io_modes_read("fuzz", res, &modes);
-        if ((n >= 0) != (modes != nullptr) || n > PELMORA_IO_MODES_MAX)
+    pelmora_io_mode_t **modes = nullptr;
+    int n = pelmora_io_modes_read("fuzz", res, &modes);
+    if ((n >= 0) != (modes != nullptr) || n > PELMORA_IO_MODES_MAX)
+        abort();
+    for (int i = 0; modes && i < n; i++) {
+        pelmora_io_mode_t *m = modes[i];
+        if (!m || m->enc_cnt > PELMORA_IO_ENCS_MAX || m->osd_cnt > PELMORA_IO_OSDS_MAX || m->osd[m->osd_cnt])
             abort();
-        for (int i = 0; modes && i < n; i++) {
-            pelmora_io_mode_t *m = modes[i];
-            if (!m || m->enc_cnt > PELMORA_IO_ENCS_MAX || m->osd_cnt > PELMORA_IO_OSDS_MAX || m->osd[m->osd_cnt])
+        for (int e = 0; e < m->enc_cnt; e++)
+            if (strnlen(m->enc[e]->name, 260) == 260)
                 abort();
-            for (int e = 0; e < m->enc_cnt; e++)
-                if (strnlen(m->enc[e]->name, 260) == 260)
-                    abort();
-        }
-        if (modes && modes[n])
-            abort();
-        if (modes)
-            pelmora_io_settings_free_modes(&modes);
-        xmlrpc_DECREF(res);
     }
-    xmlrpc_env_clean(&env);
+    if (modes && modes[n])
+        abort();
+    if (modes)
+        pelmora_io_settings_free_modes(&modes);
+    xmlrpc_DECREF(res);
     return 0;
 }

@@ -86,6 +86,22 @@ xmlrpc_value *bounded_array(pelmora_call &c, xmlrpc_value *from, const char *mem
     return a;
 }
 
+/* Takes a reference to answer into c and reads its "result" and bounded
+ * "list": the list (caller releases) with *r 0, or null with *r the
+ * server's negative result or -14 (logged). */
+xmlrpc_value *answer_list(pelmora_call &c, xmlrpc_value *answer, int max, int *n, int *r)
+{
+    if (answer)
+        xmlrpc_INCREF(answer);
+    c.adopt(nullptr, answer);
+    *r = read_result(c);
+    if (*r < 0)
+        return nullptr;
+    xmlrpc_value *list = bounded_array(c, c.answer(), "list", max, n);
+    *r = list ? 0 : c.decompose_failed(nullptr, SRC_NAME, __LINE__);
+    return list;
+}
+
 void mode_free(pelmora_io_mode_t *m)
 {
     if (!m)
@@ -199,17 +215,10 @@ int pelmora_io_settings_read(const char *caller, xmlrpc_value *answer, pelmora_i
         {"record_bitdepth", offsetof(pelmora_io_settings_t, record_bitdepth), 0},
     };
     pelmora_call c(caller, "", "PelmoraIO.SettingsGet");
-    if (answer)
-        xmlrpc_INCREF(answer);
-    c.adopt(nullptr, answer);
-    int r = read_result(c);
-    if (r < 0)
-        return r;
-    int n = 0;
-    xmlrpc_value *list = bounded_array(c, c.answer(), "list", PELMORA_IO_SETTINGS_MAX, &n);
+    int n = 0, r = 0;
+    xmlrpc_value *list = answer_list(c, answer, PELMORA_IO_SETTINGS_MAX, &n, &r);
     if (!list)
-        return c.decompose_failed(nullptr, SRC_NAME, __LINE__);
-    r = 0;
+        return r;
     for (int i = 0; i < n; i++) {
         xmlrpc_value *item = nullptr;
         xmlrpc_array_read_item(c.env(), list, i, &item);
@@ -254,16 +263,10 @@ int pelmora_io_modes_read(const char *caller, xmlrpc_value *answer, pelmora_io_m
 {
     *pitems = nullptr;
     pelmora_call c(caller, "", "PelmoraIO.SettingsGetModes");
-    if (answer)
-        xmlrpc_INCREF(answer);
-    c.adopt(nullptr, answer);
-    int r = read_result(c);
-    if (r < 0)
-        return r;
-    int n = 0;
-    xmlrpc_value *list = bounded_array(c, c.answer(), "list", PELMORA_IO_MODES_MAX, &n);
+    int n = 0, r = 0;
+    xmlrpc_value *list = answer_list(c, answer, PELMORA_IO_MODES_MAX, &n, &r);
     if (!list)
-        return c.decompose_failed(nullptr, SRC_NAME, __LINE__);
+        return r;
     pelmora_io_mode_t **modes = (pelmora_io_mode_t **)calloc((size_t)n + 1, sizeof(*modes));
     if (!modes) {
         xmlrpc_DECREF(list);

@@ -27,7 +27,9 @@ void on_mode_changed(GtkComboBox *, gpointer data)
     settings_modes_ui_codec_combo_refill((settings_modes_ui_t *)data, nullptr, nullptr);
 }
 
-GtkWidget *labelled(GtkWidget *box, const char *text, GtkWidget *w)
+}  // namespace
+
+GtkWidget *settings_ui_labelled(GtkWidget *box, const char *text, GtkWidget *w)
 {
     GtkWidget *l = gtk_label_new(text);
     gtk_misc_set_alignment(GTK_MISC(l), 0, 0.5);
@@ -36,15 +38,13 @@ GtkWidget *labelled(GtkWidget *box, const char *text, GtkWidget *w)
     return w;
 }
 
-}  // namespace
-
 GtkWidget *settings_modes_ui_create(settings_modes_ui_t *ctx, pelmora_io_mode_t **modes, const char *mode_name,
                                     const char *enc_name, const char *osd_name)
 {
     ctx->modes = modes;
     GtkWidget *box = gtk_vbox_new(FALSE, 2);
-    ctx->modes_combo = labelled(box, _("TV Mode:"), gtk_combo_box_new_text());
-    ctx->encs_combo = labelled(box, _("Format/Codec:"), gtk_combo_box_new_text());
+    ctx->modes_combo = settings_ui_labelled(box, _("TV Mode:"), gtk_combo_box_new_text());
+    ctx->encs_combo = settings_ui_labelled(box, _("Format/Codec:"), gtk_combo_box_new_text());
     int n = mode_count(modes), sel = 0;
     for (int i = 0; i < n; i++) {
         gtk_combo_box_append_text(GTK_COMBO_BOX(ctx->modes_combo), modes[i]->desc[0] ? modes[i]->desc : modes[i]->name);

@@ -17,3 +17,6 @@ typedef struct settings_modes_ui_desc
 GtkWidget *settings_modes_ui_create(settings_modes_ui_t *ctx, pelmora_io_mode_t **modes, const char *mode_name,
                                     const char *enc_name, const char *osd_name);
 void settings_modes_ui_codec_combo_refill(settings_modes_ui_t *ctx, const char *enc_name, const char *osd_name);
+
+/* Packs a left-aligned label and the widget under it into box; returns the widget. */
+GtkWidget *settings_ui_labelled(GtkWidget *box, const char *text, GtkWidget *w);

@@ -63,11 +63,7 @@ GtkWidget *frame_box(GtkWidget *row, const char *title)
 
 GtkWidget *labelled(GtkWidget *box, const char *text, GtkWidget *w)
 {
-    GtkWidget *l = gtk_label_new(text);
-    gtk_misc_set_alignment(GTK_MISC(l), 0, 0.5);
-    gtk_box_pack_start(GTK_BOX(box), l, FALSE, FALSE, 0);
-    gtk_box_pack_start(GTK_BOX(box), w, FALSE, FALSE, 0);
-    return w;
+    return settings_ui_labelled(box, text, w);
 }
 
 GtkWidget *entry(const char *value)
