@@ -172,10 +172,8 @@ void fetch_thumb(library_t *lib, const thumb_job &t)
     lib->engine->thumbs_asked++;
     int r = pelmora_lib_thumb_item(lib->url, t.path.c_str(), "c", LIBRARY_THUMB_SIZE, LIBRARY_THUMB_SIZE, &data,
                                    &size);
-    if (r < 0) {
+    if (r < 0)
         g_warning("library_thumb_item: pelmora_lib_thumb_item(%s) returns %d", t.path.c_str(), r);
-        return;
-    }
     on_main(0, [&] {
         if (lib->hooks.thumb)
             lib->hooks.thumb(lib, t.id, data, size);
@@ -427,6 +425,10 @@ int library_search_pattern(const char *text, char *lo, char *hi)
     int f_ended = 0;
     for (size_t i = 0; i < len; i++) {
         char c = text[i];
+        if (c == '#' || c == '*') {
+            f_ended = 1;
+            break;
+        }
         if (i == 2 || i == 5 || i == 8) {
             if (c != ':')
                 return 0;

@@ -50,7 +50,8 @@ typedef struct library_hooks_desc
      * last: no page follows. Returns non-zero when no more pages are wanted. */
     int (*items)(library_t *lib, const char *path, int64_t token, pelmora_lib_item_t **items, int n, int first,
                  int last, int r);
-    /* The thumbnail bytes of the item row with this id (not yet decoded). */
+    /* The thumbnail bytes of the item row with this id (not yet decoded);
+     * no bytes (size 0) when there is no thumbnail to be had. */
     void (*thumb)(library_t *lib, int64_t id, const void *data, int size);
     /* The journal's actions and the capacity of a state read. */
     void (*reload_dir)(library_t *lib, const char *path);

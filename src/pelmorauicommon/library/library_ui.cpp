@@ -167,7 +167,7 @@ struct library_tree_desc
      * filling a large folder quadratic). */
     std::map<int64_t, GtkTreeIter> items;
     std::map<std::string, int64_t> waiting;            /* folder path -> token of its listing */
-    std::set<int64_t> asked;                          /* thumbnails asked for */
+    std::set<int64_t> done;                           /* thumbnails answered, with or without one */
     guint thumbs_idle = 0;
 };
 std::map<const library_t *, library_tree_desc> trees;
@@ -281,10 +281,9 @@ gboolean thumbs_in_view(gpointer data)
         if (!gtk_tree_model_get_iter(m, &it, p))
             break;
         pelmora_lib_item_t *item = item_of(m, &it);
-        if (item && !item->priv[0] && !t->asked.count(item_id(item))) {
+        if (item && !item->priv[0] && !t->done.count(item_id(item))) {
             ids.push_back(item_id(item));
             paths.push_back(item->full);
-            t->asked.insert(item_id(item));
         }
         /* Next row in view order: into an open row, else along, else up. */
         if (gtk_tree_model_iter_has_child(m, &it) && gtk_tree_view_row_expanded(t->view, p))
@@ -309,12 +308,12 @@ gboolean thumbs_in_view(gpointer data)
     gtk_tree_path_free(p);
     gtk_tree_path_free(a);
     gtk_tree_path_free(b);
-    if (!ids.empty()) {
-        std::vector<const char *> cp;
-        for (const std::string &s : paths)
-            cp.push_back(s.c_str());
-        library_thumbs_want(lib, (int)ids.size(), ids.data(), cp.data());
-    }
+    /* Always said, also when nothing is wanted: what was asked for rows now
+     * out of view is not fetched. */
+    std::vector<const char *> cp;
+    for (const std::string &s : paths)
+        cp.push_back(s.c_str());
+    library_thumbs_want(lib, (int)ids.size(), ids.data(), cp.data());
     return FALSE;
 }
 
@@ -428,7 +427,11 @@ int hook_items(library_t *lib, const char *path, int64_t token, pelmora_lib_item
         }
         t->waiting.erase(path);
     }
-    thumbs_later(lib);
+    /* Straight away: an idle callback would wait behind the slices still
+     * coming, and the first rows would get their pictures last. */
+    if (t->thumbs_idle)
+        g_source_remove(t->thumbs_idle);
+    thumbs_in_view(lib);
     (void)r;
     return 0;
 }
@@ -441,6 +444,7 @@ void hook_thumb(library_t *lib, int64_t id, const void *data, int size)
     auto row = t->items.find(id);
     if (row == t->items.end())
         return;  /* the row went away meanwhile */
+    t->done.insert(id);
     GtkTreeIter it = row->second;
     pelmora_lib_item_t *item = item_of(GTK_TREE_MODEL(t->store), &it);
     GdkPixbuf *pb = nullptr;
@@ -583,7 +587,7 @@ int library_delete_item(GtkTreeModel *model, GtkTreeIter *iter)
         for (auto &t : trees)
             if (t.second.store == GTK_TREE_STORE(model)) {
                 t.second.items.erase(item_id(it));
-                t.second.asked.erase(item_id(it));
+                t.second.done.erase(item_id(it));
             }
         if (it->priv[0])
             g_object_unref(it->priv[0]);
