@@ -5,19 +5,15 @@
  * memory behind; every such call ends as "no usable answer" (-14). */
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,85 +23,13 @@
 #include "pelmora_guard.h"
 #include "pelmorabox.h"
 #include "proc_status.h"
+#include "raw_http_server.h"
 
 namespace {
 
-/* Writes all of buf; false once the peer is gone. */
-bool send_all(int fd, const char *buf, size_t len)
-{
-    while (len) {
-        ssize_t n = send(fd, buf, len, MSG_NOSIGNAL);
-        if (n <= 0)
-            return false;
-        buf += n;
-        len -= (size_t)n;
-    }
-    return true;
-}
-
-/* A loopback HTTP server that reads each request and lets the test write
- * whatever it likes as the answer; connections are served one after the
- * other on one thread and closed after their answer. */
-class raw_server
-{
-  public:
-    raw_server()
-    {
-        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        struct sockaddr_in a = {};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t al = sizeof a;
-        if (bind(fd_, (struct sockaddr *)&a, sizeof a) || listen(fd_, 64) || getsockname(fd_, (struct sockaddr *)&a, &al))
-            abort();
-        url_ = "http://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "/RPC2";
-        thread_ = std::thread([this] {
-            for (int c; (c = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0; close(c))
-                serve(c);
-        });
-    }
-    ~raw_server()
-    {
-        shutdown(fd_, SHUT_RDWR);  /* ends accept4 */
-        thread_.join();
-        close(fd_);
-    }
-    void set(std::function<void(int fd)> fn)
-    {
-        std::lock_guard<std::mutex> g(lock_);
-        fn_ = std::move(fn);
-    }
-    const std::string &url() const { return url_; }
-
-  private:
-    void serve(int c)
-    {
-        std::string req;
-        char buf[4096];
-        for (ssize_t n; (n = recv(c, buf, sizeof buf, 0)) > 0;) {
-            req.append(buf, (size_t)n);
-            size_t head = req.find("\r\n\r\n"), at = req.find("Content-Length:");
-            size_t len = at == std::string::npos ? 0 : strtoul(req.c_str() + at + 15, nullptr, 10);
-            if (head != std::string::npos && req.size() >= head + 4 + len) {
-                std::lock_guard<std::mutex> g(lock_);
-                fn_(c);
-                return;
-            }
-        }
-    }
-    int fd_ = -1;
-    std::string url_;
-    std::thread thread_;
-    std::mutex lock_;
-    std::function<void(int fd)> fn_;
-};
-
-void answer_body(int fd, const std::string &body)
-{
-    std::string h = "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nConnection: close\r\nContent-Length: " +
-                    std::to_string(body.size()) + "\r\n\r\n";
-    send_all(fd, h.data(), h.size()) && send_all(fd, body.data(), body.size());
-}
+using raw_http::answer_body;
+using raw_http::raw_server;
+using raw_http::send_all;
 
 std::string member(const std::string &name, const std::string &value)
 {
