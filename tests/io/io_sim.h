@@ -1,6 +1,7 @@
 /* pelmora-sim with IO servers for the IO tests: started on free ports in a
  * fresh data folder, stopped (and the folder removed) at the end. */
 #pragma once
+#include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <chrono>
@@ -36,9 +37,17 @@ struct io_sim
                 urls.push_back("http://" + hosts.back() + "/RPC2");
             }
     }
+    /* The simulator's exit status: 0 for a clean stop (a sanitizer report
+     * or a crash gives another). */
+    int stop()
+    {
+        if (c.pid <= 0)
+            return 0;
+        return sim_child_stop(&c);
+    }
     ~io_sim()
     {
-        sim_child_stop(&c);
+        EXPECT_EQ(stop(), 0) << "pelmora-sim did not end cleanly";
         if (!data.empty())
             system(("rm -rf " + data).c_str());
     }

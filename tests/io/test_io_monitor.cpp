@@ -109,7 +109,7 @@ TEST(IoMonitor, ChangesAndAServerThatGoesAway)
     // The server goes away: a record a second, -14 and nothing else; only
     // the first of them is new.
     size_t before = rec.size();
-    sim_child_stop(&sim.c);
+    ASSERT_EQ(sim.stop(), 0);
     ASSERT_TRUE(io_wait_for([&] { return rec.size() >= before + 3; }, 6000));
     v = rec.copy();
     std::vector<seen> down(v.begin() + (long)before, v.end());

@@ -204,7 +204,7 @@ TEST(IoSettingsDialog, ReadsChangesAndSavesEverySetting)
     ASSERT_EQ(cancel.run(&srv), 0);
     ASSERT_EQ(pelmora_io_settings_get(srv.url, &s), 0);
     EXPECT_EQ(s.keyer, 1);
-    sim_child_stop(&sim.c);
+    ASSERT_EQ(sim.stop(), 0);
     driver none;
     none.drive = [](srv_settings_dialog_t *) {};
     EXPECT_EQ(none.run(&srv), -14);
