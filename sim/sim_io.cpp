@@ -178,6 +178,12 @@ static int io_clip_at(const sim_io_t *io, int64_t pos, int64_t *start)
     return -1;
 }
 
+/* A list of long repeated clips can pass 2^31 frames; the answer is capped. */
+static xmlrpc_int32 io_i32(int64_t v)
+{
+    return (xmlrpc_int32)std::max<int64_t>(INT32_MIN, std::min<int64_t>(v, INT32_MAX));
+}
+
 static void io_changed(sim_io_t *io)
 {
     io->gen++;
@@ -312,9 +318,8 @@ static xmlrpc_value *sim_io_get_status(xmlrpc_env *env, xmlrpc_value *, sim_serv
         env, "{s:i,s:i,s:s,s:s,s:i,s:i,s:i,s:i,s:i,s:i,s:i,s:i,s:i,s:i,s:i,s:d,s:i,s:i,s:i}", "result", 0, "status",
         (xmlrpc_int32)io->status, "name", c.name.c_str(), "cookie", c.cookie.c_str(), "loop", (xmlrpc_int32)io->loop,
         "clip_length", (xmlrpc_int32)c.length, "clip_in", (xmlrpc_int32)c.in, "clip_dur", (xmlrpc_int32)c.dur,
-        "clip_pos", (xmlrpc_int32)clip_pos, "clip_start", (xmlrpc_int32)start, "clip_idx", (xmlrpc_int32)ci,
-        "playlist_gen", (xmlrpc_int32)io->gen, "playlist_dur", (xmlrpc_int32)io_total(io), "playlist_pos",
-        (xmlrpc_int32)pos, "playlist_count", (xmlrpc_int32)io->list.size(), "playlist_speed", io->speed, "rec_paused",
+        "clip_pos", (xmlrpc_int32)clip_pos, "clip_start", io_i32(start), "clip_idx", (xmlrpc_int32)ci,
+        "playlist_gen", (xmlrpc_int32)io->gen, "playlist_dur", io_i32(io_total(io)), "playlist_pos", io_i32(pos), "playlist_count", (xmlrpc_int32)io->list.size(), "playlist_speed", io->speed, "rec_paused",
         (xmlrpc_int32)io->rec_paused, "tc_frames", (xmlrpc_int32)tc_frames, "tc_src", (xmlrpc_int32)tc_src);
 }
 
@@ -598,7 +603,7 @@ static xmlrpc_value *sim_io_items(xmlrpc_env *env, xmlrpc_value *, sim_server_t 
         xmlrpc_value *v = xmlrpc_build_value(env, "{s:s,s:s,s:i,s:i,s:i,s:i,s:i,s:i,s:i}", "name", c.name.c_str(),
                                              "cookie", c.cookie.c_str(), "length", (xmlrpc_int32)c.length, "in",
                                              (xmlrpc_int32)c.in, "dur", (xmlrpc_int32)c.dur, "pos",
-                                             (xmlrpc_int32)cpos, "start", (xmlrpc_int32)s, "idx", (xmlrpc_int32)i,
+                                             (xmlrpc_int32)cpos, "start", io_i32(s), "idx", (xmlrpc_int32)i,
                                              "repeat", (xmlrpc_int32)c.repeat);
         if (v) {
             xmlrpc_array_append_item(env, arr, v);
@@ -612,7 +617,7 @@ static xmlrpc_value *sim_io_items(xmlrpc_env *env, xmlrpc_value *, sim_server_t 
         return nullptr;
     }
     xmlrpc_value *r = xmlrpc_build_value(env, "{s:i,s:i,s:i,s:i,s:A}", "result", 0, "gen", (xmlrpc_int32)io->gen,
-                                         "pos", (xmlrpc_int32)pos, "idx", (xmlrpc_int32)ci, "list", arr);
+                                         "pos", io_i32(pos), "idx", (xmlrpc_int32)ci, "list", arr);
     xmlrpc_DECREF(arr);
     return r;
 }

@@ -314,3 +314,62 @@ TEST(IoClient, SimPreviewLoadsTheEvent)
     ASSERT_EQ(pelmora_getstatus(sim.urls[0].c_str(), &s), 0);
     EXPECT_EQ(s.playlist_count, 0);
 }
+
+// Hostile callers of the simulated player: every method with parameters of
+// the wrong kind, too long or with control characters, odd numbers. Each
+// gets a fault or a negative result; the player goes on and ends cleanly.
+TEST(IoClient, SimPlayerRefusesHostileCalls)
+{
+    io_sim sim(1);
+    ASSERT_TRUE(sim.ok());
+    const char *url = sim.urls[0].c_str();
+    const char *methods[] = {"Play", "Pause", "Stop", "CuePlay", "CuePlayWithData", "Record", "PlaylistSeek",
+                             "PlaylistSeekTo", "PlaylistStep", "PlaylistAppend", "PlaylistInsert", "PlaylistAppend2",
+                             "PlaylistInsert2", "PlaylistClear", "PlaylistRemove", "PlaylistRepeatClip",
+                             "PlaylistResizeClip", "PlaylistMove", "PlaylistLoop", "PlaylistItems",
+                             "CueRecord", "RecordNext", "RecordPause", "LibBasenameItem", "SettingsSetMode",
+                             "SettingsSetValue", "SettingsSave", "GetStatus"};
+    std::string long_text(100000, 'x');
+    for (const char *m : methods) {
+        std::string method = std::string("PelmoraIO.") + m;
+        xmlrpc_env env;
+        xmlrpc_env_init(&env);
+        xmlrpc_value *r[8] = {
+            xmlrpc_client_callX(&env, url, method.c_str(), "(s)", long_text.c_str()),
+            nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+        xmlrpc_env_clean(&env);
+        xmlrpc_env_init(&env);
+        r[1] = xmlrpc_client_callX(&env, url, method.c_str(), "(sii)", "a\x01b", (xmlrpc_int32)-1,
+                                   (xmlrpc_int32)0x7fffffff);
+        xmlrpc_env_clean(&env);
+        xmlrpc_env_init(&env);
+        r[2] = xmlrpc_client_callX(&env, url, method.c_str(), "(iii)", (xmlrpc_int32)0x7fffffff,
+                                   (xmlrpc_int32)-0x7fffffff, (xmlrpc_int32)0x7fffffff);
+        xmlrpc_env_clean(&env);
+        xmlrpc_env_init(&env);
+        r[3] = xmlrpc_client_callX(&env, url, method.c_str(), "(d)", 1e308);
+        xmlrpc_env_clean(&env);
+        xmlrpc_env_init(&env);
+        r[4] = xmlrpc_client_callX(&env, url, method.c_str(), "({s:i})", "name", (xmlrpc_int32)1);
+        xmlrpc_env_clean(&env);
+        xmlrpc_env_init(&env);
+        r[5] = xmlrpc_client_callX(&env, url, method.c_str(), "(siisss)", "/demo/clip001.mxf", (xmlrpc_int32)5000,
+                                   (xmlrpc_int32)-3, "", "", "");
+        xmlrpc_env_clean(&env);
+        for (xmlrpc_value *v : r) {
+            if (!v)
+                continue;
+            xmlrpc_env_init(&env);
+            xmlrpc_int32 result = 0;
+            xmlrpc_decompose_value(&env, v, "{s:i,*}", "result", &result);
+            if (!env.fault_occurred && std::string(m) != "GetStatus" && std::string(m) != "PlaylistItems") {
+                EXPECT_LT(result, 1) << method;
+            }
+            xmlrpc_env_clean(&env);
+            xmlrpc_DECREF(v);
+        }
+    }
+    pelmora_status_t s;
+    EXPECT_EQ(pelmora_getstatus(url, &s), 0);
+    EXPECT_LE(s.playlist_count, 1000);
+}

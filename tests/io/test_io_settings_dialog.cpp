@@ -107,7 +107,8 @@ TEST(IoSettingsDialog, ReadsChangesAndSavesEverySetting)
 {
     if (!gtk_ready())
         GTEST_SKIP() << "no display";
-    io_sim sim;
+    // The modes answer comes late: the main loop must go on meanwhile.
+    io_sim sim(1, {"--latency=PelmoraIO.SettingsGetModes:300"});
     ASSERT_TRUE(sim.ok());
     settings_amap_presets_reset();
     srv_t srv;
@@ -146,8 +147,25 @@ TEST(IoSettingsDialog, ReadsChangesAndSavesEverySetting)
         set_radio(d, 7, 31);
         EXPECT_EQ(active_text(d->amap_ui.presets_combo), "Custom");
     };
+    struct ticks_desc
+    {
+        int before_dialog = 0;
+        driver *d;
+    } ticks;
+    ticks.d = &first;
+    guint tick_id = gdk_threads_add_timeout(
+        10,
+        [](gpointer p) -> gboolean {
+            auto *t = (ticks_desc *)p;
+            if (!t->d->seen)
+                t->before_dialog++;
+            return TRUE;
+        },
+        &ticks);
     ASSERT_EQ(first.run(&srv), 0);
+    g_source_remove(tick_id);
     ASSERT_TRUE(first.seen);
+    EXPECT_GE(ticks.before_dialog, 3);  // served while the settings were on their way
 
     pelmora_io_settings_t s;
     memset(&s, 0, sizeof s);
