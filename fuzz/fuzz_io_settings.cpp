@@ -16,8 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     pelmora_io_settings_t s;
     memset(&s, 0, sizeof s);
     pelmora_io_settings_read("fuzz", res, &s);
-    const char *texts[] = {s.playback_osd, s.mode, s.enc, s.ver, s.record_channels_map,
-                           s.playback_consumer_buffer};
+    const char *texts[] = {s.playback_osd, s.mode, s.enc, s.ver, s.record_channels_map, s.playback_consumer_buffer};
     for (const char *t : texts)
         if (strnlen(t, 260) == 260)
             abort();

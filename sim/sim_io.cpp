@@ -22,7 +22,14 @@
 namespace {
 
 /* Transport states passed through as "status". */
-enum { IO_IDLE = 0, IO_CUED = 1, IO_PLAYING = 2, IO_PAUSED = 3, IO_RECORDING = 4 };
+enum
+{
+    IO_IDLE = 0,
+    IO_CUED = 1,
+    IO_PLAYING = 2,
+    IO_PAUSED = 3,
+    IO_RECORDING = 4
+};
 
 /* Most clips one playlist holds; further inserts are refused. */
 const size_t IO_LIST_MAX = 1000;
@@ -51,7 +58,8 @@ struct io_mode
 const std::vector<io_mode> &io_modes()
 {
     static const std::vector<io_mode> modes = {
-        {"1080i50", "1080i 50 (1920x1080)",
+        {"1080i50",
+         "1080i 50 (1920x1080)",
          {{0, "xdcam_hd422", "XDCAM HD422 50 Mbit/s"}, {1, "dnxhd120", "DNxHD 120"}, {2, "h264", "H.264 High 4:2:2"}},
          {"clock", "logo"}},
         {"720p50", "720p 50 (1280x720)", {{0, "xdcam_hd422", "XDCAM HD422 50 Mbit/s"}, {2, "h264", ""}}, {"clock"}},
@@ -83,7 +91,7 @@ const std::vector<std::pair<const char *, const char *>> &io_defaults()
     return d;
 }
 
-}  // namespace
+} // namespace
 
 struct sim_io_desc
 {
@@ -287,11 +295,11 @@ static xmlrpc_value *io_result(xmlrpc_env *env, int r)
     return xmlrpc_build_value(env, "{s:i}", "result", (xmlrpc_int32)r);
 }
 
-#define SIM_IO_BEGIN                                     \
-    sim_io_t *io = sim_io_of(srv);                       \
-    if (!io) {                                           \
-        xmlrpc_env_set_fault(env, 500, "no IO server");  \
-        return nullptr;                                  \
+#define SIM_IO_BEGIN                                                                                                   \
+    sim_io_t *io = sim_io_of(srv);                                                                                     \
+    if (!io) {                                                                                                         \
+        xmlrpc_env_set_fault(env, 500, "no IO server");                                                                \
+        return nullptr;                                                                                                \
     }
 
 /* ------------------------------------------------------------------------
@@ -318,9 +326,10 @@ static xmlrpc_value *sim_io_get_status(xmlrpc_env *env, xmlrpc_value *, sim_serv
         env, "{s:i,s:i,s:s,s:s,s:i,s:i,s:i,s:i,s:i,s:i,s:i,s:i,s:i,s:i,s:i,s:d,s:i,s:i,s:i}", "result", 0, "status",
         (xmlrpc_int32)io->status, "name", c.name.c_str(), "cookie", c.cookie.c_str(), "loop", (xmlrpc_int32)io->loop,
         "clip_length", (xmlrpc_int32)c.length, "clip_in", (xmlrpc_int32)c.in, "clip_dur", (xmlrpc_int32)c.dur,
-        "clip_pos", (xmlrpc_int32)clip_pos, "clip_start", io_i32(start), "clip_idx", (xmlrpc_int32)ci,
-        "playlist_gen", (xmlrpc_int32)io->gen, "playlist_dur", io_i32(io_total(io)), "playlist_pos", io_i32(pos), "playlist_count", (xmlrpc_int32)io->list.size(), "playlist_speed", io->speed, "rec_paused",
-        (xmlrpc_int32)io->rec_paused, "tc_frames", (xmlrpc_int32)tc_frames, "tc_src", (xmlrpc_int32)tc_src);
+        "clip_pos", (xmlrpc_int32)clip_pos, "clip_start", io_i32(start), "clip_idx", (xmlrpc_int32)ci, "playlist_gen",
+        (xmlrpc_int32)io->gen, "playlist_dur", io_i32(io_total(io)), "playlist_pos", io_i32(pos), "playlist_count",
+        (xmlrpc_int32)io->list.size(), "playlist_speed", io->speed, "rec_paused", (xmlrpc_int32)io->rec_paused,
+        "tc_frames", (xmlrpc_int32)tc_frames, "tc_src", (xmlrpc_int32)tc_src);
 }
 
 static xmlrpc_value *sim_io_play(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv)
@@ -344,8 +353,7 @@ static xmlrpc_value *sim_io_play(xmlrpc_env *env, xmlrpc_value *params, sim_serv
 }
 
 /* Pause, Stop, CuePlay, CuePlayWithData, Record: the kind is the method's. */
-template <int KIND>
-static xmlrpc_value *sim_io_transport(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv)
+template <int KIND> static xmlrpc_value *sim_io_transport(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv)
 {
     SIM_IO_BEGIN
     int tc = 0;
@@ -500,8 +508,7 @@ static int io_clip_struct(xmlrpc_env *env, xmlrpc_value *params, int pos, io_cli
     return r;
 }
 
-template <int KIND>
-static xmlrpc_value *sim_io_list_add(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv)
+template <int KIND> static xmlrpc_value *sim_io_list_add(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv)
 {
     SIM_IO_BEGIN
     io_clip c;
@@ -529,8 +536,7 @@ static xmlrpc_value *sim_io_list_add(xmlrpc_env *env, xmlrpc_value *params, sim_
 }
 
 /* Clear, Remove, RepeatClip, ResizeClip, Move, Loop. */
-template <int KIND>
-static xmlrpc_value *sim_io_list_edit(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv)
+template <int KIND> static xmlrpc_value *sim_io_list_edit(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv)
 {
     SIM_IO_BEGIN
     int a = 0, b = 0, c3 = 0;
@@ -600,11 +606,10 @@ static xmlrpc_value *sim_io_items(xmlrpc_env *env, xmlrpc_value *, sim_server_t 
     for (size_t i = 0; i < io->list.size() && !env->fault_occurred; i++) {
         const io_clip &c = io->list[i];
         int cpos = (int)i == ci ? c.in + (int)((pos - start) % std::max(1, c.dur)) : c.in;
-        xmlrpc_value *v = xmlrpc_build_value(env, "{s:s,s:s,s:i,s:i,s:i,s:i,s:i,s:i,s:i}", "name", c.name.c_str(),
-                                             "cookie", c.cookie.c_str(), "length", (xmlrpc_int32)c.length, "in",
-                                             (xmlrpc_int32)c.in, "dur", (xmlrpc_int32)c.dur, "pos",
-                                             (xmlrpc_int32)cpos, "start", io_i32(s), "idx", (xmlrpc_int32)i,
-                                             "repeat", (xmlrpc_int32)c.repeat);
+        xmlrpc_value *v = xmlrpc_build_value(
+            env, "{s:s,s:s,s:i,s:i,s:i,s:i,s:i,s:i,s:i}", "name", c.name.c_str(), "cookie", c.cookie.c_str(), "length",
+            (xmlrpc_int32)c.length, "in", (xmlrpc_int32)c.in, "dur", (xmlrpc_int32)c.dur, "pos", (xmlrpc_int32)cpos,
+            "start", io_i32(s), "idx", (xmlrpc_int32)i, "repeat", (xmlrpc_int32)c.repeat);
         if (v) {
             xmlrpc_array_append_item(env, arr, v);
             xmlrpc_DECREF(v);
@@ -616,8 +621,8 @@ static xmlrpc_value *sim_io_items(xmlrpc_env *env, xmlrpc_value *, sim_server_t 
             xmlrpc_DECREF(arr);
         return nullptr;
     }
-    xmlrpc_value *r = xmlrpc_build_value(env, "{s:i,s:i,s:i,s:i,s:A}", "result", 0, "gen", (xmlrpc_int32)io->gen,
-                                         "pos", io_i32(pos), "idx", (xmlrpc_int32)ci, "list", arr);
+    xmlrpc_value *r = xmlrpc_build_value(env, "{s:i,s:i,s:i,s:i,s:A}", "result", 0, "gen", (xmlrpc_int32)io->gen, "pos",
+                                         io_i32(pos), "idx", (xmlrpc_int32)ci, "list", arr);
     xmlrpc_DECREF(arr);
     return r;
 }
@@ -628,8 +633,7 @@ static xmlrpc_value *sim_io_not_here(xmlrpc_env *env, xmlrpc_value *, sim_server
 }
 
 /* CueRecord, CueRecordWithData, RecordNext: a name, optionally more; RecordPause. */
-template <int KIND>
-static xmlrpc_value *sim_io_record(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv)
+template <int KIND> static xmlrpc_value *sim_io_record(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv)
 {
     SIM_IO_BEGIN
     std::string name;
@@ -711,8 +715,8 @@ static xmlrpc_value *sim_io_settings_modes(xmlrpc_env *env, xmlrpc_value *, sim_
     for (size_t i = 0; i < modes.size() && !env->fault_occurred; i++) {
         xmlrpc_value *encs = xmlrpc_array_new(env), *osds = xmlrpc_array_new(env);
         for (const auto &e : modes[i].encs) {
-            xmlrpc_value *v = xmlrpc_build_value(env, "{s:i,s:s,s:s}", "idx", (xmlrpc_int32)e.idx, "desc", e.desc,
-                                                 "name", e.name);
+            xmlrpc_value *v =
+                xmlrpc_build_value(env, "{s:i,s:s,s:s}", "idx", (xmlrpc_int32)e.idx, "desc", e.desc, "name", e.name);
             if (v) {
                 xmlrpc_array_append_item(env, encs, v);
                 xmlrpc_DECREF(v);
@@ -725,10 +729,10 @@ static xmlrpc_value *sim_io_settings_modes(xmlrpc_env *env, xmlrpc_value *, sim_
                 xmlrpc_DECREF(v);
             }
         }
-        xmlrpc_value *m = env->fault_occurred ? nullptr
-                                              : xmlrpc_build_value(env, "{s:i,s:s,s:s,s:A,s:A}", "idx", (xmlrpc_int32)i,
-                                                                   "desc", modes[i].desc, "name", modes[i].name, "list",
-                                                                   encs, "osds", osds);
+        xmlrpc_value *m = env->fault_occurred
+                              ? nullptr
+                              : xmlrpc_build_value(env, "{s:i,s:s,s:s,s:A,s:A}", "idx", (xmlrpc_int32)i, "desc",
+                                                   modes[i].desc, "name", modes[i].name, "list", encs, "osds", osds);
         if (m) {
             xmlrpc_array_append_item(env, arr, m);
             xmlrpc_DECREF(m);

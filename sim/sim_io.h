@@ -20,5 +20,4 @@ void sim_io_destroy(sim_io_t *io);
  * io_url (matched by port) gets one clip, the event's media from `in` for
  * `dur` frames (0: to the end). 0, -2 when no such IO server or clip runs
  * here, or the player's refusal. */
-int sim_io_preview(const std::string &io_url, const std::string &media_id, int in, int dur,
-                   const std::string &cookie);
+int sim_io_preview(const std::string &io_url, const std::string &media_id, int in, int dur, const std::string &cookie);

@@ -59,7 +59,7 @@ void clip_fix(pelmora_io_clip_t *c)
     c->name[259] = c->overlay_name[259] = c->overlay_pos[259] = c->cookie[259] = c->amap[259] = 0;
 }
 
-}  // namespace
+} // namespace
 
 int pelmora_status_read(const char *caller, xmlrpc_value *answer, pelmora_status_t *s)
 {
@@ -70,10 +70,10 @@ int pelmora_status_read(const char *caller, xmlrpc_value *answer, pelmora_status
     c.adopt(nullptr, answer);
     xmlrpc_int32 result = 0;
     const char *name = nullptr, *cookie = nullptr;
-    if (!c.decompose("{s:i,s:i,s:s,s:s,s:i,s:i,s:i,s:i,s:i,s:i,s:i,*}", "result", &result, "status", &s->status,
-                     "name", &name, "cookie", &cookie, "loop", &s->loop, "clip_length", &s->clip_length, "clip_in",
-                     &s->clip_in, "clip_dur", &s->clip_dur, "clip_pos", &s->clip_pos, "clip_start", &s->clip_start,
-                     "clip_idx", &s->clip_idx))
+    if (!c.decompose("{s:i,s:i,s:s,s:s,s:i,s:i,s:i,s:i,s:i,s:i,s:i,*}", "result", &result, "status", &s->status, "name",
+                     &name, "cookie", &cookie, "loop", &s->loop, "clip_length", &s->clip_length, "clip_in", &s->clip_in,
+                     "clip_dur", &s->clip_dur, "clip_pos", &s->clip_pos, "clip_start", &s->clip_start, "clip_idx",
+                     &s->clip_idx))
         return c.decompose_failed(nullptr, SRC_NAME, __LINE__);
     strlcpy(s->name, name, sizeof(s->name));
     strlcpy(s->cookie, cookie, sizeof(s->cookie));
@@ -157,8 +157,7 @@ int pelmora_playlist_remove(const char *url, int idx)
 
 int pelmora_playlist_repeat_clip(const char *url, int idx, int count)
 {
-    return result_call(__func__, url, "PelmoraIO.PlaylistRepeatClip", "(ii)", (xmlrpc_int32)idx,
-                       (xmlrpc_int32)count);
+    return result_call(__func__, url, "PelmoraIO.PlaylistRepeatClip", "(ii)", (xmlrpc_int32)idx, (xmlrpc_int32)count);
 }
 
 int pelmora_playlist_resize_clip(const char *url, int idx, int in, int out)

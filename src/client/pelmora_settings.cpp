@@ -188,7 +188,7 @@ pelmora_io_mode_t *mode_read(pelmora_call &c, xmlrpc_value *item)
     return m;
 }
 
-}  // namespace
+} // namespace
 
 int pelmora_io_settings_read(const char *caller, xmlrpc_value *answer, pelmora_io_settings_t *s)
 {
@@ -378,7 +378,7 @@ char *pelmora_settings_record_map_build(char *buf, size_t lim, int record_channe
     int ch[8];
     for (int p = 0; p < 8; p++)
         ch[p] = pelmora_settings_get_record_map_idx(p, record_channels_map) + 1;
-    /* The templates are our own fixed table; each uses up to eight. */
+        /* The templates are our own fixed table; each uses up to eight. */
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
     snprintf(buf, lim, record_maps_templates[record_channels_conf], ch[0], ch[1], ch[2], ch[3], ch[4], ch[5], ch[6],

@@ -54,8 +54,7 @@ struct io_sim
     bool ok() const { return !urls.empty(); }
 };
 
-template <typename F>
-bool io_wait_for(F cond, int ms)
+template <typename F> bool io_wait_for(F cond, int ms)
 {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (!cond()) {

@@ -39,9 +39,10 @@ std::string response(const std::string &members)
            "</struct></value></param></params></methodResponse>";
 }
 
-const char *status_ints[] = {"result", "status", "loop", "clip_length", "clip_in", "clip_dur", "clip_pos",
-                             "clip_start", "clip_idx", "playlist_gen", "playlist_dur", "playlist_pos",
-                             "playlist_count", "rec_paused", "tc_frames", "tc_src"};
+const char *status_ints[] = {"result",         "status",       "loop",         "clip_length",
+                             "clip_in",        "clip_dur",     "clip_pos",     "clip_start",
+                             "clip_idx",       "playlist_gen", "playlist_dur", "playlist_pos",
+                             "playlist_count", "rec_paused",   "tc_frames",    "tc_src"};
 
 /* A whole status with one member's value replaced (or left out when the
  * replacement is empty). */
@@ -77,9 +78,9 @@ std::string setting(const std::string &name, const std::string &value)
 
 std::string mode(const std::string &idx, int n_enc, const std::string &osd)
 {
-    std::vector<std::string> encs(
-        (size_t)n_enc, "<struct>" + member("idx", "<i4>1</i4>") + member("desc", "<string>E</string>") +
-                           member("name", "<string>e</string>") + "</struct>");
+    std::vector<std::string> encs((size_t)n_enc, "<struct>" + member("idx", "<i4>1</i4>") +
+                                                     member("desc", "<string>E</string>") +
+                                                     member("name", "<string>e</string>") + "</struct>");
     return "<struct>" + member("idx", idx) + member("desc", "<string>D</string>") +
            member("name", "<string>m</string>") + member("list", array(encs)) + member("osds", array({osd})) +
            "</struct>";
@@ -104,7 +105,7 @@ struct answer_text
     }
 };
 
-}  // namespace
+} // namespace
 
 TEST(IoClient, HostileStatusAnswers)
 {
@@ -113,13 +114,13 @@ TEST(IoClient, HostileStatusAnswers)
     srv.set([&](int fd) { raw_http::answer_body(fd, body.get()); });
     pelmora_status_t s;
 
-    body = status_xml("zzz_extra", "<string>x</string>");  // an extra member is ignored
+    body = status_xml("zzz_extra", "<string>x</string>"); // an extra member is ignored
     ASSERT_EQ(pelmora_getstatus(srv.url().c_str(), &s), 0);
     EXPECT_STREQ(s.name, "clip");
     EXPECT_EQ(s.playlist_speed, 1.5);
     EXPECT_EQ(s.tc_src, 5);
 
-    body = status_xml("tc_src", "");  // the last member missing fails everything
+    body = status_xml("tc_src", ""); // the last member missing fails everything
     EXPECT_EQ(pelmora_getstatus(srv.url().c_str(), &s), -14);
     body = status_xml("name", "<string>" + std::string(100000, 'n') + "</string>");
     ASSERT_EQ(pelmora_getstatus(srv.url().c_str(), &s), 0);
@@ -150,14 +151,14 @@ TEST(IoClient, HostileSettingsAnswers)
     // number reads as 0; over-long values are cut.
     pelmora_io_settings_t st;
     memset(&st, 0, sizeof(st));
-    body = response(member("result", "<i4>0</i4>") +
-                    member("list", array({setting("<string>mode</string>", "<string>" + std::string(5000, 'm') +
-                                                                                 "</string>"),
-                                          setting("<string>keyer</string>", "<i4>2</i4>"),
-                                          "<struct>" + member("name", "<string>enc</string>") + "</struct>",
-                                          "<string>stray</string>",
-                                          setting("<string>record_channels_conf</string>", "<string>x3</string>"),
-                                          setting("<string>PelmoraIO</string>", "<string>v9</string>")})));
+    body = response(
+        member("result", "<i4>0</i4>") +
+        member("list",
+               array({setting("<string>mode</string>", "<string>" + std::string(5000, 'm') + "</string>"),
+                      setting("<string>keyer</string>", "<i4>2</i4>"),
+                      "<struct>" + member("name", "<string>enc</string>") + "</struct>", "<string>stray</string>",
+                      setting("<string>record_channels_conf</string>", "<string>x3</string>"),
+                      setting("<string>PelmoraIO</string>", "<string>v9</string>")})));
     ASSERT_EQ(pelmora_io_settings_get(url, &st), 0);
     EXPECT_EQ(strlen(st.mode), 259u);
     EXPECT_EQ(st.keyer, 0);
@@ -171,17 +172,20 @@ TEST(IoClient, HostileSettingsAnswers)
     body = response(member("result", "<i4>-5</i4>"));
     EXPECT_EQ(pelmora_io_settings_get(url, &st), -5);
     for (const std::string &bad : malformed_values()) {
-        body = response(member("result", "<i4>0</i4>") + member("list", array({setting("<string>mode</string>", bad)})));
+        body =
+            response(member("result", "<i4>0</i4>") + member("list", array({setting("<string>mode</string>", bad)})));
         EXPECT_EQ(pelmora_io_settings_get(url, &st), -14) << bad.substr(0, 60);
     }
 
     // Modes: a fault anywhere abandons the whole list (and frees it).
     pelmora_io_mode_t **modes = nullptr;
     body = response(member("result", "<i4>0</i4>") +
-                    member("list", array({mode("<i4>0</i4>", 2, "<array><data><value><string>clock</string>"
-                                                                "</value></data></array>"),
-                                          mode("<i4>1</i4>", 0, "<array><data><value><string>logo</string>"
-                                                                "</value></data></array>")})));
+                    member("list", array({mode("<i4>0</i4>", 2,
+                                               "<array><data><value><string>clock</string>"
+                                               "</value></data></array>"),
+                                          mode("<i4>1</i4>", 0,
+                                               "<array><data><value><string>logo</string>"
+                                               "</value></data></array>")})));
     ASSERT_EQ(pelmora_io_settings_get_modes(url, &modes), 2);
     ASSERT_NE(modes, nullptr);
     EXPECT_EQ(modes[0]->enc_cnt, 2);
@@ -194,10 +198,9 @@ TEST(IoClient, HostileSettingsAnswers)
     EXPECT_EQ(pelmora_io_settings_free_modes(&modes), -22);
 
     const std::string good_osd = "<array><data><value><string>c</string></value></data></array>";
-    for (const std::string &bad : {mode("<i4>0</i4>", 0, "<string>not an array</string>"),
-                                   mode("<i4>0</i4>", 0, "<array><data></data></array>"),
-                                   mode("<string>0</string>", 1, good_osd),
-                                   mode("<i4>0</i4>", PELMORA_IO_ENCS_MAX + 1, good_osd)}) {
+    for (const std::string &bad :
+         {mode("<i4>0</i4>", 0, "<string>not an array</string>"), mode("<i4>0</i4>", 0, "<array><data></data></array>"),
+          mode("<string>0</string>", 1, good_osd), mode("<i4>0</i4>", PELMORA_IO_ENCS_MAX + 1, good_osd)}) {
         body = response(member("result", "<i4>0</i4>") + member("list", array({mode("<i4>0</i4>", 1, good_osd), bad})));
         EXPECT_EQ(pelmora_io_settings_get_modes(url, &modes), -14) << bad.substr(0, 120);
         EXPECT_EQ(modes, nullptr);
@@ -223,8 +226,7 @@ TEST(IoClient, SimPlayerMovesWithTime)
     char dir[] = "/tmp/io_media_XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
     std::string media = std::string(dir);
-    std::string cmd = "ffmpeg -loglevel error -f lavfi -i testsrc=d=2:s=160x90:r=25 -c:v mpeg4 " + media +
-                      "/two.mov";
+    std::string cmd = "ffmpeg -loglevel error -f lavfi -i testsrc=d=2:s=160x90:r=25 -c:v mpeg4 " + media + "/two.mov";
     ASSERT_EQ(system(cmd.c_str()), 0);
     {
         io_sim sim(1, {"--library=0", "--media=" + media});
@@ -238,7 +240,7 @@ TEST(IoClient, SimPlayerMovesWithTime)
         ASSERT_EQ(pelmora_playlist_append(url, "/two.mov", 10, 20, "", "", "second"), 0);
         ASSERT_EQ(pelmora_getstatus(url, &s), 0);
         EXPECT_EQ(s.playlist_gen, 2);
-        EXPECT_EQ(s.clip_length, 50);  // the clip's own duration
+        EXPECT_EQ(s.clip_length, 50); // the clip's own duration
         EXPECT_EQ(s.playlist_dur, 70);
         EXPECT_EQ(s.playlist_count, 2);
 
@@ -262,8 +264,8 @@ TEST(IoClient, SimPlayerMovesWithTime)
         EXPECT_EQ(memcmp(&a, &b, sizeof a), 0);
         EXPECT_EQ(a.playlist_speed, 0);
         ASSERT_EQ(pelmora_play_vari(url, -2), 0);
-        ASSERT_TRUE(io_wait_for([&] { return pelmora_getstatus(url, &s) == 0 && s.playlist_pos < a.playlist_pos - 5; },
-                                5000));
+        ASSERT_TRUE(
+            io_wait_for([&] { return pelmora_getstatus(url, &s) == 0 && s.playlist_pos < a.playlist_pos - 5; }, 5000));
         EXPECT_EQ(s.playlist_speed, -2);
         EXPECT_EQ(pelmora_play_vari(url, 1e9), -22);
 
@@ -309,7 +311,7 @@ TEST(IoClient, SimPreviewLoadsTheEvent)
     EXPECT_EQ(s.playlist_count, 1);
     EXPECT_GT(s.playlist_dur, 0);
     EXPECT_EQ(s.name[0], '/');
-    EXPECT_NE(s.cookie[0], 0);  // the event's sys_id
+    EXPECT_NE(s.cookie[0], 0); // the event's sys_id
     // Only the named player got it.
     ASSERT_EQ(pelmora_getstatus(sim.urls[0].c_str(), &s), 0);
     EXPECT_EQ(s.playlist_count, 0);
@@ -323,20 +325,47 @@ TEST(IoClient, SimPlayerRefusesHostileCalls)
     io_sim sim(1);
     ASSERT_TRUE(sim.ok());
     const char *url = sim.urls[0].c_str();
-    const char *methods[] = {"Play", "Pause", "Stop", "CuePlay", "CuePlayWithData", "Record", "PlaylistSeek",
-                             "PlaylistSeekTo", "PlaylistStep", "PlaylistAppend", "PlaylistInsert", "PlaylistAppend2",
-                             "PlaylistInsert2", "PlaylistClear", "PlaylistRemove", "PlaylistRepeatClip",
-                             "PlaylistResizeClip", "PlaylistMove", "PlaylistLoop", "PlaylistItems",
-                             "CueRecord", "RecordNext", "RecordPause", "LibBasenameItem", "SettingsSetMode",
-                             "SettingsSetValue", "SettingsSave", "GetStatus"};
+    const char *methods[] = {"Play",
+                             "Pause",
+                             "Stop",
+                             "CuePlay",
+                             "CuePlayWithData",
+                             "Record",
+                             "PlaylistSeek",
+                             "PlaylistSeekTo",
+                             "PlaylistStep",
+                             "PlaylistAppend",
+                             "PlaylistInsert",
+                             "PlaylistAppend2",
+                             "PlaylistInsert2",
+                             "PlaylistClear",
+                             "PlaylistRemove",
+                             "PlaylistRepeatClip",
+                             "PlaylistResizeClip",
+                             "PlaylistMove",
+                             "PlaylistLoop",
+                             "PlaylistItems",
+                             "CueRecord",
+                             "RecordNext",
+                             "RecordPause",
+                             "LibBasenameItem",
+                             "SettingsSetMode",
+                             "SettingsSetValue",
+                             "SettingsSave",
+                             "GetStatus"};
     std::string long_text(100000, 'x');
     for (const char *m : methods) {
         std::string method = std::string("PelmoraIO.") + m;
         xmlrpc_env env;
         xmlrpc_env_init(&env);
-        xmlrpc_value *r[8] = {
-            xmlrpc_client_callX(&env, url, method.c_str(), "(s)", long_text.c_str()),
-            nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+        xmlrpc_value *r[8] = {xmlrpc_client_callX(&env, url, method.c_str(), "(s)", long_text.c_str()),
+                              nullptr,
+                              nullptr,
+                              nullptr,
+                              nullptr,
+                              nullptr,
+                              nullptr,
+                              nullptr};
         xmlrpc_env_clean(&env);
         xmlrpc_env_init(&env);
         r[1] = xmlrpc_client_callX(&env, url, method.c_str(), "(sii)", "a\x01b", (xmlrpc_int32)-1,

@@ -69,7 +69,7 @@ bool all_zero_but_result(const pelmora_status_t &s)
     return memcmp(&z, &s, sizeof(z)) == 0;
 }
 
-}  // namespace
+} // namespace
 
 TEST(IoMonitor, ChangesAndAServerThatGoesAway)
 {
@@ -150,7 +150,7 @@ void clear_self_cb(srv_t *srv, pelmora_status_t *, void *cookie, int)
     // The table lock is held here; it is recursive, so this must not hang.
     EXPECT_EQ(srv_status_cb_clear(srv, c->idx), 0);
 }
-}  // namespace
+} // namespace
 
 TEST(IoMonitor, SubscriberTable)
 {
@@ -173,7 +173,7 @@ TEST(IoMonitor, SubscriberTable)
     EXPECT_EQ(srv_status_update(&srv), -14);
     EXPECT_EQ(srv_status_update(&srv), -14);
     EXPECT_EQ(sc.calls, 1);
-    EXPECT_EQ(rec.size(), 30u);  // fifteen subscribers, two polls
+    EXPECT_EQ(rec.size(), 30u); // fifteen subscribers, two polls
     EXPECT_EQ(srv_status_cb_add(&srv, record_cb, &rec), 3);
     srv_release(&srv);
 }

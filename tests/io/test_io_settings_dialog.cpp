@@ -31,7 +31,7 @@ bool gtk_ready()
             ready = gtk_init_check(nullptr, nullptr) ? 1 : 0;
             if (ready) {
                 pelmora_init("io-settings-test", "0");
-                gdk_threads_enter();  // held as the program holds it around its loop
+                gdk_threads_enter(); // held as the program holds it around its loop
             }
         }
     }
@@ -101,7 +101,7 @@ void set_radio(srv_settings_dialog_t *d, int dst, int src)
     gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(d->amap_ui.map_radios[dst][src]), TRUE);
 }
 
-}  // namespace
+} // namespace
 
 TEST(IoSettingsDialog, ReadsChangesAndSavesEverySetting)
 {
@@ -138,7 +138,7 @@ TEST(IoSettingsDialog, ReadsChangesAndSavesEverySetting)
         gtk_combo_box_set_active(GTK_COMBO_BOX(d->record_bitdepth), 1);
         gtk_combo_box_set_active(GTK_COMBO_BOX(d->modes_ui.modes_combo), 3);
         EXPECT_EQ(active_text(d->modes_ui.modes_combo), "1080p25");
-        EXPECT_EQ(active(d->modes_ui.encs_combo), 0);  // refilled, nothing to match
+        EXPECT_EQ(active(d->modes_ui.encs_combo), 0); // refilled, nothing to match
         gtk_combo_box_set_active(GTK_COMBO_BOX(d->modes_ui.encs_combo), 1);
         gtk_combo_box_set_active(GTK_COMBO_BOX(d->modes_ui.osds_combo), 2);
         gtk_combo_box_set_active(GTK_COMBO_BOX(d->keyer_combo), 2);
@@ -165,7 +165,7 @@ TEST(IoSettingsDialog, ReadsChangesAndSavesEverySetting)
     ASSERT_EQ(first.run(&srv), 0);
     g_source_remove(tick_id);
     ASSERT_TRUE(first.seen);
-    EXPECT_GE(ticks.before_dialog, 3);  // served while the settings were on their way
+    EXPECT_GE(ticks.before_dialog, 3); // served while the settings were on their way
 
     pelmora_io_settings_t s;
     memset(&s, 0, sizeof s);
@@ -246,7 +246,7 @@ GtkWidget *delete_item(GtkWidget *menu, int n)
     EXPECT_STREQ(gtk_menu_item_get_label(GTK_MENU_ITEM(del)), "Delete");
     return del;
 }
-}  // namespace
+} // namespace
 
 TEST(IoSettingsDialog, PresetsFile)
 {
@@ -299,7 +299,7 @@ TEST(IoSettingsDialog, PresetsFile)
     EXPECT_NE(strstr(gtk_label_get_text(GTK_LABEL(ctx.status_label)), "not saved"), nullptr);
     int n = 0;
     const settings_amap_ui_presets_t *p = settings_amap_presets(&n);
-    EXPECT_EQ(n, 3);  // the table keeps the change
+    EXPECT_EQ(n, 3); // the table keeps the change
     EXPECT_STREQ(p[2].title, "Default copy");
 
     gtk_widget_destroy(win);

@@ -103,7 +103,7 @@ class raw_server
                         fn = fn_;
                     }
                     fn(c);
-                    return;  /* one answer per connection: the client reconnects */
+                    return; /* one answer per connection: the client reconnects */
                 }
             }
             ssize_t n = recv(c, buf, sizeof buf, 0);
@@ -126,10 +126,10 @@ class raw_server
 /* An HTTP 200 answer carrying body as XML. */
 inline void answer_body(int fd, const std::string &body)
 {
-    std::string head = "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nContent-Length: " +
-                       std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n";
+    std::string head = "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nContent-Length: " + std::to_string(body.size()) +
+                       "\r\nConnection: close\r\n\r\n";
     if (send_all(fd, head.data(), head.size()))
         send_all(fd, body.data(), body.size());
 }
 
-}  // namespace raw_http
+} // namespace raw_http

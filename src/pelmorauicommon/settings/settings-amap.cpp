@@ -243,7 +243,7 @@ void on_presets_button(GtkButton *button, gpointer data)
     gtk_menu_popup(GTK_MENU(menu), nullptr, nullptr, menu_position, button, 0, gtk_get_current_event_time());
 }
 
-}  // namespace
+} // namespace
 
 GtkWidget *settings_amap_ui_presets_menu(settings_amap_ui_t *ctx)
 {

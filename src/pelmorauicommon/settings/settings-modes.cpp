@@ -27,7 +27,7 @@ void on_mode_changed(GtkComboBox *, gpointer data)
     settings_modes_ui_codec_combo_refill((settings_modes_ui_t *)data, nullptr, nullptr);
 }
 
-}  // namespace
+} // namespace
 
 GtkWidget *settings_ui_labelled(GtkWidget *box, const char *text, GtkWidget *w)
 {

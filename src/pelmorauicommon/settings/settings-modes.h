@@ -9,7 +9,7 @@ typedef struct settings_modes_ui_desc
 {
     GtkWidget *encs_combo;
     GtkWidget *modes_combo;
-    GtkWidget *osds_combo; /* optional: set it before create to have it filled */
+    GtkWidget *osds_combo;     /* optional: set it before create to have it filled */
     pelmora_io_mode_t **modes; /* not owned */
     int encs_combo_map[512];   /* encoder idx of each codec row */
 } settings_modes_ui_t;

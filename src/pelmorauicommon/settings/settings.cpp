@@ -161,7 +161,10 @@ void apply_ops(const char *url, const std::vector<apply_op> &ops)
                 : op.kind == 'm' ? pelmora_io_settings_set_mode(url, op.mode, op.enc)
                                  : pelmora_io_settings_save(url);
         if (r < 0)
-            g_warning("%s: %s [%s] failed, r=%d", "settings_dialog", op.kind == 'v' ? "set" : op.kind == 'm' ? "mode" : "save",
+            g_warning("%s: %s [%s] failed, r=%d", "settings_dialog",
+                      op.kind == 'v'   ? "set"
+                      : op.kind == 'm' ? "mode"
+                                       : "save",
                       op.name.c_str(), r);
     }
 }
@@ -170,9 +173,8 @@ GtkWidget *build(srv_settings_dialog_t *d)
 {
     static const char *const rec_tc[] = {"VITC", "Local Time", "LTC", "Custom"};
     static const char *const keyers[] = {"None", "Internal", "External"};
-    static const char *const play_tc[] = {"Item Position",          "Playlist Position",
-                                          "Timecode+Item Position", "Preset+Item Position",
-                                          "Preset+Playlist Position", "OriginIn+Item Position"};
+    static const char *const play_tc[] = {"Item Position",        "Playlist Position",        "Timecode+Item Position",
+                                          "Preset+Item Position", "Preset+Playlist Position", "OriginIn+Item Position"};
     static const char *const scales[] = {"Normal", "No Scale"};
     static const char *const depths[] = {"8-bit", "10-bit"};
     pelmora_io_settings_t *s = &d->settings;
@@ -190,14 +192,14 @@ GtkWidget *build(srv_settings_dialog_t *d)
     /* The OSD choice sits with playback but is filled by the mode selector. */
     d->modes_ui.osds_combo = gtk_combo_box_new_text();
     gtk_box_pack_start(GTK_BOX(video),
-                       settings_modes_ui_create(&d->modes_ui, d->modes, s->mode, s->enc, s->playback_osd), FALSE,
-                       FALSE, 0);
-
-    gtk_box_pack_start(GTK_BOX(rec), settings_aconf_ui_create(&d->aconf_ui, s->record_channels_conf), FALSE, FALSE,
+                       settings_modes_ui_create(&d->modes_ui, d->modes, s->mode, s->enc, s->playback_osd), FALSE, FALSE,
                        0);
+
+    gtk_box_pack_start(GTK_BOX(rec), settings_aconf_ui_create(&d->aconf_ui, s->record_channels_conf), FALSE, FALSE, 0);
     gtk_box_pack_start(GTK_BOX(rec), settings_amap_ui_create(&d->amap_ui, s->record_channels_map), FALSE, FALSE, 0);
     d->record_buffer_entry = labelled(rec, _("Buffer len:"), entry(s->record_producer_buffer));
-    d->record_timecode_src = labelled(rec, _("Timecode source:"), choice(rec_tc, 4, false, num(s->record_timecode_src)));
+    d->record_timecode_src =
+        labelled(rec, _("Timecode source:"), choice(rec_tc, 4, false, num(s->record_timecode_src)));
 
     d->playback_buffer_entry = labelled(play, _("Buffer len:"), entry(s->playback_consumer_buffer));
     d->playback_prefill_entry = labelled(play, _("Prefill len:"), entry(s->playback_consumer_prefill));
@@ -217,7 +219,7 @@ GtkWidget *build(srv_settings_dialog_t *d)
     return dlg;
 }
 
-}  // namespace
+} // namespace
 
 int settings_dialog(GtkWidget *parent, srv_t *srv)
 {

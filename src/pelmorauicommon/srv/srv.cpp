@@ -54,7 +54,7 @@ void *srv_thread_proc(void *arg)
     return nullptr;
 }
 
-}  // namespace
+} // namespace
 
 int srv_init(srv_t *srv)
 {
