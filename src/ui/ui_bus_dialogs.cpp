@@ -316,6 +316,7 @@ int bus_ui_dialog_playlist(bus_t *bus, const char *title, char *dst, int f_entry
     ctx.dst = dst;
     ctx.dlg = gtk_dialog_new_with_buttons(title, main_window(bus), GTK_DIALOG_MODAL, GTK_STOCK_OK,
                                           GTK_RESPONSE_ACCEPT, GTK_STOCK_CANCEL, GTK_RESPONSE_REJECT, NULL);
+    ui_dlg_place(ctx.dlg, bus->app ? bus->app->window : nullptr);
     gtk_window_set_resizable(GTK_WINDOW(ctx.dlg), TRUE);
     gtk_window_set_default_size(GTK_WINDOW(ctx.dlg), 500, 500);
     gtk_dialog_set_default_response(GTK_DIALOG(ctx.dlg), GTK_RESPONSE_ACCEPT);
@@ -594,6 +595,7 @@ int bus_ui_dialog_errorflag_items(bus_t *bus, int flag)
     ctx.dlg = gtk_dialog_new_with_buttons(absent ? _("ABSENT ITEMS") : _("ERROR ITEMS"), main_window(bus),
                                           GTK_DIALOG_MODAL, GTK_STOCK_GOTO_FIRST, GTK_RESPONSE_ACCEPT,
                                           GTK_STOCK_CLOSE, GTK_RESPONSE_REJECT, NULL);
+    ui_dlg_place(ctx.dlg, bus->app ? bus->app->window : nullptr);
     gtk_window_set_resizable(GTK_WINDOW(ctx.dlg), TRUE);
     gtk_window_set_default_size(GTK_WINDOW(ctx.dlg), absent ? 500 : 900, 500);
     gtk_dialog_set_default_response(GTK_DIALOG(ctx.dlg), GTK_RESPONSE_ACCEPT);
@@ -800,6 +802,7 @@ int bus_ui_dialog_trimpad(bus_t *bus)
     ctx.bus = bus;
     ctx.dlg = gtk_dialog_new_with_buttons(_("Trim/pad event duration"), main_window(bus), GTK_DIALOG_MODAL,
                                           GTK_STOCK_CLOSE, GTK_RESPONSE_ACCEPT, NULL);
+    ui_dlg_place(ctx.dlg, bus->app ? bus->app->window : nullptr);
     gtk_window_set_resizable(GTK_WINDOW(ctx.dlg), TRUE);
     gtk_widget_set_size_request(ctx.dlg, 200, -1);
     gtk_dialog_set_default_response(GTK_DIALOG(ctx.dlg), GTK_RESPONSE_ACCEPT);
@@ -879,6 +882,7 @@ int bus_ui_dialog_selection_info(bus_t *bus)
 
     GtkWidget *dlg = gtk_dialog_new_with_buttons(_("SELECTION DURATION"), main_window(bus), GTK_DIALOG_MODAL,
                                                  GTK_STOCK_CLOSE, GTK_RESPONSE_ACCEPT, NULL);
+    ui_dlg_place(dlg, bus->app ? bus->app->window : nullptr);
     gtk_window_set_resizable(GTK_WINDOW(dlg), TRUE);
     gtk_widget_set_size_request(dlg, 300, -1);
     GtkWidget *table = gtk_table_new(2, 2, FALSE);

@@ -20,6 +20,7 @@ struct seen_desc {
     std::string title, text, entry_text;
     int width = -2, max_length = -2;
     GtkWindow *transient = nullptr;
+    int message_type = -1, position = -1;
     bool modal = false, has_completion = false, has_filter = false;
 };
 
@@ -40,6 +41,9 @@ void observe(GtkWidget *dlg, seen_desc *seen)
     seen->text = text_of(dlg);
     seen->modal = gtk_window_get_modal(GTK_WINDOW(dlg));
     seen->transient = gtk_window_get_transient_for(GTK_WINDOW(dlg));
+    if (GTK_IS_MESSAGE_DIALOG(dlg))
+        g_object_get(dlg, "message-type", &seen->message_type, NULL);
+    g_object_get(dlg, "window-position", &seen->position, NULL);
     gtk_widget_get_size_request(dlg, &seen->width, nullptr);
     if (GtkWidget *e = widgets_find_child(dlg, GTK_TYPE_ENTRY)) {
         seen->entry_text = gtk_entry_get_text(GTK_ENTRY(e));
@@ -181,6 +185,40 @@ TEST(Dialogs, OkCancelAnswers)
     EXPECT_EQ(locked([] { return ui_dialog_ok_cancel("Sure?"); }), 0);
     close_window();
     EXPECT_EQ(locked([] { return ui_dialog_ok_cancel("Sure?"); }), 0);
+}
+
+TEST(Dialogs, QuestionsAndInputsOpenCentredOverTheMainWindowQuestionsWithTheirIcon)
+{
+    NEED_DISPLAY();
+    GtkWidget *main_window = locked([] { return gtk_window_new(GTK_WINDOW_TOPLEVEL); });
+    locked([&] {
+        ui_dlg_set_default_parent(main_window);
+        return 0;
+    });
+    seen_desc q, err, in;
+    answer(GTK_RESPONSE_OK, &q);
+    locked([] { return ui_dialog_ok_cancel("Sure?"); });
+    EXPECT_EQ((void *)q.transient, (void *)main_window);
+    EXPECT_EQ(q.position, GTK_WIN_POS_CENTER_ON_PARENT);
+    EXPECT_EQ(q.message_type, GTK_MESSAGE_QUESTION);
+    answer(GTK_RESPONSE_OK, &err);
+    locked([] { return ui_show_error(nullptr, "ERROR", "gone"); });
+    EXPECT_EQ((void *)err.transient, (void *)main_window) << "an error without a window opens over the main one";
+    EXPECT_EQ(err.message_type, GTK_MESSAGE_ERROR);
+    EXPECT_EQ(err.position, GTK_WIN_POS_CENTER_ON_PARENT);
+    answer(GTK_RESPONSE_REJECT, &in);
+    char buf[260] = "";
+    locked([&] { return ui_dialog_input("Name", 20, buf); });
+    EXPECT_EQ((void *)in.transient, (void *)main_window);
+    /* The main window gone, dialogs open centred on the screen. */
+    locked([&] {
+        gtk_widget_destroy(main_window);
+        return 0;
+    });
+    answer(GTK_RESPONSE_OK, &q);
+    locked([] { return ui_dialog_ok_cancel("Sure?"); });
+    EXPECT_EQ(q.transient, nullptr);
+    EXPECT_EQ(q.position, GTK_WIN_POS_CENTER);
 }
 
 TEST(Dialogs, InputLengthPacksWidthAndMaximum)
