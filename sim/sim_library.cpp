@@ -154,11 +154,11 @@ int sim_library_resolve(const sim_library_t *lib, const std::string &path, int f
         }
         if (errno != ENOENT && errno != ENOTDIR)
             return -errno;
-        if (f_must_exist)
-            return -2;
         struct stat lst;
         if (lstat(probe.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode))
             return -1;  /* a dangling link: where it would lead is not ours to say */
+        if (f_must_exist)
+            return -2;
         if (keep == 0)
             return -2;
         keep--;

@@ -128,7 +128,7 @@ struct fixture
             gtk_widget_destroy(window);
             free(lib);
         }
-        sim_child_stop(&sim);
+        EXPECT_EQ(0, sim_child_stop(&sim));
         if (dir.compare(0, 14, "/tmp/lib_tree_") == 0)
             system(("rm -rf " + dir).c_str());
     }
