@@ -21,6 +21,7 @@
 #include "pelmora.h"
 #include "sim_child.h"
 #include "strl.h"
+#include "test_xmlrpc_server.h"
 
 namespace {
 
@@ -321,4 +322,72 @@ TEST(LibraryTree, SearchTextFormsAndUndecodableThumbnails)
                               0, 1, 0x86, 0xa0, 0, 1, 0x86, 0xa0, 8, 6, 0, 0, 0};
     EXPECT_EQ(-1, library_thumb_from_data(huge, (int)sizeof huge, &pb));
     EXPECT_EQ(-1, library_thumb_from_data(nullptr, 0, &pb));
+}
+
+TEST(LibraryTree, HostileLibraryAnswersCrashNothing)
+{
+    if (!gtk_ready())
+        GTEST_SKIP() << "no display";
+    std::atomic<int64_t> amend{1};
+    test_xmlrpc_server srv([&](xmlrpc_env *env, const std::string &m, xmlrpc_value *) -> xmlrpc_value * {
+        if (m == "PelmoraLib.LibListDirs")  // a name that is no text
+            return xmlrpc_build_value(env, "{s:i,s:({s:s}{s:s}{s:6})}", "result", 0, "list", "name", "ok", "name",
+                                      std::string(5000, 'd').c_str(), "name", "x", (size_t)1);
+        if (m == "PelmoraLib.LibListItems") {  // members missing, mistyped, over-long
+            std::string longname(5000, 'n');
+            return xmlrpc_build_value(env, "{s:i,s:({}{s:s,s:i}{s:s,s:s,s:s})}", "result", 0, "list", "name",
+                                      longname.c_str(), "width", 7, "name", "clip.mov", "duration", "1e308",
+                                      "r_frame_rate", "25/0");
+        }
+        if (m == "PelmoraLib.LibThumbItem") {  // a broken PNG, then 50 MB
+            static std::atomic<int> n{0};
+            std::string bytes = n++ % 2 ? std::string(50u << 20, '\x89')
+                                        : std::string("\x89PNG\r\n\x1a\n", 8) + std::string(64, 'x');
+            return xmlrpc_build_value(env, "{s:i,s:6}", "result", 0, "thumb", (const unsigned char *)bytes.data(),
+                                      bytes.size());
+        }
+        if (m == "PelmoraLib.LibState") {  // odd paths, the counter jumping, then 10,000 entries
+            static std::atomic<int> calls{0};
+            int entries = calls++ < 2 ? 3000 : 10000;
+            xmlrpc_value *arr = xmlrpc_array_new(env);
+            const char *paths[] = {"&", "&noslash", "-/", "^/../..", "+/clip.mov", "&/ok/new", "-/ok", "*"};
+            for (int i = 0; i < entries; i++) {
+                xmlrpc_value *e = xmlrpc_build_value(env, "(s)", paths[i % 8]);
+                xmlrpc_array_append_item(env, arr, e);
+                xmlrpc_DECREF(e);
+            }
+            amend += 5000;
+            xmlrpc_value *v = xmlrpc_build_value(env, "{s:i,s:I,s:i,s:I,s:I,s:A}", "result", 0, "amend_idx",
+                                                 (xmlrpc_int64)amend.load(), "total_items", -5, "free_space",
+                                                 (xmlrpc_int64)10, "total_space", (xmlrpc_int64)0, "amend_list", arr);
+            xmlrpc_DECREF(arr);
+            return v;
+        }
+        return xmlrpc_build_value(env, "{s:i}", "result", -5);
+    });
+    library_t *lib = static_cast<library_t *>(calloc(1, sizeof(library_t)));
+    strlcpy(lib->url, srv.url().c_str(), sizeof lib->url);
+    GtkWidget *window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_container_add(GTK_CONTAINER(window), library_ui_tree_create(lib));
+    GtkTreeView *view = GTK_TREE_VIEW(lib->ui[LIBRARY_UI_CLIPS_TREE]);
+    GtkTreeModel *m = gtk_tree_view_get_model(view);
+    library_init(lib);
+    gtk_widget_show_all(window);
+    GtkTreeIter root;
+    ASSERT_TRUE(gtk_tree_model_get_iter_first(m, &root));
+    GtkTreePath *p = gtk_tree_model_get_path(m, &root);
+    gtk_tree_view_expand_row(view, p, FALSE);
+    gtk_tree_path_free(p);
+    // The folder listing is abandoned whole; the items are kept with what
+    // could be read; the rows stay consistent.
+    EXPECT_TRUE(pump_until([&] { return gtk_tree_model_iter_n_children(m, &root) == 3; }, 10000));
+    pump_until([] { return false; }, 1000);
+    EXPECT_EQ(0, library_stat_notify(lib, 1));  // the first pass applies nothing
+    EXPECT_EQ(0, library_stat_notify(lib, 1));  // 128 odd entries applied
+    EXPECT_EQ(-14, library_stat_notify(lib, 1));  // 10,000 entries do not fit an answer: refused whole
+    EXPECT_GE(gtk_tree_model_iter_n_children(m, &root), 1);
+    library_release(lib);
+    EXPECT_EQ(1, gtk_tree_model_iter_n_children(m, &root));
+    gtk_widget_destroy(window);
+    free(lib);
 }
