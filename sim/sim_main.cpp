@@ -13,6 +13,7 @@
 #include "sim_automation.h"
 #include "sim_clock.h"
 #include "sim_io.h"
+#include "sim_jobs.h"
 #include "sim_library.h"
 #include "sim_server.h"
 #include "timecode.h"
@@ -131,6 +132,7 @@ int main(int argc, char **argv)
     /* The library server: its own frame on its own port, no buses. */
     std::unique_ptr<sim_server_t> lib_srv;
     sim_library_t *lib = nullptr;
+    sim_jobs_t *jobs = nullptr;
     if (!rc && opts.library_port >= 0)
     {
         lib_srv.reset(new sim_server_t());
@@ -153,6 +155,12 @@ int main(int argc, char **argv)
             rc = 1;
         }
         else if (!(lib = sim_library_create(lib_srv.get(), opts.media_dir.c_str(), opts.data_dir.c_str(), &lerr)))
+        {
+            fprintf(stderr, "pelmora-sim: %s\n", lerr.c_str());
+            rc = 1;
+        }
+        /* The transfer and transcoder services share the library's port. */
+        else if (!(jobs = sim_jobs_create(lib_srv.get(), lib, opts.data_dir.c_str(), opts.f_keep_lists, &lerr)))
         {
             fprintf(stderr, "pelmora-sim: %s\n", lerr.c_str());
             rc = 1;
@@ -288,6 +296,7 @@ int main(int argc, char **argv)
     if (lib_srv)
     {
         sim_server_stop(lib_srv.get());
+        sim_jobs_destroy(jobs);
         sim_library_destroy(lib);
         if (lib_srv->registry)
             xmlrpc_registry_free(lib_srv->registry);

@@ -67,6 +67,11 @@ int open_file(const char *path, AVFormatContext **pf)
 
 }  // namespace
 
+int sim_probe_open(const char *path, AVFormatContext **pf)
+{
+    return open_file(path, pf);
+}
+
 int sim_probe_file(const char *path, sim_probe_t *p)
 {
     *p = sim_probe_t();

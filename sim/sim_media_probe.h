@@ -6,6 +6,8 @@
 
 #include <string>
 
+struct AVFormatContext;
+
 typedef struct sim_probe_desc
 {
     std::string format_name;
@@ -34,3 +36,7 @@ int sim_probe_file(const char *path, sim_probe_t *p);
  * aspect (h ignored). 0, -22 for a bad size or mode, else another negative
  * value (no video, undecodable). */
 int sim_probe_thumb_png(const char *path, const char *mode, int w, int h, std::string *png);
+
+/* Opens a media file the way every reader here does (local files of the
+ * media formats only, nothing followed); libavformat's result. */
+int sim_probe_open(const char *path, struct AVFormatContext **pf);
