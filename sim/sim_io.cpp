@@ -860,6 +860,35 @@ static void io_settings_load(sim_io_t *io)
 }
 
 /* ------------------------------------------------------------------------
+ * Network preview announcement: the preview runtime stand-in finds the
+ * players by the files named after their ports in this folder.
+ * ---------------------------------------------------------------------- */
+
+static std::string io_announce_path(int port)
+{
+    const char *d = getenv("PELMORA_PREVIEW_ANNOUNCE");
+    std::string dir = d && *d ? d : "/tmp/pelmora-preview-" + std::to_string((long)getuid());
+    mkdir(dir.c_str(), 0700);
+    return dir + "/" + std::to_string(port);
+}
+
+static void io_announce(const sim_server_t *srv, int on)
+{
+    if (srv->port <= 0)
+        return;
+    std::string p = io_announce_path(srv->port);
+    if (!on) {
+        unlink(p.c_str());
+        return;
+    }
+    int fd = open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
+        fprintf(stderr, "%s: cannot announce the preview source in %s: %s\n", __FUNCTION__, p.c_str(), strerror(errno));
+    else
+        close(fd);
+}
+
+/* ------------------------------------------------------------------------
  * Set-up
  * ---------------------------------------------------------------------- */
 
@@ -919,6 +948,7 @@ sim_io_t *sim_io_create(sim_server_t *srv, int idx, sim_library_t *lib, std::str
             sim_io_destroy(io);
             return nullptr;
         }
+    io_announce(srv, 1);
     return io;
 }
 
@@ -930,6 +960,7 @@ void sim_io_destroy(sim_io_t *io)
         std::lock_guard<std::mutex> g(sim_io_registry_lock);
         sim_io_registry.erase(io->srv);
     }
+    io_announce(io->srv, 0);
     delete io;
 }
 

@@ -1,0 +1,67 @@
+/* The preview's receiver engine: one thread per preview that finds the
+ * IO server's network source, receives its frames into three video slots,
+ * drives the eight meters and plays the chosen pair. It announces new
+ * pictures and levels through hooks (called on its thread) and never
+ * touches a widget. No GTK here. */
+#pragma once
+#include <atomic>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "ndi_abi.h"
+#include "preview_sound.h"
+#include "qpm.h"
+
+enum
+{
+    VIDEO_FRAME_TOP = 0,    /* on screen */
+    VIDEO_FRAME_MIDDLE = 1, /* the next one */
+    VIDEO_FRAME_BOTTOM = 2, /* the newest received */
+    VIDEO_FRAME_LAST = 3
+};
+#define PREVIEW_METERS 8
+/* Frames larger than this on either side are refused. */
+#define PREVIEW_MAX_SIDE 8192
+
+typedef struct preview_recv_hooks_desc
+{
+    void (*picture)(void *cookie); /* a new frame waits in the slots */
+    void (*meters)(void *cookie);  /* qpm_levels changed */
+    void *cookie;
+} preview_recv_hooks_t;
+
+typedef struct preview_recv_desc
+{
+    std::recursive_mutex lock; /* the video slots */
+    ndi_video_frame_v2_t video_datas[VIDEO_FRAME_LAST];
+    ndi_recv_t ndi_recv = nullptr;
+    std::thread ndi_thread;
+    std::atomic<int> f_exit{0};
+    char ndi_ip[1024], ndi_name[1024];
+    qpm_t *qpm[PREVIEW_METERS];
+    /* Written by the thread, read by the meter drawing without a lock. */
+    std::atomic<double> qpm_levels[PREVIEW_METERS];
+    std::atomic<int> track_state{1}; /* 0 = no sound, 1..4 = the pair played */
+    preview_sound_t *sound = nullptr;
+    ndi_audio_frame_interleaved_16s_t audio_interleaved;
+    std::vector<int16_t> audio_interleaved_buf;
+    preview_recv_hooks_t hooks;
+    std::atomic<int> connected{0};
+} preview_recv_t;
+
+/* Starts the receive thread for the source named "... (`name`)" at
+ * address `ip`:PORT. Null without a runtime: then no thread runs. */
+preview_recv_t *preview_recv_start(const char *ip, const char *name, const preview_recv_hooks_t *hooks, int volume);
+/* Stops and joins the thread, frees every slot, the sound output and `r`. */
+void preview_recv_stop(preview_recv_t *r);
+/* The drawing side: copies the top slot into `f` (1 when it holds data),
+ * then after drawing hands it back: the middle frame moves up, and the drawn
+ * one is freed when replaced or kept to be drawn again. */
+int preview_recv_frame_begin(preview_recv_t *r, ndi_video_frame_v2_t *f);
+void preview_recv_frame_end(preview_recv_t *r, const ndi_video_frame_v2_t *drawn);
+/* A frame's line stride, or 0 when the frame cannot be drawn safely. */
+int preview_recv_frame_stride(const ndi_video_frame_v2_t *f);
+void preview_recv_volume(preview_recv_t *r, int value);
+/* Whether a receive thread exists in this process (for the no-runtime case). */
+int preview_recv_threads(void);
