@@ -19,6 +19,7 @@
 #include "library.h"
 #include "library_ui.h"
 #include "pelmora.h"
+#include "pelmora_lib.h"
 #include "sim_child.h"
 #include "strl.h"
 #include "test_xmlrpc_server.h"
@@ -267,6 +268,16 @@ TEST(LibraryTree, NotificationThreadBringsOutsideChangesIntoTheOpenTree)
         EXPECT_STREQ("made", name);
         g_free(name);
     }
+
+    // A subclip registered by anyone: the item row comes back openable, and
+    // opening it lists the subclip.
+    ASSERT_EQ(0, pelmora_lib_register_subclip(f.lib->url, "/news/opener.mov", 25, 50, "intro"));
+    EXPECT_TRUE(within_a_second([&] {
+        return f.child(&news, "opener.mov", &row) && gtk_tree_model_iter_has_child(f.model(), &row);
+    }));
+    f.expand(&row);
+    GtkTreeIter sub;
+    EXPECT_TRUE(pump_until([&] { return f.child(&row, "intro", &sub); }, 5000));
 
     // A closed folder is not filled by the journal; it only stays openable.
     GtkTreePath *p = gtk_tree_model_get_path(f.model(), &news);

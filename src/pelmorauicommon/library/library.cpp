@@ -29,7 +29,7 @@ namespace {
 struct load_job
 {
     std::string path;
-    int items_only;
+    int kind;  /* 0: folders and items, 1: items only, 2: subclips */
     int64_t token;
 };
 
@@ -106,7 +106,20 @@ void free_items(pelmora_lib_item_t **items, int n)
  * pictures while the rest of a large folder still arrives. */
 void run_load(library_t *lib, const load_job &job, const std::function<void()> &thumbs_between)
 {
-    if (!job.items_only) {
+    if (job.kind == 2) {
+        pelmora_lib_subclip_t **subs = nullptr;
+        int r = pelmora_lib_list_subclips(lib->url, job.path.c_str(), &subs, nullptr);
+        if (r < 0)
+            g_warning("%s: pelmora_lib_list_subclips failed, r=%d", "on_library_row_expanded", r);
+        on_main(0, [&] {
+            if (lib->hooks.subclips)
+                lib->hooks.subclips(lib, job.token, subs, r < 0 ? 0 : r, r);
+            else if (subs)
+                pelmora_lib_list_subclips_free(&subs);
+        });
+        return;
+    }
+    if (job.kind == 0) {
         pelmora_lib_dir_t **dirs = nullptr;
         int r = pelmora_lib_list_dirs(lib->url, job.path.c_str(), &dirs);
         if (r < 0)
@@ -279,16 +292,21 @@ int library_release(library_t *lib)
     return 0;
 }
 
-int library_load_dir(library_t *lib, const char *path, int items_only, int64_t token)
+int library_load_dir(library_t *lib, const char *path, int kind, int64_t token)
 {
     if (!lib || !path || !lib->engine)
         return -22;
     {
         std::lock_guard<std::mutex> g(lib->engine->m);
-        lib->engine->loads.push_back({path, items_only, token});
+        lib->engine->loads.push_back({path, kind, token});
     }
     lib->engine->cv.notify_all();
     return 0;
+}
+
+int library_load_subclips(library_t *lib, const char *path, int64_t id)
+{
+    return library_load_dir(lib, path, 2, id);
 }
 
 int library_thumbs_want(library_t *lib, int n, const int64_t *ids, const char *const *paths)

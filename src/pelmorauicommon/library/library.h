@@ -50,6 +50,9 @@ typedef struct library_hooks_desc
      * last: no page follows. Returns non-zero when no more pages are wanted. */
     int (*items)(library_t *lib, const char *path, int64_t token, pelmora_lib_item_t **items, int n, int first,
                  int last, int r);
+    /* The subclips of the item row with this id (null-terminated list, or
+     * none; r < 0: the listing failed). */
+    void (*subclips)(library_t *lib, int64_t id, pelmora_lib_subclip_t **subs, int n, int r);
     /* The thumbnail bytes of the item row with this id (not yet decoded);
      * no bytes (size 0) when there is no thumbnail to be had. */
     void (*thumb)(library_t *lib, int64_t id, const void *data, int size);
@@ -105,9 +108,12 @@ int library_stat_notify(library_t *lib, int f_gtk_thread);
 int library_stat_notify_add(library_t *lib, library_stat_notify_cb proc, void *cookie);
 int library_stat_notify_del(library_t *lib, int idx);
 
-/* Queues the listing of a folder (sub-folders unless items_only, then its
- * items page by page); the hooks get the results with the token. Main thread. */
-int library_load_dir(library_t *lib, const char *path, int items_only, int64_t token);
+/* Queues the listing of a folder: kind 0 its sub-folders and then its items
+ * page by page, 1 its items only; the hooks get the results with the token.
+ * Main thread. */
+int library_load_dir(library_t *lib, const char *path, int kind, int64_t token);
+/* Queues the subclip listing of the item at path; the hook gets it with id. */
+int library_load_subclips(library_t *lib, const char *path, int64_t id);
 /* The thumbnails wanted now (item row ids and paths), replacing any still
  * waiting: rows scrolled away are not fetched. Main thread. */
 int library_thumbs_want(library_t *lib, int n, const int64_t *ids, const char *const *paths);

@@ -454,6 +454,40 @@ void hook_thumb(library_t *lib, int64_t id, const void *data, int size)
     }
 }
 
+/* Subclip rows at the front of their item; the item's placeholder goes
+ * once they are in (it stays when the listing failed). */
+void hook_subclips(library_t *lib, int64_t id, pelmora_lib_subclip_t **subs, int n, int r)
+{
+    library_tree_desc *t = tree_of(lib);
+    auto row = t ? t->items.find(id) : std::map<int64_t, GtkTreeIter>::iterator();
+    GtkTreeIter item_it, child;
+    GtkTreeModel *m = t ? GTK_TREE_MODEL(t->store) : nullptr;
+    bool live = t && row != t->items.end();
+    if (live) {
+        item_it = row->second;
+        pelmora_lib_item_t *item = item_of(m, &item_it);
+        live = item && item_id(item) == id && gtk_tree_model_iter_n_children(m, &item_it) == 1 &&
+               gtk_tree_model_iter_children(m, &child, &item_it) && is_placeholder(m, &child);
+        for (int i = 0; live && i < n; i++) {
+            subs[i]->parent = item;
+            char dur[32], mark[32];
+            tc_frames2tc(subs[i]->duration, dur);
+            tc_frames2tc(subs[i]->mark_in, mark);
+            GtkTreeIter it;
+            gtk_tree_store_insert_with_values(t->store, &it, &item_it, 0, COL_THUMB, icon(lib, 2), COL_TITLE,
+                                              subs[i]->title, COL_DUR, dur, COL_TIMECODE, mark, COL_FRAME, "",
+                                              COL_AUDIO, "", COL_SUBCLIP_DATA, subs[i], COL_BG_COLOR, FALSE,
+                                              COL_BG_COLOR_V, "red", -1);
+        }
+        if (live && r >= 0)
+            gtk_tree_store_remove(t->store, &child);
+    }
+    if (live)
+        free(subs);  /* the records belong to their rows now */
+    else if (subs)
+        pelmora_lib_list_subclips_free(&subs);
+}
+
 void start_listing(library_t *lib, const char *path, int items_only)
 {
     library_tree_desc *t = tree_of(lib);
@@ -492,26 +526,7 @@ void on_row_expanded(GtkTreeView *view, GtkTreeIter *iter, GtkTreePath *, gpoint
     }
     if (!item)
         return;
-    /* Subclips of one item: a short list, read at once with the lock released. */
-    pelmora_lib_subclip_t **subs = nullptr;
-    gdk_threads_leave();
-    int r = pelmora_lib_list_subclips(lib->url, item->full, &subs, item);
-    gdk_threads_enter();
-    if (r < 0)
-        g_warning("%s: pelmora_lib_list_subclips failed, r=%d", "on_library_row_expanded", r);
-    for (int i = 0; subs && subs[i]; i++) {
-        char dur[32], mark[32];
-        tc_frames2tc(subs[i]->duration, dur);
-        tc_frames2tc(subs[i]->mark_in, mark);
-        GtkTreeIter it;
-        gtk_tree_store_insert_with_values(GTK_TREE_STORE(m), &it, iter, 0, COL_THUMB, icon(lib, 2), COL_TITLE,
-                                          subs[i]->title, COL_DUR, dur, COL_TIMECODE, mark, COL_FRAME, "", COL_AUDIO,
-                                          "", COL_SUBCLIP_DATA, subs[i], COL_BG_COLOR, FALSE, COL_BG_COLOR_V, "red",
-                                          -1);
-    }
-    free(subs);  /* the records belong to their rows now */
-    if (r >= 0)
-        gtk_tree_store_remove(GTK_TREE_STORE(m), &child);
+    library_load_subclips(lib, item->full, item_id(item));
 }
 
 void on_row_collapsed(GtkTreeView *view, GtkTreeIter *iter, GtkTreePath *, gpointer p)
@@ -896,6 +911,7 @@ GtkWidget *library_ui_tree_create(library_t *lib)
     lib->hooks.dirs = hook_dirs;
     lib->hooks.items = hook_items;
     lib->hooks.thumb = hook_thumb;
+    lib->hooks.subclips = hook_subclips;
     lib->hooks.reload_dir = hook_reload_dir;
     lib->hooks.add_dir = [](library_t *l, const char *p) { library_amend_add_dir(l, p); };
     lib->hooks.drop_item = [](library_t *l, const char *p) { library_drop_item(l, p); };
