@@ -28,6 +28,15 @@ namespace {
 
 using steady = std::chrono::steady_clock;
 
+// The longest pause allowed while a folder fills. The sanitizer build runs
+// GTK's own drawing of the rows in view about three times slower (the
+// library's slices stay short there too); the regular build holds the 100 ms.
+#if defined(__SANITIZE_ADDRESS__)
+const double max_pause_ms = 200.0;
+#else
+const double max_pause_ms = 100.0;
+#endif
+
 bool gtk_ready()
 {
     static int ready = -1;
@@ -202,7 +211,7 @@ TEST(LibraryTree, TenThousandItemsOpenWithoutStoppingTheMainLoopAndOnlyRowsInVie
     pump_until([] { return false; }, 300);
     printf("first rows after %.0f ms, all 10,000 after %.0f ms, longest main-loop pause %.1f ms\n", first_rows_ms,
            std::chrono::duration<double, std::milli>(steady::now() - t0).count(), meter.max_ms);
-    EXPECT_LT(meter.max_ms, 100.0);
+    EXPECT_LT(meter.max_ms, max_pause_ms);
 
     // Only the rows in view were asked for, not the folder.
     int asked = f.thumbs_asked() - before;
