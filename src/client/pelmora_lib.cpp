@@ -12,6 +12,7 @@
 #include <algorithm>
 
 #include "pelmora.h"
+#include "pelmora_call.h"
 #include "strl.h"
 
 static const char *SRC_NAME = "pelmora_lib.cpp";
@@ -22,22 +23,17 @@ namespace {
  * the documented log lines, released on every way out. */
 struct lib_call
 {
-    xmlrpc_env env;
-    xmlrpc_value *res = nullptr;
+    pelmora_call pc;
+    xmlrpc_env &env;
+    xmlrpc_value *res = nullptr;  /* owned by pc */
     const char *func;
     const char *url;
     const char *method;
     int result = 0;
 
-    lib_call(const char *f, const char *u, const char *m) : func(f), url(u ? u : ""), method(m)
+    lib_call(const char *f, const char *u, const char *m)
+        : pc(f, u ? u : "", m), env(*pc.env()), func(f), url(u ? u : ""), method(m)
     {
-        xmlrpc_env_init(&env);
-    }
-    ~lib_call()
-    {
-        if (res)
-            xmlrpc_DECREF(res);
-        xmlrpc_env_clean(&env);
     }
     lib_call(const lib_call &) = delete;
     lib_call &operator=(const lib_call &) = delete;
@@ -47,20 +43,12 @@ struct lib_call
     template <typename... A>
     int call(const char *format, A... args)
     {
-        res = xmlrpc_client_callX(&env, url, method, format, args...);
-        if (env.fault_occurred) {
-            fprintf(stderr, "%s: xmlrpc_client_callX(%s, %s) failed: %s (%d)\n", func, url, method,
-                    env.fault_string, env.fault_code);
-            res = nullptr;
-            return -14;
-        }
+        if (!pc.run(format, args...))
+            return pc.call_failed(nullptr, nullptr, 0);
+        res = pc.answer();
         xmlrpc_int32 r = 0;
-        xmlrpc_decompose_value(&env, res, "{s:i,*}", "result", &r);
-        if (env.fault_occurred) {
-            fprintf(stderr, "%s/%s: decompose value failed: %s (%d) [%s:%d]\n", func, method, env.fault_string,
-                    env.fault_code, SRC_NAME, __LINE__);
-            return -14;
-        }
+        if (!pc.decompose("{s:i,*}", "result", &r))
+            return pc.decompose_failed(method, SRC_NAME, __LINE__);
         result = r;
         return 0;
     }
