@@ -54,13 +54,31 @@ static gboolean preview_idle_uv(gpointer p)
     return FALSE;
 }
 
+/* Plain idle sources carrying the context itself, so that the release can
+ * remove them by it; the GDK lock is taken around the widget work. */
+static gboolean preview_idle_pic_locked(gpointer p)
+{
+    gdk_threads_enter();
+    preview_idle_pic(p);
+    gdk_threads_leave();
+    return FALSE;
+}
+
+static gboolean preview_idle_uv_locked(gpointer p)
+{
+    gdk_threads_enter();
+    preview_idle_uv(p);
+    gdk_threads_leave();
+    return FALSE;
+}
+
 static void preview_hook_picture(void *p)
 {
     pelmora_io_preview_t *ctx = (pelmora_io_preview_t *)p;
     std::lock_guard<std::mutex> g(ctx->plock);
     if (ctx->pendings.pic == 0) {
         ctx->pendings.pic = 1;
-        gdk_threads_add_idle(preview_idle_pic, ctx);
+        g_idle_add(preview_idle_pic_locked, ctx);
     }
 }
 
@@ -70,7 +88,7 @@ static void preview_hook_meters(void *p)
     std::lock_guard<std::mutex> g(ctx->plock);
     if (ctx->pendings.uv == 0) {
         ctx->pendings.uv = 1;
-        gdk_threads_add_idle(preview_idle_uv, ctx);
+        g_idle_add(preview_idle_uv_locked, ctx);
     }
 }
 
@@ -219,6 +237,25 @@ static void preview_volume_cb(GtkRange *range, gpointer p)
  * Life cycle
  * ---------------------------------------------------------------------- */
 
+/* The context goes with the picture area; siblings that outlive it, even
+ * briefly, forget it first. */
+static void preview_detach(pelmora_io_preview_t *ctx)
+{
+    GtkWidget **ws[] = {&ctx->qpm_window,       &ctx->volume_level,     &ctx->track_buttons[0],
+                        &ctx->track_buttons[1], &ctx->track_buttons[2], &ctx->track_buttons[3]};
+    for (size_t i = 0; i < G_N_ELEMENTS(ws); i++)
+        if (GtkWidget *w = *ws[i]) {
+            g_signal_handlers_disconnect_matched(w, G_SIGNAL_MATCH_DATA, 0, 0, nullptr, nullptr, ctx);
+            g_signal_handlers_disconnect_matched(w, G_SIGNAL_MATCH_DATA, 0, 0, nullptr, nullptr, ws[i]);
+            if (i >= 2)
+                ui_button_dumb_cb_click(w, nullptr, nullptr);
+        }
+    if (ctx->top)
+        g_signal_handlers_disconnect_matched(ctx->top, G_SIGNAL_MATCH_DATA, 0, 0, nullptr, nullptr, &ctx->top);
+    if (ctx->top)
+        g_object_set_data(G_OBJECT(ctx->top), PREVIEW_KEY, nullptr);
+}
+
 static void preview_release(gpointer p)
 {
     pelmora_io_preview_t *ctx = (pelmora_io_preview_t *)p;
@@ -229,12 +266,14 @@ static void preview_release(gpointer p)
     ctx->recv = nullptr;
     while (g_source_remove_by_user_data(ctx))
         ;
+    preview_detach(ctx);
     delete ctx;
     fprintf(stderr, "%s: exit\n", __FUNCTION__);
 }
 
 static void preview_release_empty(gpointer p)
 {
+    preview_detach((pelmora_io_preview_t *)p);
     delete (pelmora_io_preview_t *)p;
 }
 
@@ -283,6 +322,11 @@ GtkWidget *pelmora_io_preview_create(const char *ip, const char *name, int width
     preview_restyle(ctx);
 
     g_object_set_data(G_OBJECT(ctx->top), PREVIEW_KEY, ctx);
+    GtkWidget **ws[] = {&ctx->top,          &ctx->qpm_window,       &ctx->volume_level,     &ctx->track_buttons[0],
+                        &ctx->track_buttons[1], &ctx->track_buttons[2], &ctx->track_buttons[3]};
+    for (GtkWidget **w : ws)
+        if (*w)
+            g_signal_connect(*w, "destroy", G_CALLBACK(gtk_widget_destroyed), w);
     preview_recv_hooks_t hooks = {preview_hook_picture, preview_hook_meters, ctx};
     /* Without a runtime no thread starts: an empty picture, silent meters. */
     ctx->recv = preview_recv_start(ip, name, &hooks, ctx->volume_value);
