@@ -380,7 +380,8 @@ void library_job_windows_release(library_t *lib)
          * that nothing it waits for is held here. */
         gdk_threads_leave();
         w->worker.join();
-        gdk_threads_enter();
+        /* Answers already posted are applied (they take the GDK lock) before
+         * the window goes. */
         for (;;) {
             {
                 std::lock_guard<std::mutex> g(w->m);
@@ -389,6 +390,7 @@ void library_job_windows_release(library_t *lib)
             }
             g_main_context_iteration(nullptr, FALSE);
         }
+        gdk_threads_enter();
         gtk_widget_destroy(w->window);
         for (GdkPixbuf *pb : w->icons)
             if (pb)
