@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <initializer_list>
 #include <vector>
 
 #include "pelmora.h"
@@ -41,6 +42,18 @@ struct text_slots
     explicit text_slots(size_t n) { t.v.reserve(n); }
     const char **operator[](size_t) { return t.slot(); }
 };
+
+/* After a failed decomposition xmlrpc-c has already freed the texts it
+ * handed out, without clearing the caller's pointers: they are forgotten
+ * here so that the holder does not free them again. */
+bool decomposed(xmlrpc_env *env, std::initializer_list<const char **> slots)
+{
+    if (!env->fault_occurred)
+        return true;
+    for (const char **p : slots)
+        *p = nullptr;
+    return false;
+}
 
 void put(char *dst, size_t size, const char *s)
 {
@@ -133,7 +146,7 @@ void target_decode(xmlrpc_env *env, xmlrpc_value *item, pelmora_filetransfer_tar
                **login = s[6], **passw = s[7];
     xmlrpc_decompose_value(env, item, "{s:s,s:s,s:s,s:s,s:s,s:s,s:s,s:s,*}", "id", id, "type", type, "title", title,
                            "host", host, "port", port, "path", path, "login", login, "passw", passw);
-    if (env->fault_occurred)
+    if (!decomposed(env, {id, type, title, host, port, path, login, passw}))
         return;
     put(t->id, sizeof(t->id), *id);
     put(t->type, sizeof(t->type), *type);
@@ -155,7 +168,7 @@ void transfer_decode(xmlrpc_env *env, xmlrpc_value *item, pelmora_filetransfer_r
                            "f_delete", &f_delete, "f_import", &f_import, "object_local", local, "object_remote",
                            remote, "progress", &progress, "state", &state, "error", error, "updated", &updated,
                            "created", &created);
-    if (env->fault_occurred)
+    if (!decomposed(env, {target, local, remote, error}))
         return;
     r->id = id;
     r->f_delete = f_delete;
@@ -182,13 +195,13 @@ void transcoder_decode(xmlrpc_env *env, xmlrpc_value *item, pelmora_filetranscod
                            "src_local", src_l, "dst_object", dst_o, "dst_local", dst_l, "in", in, "dur", dur,
                            "factory", factory, "profile", profile, "progress", &progress, "state", &state, "error",
                            error);
-    if (env->fault_occurred)
+    if (!decomposed(env, {src_o, src_l, dst_o, dst_l, in, dur, factory, profile, error}))
         return;
     const char **amap = s[9], **tc = s[10], **osd = s[11], **tt = s[12];
     xmlrpc_int32 audio_conf = 0, tfd = 0;
     xmlrpc_decompose_value(env, item, "{s:s,s:i,s:s,s:s,s:s,s:i,*}", "audio_map", amap, "audio_conf", &audio_conf,
                            "timecode", tc, "osd", osd, "transfer_target", tt, "transfer_f_delete", &tfd);
-    if (env->fault_occurred)
+    if (!decomposed(env, {amap, tc, osd, tt}))
         return;
     r->id = id;
     r->updated = updated;
@@ -412,13 +425,13 @@ void sched_item_decode(xmlrpc_env *env, xmlrpc_value *v, pelmora_sched_item_t *i
                            &duration, "tc", &tc, "id", &id, "enabled", &enabled, "path", path, "title", title, "min",
                            &min, "hour", &hour, "day", &day, "weekday", &weekday, "month", &month, "year", &year,
                            "calc", &calc, "mode", mode, "enc", enc);
-    if (env->fault_occurred)
+    if (!decomposed(env, {path, title, mode, enc}))
         return;
     const char **transfer = s[4], **prefix = s[5];
     xmlrpc_int32 start_time = 0;
     xmlrpc_decompose_value(env, v, "{s:i,s:s,s:s,*}", "start_time", &start_time, "transfer", transfer, "prefix",
                            prefix);
-    if (env->fault_occurred)
+    if (!decomposed(env, {transfer, prefix}))
         return;
     it->duration = duration;
     it->tc = tc;
@@ -449,7 +462,7 @@ void sched_log_decode(xmlrpc_env *env, xmlrpc_value *v, pelmora_sched_log_t *l)
     xmlrpc_decompose_value(env, v, "{s:i,s:i,s:i,s:s,s:I,s:I,s:s,s:s,s:i,s:s,s:s,*}", "duration", &duration, "tc", &tc,
                            "status", &status, "origin", origin, "start", &start, "calc", &calc, "mode", mode, "enc",
                            enc, "start_time", &start_time, "transfer", transfer, "prefix", prefix);
-    if (env->fault_occurred)
+    if (!decomposed(env, {origin, mode, enc, transfer, prefix}))
         return;
     l->duration = duration;
     l->tc = tc;
@@ -553,7 +566,7 @@ int pelmora_sched_get_state(const char *url, pelmora_sched_state_t *st)
     xmlrpc_decompose_value(c.env(), v.v, "{s:i,s:i,s:s,s:I,s:s,s:I,s:s,s:I,*}", "status", &status, "duration",
                            &duration, "s_now", now, "t_now", &t_now, "s_start", a, "t_start", &t_a, "s_end", b,
                            "t_end", &t_b);
-    if (!c.failed()) {
+    if (decomposed(c.env(), {now, a, b})) {
         st->f_recording = 1;
         st->status = status;
         st->duration = duration;
@@ -567,7 +580,7 @@ int pelmora_sched_get_state(const char *url, pelmora_sched_state_t *st)
         const char **now2 = s[3];
         xmlrpc_decompose_value(c.env(), v.v, "{s:s,s:I,s:s,s:I,*}", "s_now", now2, "t_now", &t_now, "s_next", a,
                                "t_next", &t_a);
-        if (c.failed())
+        if (!decomposed(c.env(), {now2, a}))
             return c.decompose_failed(nullptr, SRC_NAME, __LINE__);
         now = now2;
         put(st->s_next, sizeof(st->s_next), *a);
