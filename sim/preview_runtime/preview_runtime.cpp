@@ -2,15 +2,16 @@
  * table as the real one, serving the simulator's IO players as sources.
  * Players announce themselves by a file named after their port in the
  * announcement folder; a receiver renders their picture at 25 frames per
- * second and eight channels of tone, queued for capture. */
+ * second and eight channels of sound, queued for capture. */
 #include <arpa/inet.h>
-#include <math.h>
 #include <dirent.h>
+#include <math.h>
 #include <netinet/in.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 #include <xmlrpc-c/client.h>
 
@@ -95,8 +96,8 @@ static std::vector<rt_source> rt_scan(void)
     std::sort(ports.begin(), ports.end());
     for (int port : ports)
         if (rt_port_alive(port))
-            list.push_back({std::string(host) + " (PelmoraIO_" + std::to_string(port) + ")",
-                            "127.0.0.1:" + std::to_string(port)});
+            list.push_back(
+                {std::string(host) + " (PelmoraIO_" + std::to_string(port) + ")", "127.0.0.1:" + std::to_string(port)});
     return list;
 }
 
@@ -196,7 +197,8 @@ static void rt_producer(rt_recv *r)
         if (std::chrono::steady_clock::now() - next > std::chrono::seconds(1))
             next = std::chrono::steady_clock::now();
         ps_picture_t pic;
-        int ok = ps_source_picture(src, &pic) == 0;
+        int playing = 0;
+        int ok = ps_source_picture(src, &pic, &playing) == 0;
         ndi_video_frame_v2_t v;
         memset(&v, 0, sizeof(v));
         ndi_audio_frame_v2_t a;
@@ -213,14 +215,22 @@ static void rt_producer(rt_recv *r)
             v.line_stride_in_bytes = pic.w * 4;
             v.p_data = new uint8_t[pic.bgrx.size()];
             memcpy(v.p_data, pic.bgrx.data(), pic.bgrx.size());
-            v.timestamp = tc;
+            /* When it was sent, on the wall clock: receivers can tell the delay. */
+            struct timespec now;
+            clock_gettime(CLOCK_REALTIME, &now);
+            v.timestamp = (int64_t)now.tv_sec * 10000000 + now.tv_nsec / 100;
             a.sample_rate = PS_RATE;
             a.no_channels = PS_CHANNELS;
             a.no_samples = RT_BLOCK;
             a.timecode = tc;
             a.channel_stride_in_bytes = RT_BLOCK * 4;
             a.p_data = new float[(size_t)RT_BLOCK * PS_CHANNELS];
-            ps_tone(a.p_data, RT_BLOCK, RT_BLOCK, &phase);
+            if (playing == 1)
+                ps_source_audio(src, a.p_data, RT_BLOCK, RT_BLOCK);
+            else if (playing == 2)
+                memset(a.p_data, 0, sizeof(float) * RT_BLOCK * PS_CHANNELS);
+            else
+                ps_tone(a.p_data, RT_BLOCK, RT_BLOCK, &phase);
             a.timestamp = tc;
             tc += frame_100ns;
         }
@@ -308,8 +318,8 @@ static void rt_recv_destroy(ndi_recv_t rp)
     delete r;
 }
 
-static int32_t rt_recv_capture(ndi_recv_t rp, ndi_video_frame_v2_t *v, ndi_audio_frame_v2_t *a,
-                               ndi_metadata_frame_t *, uint32_t timeout_ms)
+static int32_t rt_recv_capture(ndi_recv_t rp, ndi_video_frame_v2_t *v, ndi_audio_frame_v2_t *a, ndi_metadata_frame_t *,
+                               uint32_t timeout_ms)
 {
     rt_recv *r = (rt_recv *)rp;
     if (!r)

@@ -15,6 +15,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
 }
 
@@ -31,7 +32,16 @@ struct ps_decoder
     int vs = -1;
     int64_t last_pts = INT64_MIN; /* of the picture in `pic` */
     ps_picture_t pic;
+    /* The clip's sound, met on the way to the pictures: resampled to 48 kHz
+     * planar float, channel by channel, at most PS_AUDIO_MAX samples kept. */
+    int as = -1;
+    AVCodecContext *adec = nullptr;
+    SwrContext *swr = nullptr;
+    int achannels = 0;
+    std::vector<float> fifo[PS_CHANNELS];
 };
+
+static const size_t PS_AUDIO_MAX = PS_RATE * 2;
 
 struct ps_source_desc
 {
@@ -41,8 +51,22 @@ struct ps_source_desc
     ps_decoder d;
 };
 
+static void ps_audio_flush(ps_decoder *d)
+{
+    for (auto &f : d->fifo)
+        f.clear();
+    if (d->adec)
+        avcodec_flush_buffers(d->adec);
+}
+
 static void ps_decoder_close(ps_decoder *d)
 {
+    swr_free(&d->swr);
+    avcodec_free_context(&d->adec);
+    d->as = -1;
+    d->achannels = 0;
+    for (auto &f : d->fifo)
+        f.clear();
     sws_freeContext(d->sws);
     av_frame_free(&d->frame);
     avcodec_free_context(&d->dec);
@@ -51,6 +75,62 @@ static void ps_decoder_close(ps_decoder *d)
     d->vs = -1;
     d->last_pts = INT64_MIN;
     d->file.clear();
+}
+
+/* The clip's sound, when it has any that we can decode; a clip without
+ * sound is still shown. */
+static void ps_audio_open(ps_decoder *d)
+{
+    const AVCodec *codec = nullptr;
+    int as = av_find_best_stream(d->fmt, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
+    if (as < 0 || !codec)
+        return;
+    AVCodecContext *c = avcodec_alloc_context3(codec);
+    if (!c || avcodec_parameters_to_context(c, d->fmt->streams[as]->codecpar) < 0 || avcodec_open2(c, codec, nullptr) < 0 ||
+        c->ch_layout.nb_channels <= 0 || c->ch_layout.nb_channels > 64 || c->sample_rate <= 0) {
+        avcodec_free_context(&c);
+        return;
+    }
+    SwrContext *swr = nullptr;
+    if (swr_alloc_set_opts2(&swr, &c->ch_layout, AV_SAMPLE_FMT_FLTP, PS_RATE, &c->ch_layout, c->sample_fmt,
+                            c->sample_rate, 0, nullptr) < 0 ||
+        swr_init(swr) < 0) {
+        swr_free(&swr);
+        avcodec_free_context(&c);
+        return;
+    }
+    d->as = as;
+    d->adec = c;
+    d->swr = swr;
+    d->achannels = c->ch_layout.nb_channels;
+}
+
+static void ps_audio_packet(ps_decoder *d, const AVPacket *pkt)
+{
+    if (avcodec_send_packet(d->adec, pkt) < 0)
+        return;
+    AVFrame *af = av_frame_alloc();
+    while (af && avcodec_receive_frame(d->adec, af) == 0) {
+        int out_n = swr_get_out_samples(d->swr, af->nb_samples);
+        if (out_n > 0 && out_n < PS_RATE * 4) {
+            std::vector<std::vector<float>> planes((size_t)d->achannels, std::vector<float>((size_t)out_n));
+            std::vector<uint8_t *> ptrs;
+            for (auto &pl : planes)
+                ptrs.push_back((uint8_t *)pl.data());
+            int got = swr_convert(d->swr, ptrs.data(), out_n, (const uint8_t **)af->extended_data, af->nb_samples);
+            for (int ch = 0; got > 0 && ch < PS_CHANNELS; ch++) {
+                std::vector<float> &f = d->fifo[ch];
+                if (ch < d->achannels)
+                    f.insert(f.end(), planes[(size_t)ch].begin(), planes[(size_t)ch].begin() + got);
+                else
+                    f.insert(f.end(), (size_t)got, 0.0f);
+                if (f.size() > PS_AUDIO_MAX)
+                    f.erase(f.begin(), f.begin() + (long)(f.size() - PS_AUDIO_MAX));
+            }
+        }
+        av_frame_unref(af);
+    }
+    av_frame_free(&af);
 }
 
 static int ps_decoder_open(ps_decoder *d, const std::string &file)
@@ -81,6 +161,7 @@ static int ps_decoder_open(ps_decoder *d, const std::string &file)
     d->pic.aspect = (float)(par * w / h);
     d->pic.bgrx.assign((size_t)d->pic.w * d->pic.h * 4, 0);
     d->file = file;
+    ps_audio_open(d);
     return 0;
 }
 
@@ -95,6 +176,7 @@ static int ps_decode_to(ps_decoder *d, int64_t target)
         if (av_seek_frame(d->fmt, d->vs, target, AVSEEK_FLAG_BACKWARD) < 0)
             av_seek_frame(d->fmt, d->vs, 0, AVSEEK_FLAG_BACKWARD);
         avcodec_flush_buffers(d->dec);
+        ps_audio_flush(d);
     }
     AVPacket *pkt = av_packet_alloc();
     int got = 0, eof = 0;
@@ -119,6 +201,8 @@ static int ps_decode_to(ps_decoder *d, int64_t target)
         }
         if (pkt->stream_index == d->vs)
             avcodec_send_packet(d->dec, pkt);
+        else if (pkt->stream_index == d->as && d->adec)
+            ps_audio_packet(d, pkt);
         av_packet_unref(pkt);
     }
     av_packet_free(&pkt);
@@ -143,8 +227,8 @@ static void ps_test_card(ps_picture_t *out, const std::string &name, int frames)
     out->h = 360;
     out->aspect = 16.0f / 9.0f;
     out->bgrx.assign((size_t)out->w * out->h * 4, 0);
-    cairo_surface_t *sf = cairo_image_surface_create_for_data(out->bgrx.data(), CAIRO_FORMAT_RGB24, out->w, out->h,
-                                                              out->w * 4);
+    cairo_surface_t *sf =
+        cairo_image_surface_create_for_data(out->bgrx.data(), CAIRO_FORMAT_RGB24, out->w, out->h, out->w * 4);
     cairo_t *cr = cairo_create(sf);
     static const double bars[7][3] = {{.75, .75, .75}, {.75, .75, 0}, {0, .75, .75}, {0, .75, 0},
                                       {.75, 0, .75},   {.75, 0, 0},   {0, 0, .75}};
@@ -158,8 +242,8 @@ static void ps_test_card(ps_picture_t *out, const std::string &name, int frames)
     cairo_fill(cr);
     char tc[32];
     int f = frames < 0 ? 0 : frames;
-    snprintf(tc, sizeof(tc), "%02d:%02d:%02d:%02d", f / (PS_FPS * 3600) % 100, f / (PS_FPS * 60) % 60,
-             f / PS_FPS % 60, f % PS_FPS);
+    snprintf(tc, sizeof(tc), "%02d:%02d:%02d:%02d", f / (PS_FPS * 3600) % 100, f / (PS_FPS * 60) % 60, f / PS_FPS % 60,
+             f % PS_FPS);
     cairo_set_source_rgb(cr, 1, 1, 1);
     cairo_select_font_face(cr, "Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
     cairo_set_font_size(cr, 28);
@@ -232,8 +316,9 @@ static std::string ps_file_of(ps_source_t *s, const std::string &name)
     return file;
 }
 
-int ps_source_picture(ps_source_t *s, ps_picture_t *out)
+int ps_source_picture(ps_source_t *s, ps_picture_t *out, int *playing)
 {
+    *playing = 0;
     if (!s->client)
         return -14;
     xmlrpc_env env;
@@ -262,6 +347,7 @@ int ps_source_picture(ps_source_t *s, ps_picture_t *out)
             int64_t target = start + av_rescale_q(clip_pos, AVRational{1, PS_FPS}, st->time_base);
             if (target == s->d.last_pts || ps_decode_to(&s->d, target) == 0) {
                 *out = s->d.pic;
+                *playing = status == 2 ? 1 : 2;
                 return 0;
             }
         } else if (!file.empty())
@@ -282,7 +368,20 @@ void ps_tone(float *planar, int n, int stride_floats, int64_t *phase)
         double db = ps_tone_dbfs(ch);
         double a = isinf(db) ? 0 : pow(10, db / 20);
         for (int i = 0; i < n; i++)
-            planar[(size_t)ch * stride_floats + i] = (float)(a * sin(2 * M_PI * 1000.0 * (double)((*phase + i) % PS_RATE) / PS_RATE));
+            planar[(size_t)ch * stride_floats + i] =
+                (float)(a * sin(2 * M_PI * 1000.0 * (double)((*phase + i) % PS_RATE) / PS_RATE));
     }
     *phase = (*phase + n) % PS_RATE;
+}
+
+void ps_source_audio(ps_source_t *s, float *planar, int n, int stride_floats)
+{
+    for (int ch = 0; ch < PS_CHANNELS; ch++) {
+        std::vector<float> &f = s->d.fifo[ch];
+        int take = (int)std::min<size_t>(f.size(), (size_t)n);
+        float *o = planar + (size_t)ch * stride_floats;
+        std::copy(f.begin(), f.begin() + take, o);
+        std::fill(o + take, o + n, 0.0f);
+        f.erase(f.begin(), f.begin() + take);
+    }
 }

@@ -1,6 +1,7 @@
 /* What the stand-in runtime shows of one simulated IO player: the decoded
  * frame of its clip at its position (a test card with the clip name and
- * timecode while idle), and eight channels of line-up tone. */
+ * timecode while idle), and eight channels of its sound at 48 kHz (a
+ * line-up tone while idle). */
 #pragma once
 #include <stdint.h>
 
@@ -28,8 +29,13 @@ typedef struct ps_picture_desc
 ps_source_t *ps_source_new(int port);
 void ps_source_free(ps_source_t *s);
 /* Asks the player where it is and renders that picture. 0, or -14 when the
- * player does not answer (nothing rendered). */
-int ps_source_picture(ps_source_t *s, ps_picture_t *out);
+ * player does not answer (nothing rendered). *playing: 1 while the clip
+ * plays (its sound waits in ps_source_audio), 2 while it stands on a clip
+ * (silence), 0 when idle (tone). */
+int ps_source_picture(ps_source_t *s, ps_picture_t *out, int *playing);
+/* Takes `n` samples per channel of the clip's sound; what is missing is
+ * silence. */
+void ps_source_audio(ps_source_t *s, float *planar, int n, int stride_floats);
 /* Tone level of channel `ch` in dBFS; -inf for the silent channel. */
 double ps_tone_dbfs(int ch);
 /* `n` planar samples per channel at `*phase` (advanced). */

@@ -2,13 +2,13 @@
  * widget against the simulator's IO player through the stand-in runtime:
  * the picture drawn, the meters' readings and the sound heard on a sound
  * server of the test's own. */
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 #include <math.h>
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -100,9 +100,10 @@ struct pulse_server
             FILE *f = fopen((dir + "/pa.conf").c_str(), "w");
             if (!f)
                 return false;
-            fprintf(f, "load-module module-null-sink sink_name=prv rate=48000 channels=2\n"
-                       "load-module module-native-protocol-unix auth-anonymous=1 socket=%s\n"
-                       "set-default-sink prv\n",
+            fprintf(f,
+                    "load-module module-null-sink sink_name=prv rate=48000 channels=2\n"
+                    "load-module module-native-protocol-unix auth-anonymous=1 socket=%s\n"
+                    "set-default-sink prv\n",
                     sock.c_str());
             fclose(f);
         }
@@ -174,8 +175,8 @@ double meter_model(double dbfs, double sec)
 /* The pixel drawn at (x, y) of the picture area. */
 bool pixel(GtkWidget *area, int x, int y, int rgb[3])
 {
-    GdkPixbuf *pb = gdk_pixbuf_get_from_drawable(nullptr, area->window, gdk_drawable_get_colormap(area->window), x, y,
-                                                 0, 0, 1, 1);
+    GdkPixbuf *pb =
+        gdk_pixbuf_get_from_drawable(nullptr, area->window, gdk_drawable_get_colormap(area->window), x, y, 0, 0, 1, 1);
     if (!pb)
         return false;
     const guchar *p = gdk_pixbuf_get_pixels(pb);
@@ -313,7 +314,9 @@ TEST(PreviewLive, PictureMetersAndSound)
     ASSERT_EQ(pelmora_play(url), 0);
     EXPECT_TRUE(pump_until([&] { return !blue_is(216); }, 5000)) << "play not followed";
 
-    /* Sound: the selected pair reaches the sink at the stream's volume. */
+    /* Sound: the idle player's tone; the selected pair reaches the sink at
+     * the stream's volume. */
+    ASSERT_EQ(pelmora_stop(url), 0);
     double l, r;
     ASSERT_TRUE(pump_until([&] { return preview_sound_is_open(ctx->recv->sound); }, 5000));
     pump(400);

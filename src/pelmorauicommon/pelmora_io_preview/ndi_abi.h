@@ -97,30 +97,31 @@ typedef void (*ndi_slot_fn)(void);
  * not call are kept as opaque pointers so the offsets stay right. */
 typedef struct ndi_api_desc
 {
-    bool (*initialize)(void);                                         /* 0 */
-    void (*destroy)(void);                                            /* 1 */
-    const char *(*version)(void);                                     /* 2 */
-    ndi_slot_fn is_supported_CPU, find_create;                        /* 3, 4 */
-    ndi_find_t (*find_create_v2)(const ndi_find_create_t *);          /* 5 */
-    void (*find_destroy)(ndi_find_t);                                 /* 6 */
-    ndi_slot_fn slots_7_20[14];                                       /* 7..20 */
-    ndi_slot_fn recv_create_v2, recv_create;                          /* 21, 22 */
-    void (*recv_destroy)(ndi_recv_t);                                 /* 23 */
-    ndi_slot_fn slots_24_26[3];                                       /* 24..26 */
-    void (*recv_free_metadata)(ndi_recv_t, const ndi_metadata_frame_t *); /* 27 */
-    ndi_slot_fn slots_28_41[14];                                      /* 28..41 */
-    bool (*find_wait_for_sources)(ndi_find_t, uint32_t timeout_ms);   /* 42 */
+    bool (*initialize)(void);                                                     /* 0 */
+    void (*destroy)(void);                                                        /* 1 */
+    const char *(*version)(void);                                                 /* 2 */
+    ndi_slot_fn is_supported_CPU, find_create;                                    /* 3, 4 */
+    ndi_find_t (*find_create_v2)(const ndi_find_create_t *);                      /* 5 */
+    void (*find_destroy)(ndi_find_t);                                             /* 6 */
+    ndi_slot_fn slots_7_20[14];                                                   /* 7..20 */
+    ndi_slot_fn recv_create_v2, recv_create;                                      /* 21, 22 */
+    void (*recv_destroy)(ndi_recv_t);                                             /* 23 */
+    ndi_slot_fn slots_24_26[3];                                                   /* 24..26 */
+    void (*recv_free_metadata)(ndi_recv_t, const ndi_metadata_frame_t *);         /* 27 */
+    ndi_slot_fn slots_28_41[14];                                                  /* 28..41 */
+    bool (*find_wait_for_sources)(ndi_find_t, uint32_t timeout_ms);               /* 42 */
     const ndi_source_t *(*find_get_current_sources)(ndi_find_t, uint32_t *count); /* 43 */
-    ndi_slot_fn slots_44_46[3];                                       /* 44..46 */
-    void (*recv_free_video_v2)(ndi_recv_t, const ndi_video_frame_v2_t *); /* 47 */
-    void (*recv_free_audio_v2)(ndi_recv_t, const ndi_audio_frame_v2_t *); /* 48 */
+    ndi_slot_fn slots_44_46[3];                                                   /* 44..46 */
+    void (*recv_free_video_v2)(ndi_recv_t, const ndi_video_frame_v2_t *);         /* 47 */
+    void (*recv_free_audio_v2)(ndi_recv_t, const ndi_audio_frame_v2_t *);         /* 48 */
     int32_t (*recv_capture_v2)(ndi_recv_t, ndi_video_frame_v2_t *, ndi_audio_frame_v2_t *, ndi_metadata_frame_t *,
                                uint32_t timeout_ms); /* 49 */
     ndi_slot_fn slots_50_52[3];                      /* 50..52 */
-    void (*util_audio_to_interleaved_16s_v2)(const ndi_audio_frame_v2_t *, ndi_audio_frame_interleaved_16s_t *); /* 53 */
-    ndi_slot_fn slots_54_83[30];                                  /* 54..83 */
-    ndi_recv_t (*recv_create_v3)(const ndi_recv_create_v3_t *);   /* 84 */
-    void (*recv_connect)(ndi_recv_t, const ndi_source_t *);       /* 85 */
+    void (*util_audio_to_interleaved_16s_v2)(const ndi_audio_frame_v2_t *,
+                                             ndi_audio_frame_interleaved_16s_t *); /* 53 */
+    ndi_slot_fn slots_54_83[30];                                                   /* 54..83 */
+    ndi_recv_t (*recv_create_v3)(const ndi_recv_create_v3_t *);                    /* 84 */
+    void (*recv_connect)(ndi_recv_t, const ndi_source_t *);                        /* 85 */
 } ndi_api_t;
 
 typedef const ndi_api_t *(*ndi_load_fn)(void);

@@ -19,7 +19,7 @@ static const struct
     double level;
     int r, g, b;
 } ui_level_styles[] = {
-    {1, 226, 31, 35},   {0, 226, 89, 31},    {-6, 158, 226, 31},  {-12, 65, 226, 31},
+    {1, 226, 31, 35},    {0, 226, 89, 31},    {-6, 158, 226, 31}, {-12, 65, 226, 31},
     {-18, 31, 226, 184}, {-24, 31, 114, 226}, {-28, 31, 32, 226}, {-31, 103, 31, 226},
 };
 
@@ -118,6 +118,7 @@ static gboolean preview_expose_picture(GtkWidget *w, GdkEventExpose *, gpointer 
             cairo_scale(cr, sx, sy);
             cairo_set_source_surface(cr, sf, 0, 0);
             cairo_paint(cr);
+            ctx->drawn_timestamp = f.timestamp;
         }
         cairo_surface_destroy(sf);
         cairo_destroy(cr);
@@ -282,6 +283,7 @@ GtkWidget *pelmora_io_preview_create(const char *ip, const char *name, int width
     pelmora_io_preview_t *ctx = new pelmora_io_preview_t();
     ctx->recv = nullptr;
     ctx->pendings.pic = ctx->pendings.uv = 0;
+    ctx->drawn_timestamp = 0;
     ctx->track_state = 1;
     ctx->volume_value = 32768;
     memset(ctx->track_buttons, 0, sizeof(ctx->track_buttons));
@@ -322,8 +324,13 @@ GtkWidget *pelmora_io_preview_create(const char *ip, const char *name, int width
     preview_restyle(ctx);
 
     g_object_set_data(G_OBJECT(ctx->top), PREVIEW_KEY, ctx);
-    GtkWidget **ws[] = {&ctx->top,          &ctx->qpm_window,       &ctx->volume_level,     &ctx->track_buttons[0],
-                        &ctx->track_buttons[1], &ctx->track_buttons[2], &ctx->track_buttons[3]};
+    GtkWidget **ws[] = {&ctx->top,
+                        &ctx->qpm_window,
+                        &ctx->volume_level,
+                        &ctx->track_buttons[0],
+                        &ctx->track_buttons[1],
+                        &ctx->track_buttons[2],
+                        &ctx->track_buttons[3]};
     for (GtkWidget **w : ws)
         if (*w)
             g_signal_connect(*w, "destroy", G_CALLBACK(gtk_widget_destroyed), w);

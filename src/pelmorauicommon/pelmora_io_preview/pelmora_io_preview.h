@@ -22,6 +22,7 @@ typedef struct pelmora_io_preview_desc
     {
         int pic, uv;
     } pendings;
+    int64_t drawn_timestamp; /* the runtime's stamp of the frame last drawn (100 ns) */
 } pelmora_io_preview_t;
 
 /* Builds the widget for the source "... (`name`)" at `ip` and returns its
