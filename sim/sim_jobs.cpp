@@ -46,7 +46,11 @@ const int64_t TIME_MODEL_MS = 3000;
 /* The kept jobs file is refused past this size. */
 const off_t KEPT_MAX = 64 << 20;
 
-enum { TRANSFER = 0, TRANSCODER = 1 };
+enum
+{
+    TRANSFER = 0,
+    TRANSCODER = 1
+};
 
 struct job
 {
@@ -88,7 +92,7 @@ bool audionorm(const job &j)
     return j.factory == "audionorm";
 }
 
-}  // namespace
+} // namespace
 
 struct sim_jobs_desc
 {
@@ -157,12 +161,23 @@ static bool frame_samples(const AVFrame *f, int ch, std::vector<double> *out)
             size_t k = planar ? (size_t)s : (size_t)s * ch + c;
             double v;
             switch (av_get_packed_sample_fmt(fmt)) {
-            case AV_SAMPLE_FMT_U8: v = (base[k] - 128) / 128.0; break;
-            case AV_SAMPLE_FMT_S16: v = ((const int16_t *)base)[k] / 32768.0; break;
-            case AV_SAMPLE_FMT_S32: v = ((const int32_t *)base)[k] / 2147483648.0; break;
-            case AV_SAMPLE_FMT_FLT: v = ((const float *)base)[k]; break;
-            case AV_SAMPLE_FMT_DBL: v = ((const double *)base)[k]; break;
-            default: return false;
+            case AV_SAMPLE_FMT_U8:
+                v = (base[k] - 128) / 128.0;
+                break;
+            case AV_SAMPLE_FMT_S16:
+                v = ((const int16_t *)base)[k] / 32768.0;
+                break;
+            case AV_SAMPLE_FMT_S32:
+                v = ((const int32_t *)base)[k] / 2147483648.0;
+                break;
+            case AV_SAMPLE_FMT_FLT:
+                v = ((const float *)base)[k];
+                break;
+            case AV_SAMPLE_FMT_DBL:
+                v = ((const double *)base)[k];
+                break;
+            default:
+                return false;
             }
             (*out)[(size_t)s * ch + c] = v;
         }
@@ -188,9 +203,8 @@ static int loudness_measure(const char *path, double *lufs, double *tp, const st
     int r = sim_probe_open(path, &fc);
     if (r < 0)
         return r;
-    std::unique_ptr<AVFormatContext, void (*)(AVFormatContext *)> fg(fc, [](AVFormatContext *f) {
-        avformat_close_input(&f);
-    });
+    std::unique_ptr<AVFormatContext, void (*)(AVFormatContext *)> fg(
+        fc, [](AVFormatContext *f) { avformat_close_input(&f); });
     if ((r = avformat_find_stream_info(fc, nullptr)) < 0)
         return r;
     int si = av_find_best_stream(fc, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
@@ -239,7 +253,8 @@ static int loudness_measure(const char *path, double *lufs, double *tp, const st
                 return r;
         }
         while (avcodec_receive_frame(cc.get(), frm.get()) == 0) {
-            bool ok = frm->ch_layout.nb_channels == ch && frm->sample_rate == rate && frame_samples(frm.get(), ch, &buf);
+            bool ok =
+                frm->ch_layout.nb_channels == ch && frm->sample_rate == rate && frame_samples(frm.get(), ch, &buf);
             int n = frm->nb_samples;
             av_frame_unref(frm.get());
             if (!ok)
@@ -316,13 +331,12 @@ static bool unesc(const std::string &s, std::string *o)
 static std::string job_line(int kind, const job &j)
 {
     char nums[256];
-    snprintf(nums, sizeof(nums), "%d %d %d %d %lld %lld %d %d %d %d %d %.4f %.4f %.4f", kind, j.id, j.state,
-             j.progress, (long long)j.updated, (long long)j.created, j.f_import, j.f_delete, j.audio_conf,
-             j.transfer_f_delete, j.f_measured, j.loudness, j.true_peak, j.gain);
+    snprintf(nums, sizeof(nums), "%d %d %d %d %lld %lld %d %d %d %d %d %.4f %.4f %.4f", kind, j.id, j.state, j.progress,
+             (long long)j.updated, (long long)j.created, j.f_import, j.f_delete, j.audio_conf, j.transfer_f_delete,
+             j.f_measured, j.loudness, j.true_peak, j.gain);
     std::string l = nums;
-    for (const std::string *t : {&j.error, &j.target, &j.object_local, &j.object_remote, &j.src, &j.dst, &j.in,
-                                 &j.dur, &j.factory, &j.profile, &j.audio_map, &j.timecode, &j.osd,
-                                 &j.transfer_target})
+    for (const std::string *t : {&j.error, &j.target, &j.object_local, &j.object_remote, &j.src, &j.dst, &j.in, &j.dur,
+                                 &j.factory, &j.profile, &j.audio_map, &j.timecode, &j.osd, &j.transfer_target})
         l += " " + esc(*t);
     return l + "\n";
 }
@@ -367,8 +381,9 @@ static bool job_parse(const std::string &line, int *kind, job *j)
     j->loudness = strtod(f[11].c_str(), nullptr);
     j->true_peak = strtod(f[12].c_str(), nullptr);
     j->gain = strtod(f[13].c_str(), nullptr);
-    std::string *t[] = {&j->error, &j->target, &j->object_local, &j->object_remote, &j->src, &j->dst, &j->in,
-                        &j->dur, &j->factory, &j->profile, &j->audio_map, &j->timecode, &j->osd, &j->transfer_target};
+    std::string *t[] = {&j->error,     &j->target,   &j->object_local, &j->object_remote,  &j->src,
+                        &j->dst,       &j->in,       &j->dur,          &j->factory,        &j->profile,
+                        &j->audio_map, &j->timecode, &j->osd,          &j->transfer_target};
     for (int i = 0; i < 14; i++)
         if (!unesc(f[(size_t)(14 + i)], t[i]) || t[i]->size() > 4095)
             return false;
@@ -772,8 +787,7 @@ static xmlrpc_value *transcoder_item(xmlrpc_env *env, const sim_jobs_t *js, cons
     return v;
 }
 
-template <int KIND>
-static xmlrpc_value *sim_jobs_list(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv)
+template <int KIND> static xmlrpc_value *sim_jobs_list(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv)
 {
     SIM_JOBS_BEGIN
     xmlrpc_int32 type = -1, offset = 0, limit = 0;
@@ -893,7 +907,8 @@ static xmlrpc_value *sim_jobs_transcoder_add(xmlrpc_env *env, xmlrpc_value *para
     for (const char *p : s)
         free((void *)p);
     std::string file;
-    if (!ok || sim_library_resolve(js->lib, j.src, 0, &file) == -1 || sim_library_resolve(js->lib, j.dst, 0, &file) == -1)
+    if (!ok || sim_library_resolve(js->lib, j.src, 0, &file) == -1 ||
+        sim_library_resolve(js->lib, j.dst, 0, &file) == -1)
         return jobs_result(env, -22);
     if (audionorm(j)) {
         char *end = nullptr;

@@ -91,8 +91,7 @@ int result_call(const char *func, const char *url, const char *method, const cha
 /* The list reading shared by every list call: the "result", then up to
  * limit elements of "list" handed to decode(env, item, i); decode leaves a
  * fault in env for an element that does not decompose. */
-template <typename F>
-int read_list(pelmora_call &c, int limit, F decode)
+template <typename F> int read_list(pelmora_call &c, int limit, F decode)
 {
     xmlrpc_int32 result = 0;
     if (!c.decompose("{s:i,*}", "result", &result))
@@ -142,8 +141,8 @@ struct adopted
 void target_decode(xmlrpc_env *env, xmlrpc_value *item, pelmora_filetransfer_target_t *t)
 {
     text_slots s(8);
-    const char **id = s[0], **type = s[1], **title = s[2], **host = s[3], **port = s[4], **path = s[5],
-               **login = s[6], **passw = s[7];
+    const char **id = s[0], **type = s[1], **title = s[2], **host = s[3], **port = s[4], **path = s[5], **login = s[6],
+               **passw = s[7];
     xmlrpc_decompose_value(env, item, "{s:s,s:s,s:s,s:s,s:s,s:s,s:s,s:s,*}", "id", id, "type", type, "title", title,
                            "host", host, "port", port, "path", path, "login", login, "passw", passw);
     if (!decomposed(env, {id, type, title, host, port, path, login, passw}))
@@ -165,9 +164,9 @@ void transfer_decode(xmlrpc_env *env, xmlrpc_value *item, pelmora_filetransfer_r
     xmlrpc_int32 id = 0, f_delete = 0, f_import = 0, progress = 0, state = 0;
     xmlrpc_int64 updated = 0, created = 0;
     xmlrpc_decompose_value(env, item, "{s:i,s:s,s:i,s:i,s:s,s:s,s:i,s:i,s:s,s:I,s:I,*}", "id", &id, "target", target,
-                           "f_delete", &f_delete, "f_import", &f_import, "object_local", local, "object_remote",
-                           remote, "progress", &progress, "state", &state, "error", error, "updated", &updated,
-                           "created", &created);
+                           "f_delete", &f_delete, "f_import", &f_import, "object_local", local, "object_remote", remote,
+                           "progress", &progress, "state", &state, "error", error, "updated", &updated, "created",
+                           &created);
     if (!decomposed(env, {target, local, remote, error}))
         return;
     r->id = id;
@@ -192,9 +191,8 @@ void transcoder_decode(xmlrpc_env *env, xmlrpc_value *item, pelmora_filetranscod
     xmlrpc_int64 updated = 0, created = 0;
     xmlrpc_decompose_value(env, item, "{s:i,s:I,s:I,s:i,s:s,s:s,s:s,s:s,s:s,s:s,s:s,s:s,s:i,s:i,s:s,*}", "id", &id,
                            "updated", &updated, "created", &created, "f_delete", &f_delete, "src_object", src_o,
-                           "src_local", src_l, "dst_object", dst_o, "dst_local", dst_l, "in", in, "dur", dur,
-                           "factory", factory, "profile", profile, "progress", &progress, "state", &state, "error",
-                           error);
+                           "src_local", src_l, "dst_object", dst_o, "dst_local", dst_l, "in", in, "dur", dur, "factory",
+                           factory, "profile", profile, "progress", &progress, "state", &state, "error", error);
     if (!decomposed(env, {src_o, src_l, dst_o, dst_l, in, dur, factory, profile, error}))
         return;
     const char **amap = s[9], **tc = s[10], **osd = s[11], **tt = s[12];
@@ -226,7 +224,7 @@ void transcoder_decode(xmlrpc_env *env, xmlrpc_value *item, pelmora_filetranscod
     put(r->transfer_target, sizeof(r->transfer_target), *tt);
 }
 
-}  // namespace
+} // namespace
 
 /* ---- transfers ---- */
 
@@ -295,8 +293,7 @@ int pelmora_filetransfer_request_add(const char *url, const pelmora_filetransfer
     if (!req)
         return -22;
     return result_call(__func__, url, "PelmoraFileTransfer.RequestAdd", "(siiss)", req->target,
-                       (xmlrpc_int32)req->f_import, (xmlrpc_int32)req->f_delete, req->object_local,
-                       req->object_remote);
+                       (xmlrpc_int32)req->f_import, (xmlrpc_int32)req->f_delete, req->object_local, req->object_remote);
 }
 
 int pelmora_filetransfer_request_del(const char *url, int id)
@@ -390,8 +387,8 @@ int pelmora_filetranscoder_request_add(const char *url, const pelmora_filetransc
 {
     if (!req)
         return -22;
-    return result_call(__func__, url, "PelmoraFileTranscoder.RequestAdd", "(ssssssisisssi)", req->src.object,
-                       req->in, req->dur, req->dst.object, req->factory, req->profile, (xmlrpc_int32)req->f_delete,
+    return result_call(__func__, url, "PelmoraFileTranscoder.RequestAdd", "(ssssssisisssi)", req->src.object, req->in,
+                       req->dur, req->dst.object, req->factory, req->profile, (xmlrpc_int32)req->f_delete,
                        req->audio_map, (xmlrpc_int32)req->audio_conf, req->timecode, req->osd, req->transfer_target,
                        (xmlrpc_int32)req->transfer_f_delete);
 }
@@ -477,7 +474,7 @@ void sched_log_decode(xmlrpc_env *env, xmlrpc_value *v, pelmora_sched_log_t *l)
     put(l->prefix, sizeof(l->prefix), *prefix);
 }
 
-}  // namespace
+} // namespace
 
 int pelmora_sched_item_add(const char *url, const pelmora_sched_item_t *it)
 {
@@ -526,8 +523,7 @@ int pelmora_sched_item_list(const char *url, int limit, pelmora_sched_item_t *it
 
 int pelmora_sched_item_enable(const char *url, int id, int enable)
 {
-    return result_call(__func__, url, "PelmoraSched.SchedEnableItem", "(ii)", (xmlrpc_int32)id,
-                       (xmlrpc_int32)enable);
+    return result_call(__func__, url, "PelmoraSched.SchedEnableItem", "(ii)", (xmlrpc_int32)id, (xmlrpc_int32)enable);
 }
 
 int pelmora_sched_log_list(const char *url, int limit, pelmora_sched_log_t *logs)
@@ -537,8 +533,7 @@ int pelmora_sched_log_list(const char *url, int limit, pelmora_sched_log_t *logs
     pelmora_call c(__func__, url, "PelmoraSched.SchedListLogs");
     if (!c.run("()"))
         return c.call_failed(nullptr, SRC_NAME, __LINE__);
-    return read_list(c, limit,
-                     [logs](xmlrpc_env *env, xmlrpc_value *v, int i) { sched_log_decode(env, v, &logs[i]); });
+    return read_list(c, limit, [logs](xmlrpc_env *env, xmlrpc_value *v, int i) { sched_log_decode(env, v, &logs[i]); });
 }
 
 int pelmora_sched_expand_curr(const char *url, int flag)
@@ -564,8 +559,8 @@ int pelmora_sched_get_state(const char *url, pelmora_sched_state_t *st)
     xmlrpc_int32 status = 0, duration = 0;
     xmlrpc_int64 t_now = 0, t_a = 0, t_b = 0;
     xmlrpc_decompose_value(c.env(), v.v, "{s:i,s:i,s:s,s:I,s:s,s:I,s:s,s:I,*}", "status", &status, "duration",
-                           &duration, "s_now", now, "t_now", &t_now, "s_start", a, "t_start", &t_a, "s_end", b,
-                           "t_end", &t_b);
+                           &duration, "s_now", now, "t_now", &t_now, "s_start", a, "t_start", &t_a, "s_end", b, "t_end",
+                           &t_b);
     if (decomposed(c.env(), {now, a, b})) {
         st->f_recording = 1;
         st->status = status;

@@ -110,7 +110,7 @@ TEST(JobsClient, LimitNegativeResultAndAnElementWithoutOsd)
 
 TEST(JobsClient, HostileAnswersCrashNothingAndOverrunNothing)
 {
-    std::string huge(5000, 'A');  // past every field, inside the size limit
+    std::string huge(5000, 'A'); // past every field, inside the size limit
     const std::vector<std::string> bodies = {
         answer(0, array({transcoder_job(1, true, huge)})),
         answer(0, str("list")),
@@ -150,4 +150,4 @@ TEST(JobsClient, HostileAnswersCrashNothingAndOverrunNothing)
     EXPECT_EQ(sizeof one.profile - 1, strlen(one.profile));
 }
 
-}  // namespace
+} // namespace

@@ -101,8 +101,7 @@ std::vector<R> list_of(int (*fn)(const char *, int, int, int, R *), const std::s
 }
 
 // Waits until job id reaches a state of 2 or more; its last record.
-template <typename R>
-R wait_end(int (*fn)(const char *, int, int, int, R *), const std::string &url, int id)
+template <typename R> R wait_end(int (*fn)(const char *, int, int, int, R *), const std::string &url, int id)
 {
     R found;
     memset((void *)&found, 0, sizeof found);
@@ -121,8 +120,7 @@ R wait_end(int (*fn)(const char *, int, int, int, R *), const std::string &url, 
 }
 
 // The id of the newest job (the lists give the newest first).
-template <typename R>
-int newest(int (*fn)(const char *, int, int, int, R *), const std::string &url)
+template <typename R> int newest(int (*fn)(const char *, int, int, int, R *), const std::string &url)
 {
     int n = 0;
     auto v = list_of(fn, url, 1, &n);
@@ -187,8 +185,8 @@ TEST(JobsSim, LoudnessAgreesWithFfmpegEbur128)
 {
     ASSERT_FALSE(fx().media.empty());
     std::string file = fx().media + "/promos/spring_promo.mov";
-    std::string out = run("ffmpeg -nostdin -nostats -hide_banner -i " + file +
-                          " -map 0:a:0 -af ebur128=peak=true -f null - 2>&1");
+    std::string out =
+        run("ffmpeg -nostdin -nostats -hide_banner -i " + file + " -map 0:a:0 -af ebur128=peak=true -f null - 2>&1");
     // The summary's "I:" line (the last one; the running lines come before).
     size_t at = out.rfind("I:");
     ASSERT_NE(std::string::npos, at) << out;
@@ -290,4 +288,4 @@ TEST(JobsSim, ListStopsAtTheCallersLimit)
     EXPECT_EQ(0, buf[100].id);
 }
 
-}  // namespace
+} // namespace

@@ -64,8 +64,7 @@ struct pause_meter
     }
 };
 
-template <typename F>
-bool pump_until(F cond, int ms)
+template <typename F> bool pump_until(F cond, int ms)
 {
     auto end = steady::now() + std::chrono::milliseconds(ms);
     while (!cond()) {
@@ -127,8 +126,7 @@ struct lib_sim
 
 int rows(library_job_window_t *w)
 {
-    return gtk_tree_model_iter_n_children(gtk_tree_view_get_model(GTK_TREE_VIEW(library_job_window_view(w))),
-                                          nullptr);
+    return gtk_tree_model_iter_n_children(gtk_tree_view_get_model(GTK_TREE_VIEW(library_job_window_view(w))), nullptr);
 }
 
 TEST(JobsUi, StateAndDirectionIconsAndComments)
@@ -170,7 +168,7 @@ TEST(JobsUi, RequestNamesTimecodesAndPlaylistSource)
     EXPECT_STREQ("250", req.in);
     EXPECT_STREQ("HD/XDCAM", req.profile);
     EXPECT_STREQ("mlt", req.factory);
-    EXPECT_STREQ("10:00:10:00", req.timecode);  // the parent's start plus mark_in
+    EXPECT_STREQ("10:00:10:00", req.timecode); // the parent's start plus mark_in
     memset(&req, 0, sizeof req);
     ASSERT_EQ(0, library_transcoder_item_req(&res, &item, "/out", &req));
     EXPECT_STREQ("/out/a_HD_XDCAM", req.dst.object);
@@ -343,11 +341,11 @@ TEST(JobsUi, RefusedCancelAndDeleteAreSaidAndChangeNothing)
     ASSERT_EQ(0, pelmora_filetransfer_request_del(s.lib->url, now[0].id));
     gdk_threads_enter();
     before = library_job_window_applied(w);
-    EXPECT_EQ(1, library_job_window_control(w, 'd'));  // the row still shows the deleted job
+    EXPECT_EQ(1, library_job_window_control(w, 'd')); // the row still shows the deleted job
     ASSERT_TRUE(pump_until([&] { return library_job_window_applied(w) > before; }, 15000));
     said = gtk_label_get_text(GTK_LABEL(library_job_window_status(w)));
     EXPECT_NE(std::string::npos, said.find("Delete of job")) << said;
     EXPECT_EQ(0, rows(w));
 }
 
-}  // namespace
+} // namespace

@@ -19,7 +19,8 @@
 
 #define _(s) dgettext("PelmoraBox", s)
 
-enum {
+enum
+{
     TC_ID = 0,
     TC_STATE,
     TC_SRC,
@@ -82,8 +83,7 @@ static int transcoder_fetch(const char *url, int limit, void **records)
     return pelmora_filetranscoder_requests_list(url, -1, 0, limit, (pelmora_filetranscoder_request_t *)*records);
 }
 
-static void transcoder_fill(GtkListStore *store, GtkTreeIter *it, const void *records, int pos,
-                            GdkPixbuf *const *icons)
+static void transcoder_fill(GtkListStore *store, GtkTreeIter *it, const void *records, int pos, GdkPixbuf *const *icons)
 {
     const pelmora_filetranscoder_request_t *r = (const pelmora_filetranscoder_request_t *)records + pos;
     char id[16], comment[300], up[32], cr[32], amap[65] = "";
@@ -178,7 +178,7 @@ void on_enter_accept(GtkEntry *, gpointer dlg)
     gtk_dialog_response(GTK_DIALOG(dlg), GTK_RESPONSE_ACCEPT);
 }
 
-}  // namespace
+} // namespace
 
 int library_transcoder_dlg(library_t *lib, library_transcoder_dlg_result_t *res)
 {
@@ -205,8 +205,8 @@ int library_transcoder_dlg(library_t *lib, library_transcoder_dlg_result_t *res)
 
     settings_modes_ui_t mctx;
     memset(&mctx, 0, sizeof(mctx));
-    gtk_box_pack_start(GTK_BOX(box), settings_modes_ui_create(&mctx, modes.m, nullptr, nullptr, nullptr), FALSE,
-                       FALSE, 2);
+    gtk_box_pack_start(GTK_BOX(box), settings_modes_ui_create(&mctx, modes.m, nullptr, nullptr, nullptr), FALSE, FALSE,
+                       2);
     settings_aconf_ui_t actx;
     memset(&actx, 0, sizeof(actx));
     gtk_box_pack_start(GTK_BOX(box), settings_aconf_ui_create(&actx, 6), FALSE, FALSE, 2);
@@ -303,9 +303,8 @@ int library_audionorm_level(const char *text, double *level)
 
 int library_audionorm_item(library_t *lib, pelmora_lib_item_t *const *items, int n)
 {
-    GtkWidget *dlg = gtk_dialog_new_with_buttons(_("Audio normalization settings"), nullptr, GTK_DIALOG_MODAL,
-                                                 "gtk-ok", GTK_RESPONSE_ACCEPT, "gtk-cancel", GTK_RESPONSE_REJECT,
-                                                 nullptr);
+    GtkWidget *dlg = gtk_dialog_new_with_buttons(_("Audio normalization settings"), nullptr, GTK_DIALOG_MODAL, "gtk-ok",
+                                                 GTK_RESPONSE_ACCEPT, "gtk-cancel", GTK_RESPONSE_REJECT, nullptr);
     gtk_dialog_set_default_response(GTK_DIALOG(dlg), GTK_RESPONSE_ACCEPT);
     GtkWidget *h = gtk_hbox_new(FALSE, 4);
     gtk_box_pack_start(GTK_BOX(h), gtk_label_new(_("Loudness level:")), FALSE, FALSE, 0);

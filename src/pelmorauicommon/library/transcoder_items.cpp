@@ -79,8 +79,7 @@ int library_transcoder_subclip_req(const library_transcoder_dlg_result_t *res, c
     base = base.substr(0, base.rfind('/') + 1);
     char nums[40];
     snprintf(nums, sizeof(nums), "_%05d_%05d_", sc->mark_in, sc->duration);
-    put(req->dst.object, sizeof(req->dst.object),
-        base + sc->title + nums + res->mode_name + "_" + res->enc_name);
+    put(req->dst.object, sizeof(req->dst.object), base + sc->title + nums + res->mode_name + "_" + res->enc_name);
     if (!res->timecode[0] && item->timecode[0]) {
         int start = tc_tc2frames(item->timecode);
         char tc[32];
@@ -124,8 +123,7 @@ int library_audionorm_req(const pelmora_lib_item_t *item, double level, pelmora_
     strlcpy(req->src.object, item->full, sizeof(req->src.object));
     strlcpy(req->factory, "audionorm", sizeof(req->factory));
     snprintf(req->profile, sizeof(req->profile), "%.2lf", level);
-    put(req->dst.object, sizeof(req->dst.object),
-        cut_ext(item->full) + "_" + req->profile + "LUFS.mxf");
+    put(req->dst.object, sizeof(req->dst.object), cut_ext(item->full) + "_" + req->profile + "LUFS.mxf");
     return 0;
 }
 

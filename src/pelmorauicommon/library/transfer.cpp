@@ -79,7 +79,7 @@ struct job_result
     std::string said; /* what the operator is told (refusals, failures) */
 };
 
-}  // namespace
+} // namespace
 
 struct library_job_window_desc
 {
@@ -404,7 +404,8 @@ void library_job_windows_release(library_t *lib)
  * The transfer list
  * ---------------------------------------------------------------------- */
 
-enum {
+enum
+{
     TR_ID = 0,
     TR_STATE,
     TR_DIR,
@@ -423,31 +424,23 @@ enum {
 };
 
 static const ui_column_desc transfer_columns[] = {
-    {TR_ID, "ID", G_TYPE_STRING},
-    {TR_STATE, "STATE", G_TYPE_OBJECT},
-    {TR_DIR, "DIRECTION", G_TYPE_OBJECT},
-    {TR_TARGET, "TARGET", G_TYPE_STRING},
-    {TR_LOCAL, "LOCAL", G_TYPE_STRING},
-    {TR_REMOTE, "REMOTE", G_TYPE_STRING},
-    {TR_COMMENT, "COMMENT", G_TYPE_STRING},
-    {TR_UPDATED, "UPDATED", G_TYPE_STRING},
-    {TR_CREATED, "CREATED", G_TYPE_STRING},
-    {TR_POS, nullptr, G_TYPE_INT},
-    {TR_JOB, nullptr, G_TYPE_INT},
-    {TR_BG, nullptr, G_TYPE_BOOLEAN},
-    {TR_BG_V, nullptr, G_TYPE_STRING},
-    {TR_FG, nullptr, G_TYPE_BOOLEAN},
-    {TR_FG_V, nullptr, G_TYPE_STRING},
-    {-1, nullptr, G_TYPE_NONE},
+    {TR_ID, "ID", G_TYPE_STRING},           {TR_STATE, "STATE", G_TYPE_OBJECT},
+    {TR_DIR, "DIRECTION", G_TYPE_OBJECT},   {TR_TARGET, "TARGET", G_TYPE_STRING},
+    {TR_LOCAL, "LOCAL", G_TYPE_STRING},     {TR_REMOTE, "REMOTE", G_TYPE_STRING},
+    {TR_COMMENT, "COMMENT", G_TYPE_STRING}, {TR_UPDATED, "UPDATED", G_TYPE_STRING},
+    {TR_CREATED, "CREATED", G_TYPE_STRING}, {TR_POS, nullptr, G_TYPE_INT},
+    {TR_JOB, nullptr, G_TYPE_INT},          {TR_BG, nullptr, G_TYPE_BOOLEAN},
+    {TR_BG_V, nullptr, G_TYPE_STRING},      {TR_FG, nullptr, G_TYPE_BOOLEAN},
+    {TR_FG_V, nullptr, G_TYPE_STRING},      {-1, nullptr, G_TYPE_NONE},
 };
 
 static const char *const transfer_icon_names[9] = {
-    "transfer_state_pending", "transfer_state_started", "transfer_state_done", "transfer_state_error",
-    "transfer_state_cancel",  "transfer_dir_e",         "transfer_dir_ed",     "transfer_dir_i",
-    "transfer_dir_id"};
-static const char *const transfer_icon_stock[9] = {"gtk-media-pause", "gtk-media-play", "gtk-apply",
-                                                   "gtk-dialog-error", "gtk-cancel", "gtk-go-up", "gtk-goto-top",
-                                                   "gtk-go-down", "gtk-goto-bottom"};
+    "transfer_state_pending", "transfer_state_started", "transfer_state_done",
+    "transfer_state_error",   "transfer_state_cancel",  "transfer_dir_e",
+    "transfer_dir_ed",        "transfer_dir_i",         "transfer_dir_id"};
+static const char *const transfer_icon_stock[9] = {"gtk-media-pause",  "gtk-media-play", "gtk-apply",
+                                                   "gtk-dialog-error", "gtk-cancel",     "gtk-go-up",
+                                                   "gtk-goto-top",     "gtk-go-down",    "gtk-goto-bottom"};
 
 static int transfer_fetch(const char *url, int limit, void **records)
 {

@@ -32,7 +32,7 @@ typedef struct library_job_kind_desc
     const char *prefix;    /* "transfer": buttons and images are named after it */
     int button_ids[4];     /* refresh, restart, delete, cancel */
     const ui_column_desc *columns;
-    int col_pos, col_id;   /* the hidden position and id columns */
+    int col_pos, col_id; /* the hidden position and id columns */
     int n_icons;
     const char *const *icon_names;
     const char *const *icon_stock; /* fallback when the built-in image is missing */
