@@ -415,6 +415,43 @@ static void jobs_save(sim_jobs_t *js)
     }
 }
 
+/* The jobs of a kept file's text; the number of lines that were not read. */
+static int jobs_parse_text(sim_jobs_t *js, const std::string &text)
+{
+    int bad = 0;
+    size_t total = 0;
+    for (size_t p = 0; p < text.size();) {
+        size_t q = text.find('\n', p);
+        if (q == std::string::npos)
+            q = text.size(); /* a last line cut short is read like the others */
+        int kind = 0;
+        job j;
+        if (total < JOBS_MAX && job_parse(text.substr(p, q - p), &kind, &j) && !js->jobs[0].count(j.id) &&
+            !js->jobs[1].count(j.id)) {
+            /* A job cut off by the restart starts again. */
+            if (j.state == 1) {
+                j.state = 0;
+                j.progress = 0;
+            }
+            js->next_id = std::max(js->next_id, j.id + 1);
+            js->jobs[kind][j.id] = j;
+            total++;
+        } else
+            bad++;
+        p = q + 1;
+    }
+    return bad;
+}
+
+int sim_jobs_kept_read(const char *text, size_t len, int *bad)
+{
+    sim_jobs_t js;
+    int b = jobs_parse_text(&js, std::string(text, len));
+    if (bad)
+        *bad = b;
+    return (int)(js.jobs[0].size() + js.jobs[1].size());
+}
+
 static void jobs_load(sim_jobs_t *js)
 {
     FILE *f = fopen(js->kept_file.c_str(), "r");
@@ -426,30 +463,11 @@ static void jobs_load(sim_jobs_t *js)
         fclose(f);
         return;
     }
-    std::string line;
-    int bad = 0, c;
-    size_t total = 0;
-    while ((c = fgetc(f)) != EOF) {
-        if (c != '\n') {
-            line += (char)c;
-            continue;
-        }
-        int kind = 0;
-        job j;
-        if (total < JOBS_MAX && job_parse(line, &kind, &j) && !js->jobs[0].count(j.id) && !js->jobs[1].count(j.id)) {
-            /* A job cut off by the restart starts again. */
-            if (j.state == 1) {
-                j.state = 0;
-                j.progress = 0;
-            }
-            js->next_id = std::max(js->next_id, j.id + 1);
-            js->jobs[kind][j.id] = j;
-            total++;
-        } else
-            bad++;
-        line.clear();
-    }
+    std::string text((size_t)sb.st_size, '\0');
+    size_t got = fread(&text[0], 1, text.size(), f);
     fclose(f);
+    text.resize(got);
+    int bad = jobs_parse_text(js, text);
     if (bad)
         fprintf(stderr, "pelmora-sim: %d lines of %s ignored\n", bad, js->kept_file.c_str());
 }

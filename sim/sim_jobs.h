@@ -22,3 +22,7 @@ void sim_jobs_destroy(sim_jobs_t *jobs);
 /* Integrated loudness (LUFS) and true peak (dBTP) of a file's first audio
  * stream; 0, or a negative value when it has no decodable audio. */
 int sim_jobs_loudness(const char *path, double *lufs, double *true_peak_db);
+
+/* Reads the text of a kept jobs file as the start does: the number of jobs
+ * taken, with the lines that were not in *bad (when given). */
+int sim_jobs_kept_read(const char *text, size_t len, int *bad);
