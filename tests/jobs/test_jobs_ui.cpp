@@ -346,6 +346,50 @@ TEST(JobsUi, RefusedCancelAndDeleteAreSaidAndChangeNothing)
     said = gtk_label_get_text(GTK_LABEL(library_job_window_status(w)));
     EXPECT_NE(std::string::npos, said.find("Delete of job")) << said;
     EXPECT_EQ(0, rows(w));
+
+    // A running transcode cannot be deleted: said in its window, the job and
+    // its row stay.
+    pelmora_filetranscoder_request_t tr;
+    memset(&tr, 0, sizeof tr);
+    strcpy(tr.src.object, "/news/a.mov");
+    strcpy(tr.dst.object, "/news/a_HD_XDCAM");
+    strcpy(tr.factory, "mlt");
+    gdk_threads_leave();
+    ASSERT_EQ(0, pelmora_filetranscoder_request_add(s.lib->url, &tr));
+    gdk_threads_enter();
+    ASSERT_EQ(0, library_transcoder_list(s.lib));
+    library_job_window_t *tw = library_transcoder_window(s.lib);
+    ASSERT_TRUE(tw);
+    GtkTreeView *tview = GTK_TREE_VIEW(library_job_window_view(tw));
+    ASSERT_TRUE(pump_until(
+        [&] {
+            reload(tw);
+            GtkTreeIter ti;
+            if (!gtk_tree_model_get_iter_first(gtk_tree_view_get_model(tview), &ti))
+                return false;
+            GdkPixbuf *pb = nullptr;
+            gtk_tree_model_get(gtk_tree_view_get_model(tview), &ti, 1, &pb, -1);
+            bool started = pb == library_job_window_icon(tw, PELMORA_JOB_STARTED);
+            if (pb)
+                g_object_unref(pb);
+            if (started)
+                gtk_tree_selection_select_iter(gtk_tree_view_get_selection(tview), &ti);
+            return started;
+        },
+        15000));
+    before = library_job_window_applied(tw);
+    EXPECT_EQ(1, library_job_window_control(tw, 'd'));
+    ASSERT_TRUE(pump_until([&] { return library_job_window_applied(tw) > before; }, 15000));
+    said = gtk_label_get_text(GTK_LABEL(library_job_window_status(tw)));
+    EXPECT_NE(std::string::npos, said.find("refused")) << said;
+    EXPECT_EQ(1, rows(tw));
+    pelmora_filetranscoder_request_t still[2];
+    memset(still, 0, sizeof still);
+    gdk_threads_leave();
+    EXPECT_EQ(1, pelmora_filetranscoder_requests_list(s.lib->url, -1, 0, 2, still));
+    gdk_threads_enter();
+    EXPECT_GE(still[0].state, PELMORA_JOB_STARTED);
+    EXPECT_NE(PELMORA_JOB_CANCELLED, still[0].state);
 }
 
 } // namespace
