@@ -64,13 +64,16 @@ int main(int argc, char **argv)
     std::string work = dir;
     setenv("PELMORA_PREVIEW_ANNOUNCE", (work + "/announce").c_str(), 1);
     setenv("NDI_RUNTIME_DIR_V3", PELMORA_PREVIEW_RUNTIME_DIR, 1);
-    std::string ff = "mkdir -p " + work + "/media && ffmpeg -v error -f lavfi -i testsrc2=s=320x180:r=25:d=60 "
-                     "-c:v libx264 -g 25 -pix_fmt yuv420p " + work + "/media/clip.mp4";
+    std::string ff = "mkdir -p " + work +
+                     "/media && ffmpeg -v error -f lavfi -i testsrc2=s=320x180:r=25:d=60 "
+                     "-c:v libx264 -g 25 -pix_fmt yuv420p " +
+                     work + "/media/clip.mp4";
     if (system(ff.c_str()) != 0)
         return 1;
     sim_child_t sim;
     if (sim_child_start(&sim, sim_child_bin(),
-                        {"--automation=0", "--data=" + work, "--library=0", "--media=" + work + "/media", "--io=0"}) < 0)
+                        {"--automation=0", "--data=" + work, "--library=0", "--media=" + work + "/media", "--io=0"}) <
+        0)
         return 1;
     std::string io;
     {

@@ -86,8 +86,9 @@ static void ps_audio_open(ps_decoder *d)
     if (as < 0 || !codec)
         return;
     AVCodecContext *c = avcodec_alloc_context3(codec);
-    if (!c || avcodec_parameters_to_context(c, d->fmt->streams[as]->codecpar) < 0 || avcodec_open2(c, codec, nullptr) < 0 ||
-        c->ch_layout.nb_channels <= 0 || c->ch_layout.nb_channels > 64 || c->sample_rate <= 0) {
+    if (!c || avcodec_parameters_to_context(c, d->fmt->streams[as]->codecpar) < 0 ||
+        avcodec_open2(c, codec, nullptr) < 0 || c->ch_layout.nb_channels <= 0 || c->ch_layout.nb_channels > 64 ||
+        c->sample_rate <= 0) {
         avcodec_free_context(&c);
         return;
     }
@@ -171,8 +172,10 @@ static int ps_decode_to(ps_decoder *d, int64_t target)
 {
     AVStream *st = d->fmt->streams[d->vs];
     int64_t step = av_rescale_q(1, AVRational{1, PS_FPS}, st->time_base);
-    int64_t late = target - d->last_pts;
-    if (d->last_pts == INT64_MIN || late < 0 || late > 50 * step) {
+    /* Forward by less than two seconds: decode on; else seek. */
+    int fresh = d->last_pts == INT64_MIN;
+    int64_t late = fresh ? 0 : target - d->last_pts;
+    if (fresh || late < 0 || late > 50 * step) {
         if (av_seek_frame(d->fmt, d->vs, target, AVSEEK_FLAG_BACKWARD) < 0)
             av_seek_frame(d->fmt, d->vs, 0, AVSEEK_FLAG_BACKWARD);
         avcodec_flush_buffers(d->dec);

@@ -262,7 +262,10 @@ TEST(PreviewLive, PictureMetersAndSound)
     /* Red across, green down, blue counting frames: every pixel says where
      * it is and which frame it belongs to. */
     std::string ff = "ffmpeg -v error -f lavfi -i \"color=c=black:s=320x180:r=25:d=8,format=rgb24,"
-                     "geq=r='X*255/W':g='Y*255/H':b='mod(N*8\\,256)'\" -pix_fmt bgr0 -c:v ffv1 " +
+                     "geq=r='X*255/W':g='Y*255/H':b='mod(N*8\\,256)'\" "
+                     "-f lavfi -i sine=frequency=1000:sample_rate=48000:duration=8 "
+                     "-af 'pan=stereo|c0=c0|c1=c0' -c:a pcm_s16le "
+                     "-pix_fmt bgr0 -c:v ffv1 " +
                      work + "/media/clip.mkv";
     ASSERT_EQ(system(ff.c_str()), 0);
     io_sim sim(1, {"--library=0", "--media=" + work + "/media"});
@@ -313,6 +316,12 @@ TEST(PreviewLive, PictureMetersAndSound)
     EXPECT_TRUE(pump_until([&] { return blue_is(216); }, 5000)) << "seek not followed";
     ASSERT_EQ(pelmora_play(url), 0);
     EXPECT_TRUE(pump_until([&] { return !blue_is(216); }, 5000)) << "play not followed";
+    /* Playing, the meters follow the clip's sound: a 1 kHz sine of 1/8 of
+     * full scale on both channels, nothing on the others. */
+    pump(1500);
+    EXPECT_NEAR(pelmora_io_preview_level(ctx, 0), meter_model(20 * log10(0.125), 0.5), 1.5);
+    EXPECT_NEAR(pelmora_io_preview_level(ctx, 1), meter_model(20 * log10(0.125), 0.5), 1.5);
+    EXPECT_LT(pelmora_io_preview_level(ctx, 6), -25);
 
     /* Sound: the idle player's tone; the selected pair reaches the sink at
      * the stream's volume. */
