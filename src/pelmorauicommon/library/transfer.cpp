@@ -9,17 +9,14 @@
 #include <string.h>
 #include <time.h>
 
-#include <condition_variable>
-#include <deque>
 #include <map>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include "pelmora.h"
 #include "strl.h"
+#include "transfer_jobs.h"
 #include "ui_images.h"
 
 #define _(s) dgettext("PelmoraBox", s)
@@ -62,98 +59,25 @@ const char *library_job_time(int64_t t, char *buf, size_t size)
  * Job list windows
  * ---------------------------------------------------------------------- */
 
-namespace {
-
-struct job_cmd
-{
-    char op;
-    std::vector<int> ids;
-};
-
-/* One worker answer for the main loop. */
-struct job_result
-{
-    library_job_window_t *w;
-    void *records = nullptr;
-    int n = 0;
-    std::string said; /* what the operator is told (refusals, failures) */
-};
-
-} // namespace
-
 struct library_job_window_desc
 {
     library_t *lib = nullptr;
     const library_job_kind_t *kind = nullptr;
-    std::string url;
     GtkWidget *window = nullptr, *view = nullptr, *status = nullptr;
     GdkPixbuf *icons[16] = {};
     ui_button_desc buttons[5] = {};
     guint timer = 0;
     int applied = 0;
-    std::mutex m;
-    std::condition_variable cv;
-    std::deque<job_cmd> cmds;
-    bool want_fetch = false, stop = false;
-    int pending = 0; /* answers posted and not yet applied (under m) */
-    std::thread worker;
+    library_jobs_t *engine = nullptr;
 };
 
 static std::map<std::pair<library_t *, const library_job_kind_t *>, library_job_window_t *> job_windows;
 
-static gboolean job_apply(gpointer data);
-
-static const char *op_name(char op)
-{
-    return op == 'c' ? _("Cancel") : op == 'r' ? _("Restart") : _("Delete");
-}
-
-static void job_worker(library_job_window_t *w)
-{
-    std::unique_lock<std::mutex> g(w->m);
-    for (;;) {
-        w->cv.wait(g, [w] { return w->stop || w->want_fetch || !w->cmds.empty(); });
-        if (w->stop)
-            return;
-        std::deque<job_cmd> cmds;
-        cmds.swap(w->cmds);
-        w->want_fetch = false;
-        g.unlock();
-        job_result *r = new job_result();
-        r->w = w;
-        for (const job_cmd &c : cmds)
-            for (int id : c.ids) {
-                int rc = w->kind->control(w->url.c_str(), c.op, id);
-                if (rc < 0) {
-                    char line[200];
-                    snprintf(line, sizeof(line), _("%s of job %d refused: %s (%d)"), op_name(c.op), id,
-                             rc == -14 ? _("no answer from the server") : pelmora_result_text(rc), rc);
-                    r->said += r->said.empty() ? line : std::string("; ") + line;
-                }
-            }
-        r->n = w->kind->fetch(w->url.c_str(), LIBRARY_JOBS_LIMIT, &r->records);
-        if (r->n < 0) {
-            char line[120];
-            snprintf(line, sizeof(line), _("Job list unavailable (%d)"), r->n);
-            r->said += r->said.empty() ? line : std::string("; ") + line;
-        }
-        g.lock();
-        if (w->stop) {
-            free(r->records);
-            delete r;
-            return;
-        }
-        w->pending++;
-        gdk_threads_add_idle(job_apply, r);
-    }
-}
-
 /* Applies one answer: rows in place when the count is unchanged (the
  * selection stays), else the model is rebuilt detached from the view. */
-static gboolean job_apply(gpointer data)
+static void job_apply(void *ctx, const library_jobs_answer_t *r)
 {
-    job_result *r = (job_result *)data;
-    library_job_window_t *w = r->w;
+    library_job_window_t *w = (library_job_window_t *)ctx;
     GtkListStore *store = GTK_LIST_STORE(gtk_tree_view_get_model(GTK_TREE_VIEW(w->view)));
     int n = r->n > 0 ? r->n : 0;
     int rows = gtk_tree_model_iter_n_children(GTK_TREE_MODEL(store), nullptr);
@@ -180,11 +104,6 @@ static gboolean job_apply(gpointer data)
     }
     gtk_label_set_text(GTK_LABEL(w->status), r->said.c_str());
     w->applied++;
-    free(r->records);
-    delete r;
-    std::lock_guard<std::mutex> g(w->m);
-    w->pending--;
-    return FALSE;
 }
 
 static gboolean job_timer(gpointer data)
@@ -243,7 +162,6 @@ library_job_window_t *library_job_window(library_t *lib, const library_job_kind_
     library_job_window_t *w = new library_job_window_t();
     w->lib = lib;
     w->kind = kind;
-    w->url = lib->url;
     w->window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_title(GTK_WINDOW(w->window), kind->title);
     gtk_window_set_default_size(GTK_WINDOW(w->window), 800, 600);
@@ -292,7 +210,8 @@ library_job_window_t *library_job_window(library_t *lib, const library_job_kind_
     gtk_box_pack_start(GTK_BOX(vbox), scroll, TRUE, TRUE, 0);
     gtk_widget_show_all(vbox);
 
-    w->worker = std::thread(job_worker, w);
+    library_jobs_ops_t ops = {kind->fetch, kind->control, job_apply, w};
+    w->engine = library_jobs_start(lib->url, LIBRARY_JOBS_LIMIT, &ops);
     w->timer = gdk_threads_add_timeout(5000, job_timer, w);
     job_windows[key] = w;
     return w;
@@ -312,9 +231,7 @@ int library_job_window_show(library_job_window_t *w)
 
 int library_job_window_reload(library_job_window_t *w)
 {
-    std::lock_guard<std::mutex> g(w->m);
-    w->want_fetch = true;
-    w->cv.notify_one();
+    library_jobs_reload(w->engine);
     return 0;
 }
 
@@ -328,17 +245,11 @@ static void collect_id(GtkTreeModel *model, GtkTreePath *, GtkTreeIter *it, gpoi
 
 int library_job_window_control(library_job_window_t *w, char op)
 {
-    job_cmd c;
-    c.op = op;
-    std::pair<int, std::vector<int> *> p(w->kind->col_id, &c.ids);
+    std::vector<int> ids;
+    std::pair<int, std::vector<int> *> p(w->kind->col_id, &ids);
     gtk_tree_selection_selected_foreach(gtk_tree_view_get_selection(GTK_TREE_VIEW(w->view)), collect_id, &p);
-    int n = (int)c.ids.size();
-    std::lock_guard<std::mutex> g(w->m);
-    if (n)
-        w->cmds.push_back(std::move(c));
-    w->want_fetch = true;
-    w->cv.notify_one();
-    return n;
+    library_jobs_control(w->engine, op, ids.data(), (int)ids.size());
+    return (int)ids.size();
 }
 
 GtkWidget *library_job_window_widget(library_job_window_t *w)
@@ -371,26 +282,7 @@ void library_job_windows_release(library_t *lib)
         }
         library_job_window_t *w = it->second;
         g_source_remove(w->timer);
-        {
-            std::lock_guard<std::mutex> g(w->m);
-            w->stop = true;
-            w->cv.notify_one();
-        }
-        /* The worker may be inside a server call: the GDK lock is let go so
-         * that nothing it waits for is held here. */
-        gdk_threads_leave();
-        w->worker.join();
-        /* Answers already posted are applied (they take the GDK lock) before
-         * the window goes. */
-        for (;;) {
-            {
-                std::lock_guard<std::mutex> g(w->m);
-                if (!w->pending)
-                    break;
-            }
-            g_main_context_iteration(nullptr, FALSE);
-        }
-        gdk_threads_enter();
+        library_jobs_stop(w->engine);
         gtk_widget_destroy(w->window);
         for (GdkPixbuf *pb : w->icons)
             if (pb)
