@@ -14,6 +14,7 @@
 #include "settings/settings-amap.h"
 #include "settings/settings-modes.h"
 #include "strl.h"
+#include "transfer_jobs.h"
 #include "ui_dlg.h"
 #include "ui_tools.h"
 
@@ -186,10 +187,13 @@ int library_transcoder_dlg(library_t *lib, library_transcoder_dlg_result_t *res)
     modes_guard modes;
     std::vector<pelmora_filetransfer_target_t> trg(LIBRARY_JOBS_LIMIT);
     memset((void *)trg.data(), 0, trg.size() * sizeof(trg[0]));
-    gdk_threads_leave();
-    int nm = pelmora_io_settings_get_modes(lib->url, &modes.m);
-    int nt = nm >= 0 ? pelmora_filetransfer_targets_list(lib->url, 0, LIBRARY_JOBS_LIMIT, trg.data()) : 0;
-    gdk_threads_enter();
+    const char *url = lib->url;
+    int nt = 0;
+    int nm = library_jobs_call([&] {
+        int m = pelmora_io_settings_get_modes(url, &modes.m);
+        nt = m >= 0 ? pelmora_filetransfer_targets_list(url, 0, LIBRARY_JOBS_LIMIT, trg.data()) : 0;
+        return m;
+    });
     if (nm < 0 || !modes.m) {
         ui_show_error(nullptr, "ERROR", _("Failed to get IO channel modes"));
         return -14;
@@ -277,10 +281,10 @@ int library_transcoder_item(library_t *lib, pelmora_lib_item_t *const *items, in
     int r = library_transcoder_dlg(lib, &res);
     if (r <= 0)
         return r;
-    gdk_threads_leave();
-    r = library_transcoder_items_add(lib, &res, items, n_items > 0 ? n_items : 0, subs, n_subs > 0 ? n_subs : 0,
-                                     res.transfer_target[0] ? nullptr : dst_path);
-    gdk_threads_enter();
+    r = library_jobs_call([&] {
+        return library_transcoder_items_add(lib, &res, items, n_items > 0 ? n_items : 0, subs, n_subs > 0 ? n_subs : 0,
+                                            res.transfer_target[0] ? nullptr : dst_path);
+    });
     library_transcoder_list_reload(lib);
     return r;
 }
@@ -331,9 +335,8 @@ int library_audionorm_item(library_t *lib, pelmora_lib_item_t *const *items, int
         memset(&req, 0, sizeof(req));
         if (library_audionorm_req(items[i], level, &req) < 0)
             continue;
-        gdk_threads_leave();
-        int r = pelmora_filetranscoder_request_add(lib->url, &req);
-        gdk_threads_enter();
+        const char *url = lib->url;
+        int r = library_jobs_call([&] { return pelmora_filetranscoder_request_add(url, &req); });
         if (r >= 0)
             added++;
         library_transcoder_list_reload(lib);

@@ -411,9 +411,9 @@ int library_transfer_export(library_t *lib, pelmora_lib_item_t *const *items, in
 {
     std::vector<pelmora_filetransfer_target_t> trg(LIBRARY_JOBS_LIMIT);
     memset((void *)trg.data(), 0, trg.size() * sizeof(trg[0]));
-    gdk_threads_leave();
-    int nt = pelmora_filetransfer_targets_list(lib->url, 0, LIBRARY_JOBS_LIMIT, trg.data());
-    gdk_threads_enter();
+    const char *url = lib->url;
+    int nt =
+        library_jobs_call([&] { return pelmora_filetransfer_targets_list(url, 0, LIBRARY_JOBS_LIMIT, trg.data()); });
 
     GtkWidget *dlg = gtk_dialog_new_with_buttons(_("Export object"), nullptr, GTK_DIALOG_MODAL, "gtk-ok",
                                                  GTK_RESPONSE_ACCEPT, "gtk-cancel", GTK_RESPONSE_REJECT, nullptr);
@@ -447,9 +447,7 @@ int library_transfer_export(library_t *lib, pelmora_lib_item_t *const *items, in
         req.f_delete = f_delete;
         strlcpy(req.object_local, items[i]->full, sizeof(req.object_local));
         strlcpy(req.object_remote, items[i]->name, sizeof(req.object_remote));
-        gdk_threads_leave();
-        int r = pelmora_filetransfer_request_add(lib->url, &req);
-        gdk_threads_enter();
+        int r = library_jobs_call([&] { return pelmora_filetransfer_request_add(url, &req); });
         if (r >= 0)
             added++;
         library_transfer_list_reload(lib);

@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -157,4 +158,21 @@ void library_jobs_stop(library_jobs_t *e)
     }
     gdk_threads_enter();
     delete e;
+}
+
+int library_jobs_call(const std::function<int()> &call)
+{
+    std::atomic<int> done{0};
+    int r = 0;
+    std::thread t([&] {
+        r = call();
+        done = 1;
+        g_main_context_wakeup(nullptr);
+    });
+    gdk_threads_leave();
+    while (!done)
+        g_main_context_iteration(nullptr, TRUE);
+    gdk_threads_enter();
+    t.join();
+    return r;
 }

@@ -3,6 +3,7 @@
  * list, and hands each answer to the main loop through a hook. It calls the
  * jobs client and touches no widget; the windows fill the hook. */
 #pragma once
+#include <functional>
 #include <string>
 
 typedef struct library_jobs_desc library_jobs_t;
@@ -37,3 +38,9 @@ void library_jobs_control(library_jobs_t *e, char op, const int *ids, int n);
 /* Stops the worker and applies the answers already posted; main loop,
  * under the GDK lock (let go while waiting). */
 void library_jobs_stop(library_jobs_t *e);
+
+/* Runs call (a server call) on a worker while the main loop goes on
+ * serving everything else, and returns its result: for the dialogs, whose
+ * target and mode lists must not hold the loop while a server is slow.
+ * Main loop, under the GDK lock (let go while waiting). */
+int library_jobs_call(const std::function<int()> &call);
