@@ -277,6 +277,99 @@ TEST(JobsUi, FiveHundredJobsRefreshInPlaceKeepingSelectionWithoutStalling)
     gtk_tree_path_free(p5);
 }
 
+// Answers the next modal dialog: ticks the named check box, then OK.
+struct dialog_answer
+{
+    const char *check;
+    int seen = 0;
+    static gboolean tick(gpointer p)
+    {
+        auto *d = static_cast<dialog_answer *>(p);
+        GList *tops = gtk_window_list_toplevels();
+        GtkWidget *dlg = nullptr;
+        for (GList *l = tops; l; l = l->next)
+            if (GTK_IS_DIALOG(l->data) && gtk_widget_get_visible(GTK_WIDGET(l->data)))
+                dlg = GTK_WIDGET(l->data);
+        g_list_free(tops);
+        if (!dlg)
+            return TRUE;
+        d->seen++;
+        if (d->check)
+            if (GtkWidget *w = find(dlg, d->check))
+                gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(w), TRUE);
+        gtk_dialog_response(GTK_DIALOG(dlg), GTK_RESPONSE_ACCEPT);
+        return FALSE;
+    }
+    static GtkWidget *find(GtkWidget *w, const char *name)
+    {
+        if (!strcmp(gtk_widget_get_name(w), name))
+            return w;
+        if (!GTK_IS_CONTAINER(w))
+            return nullptr;
+        GList *kids = gtk_container_get_children(GTK_CONTAINER(w));
+        GtkWidget *hit = nullptr;
+        for (GList *l = kids; l && !hit; l = l->next)
+            hit = find(GTK_WIDGET(l->data), name);
+        g_list_free(kids);
+        return hit;
+    }
+};
+
+TEST(JobsUi, ExportOfTwoItemsDeletingTheSourceShowsTwoSuchJobs)
+{
+    if (!gtk_ready())
+        GTEST_SKIP() << "no display";
+    lib_sim s;
+    ASSERT_TRUE(s.lib && s.lib->url[0]);
+    system(("cp " + s.data + "/media/news/a.mov " + s.data + "/media/news/b.mov").c_str());
+    pelmora_lib_item_t a, b;
+    memset(&a, 0, sizeof a);
+    memset(&b, 0, sizeof b);
+    strcpy(a.name, "a.mov");
+    strcpy(a.full, "/news/a.mov");
+    strcpy(b.name, "b.mov");
+    strcpy(b.full, "/news/b.mov");
+    pelmora_lib_item_t *items[2] = {&a, &b};
+    ASSERT_EQ(0, library_transfer_list(s.lib));
+    library_job_window_t *w = library_transfer_window(s.lib);
+    dialog_answer ans{"export_delete_source"};
+    guint src = g_timeout_add(20, dialog_answer::tick, &ans);
+    EXPECT_EQ(2, library_transfer_export(s.lib, items, 2));
+    if (!ans.seen)
+        g_source_remove(src);
+    ASSERT_EQ(1, ans.seen);
+    ASSERT_TRUE(pump_until(
+        [&] {
+            reload(w);
+            return rows(w) == 2;
+        },
+        15000));
+    GtkTreeModel *model = gtk_tree_view_get_model(GTK_TREE_VIEW(library_job_window_view(w)));
+    GtkTreeIter it;
+    int n = 0;
+    for (gboolean ok = gtk_tree_model_get_iter_first(model, &it); ok; ok = gtk_tree_model_iter_next(model, &it)) {
+        GdkPixbuf *dir = nullptr;
+        gchar *remote = nullptr;
+        gtk_tree_model_get(model, &it, 2, &dir, 5, &remote, -1);
+        EXPECT_EQ(library_job_window_icon(w, 5 + 1), dir) << remote;
+        EXPECT_TRUE(!strcmp(remote, "a.mov") || !strcmp(remote, "b.mov")) << remote;
+        if (dir)
+            g_object_unref(dir);
+        g_free(remote);
+        n++;
+    }
+    EXPECT_EQ(2, n);
+    pelmora_filetransfer_request_t r[3];
+    memset(r, 0, sizeof r);
+    gdk_threads_leave();
+    ASSERT_EQ(2, pelmora_filetransfer_requests_list(s.lib->url, -1, 0, 3, r));
+    gdk_threads_enter();
+    EXPECT_EQ(1, r[0].f_delete);
+    EXPECT_EQ(1, r[1].f_delete);
+    EXPECT_EQ(0, r[0].f_import);
+    EXPECT_STREQ("archive", r[0].target);
+}
+
 TEST(JobsUi, RefusedCancelAndDeleteAreSaidAndChangeNothing)
 {
     if (!gtk_ready())
