@@ -8,6 +8,7 @@
 #include <math.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -219,6 +220,36 @@ TEST(PreviewMeter, BallisticsAndLimits)
     EXPECT_EQ(qpm_sample(nullptr, 1, 1), -1);
 }
 
+TEST(PreviewMeter, HostileFramesAreNotDrawn)
+{
+    static uint8_t px[64 * 4 * 2];
+    ndi_video_frame_v2_t f;
+    memset(&f, 0, sizeof(f));
+    f.xres = 64;
+    f.yres = 2;
+    f.FourCC = NDI_FOURCC_BGRX;
+    f.p_data = px;
+    EXPECT_EQ(preview_recv_frame_stride(&f), 256); /* 0 means 4 x width */
+    f.line_stride_in_bytes = 100;                  /* shorter than a line */
+    EXPECT_EQ(preview_recv_frame_stride(&f), 0);
+    f.line_stride_in_bytes = -256; /* flipped */
+    EXPECT_EQ(preview_recv_frame_stride(&f), 0);
+    f.line_stride_in_bytes = 0x7fffffff;
+    EXPECT_EQ(preview_recv_frame_stride(&f), 0);
+    f.line_stride_in_bytes = 0;
+    f.xres = PREVIEW_MAX_SIDE + 1;
+    EXPECT_EQ(preview_recv_frame_stride(&f), 0);
+    f.xres = 64;
+    f.yres = -2;
+    EXPECT_EQ(preview_recv_frame_stride(&f), 0);
+    f.yres = 2;
+    f.FourCC = NDI_FOURCC('U', 'Y', 'V', 'Y'); /* we asked for BGRX */
+    EXPECT_EQ(preview_recv_frame_stride(&f), 0);
+    f.FourCC = NDI_FOURCC_BGRA;
+    f.p_data = nullptr;
+    EXPECT_EQ(preview_recv_frame_stride(&f), 0);
+}
+
 TEST(PreviewRuntime, NoRuntimeLeavesTheWidgetEmpty)
 {
     unsetenv("NDI_RUNTIME_DIR_V3");
@@ -283,14 +314,22 @@ TEST(PreviewLive, PictureMetersAndSound)
     pelmora_io_preview_t *ctx = pelmora_io_preview_get(top);
     ASSERT_NE(ctx, nullptr);
     ASSERT_NE(ctx->recv, nullptr);
-    EXPECT_EQ(preview_recv_threads(), 1);
     pelmora_io_preview_volume(ctx, 65535);
+    /* Sources are matched by address and by the whole name in parentheses:
+     * a longer port number or another address is not this player. */
+    GtkWidget *other = pelmora_io_preview_create("127.0.0.1", ("PelmoraIO_" + port + "0").c_str(), 160, 90);
+    GtkWidget *elsewhere = pelmora_io_preview_create("127.0.0.10", ("PelmoraIO_" + port).c_str(), 160, 90);
+    gtk_box_pack_start(GTK_BOX(top), other, FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(top), elsewhere, FALSE, FALSE, 0);
 
     /* Idle player: line-up tone; each meter reads what the model gives. */
     ASSERT_TRUE(pump_until([&] { return ctx->recv->connected && pelmora_io_preview_level(ctx, 0) > -20; }, 10000));
     pump(500);
     for (int ch = 0; ch < 7; ch++)
         EXPECT_NEAR(pelmora_io_preview_level(ctx, ch), meter_model(-6.0 - 2 * ch, 0.5), 0.5) << "meter " << ch;
+    EXPECT_FALSE(pelmora_io_preview_get(other)->recv->connected);
+    EXPECT_FALSE(pelmora_io_preview_get(elsewhere)->recv->connected);
+    EXPECT_EQ(preview_recv_threads(), 3);
     double floor7 = pelmora_io_preview_level(ctx, 7);
     EXPECT_TRUE(isinf(floor7) && floor7 < 0) << floor7;
 
