@@ -20,6 +20,7 @@
 
 #include "bus.h"
 #include "pelmorabox.h"
+#include "settings/settings.h"
 #include "strl.h"
 #include "ui_bus.h"
 #include "ui_bus_dialogs.h"
@@ -338,6 +339,27 @@ char *bus_ctl_help_path(char *buf, size_t size)
 }
 
 /* ---- Channel commands. ---- */
+
+int bus_ctl_command(bus_t *bus, const char *what, std::function<int(pelmorabox_bus_state_t *, std::string *)> call)
+{
+    if (!bus || !call)
+        return -22;
+    return command(bus, what, std::move(call));
+}
+
+int bus_ctl_io_settings(bus_t *bus, GtkWidget *parent, srv_t *srv)
+{
+    g_warning("%s: IO settings of [%s]", "bus_ctl_io_settings", srv->host);
+    int r = settings_dialog(parent, srv);
+    if (r == -16)
+        bus_ctl_notice_failure(bus, _("IO SETTINGS"), r, _("another IO settings dialog is waiting for its server"));
+    else if (r < 0) {
+        char why[600];
+        snprintf(why, sizeof(why), _("the settings of %s cannot be read"), srv->host);
+        bus_ctl_notice_failure(bus, _("IO SETTINGS"), r, why);
+    }
+    return r;
+}
 
 int bus_ctl(bus_t *bus, int f_run)
 {

@@ -6,6 +6,8 @@
 #include <gtk/gtk.h>
 #include <stddef.h>
 
+#include <functional>
+#include <string>
 #include <vector>
 
 #include "instance.h"
@@ -39,6 +41,19 @@ gboolean on_button_click(GtkWidget *button, gpointer user_data);
  * fallback, start, stop, append, close, absent and error lists, preview,
  * truncate above and below), and Alt+1..8 bring a bus to the front. */
 gboolean on_grid_key_press_event(GtkWidget *widget, GdkEventKey *event, gpointer user_data);
+
+/* Runs call on a worker thread while the main loop goes on in a nested loop,
+ * with "WHAT: sending ..." on the bus's notice line. On success the state
+ * the call filled is applied and the notice cleared; a failure is said on
+ * the notice line (with *why when the call set it). Nothing is sent while
+ * another command of the bus waits (-16). The call must not touch widgets. */
+int bus_ctl_command(bus_t *bus, const char *what, std::function<int(pelmorabox_bus_state_t *, std::string *)> call);
+
+/* The IO settings dialog of srv (the bus's preview server, or a record made
+ * for the preview strip's server) over parent. When the dialog cannot open
+ * (settings unreadable, another settings dialog waiting) the bus's notice
+ * line says so. The dialog's result. */
+int bus_ctl_io_settings(bus_t *bus, GtkWidget *parent, srv_t *srv);
 
 /* Channel commands; each applies the returned state at once on success.
  * Results as the server answered (negative: refused or no usable answer). */

@@ -23,6 +23,8 @@
 #include "opts.h"
 #include "pelmora.h"
 #include "pelmora_version.h"
+#include "settings/settings-amap.h"
+#include "srv.h"
 #include "strl.h"
 #include "ui.h"
 
@@ -156,6 +158,18 @@ int instance_init(instance_t *app)
 
     pelmora_init(PELMORA_APP_NAME, PELMORA_VERSION);
 
+    /* The channel map presets of the IO settings dialog, once for the whole
+     * program. A file that cannot be read leaves the built-in presets; it is
+     * still the file a save writes. */
+    const char *amap = opts_audio_map_helper();
+    if (amap && amap[0]) {
+        int n = setting_amap_add_preset(amap);
+        if (n < 0 && n != -17)
+            g_warning("%s: channel map presets [%s] not read: %s (%d)", "instance_init", amap, g_strerror(-n), n);
+        else
+            g_warning("%s: %d channel map presets from [%s]", "instance_init", n, amap);
+    }
+
     for (int i = 0; i < app->bus.count; i++) {
         bus_t *bus = &app->bus.list[i];
         bus->app = app;
@@ -165,8 +179,12 @@ int instance_init(instance_t *app)
         library_stat_notify(&bus->lib, 1);
         pthread_create(&bus->lib_stat_notify_th, nullptr, library_stat_notify_proc, bus);
         if (bus->preview.host[0]) {
-            /* Connection point: srv_init and srv_run on bus->preview start
-             * the IO status monitor once it is built. */
+            /* The preview server's status monitor. */
+            srv_init(&bus->preview);
+            int r = srv_run(&bus->preview);
+            if (r)
+                g_warning("%s: bus %d: no status monitor for [%s] (%d)", "instance_init", bus->idx, bus->preview.host,
+                          r);
             strlcpy(bus->lib.preview_io_host, bus->preview.host, sizeof(bus->lib.preview_io_host));
         }
     }
@@ -193,8 +211,12 @@ void *instance_stop_wait(void *p)
 
     for (int i = 0; i < app->bus.count; i++) {
         bus_t *bus = &app->bus.list[i];
-        /* Connection point: srv_stop and srv_release on bus->preview when
-         * preview.host is set. */
+        /* The monitor sees f_exit within one poll (a call's time-out at
+         * worst) and its thread is joined here. */
+        if (bus->preview.host[0]) {
+            srv_stop(&bus->preview);
+            srv_release(&bus->preview);
+        }
         pthread_join(bus->lib_stat_notify_th, nullptr);
         library_release(&bus->lib);
         bus_release(bus);

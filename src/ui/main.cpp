@@ -9,6 +9,7 @@
 #include <string>
 
 #include "instance.h"
+#include "ndi_runtime.h"
 #include "pelmora_version.h"
 #include "single_instance_check.h"
 #include "support.h"
@@ -48,8 +49,11 @@ int main(int argc, char **argv)
     printf("PATH_MAX=%d\n", 260);
     fflush(stdout);
 
-    /* Connection point: the network video preview library is loaded here
-     * once the preview is built; its absence never stops start-up. */
+    /* The network video preview: without its runtime the strips stay
+     * empty, start-up goes on. */
+    int prv_r = pelmora_io_preview_init();
+    if (prv_r < 0)
+        g_warning("pelmora_io_preview_init=%d: the preview strips stay empty", prv_r);
 
     instance_t *app = instance_create(argc, argv);
     int rc = 0;
@@ -58,8 +62,8 @@ int main(int argc, char **argv)
         if (app->f_single_instance)
             single_instance_check(app);
 
-        /* Connection point: with a debug level the preview library switches
-         * to debug output. */
+        if (app->f_debug)
+            pelmora_io_preview_debug(1);
 
         xkeys_init();
         for (int i = 0; i < app->bus.count; i++) {
@@ -91,5 +95,7 @@ int main(int argc, char **argv)
     }
 
     instance_destroy(app);
+    if (prv_r >= 0)
+        pelmora_io_preview_release();
     return rc;
 }

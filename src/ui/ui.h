@@ -48,3 +48,7 @@ gboolean pane_operation_area_notebook_switch_page_cb(GtkNotebook *notebook, gpoi
                                                      gpointer user_data);
 gboolean preview_button_hide_cb(GtkWidget *button, gpointer user_data);
 gboolean preview_button_show_cb(GtkWidget *button, gpointer user_data);
+/* Button presses on the preview strip's picture (user data: the bus): a
+ * double click of the right button opens the IO settings of the strip's
+ * server (prv.host) and is taken; other presses pass on. */
+gboolean on_ndi_prvs_button_press_event(GtkWidget *widget, GdkEventButton *event, gpointer user_data);

@@ -15,6 +15,8 @@
 
 #include "bus.h"
 #include "bus_ctl.h"
+#include "pelmora_io.h"
+#include "pelmora_lib.h"
 #include "pelmorabox.h"
 #include "strl.h"
 #include "timecode.h"
@@ -913,6 +915,76 @@ int bus_ui_dialog_selection_info(bus_t *bus)
 
 /* ---- Preview. ---- */
 
+namespace {
+
+/* The preview sequence, on a worker thread (no widgets): the IO server is
+ * stopped, cued and paused, the automation server loads the event into it,
+ * it is sought to the start and its status read. Each failure is logged
+ * with its own line, says which call failed in *why and ends the sequence. */
+struct preview_run_desc
+{
+    std::string url, bus_url, io_url, io_host, object;
+    int bus_idx = 0;
+    int64_t sys_id = 0;
+    pelmora_lib_item_t item;
+    pelmora_status_t status;
+};
+
+int preview_run(preview_run_desc *p, pelmorabox_bus_state_t *s, std::string *why)
+{
+    const char *fn = "bus_ui_preview";
+    const char *io = p->io_url.c_str();
+    char abs[260] = "", local[260] = "";
+    int r = pelmora_io_basename_item(io, p->object.c_str(), abs, local, nullptr);
+    if (r < 0) {
+        g_warning("%s: pelmora_io_basename_item([%s], [%s])=%d failed", fn, io, p->object.c_str(), r);
+        strlcpy(local, p->object.c_str(), sizeof(local));
+    }
+    r = pelmora_lib_meta_item(io, local, &p->item);
+    if (r < 0)
+        g_warning("%s: pelmora_lib_meta_item([%s], [%s])=%d failed", fn, io, local, r);
+
+    char text[600];
+    auto failed = [&](const char *call, int res) {
+        g_warning("%s: cue failed", fn);
+        snprintf(text, sizeof(text), _("%s on %s failed (%d)"), call, p->io_host.c_str(), res);
+        *why = text;
+        return res;
+    };
+    if ((r = pelmora_stop(io)) < 0) {
+        g_warning("%s: pelmora_stop([%s])=%d failed", fn, io, r);
+        return failed("stop", r);
+    }
+    if ((r = pelmora_cue_play(io)) < 0) {
+        g_warning("%s: pelmora_cue_play([%s])=%d failed", fn, io, r);
+        return failed("cue", r);
+    }
+    if ((r = pelmora_pause(io)) < 0) {
+        g_warning("%s: pelmora_pause([%s])=%d failed", fn, io, r);
+        return failed("pause", r);
+    }
+    r = pelmorabox_preview(p->bus_url.c_str(), p->bus_idx, -p->sys_id, io, s);
+    if (r < 0) {
+        g_warning("%s: pelmorabox_preview([%s], [%d], [%d], [%s])=%d failed", fn, p->bus_url.c_str(), p->bus_idx,
+                  (int)-p->sys_id, io, r);
+        g_warning("%s: cue failed", fn);
+        /* No answer, or the automation server's refusal: said as for any
+         * bus command. */
+        return r;
+    }
+    if ((r = pelmora_playlist_seek(io, 0)) < 0) {
+        g_warning("%s: pelmora_playlist_seek([%s], 0)=%d failed", fn, io, r);
+        return failed("seek", r);
+    }
+    if ((r = pelmora_getstatus(io, &p->status)) < 0) {
+        g_warning("%s: pelmora_getstatus([%s])=%d failed", fn, io, r);
+        return failed("status", r);
+    }
+    return 0;
+}
+
+} // namespace
+
 int bus_ui_preview(bus_t *bus)
 {
     if (!bus)
@@ -923,34 +995,44 @@ int bus_ui_preview(bus_t *bus)
               bus->preview.host);
     if (!e || sys_id <= 0 || !bus->preview.host[0])
         return 1;
-    char object[260];
-    strlcpy(object, e->media_id[0] == '#' ? bus->special_item : e->media_id, sizeof(object));
 
-    /* Connection point: the IO calls before the load come with the IO client
-     * (pelmora_io_basename_item, pelmora_lib_meta_item, pelmora_stop,
-     * pelmora_cue_play and pelmora_pause on preview.url, each failure logged
-     * with its own line and "cue failed"). */
-    pelmorabox_bus_state_t s;
-    memset(&s, 0, sizeof(s));
-    int r;
-    {
-        bus_gdk_unlock_desc unlocked;
-        r = pelmorabox_preview(bus->url, bus->idx, -sys_id, bus->preview.url, &s);
-    }
-    if (r < 0) {
-        g_warning("%s: pelmorabox_preview([%s], [%d], [%d], [%s])=%d failed", "bus_ui_preview", bus->url, bus->idx,
-                  (int)-sys_id, bus->preview.url, r);
-        g_warning("%s: cue failed", "bus_ui_preview");
+    preview_run_desc p;
+    memset(&p.item, 0, sizeof(p.item));
+    memset(&p.status, 0, sizeof(p.status));
+    p.object = e->media_id[0] == '#' ? bus->special_item : e->media_id;
+    p.bus_url = bus->url;
+    p.bus_idx = bus->idx;
+    p.io_url = bus->preview.url;
+    p.io_host = bus->preview.host;
+    p.sys_id = sys_id;
+
+    int r = bus_ctl_command(bus, _("PREVIEW"),
+                            [&p](pelmorabox_bus_state_t *s, std::string *why) { return preview_run(&p, s, why); });
+    if (r < 0 || (bus->app && bus->app->f_exit))
         return r;
-    }
-    /* Connection point: pelmora_playlist_seek (0) and pelmora_getstatus on
-     * preview.url, then the subclip editor over the status's playlist
-     * duration, come with the IO client and the subclip editor. */
-    g_warning("%s: [%s] loaded into the preview server; the preview editor is not available yet", "bus_ui_preview",
-              object);
-    ui_show_error(bus->app ? bus->app->window : nullptr, _("ERROR"),
-                  _("The event was loaded into the preview server, but the preview editor is not available in this "
-                    "version yet."));
+
+    /* What the subclip editor is to be opened on: the loaded list's
+     * duration, the library item's duration set from it. */
+    pelmora_lib_subclip_t sub;
+    memset(&sub, 0, sizeof(sub));
+    sub.idx = 1;
+    sub.mark_in = 0;
+    sub.duration = p.status.playlist_dur;
+    p.item.duration = tc_frames2sec(p.status.playlist_dur);
+    sub.parent = &p.item;
+    char tc[TC_TEXT_SIZE * 2];
+    tc_frames2tc(sub.duration, tc);
+    g_warning("%s: [%s] cued on [%s], duration %s (%d frames); no subclip editor yet", "bus_ui_preview",
+              p.object.c_str(), bus->preview.host, tc, sub.duration);
+
+    GtkWidget *dlg = gtk_message_dialog_new(main_window(bus), GTK_DIALOG_MODAL, GTK_MESSAGE_INFO, GTK_BUTTONS_CLOSE,
+                                            _("%s is cued on the preview server %s, duration %s.\n\nThe subclip "
+                                              "editor is not available in this version yet."),
+                                            p.object.c_str(), bus->preview.host, tc);
+    gtk_window_set_title(GTK_WINDOW(dlg), _("PREVIEW"));
+    ui_dlg_place(dlg, bus->app ? bus->app->window : nullptr);
+    gtk_dialog_run(GTK_DIALOG(dlg));
+    gtk_widget_destroy(dlg);
     return 0;
 }
 
@@ -960,11 +1042,6 @@ gboolean on_button_playlist_item_preview_press_event(GtkWidget *widget, GdkEvent
     bus_t *bus = static_cast<bus_t *>(user_data);
     if (!bus || !event || event->type != GDK_2BUTTON_PRESS || event->button != 3 || !bus->preview.host[0])
         return FALSE;
-    /* Connection point: settings_dialog (main window, preview server) comes
-     * with the IO settings dialog. */
-    g_warning("%s: IO settings of [%s] not available yet", "on_button_playlist_item_preview_press_event",
-              bus->preview.host);
-    ui_show_error(bus->app ? bus->app->window : nullptr, _("ERROR"),
-                  _("The IO settings dialog is not available in this version yet."));
+    bus_ctl_io_settings(bus, bus->app ? bus->app->window : nullptr, &bus->preview);
     return TRUE;
 }
