@@ -17,6 +17,7 @@
 #include "bus.h"
 #include "bus_ctl.h"
 #include "ops_support.h"
+#include "opts.h"
 #include "pelmora_io.h"
 #include "pelmora_io_preview.h"
 #include "pelmora_settings.h"
@@ -73,6 +74,7 @@ class IoConsole : public OpsTest
     std::string media;
     std::vector<std::string> io_hosts;
     bool inited = false;
+    std::vector<std::string> app_extra; /* program options before the bus's */
 
     void SetUp() override
     {
@@ -117,7 +119,9 @@ class IoConsole : public OpsTest
                     io_hosts.push_back("127.0.0.1:" + l.substr(8));
         }
         ASSERT_EQ((int)io_hosts.size(), n_io);
-        std::vector<std::string> console = engine_bus_args(sim.hostport, 1);
+        std::vector<std::string> console = app_extra;
+        for (const std::string &a : engine_bus_args(sim.hostport, 1))
+            console.push_back(a);
         console.push_back("--io-preview=" + io_hosts[0]);
         if (prv_io >= 0)
             console.push_back("--prv-io=" + io_hosts[(size_t)prv_io]);
@@ -282,8 +286,22 @@ std::string settings_seen(GtkWidget *widget, GdkEventType type, gboolean *handle
 
 TEST_F(IoConsole, IoSettingsOfThePreviewButtonAndOfThePreviewStrip)
 {
+    // Start-up also reads the channel map presets named on the command line.
+    const std::string presets = media + "/amap.txt";
+    FILE *f = fopen(presets.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    fputs("A1234567/Studio A\nno separator\n", f);
+    fclose(f);
+    settings_amap_presets_reset();
+    opts_audio_map_helper_reset();
+    app_extra = {"--audio-map-helper=" + presets};
     start(2, {}, 1);
     bus_t *b = bus();
+    int n = 0;
+    const settings_amap_ui_presets_t *table = settings_amap_presets(&n);
+    ASSERT_GE(n, 1);
+    EXPECT_STREQ(table[n - 1].title, "Studio A");
+    EXPECT_STREQ(table[n - 1].map, "A1234567");
     ASSERT_EQ(pelmora_io_settings_set_value(io_url(1).c_str(), "playback_consumer_buffer", "17"), 0);
     pelmora_io_settings_t s0;
     ASSERT_EQ(pelmora_io_settings_get(io_url(0).c_str(), &s0), 0);
