@@ -394,25 +394,29 @@ gboolean ts_button_press(GtkWidget *widget, GdkEventButton *event)
     if (event->button == 1) {
         double xl = handle_l(ts, g), xr = handle_r(ts, g), P = pointer_x(ts, g);
         bool bar = Y >= 4 && Y <= 12;
+        const char *what = nullptr;
+        int target = 0;
         if (bar && X >= xl && X <= xl + 12) {
-            ts->drag_target = 1;
-            g_warning("%s: left workarea marker", __func__);
+            target = 1;
+            what = "left workarea marker";
         } else if (bar && X >= xr - 12 && X <= xr) {
-            ts->drag_target = 2;
-            g_warning("%s: right workarea marker", __func__);
+            target = 2;
+            what = "right workarea marker";
         } else if (bar && X >= xl + 13 && X <= xr - 13) {
-            ts->drag_target = 3;
-            g_warning("%s: middle workarea marker", __func__);
+            target = 3;
+            what = "middle workarea marker";
         } else if (X >= P - 6 && X <= P + 6 && Y >= 20 && Y <= 32) {
-            ts->drag_target = 4;
+            target = 4;
+            what = "pointer";
             ts->pos_desired = ts->pos;
-            g_warning("%s: pointer", __func__);
         } else if (Y >= 12 && Y <= 32) {
             /* A click seeks without dragging. */
             g_signal_emit(ts, signals[SIG_POS_MODIFIED], 0, (gfloat)x2t(ts, g, (int)X));
             return FALSE;
         }
-        if (ts->drag_target) {
+        if (target) {
+            g_warning("%s: %s", __func__, what);
+            ts->drag_target = target;
             ts->last_mouse_x = (gint)X;
             ts->last_mouse_y = (gint)Y;
             return TRUE;

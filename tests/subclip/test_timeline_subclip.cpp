@@ -46,29 +46,23 @@ struct fixture
 
     gboolean press(double x, double y, guint button = 1, GdkEventType type = GDK_BUTTON_PRESS)
     {
-        return send(type, x, y, button);
-    }
-    gboolean release(double x, double y) { return send(GDK_BUTTON_RELEASE, x, y, 1); }
-    gboolean move(double x, double y)
-    {
-        GdkEvent *ev = gdk_event_new(GDK_MOTION_NOTIFY);
-        ev->motion.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(GTK_WIDGET(ts))));
-        ev->motion.send_event = TRUE;
-        ev->motion.x = x;
-        ev->motion.y = y;
-        gboolean r = gtk_widget_event(GTK_WIDGET(ts), ev);
-        gdk_event_free(ev);
-        return r;
-    }
-    gboolean send(GdkEventType type, double x, double y, guint button)
-    {
         GdkEvent *ev = gdk_event_new(type);
         ev->button.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(GTK_WIDGET(ts))));
-        ev->button.send_event = TRUE;
         ev->button.x = x;
         ev->button.y = y;
         ev->button.button = button;
         ev->button.device = gdk_device_get_core_pointer();
+        gboolean r = gtk_widget_event(GTK_WIDGET(ts), ev);
+        gdk_event_free(ev);
+        return r;
+    }
+    gboolean release(double x, double y) { return press(x, y, 1, GDK_BUTTON_RELEASE); }
+    gboolean move(double x, double y)
+    {
+        GdkEvent *ev = gdk_event_new(GDK_MOTION_NOTIFY);
+        ev->motion.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(GTK_WIDGET(ts))));
+        ev->motion.x = x;
+        ev->motion.y = y;
         gboolean r = gtk_widget_event(GTK_WIDGET(ts), ev);
         gdk_event_free(ev);
         return r;
