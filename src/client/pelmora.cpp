@@ -243,7 +243,7 @@ int pelmora_init(const char *app_name, const char *app_version)
     xmlrpc_env_init(&env);
     xmlrpc_client_setup_global_const(&env);
     if (env.fault_occurred)
-        fprintf(stderr, "pelmora_init: xmlrpc_client_setup_global_const failed: %s (%d)\n", env.fault_string,
+        fprintf(stderr, "%s: xmlrpc_client_setup_global_const failed: %s (%d)\n", __func__, env.fault_string,
                 env.fault_code);
     xmlrpc_env_clean(&env);
 
@@ -265,7 +265,7 @@ int pelmora_init(const char *app_name, const char *app_version)
     for (int i = 0; i < PELMORA_POOL_SIZE; i++) {
         transports[i] = transport_create(pool.user_agent, pool.connect_timeout_ms, pool.timeout_ms);
         if (!transports[i]) {
-            fprintf(stderr, "pelmora_init: curl_easy_init(%d) failed\n", i);
+            fprintf(stderr, "%s: curl_easy_init(%d) failed\n", __func__, i);
             continue;
         }
         struct xmlrpc_clientparms clientparms;
@@ -277,7 +277,7 @@ int pelmora_init(const char *app_name, const char *app_version)
         xmlrpc_client_create(&env, XMLRPC_CLIENT_NO_FLAGS, app_name, app_version, &clientparms,
                              XMLRPC_CPSIZE(dialect), &pool.clients[i]);
         if (env.fault_occurred) {
-            fprintf(stderr, "pelmora_init: xmlrpc_client_create(%d) failed: %s (%d)\n", i, env.fault_string,
+            fprintf(stderr, "%s: xmlrpc_client_create(%d) failed: %s (%d)\n", __func__, i, env.fault_string,
                     env.fault_code);
             pool.clients[i] = nullptr;
             transport_destroy(transports[i]);

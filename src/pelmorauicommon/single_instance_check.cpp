@@ -151,13 +151,13 @@ int single_instance_check(instance_t *app)
             continue;
         std::string title;
         if (!window_title(dpy, w, title)) {
-            g_warning("%s:%d GetWindowText failed", "single_instance_check", __LINE__);
+            g_warning("%s:%d GetWindowText failed", __func__, __LINE__);
             continue;
         }
-        g_warning("%s:%d path=[%s], pid=%d, dwTheardId=%d, aProcessCurr=%d, text=[%s]", "single_instance_check",
+        g_warning("%s:%d path=[%s], pid=%d, dwTheardId=%d, aProcessCurr=%d, text=[%s]", __func__,
                   __LINE__, exe.c_str(), (int)pid, 0, (int)own, title.c_str());
         if (title == "PelmoraBoxUI" || (app->window_title[0] && title == app->window_title)) {
-            g_warning("%s:%d Will switch!", "single_instance_check", __LINE__);
+            g_warning("%s:%d Will switch!", __func__, __LINE__);
             bring_to_front(dpy, w);
             exit(0);
         }

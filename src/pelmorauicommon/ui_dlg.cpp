@@ -3,6 +3,7 @@
 
 #include <string.h>
 
+#include "gdk_unlock.h"
 #include "strl.h"
 #include "ui_tools.h"
 
@@ -40,10 +41,12 @@ void wait_done(volatile gint *f_done)
 gboolean show_error_idle(gpointer data)
 {
     auto *ctx = (ui_show_error_async_t *)data;
-    gdk_threads_enter();
-    int r = ui_show_error(ctx->window, ctx->title, ctx->message);
-    gdk_flush();
-    gdk_threads_leave();
+    int r;
+    {
+        gdk_lock_guard locked;
+        r = ui_show_error(ctx->window, ctx->title, ctx->message);
+        gdk_flush();
+    }
     ctx->result = r;
     g_atomic_int_set(&ctx->f_done, 1);
     return FALSE;
@@ -53,10 +56,12 @@ gboolean ok_cancel_idle(gpointer data)
 {
     auto *ctx = (ui_dialog_ok_cancel_t *)data;
     g_warning("ui_dialog_ok_cancel_async: async=%p", data);
-    gdk_threads_enter();
-    int r = ui_dialog_ok_cancel(ctx->msg);
-    gdk_flush();
-    gdk_threads_leave();
+    int r;
+    {
+        gdk_lock_guard locked;
+        r = ui_dialog_ok_cancel(ctx->msg);
+        gdk_flush();
+    }
     g_warning("ui_dialog_ok_cancel_async: exited from ui_dialog_ok_cancel");
     ctx->result = r;
     g_atomic_int_set(&ctx->f_done, 1);
@@ -67,10 +72,12 @@ gboolean input_idle(gpointer data)
 {
     auto *ctx = (ui_dialog_input_t *)data;
     g_warning("ui_dialog_input_async: async=%p", data);
-    gdk_threads_enter();
-    int r = ui_dialog_input(ctx->msg, ctx->len, ctx->input);
-    gdk_flush();
-    gdk_threads_leave();
+    int r;
+    {
+        gdk_lock_guard locked;
+        r = ui_dialog_input(ctx->msg, ctx->len, ctx->input);
+        gdk_flush();
+    }
     g_warning("ui_dialog_input_async: exited from ui_dialog_input_t");
     ctx->result = r;
     g_atomic_int_set(&ctx->f_done, 1);
@@ -185,7 +192,7 @@ int ui_dialog_input(const char *msg, int len, char *input)
 int ui_show_error_async(GtkWidget *window, const char *title, const char *message)
 {
     if (on_main_loop_thread()) {
-        g_warning("%s: called on the main loop thread, which would wait for itself", "ui_show_error_async");
+        g_warning("%s: called on the main loop thread, which would wait for itself", __func__);
         return -22;
     }
     auto *ctx = (ui_show_error_async_t *)g_malloc0(sizeof(ui_show_error_async_t));
@@ -205,15 +212,15 @@ int ui_show_error_async(GtkWidget *window, const char *title, const char *messag
 int ui_dialog_ok_cancel_async(const char *msg)
 {
     if (on_main_loop_thread()) {
-        g_warning("%s: called on the main loop thread, which would wait for itself", "ui_dialog_ok_cancel_async");
+        g_warning("%s: called on the main loop thread, which would wait for itself", __func__);
         return 0;
     }
     auto *ctx = (ui_dialog_ok_cancel_t *)g_malloc0(sizeof(ui_dialog_ok_cancel_t));
     ctx->msg = g_strdup(msg);
-    g_warning("ui_dialog_ok_cancel_async: ctx=%p", (void *)ctx);
+    g_warning("%s: ctx=%p", __func__, (void *)ctx);
     g_idle_add(ok_cancel_idle, ctx);
     wait_done(&ctx->f_done);
-    g_warning("ui_dialog_ok_cancel_async: f_done = 1, r = %d", ctx->result);
+    g_warning("%s: f_done = 1, r = %d", __func__, ctx->result);
     g_idle_remove_by_data(ctx);
     int r = ctx->result;
     g_free(ctx->msg);
@@ -224,7 +231,7 @@ int ui_dialog_ok_cancel_async(const char *msg)
 int ui_dialog_input_async(const char *msg, int len, char *input)
 {
     if (on_main_loop_thread()) {
-        g_warning("%s: called on the main loop thread, which would wait for itself", "ui_dialog_input_async");
+        g_warning("%s: called on the main loop thread, which would wait for itself", __func__);
         return 0;
     }
     auto *ctx = (ui_dialog_input_t *)g_malloc0(sizeof(ui_dialog_input_t));
@@ -232,10 +239,10 @@ int ui_dialog_input_async(const char *msg, int len, char *input)
     ctx->len = len;
     if (input)
         strlcpy(ctx->input, input, sizeof(ctx->input));
-    g_warning("ui_dialog_input_async: ctx=%p", (void *)ctx);
+    g_warning("%s: ctx=%p", __func__, (void *)ctx);
     g_idle_add(input_idle, ctx);
     wait_done(&ctx->f_done);
-    g_warning("ui_dialog_input_async: f_done = 1, r = %d", ctx->result);
+    g_warning("%s: f_done = 1, r = %d", __func__, ctx->result);
     g_idle_remove_by_data(ctx);
     int r = ctx->result;
     if (r == 1 && input)

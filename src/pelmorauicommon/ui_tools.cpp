@@ -547,7 +547,7 @@ void tc_completition_changed(GtkEditable *editable, gpointer)
     if (!tc)
         return;
     const char *text = gtk_entry_get_text(GTK_ENTRY(editable));
-    g_warning("%s: [%s]", "tc_completition_changed", text);
+    g_warning("%s: [%s]", __func__, text);
 
     GtkListStore *store = GTK_LIST_STORE(gtk_entry_completion_get_model(tc->completition));
     gtk_list_store_clear(store);

@@ -3,7 +3,6 @@
  * hand-over of results to the main loop, and the grid's engine hooks. */
 #include "bus.h"
 
-#include <errno.h>
 #include <gtk/gtk.h>
 #include <inttypes.h>
 #include <stdlib.h>
@@ -20,6 +19,7 @@
 
 #include "bus_ctl.h"
 #include "bus_dnd.h"
+#include "gdk_unlock.h"
 #include "pelmorabox.h"
 #include "ui_bus.h"
 #include "ui_bus_dialogs.h"
@@ -81,7 +81,7 @@ bool bus_stopping(const bus_t *bus, const bus_engine_desc *eng)
 {
     if (eng && eng->stop.load())
         return true;
-    return bus->app && __atomic_load_n(&bus->app->f_exit, __ATOMIC_ACQUIRE) != 0;
+    return bus->app && instance_stopping(bus->app) != 0;
 }
 
 /* Sleeps us microseconds, leaving early when the bus stops. One wake-up per
@@ -107,18 +107,6 @@ void bus_sleep(const bus_t *bus, bus_engine_desc *eng, int64_t us)
     }
 }
 
-gboolean idle_wrap_dispatch(gpointer data)
-{
-    auto *w = static_cast<G_IDLE_WRAP_t *>(data);
-    w->ret = w->proc(w);
-    return FALSE;
-}
-
-void idle_wrap_done(gpointer data)
-{
-    sem_post(&static_cast<G_IDLE_WRAP_t *>(data)->sem);
-}
-
 /* A worker's state, applied unless an operator action overtook it: one was
  * pushed since the worker's call went out, or a series of edits holds the
  * pause flag. */
@@ -128,7 +116,7 @@ int push_state_proc(G_IDLE_WRAP_t *w)
     bus_engine_desc *eng = engine_of(bus);
     if (eng && (eng->direct_pushes.load() != (uint64_t)w->args[3] ||
                 __atomic_load_n(&bus->state.ign, __ATOMIC_ACQUIRE))) {
-        g_warning("%s: state of a call overtaken by an operator action dropped", "push_state_proc");
+        g_warning("%s: state of a call overtaken by an operator action dropped", __func__);
         return 1;
     }
     return bus_apply_state(bus, (int)w->args[1], reinterpret_cast<pelmorabox_bus_state_t *>(w->args[2]));
@@ -154,7 +142,7 @@ int hand_over_push_state(bus_t *bus, int ret, pelmorabox_bus_state_t *s, uint64_
     w.args[1] = ret;
     w.args[2] = reinterpret_cast<intptr_t>(s);
     w.args[3] = (intptr_t)pushes_before_call;
-    return bus_idle_wrap_run(&w);
+    return idle_wrap_run(&w, &gdk_idle_lock);
 }
 
 uint64_t direct_pushes_of(bus_t *bus)
@@ -248,7 +236,7 @@ void grid_release_far_rows(bus_t *bus, bus_engine_desc *eng, int first, int last
     }
     g_signal_handlers_unblock_matched(model, G_SIGNAL_MATCH_DATA, 0, 0, nullptr, nullptr, bus->grid);
     if (released)
-        g_warning("%s: bus %d: %d records given back, rows %d..%d kept", "grid_release_far_rows", bus->idx, released,
+        g_warning("%s: bus %d: %d records given back, rows %d..%d kept", __func__, bus->idx, released,
                   std::max(0, lo), hi);
 }
 
@@ -380,21 +368,6 @@ int bus_main_thread_violations(void)
     return main_thread_violations.load();
 }
 
-/* ---- Hand-over. ---- */
-
-int bus_idle_wrap_run(G_IDLE_WRAP_t *w)
-{
-    sem_init(&w->sem, 0, 0);
-    w->ret = 0;
-    /* The idle body runs under the GDK lock; the destroy notification posts
-     * the semaphore once the body has run. */
-    gdk_threads_add_idle_full(G_PRIORITY_HIGH_IDLE, idle_wrap_dispatch, w, idle_wrap_done);
-    while (sem_wait(&w->sem) != 0 && errno == EINTR) {
-    }
-    sem_destroy(&w->sem);
-    return w->ret;
-}
-
 /* ---- Applying results on the main loop. ---- */
 
 int bus_push_state(bus_t *bus, int ret, pelmorabox_bus_state_t *s)
@@ -418,7 +391,7 @@ gboolean bus_recheck_visible_idle(gpointer data)
     {
         std::lock_guard<std::mutex> g(engines_lock);
         bus->rt.recheck_waiting = 0;
-        if (!bus->rt.engine || (bus->app && __atomic_load_n(&bus->app->f_exit, __ATOMIC_ACQUIRE)))
+        if (!bus->rt.engine || (bus->app && instance_stopping(bus->app)))
             return FALSE;
     }
     if (bus->state.ret >= 0)
@@ -495,15 +468,15 @@ int bus_set_list_count(bus_t *bus, int cnt)
         return 0;
     GtkTreeIter iter;
     if (cnt > n) {
-        g_warning("%s: append count=%d", "bus_set_list_count", cnt - n);
+        g_warning("%s: append count=%d", __func__, cnt - n);
         for (int i = n; i < cnt; i++)
             gtk_list_store_append(store, &iter);
         return 0;
     }
-    g_warning("%s: drop count=%d", "bus_set_list_count", n - cnt);
+    g_warning("%s: drop count=%d", __func__, n - cnt);
     for (int i = 0; i < n - cnt; i++) {
         if (!gtk_tree_model_get_iter_first(model, &iter)) {
-            g_warning("%s: gtk_tree_model_get_iter_first failed, i=%d", "bus_set_list_count", i);
+            g_warning("%s: gtk_tree_model_get_iter_first failed, i=%d", __func__, i);
             continue;
         }
         pelmorabox_event_t *e = nullptr;
@@ -532,7 +505,7 @@ int bus_enqueu_update_visible(bus_t *bus, int64_t amend)
 
     GtkTreePath *start = nullptr, *end = nullptr;
     if (!gtk_tree_view_get_visible_range(GTK_TREE_VIEW(bus->grid), &start, &end)) {
-        g_warning("%s: gtk_tree_view_get_visible_range=FALSE", "bus_enqueu_update_visible");
+        g_warning("%s: gtk_tree_view_get_visible_range=FALSE", __func__);
         return 0;
     }
     int first = gtk_tree_path_get_indices(start)[0];
@@ -636,7 +609,7 @@ void *bus_state_thread_proc(void *p)
                 bus_sleep(bus, eng, std::min<int64_t>(due, BUS_STATE_PERIOD_US));
         }
     }
-    g_warning("%s: finished, bus %d", "bus_state_thread_proc", bus->idx);
+    g_warning("%s: finished, bus %d", __func__, bus->idx);
     return nullptr;
 }
 
@@ -677,7 +650,7 @@ void *bus_events_update_thread_proc(void *p)
             w.args[1] = r;
             w.args[2] = reinterpret_cast<intptr_t>(idxs);
             w.args[3] = reinterpret_cast<intptr_t>(events);
-            bus_idle_wrap_run(&w);
+            idle_wrap_run(&w, &gdk_idle_lock);
             hand_over_push_state(bus, r, &local, pushes);
 
             pthread_mutex_lock(&bus->update.lock);
@@ -702,7 +675,7 @@ void *bus_events_update_thread_proc(void *p)
         bus->update.count = std::max(0, keep);
         pthread_mutex_unlock(&bus->update.lock);
     }
-    g_warning("%s: finished, bus %d", "bus_events_update_thread_proc", bus->idx);
+    g_warning("%s: finished, bus %d", __func__, bus->idx);
     return nullptr;
 }
 
@@ -757,11 +730,11 @@ int bus_init(bus_t *bus)
     if (pthread_create(&bus->state.th, nullptr, bus_state_thread_proc, bus) == 0)
         eng->state_started = true;
     else
-        g_critical("%s: bus %d: state thread not started", "bus_init", bus->idx);
+        g_critical("%s: bus %d: state thread not started", __func__, bus->idx);
     if (pthread_create(&bus->update.th, nullptr, bus_events_update_thread_proc, bus) == 0)
         eng->events_started = true;
     else
-        g_critical("%s: bus %d: events thread not started", "bus_init", bus->idx);
+        g_critical("%s: bus %d: events thread not started", __func__, bus->idx);
 
     if (grid) {
         gtk_drag_source_set(grid, GDK_BUTTON1_MASK, bus_drag_targets, 1,
@@ -816,7 +789,7 @@ int bus_release(bus_t *bus)
         w.proc = set_list_count_proc;
         w.args[0] = reinterpret_cast<intptr_t>(bus);
         w.args[1] = 0;
-        bus_idle_wrap_run(&w);
+        idle_wrap_run(&w, &gdk_idle_lock);
     }
     return 0;
 }

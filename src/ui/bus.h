@@ -2,9 +2,9 @@
  * thread polls the bus state, an events thread fetches stale rows in small
  * batches, and every result is handed to the main loop before they go on. */
 #pragma once
-#include <semaphore.h>
 #include <stdint.h>
 
+#include "idle_wrap.h"
 #include "instance.h"
 
 #define BUS_STATE_PERIOD_US 900000
@@ -14,22 +14,6 @@
 /* Rows either side of the view that keep their event records; rows farther
  * away keep their texts only until they are in view again. */
 #define BUS_KEEP_ROWS 256
-
-/* Worker-to-main-loop hand-over: the worker fills `proc` and up to eight
- * argument words and calls bus_idle_wrap_run, which runs `proc` once in an
- * idle callback at high idle priority (under the GDK lock) and returns when
- * it has run. The record may live on the worker's stack. */
-typedef struct G_IDLE_WRAP_desc
-{
-    int (*proc)(struct G_IDLE_WRAP_desc *w);
-    intptr_t args[8];
-    int ret;
-    sem_t sem;
-} G_IDLE_WRAP_t;
-
-/* Runs w->proc (w) on the main loop and waits for it; returns w->ret. Must
- * not be called on the main thread, nor with the GDK lock held. */
-int bus_idle_wrap_run(G_IDLE_WRAP_t *w);
 
 int bus_init(bus_t *bus);
 int bus_release(bus_t *bus);

@@ -6,7 +6,6 @@
 
 #include <gdk/gdkkeysyms.h>
 #include <inttypes.h>
-#include <libintl.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -19,6 +18,7 @@
 #include <vector>
 
 #include "bus.h"
+#include "gdk_unlock.h"
 #include "pelmorabox.h"
 #include "settings/settings.h"
 #include "strl.h"
@@ -27,7 +27,7 @@
 #include "ui_dlg.h"
 #include "ui_search.h"
 
-#define _(s) dgettext("PelmoraBox", s)
+#include "i18n.h"
 
 namespace {
 
@@ -78,7 +78,7 @@ int ask(const char *question)
 
 bool exiting(const bus_t *bus)
 {
-    return bus->app && __atomic_load_n(&bus->app->f_exit, __ATOMIC_ACQUIRE) != 0;
+    return bus->app && instance_stopping(bus->app) != 0;
 }
 
 /* A command's server call, made on a worker thread while the main thread
@@ -149,7 +149,7 @@ int command(bus_t *bus, const char *what, std::function<int(pelmorabox_bus_state
         g_warning("%s: bus %d: no thread for %s, calling from the main thread", "bus_ctl_command", bus->idx, what);
     }
     {
-        bus_gdk_unlock_desc unlocked;
+        gdk_unlock_guard unlocked;
         if (worker.joinable())
             g_main_loop_run(pc.loop);
         else
@@ -214,7 +214,7 @@ int open_help(bus_t *bus)
     g_warning("%s: help will show [%s]", "on_button_click", path);
     GtkWidget *top = bus && bus->app ? bus->app->window : nullptr;
     if (!g_file_test(path, G_FILE_TEST_IS_REGULAR)) {
-        g_warning("%s: [%s] not found", "open_help", path);
+        g_warning("%s: [%s] not found", __func__, path);
         char text[4200];
         snprintf(text, sizeof(text), _("The operator's guide was not found:\n%s"), path);
         ui_show_error(top, _("ERROR"), text);
@@ -222,7 +222,7 @@ int open_help(bus_t *bus)
     }
     gchar *uri = g_filename_to_uri(path, nullptr, nullptr);
     if (!uri) {
-        g_warning("%s: [%s] is not a usable file name", "open_help", path);
+        g_warning("%s: [%s] is not a usable file name", __func__, path);
         return -22;
     }
     int r = open_proc ? open_proc(uri) : bus_ctl_open_uri(uri);
@@ -297,7 +297,7 @@ int bus_ctl_notice_failure(bus_t *bus, const char *what, int result, const char 
                  result);
     else
         snprintf(text, sizeof(text), _("%s failed: %s answered %d"), what, server, result);
-    g_warning("%s: bus %d: %s", "bus_ctl_notice_failure", bus->idx, text);
+    g_warning("%s: bus %d: %s", __func__, bus->idx, text);
     return bus_ui_notice(bus, text, BUS_UI_NOTICE_FAILED);
 }
 
@@ -310,7 +310,7 @@ int bus_ctl_open_uri(const char *uri)
     GError *err = nullptr;
     if (gtk_show_uri(gdk_screen_get_default(), uri, GDK_CURRENT_TIME, &err))
         return 0;
-    g_warning("%s: gtk_show_uri([%s]) failed: %s; trying xdg-open", "bus_ctl_open_uri", uri,
+    g_warning("%s: gtk_show_uri([%s]) failed: %s; trying xdg-open", __func__, uri,
               err ? err->message : "");
     if (err)
         g_error_free(err);
@@ -318,7 +318,7 @@ int bus_ctl_open_uri(const char *uri)
     gchar *argv[] = {const_cast<gchar *>("xdg-open"), const_cast<gchar *>(uri), nullptr};
     if (g_spawn_async(nullptr, argv, nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, nullptr, &err))
         return 0;
-    g_warning("%s: xdg-open [%s] failed: %s", "bus_ctl_open_uri", uri, err ? err->message : "");
+    g_warning("%s: xdg-open [%s] failed: %s", __func__, uri, err ? err->message : "");
     if (err)
         g_error_free(err);
     return -2;
@@ -349,7 +349,7 @@ int bus_ctl_command(bus_t *bus, const char *what, std::function<int(pelmorabox_b
 
 int bus_ctl_io_settings(bus_t *bus, GtkWidget *parent, srv_t *srv)
 {
-    g_warning("%s: IO settings of [%s]", "bus_ctl_io_settings", srv->host);
+    g_warning("%s: IO settings of [%s]", __func__, srv->host);
     int r = settings_dialog(parent, srv);
     if (r == -16)
         bus_ctl_notice_failure(bus, _("IO SETTINGS"), r, _("another IO settings dialog is waiting for its server"));
@@ -435,7 +435,7 @@ int read_events_at(bus_t *bus, const std::vector<int64_t> &idxs, std::vector<pel
         memset(&s, 0, sizeof(s));
         int r;
         {
-            bus_gdk_unlock_desc unlocked;
+            gdk_unlock_guard unlocked;
             r = pelmorabox_get_events2(bus->url, bus->idx, n, asked, got, &s);
         }
         /* Each answer carries its own index: take only what was asked. */
@@ -511,7 +511,7 @@ int bus_ctl_selected_events(bus_t *bus, size_t max, const char *nothing_done, st
     picked.clear();
     if (row_idxs)
         row_idxs->clear();
-    g_warning("%s: %d of %d selected events could not be read, nothing done", "bus_ctl_selected_events", missing,
+    g_warning("%s: %d of %d selected events could not be read, nothing done", __func__, missing,
               total);
     char text[512];
     snprintf(text, sizeof(text), _("%d of the %d selected events could not be read from the server. %s"), missing,
@@ -541,7 +541,7 @@ int bus_clipboard_copy(bus_t *bus)
         *slot = e;
         app->clipboard.count++;
     }
-    g_warning("%s: count=%d", "bus_clipboard_copy", app->clipboard.count);
+    g_warning("%s: count=%d", __func__, app->clipboard.count);
     return 0;
 }
 
@@ -595,10 +595,10 @@ int bus_clipboard_paste(bus_t *bus)
         memset(&s, 0, sizeof(s));
         int r;
         {
-            bus_gdk_unlock_desc unlocked;
+            gdk_unlock_guard unlocked;
             r = pelmorabox_insert_event2(bus->url, bus->idx, at, e, &s);
         }
-        g_warning("%s: pelmorabox_insert_event2=%d", "bus_clipboard_paste", r);
+        g_warning("%s: pelmorabox_insert_event2=%d", __func__, r);
         if (r < 0)
             failed.emplace_back(i, r);
         if (i == cnt - 1 && r >= 0) {
@@ -870,7 +870,7 @@ gboolean on_grid_key_press_event(GtkWidget *widget, GdkEventKey *event, gpointer
 
     busy_guard_desc busy(bus);
     if (!busy.taken) {
-        g_warning("%s: bus %d is busy with another action, key ignored", "on_grid_key_press_event", bus->idx);
+        g_warning("%s: bus %d is busy with another action, key ignored", __func__, bus->idx);
         return TRUE;
     }
     if (k->button)

@@ -22,16 +22,6 @@
 /* Failed inserts of a paste named one by one in the report. */
 #define BUS_CTL_PASTE_REPORT_MAX 20
 
-/* Releases the GDK lock for one server call and takes it back at the end of
- * the scope; no widget may be touched while it lives. */
-struct bus_gdk_unlock_desc
-{
-    bus_gdk_unlock_desc() { gdk_threads_leave(); }
-    ~bus_gdk_unlock_desc() { gdk_threads_enter(); }
-    bus_gdk_unlock_desc(const bus_gdk_unlock_desc &) = delete;
-    bus_gdk_unlock_desc &operator=(const bus_gdk_unlock_desc &) = delete;
-};
-
 /* "clicked" of every panel button (user data: the bus): TRUE when the
  * button is one of the bus's buttons 1..25, FALSE otherwise. */
 gboolean on_button_click(GtkWidget *button, gpointer user_data);

@@ -14,7 +14,7 @@ void bus_drag_begin_cb(GtkWidget *widget, GdkDragContext *context, gpointer user
     (void)widget;
     (void)context;
     (void)user_data;
-    g_warning("%s: connection point, drag not carried out yet", "bus_drag_begin_cb");
+    g_warning("%s: connection point, drag not carried out yet", __func__);
 }
 
 /* When the payload is built: selected rows far from view hold no event
@@ -29,7 +29,7 @@ void bus_drag_data_get_cb(GtkWidget *widget, GdkDragContext *context, GtkSelecti
     (void)info;
     (void)time;
     (void)user_data;
-    g_warning("%s: connection point, no payload yet", "bus_drag_data_get_cb");
+    g_warning("%s: connection point, no payload yet", __func__);
 }
 
 gboolean bus_drag_motion(GtkWidget *widget, GdkDragContext *context, gint x, gint y, guint time,
@@ -54,7 +54,7 @@ void bus_drag_data_received(GtkWidget *widget, GdkDragContext *context, gint x, 
     (void)time;
     (void)user_data;
     /* The toolkit finishes the drag (the grid is a default-drop target). */
-    g_warning("%s: connection point, drop of info=%u ignored", "bus_drag_data_received", info);
+    g_warning("%s: connection point, drop of info=%u ignored", __func__, info);
     /* The tree view must never reorder rows on its own. */
     g_signal_stop_emission_by_name(widget, "drag-data-received");
 }

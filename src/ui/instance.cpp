@@ -5,7 +5,6 @@
 
 #include <gtk/gtk.h>
 #include <netdb.h>
-#include <semaphore.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -18,6 +17,7 @@
 #include <string>
 
 #include "bus.h"
+#include "gdk_unlock.h"
 #include "library_events.h"
 #include "localtime_tz.h"
 #include "opts.h"
@@ -43,7 +43,7 @@ gboolean on_main_window_delete_event(GtkWidget *widget, GdkEvent *event, gpointe
     (void)widget;
     (void)event;
     instance_t *app = static_cast<instance_t *>(user_data);
-    fprintf(stderr, "%s: app->f_exit=%d\n", "on_main_window_delete_event", app->f_exit);
+    fprintf(stderr, "%s: app->f_exit=%d\n", __func__, app->f_exit);
     if (app->f_exit == 0) {
         {
             std::lock_guard<std::mutex> g(lib_notify_lock);
@@ -64,25 +64,14 @@ void on_main_window_destroy(GtkWidget *widget, gpointer user_data)
     gtk_main_quit();
 }
 
-struct window_destroy_desc
+int window_destroy_proc(G_IDLE_WRAP_t *w)
 {
-    instance_t *app;
-    sem_t done;
-};
-
-gboolean window_destroy_idle(gpointer data)
-{
-    auto *d = static_cast<window_destroy_desc *>(data);
-    GtkWidget *window = d->app->window;
-    d->app->window = nullptr;
+    auto *app = reinterpret_cast<instance_t *>(w->args[0]);
+    GtkWidget *window = app->window;
+    app->window = nullptr;
     if (window)
         gtk_widget_destroy(window);
-    return FALSE;
-}
-
-void window_destroy_done(gpointer data)
-{
-    sem_post(&static_cast<window_destroy_desc *>(data)->done);
+    return 0;
 }
 
 } // namespace
@@ -124,7 +113,7 @@ instance_t *instance_create(int argc, char **argv)
 {
     auto *app = static_cast<instance_t *>(calloc(1, sizeof(instance_t)));
     if (!app) {
-        fprintf(stderr, "%s: out of memory\n", "instance_create");
+        fprintf(stderr, "%s: out of memory\n", __func__);
         abort();
     }
     instance_opt_defaults(app);
@@ -135,7 +124,7 @@ instance_t *instance_create(int argc, char **argv)
     }
 
     if (!gdk_display_get_default()) {
-        fprintf(stderr, "%s: no display to show the window on\n", "instance_create");
+        fprintf(stderr, "%s: no display to show the window on\n", __func__);
         display_missing = 1;
         return app;
     }
@@ -165,9 +154,9 @@ int instance_init(instance_t *app)
     if (amap && amap[0]) {
         int n = setting_amap_add_preset(amap);
         if (n < 0 && n != -17)
-            g_warning("%s: channel map presets [%s] not read: %s (%d)", "instance_init", amap, g_strerror(-n), n);
+            g_warning("%s: channel map presets [%s] not read: %s (%d)", __func__, amap, g_strerror(-n), n);
         else
-            g_warning("%s: %d channel map presets from [%s]", "instance_init", n, amap);
+            g_warning("%s: %d channel map presets from [%s]", __func__, n, amap);
     }
 
     for (int i = 0; i < app->bus.count; i++) {
@@ -183,7 +172,7 @@ int instance_init(instance_t *app)
             srv_init(&bus->preview);
             int r = srv_run(&bus->preview);
             if (r)
-                g_warning("%s: bus %d: no status monitor for [%s] (%d)", "instance_init", bus->idx, bus->preview.host,
+                g_warning("%s: bus %d: no status monitor for [%s] (%d)", __func__, bus->idx, bus->preview.host,
                           r);
             strlcpy(bus->lib.preview_io_host, bus->preview.host, sizeof(bus->lib.preview_io_host));
         }
@@ -196,12 +185,12 @@ void *library_stat_notify_proc(void *p)
     bus_t *bus = static_cast<bus_t *>(p);
     /* About every 100 ms plus the call. One wait instead of ten 10 ms naps:
      * eight buses napping cost more CPU than all their polls. */
-    while (!bus->app->f_exit) {
+    while (!instance_stopping(bus->app)) {
         library_stat_notify(&bus->lib, 0);
         std::unique_lock<std::mutex> g(lib_notify_lock);
-        lib_notify_wake.wait_for(g, std::chrono::milliseconds(100), [bus] { return bus->app->f_exit != 0; });
+        lib_notify_wake.wait_for(g, std::chrono::milliseconds(100), [bus] { return instance_stopping(bus->app) != 0; });
     }
-    g_warning("%s: finished", "library_stat_notify_proc");
+    g_warning("%s: finished", __func__);
     return nullptr;
 }
 
@@ -224,13 +213,10 @@ void *instance_stop_wait(void *p)
 
     app->f_exit = 2;
 
-    window_destroy_desc d;
-    d.app = app;
-    sem_init(&d.done, 0, 0);
-    gdk_threads_add_idle_full(G_PRIORITY_HIGH_IDLE, window_destroy_idle, &d, window_destroy_done);
-    while (sem_wait(&d.done) != 0) {
-    }
-    sem_destroy(&d.done);
+    G_IDLE_WRAP_t w = {};
+    w.proc = window_destroy_proc;
+    w.args[0] = reinterpret_cast<intptr_t>(app);
+    idle_wrap_run(&w, &gdk_idle_lock);
     return nullptr;
 }
 
@@ -242,7 +228,7 @@ int instance_release(instance_t *app)
     }
     pelmora_release();
     if (app->f_hide_console)
-        g_warning("%s: --hide-console: nothing was hidden, nothing to show again", "instance_release");
+        g_warning("%s: --hide-console: nothing was hidden, nothing to show again", __func__);
     return 0;
 }
 

@@ -163,6 +163,12 @@ struct instance_desc
 /* Start-up and shutdown (instance.cpp). */
 instance_t *instance_create(int argc, char **argv);
 int instance_init(instance_t *app);
+/* The process's stop flag as worker threads read it: nonzero once the
+ * console is closing. */
+static inline int instance_stopping(const instance_t *app)
+{
+    return __atomic_load_n(&app->f_exit, __ATOMIC_ACQUIRE);
+}
 int instance_release(instance_t *app);
 int instance_destroy(instance_t *app);
 void *instance_stop_wait(void *app);

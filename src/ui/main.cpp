@@ -31,6 +31,8 @@ int main(int argc, char **argv)
     const std::string locale_dir = bin + "/../share/locale/";
     bindtextdomain("PelmoraBox", locale_dir.c_str());
     bind_textdomain_codeset("PelmoraBox", "UTF-8");
+    bindtextdomain("pelmorabox", locale_dir.c_str());
+    bind_textdomain_codeset("pelmorabox", "UTF-8");
     textdomain("PelmoraBox");
 
     gdk_threads_init();

@@ -361,13 +361,13 @@ int opts_from_file(const char *filename, instance_t *instance, opts_from_file_cb
     if (opts_file_depth == 0)
         opts_files_read = 0;
     if (++opts_files_read > OPTS_FILES_MAX) {
-        fprintf(stderr, "%s: too many options files, [%s] not read\n", "opts_from_file", filename);
+        fprintf(stderr, "%s: too many options files, [%s] not read\n", __func__, filename);
         return 1;
     }
 
     FILE *f = fopen(filename, "r");
     if (!f) {
-        fprintf(stderr, "%s: failed to open [%s]\n", "opts_from_file", filename);
+        fprintf(stderr, "%s: failed to open [%s]\n", __func__, filename);
         return 1;
     }
 
@@ -395,7 +395,7 @@ int opts_from_file(const char *filename, instance_t *instance, opts_from_file_cb
     /* A file naming itself, directly or through others, would recurse for
      * ever: refuse it past a fixed depth. */
     if (opts_file_depth >= OPTS_FILE_MAX_DEPTH) {
-        fprintf(stderr, "%s: options files nested too deeply at [%s]\n", "opts_from_file", filename);
+        fprintf(stderr, "%s: options files nested too deeply at [%s]\n", __func__, filename);
         return 1;
     }
 

@@ -5,7 +5,6 @@
 #include "ui.h"
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
-#include <libintl.h>
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -22,7 +21,7 @@
 #include "ui_images.h"
 #include "ui_search.h"
 
-#define _(s) dgettext("PelmoraBox", s)
+#include "i18n.h"
 
 const ui_column_desc assets_details_columns[ASSETS_DETAILS_COLUMN_LAST + 1] = {
     {ASSETS_DETAILS_COLUMN_TITLE, "TITLE", G_TYPE_STRING},
@@ -70,7 +69,7 @@ GtkWidget *notebook_title_with_icon(bus_t *bus)
             g_object_unref(pb);
             gtk_box_pack_start(GTK_BOX(tab), icon, FALSE, FALSE, 0);
         } else {
-            g_warning("%s: failed to load file [%s]: %s", "notebook_title_with_icon", bus->title_icon,
+            g_warning("%s: failed to load file [%s]: %s", __func__, bus->title_icon,
                       err ? err->message : "");
             if (err)
                 g_error_free(err);
@@ -147,7 +146,7 @@ gboolean on_ndi_prvs_button_press_event(GtkWidget *widget, GdkEventButton *event
 {
     (void)widget;
     bus_t *bus = static_cast<bus_t *>(user_data);
-    g_warning("%s: !", "on_ndi_prvs_button_press_event");
+    g_warning("%s: !", __func__);
     if (!bus || !event || event->type != GDK_2BUTTON_PRESS || event->button != 3 || !bus->prv.host[0])
         return FALSE;
     /* The strip's server may be another than the bus's preview server: a
@@ -246,7 +245,7 @@ gboolean pane_operation_area_notebook_switch_page_cb(GtkNotebook *notebook, gpoi
     (void)notebook;
     (void)page;
     instance_t *app = static_cast<instance_t *>(user_data);
-    g_warning("%s: page_num=%d", "pane_operation_area_notebook_switch_page_cb", (int)page_num);
+    g_warning("%s: page_num=%d", __func__, (int)page_num);
     for (int i = 0; i < app->bus.count; i++) {
         bus_t *bus = &app->bus.list[i];
         /* Pages are added one by one: later buses have no tab yet. */
@@ -261,7 +260,7 @@ gboolean pane_operation_area_notebook_switch_page_cb(GtkNotebook *notebook, gpoi
         if (bus->prv.hbox)
             gtk_widget_show(bus->prv.hbox);
         if (bus->tz.value[0])
-            g_warning("%s: used timezone to %s", "pane_operation_area_notebook_switch_page_cb", bus->tz.value);
+            g_warning("%s: used timezone to %s", __func__, bus->tz.value);
     }
     return TRUE;
 }

@@ -5,7 +5,6 @@
  * and the event details lists of the selected row. Main loop only. */
 #include "ui_bus.h"
 
-#include <libintl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -23,7 +22,7 @@
 #include "ui_images.h"
 #include "ui_oled.h"
 
-#define _(s) dgettext("PelmoraBox", s)
+#include "i18n.h"
 
 /* Shown in place of a clock the server left empty, and while offline. */
 #define BUS_UI_EMPTY_TIME "  :  :  :  "
@@ -709,7 +708,7 @@ int bus_ui_update_event(bus_t *bus, int idx, pelmorabox_event_t *e_new)
     GtkTreeModel *model = grid_model(bus);
     GtkTreeIter iter;
     if (!model || !e_new || idx < 0 || !gtk_tree_model_iter_nth_child(model, &iter, nullptr, idx)) {
-        g_warning("%s: gtk_tree_model_get_iter failed, idx=%d", "bus_ui_update_event", idx);
+        g_warning("%s: gtk_tree_model_get_iter failed, idx=%d", __func__, idx);
         return 0;
     }
     GtkListStore *store = GTK_LIST_STORE(model);
@@ -881,7 +880,7 @@ int64_t bus_ui_selected_sys_id(bus_t *bus, pelmorabox_event_t **pe)
     GtkTreePath *path = nullptr;
     pelmorabox_event_t *e = nullptr;
     int idx = first_selected(bus, &path, &e);
-    g_warning("%s: path=%p", "bus_ui_selected_sys_id", (void *)path);
+    g_warning("%s: path=%p", __func__, (void *)path);
     if (path)
         gtk_tree_path_free(path);
     if (pe)

@@ -4,7 +4,6 @@
 #include "ui_bus_dialogs.h"
 
 #include <inttypes.h>
-#include <libintl.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -15,6 +14,7 @@
 
 #include "bus.h"
 #include "bus_ctl.h"
+#include "gdk_unlock.h"
 #include "pelmora_io.h"
 #include "pelmora_lib.h"
 #include "pelmorabox.h"
@@ -24,7 +24,7 @@
 #include "ui_dlg.h"
 #include "ui_search.h"
 
-#define _(s) dgettext("PelmoraBox", s)
+#include "i18n.h"
 
 /* Flag bits of the absent and error lists (0x80 is the server's "absent"). */
 #define ERRORFLAG_ABSENT 0x80
@@ -152,7 +152,7 @@ void playlist_set_mode(bus_ui_dialog_playlist_t *ctx)
  * with the GDK lock released. */
 int list_playlists(bus_t *bus, char ***names, pelmorabox_bus_state_t *s)
 {
-    bus_gdk_unlock_desc unlocked;
+    gdk_unlock_guard unlocked;
     return pelmorabox_list_playlists(bus->url, bus->idx, names, s);
 }
 
@@ -172,7 +172,7 @@ int playlist_action(bus_t *bus, playlist_call_t call, const char *name, const ch
     memset(&s, 0, sizeof(s));
     int r;
     {
-        bus_gdk_unlock_desc unlocked;
+        gdk_unlock_guard unlocked;
         r = call(bus->url, bus->idx, name, &s);
     }
     g_warning("%s: [%s]=%d", "bus_ui_dialog_playlist_action", name, r);
@@ -266,7 +266,7 @@ void bus_ui_dialog_playlist_toggle_radio(GtkToggleButton *button, gpointer user_
 {
     (void)button;
     auto *ctx = static_cast<bus_ui_dialog_playlist_t *>(user_data);
-    g_warning("%s:%d r1=%d, r2=%d", "bus_ui_dialog_playlist_toggle_radio", __LINE__,
+    g_warning("%s:%d r1=%d, r2=%d", __func__, __LINE__,
               gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(ctx->r1)),
               gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(ctx->r2)));
     playlist_set_mode(ctx);
@@ -309,7 +309,7 @@ int bus_ui_dialog_playlist(bus_t *bus, const char *title, char *dst, int f_entry
         bus_ctl_show_failure(bus, "Failed to get playlists list", r);
         return 0;
     }
-    g_warning("%s: gtk_list_store_append=%d", "bus_ui_dialog_playlist", r);
+    g_warning("%s: gtk_list_store_append=%d", __func__, r);
     bus_push_state(bus, 0, &s);
 
     bus_ui_dialog_playlist_t ctx;
@@ -471,7 +471,7 @@ int bus_ui_dialog_saveas_playlist(bus_t *bus)
         char question[600];
         snprintf(question, sizeof(question), _("A playlist named %s exists and is not the one loaded. Replace it?"),
                  name);
-        g_warning("%s: [%s] exists and is not the loaded playlist", "bus_ui_dialog_saveas_playlist", name);
+        g_warning("%s: [%s] exists and is not the loaded playlist", __func__, name);
         if (!ui_dialog_ok_cancel(question))
             return 0;
     }
@@ -489,10 +489,10 @@ int bus_ui_dialog_close_playlist(bus_t *bus)
     memset(&s, 0, sizeof(s));
     int r;
     {
-        bus_gdk_unlock_desc unlocked;
+        gdk_unlock_guard unlocked;
         r = pelmorabox_close_playlist(bus->url, bus->idx, &s);
     }
-    g_warning("%s: pelmorabox_close_playlist=%d", "bus_ui_dialog_close_playlist", r);
+    g_warning("%s: pelmorabox_close_playlist=%d", __func__, r);
     if (r < 0)
         bus_ctl_show_failure(bus, "Failed to close playlist", r);
     else
@@ -518,7 +518,7 @@ int bus_ui_truncate_playlist(bus_t *bus, int f_below)
     memset(&s, 0, sizeof(s));
     int r;
     {
-        bus_gdk_unlock_desc unlocked;
+        gdk_unlock_guard unlocked;
         r = pelmorabox_truncate_playlist(bus->url, bus->idx, sys_id, f_below, &s);
     }
     g_warning("%s: pelmorabox_truncate_playlist(%" PRId64 ", %d)=%d", "bus_ui_truncate_playlist", sys_id, f_below,
@@ -556,13 +556,13 @@ void bus_ui_dialog_set_by_path(bus_ui_absent_lib_items_t *ctx, GtkTreePath *path
     int idx = -1;
     if (gtk_tree_model_get_iter(ctx->model, &iter, path))
         gtk_tree_model_get(ctx->model, &iter, ABSENT_ITEMS_COLUMN_IDX, &idx, -1);
-    g_warning("%s:%d idx=%d\n", "bus_ui_dialog_set_by_path", __LINE__, idx);
+    g_warning("%s:%d idx=%d\n", __func__, __LINE__, idx);
     if (idx < 0 || idx >= ctx->count)
         return;
     const pelmorabox_event_t *e = &ctx->list[idx];
     char key[32];
     snprintf(key, sizeof(key), "%" PRId64, e->sys_id);
-    g_warning("%s:%d media_id=[%s], start_time=[%s], sys_id=[%s]\n", "bus_ui_dialog_set_by_path", __LINE__,
+    g_warning("%s:%d media_id=[%s], start_time=[%s], sys_id=[%s]\n", __func__, __LINE__,
               e->media_id, e->start_time, key);
     ui_search_set(ctx->bus, key, 1 << PELMORABOX_EVENT_SEARCH_IDX_SYS_ID, -1);
     ui_search_next(ctx->bus);
@@ -577,7 +577,7 @@ int bus_ui_dialog_errorflag_items(bus_t *bus, int flag)
     memset(&s, 0, sizeof(s));
     int r;
     {
-        bus_gdk_unlock_desc unlocked;
+        gdk_unlock_guard unlocked;
         r = pelmorabox_errorflag_list(bus->url, bus->idx, flag, &list, &s);
     }
     if (r < 0) {
@@ -585,7 +585,7 @@ int bus_ui_dialog_errorflag_items(bus_t *bus, int flag)
         bus_ctl_show_failure(bus, "pelmorabox_absent_list < 0", r);
         return 0;
     }
-    g_warning("%s: pelmorabox_errorflag_list(%d)=%d", "bus_ui_dialog_errorflag_items", flag, r);
+    g_warning("%s: pelmorabox_errorflag_list(%d)=%d", __func__, flag, r);
     bus_push_state(bus, 0, &s);
 
     bus_ui_absent_lib_items_t ctx;
@@ -656,7 +656,7 @@ int bus_ui_dialog_errorflag_items(bus_t *bus, int flag)
     gtk_widget_show_all(ctx.dlg);
 
     int resp = gtk_dialog_run(GTK_DIALOG(ctx.dlg));
-    g_warning("%s:%d response=%d\n", "bus_ui_dialog_errorflag_items", __LINE__, resp);
+    g_warning("%s:%d response=%d\n", __func__, __LINE__, resp);
     if (resp == GTK_RESPONSE_ACCEPT) {
         GList *rows = gtk_tree_selection_get_selected_rows(gtk_tree_view_get_selection(GTK_TREE_VIEW(ctx.gr)),
                                                            nullptr);
@@ -704,10 +704,10 @@ int bus_ui_dialog_delete(bus_t *bus)
     memset(&s, 0, sizeof(s));
     int r;
     {
-        bus_gdk_unlock_desc unlocked;
+        gdk_unlock_guard unlocked;
         r = pelmorabox_delete_event2(bus->url, bus->idx, (int)ids.size(), ids.data(), &s);
     }
-    g_warning("%s: pelmorabox_delete_event2(%d)=%d", "bus_ui_dialog_delete", (int)ids.size(), r);
+    g_warning("%s: pelmorabox_delete_event2(%d)=%d", __func__, (int)ids.size(), r);
     if (r >= 0)
         bus_push_state(bus, 0, &s);
     return 0;
@@ -732,10 +732,10 @@ int bus_ui_reset_tc(bus_t *bus)
     memset(&s, 0, sizeof(s));
     int r;
     {
-        bus_gdk_unlock_desc unlocked;
+        gdk_unlock_guard unlocked;
         r = pelmorabox_reset_tc_event(bus->url, bus->idx, (int)ids.size(), ids.data(), &s);
     }
-    g_warning("%s: pelmorabox_reset_tc_event=%d", "bus_ui_reset_tc", r);
+    g_warning("%s: pelmorabox_reset_tc_event=%d", __func__, r);
     if (r >= 0)
         bus_push_state(bus, 0, &s);
     return 0;
@@ -750,14 +750,14 @@ int bus_ui_dialog_edit(bus_t *bus, int f_add)
     pelmorabox_event_t *e = nullptr;
     int idx = bus_ui_selected_idx(bus, &e);
     if (f_add) {
-        g_warning("%s: DIALOG(idx=%d, f_add=%d)", "bus_ui_dialog_edit", idx, f_add);
+        g_warning("%s: DIALOG(idx=%d, f_add=%d)", __func__, idx, f_add);
         return item_dialog_not_available(bus, 1);
     }
     if (idx < 0)
         return -2;
     if (idx == 0 && bus->state.s.f_running && e && (e->flags & PELMORABOX_EVENT_FLAG_PLAYING))
         return bus_ui_dialog_trimpad(bus);
-    g_warning("%s: DIALOG(idx=%d, f_add=%d)", "bus_ui_dialog_edit", idx, f_add);
+    g_warning("%s: DIALOG(idx=%d, f_add=%d)", __func__, idx, f_add);
     return item_dialog_not_available(bus, 0);
 }
 
@@ -771,12 +771,12 @@ gboolean bus_ui_dialog_trim_button_cb(GtkWidget *button, gpointer user_data)
     int f_pad = button == ctx->pad;
     const char *tc = gtk_entry_get_text(GTK_ENTRY(ctx->tc));
     int frames = trimpad_entry_frames(ctx);
-    g_warning("%s: tc=[%s], mili=%d, f_pad=%d", "bus_ui_dialog_trim_button_cb", tc,
+    g_warning("%s: tc=[%s], mili=%d, f_pad=%d", __func__, tc,
               frames > 0 ? tc_frames2mili(frames) : 0, f_pad);
     /* An amount that does not read as a positive timecode would send zero or
      * turn a pad into a trim: nothing is sent. */
     if (frames <= 0) {
-        g_warning("%s: [%s] is no amount, nothing sent", "bus_ui_dialog_trim_button_cb", tc);
+        g_warning("%s: [%s] is no amount, nothing sent", __func__, tc);
         return TRUE;
     }
     bus_t *bus = ctx->bus;
@@ -784,10 +784,10 @@ gboolean bus_ui_dialog_trim_button_cb(GtkWidget *button, gpointer user_data)
     memset(&s, 0, sizeof(s));
     int r;
     {
-        bus_gdk_unlock_desc unlocked;
+        gdk_unlock_guard unlocked;
         r = pelmorabox_trimpad_event(bus->url, bus->idx, f_pad ? frames : -frames, &s);
     }
-    g_warning("%s: pelmorabox_update_event=%d", "bus_ui_dialog_trim_button_cb", r);
+    g_warning("%s: pelmorabox_update_event=%d", __func__, r);
     if (r >= 0)
         bus_push_state(bus, 0, &s);
     return TRUE;
@@ -880,7 +880,7 @@ int bus_ui_dialog_selection_info(bus_t *bus)
     int cnt = 0, dur = 0;
     if (bus_ui_playlist_items_selection_update(bus, &cnt, &dur) < 0)
         return 0;
-    g_warning("%s: %d: dur=%d, cnt=%d", "bus_ui_dialog_selection_info", bus->idx, dur, cnt);
+    g_warning("%s: %d: dur=%d, cnt=%d", __func__, bus->idx, dur, cnt);
 
     GtkWidget *dlg = gtk_dialog_new_with_buttons(_("SELECTION DURATION"), main_window(bus), GTK_DIALOG_MODAL,
                                                  GTK_STOCK_CLOSE, GTK_RESPONSE_ACCEPT, NULL);
@@ -991,7 +991,7 @@ int bus_ui_preview(bus_t *bus)
         return -22;
     pelmorabox_event_t *e = nullptr;
     int64_t sys_id = bus_ui_selected_sys_id(bus, &e);
-    g_warning("%s: idx=%d pe=%p preview=[%s]", "bus_ui_preview", bus_ui_selected_idx(bus, nullptr), (void *)e,
+    g_warning("%s: idx=%d pe=%p preview=[%s]", __func__, bus_ui_selected_idx(bus, nullptr), (void *)e,
               bus->preview.host);
     if (!e || sys_id <= 0 || !bus->preview.host[0])
         return 1;
@@ -1008,7 +1008,7 @@ int bus_ui_preview(bus_t *bus)
 
     int r = bus_ctl_command(bus, _("PREVIEW"),
                             [&p](pelmorabox_bus_state_t *s, std::string *why) { return preview_run(&p, s, why); });
-    if (r < 0 || (bus->app && bus->app->f_exit))
+    if (r < 0 || (bus->app && instance_stopping(bus->app)))
         return r;
 
     /* What the subclip editor is to be opened on: the loaded list's

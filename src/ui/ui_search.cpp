@@ -4,14 +4,13 @@
 #include "ui_search.h"
 
 #include <gdk/gdkkeysyms.h>
-#include <libintl.h>
 #include <stdio.h>
 #include <string.h>
 
 #include "bus.h"
 #include "strl.h"
 
-#define _(s) dgettext("PelmoraBox", s)
+#include "i18n.h"
 
 namespace {
 
@@ -77,7 +76,7 @@ int search(bus_t *bus, int start)
             snprintf(text, sizeof(text), _("No more events with \"%s\"; the next search starts from the top."), key);
         else
             snprintf(text, sizeof(text), _("No event with \"%s\"."), key);
-        g_warning("%s: key[%s] from %d: %d, %s", "search", key, start, r, text);
+        g_warning("%s: key[%s] from %d: %d, %s", __func__, key, start, r, text);
         ctx->last = -1;
         gtk_label_set_text(GTK_LABEL(ctx->status), text);
         if (!gtk_widget_get_visible(ctx->wnd))
@@ -86,7 +85,7 @@ int search(bus_t *bus, int start)
     }
     gtk_label_set_text(GTK_LABEL(ctx->status), "");
     ctx->last = r;
-    g_warning("%s: key[%s] will activate [%d]", "search", key, r);
+    g_warning("%s: key[%s] will activate [%d]", __func__, key, r);
     hide(ctx);
     activate_row(bus, r);
     return 0;
@@ -286,7 +285,7 @@ int ui_search_next(bus_t *bus)
 
 int ui_search_set(bus_t *bus, const char *key, int flags, int last)
 {
-    g_warning("%s: key=[%s], flags=0x%X, last=%d\n", "ui_search_set", key ? key : "", (unsigned)flags, last);
+    g_warning("%s: key=[%s], flags=0x%X, last=%d\n", __func__, key ? key : "", (unsigned)flags, last);
     playlist_search_window_t *ctx = ui_search_ctx(bus);
     if (!ctx)
         return -2;

@@ -72,15 +72,15 @@ int xkeys_backlight(int index, int state)
     buf[3] = (unsigned char)state;
     int r = hid_layer_write(xkeys_data.hDevice, buf, len);
     if (r)
-        g_warning("%s: WriteData=%d\n", "xkeys_backlight", r);
+        g_warning("%s: WriteData=%d\n", __func__, r);
     else
-        g_warning("%s: %02x %02x %02x %02x\n", "xkeys_backlight", buf[0], buf[1], buf[2], buf[3]);
+        g_warning("%s: %02x %02x %02x %02x\n", __func__, buf[0], buf[1], buf[2], buf[3]);
     return r;
 }
 
 int xkeys_error_callback(int deviceID, int status)
 {
-    g_warning("%s: deviceID=%d, status=%d", "xkeys_error_callback", deviceID, status);
+    g_warning("%s: deviceID=%d, status=%d", __func__, deviceID, status);
     return 0;
 }
 
@@ -94,7 +94,7 @@ int xkeys_data_callback(const unsigned char *pData, int len, int deviceID, int e
     if (error == HID_LAYER_ERR_DISCONNECTED) {
         hid_layer_cleanup(xkeys_data.hDevice);
         xkeys_data.hDevice = -1;
-        g_warning("%s: Device Disconnected", "xkeys_data_callback");
+        g_warning("%s: Device Disconnected", __func__);
         xkeys_lost = true;
         xkeys_watch_cv.notify_all();
     }
@@ -113,13 +113,13 @@ int xkeys_data_callback(const unsigned char *pData, int len, int deviceID, int e
         if (was == now)
             continue;
         if (!now) {
-            g_warning("%s: UP[%d]", "xkeys_data_callback", k);
+            g_warning("%s: UP[%d]", __func__, k);
             if (col < 2 && cb[k].active)
                 xkeys_backlight(k, 1);
             cb[k].active = 0;
             continue;
         }
-        g_warning("%s: DOWN[%d]", "xkeys_data_callback", k);
+        g_warning("%s: DOWN[%d]", __func__, k);
         if (col < 2) {
             int partner = col == 0 ? row + 8 : row;
             if (cb[k].proc)
@@ -139,7 +139,7 @@ int xkeys_data_callback(const unsigned char *pData, int len, int deviceID, int e
                 cb[a].proc(cb[a].cookie, row, 3);
             if (cb[b].active && cb[b].proc)
                 cb[b].proc(cb[b].cookie, row, 3);
-            g_warning("%s: callbacks called: [%d]=%d / [%d]=%d", "xkeys_data_callback", a, cb[a].active, b,
+            g_warning("%s: callbacks called: [%d]=%d / [%d]=%d", __func__, a, cb[a].active, b,
                       cb[b].active);
             cb[a].active = 0;
             cb[b].active = 0;
@@ -205,7 +205,7 @@ void xkeys_watch_proc(void)
         xkeys_data.writelen = xkeys_writelen;
         memset(xkeys_data.D, 0, sizeof(xkeys_data.D));
         xkeys_lost = false;
-        g_warning("%s: keypad back: PID: %04x", "xkeys_watch_proc", xkeys_data.info[0].PID);
+        g_warning("%s: keypad back: PID: %04x", __func__, xkeys_data.info[0].PID);
         /* A new pad shows nothing: light the bound keys as binding did. */
         for (int k = 0; k < XKEYS_KEYS; k++) {
             xkeys_data.callbacks[k].active = 0;
@@ -244,31 +244,31 @@ int xkeys_init(void)
     xkeys_lost = false;
     xkeys_watch_stop = false;
     if (n < 0) {
-        g_warning("%s: EnumeratePIE failed", "xkeys_init");
+        g_warning("%s: EnumeratePIE failed", __func__);
         return -14;
     }
     xkeys_data.count = n;
     memcpy(xkeys_data.info, info.get(), sizeof(xkeys_data.info));
-    g_warning("%s: EnumeratePIE found %d devices", "xkeys_init", xkeys_data.count);
+    g_warning("%s: EnumeratePIE found %d devices", __func__, xkeys_data.count);
     if (!n)
         return -2;
 
     const hid_enum_info_t *d = &xkeys_data.info[0];
-    g_warning("%s: Found XKeys Device:", "xkeys_init");
-    g_warning("%s: PID: %04x", "xkeys_init", d->PID);
-    g_warning("%s: Usage Page: %04x", "xkeys_init", d->UP);
-    g_warning("%s: Usage:      %04x", "xkeys_init", d->Usage);
-    g_warning("%s: Version: %d", "xkeys_init", (int)d->Version);
-    g_warning("%s: UP: 0x%04X", "xkeys_init", d->UP);
-    g_warning("%s: WriteSize: %d", "xkeys_init", (int)d->writeSize);
+    g_warning("%s: Found XKeys Device:", __func__);
+    g_warning("%s: PID: %04x", __func__, d->PID);
+    g_warning("%s: Usage Page: %04x", __func__, d->UP);
+    g_warning("%s: Usage:      %04x", __func__, d->Usage);
+    g_warning("%s: Version: %d", __func__, (int)d->Version);
+    g_warning("%s: UP: 0x%04X", __func__, d->UP);
+    g_warning("%s: WriteSize: %d", __func__, (int)d->writeSize);
     xkeys_data.writelen = hid_layer_write_length(d->Handle);
     if (d->UP != xkeys_usage_page || xkeys_data.writelen != xkeys_writelen) {
-        g_warning("%s: no SetupInterfaceEx call: info[0].UP=0x%.02X, xkeys->writelen=%d", "xkeys_init", d->UP,
+        g_warning("%s: no SetupInterfaceEx call: info[0].UP=0x%.02X, xkeys->writelen=%d", __func__, d->UP,
                   xkeys_data.writelen);
         return 0;
     }
     if (hid_layer_setup(d->Handle))
-        g_warning("%s: Error setting up PI Engineering Device", "xkeys_init");
+        g_warning("%s: Error setting up PI Engineering Device", __func__);
     else
         xkeys_data.hDevice = (int)d->Handle;
     return 0;
@@ -290,7 +290,7 @@ int xkeys_start(void)
 {
     std::lock_guard<std::mutex> g(xkeys_lock);
     if (xkeys_data.hDevice < 0) {
-        g_warning("%s: device not set", "xkeys_start");
+        g_warning("%s: device not set", __func__);
         return -22;
     }
     xkeys_deliver(xkeys_data.hDevice);
@@ -306,7 +306,7 @@ int xkeys_stop(void)
     xkeys_watch_end();
     std::lock_guard<std::mutex> g(xkeys_lock);
     if (xkeys_data.hDevice < 0) {
-        g_warning("%s: device not set", "xkeys_stop");
+        g_warning("%s: device not set", __func__);
         return -22;
     }
     hid_layer_disable_data(xkeys_data.hDevice, 1);

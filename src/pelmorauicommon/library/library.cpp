@@ -3,8 +3,6 @@
  * with its journal, and the hand-over of every result to the main loop. */
 #include "library.h"
 
-#include <errno.h>
-#include <semaphore.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -19,9 +17,9 @@
 #include <thread>
 #include <vector>
 
-#include <gdk/gdk.h>
 #include <glib.h>
 
+#include "gdk_unlock.h"
 #include "strl.h"
 
 namespace {
@@ -60,23 +58,6 @@ namespace {
 /* The thread of the main loop: the one that called library_init. */
 std::atomic<pthread_t> main_thread;
 
-struct handover
-{
-    std::function<void()> fn;
-    sem_t sem;
-};
-
-gboolean handover_run(gpointer p)
-{
-    static_cast<handover *>(p)->fn();
-    return FALSE;
-}
-
-void handover_done(gpointer p)
-{
-    sem_post(&static_cast<handover *>(p)->sem);
-}
-
 /* Runs fn on the main loop (under the GDK lock, at high idle priority) and
  * waits until it has run; on the main loop itself it runs at once. */
 void on_main(int f_gtk_thread, const std::function<void()> &fn)
@@ -85,13 +66,7 @@ void on_main(int f_gtk_thread, const std::function<void()> &fn)
         fn();
         return;
     }
-    handover h;
-    h.fn = fn;
-    sem_init(&h.sem, 0, 0);
-    gdk_threads_add_idle_full(G_PRIORITY_HIGH_IDLE, handover_run, &h, handover_done);
-    while (sem_wait(&h.sem) != 0 && errno == EINTR) {
-    }
-    sem_destroy(&h.sem);
+    idle_wrap_call(fn, &gdk_idle_lock);
 }
 
 void free_items(pelmora_lib_item_t **items, int n)
@@ -276,9 +251,10 @@ int library_release(library_t *lib)
             /* On the main loop's own thread the loader may be waiting for a
              * hand-over: the loop is run until it has ended. */
             while (!lib->engine->f_done.load()) {
-                gdk_threads_leave();
-                g_main_context_iteration(nullptr, FALSE);
-                gdk_threads_enter();
+                {
+                    gdk_unlock_guard unlocked;
+                    g_main_context_iteration(nullptr, FALSE);
+                }
                 g_usleep(1000);
             }
         }
@@ -409,7 +385,7 @@ int library_stat_notify(library_t *lib, int f_gtk_thread)
         } else {
             char parent[260];
             if (library_parent_path(path.c_str(), parent, sizeof parent) == 0) {
-                g_warning("%s:%d: s=[%s], j=%d d=%d", "library_stat_notify", __LINE__, parent, (int)i, (int)d);
+                g_warning("%s:%d: s=[%s], j=%d d=%d", __func__, __LINE__, parent, (int)i, (int)d);
                 if (lib->hooks.reload_dir)
                     on_main(f_gtk_thread, [&] { lib->hooks.reload_dir(lib, parent); });
             }

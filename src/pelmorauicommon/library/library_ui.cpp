@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "gdk_unlock.h"
 #include "ui_images.h"
 #include "ui_tools.h"
 #include "strl.h"
@@ -663,7 +664,7 @@ int library_thumb_from_data(const void *data, int size, GdkPixbuf **ppixbuf)
     }
     if (!gdk_pixbuf_loader_close(loader, nullptr)) {
         if (!r)
-            g_warning("library_thumb_from_data: gdk_pixbuf_loader_close return FALSE");
+            g_warning("%s: gdk_pixbuf_loader_close return FALSE", __func__);
         r = -1;
     }
     if (!r) {
@@ -685,12 +686,12 @@ int library_thumb_item(library_t *lib, const char *src, const char *scale_type, 
     *ppixbuf = nullptr;
     int r = pelmora_lib_thumb_item(lib->url, src, scale_type, scale_width, scale_height, &data, &size);
     if (r < 0) {
-        g_warning("library_thumb_item: pelmora_lib_thumb_item(%s) returns %d", src, r);
+        g_warning("%s: pelmora_lib_thumb_item(%s) returns %d", __func__, src, r);
         return -1;
     }
     r = library_thumb_from_data(data, size, ppixbuf);
     if (r)
-        g_warning("library_thumb_item: library_thumb_from_data failed, r=%d, src=[%s]", r, src);
+        g_warning("%s: library_thumb_from_data failed, r=%d, src=[%s]", __func__, r, src);
     free(data);
     return r ? -1 : 0;
 }
@@ -711,7 +712,7 @@ int library_reload_dir_items(library_t *lib, const char *path)
             return 0;
         }
     }
-    g_warning("%s: path=[%s] not expanded, will try to mark as non-empty", "library_reload_dir_items", path);
+    g_warning("%s: path=[%s] not expanded, will try to mark as non-empty", __func__, path);
     if (find_dir(lib, path, 0, &it) && !gtk_tree_model_iter_has_child(m, &it))
         library_add_fake(t->store, &it);
     return 0;
@@ -719,7 +720,7 @@ int library_reload_dir_items(library_t *lib, const char *path)
 
 int library_amend_add_dir(library_t *lib, const char *path)
 {
-    g_warning("%s: path=[%s]", "library_amend_add_dir", path);
+    g_warning("%s: path=[%s]", __func__, path);
     library_tree_desc *t = tree_of(lib);
     char parent[260];
     if (!t || library_parent_path(path, parent, sizeof parent) < 0)
@@ -729,9 +730,9 @@ int library_amend_add_dir(library_t *lib, const char *path)
     bool found = !strcmp(parent, "/") ? gtk_tree_model_get_iter_first(m, &it) : find_dir(lib, parent, 0, &it);
     if (!found)
         return -2;
-    g_warning("%s: got parent dir [%s] for [%s]", "library_amend_add_dir", parent, path);
+    g_warning("%s: got parent dir [%s] for [%s]", __func__, parent, path);
     if (!gtk_tree_model_iter_has_child(m, &it)) {
-        g_warning("%s: add fake item to path=[%s]", "library_amend_add_dir", parent);
+        g_warning("%s: add fake item to path=[%s]", __func__, parent);
         return library_add_fake(t->store, &it);
     }
     GtkTreePath *p = gtk_tree_model_get_path(m, &it);
@@ -739,10 +740,10 @@ int library_amend_add_dir(library_t *lib, const char *path)
     gtk_tree_path_free(p);
     if (!open || t->waiting.count(parent)) {
         /* A listing under way brings the new folder with it. */
-        g_warning("%s: path=[%s] not empty not expanded", "library_amend_add_dir", parent);
+        g_warning("%s: path=[%s] not empty not expanded", __func__, parent);
         return 0;
     }
-    g_warning("%s: add real item [%s] to path=[%s]", "library_amend_add_dir", path, parent);
+    g_warning("%s: add real item [%s] to path=[%s]", __func__, path, parent);
     auto *d = static_cast<pelmora_lib_dir_t *>(calloc(1, sizeof(pelmora_lib_dir_t)));
     strlcpy(d->full, path, sizeof d->full);
     strlcpy(d->name, strrchr(path, '/') + 1, sizeof d->name);
@@ -810,7 +811,7 @@ int library_drop_item(library_t *lib, const char *path)
     GtkTreeIter it;
     if (!t || !path || !locate(lib, path, 0, &it) || !strcmp(path, "/"))
         return -2;
-    g_warning("%s: deleting from tree....", "library_drop_item");
+    g_warning("%s: deleting from tree....", __func__);
     library_delete_item(GTK_TREE_MODEL(t->store), &it);
     return 0;
 }
@@ -845,13 +846,14 @@ int library_search(library_t *lib, int idx, const char *key)
 {
     char lo[32], hi[32], hit[260];
     int r;
-    gdk_threads_leave();
-    if (library_search_pattern(key, lo, hi))
-        r = pelmora_lib_search_item_dur_range(lib->url, idx, nullptr, tc_frames2sec(tc_tc2frames(lo)),
-                                              tc_frames2sec(tc_tc2frames(hi)), hit);
-    else
-        r = pelmora_lib_search_item(lib->url, idx, nullptr, key, hit);
-    gdk_threads_enter();
+    {
+        gdk_unlock_guard unlocked;
+        if (library_search_pattern(key, lo, hi))
+            r = pelmora_lib_search_item_dur_range(lib->url, idx, nullptr, tc_frames2sec(tc_tc2frames(lo)),
+                                                  tc_frames2sec(tc_tc2frames(hi)), hit);
+        else
+            r = pelmora_lib_search_item(lib->url, idx, nullptr, key, hit);
+    }
     if (r >= 0) {
         lib->last_search = r;
         library_select_item(lib, hit);

@@ -1,7 +1,6 @@
 /* Transcoder list, transcode settings and loudness dialogs (see transcoder.h). */
 #include "transcoder.h"
 
-#include <libintl.h>
 #include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -18,7 +17,7 @@
 #include "ui_dlg.h"
 #include "ui_tools.h"
 
-#define _(s) dgettext("PelmoraBox", s)
+#include "i18n.h"
 
 enum
 {

@@ -3,7 +3,6 @@
 #include "transfer.h"
 
 #include <gdk/gdkkeysyms.h>
-#include <libintl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -19,7 +18,7 @@
 #include "transfer_jobs.h"
 #include "ui_images.h"
 
-#define _(s) dgettext("PelmoraBox", s)
+#include "i18n.h"
 
 /* ------------------------------------------------------------------------
  * Cell rules

@@ -1,8 +1,6 @@
 /* Job list engine (see transfer_jobs.h). */
 #include "transfer_jobs.h"
 
-#include <gdk/gdk.h>
-#include <libintl.h>
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -14,9 +12,10 @@
 #include <utility>
 #include <vector>
 
+#include "gdk_unlock.h"
 #include "pelmora.h"
 
-#define _(s) dgettext("PelmoraBox", s)
+#include "i18n.h"
 
 namespace {
 
@@ -146,17 +145,18 @@ void library_jobs_stop(library_jobs_t *e)
     }
     /* The worker may be inside a server call, and posted answers take the
      * GDK lock when they run: it is let go meanwhile. */
-    gdk_threads_leave();
-    e->worker.join();
-    for (;;) {
-        {
-            std::lock_guard<std::mutex> g(e->m);
-            if (!e->pending)
-                break;
+    {
+        gdk_unlock_guard unlocked;
+        e->worker.join();
+        for (;;) {
+            {
+                std::lock_guard<std::mutex> g(e->m);
+                if (!e->pending)
+                    break;
+            }
+            g_main_context_iteration(nullptr, FALSE);
         }
-        g_main_context_iteration(nullptr, FALSE);
     }
-    gdk_threads_enter();
     delete e;
 }
 
@@ -169,10 +169,11 @@ int library_jobs_call(const std::function<int()> &call)
         done = 1;
         g_main_context_wakeup(nullptr);
     });
-    gdk_threads_leave();
-    while (!done)
-        g_main_context_iteration(nullptr, TRUE);
-    gdk_threads_enter();
+    {
+        gdk_unlock_guard unlocked;
+        while (!done)
+            g_main_context_iteration(nullptr, TRUE);
+    }
     t.join();
     return r;
 }

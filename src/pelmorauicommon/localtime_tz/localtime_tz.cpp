@@ -32,7 +32,7 @@ int localtime_tzdir_set(const char *path)
         size_t slash = bin.rfind('/');
         bin.erase(slash == std::string::npos ? 0 : slash);
     }
-    fprintf(stderr, "%s:%d bin=[%s]\n", "localtime_tzdir_set", __LINE__, bin.c_str());
+    fprintf(stderr, "%s:%d bin=[%s]\n", __func__, __LINE__, bin.c_str());
     char env[PATH_MAX + 8];
     int n = snprintf(env, sizeof(env), "TZDIR=%s/../share/zoneinfo", bin.c_str());
     if (n < 0 || (size_t)n >= sizeof(env))
@@ -40,7 +40,7 @@ int localtime_tzdir_set(const char *path)
     /* setenv copies, where putenv would keep a pointer to our array. */
     if (setenv("TZDIR", env + strlen("TZDIR="), 1) != 0)
         return -12;
-    fprintf(stderr, "%s:%d env=[%s]\n", "localtime_tzdir_set", __LINE__, env);
+    fprintf(stderr, "%s:%d env=[%s]\n", __func__, __LINE__, env);
     return 0;
 }
 

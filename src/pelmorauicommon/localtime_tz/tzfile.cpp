@@ -286,7 +286,7 @@ int tzfile_read(localtime_tz_t *ctx, const char *file, size_t extra)
     FILE *f = fd >= 0 ? fdopen(fd, "rb") : nullptr;
     if (fd >= 0 && !f)
         close(fd);
-    fprintf(stderr, "%s:%d: fopen(%s)=%p\n", "tzfile_read", __LINE__, path.c_str(), (void *)f);
+    fprintf(stderr, "%s:%d: fopen(%s)=%p\n", __func__, __LINE__, path.c_str(), (void *)f);
     if (!f)
         return -2;
     std::unique_ptr<FILE, decltype(&fclose)> fguard(f, fclose);

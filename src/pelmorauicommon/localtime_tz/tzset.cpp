@@ -264,7 +264,7 @@ void tzset_ctx(localtime_tz_t *ctx, const char *tz)
         name = tz + (*tz == ':');
 
     if (strlen(name) > LOCALTIME_TZ_NAME_MAX) {
-        fprintf(stderr, "%s:%d: zone name of %zu bytes refused, UTC\n", "tzset_ctx", __LINE__, strlen(name));
+        fprintf(stderr, "%s:%d: zone name of %zu bytes refused, UTC\n", __func__, __LINE__, strlen(name));
         ctx->have_old_tz = 0;
         tzset_utc(ctx);
         return;

@@ -8,6 +8,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "gdk_unlock.h"
 #include "ui_button_dumb.h"
 #include "ui_images.h"
 
@@ -58,17 +59,15 @@ static gboolean preview_idle_uv(gpointer p)
  * remove them by it; the GDK lock is taken around the widget work. */
 static gboolean preview_idle_pic_locked(gpointer p)
 {
-    gdk_threads_enter();
+    gdk_lock_guard locked;
     preview_idle_pic(p);
-    gdk_threads_leave();
     return FALSE;
 }
 
 static gboolean preview_idle_uv_locked(gpointer p)
 {
-    gdk_threads_enter();
+    gdk_lock_guard locked;
     preview_idle_uv(p);
-    gdk_threads_leave();
     return FALSE;
 }
 

@@ -1,12 +1,11 @@
 /* Recording audio configuration selector. */
 #include "settings-aconf.h"
 
-#include <libintl.h>
 
 #include "pelmora_settings.h"
 #include "settings-modes.h"
 
-#define _(s) dgettext("PelmoraBox", s)
+#include "i18n.h"
 
 GtkWidget *settings_aconf_ui_create(settings_aconf_ui_t *ctx, int sel)
 {

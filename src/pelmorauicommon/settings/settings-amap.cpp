@@ -3,7 +3,6 @@
 #include "settings-amap.h"
 
 #include <errno.h>
-#include <libintl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -15,7 +14,7 @@
 #include "strl.h"
 #include "ui_dlg.h"
 
-#define _(s) dgettext("PelmoraBox", s)
+#include "i18n.h"
 
 namespace {
 

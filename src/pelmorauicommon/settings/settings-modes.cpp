@@ -2,10 +2,9 @@
  * choices of the selected mode. */
 #include "settings-modes.h"
 
-#include <libintl.h>
 #include <string.h>
 
-#define _(s) dgettext("PelmoraBox", s)
+#include "i18n.h"
 
 namespace {
 

@@ -3,7 +3,6 @@
  * the main thread waits in a nested main loop, so clocks and buses go on. */
 #include "settings.h"
 
-#include <libintl.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -13,9 +12,10 @@
 #include <thread>
 #include <vector>
 
+#include "gdk_unlock.h"
 #include "strl.h"
 
-#define _(s) dgettext("PelmoraBox", s)
+#include "i18n.h"
 
 namespace {
 
@@ -43,9 +43,10 @@ void off_main(const std::function<void()> &work)
         work();
     }
     if (worker.joinable()) {
-        gdk_threads_leave();
-        g_main_loop_run(loop);
-        gdk_threads_enter();
+        {
+            gdk_unlock_guard unlocked;
+            g_main_loop_run(loop);
+        }
         worker.join();
     }
     g_main_loop_unref(loop);

@@ -47,7 +47,7 @@ void *srv_thread_proc(void *arg)
         if (!r)
             nap(srv, 100);
         else {
-            g_warning("srv_thread_proc: failed to connect to server %s, r=%d\n", srv->host, r);
+            g_warning("%s: failed to connect to server %s, r=%d\n", __func__, srv->host, r);
             nap(srv, 1000);
         }
     }
