@@ -9,7 +9,6 @@
 
 namespace {
 
-const char *const TEXT_DOMAIN = "PelmoraBox";
 const int INPUT_SIZE = 260;
 
 /* Bounded copy that never ends inside a multi-byte character. */
