@@ -55,7 +55,16 @@ struct bus_engine_desc
     /* First visible row when rows far from view last gave back their
      * records (-1: never); main loop only. */
     int kept_first = -1;
+    /* Rows stored with an amend newer than the applied state's: fetched
+     * against a list the grid does not show yet (the events thread's answer
+     * came before its state). If that state then drops rows at the top,
+     * these rows sit off their place wherever the view is by then; main loop
+     * only. Past BUS_AHEAD_MAX entries, ahead_all stands for every row. */
+    std::vector<int> ahead;
+    bool ahead_all = false;
 };
+
+#define BUS_AHEAD_MAX 4096
 
 /* How often a sleeping state thread looks at f_exit, which is set without
  * waking it (bus_release wakes it at once). */
@@ -124,9 +133,22 @@ int push_state_proc(G_IDLE_WRAP_t *w)
 
 int update_events_proc(G_IDLE_WRAP_t *w)
 {
-    return bus_ui_update_events(reinterpret_cast<bus_t *>(w->args[0]), (int)w->args[1],
-                                reinterpret_cast<const int64_t *>(w->args[2]),
-                                reinterpret_cast<pelmorabox_event_t **>(w->args[3]));
+    bus_t *bus = reinterpret_cast<bus_t *>(w->args[0]);
+    int cnt = (int)w->args[1];
+    const int64_t *idxs = reinterpret_cast<const int64_t *>(w->args[2]);
+    pelmorabox_event_t **events = reinterpret_cast<pelmorabox_event_t **>(w->args[3]);
+    int r = bus_ui_update_events(bus, cnt, idxs, events);
+    if (bus_engine_desc *eng = engine_of(bus)) {
+        for (int i = 0; i < cnt; i++) {
+            if (!events[i] || events[i]->amend <= bus->state.s.amend || idxs[i] < 0 || idxs[i] > INT32_MAX)
+                continue;
+            if (eng->ahead.size() >= BUS_AHEAD_MAX)
+                eng->ahead_all = true;
+            else
+                eng->ahead.push_back((int)idxs[i]);
+        }
+    }
+    return r;
 }
 
 int set_list_count_proc(G_IDLE_WRAP_t *w)
@@ -164,15 +186,32 @@ GtkTreeModel *grid_model(bus_t *bus)
  * amend and would count as fresh: mark such rows stale so that they are
  * fetched again. Only fetched rows can be off: the rows in view (and the
  * `dropped` rows above them that the drop moved up) and the first two rows,
- * which every poll fetches; a list of 10,000 is not walked on each take.
- * A row that scrolled out of view in the meantime stays off only until the
- * next change of the list. Returns how many were marked. */
-int grid_mark_shifted_rows(bus_t *bus, int64_t amend, int dropped)
+ * which every poll fetches, and the rows stored ahead of the applied state
+ * (eng->ahead), which may have scrolled out of view between their fetch and
+ * this state; a list of 10,000 is not walked on each take. Returns how many
+ * were marked. */
+int grid_mark_shifted_rows(bus_t *bus, bus_engine_desc *eng, int64_t amend, int dropped)
 {
     GtkTreeModel *model = grid_model(bus);
     if (!model)
         return 0;
     int rows = gtk_tree_model_iter_n_children(model, nullptr);
+    if (eng && eng->ahead_all) {
+        /* Too many rows ahead to list: every row with the new amend. */
+        eng->ahead_all = false;
+        eng->ahead.clear();
+        int n = 0;
+        GtkTreeIter it;
+        for (gboolean ok = gtk_tree_model_get_iter_first(model, &it); ok; ok = gtk_tree_model_iter_next(model, &it)) {
+            pelmorabox_event_t *e = nullptr;
+            gtk_tree_model_get(model, &it, BUS_COLUMN_DATA, &e, -1);
+            if (e && e->amend >= amend) {
+                e->amend = 0;
+                n++;
+            }
+        }
+        return n;
+    }
     int first = 0, last = std::min(rows, 64) - 1;
     GtkTreePath *a = nullptr, *b = nullptr;
     if (gtk_tree_view_get_visible_range(GTK_TREE_VIEW(bus->grid), &a, &b)) {
@@ -198,7 +237,33 @@ int grid_mark_shifted_rows(bus_t *bus, int64_t amend, int dropped)
         mark(i);
     for (int i = first; i <= last && i < rows; i++)
         mark(i);
+    /* Rows fetched ahead of the applied state, wherever the view has gone
+     * since: they moved up with the drop as well. */
+    if (eng)
+        for (int i : eng->ahead)
+            if (i - dropped >= 0 && i - dropped < rows)
+                mark(i - dropped);
     return n;
+}
+
+/* After a state is applied: rows fetched ahead of it moved up by `dropped`;
+ * keep only those still ahead of the applied amend. */
+void grid_settle_ahead_rows(bus_t *bus, bus_engine_desc *eng, int64_t amend, int dropped)
+{
+    if (!eng || eng->ahead.empty())
+        return;
+    GtkTreeModel *model = grid_model(bus);
+    std::vector<int> still;
+    for (int i : eng->ahead) {
+        int at = i - dropped;
+        GtkTreeIter it;
+        pelmorabox_event_t *e = nullptr;
+        if (model && at >= 0 && gtk_tree_model_iter_nth_child(model, &it, nullptr, at))
+            gtk_tree_model_get(model, &it, BUS_COLUMN_DATA, &e, -1);
+        if (e && e->amend > amend && std::find(still.begin(), still.end(), at) == still.end())
+            still.push_back(at);
+    }
+    eng->ahead.swap(still);
 }
 
 /* A row's event record takes about 1.9 KB (far more with metadata), so a
@@ -410,18 +475,21 @@ void bus_recheck_visible_later(bus_t *bus)
 
 int bus_apply_state(bus_t *bus, int ret, pelmorabox_bus_state_t *s)
 {
+    bus_engine_desc *eng = engine_of(bus);
     if (ret >= 0) {
-        int shifted = 0;
+        int shifted = 0, dropped = 0;
         if (s->count != bus->state.s.count) {
             GtkTreeModel *model = grid_model(bus);
             int before = model ? gtk_tree_model_iter_n_children(model, nullptr) : 0;
             int cnt = (int)std::max<int64_t>(0, std::min<int64_t>(s->count, BUS_LIST_MAX));
             bus_set_list_count(bus, cnt);
-            if (cnt < before)
-                shifted = grid_mark_shifted_rows(bus, s->amend, before - cnt);
+            if (cnt < before) {
+                dropped = before - cnt;
+                shifted = grid_mark_shifted_rows(bus, eng, s->amend, dropped);
+            }
             bus_recheck_visible_later(bus);
         }
-        bus_engine_desc *eng = engine_of(bus);
+        grid_settle_ahead_rows(bus, eng, s->amend, dropped);
         bool retry = eng && eng->fetch_failed.exchange(0);
         if (s->amend != bus->state.s.amend || retry || shifted)
             bus_enqueu_update_visible(bus, s->amend);
@@ -439,6 +507,10 @@ int bus_apply_state(bus_t *bus, int ret, pelmorabox_bus_state_t *s)
         bus_ui_update_time(bus);
     } else if (bus->state.ret >= 0) {
         g_warning("%s: bus become offline", "bus_push_state");
+        if (eng) {
+            eng->ahead.clear();
+            eng->ahead_all = false;
+        }
         bus_ui_set_offline(bus);
         bus->state.ret = ret;
         std::lock_guard<std::mutex> g(engines_lock);
