@@ -81,6 +81,25 @@ struct value_ref
     }
 };
 
+/* The "list" answer of a call made through c (cr is what c.call gave): a
+ * negative result is logged and returned; else the array goes into list and
+ * its length into *size, 0 returned. -14 for an answer without a list. */
+int list_answer(lib_call &c, int cr, value_ref &list, int *size)
+{
+    if (cr < 0)
+        return -14;
+    if (c.result < 0) {
+        c.log_negative();
+        return c.result;
+    }
+    if (!(list.v = c.array("list")))
+        return -14;
+    *size = xmlrpc_array_size(&c.env, list.v);
+    if (c.env.fault_occurred || *size < 0)
+        return -14;
+    return 0;
+}
+
 /* A call whose answer carries only "result". */
 template <typename... A>
 int result_only(const char *func, const char *url, const char *method, const char *format, A... args)
@@ -258,18 +277,10 @@ int pelmora_lib_list_dirs(const char *url, const char *path, pelmora_lib_dir_t *
     if (!path)
         return -22;
     lib_call c(__func__, url, method);
-    if (c.call("(s)", path) < 0)
-        return -14;
-    if (c.result < 0) {
-        c.log_negative();
-        return c.result;
-    }
     value_ref list;
-    if (!(list.v = c.array("list")))
-        return -14;
-    int size = xmlrpc_array_size(&c.env, list.v);
-    if (c.env.fault_occurred || size < 0)
-        return -14;
+    int size = 0;
+    if (int r = list_answer(c, c.call("(s)", path), list, &size))
+        return r;
     pelmora_lib_dir_t **dirs = (pelmora_lib_dir_t **)calloc((size_t)size + 1, sizeof(*dirs));
     if (!dirs)
         return -12;
@@ -320,18 +331,10 @@ int pelmora_lib_list_items2(const char *url, const char *path, pelmora_lib_item_
     lib_call c(__func__, url, method);
     int cr = offset == -1 && limit == -1 ? c.call("(s)", path)
                                          : c.call("(sii)", path, (xmlrpc_int32)offset, (xmlrpc_int32)limit);
-    if (cr < 0)
-        return -14;
-    if (c.result < 0) {
-        c.log_negative();
-        return c.result;
-    }
     value_ref list;
-    if (!(list.v = c.array("list")))
-        return -14;
-    int size = xmlrpc_array_size(&c.env, list.v);
-    if (c.env.fault_occurred || size < 0)
-        return -14;
+    int size = 0;
+    if (int r = list_answer(c, cr, list, &size))
+        return r;
     pelmora_lib_item_t **items = (pelmora_lib_item_t **)calloc((size_t)size + 1, sizeof(*items));
     if (!items)
         return -12;
@@ -392,18 +395,10 @@ int pelmora_lib_list_subclips(const char *url, const char *path, pelmora_lib_sub
     if (!path)
         return -22;
     lib_call c(__func__, url, method);
-    if (c.call("(s)", path) < 0)
-        return -14;
-    if (c.result < 0) {
-        c.log_negative();
-        return c.result;
-    }
     value_ref list;
-    if (!(list.v = c.array("list")))
-        return -14;
-    int size = xmlrpc_array_size(&c.env, list.v);
-    if (c.env.fault_occurred || size < 0)
-        return -14;
+    int size = 0;
+    if (int r = list_answer(c, c.call("(s)", path), list, &size))
+        return r;
     pelmora_lib_subclip_t **subs = nullptr;
     int n = 0, r = 0;
     for (int i = 0; i < size; i++) {
