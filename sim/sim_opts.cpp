@@ -5,6 +5,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "optwalk.h"
+
 void sim_opts_usage(FILE *f)
 {
     fputs("Usage: pelmora-sim [OPTIONS]\n"
@@ -78,32 +80,15 @@ int sim_opts_parse(int argc, char **argv, sim_opts_t *o, std::string *err)
             *err = "unexpected argument: " + a;
             return -22;
         }
-        std::string name = a.substr(2), val;
-        size_t eq = name.find('=');
-        int f_has = eq != std::string::npos;
-        if (f_has)
-        {
-            val = name.substr(eq + 1);
-            name = name.substr(0, eq);
-        }
-        int f_needs = 0;
-        for (const char *w : with_value)
-            if (name == w)
-                f_needs = 1;
-        if (f_needs && !f_has)
-        {
-            if (i + 1 >= argc)
-            {
-                *err = "--" + name + " needs a value";
-                return -22;
-            }
-            val = argv[++i];
-        }
-        else if (!f_needs && f_has)
-        {
-            *err = "--" + name + " takes no value";
+        std::string name, val;
+        auto takes_value = [](const std::string &n) {
+            for (const char *w : with_value)
+                if (n == w)
+                    return true;
+            return false;
+        };
+        if (optwalk_long(argc, argv, &i, takes_value, &name, &val, err) < 0)
             return -22;
-        }
         int x = 0;
         if (name == "help")
             return 1;

@@ -9,6 +9,7 @@
 #include <string.h>
 #include <strings.h>
 
+#include "optwalk.h"
 #include "pelmora_version.h"
 #include "strl.h"
 
@@ -648,49 +649,26 @@ int ctl_args_parse(int argc, char **argv, ctl_args_t *a, std::string *err, FILE 
             continue;
         }
         std::string name, val;
-        int f_val = 0;
         if (arg == "-h")
             name = "help";
         else if (arg == "-q")
             name = "quiet";
-        else if (arg.compare(0, 2, "--") == 0)
-        {
-            name = arg.substr(2);
-            size_t eq = name.find('=');
-            if (eq != std::string::npos)
-            {
-                val = name.substr(eq + 1);
-                name = name.substr(0, eq);
-                f_val = 1;
-            }
-        }
-        else
+        else if (arg.compare(0, 2, "--") != 0)
         {
             *err = "unknown option [" + arg + "]";
             return -22;
         }
         /* After the command --idx is the event's list index (update only). */
-        if (a->cmd != CTL_CMD_NONE && name == "idx" && a->cmd != CTL_CMD_UPDATE)
+        if (a->cmd != CTL_CMD_NONE && a->cmd != CTL_CMD_UPDATE && arg.substr(2, arg.find('=') - 2) == "idx")
         {
             *err = std::string("--idx (the bus index) goes before the command: pelmora-ctl --host H:P --idx N ") +
                    a->cmd_name + " ...";
             return -22;
         }
-        int f_needs = ctl_takes_value(name, a->cmd);
-        if (f_needs && !f_val)
-        {
-            if (i + 1 >= argc)
-            {
-                *err = "--" + name + " needs a value";
-                return -22;
-            }
-            val = argv[++i];
-        }
-        else if (!f_needs && f_val)
-        {
-            *err = "--" + name + " takes no value";
+        if (name.empty() &&
+            optwalk_long(argc, argv, &i, [a](const std::string &n) { return ctl_takes_value(n, a->cmd) != 0; },
+                         &name, &val, err) < 0)
             return -22;
-        }
         const std::string opt = "--" + name;
         int64_t x = 0;
 
