@@ -19,6 +19,7 @@
 #include "pelmora.h"
 #include "pelmora_version.h"
 #include "pelmorabox.h"
+#include "event_builder.h"
 #include "test_xmlrpc_server.h"
 
 using clock_type = std::chrono::steady_clock;
@@ -49,25 +50,16 @@ static double rate(const std::function<void()> &f)
 
 static pelmorabox_event_t *sample_event(int i)
 {
-    pelmorabox_event_t *e = pelmorabox_event_create();
-    snprintf(e->start_time, sizeof(e->start_time), "10:%02d:00:00", i % 60);
-    e->start_type = i % 3 ? ' ' : 'F';
-    strcpy(e->mark_in, "00:00:00:00");
-    strcpy(e->mark_out, "00:00:29:24");
-    strcpy(e->duration, "00:00:30:00");
-    e->event_type = 'C';
-    snprintf(e->media_id, sizeof(e->media_id), "/library/commercials/2026/spot_%04d.mxf", i);
-    snprintf(e->title, sizeof(e->title), "Commercial spot number %d, autumn campaign", i);
-    strcpy(e->assets, "logo_bug|lower_third");
-    strcpy(e->tag, "ads");
-    strcpy(e->audio_map, "1:1,2:2");
-    strcpy(e->audio_amp, "0");
-    strcpy(e->ar, "16:9");
-    pelmorabox_event_add_meta(e, "client", "Example Foods Ltd");
-    pelmorabox_event_add_meta(e, "campaign@ads#1", "Autumn\tspecial");
-    pelmorabox_event_add_meta(e, "notes", "line one\nline two \\ with backslash");
-    pelmorabox_event_add_meta(e, "id", "A-0001-2026");
-    return e;
+    char start[32], media[260], title[260];
+    snprintf(start, sizeof(start), "10:%02d:00:00", i % 60);
+    snprintf(media, sizeof(media), "/library/commercials/2026/spot_%04d.mxf", i);
+    snprintf(title, sizeof(title), "Commercial spot number %d, autumn campaign", i);
+    return event_build({start, i % 3 ? ' ' : 'F', "00:00:00:00", "00:00:29:24", "00:00:30:00", 'C', media, title,
+                        "logo_bug|lower_third", "", "ads", "1:1,2:2", "0", "16:9"},
+                       {{"client", "Example Foods Ltd"},
+                        {"campaign@ads#1", "Autumn\tspecial"},
+                        {"notes", "line one\nline two \\ with backslash"},
+                        {"id", "A-0001-2026"}});
 }
 
 static std::string cpu_model()

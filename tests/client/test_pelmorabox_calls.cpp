@@ -14,6 +14,7 @@
 #include "pelmora.h"
 #include "pelmora_version.h"
 #include "pelmorabox.h"
+#include "event_builder.h"
 #include "pelmorabox_timings.h"
 #include "test_xmlrpc_server.h"
 #include "timecode.h"
@@ -254,24 +255,10 @@ TEST(AutomationCalls, InsertedEventArrivesWhole)
 {
     // compose -> compress -> (wire) -> inflate -> parse, checked on the server's side.
     scripted s;
-    pelmorabox_event_t *e = pelmorabox_event_create();
-    strcpy(e->start_time, "10:00:00:00");
-    e->start_type = '(';
-    strcpy(e->mark_in, "00:00:01:00");
-    strcpy(e->mark_out, "00:00:09:00");
-    strcpy(e->duration, "00:00:08:01");
-    e->event_type = 'L';
-    strcpy(e->media_id, "/lib/live feed");
-    strcpy(e->title, "Live \\ news");
-    strcpy(e->assets, "a");
-    strcpy(e->fixed_time, "10:00:00:00");
-    strcpy(e->tag, "t");
-    strcpy(e->audio_map, "m");
-    strcpy(e->audio_amp, "0");
-    strcpy(e->ar, "4:3");
-    pelmorabox_event_add_meta(e, "k\ttab", "v\nnl\r\\bs\\\\");
-    pelmorabox_event_add_meta(e, "\\", "\t");
-    pelmorabox_event_add_meta(e, "x@tpl#1", "plain");
+    pelmorabox_event_t *e =
+        event_build({"10:00:00:00", '(', "00:00:01:00", "00:00:09:00", "00:00:08:01", 'L', "/lib/live feed",
+                     "Live \\ news", "a", "10:00:00:00", "t", "m", "0", "4:3"},
+                    {{"k\ttab", "v\nnl\r\\bs\\\\"}, {"\\", "\t"}, {"x@tpl#1", "plain"}});
     pelmorabox_bus_state_t st;
     ASSERT_EQ(pelmorabox_insert_event(s.url.c_str(), 2, 17, e, &st), 0);
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "pelmorabox.h"
+#include "event_builder.h"
 #include "proc_status.h"
 #include "strl.h"
 #include "timecode.h"
@@ -31,27 +32,13 @@ struct EventPtr
 
 pelmorabox_event_t *full_event()
 {
-    pelmorabox_event_t *e = pelmorabox_event_create();
-    strcpy(e->start_time, "10:00:00:00");
-    e->start_type = 'F';
-    strcpy(e->mark_in, "00:00:01:00");
-    strcpy(e->mark_out, "00:00:10:24");
-    strcpy(e->duration, "00:00:10:00");
-    e->event_type = 'C';
-    strcpy(e->media_id, "/media/ads/spot 1.mxf");
-    strcpy(e->title, "Spot, with \"quotes\" and ünïcode");
-    strcpy(e->assets, "logo|crawl");
-    strcpy(e->fixed_time, "10:00:00:00");
-    strcpy(e->tag, "tag-1");
-    strcpy(e->audio_map, "1:2");
-    strcpy(e->audio_amp, "-3.5");
-    strcpy(e->ar, "16:9");
-    pelmorabox_event_add_meta(e, "plain", "value");
-    pelmorabox_event_add_meta(e, "tab\tkey", "val\twith\ttabs");
-    pelmorabox_event_add_meta(e, "nl\nkey", "line1\nline2\r\n");
-    pelmorabox_event_add_meta(e, "back\\slash", "a\\b\\\\c\\");
-    pelmorabox_event_add_meta(e, "mix\\t\\n", "\\n\t\\\\t\n");
-    return e;
+    return event_build({"10:00:00:00", 'F', "00:00:01:00", "00:00:10:24", "00:00:10:00", 'C', "/media/ads/spot 1.mxf",
+                        "Spot, with \"quotes\" and ünïcode", "logo|crawl", "10:00:00:00", "tag-1", "1:2", "-3.5", "16:9"},
+                       {{"plain", "value"},
+                        {"tab\tkey", "val\twith\ttabs"},
+                        {"nl\nkey", "line1\nline2\r\n"},
+                        {"back\\slash", "a\\b\\\\c\\"},
+                        {"mix\\t\\n", "\\n\t\\\\t\n"}});
 }
 
 void expect_same_fields(const pelmorabox_event_t *a, const pelmorabox_event_t *b)
