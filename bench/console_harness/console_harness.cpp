@@ -104,7 +104,7 @@ std::vector<int64_t> tab_tour(instance_t *app, int *missed)
         bus_t *b = &app->bus.list[page];
         int64_t t0 = console_probe_now_us();
         gtk_notebook_set_current_page(GTK_NOTEBOOK(app->apps_notebook), page);
-        if (console_probe_run_until([&] { return grid_visible_filled(b); }, 10000, 1))
+        if (engine_run_until([&] { return grid_visible_filled(b); }, 10000, 1))
             out.push_back(console_probe_now_us() - t0);
         else
             (*missed)++;
@@ -172,8 +172,8 @@ void phase_take(instance_t *app, const harness_opts_desc &o)
     console_probe_gap_reset();
     for (int i = 0; i < o.takes; i++) {
         /* Past the button's double-click guard, with the list at rest. */
-        console_probe_run_for(700);
-        console_probe_run_until([&] { return grid_visible_filled(b) && grid_event(b, 1); }, 5000);
+        engine_run_for(700);
+        engine_run_until([&] { return grid_visible_filled(b) && grid_event(b, 1); }, 5000);
         pelmorabox_event_t *next = grid_event(b, 1);
         if (!next || !b->state.s.f_running) {
             printf("(b) take: bus 0 is not running or has no second event\n");
@@ -190,7 +190,7 @@ void phase_take(instance_t *app, const harness_opts_desc &o)
                                                                                              : "  :  :  :  ");
         };
         int64_t t_clock = clock_shows() ? t1 : 0;
-        bool ok = console_probe_run_until(
+        bool ok = engine_run_until(
             [&] {
                 if (!t_clock && clock_shows())
                     t_clock = console_probe_now_us();
@@ -220,7 +220,7 @@ void phase_take(instance_t *app, const harness_opts_desc &o)
 
         /* The bare call, from a plain thread while the loop goes on, on the
          * same bus and server. */
-        console_probe_run_for(300);
+        engine_run_for(300);
         std::atomic<bool> done{false};
         int64_t rtt = 0;
         int r = 0;
@@ -231,13 +231,13 @@ void phase_take(instance_t *app, const harness_opts_desc &o)
             rtt = console_probe_now_us() - a;
             done = true;
         });
-        console_probe_run_until([&] { return done.load(); }, 15000, 1);
+        engine_run_until([&] { return done.load(); }, 15000, 1);
         th.join();
         if (r >= 0) {
             bare.push_back(rtt);
             /* The console learns of this take from its next state poll;
              * the next take through the button must start from there. */
-            console_probe_run_until([&] { return b->state.s.amend >= s.amend; }, 5000, 5);
+            engine_run_until([&] { return b->state.s.amend >= s.amend; }, 5000, 5);
         }
     }
     printf("(b) take, TAKE button handler returned: %s\n", spread(handler).c_str());
@@ -294,8 +294,8 @@ void phase_change(instance_t *app, const harness_opts_desc &o)
     int missed = 0;
     console_probe_gap_reset();
     for (int i = 0; i < o.changes; i++) {
-        console_probe_run_for(250 + 97 * (i % 7));
-        console_probe_run_until([&] { return grid_visible_filled(b); }, 5000);
+        engine_run_for(250 + 97 * (i % 7));
+        engine_run_until([&] { return grid_visible_filled(b); }, 5000);
         int first = 0, last = 0;
         if (!grid_visible(b, &first, &last) || last - first < 6) {
             printf("(c) other client: too few visible rows\n");
@@ -309,7 +309,7 @@ void phase_change(instance_t *app, const harness_opts_desc &o)
         std::vector<std::string> args = {o.ctl, "--host", o.host, "--idx", std::to_string(b->idx), "-q",
                                          "update", "--idx", std::to_string(row), "--title", title};
         std::thread th(ctl_run, args, &r);
-        bool ok = console_probe_run_until([&] { return r.done.load() && row_watch.t_seen; }, 8000, 1);
+        bool ok = engine_run_until([&] { return r.done.load() && row_watch.t_seen; }, 8000, 1);
         th.join();
         if (!ok || r.status != 0) {
             missed++;
@@ -340,13 +340,13 @@ void phase_scroll(instance_t *app)
     for (int i = 0; i < app->bus.count; i++) {
         bus_t *b = &app->bus.list[i];
         gtk_notebook_set_current_page(GTK_NOTEBOOK(app->apps_notebook), i);
-        console_probe_run_for(100);
+        engine_run_for(100);
         GtkAdjustment *adj = gtk_scrolled_window_get_vadjustment(GTK_SCROLLED_WINDOW(b->scrolled));
         double value = 0;
         for (;;) {
             gtk_adjustment_set_value(adj, value);
             pages++;
-            if (!console_probe_run_until([&] { return grid_visible_filled(b); }, 3000, 1))
+            if (!engine_run_until([&] { return grid_visible_filled(b); }, 3000, 1))
                 slow++;
             double upper = gtk_adjustment_get_upper(adj), page = gtk_adjustment_get_page_size(adj);
             if (value >= upper - page || page <= 0)
@@ -357,7 +357,7 @@ void phase_scroll(instance_t *app)
     }
     int64_t t1 = console_probe_now_us();
     gtk_notebook_set_current_page(GTK_NOTEBOOK(app->apps_notebook), 0);
-    console_probe_run_for(1500);
+    engine_run_for(1500);
     long rows = 0, held = 0;
     for (int i = 0; i < app->bus.count; i++) {
         bus_t *b = &app->bus.list[i];
@@ -416,32 +416,26 @@ int main(int argc, char **argv)
     if (o.host.empty() || o.buses < 1 || o.buses > INSTANCE_MAX_BUSES)
         return usage();
     instance_bin_dir_set(argv[0]);
-    if (!console_probe_ready()) {
+    if (!engine_gtk_ready(false)) {
         fprintf(stderr, "console_harness: no display\n");
         return 1;
     }
     signal(SIGPIPE, SIG_IGN);
 
-    std::vector<std::string> args;
-    for (int i = 0; i < o.buses; i++) {
-        args.push_back("--add-bus=BUS" + std::to_string(i + 1));
-        args.push_back("--host=" + o.host);
-        args.push_back("--idx=" + std::to_string(i));
-    }
-    console_probe_t p;
+    engine_app p;
     int64_t t_build = console_probe_now_us();
-    if (!console_probe_create(&p, args)) {
+    if (!p.create(engine_bus_args(o.host, o.buses))) {
         fprintf(stderr, "console_harness: the window was not built\n");
         return 1;
     }
     console_probe_gap_start();
-    console_probe_start(&p);
+    p.start();
     int64_t t_started = console_probe_now_us();
     instance_t *app = p.app;
     watch_rows(app);
 
     printf("== %s: %d buses on %s\n", o.label.c_str(), o.buses, o.host.c_str());
-    bool ready = console_probe_run_until([&] { return all_ready(app); }, 60000, 1);
+    bool ready = engine_run_until([&] { return all_ready(app); }, 60000, 1);
     int64_t t_ready = console_probe_now_us();
     long rows = 0;
     for (int i = 0; i < app->bus.count; i++)
@@ -467,7 +461,7 @@ int main(int argc, char **argv)
      * background; until it is through, the main loop is held in long slices
      * and every figure below would be one of waiting for them. */
     int64_t t_settle = console_probe_now_us();
-    console_probe_run_until(
+    engine_run_until(
         [&] {
             int64_t last = console_probe_gap_last_over_50ms();
             return console_probe_now_us() - std::max(last, t_settle) > 2000000;
@@ -481,7 +475,7 @@ int main(int argc, char **argv)
            ms(std::max(console_probe_gap_last_over_50ms(), t_settle) - t_toured) / 1000.0);
     console_probe_gap_reset();
 
-    console_probe_run_for(1000);
+    engine_run_for(1000);
     phase_take(app, o);
     phase_change(app, o);
     if (o.scroll)
@@ -490,7 +484,7 @@ int main(int argc, char **argv)
         printf("resident memory: %.1f MiB\n", console_probe_rss_kib() / 1024.0);
 
     int64_t t_stop = console_probe_now_us();
-    int rc = console_probe_stop(&p);
+    int rc = p.stop(15000) < 0;
     printf("shutdown of the engines: %.1f ms%s\n", ms(console_probe_now_us() - t_stop),
            rc ? " (did not end within 15 s)" : "");
     fflush(stdout);

@@ -3,92 +3,8 @@
 
 #include <stdio.h>
 #include <stdlib.h>
-#include <string.h>
 
-#include <atomic>
-#include <thread>
-
-#include "bus.h"
-#include "opts.h"
-#include "pelmora.h"
-#include "pelmora_version.h"
-#include "ui.h"
-#include "ui_bus.h"
 #include "ui_oled.h"
-
-bool console_probe_ready(void)
-{
-    static int ready = -1;
-    if (ready < 0) {
-        ready = 0;
-        if (!getenv("DISPLAY"))
-            return false;
-        gdk_threads_init();
-        if (!gtk_init_check(nullptr, nullptr))
-            return false;
-        /* The console's own time-outs (or the environment's), as start-up
-         * reads them. */
-        pelmora_init(PELMORA_APP_NAME, PELMORA_VERSION);
-        gdk_threads_enter();
-        ready = 1;
-    }
-    return ready == 1;
-}
-
-bool console_probe_create(console_probe_t *p, const std::vector<std::string> &args)
-{
-    p->app = static_cast<instance_t *>(calloc(1, sizeof(instance_t)));
-    if (!p->app)
-        return false;
-    instance_opt_defaults(p->app);
-    std::vector<std::string> all = {"PelmoraBoxUI"};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char *> argv;
-    for (std::string &a : all)
-        argv.push_back(const_cast<char *>(a.c_str()));
-    argv.push_back(nullptr);
-    if (instance_opt((int)all.size(), argv.data(), p->app) || !p->app->bus.count)
-        return false;
-    p->app->window = ui_create(p->app);
-    return p->app->window != nullptr;
-}
-
-void console_probe_start(console_probe_t *p)
-{
-    gtk_widget_show(p->app->window);
-    for (int i = 0; i < p->app->bus.count; i++) {
-        p->app->bus.list[i].app = p->app;
-        bus_init(&p->app->bus.list[i]);
-    }
-    p->started = true;
-}
-
-int console_probe_stop(console_probe_t *p)
-{
-    int rc = 0;
-    if (p->started) {
-        p->app->f_exit = 1;
-        std::atomic<bool> done{false};
-        instance_t *app = p->app;
-        std::thread th([app, &done] {
-            for (int i = 0; i < app->bus.count; i++)
-                bus_release(&app->bus.list[i]);
-            done = true;
-        });
-        if (console_probe_run_until([&done] { return done.load(); }, 15000, 5)) {
-            th.join();
-        } else {
-            th.detach();
-            rc = -1;
-        }
-        p->started = false;
-    }
-    if (p->app && p->app->window && rc == 0) {
-        gtk_widget_destroy(p->app->window);
-        p->app->window = nullptr;
-    }
-    return rc;
-}
 
 int64_t console_probe_now_us(void)
 {
@@ -96,25 +12,6 @@ int64_t console_probe_now_us(void)
 }
 
 namespace {
-
-struct waiter_desc
-{
-    const std::function<bool()> *pred;
-    int64_t until;
-    bool ok;
-};
-
-gboolean waiter_tick(gpointer data)
-{
-    auto *w = static_cast<waiter_desc *>(data);
-    bool held = w->pred && (*w->pred)();
-    if (held || console_probe_now_us() >= w->until) {
-        w->ok = held;
-        gtk_main_quit();
-        return FALSE;
-    }
-    return TRUE;
-}
 
 int64_t gap_last, gap_max, gap_long_count, gap_long_sum, gap_last_long;
 guint gap_timer;
@@ -143,23 +40,6 @@ gboolean gap_tick(gpointer)
 }
 
 } // namespace
-
-bool console_probe_run_until(const std::function<bool()> &pred, int ms, int period_ms)
-{
-    if (pred())
-        return true;
-    waiter_desc w{&pred, console_probe_now_us() + (int64_t)ms * 1000, false};
-    gdk_threads_add_timeout((guint)period_ms, waiter_tick, &w);
-    gtk_main();
-    return w.ok;
-}
-
-void console_probe_run_for(int ms)
-{
-    waiter_desc w{nullptr, console_probe_now_us() + (int64_t)ms * 1000, false};
-    gdk_threads_add_timeout(10, waiter_tick, &w);
-    gtk_main();
-}
 
 void console_probe_gap_start(void)
 {

@@ -17,7 +17,7 @@
 #include "ui.h"
 #include "ui_bus.h"
 
-bool engine_gtk_ready(void)
+bool engine_gtk_ready(bool f_short_timeouts)
 {
     static int ready = -1;
     if (ready < 0) {
@@ -26,8 +26,10 @@ bool engine_gtk_ready(void)
             return false;
         }
         /* Short server time-outs, read once by pelmora_init. */
-        setenv("PELMORA_RPC_TIMEOUT_MS", "1000", 0);
-        setenv("PELMORA_RPC_CONNECT_TIMEOUT_MS", "300", 0);
+        if (f_short_timeouts) {
+            setenv("PELMORA_RPC_TIMEOUT_MS", "1000", 0);
+            setenv("PELMORA_RPC_CONNECT_TIMEOUT_MS", "300", 0);
+        }
         gdk_threads_init();
         ready = gtk_init_check(nullptr, nullptr) ? 1 : 0;
         if (ready) {
@@ -76,7 +78,7 @@ void engine_app::start()
     started = true;
 }
 
-int engine_app::stop()
+int engine_app::stop(int limit_ms)
 {
     int ms = 0;
     if (started) {
@@ -88,7 +90,7 @@ int engine_app::stop()
                 bus_release(&app->bus.list[i]);
             done = true;
         });
-        bool ok = engine_run_until([&done] { return done.load(); }, 10000);
+        bool ok = engine_run_until([&done] { return done.load(); }, limit_ms, 5);
         ms = (int)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0)
                  .count();
         if (!ok) {
@@ -137,12 +139,12 @@ gboolean waiter_tick(gpointer data)
 
 } // namespace
 
-bool engine_run_until(const std::function<bool()> &pred, int ms)
+bool engine_run_until(const std::function<bool()> &pred, int ms, int period_ms)
 {
     waiter_desc w{&pred, std::chrono::steady_clock::now() + std::chrono::milliseconds(ms), false};
     if (pred())
         return true;
-    gdk_threads_add_timeout(20, waiter_tick, &w);
+    gdk_threads_add_timeout((guint)period_ms, waiter_tick, &w);
     gtk_main();
     return w.ok;
 }

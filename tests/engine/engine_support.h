@@ -13,8 +13,9 @@
 #include "instance.h"
 #include "sim_child.h"
 
-/* GDK thread lock and GTK, once per process; false without a display. */
-bool engine_gtk_ready(void);
+/* GDK thread lock and GTK, once per process; false without a display.
+ * Tests get short server time-outs; the benchmark keeps the console's own. */
+bool engine_gtk_ready(bool f_short_timeouts = true);
 
 struct engine_app
 {
@@ -27,8 +28,9 @@ struct engine_app
     void start();
     /* f_exit = 1, bus_release of every bus on a separate thread while the
      * main loop serves hand-overs, then the window is destroyed. Returns the
-     * milliseconds the releases took, or -1 when they did not end in 10 s. */
-    int stop();
+     * milliseconds the releases took, or -1 when they did not end within
+     * limit_ms. */
+    int stop(int limit_ms = 10000);
     ~engine_app();
 };
 
@@ -37,8 +39,8 @@ struct engine_app
 std::vector<std::string> engine_bus_args(const std::string &hostport, int buses);
 
 /* Runs the main loop (the caller holds the GDK lock) until pred () holds or
- * ms have passed; pred runs on the main loop under the lock. */
-bool engine_run_until(const std::function<bool()> &pred, int ms);
+ * ms have passed; pred runs on the main loop under the lock every period_ms. */
+bool engine_run_until(const std::function<bool()> &pred, int ms, int period_ms = 20);
 /* Runs the main loop for ms. */
 void engine_run_for(int ms);
 
