@@ -1,5 +1,6 @@
 /* The IO status monitor against pelmora-sim: change detection, a server
- * that goes away, the subscriber table, stopping and running again. */
+ * that goes away and comes back, the subscriber table, stopping and running
+ * again. */
 #include <gtest/gtest.h>
 
 #include <string.h>
@@ -122,7 +123,20 @@ TEST(IoMonitor, ChangesAndAServerThatGoesAway)
         }
     }
 
+    // The server comes back on its port: the next record is whole and new.
+    io_sim back(0, {"--io=" + sim.hosts[0].substr(sim.hosts[0].find(':') + 1)});
+    ASSERT_TRUE(back.ok()) << "the simulator did not come back on " << sim.hosts[0];
+    before = rec.size();
+    ASSERT_TRUE(io_wait_for([&] { return rec.size() > before && rec.copy().back().s.result == 0; }, 3000));
+    v = rec.copy();
+    size_t first_up = before;
+    while (v[first_up].s.result != 0)
+        first_up++;
+    EXPECT_NE(v[first_up].f_new, 0);
+    EXPECT_EQ(v[first_up].s.playlist_gen, 0) << "a fresh player has an empty list";
+
     // Stop returns within a second although the server never answers.
+    ASSERT_EQ(back.stop(), 0);
     auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(srv_stop(&srv), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(1000));

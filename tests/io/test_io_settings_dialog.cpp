@@ -11,6 +11,7 @@
 
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <sstream>
 #include <string>
 
@@ -305,4 +306,69 @@ TEST(IoSettingsDialog, PresetsFile)
     gtk_widget_destroy(win);
     settings_amap_presets_reset();
     system((std::string("rm -rf ") + dir).c_str());
+}
+
+TEST(IoSettingsDialog, ServerGoneAtOkKeepsTheInputSaysWhyAndSavesOnceBack)
+{
+    if (!gtk_ready())
+        GTEST_SKIP() << "no display: run the suite through scripts/test (xvfb-run)";
+    auto sim = std::make_unique<io_sim>();
+    ASSERT_TRUE(sim->ok());
+    const std::string port = sim->hosts[0].substr(sim->hosts[0].find(':') + 1);
+    srv_t srv;
+    memset(&srv, 0, sizeof srv);
+    strlcpy(srv.host, sim->hosts[0].c_str(), sizeof srv.host);
+    strlcpy(srv.url, sim->urls[0].c_str(), sizeof srv.url);
+
+    // The operator changes the keyer, the server goes away, OK is pressed:
+    // the dialog stays with the choice and says why; the server comes back
+    // on its port and the second OK saves.
+    struct steps
+    {
+        int step = 0;
+        std::string said;
+        int keyer_kept = -1;
+        std::unique_ptr<io_sim> *sim;
+        std::string port;
+        static gboolean tick(gpointer p)
+        {
+            steps *s = (steps *)p;
+            GList *l = gtk_window_list_toplevels();
+            for (GList *i = l; i; i = i->next) {
+                auto *d = (srv_settings_dialog_t *)g_object_get_data(G_OBJECT(i->data), "srv_settings_dialog_t");
+                if (!d || !gtk_widget_get_visible(GTK_WIDGET(i->data)) || !gtk_widget_is_sensitive(GTK_WIDGET(i->data)))
+                    continue;
+                if (s->step == 0) {
+                    gtk_combo_box_set_active(GTK_COMBO_BOX(d->keyer_combo), 2);
+                    EXPECT_EQ((*s->sim)->stop(), 0);
+                    s->sim->reset();
+                    s->step = 1;
+                    gtk_dialog_response(GTK_DIALOG(i->data), GTK_RESPONSE_ACCEPT);
+                } else if (s->step == 1 && gtk_widget_get_visible(d->error_label)) {
+                    s->said = gtk_label_get_text(GTK_LABEL(d->error_label));
+                    s->keyer_kept = active(d->keyer_combo);
+                    *s->sim = std::make_unique<io_sim>(0, std::vector<std::string>{"--io=" + s->port});
+                    s->step = 2;
+                    gtk_dialog_response(GTK_DIALOG(i->data), GTK_RESPONSE_ACCEPT);
+                }
+            }
+            g_list_free(l);
+            return TRUE;
+        }
+    } st;
+    st.sim = &sim;
+    st.port = port;
+    guint id = gdk_threads_add_timeout(20, steps::tick, &st);
+    EXPECT_EQ(settings_dialog(nullptr, &srv), 0);
+    g_source_remove(id);
+
+    EXPECT_EQ(st.step, 2) << "the dialog closed at the first OK although nothing was saved";
+    EXPECT_NE(st.said.find(srv.host), std::string::npos) << st.said;
+    EXPECT_NE(st.said.find("lost"), std::string::npos) << st.said;
+    EXPECT_EQ(st.keyer_kept, 2);
+    ASSERT_TRUE(sim && sim->ok()) << "the simulator did not come back on port " << port;
+    pelmora_io_settings_t s;
+    memset(&s, 0, sizeof s);
+    ASSERT_EQ(pelmora_io_settings_get(srv.url, &s), 0);
+    EXPECT_EQ(s.keyer, 2);
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "gdk_unlock.h"
+#include "pelmora.h"
 #include "strl.h"
 
 #include "i18n.h"
@@ -155,19 +156,23 @@ std::vector<apply_op> collect(srv_settings_dialog_t *d)
     return ops;
 }
 
-void apply_ops(const char *url, const std::vector<apply_op> &ops)
+/* Sends the changes in order and stops at the first the server does not
+ * take (a server that is gone would otherwise cost a time-out per change).
+ * Returns 0, or the failure with what failed in *what. */
+int apply_ops(const char *url, const std::vector<apply_op> &ops, std::string *what)
 {
     for (const auto &op : ops) {
         int r = op.kind == 'v'   ? pelmora_io_settings_set_value(url, op.name.c_str(), op.value.c_str())
                 : op.kind == 'm' ? pelmora_io_settings_set_mode(url, op.mode, op.enc)
                                  : pelmora_io_settings_save(url);
-        if (r < 0)
-            g_warning("%s: %s [%s] failed, r=%d", "settings_dialog",
-                      op.kind == 'v'   ? "set"
-                      : op.kind == 'm' ? "mode"
-                                       : "save",
+        if (r < 0) {
+            *what = op.kind == 'v' ? op.name : op.kind == 'm' ? "mode" : "save";
+            g_warning("%s: %s [%s] failed, r=%d", "settings_dialog", op.kind == 'v' ? "set" : what->c_str(),
                       op.name.c_str(), r);
+            return r;
+        }
     }
+    return 0;
 }
 
 GtkWidget *build(srv_settings_dialog_t *d)
@@ -215,8 +220,14 @@ GtkWidget *build(srv_settings_dialog_t *d)
     d->record_bitdepth = choice(depths, 2, false, !strcmp(s->record_bitdepth, "10") ? 1 : 0);
     g_object_ref_sink(d->record_bitdepth);
 
+    /* Why the last OK did not save, in the dialog itself. */
+    d->error_label = gtk_label_new("");
+    gtk_label_set_line_wrap(GTK_LABEL(d->error_label), TRUE);
+    gtk_box_pack_end(GTK_BOX(GTK_DIALOG(dlg)->vbox), d->error_label, FALSE, FALSE, 4);
+
     g_object_set_data(G_OBJECT(dlg), "srv_settings_dialog_t", d);
     gtk_widget_show_all(dlg);
+    gtk_widget_hide(d->error_label);
     return dlg;
 }
 
@@ -246,11 +257,23 @@ int settings_dialog(GtkWidget *parent, srv_t *srv)
     }
 
     GtkWidget *dlg = build(d);
-    int resp = gtk_dialog_run(GTK_DIALOG(dlg));
-    if (resp == GTK_RESPONSE_ACCEPT) {
+    /* A change the server does not take keeps the dialog open with the
+     * operator's input, says why, and OK may be pressed again. */
+    while (gtk_dialog_run(GTK_DIALOG(dlg)) == GTK_RESPONSE_ACCEPT) {
         std::vector<apply_op> ops = collect(d);
-        gtk_widget_hide(dlg);
-        off_main([&] { apply_ops(url.c_str(), ops); });
+        std::string what;
+        int r = 0;
+        gtk_widget_set_sensitive(dlg, FALSE);
+        off_main([&] { r = apply_ops(url.c_str(), ops, &what); });
+        gtk_widget_set_sensitive(dlg, TRUE);
+        if (r >= 0)
+            break;
+        char *why = g_strdup_printf(_("Not saved: %s did not take %s (%s). Nothing you entered is lost; press OK to "
+                                      "try again."),
+                                    srv->host, what.c_str(), pelmora_result_text(r));
+        gtk_label_set_text(GTK_LABEL(d->error_label), why);
+        g_free(why);
+        gtk_widget_show(d->error_label);
     }
     gtk_widget_destroy(dlg);
     g_object_unref(d->record_bitdepth);

@@ -26,10 +26,13 @@ typedef struct srv_settings_dialog_desc
     settings_aconf_ui_t aconf_ui;
     settings_amap_ui_t amap_ui;
     GtkWidget *playback_consumer_noscale;
+    GtkWidget *error_label; /* why the last OK did not save; hidden until then */
 } srv_settings_dialog_t;
 
 /* Runs the dialog for the IO server of srv (kept under the dialog's
- * "srv_settings_dialog_t" data while it is open): 0, -14 when the settings
+ * "srv_settings_dialog_t" data while it is open). OK sends the changes and
+ * closes the dialog; when the server does not take them the dialog stays
+ * with the input and says why. Returns 0, -14 when the settings
  * or modes cannot be read (no dialog then), -16 while another settings
  * dialog is waiting for its server. Server calls run on a worker while the
  * main loop goes on; the caller holds the GDK lock as on any main-loop
