@@ -109,6 +109,10 @@ static int sim_lib_split(const std::string &path, std::vector<std::string> *part
     size_t i = 0;
     if (!path.empty() && path[0] == '/')
         i = 1;
+    /* "//name": a name joined to the root's own "/" by a client names the
+     * same place as "/name". */
+    if (i == 1 && path.size() > 2 && path[1] == '/' && path[2] != '/')
+        i = 2;
     while (i < path.size()) {
         size_t j = path.find('/', i);
         if (j == std::string::npos)

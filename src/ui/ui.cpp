@@ -13,7 +13,7 @@
 
 #include "bus.h"
 #include "bus_ctl.h"
-#include "library_ui.h"
+#include "library_pane.h"
 #include "pelmora_io_preview.h"
 #include "strl.h"
 #include "ui_bus.h"

@@ -263,8 +263,11 @@ int library_release(library_t *lib)
         delete lib->engine;
         lib->engine = nullptr;
     }
+    int f_main = pthread_equal(main_thread.load(), pthread_self());
+    if (lib->hooks.closing)
+        on_main(f_main, [lib] { lib->hooks.closing(lib); });
     if (lib->hooks.clear)
-        on_main(pthread_equal(main_thread.load(), pthread_self()), [lib] { lib->hooks.clear(lib); });
+        on_main(f_main, [lib] { lib->hooks.clear(lib); });
     return 0;
 }
 

@@ -29,6 +29,24 @@ enum {
     LIBRARY_UI_TOTAL_SPACE = 4,
     LIBRART_UI_FREE_SPACE_P = 5,
     LIBRARY_UI_TOTAL_ITEMS = 6,
+    LIBRARY_UI_BUTTON_CREATE_DIR = 7,
+    LIBRARY_UI_BUTTON_MOVE_ITEMS = 8,
+    LIBRARY_UI_BUTTON_TRANSFER_LIST = 9,
+    LIBRARY_UI_BUTTON_TRANSFER_EXPORT = 10,
+    LIBRARY_UI_BUTTON_TRANSCODER_LIST = 11,
+    LIBRARY_UI_BUTTON_AUDIONORM_ITEM = 12,
+    LIBRARY_UI_BUTTON_TRANSCODER_ITEM = 13,
+    LIBRARY_UI_BUTTON_FIND = 14,
+    LIBRARY_UI_BUTTON_FIND_NEXT = 15,
+    LIBRARY_UI_BUTTON_SUBCLIP_DLG = 16,
+    LIBRARY_UI_BUTTON_DELETE_ITEMS = 32,
+    LIBRARY_UI_BUTTON_RENAME_ITEM = 33,
+    LIBRARY_UI_BUTTON_HIDE = 45,
+    LIBRARY_UI_BUTTON_SHOW = 46,
+    LIBRARY_UI_SHOWAREA = 47,
+    LIBRARY_UI_SIZEAREA = 48,
+    LIBRARY_UI_CAPACITY_SRC = 49,
+    LIBRARY_UI_CAPACITY_DST = 50,
     LIBRARY_UI_LAST = 51
 };
 
@@ -61,7 +79,9 @@ typedef struct library_hooks_desc
     void (*add_dir)(library_t *lib, const char *path);
     void (*drop_item)(library_t *lib, const char *path);
     void (*capacity)(library_t *lib, int cap, const pelmora_lib_state_t *st);
-    /* Empties the tree (library_release). */
+    /* The library goes (library_release): the widgets that hang on it go
+     * first; then the tree is emptied. */
+    void (*closing)(library_t *lib);
     void (*clear)(library_t *lib);
 } library_hooks_t;
 

@@ -1,8 +1,7 @@
-/* Library pane, folding part only (the library model and its tree come
- * later): show and hide buttons around a show area. Folding releases the
- * paned divider so that the bus panel takes the page. Until the library
- * record carries its widget slots, the pane's widgets are kept here by
- * library record. */
+/* The library tree of a bus (and of the select-item dialog): the store and
+ * view that the library model drives through its hooks, the journal's row
+ * actions, selection, search, the selection readers, the tree's side of
+ * dragging rows onto a bus, and the pane's folding and notice line. */
 #include "library_ui.h"
 
 #include <stdio.h>
@@ -12,6 +11,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "gdk_unlock.h"
@@ -20,98 +20,97 @@
 #include "strl.h"
 #include "timecode.h"
 
-#define LIBRARY_BUTTON_SHOW 22
-#define LIBRARY_BUTTON_HIDE 23
-
-namespace {
-
-struct library_fold_desc
-{
-    GtkWidget *top;
-    GtkWidget *box;
-    GtkWidget *btn_show;
-    GtkWidget *btn_hide;
-    GtkWidget *area;
-};
-
-/* Main thread only, like every widget. */
-std::map<const library_t *, library_fold_desc> folds;
-
-const ui_button_desc buttons[] = {
-    {LIBRARY_BUTTON_SHOW, "Show Library", nullptr, nullptr, "library_show", library_show_image},
-    {LIBRARY_BUTTON_HIDE, "Hide Library", nullptr, nullptr, "library_hide", library_hide_image},
-    {0, nullptr, nullptr, nullptr, nullptr, nullptr},
-};
-
-void on_show_clicked(GtkWidget *button, gpointer lib)
-{
-    (void)button;
-    library_ui_showhide(static_cast<library_t *>(lib), 1);
-}
-
-void on_hide_clicked(GtkWidget *button, gpointer lib)
-{
-    (void)button;
-    library_ui_showhide(static_cast<library_t *>(lib), 0);
-}
-
-void on_pane_destroy(GtkWidget *box, gpointer lib)
-{
-    auto it = folds.find(static_cast<library_t *>(lib));
-    if (it != folds.end() && it->second.box == box)
-        folds.erase(it);
-}
-
-} // namespace
-
-GtkWidget *library_ui_create_main(GtkWidget *top, library_t *lib, int f_show, GtkWidget *btm)
-{
-    library_fold_desc d = {};
-    d.top = top;
-    GtkWidget *box = gtk_hbox_new(FALSE, 0);
-    d.box = box;
-
-    d.btn_show = ui_create_button_image(ui_button_lookup(buttons, LIBRARY_BUTTON_SHOW));
-    d.btn_hide = ui_create_button_image(ui_button_lookup(buttons, LIBRARY_BUTTON_HIDE));
-    g_signal_connect(d.btn_show, "clicked", G_CALLBACK(on_show_clicked), lib);
-    g_signal_connect(d.btn_hide, "clicked", G_CALLBACK(on_hide_clicked), lib);
-    gtk_box_pack_start(GTK_BOX(box), d.btn_show, FALSE, FALSE, 0);
-    gtk_box_pack_start(GTK_BOX(box), d.btn_hide, FALSE, FALSE, 0);
-
-    d.area = gtk_vbox_new(FALSE, 0);
-    gtk_widget_set_size_request(d.area, 450, -1);
-    gtk_box_pack_start(GTK_BOX(box), d.area, TRUE, TRUE, 0);
-    /* Connection point: the button bar and the search row join the tree
-     * once the library pane is built. */
-    gtk_box_pack_start(GTK_BOX(d.area), library_ui_tree_create(lib), TRUE, TRUE, 0);
-    if (btm)
-        gtk_box_pack_start(GTK_BOX(d.area), btm, FALSE, FALSE, 0);
-
-    folds[lib] = d;
-    g_signal_connect(box, "destroy", G_CALLBACK(on_pane_destroy), lib);
-    gtk_widget_show(box);
-    library_ui_showhide(lib, f_show);
-    return box;
-}
+/* ---- Folding ---- */
 
 int library_ui_showhide(library_t *lib, int f_show)
 {
-    auto it = folds.find(lib);
-    if (it == folds.end())
+    GtkWidget *area = lib ? lib->ui[LIBRARY_UI_SHOWAREA] : nullptr;
+    GtkWidget *show = lib ? lib->ui[LIBRARY_UI_BUTTON_SHOW] : nullptr;
+    GtkWidget *hide = lib ? lib->ui[LIBRARY_UI_BUTTON_HIDE] : nullptr;
+    if (!area || !show || !hide)
         return -2;
-    library_fold_desc &d = it->second;
     if (f_show) {
-        gtk_widget_hide(d.btn_show);
-        gtk_widget_show(d.btn_hide);
-        gtk_widget_show(d.area);
+        gtk_widget_hide(show);
+        gtk_widget_show(hide);
+        gtk_widget_show(area);
     } else {
-        if (d.top && GTK_IS_PANED(d.top))
-            gtk_paned_set_position(GTK_PANED(d.top), -1);
-        gtk_widget_hide(d.btn_hide);
-        gtk_widget_hide(d.area);
-        gtk_widget_show(d.btn_show);
+        GtkWidget *top = lib->ui[LIBRARY_UI_SIZEAREA];
+        if (top && GTK_IS_PANED(top))
+            gtk_paned_set_position(GTK_PANED(top), -1);
+        gtk_widget_hide(hide);
+        gtk_widget_hide(area);
+        gtk_widget_show(show);
     }
     return 0;
+}
+
+/* ---- Notice line ---- */
+
+namespace {
+
+struct notice_desc
+{
+    GtkWidget *label = nullptr;
+    guint timer = 0;
+};
+std::map<const library_t *, notice_desc> notices;
+
+gboolean notice_expired(gpointer lib)
+{
+    auto it = notices.find(static_cast<library_t *>(lib));
+    if (it != notices.end()) {
+        it->second.timer = 0;
+        gtk_label_set_text(GTK_LABEL(it->second.label), "");
+        gtk_widget_hide(it->second.label);
+    }
+    return FALSE;
+}
+
+void notice_label_gone(GtkWidget *, gpointer lib)
+{
+    auto it = notices.find(static_cast<library_t *>(lib));
+    if (it == notices.end())
+        return;
+    if (it->second.timer)
+        g_source_remove(it->second.timer);
+    notices.erase(it);
+}
+
+}  // namespace
+
+int library_ui_notice_attach(library_t *lib, GtkWidget *label)
+{
+    if (!lib || !label)
+        return -22;
+    notices[lib].label = label;
+    g_signal_connect(label, "destroy", G_CALLBACK(notice_label_gone), lib);
+    return 0;
+}
+
+int library_ui_notice(library_t *lib, const char *text)
+{
+    if (text && *text)
+        g_warning("%s: %s", __func__, text);
+    auto it = notices.find(lib);
+    if (it == notices.end())
+        return -2;
+    notice_desc &n = it->second;
+    if (n.timer)
+        g_source_remove(n.timer);
+    n.timer = 0;
+    gtk_label_set_text(GTK_LABEL(n.label), text ? text : "");
+    if (text && *text) {
+        gtk_widget_show(n.label);
+        n.timer = gdk_threads_add_timeout(LIBRARY_UI_NOTICE_MS, notice_expired, lib);
+    } else
+        gtk_widget_hide(n.label);
+    return 0;
+}
+
+const char *library_ui_notice_text(library_t *lib)
+{
+    auto it = notices.find(lib);
+    return it == notices.end() ? "" : gtk_label_get_text(GTK_LABEL(it->second.label));
 }
 
 /* ======================================================================
@@ -172,6 +171,10 @@ struct library_tree_desc
     guint thumbs_idle = 0;
 };
 std::map<const library_t *, library_tree_desc> trees;
+
+/* Every folder, item and subclip record a row holds, in any tree of the
+ * process: a drop names records by address, and only these are read. */
+std::unordered_set<const void *> live_records;
 
 library_tree_desc *tree_of(library_t *lib)
 {
@@ -355,6 +358,7 @@ void hook_dirs(library_t *lib, const char *path, int64_t token, pelmora_lib_dir_
                                               COL_DIR_DATA, dirs[i], COL_BG_COLOR, FALSE, COL_BG_COLOR_V, "red",
                                               -1);
             gtk_tree_store_append(t->store, &fake, &it);
+            live_records.insert(dirs[i]);
         } else
             free(dirs[i]);
     }
@@ -415,6 +419,7 @@ int hook_items(library_t *lib, const char *path, int64_t token, pelmora_lib_item
             gtk_tree_store_append(t->store, &fake, &it);
         }
         t->items[item_id(item)] = it;
+        live_records.insert(item);
     }
     free(items);
     if (last) {
@@ -479,6 +484,7 @@ void hook_subclips(library_t *lib, int64_t id, pelmora_lib_subclip_t **subs, int
                                               subs[i]->title, COL_DUR, dur, COL_TIMECODE, mark, COL_FRAME, "",
                                               COL_AUDIO, "", COL_SUBCLIP_DATA, subs[i], COL_BG_COLOR, FALSE,
                                               COL_BG_COLOR_V, "red", -1);
+            live_records.insert(subs[i]);
         }
         if (live && r >= 0)
             gtk_tree_store_remove(t->store, &child);
@@ -549,8 +555,82 @@ void on_row_activated(GtkTreeView *view, GtkTreePath *path, GtkTreeViewColumn *,
         return;
     gpointer item = nullptr, sub = nullptr;
     gtk_tree_model_get(m, &it, COL_ITEM_DATA, &item, COL_SUBCLIP_DATA, &sub, -1);
+    if (dir_of(m, &it)) {
+        /* A folder opens and closes, from the keyboard as by double click. */
+        if (gtk_tree_view_row_expanded(view, path))
+            gtk_tree_view_collapse_row(view, path);
+        else
+            gtk_tree_view_expand_row(view, path, FALSE);
+        return;
+    }
     if ((item || sub) && lib->row_activated_cb.proc)
         lib->row_activated_cb.proc(lib, item, sub, lib->row_activated_cb.data);
+}
+
+/* The three record references of every selected row, in selection order;
+ * at most max rows. */
+std::vector<library_row_records_t> selected_records(library_t *lib, size_t max)
+{
+    std::vector<library_row_records_t> out;
+    library_tree_desc *t = tree_of(lib);
+    if (!t)
+        return out;
+    GtkTreeModel *m = nullptr;
+    GList *rows = gtk_tree_selection_get_selected_rows(gtk_tree_view_get_selection(t->view), &m);
+    for (GList *l = rows; l && out.size() < max; l = l->next) {
+        GtkTreeIter it;
+        if (!gtk_tree_model_get_iter(m, &it, static_cast<GtkTreePath *>(l->data)))
+            continue;
+        gpointer item = nullptr, dir = nullptr, sub = nullptr;
+        gtk_tree_model_get(m, &it, COL_DIR_DATA, &dir, COL_ITEM_DATA, &item, COL_SUBCLIP_DATA, &sub, -1);
+        if (!item && !dir && !sub)
+            continue;  /* a placeholder */
+        out.push_back({static_cast<pelmora_lib_dir_t *>(dir), static_cast<pelmora_lib_item_t *>(item),
+                       static_cast<pelmora_lib_subclip_t *>(sub)});
+    }
+    g_list_free_full(rows, (GDestroyNotify)gtk_tree_path_free);
+    return out;
+}
+
+void on_drag_begin(GtkWidget *, GdkDragContext *context, gpointer)
+{
+    gtk_drag_set_icon_stock(context, "gtk-dnd", 0, 0);
+}
+
+void on_drag_data_get(GtkWidget *widget, GdkDragContext *, GtkSelectionData *data, guint, guint, gpointer p)
+{
+    library_t *lib = static_cast<library_t *>(p);
+    std::vector<library_row_records_t> rows = selected_records(lib, LIBRARY_DRAG_ROWS_MAX);
+    for (size_t i = 0; i < rows.size(); i++)
+        fprintf(stderr, "%s:%d [%d]={%p, %p, %p}\n", "library_drag_data_get", __LINE__, (int)i, (void *)rows[i].dir,
+                (void *)rows[i].item, (void *)rows[i].subclip);
+    if (!rows.empty())
+        gtk_selection_data_set(data, data->target, 8, reinterpret_cast<const guchar *>(rows.data()),
+                               (gint)(rows.size() * sizeof(library_row_records_t)));
+    /* The view's own handler knows only its model's row target. */
+    g_signal_stop_emission_by_name(widget, "drag-data-get");
+}
+
+/* "Subclip" is offered for exactly one item or subclip. */
+void subclip_button_follow(library_t *lib)
+{
+    GtkWidget *b = lib->ui[LIBRARY_UI_BUTTON_SUBCLIP_DLG];
+    if (!b)
+        return;
+    gtk_widget_set_sensitive(b, FALSE);
+    std::vector<library_row_records_t> rows = selected_records(lib, 2);
+    if (rows.size() == 1 && (rows[0].item || rows[0].subclip))
+        gtk_widget_set_sensitive(b, TRUE);
+}
+
+void on_cursor_changed(GtkTreeView *, gpointer lib)
+{
+    subclip_button_follow(static_cast<library_t *>(lib));
+}
+
+void on_selection_changed(GtkTreeSelection *, gpointer lib)
+{
+    subclip_button_follow(static_cast<library_t *>(lib));
 }
 
 gint sort_cmp(GtkTreeModel *m, GtkTreeIter *a, GtkTreeIter *b, gpointer col)
@@ -577,6 +657,7 @@ gint sort_cmp(GtkTreeModel *m, GtkTreeIter *a, GtkTreeIter *b, gpointer col)
 
 void on_tree_destroy(GtkWidget *, gpointer lib)
 {
+    live_records.erase(&static_cast<library_t *>(lib)->root_dir);
     auto it = trees.find(static_cast<library_t *>(lib));
     if (it == trees.end())
         return;
@@ -598,6 +679,9 @@ int library_delete_item(GtkTreeModel *model, GtkTreeIter *iter)
 {
     gpointer item = nullptr, dir = nullptr, sub = nullptr;
     gtk_tree_model_get(model, iter, COL_ITEM_DATA, &item, COL_DIR_DATA, &dir, COL_SUBCLIP_DATA, &sub, -1);
+    live_records.erase(item);
+    live_records.erase(dir);
+    live_records.erase(sub);
     if (item) {
         auto *it = static_cast<pelmora_lib_item_t *>(item);
         for (auto &t : trees)
@@ -751,6 +835,7 @@ int library_amend_add_dir(library_t *lib, const char *path)
     gtk_tree_store_insert_with_values(t->store, &row, &it, 0, COL_THUMB, icon(lib, 0), COL_TITLE, d->name, COL_DUR,
                                       d->name, COL_FRAME, "", COL_AUDIO, "", COL_DIR_DATA, d, COL_BG_COLOR, FALSE,
                                       COL_BG_COLOR_V, "red", -1);
+    live_records.insert(d);
     return library_add_fake(t->store, &row);
 }
 
@@ -903,8 +988,18 @@ GtkWidget *library_ui_tree_create(library_t *lib)
         }
     gtk_tree_view_set_fixed_height_mode(t.view, TRUE);
 
+    live_records.insert(&lib->root_dir);
+
+    /* A plain drag source rather than the view's model source: the view's
+     * own press handling would drop a multiple selection on the press that
+     * starts the drag. */
     static GtkTargetEntry target = {const_cast<gchar *>("application/library_row_datas"), 0, 0};
-    gtk_tree_view_enable_model_drag_source(t.view, GDK_BUTTON1_MASK, &target, 1, GDK_ACTION_COPY);
+    gtk_drag_source_set(view, GDK_BUTTON1_MASK, &target, 1, GDK_ACTION_COPY);
+    library_ui_drag_keeps_selection(t.view);
+    g_signal_connect(view, "drag-begin", G_CALLBACK(on_drag_begin), lib);
+    g_signal_connect(view, "drag-data-get", G_CALLBACK(on_drag_data_get), lib);
+    g_signal_connect(view, "cursor-changed", G_CALLBACK(on_cursor_changed), lib);
+    g_signal_connect(gtk_tree_view_get_selection(t.view), "changed", G_CALLBACK(on_selection_changed), lib);
     g_signal_connect(view, "row-expanded", G_CALLBACK(on_row_expanded), lib);
     g_signal_connect(view, "row-collapsed", G_CALLBACK(on_row_collapsed), lib);
     g_signal_connect(view, "row-activated", G_CALLBACK(on_row_activated), lib);
@@ -926,4 +1021,149 @@ GtkWidget *library_ui_tree_create(library_t *lib)
                      G_CALLBACK(on_scrolled), lib);
     gtk_widget_show_all(scroll);
     return scroll;
+}
+
+/* ---- Selection readers ---- */
+
+namespace {
+
+template <typename T>
+T *copy_selected(library_t *lib, int *count, T *library_row_records_t::*field)
+{
+    if (count)
+        *count = 0;
+    std::vector<library_row_records_t> rows = selected_records(lib, SIZE_MAX);
+    std::vector<T *> picked;
+    for (const library_row_records_t &r : rows)
+        if (r.*field)
+            picked.push_back(r.*field);
+    if (picked.empty())
+        return nullptr;
+    T *out = static_cast<T *>(calloc(picked.size(), sizeof(T)));
+    if (!out)
+        return nullptr;
+    for (size_t i = 0; i < picked.size(); i++)
+        out[i] = *picked[i];
+    if (count)
+        *count = (int)picked.size();
+    return out;
+}
+
+}  // namespace
+
+pelmora_lib_item_t *library_get_selected_items(library_t *lib, int *count)
+{
+    pelmora_lib_item_t *items = copy_selected(lib, count, &library_row_records_t::item);
+    /* The copies hold no thumbnail of their own. */
+    for (int i = 0; items && i < *count; i++)
+        items[i].priv[0] = nullptr;
+    return items;
+}
+
+pelmora_lib_dir_t *library_get_selected_dirs(library_t *lib, int *count)
+{
+    return copy_selected(lib, count, &library_row_records_t::dir);
+}
+
+pelmora_lib_subclip_t *library_get_selected_subclips(library_t *lib, int *count)
+{
+    return copy_selected(lib, count, &library_row_records_t::subclip);
+}
+
+int library_ui_record_alive(const void *record)
+{
+    return record && live_records.count(record) ? 1 : 0;
+}
+
+int library_ui_reopen_item(library_t *lib, const char *full)
+{
+    library_tree_desc *t = tree_of(lib);
+    if (!t || !full)
+        return -2;
+    /* Rows first, then the reopening: closing one changes the store. */
+    std::vector<GtkTreeRowReference *> open;
+    for (auto &row : t->items) {
+        GtkTreeIter it = row.second;
+        pelmora_lib_item_t *item = item_of(GTK_TREE_MODEL(t->store), &it);
+        if (!item || strcmp(item->full, full))
+            continue;
+        GtkTreePath *p = gtk_tree_model_get_path(GTK_TREE_MODEL(t->store), &it);
+        if (gtk_tree_view_row_expanded(t->view, p))
+            open.push_back(gtk_tree_row_reference_new(GTK_TREE_MODEL(t->store), p));
+        gtk_tree_path_free(p);
+    }
+    int n = 0;
+    for (GtkTreeRowReference *ref : open) {
+        if (GtkTreePath *p = gtk_tree_row_reference_get_path(ref)) {
+            g_warning("%s: reload1 [%s]", "library_delete_items_srv", full);
+            GtkTreeSelection *sel = gtk_tree_view_get_selection(t->view);
+            gtk_tree_selection_unselect_all(sel);
+            gtk_tree_selection_select_path(sel, p);
+            gtk_tree_view_collapse_row(t->view, p);
+            gtk_tree_view_expand_row(t->view, p, FALSE);
+            g_warning("%s: reload2 [%s]", "library_delete_items_srv", full);
+            gtk_tree_path_free(p);
+            n++;
+        }
+        gtk_tree_row_reference_free(ref);
+    }
+    return n;
+}
+
+/* ---- Keeping a multiple selection for a drag ---- */
+
+namespace {
+
+/* A plain press on a row of a multiple selection would select that row
+ * alone before the drag could start: the press is kept back, and the
+ * release makes it a plain click when no drag came of it. */
+gboolean keep_press(GtkWidget *w, GdkEventButton *ev, gpointer)
+{
+    GtkTreeView *v = GTK_TREE_VIEW(w);
+    if (ev->type != GDK_BUTTON_PRESS || ev->button != 1 || (ev->state & (GDK_SHIFT_MASK | GDK_CONTROL_MASK)) ||
+        ev->window != gtk_tree_view_get_bin_window(v))
+        return FALSE;
+    GtkTreePath *p = nullptr;
+    GtkTreeViewColumn *col = nullptr;
+    gint cx = 0;
+    if (!gtk_tree_view_get_path_at_pos(v, (gint)ev->x, (gint)ev->y, &p, &col, &cx, nullptr))
+        return FALSE;
+    GtkTreeSelection *sel = gtk_tree_view_get_selection(v);
+    gint expander = 12;
+    gtk_widget_style_get(w, "expander-size", &expander, NULL);
+    bool on_expander = col == gtk_tree_view_get_expander_column(v) &&
+                       cx < gtk_tree_path_get_depth(p) * (expander + 4);
+    if (on_expander || !gtk_tree_selection_path_is_selected(sel, p) || gtk_tree_selection_count_selected_rows(sel) < 2) {
+        gtk_tree_path_free(p);
+        return FALSE;
+    }
+    g_object_set_data_full(G_OBJECT(w), "library_ui_kept_press", p, (GDestroyNotify)gtk_tree_path_free);
+    gtk_widget_grab_focus(w);
+    return TRUE;
+}
+
+gboolean keep_release(GtkWidget *w, GdkEventButton *ev, gpointer)
+{
+    auto *p = static_cast<GtkTreePath *>(g_object_get_data(G_OBJECT(w), "library_ui_kept_press"));
+    if (p && ev->button == 1)
+        gtk_tree_view_set_cursor(GTK_TREE_VIEW(w), p, nullptr, FALSE);
+    g_object_set_data(G_OBJECT(w), "library_ui_kept_press", nullptr);
+    return FALSE;
+}
+
+void keep_drag_began(GtkWidget *w, GdkDragContext *, gpointer)
+{
+    g_object_set_data(G_OBJECT(w), "library_ui_kept_press", nullptr);
+}
+
+}  // namespace
+
+int library_ui_drag_keeps_selection(GtkTreeView *view)
+{
+    if (!view)
+        return -22;
+    g_signal_connect(view, "button-press-event", G_CALLBACK(keep_press), nullptr);
+    g_signal_connect(view, "button-release-event", G_CALLBACK(keep_release), nullptr);
+    g_signal_connect(view, "drag-begin", G_CALLBACK(keep_drag_began), nullptr);
+    return 0;
 }

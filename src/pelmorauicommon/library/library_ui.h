@@ -1,19 +1,51 @@
-/* Library pane of a bus: the "Show Library" and "Hide Library" buttons, the
- * show area with the library tree (and the widget given as btm), and the
- * tree itself: the store and view that the library model drives through its
- * hooks, and the row actions of the journal, selection and search. The
- * button bar and the search row join it with the library pane. */
+/* The library tree of a bus and of the select-item dialog: the store and
+ * view the library model drives through its hooks, the journal's row
+ * actions, selection, search, the selection readers, the tree's side of
+ * dragging rows onto a bus, and the pane's folding and notice line (the
+ * pane itself is library_pane). */
 #pragma once
 #include <gtk/gtk.h>
 
 #include "library.h"
 
-/* The pane's outermost box; top is the paned container it sits in, f_show
- * whether it starts shown, btm an optional widget at the bottom of the show
- * area. Main thread. */
-GtkWidget *library_ui_create_main(GtkWidget *top, library_t *lib, int f_show, GtkWidget *btm);
 /* Shows or folds the pane: 0, or -2 for a library without a pane. */
 int library_ui_showhide(library_t *lib, int f_show);
+
+/* The pane's notice line: failures of the operator's library operations are
+ * said there, not in a dialog, and the text goes after
+ * LIBRARY_UI_NOTICE_MS. -2 for a library without a notice line. */
+#define LIBRARY_UI_NOTICE_MS 10000
+int library_ui_notice_attach(library_t *lib, GtkWidget *label);
+int library_ui_notice(library_t *lib, const char *text);
+const char *library_ui_notice_text(library_t *lib);
+
+/* What a dragged library row carries: exactly one of the three is set. The
+ * records stay owned by the tree. */
+typedef struct library_row_records_desc
+{
+    pelmora_lib_dir_t *dir;
+    pelmora_lib_item_t *item;
+    pelmora_lib_subclip_t *subclip;
+} library_row_records_t;
+/* Rows one drag carries at most: 16 KiB of references. */
+#define LIBRARY_DRAG_ROWS_MAX (16384 / (int)sizeof(library_row_records_t))
+/* 1 when record is a folder, item or subclip record that a row of some
+ * library tree of this process holds now, else 0. */
+int library_ui_record_alive(const void *record);
+/* Keeps a multiple selection of view when a drag starts on one of its rows
+ * (a press on such a row without modifier keys selects it alone only on
+ * release, when no drag came of it). Connect after gtk_drag_source_set. */
+int library_ui_drag_keeps_selection(GtkTreeView *view);
+
+/* Selection readers: copies of the records of the selected rows, in
+ * selection order, in one new array the caller frees (null and 0 when
+ * none). Subclip copies keep their parent reference to the tree's item. */
+pelmora_lib_item_t *library_get_selected_items(library_t *lib, int *count);
+pelmora_lib_dir_t *library_get_selected_dirs(library_t *lib, int *count);
+pelmora_lib_subclip_t *library_get_selected_subclips(library_t *lib, int *count);
+/* Every open row of the item at full is selected, closed and opened again,
+ * so its subclips are read afresh. The number of rows reopened. */
+int library_ui_reopen_item(library_t *lib, const char *full);
 
 /* The tree of the library in a scrolled window; fills the model's hooks.
  * Main thread, like everything below. */
