@@ -18,7 +18,6 @@
 #include <vector>
 
 #include "bus_ctl.h"
-#include "bus_dnd.h"
 #include "gdk_unlock.h"
 #include "pelmorabox.h"
 #include "ui_bus.h"
@@ -808,17 +807,8 @@ int bus_init(bus_t *bus)
     else
         g_critical("%s: bus %d: events thread not started", __func__, bus->idx);
 
-    if (grid) {
-        gtk_drag_source_set(grid, GDK_BUTTON1_MASK, bus_drag_targets, 1,
-                            (GdkDragAction)(GDK_ACTION_COPY | GDK_ACTION_MOVE));
-        gtk_drag_dest_set(grid, (GtkDestDefaults)(GTK_DEST_DEFAULT_HIGHLIGHT | GTK_DEST_DEFAULT_DROP),
-                          bus_drag_targets, 2, (GdkDragAction)(GDK_ACTION_COPY | GDK_ACTION_MOVE));
-        g_signal_connect(grid, "drag_data_get", G_CALLBACK(bus_drag_data_get_cb), bus);
-        g_signal_connect(grid, "drag_begin", G_CALLBACK(bus_drag_begin_cb), bus);
-        g_signal_connect(grid, "drag_data_received", G_CALLBACK(bus_drag_data_received), bus);
-        g_signal_connect(grid, "drag_data_delete", G_CALLBACK(bus_drag_data_delete), bus);
-        g_signal_connect(grid, "drag_motion", G_CALLBACK(bus_drag_motion), bus);
-    }
+    /* The grid's drag source and destination are set up with the panel
+     * (bus_dnd_attach), whose drops call back into this engine. */
     return 0;
 }
 

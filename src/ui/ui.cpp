@@ -13,6 +13,7 @@
 
 #include "bus.h"
 #include "bus_ctl.h"
+#include "bus_dnd.h"
 #include "library_pane.h"
 #include "pelmora_io_preview.h"
 #include "strl.h"
@@ -319,6 +320,7 @@ GtkWidget *ui_create(instance_t *app)
         GtkWidget *paned = gtk_hpaned_new();
         gtk_paned_set_position(GTK_PANED(paned), 900);
         bus->window = ui_bus_create(paned, bus);
+        bus_dnd_attach(bus);
         gtk_paned_pack1(GTK_PANED(paned), bus->window, TRUE, FALSE);
 
         GtkWidget *btm = gtk_vbox_new(FALSE, 0);
