@@ -15,6 +15,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -394,6 +395,69 @@ TEST(PreviewLive, PictureMetersAndSound)
         },
         6000);
     EXPECT_TRUE(back) << "no sound after the server came back";
+
+    gtk_widget_destroy(win);
+    pump(50);
+    EXPECT_EQ(preview_recv_threads(), 0);
+    pelmora_io_preview_release();
+    pelmora_release();
+    system(("rm -rf " + work).c_str());
+}
+
+TEST(PreviewLive, SourceLostAndFoundAgain)
+{
+    /* The IO server goes away while shown: the meters fall; it comes back
+     * on its port and the picture follows its player again, without the
+     * operator doing anything. */
+    std::string work = make_dir("lost");
+    setenv("PELMORA_PREVIEW_ANNOUNCE", (work + "/announce").c_str(), 1);
+    mkdir((work + "/media").c_str(), 0700);
+    std::string ff = "ffmpeg -v error -f lavfi -i \"color=c=black:s=320x180:r=25:d=4,format=rgb24,"
+                     "geq=r='X*255/W':g='Y*255/H':b='mod(N*8\\,256)'\" "
+                     "-f lavfi -i sine=frequency=1000:sample_rate=48000:duration=4 -c:a pcm_s16le "
+                     "-pix_fmt bgr0 -c:v ffv1 " +
+                     work + "/media/clip.mkv";
+    ASSERT_EQ(system(ff.c_str()), 0);
+    const std::vector<std::string> lib = {"--library=0", "--media=" + work + "/media"};
+    auto sim = std::make_unique<io_sim>(1, lib);
+    ASSERT_TRUE(sim->ok());
+    const std::string port = sim->hosts[0].substr(sim->hosts[0].find(':') + 1);
+
+    setenv("NDI_RUNTIME_DIR_V3", PELMORA_PREVIEW_RUNTIME_DIR, 1);
+    ASSERT_EQ(pelmora_io_preview_init(), 0);
+    pelmora_init("preview-test", "0");
+    GtkWidget *win = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    GtkWidget *top = pelmora_io_preview_create("127.0.0.1", ("PelmoraIO_" + port).c_str(), 320, 180);
+    gtk_container_add(GTK_CONTAINER(win), top);
+    gtk_widget_show_all(win);
+    pelmora_io_preview_t *ctx = pelmora_io_preview_get(top);
+    ASSERT_NE(ctx, nullptr);
+    auto blue_is = [&](int b) {
+        int px[3];
+        return pixel(ctx->ndi_window, 160, 90, px) && abs(px[2] - b) <= 3;
+    };
+    auto show_frame = [&](const std::string &url, int frame) {
+        return pelmora_playlist_append(url.c_str(), "/clip.mkv", 0, 100, nullptr, nullptr, "c") == 0 &&
+               pelmora_cue_play(url.c_str()) == 0 && pelmora_playlist_seek(url.c_str(), frame) == 0;
+    };
+    ASSERT_TRUE(show_frame(sim->urls[0], 10));
+    ASSERT_TRUE(pump_until([&] { return blue_is(80); }, 10000)) << "frame 10 never drawn";
+    ASSERT_TRUE(pump_until([&] { return pelmora_io_preview_level(ctx, 0) > -40; }, 5000));
+
+    double playing = pelmora_io_preview_level(ctx, 0);
+    ASSERT_EQ(sim->stop(), 0);
+    sim.reset();
+    /* Nothing comes in: the meters fall back at their own pace. */
+    EXPECT_TRUE(pump_until([&] { return pelmora_io_preview_level(ctx, 0) < playing - 10; }, 4000))
+        << "the meters still read " << pelmora_io_preview_level(ctx, 0) << " with the server gone";
+
+    std::vector<std::string> again = lib;
+    again.push_back("--io=" + port);
+    sim = std::make_unique<io_sim>(0, again);
+    ASSERT_TRUE(sim->ok()) << "the simulator did not come back on port " << port;
+    ASSERT_TRUE(show_frame(sim->urls[0], 27));
+    EXPECT_TRUE(pump_until([&] { return blue_is(216); }, 10000)) << "the picture did not come back";
+    EXPECT_EQ(preview_recv_threads(), 1);
 
     gtk_widget_destroy(win);
     pump(50);
