@@ -368,8 +368,17 @@ template <int KIND> static xmlrpc_value *sim_io_transport(xmlrpc_env *env, xmlrp
         io_set_speed(io, 0, IO_IDLE);
         io->pos_anchor = 0;
         break;
-    case 'c':
     case 'w':
+        /* Cueing with the material's start timecode opens a new list: the
+         * clip appended next is the one played. */
+        if (!io->list.empty()) {
+            io->list.clear();
+            io_changed(io);
+        }
+        io_set_speed(io, 0, IO_CUED);
+        io->pos_anchor = 0;
+        break;
+    case 'c':
         io_set_speed(io, 0, IO_CUED);
         io->pos_anchor = 0;
         break;
@@ -892,8 +901,16 @@ static void io_announce(const sim_server_t *srv, int on)
  * Set-up
  * ---------------------------------------------------------------------- */
 
+/* --refuse on a player: the call changes nothing and answers the result. */
+static xmlrpc_value *sim_io_refuse(xmlrpc_env *env, xmlrpc_value *, sim_server_t *, int result)
+{
+    return io_result(env, result);
+}
+
 sim_io_t *sim_io_create(sim_server_t *srv, int idx, sim_library_t *lib, std::string *err)
 {
+    if (!srv->refuse_fn)
+        srv->refuse_fn = sim_io_refuse;
     sim_io_t *io = new sim_io_t();
     io->srv = srv;
     io->lib = lib;
