@@ -5,6 +5,7 @@
  * player did are read back. Clips are made with ffmpeg at start. */
 #include <gdk/gdkkeysyms.h>
 #include <gtest/gtest.h>
+#include <math.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -51,14 +52,14 @@ class SubclipDialog : public ::testing::Test
         mkdir((work + "/media").c_str(), 0700);
         setenv("PELMORA_PREVIEW_ANNOUNCE", (work + "/announce").c_str(), 1);
         /* Every pixel says where it is (red across, green down) and which
-         * frame it belongs to (blue). */
-        std::string geq = "geq=r='X*255/W':g='Y*255/H':b='mod(N*8\\,256)'";
-        ASSERT_EQ(system(("ffmpeg -v error -f lavfi -i \"color=c=black:s=320x180:r=25:d=12,format=rgb24," + geq +
-                          "\" -pix_fmt bgr0 -c:v ffv1 -timecode 10:00:00:00 " + work + "/media/tc25.mkv")
-                             .c_str()),
-                  0);
-        ASSERT_EQ(system(("ffmpeg -v error -f lavfi -i color=c=gray:s=64x36:r=50:d=120 -c:v ffv1 " + work +
-                          "/media/long50.mkv")
+         * frame it belongs to (blue); the other clip is long and at 50 fps. */
+        ASSERT_EQ(system(("ffmpeg -v error -f lavfi -i \"color=c=black:s=320x180:r=25:d=12,format=rgb24,"
+                          "geq=r='X*255/W':g='Y*255/H':b='mod(N*8\\,256)'\" -pix_fmt bgr0 -c:v ffv1 -timecode "
+                          "10:00:00:00 " +
+                          work +
+                          "/media/tc25.mkv && ffmpeg -v error -f lavfi -i "
+                          "color=c=gray:s=64x36:r=50:d=120 -c:v ffv1 " +
+                          work + "/media/long50.mkv")
                              .c_str()),
                   0);
         setenv("NDI_RUNTIME_DIR_V3", PELMORA_PREVIEW_RUNTIME_DIR, 1);
@@ -243,9 +244,8 @@ struct script
     /* Waits until the player has reported position f and speed v. */
     void wait_at(int f, double v = 0)
     {
-        step("player at " + std::to_string(f), [this, f, v] {
-            return ctx->status_here && ctx->status.clip_pos == f && ctx->status.playlist_speed == v;
-        });
+        step("player at " + std::to_string(f),
+             [this, f, v] { return ctx->status_here && ctx->status.clip_pos == f && ctx->status.playlist_speed == v; });
     }
 };
 
@@ -382,7 +382,7 @@ TEST_F(SubclipDialog, SpeedSequenceFiftyFramesAndTypedInPoint)
         s.type(ENTRY_MARK_IN, "10:00");
         EXPECT_EQ(sc.mark_in, 250);
         EXPECT_EQ(s.text(ENTRY_MARK_IN), "00:00:05:00"); /* 250 frames of 50 fps in PAL */
-        EXPECT_EQ(s.ctx->f_dirty, 0);                     /* typed marks do not ask on close */
+        EXPECT_EQ(s.ctx->f_dirty, 0);                    /* typed marks do not ask on close */
         gtk_dialog_response(GTK_DIALOG(s.dlg), GTK_RESPONSE_REJECT);
     });
     EXPECT_EQ(s.run(&srv, &sc, 0, 0, nullptr), 0);
@@ -422,8 +422,8 @@ TEST_F(SubclipDialog, ReadOnlySaysTheRefusedPlay)
     EXPECT_EQ(calls(), (std::vector<std::string>{"PlaylistAppend", "Play", "Play", "Stop"}));
 }
 
-/* A list longer than a clip keeps: shown whole, the first 127 returned,
- * adding refused, and closing unchanged asks nothing. */
+/* A list longer than a clip keeps, with hostile values: shown whole, the
+ * first 127 returned, adding refused, and closing unchanged asks nothing. */
 TEST_F(SubclipDialog, ListOfOneHundredThirtyKeepsTheFirst127)
 {
     NEED_DISPLAY();
@@ -431,13 +431,22 @@ TEST_F(SubclipDialog, ListOfOneHundredThirtyKeepsTheFirst127)
     pelmora_lib_subclip_t **list = (pelmora_lib_subclip_t **)calloc(131, sizeof(*list));
     for (int i = 0; i < 130; i++)
         list[i] = rec(i, i, 10, "sub " + std::to_string(i), &item);
+    /* What a broken server could say: marks at the ends of int, a title
+     * without its end and not UTF-8, no rate, no length, a timecode that
+     * is not one (taken as 0). */
+    list[3]->mark_in = INT32_MAX;
+    list[3]->duration = INT32_MIN;
+    memset(list[3]->title, 0xff, sizeof(list[3]->title));
+    item.r_frame_rate_num = item.r_frame_rate_den = 0;
+    item.duration = NAN;
+    snprintf(item.timecode, sizeof(item.timecode), "99999999:99");
     pelmora_lib_subclip_t sc = *list[128];
     script s;
     s.step("shown", [&] { return s.ctx->status_here; });
     s.act("add refused", [&] {
         GtkTreeModel *m = gtk_tree_view_get_model(GTK_TREE_VIEW(s.ctx->entries[ENTRY_SUBCLIPS_LIST]));
         EXPECT_EQ(gtk_tree_model_iter_n_children(m, nullptr), 130);
-        EXPECT_EQ(s.text(ENTRY_MARK_IN), "10:00:05:03");
+        EXPECT_EQ(s.text(ENTRY_MARK_IN), "00:00:05:03");
         s.key(GDK_n, GDK_CONTROL_MASK);
         EXPECT_EQ(gtk_tree_model_iter_n_children(m, nullptr), 130);
         EXPECT_NE(s.notice().find("127"), std::string::npos);
@@ -452,6 +461,7 @@ TEST_F(SubclipDialog, ListOfOneHundredThirtyKeepsTheFirst127)
     EXPECT_EQ(n, 127);
     EXPECT_STREQ(list[126]->title, "sub 126");
     EXPECT_EQ(list[126]->idx, 126);
+    EXPECT_EQ(strnlen(list[3]->title, sizeof(list[3]->title)), sizeof(list[3]->title) - 1);
     pelmora_lib_list_subclips_free(&list);
 }
 
@@ -523,8 +533,7 @@ TEST_F(SubclipDialog, ListEditsComeBackInOrder)
     ASSERT_NE(list, nullptr);
     std::vector<std::string> got;
     for (pelmora_lib_subclip_t **p = list; *p; p++)
-        got.push_back(std::string((*p)->title) + "@" + std::to_string((*p)->mark_in) + "#" +
-                      std::to_string((*p)->idx));
+        got.push_back(std::string((*p)->title) + "@" + std::to_string((*p)->mark_in) + "#" + std::to_string((*p)->idx));
     EXPECT_EQ(got, (std::vector<std::string>{"b2@100#1", "c@200#2", "new@100#3"}));
     pelmora_lib_list_subclips_free(&list);
 }
@@ -563,20 +572,9 @@ TEST_F(SubclipDialog, MarkInFrameIsThePicture)
     });
     s.wait_at(F + 25);
     s.act("back to mark in", [&] {
-        GtkWidget *top = nullptr;
-        std::function<void(GtkWidget *)> look = [&](GtkWidget *w) {
-            if (!top && pelmora_io_preview_get(w))
-                top = w;
-            else if (GTK_IS_CONTAINER(w) && !top) {
-                GList *kids = gtk_container_get_children(GTK_CONTAINER(w));
-                for (GList *l = kids; l; l = l->next)
-                    look(GTK_WIDGET(l->data));
-                g_list_free(kids);
-            }
-        };
-        look(s.dlg);
-        ASSERT_NE(top, nullptr);
-        area = pelmora_io_preview_get(top)->ndi_window;
+        /* The first drawing area is the preview's picture. */
+        area = widgets_find_child(s.dlg, GTK_TYPE_DRAWING_AREA);
+        ASSERT_TRUE(area && pelmora_io_preview_get(area) && pelmora_io_preview_get(area)->ndi_window == area);
         s.click(ENTRY_GOTO_MARK_IN);
     });
     s.wait_at(F);

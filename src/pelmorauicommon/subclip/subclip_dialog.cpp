@@ -85,9 +85,9 @@ enum
 };
 
 const ui_column_desc library_subclips_columns[] = {
-    {COL_IN, "IN", G_TYPE_STRING},         {COL_OUT, "OUT", G_TYPE_STRING},      {COL_DUR, "DUR", G_TYPE_STRING},
-    {COL_TITLE, "TITLE", G_TYPE_STRING},   {COL_REC, nullptr, G_TYPE_POINTER},   {COL_BG_SET, nullptr, G_TYPE_BOOLEAN},
-    {COL_BG, nullptr, G_TYPE_STRING},      {COL_FG_SET, nullptr, G_TYPE_BOOLEAN}, {COL_FG, nullptr, G_TYPE_STRING},
+    {COL_IN, "IN", G_TYPE_STRING},       {COL_OUT, "OUT", G_TYPE_STRING},       {COL_DUR, "DUR", G_TYPE_STRING},
+    {COL_TITLE, "TITLE", G_TYPE_STRING}, {COL_REC, nullptr, G_TYPE_POINTER},    {COL_BG_SET, nullptr, G_TYPE_BOOLEAN},
+    {COL_BG, nullptr, G_TYPE_STRING},    {COL_FG_SET, nullptr, G_TYPE_BOOLEAN}, {COL_FG, nullptr, G_TYPE_STRING},
     {-1, nullptr, G_TYPE_NONE},
 };
 
@@ -801,8 +801,8 @@ void build(subclip_dialog_t *ctx, GtkWidget *content, bool with_list)
     GtkWidget *marks = gtk_hbox_new(FALSE, 0);
     if (ed)
         gtk_box_pack_start(GTK_BOX(marks),
-                           column(_("MARK IN"), mark_entry(ctx, ENTRY_MARK_IN), button(ctx, 9, 60, true)), FALSE,
-                           FALSE, 0);
+                           column(_("MARK IN"), mark_entry(ctx, ENTRY_MARK_IN), button(ctx, 9, 60, true)), FALSE, FALSE,
+                           0);
     else
         gtk_box_pack_start(GTK_BOX(marks), gtk_label_new(""), FALSE, FALSE, 0);
     gtk_box_pack_start(GTK_BOX(marks), gtk_label_new("   "), FALSE, FALSE, 0);
@@ -812,15 +812,15 @@ void build(subclip_dialog_t *ctx, GtkWidget *content, bool with_list)
     gtk_box_pack_start(GTK_BOX(marks), gtk_label_new("   "), FALSE, FALSE, 0);
     if (ed)
         gtk_box_pack_start(GTK_BOX(marks),
-                           column(_("MARK OUT"), mark_entry(ctx, ENTRY_MARK_OUT), button(ctx, 10, 60, true)),
-                           FALSE, FALSE, 0);
+                           column(_("MARK OUT"), mark_entry(ctx, ENTRY_MARK_OUT), button(ctx, 10, 60, true)), FALSE,
+                           FALSE, 0);
     else
         gtk_box_pack_start(GTK_BOX(marks), gtk_label_new(""), FALSE, FALSE, 0);
     gtk_box_pack_start(GTK_BOX(content), centred(marks), FALSE, FALSE, 0);
 
-    GtkWidget *tl = timeline_subclip_new(800, (gfloat)ctx->clip_len, (gfloat)clip_sec(ctx, s->mark_in),
-                                         (gfloat)clip_sec(ctx, s->mark_in), (gfloat)clip_sec(ctx, out_point(s)), 0,
-                                         100, ctx->f_ro);
+    GtkWidget *tl =
+        timeline_subclip_new(800, (gfloat)ctx->clip_len, (gfloat)clip_sec(ctx, s->mark_in),
+                             (gfloat)clip_sec(ctx, s->mark_in), (gfloat)clip_sec(ctx, out_point(s)), 0, 100, ctx->f_ro);
     timeline_subclip_set_timecode_offset(TIMELINE_SUBCLIP(tl), ctx->timecode);
     gtk_widget_set_can_focus(tl, TRUE);
     ctx->entries[ENTRY_TIMELINE] = tl;
@@ -1009,11 +1009,11 @@ int subclip_dialog(GtkWidget *window, srv_t *srv, pelmora_lib_subclip_t *subclip
 
     std::string full = utf8(item->full, sizeof(item->full));
     GtkWindow *parent = window ? GTK_WINDOW(gtk_widget_get_toplevel(window)) : nullptr;
-    GtkWidget *dlg = f_ro ? gtk_dialog_new_with_buttons(full.c_str(), parent, GTK_DIALOG_MODAL, GTK_STOCK_CLOSE,
-                                                        GTK_RESPONSE_CLOSE, NULL)
-                          : gtk_dialog_new_with_buttons(full.c_str(), parent, GTK_DIALOG_MODAL, GTK_STOCK_SAVE,
-                                                        GTK_RESPONSE_ACCEPT, GTK_STOCK_CLOSE, GTK_RESPONSE_REJECT,
-                                                        NULL);
+    GtkWidget *dlg = f_ro
+                         ? gtk_dialog_new_with_buttons(full.c_str(), parent, GTK_DIALOG_MODAL, GTK_STOCK_CLOSE,
+                                                       GTK_RESPONSE_CLOSE, NULL)
+                         : gtk_dialog_new_with_buttons(full.c_str(), parent, GTK_DIALOG_MODAL, GTK_STOCK_SAVE,
+                                                       GTK_RESPONSE_ACCEPT, GTK_STOCK_CLOSE, GTK_RESPONSE_REJECT, NULL);
     ui_dlg_place(dlg, window);
     ctx->dialog = dlg;
     g_object_set_data(G_OBJECT(dlg), CTX_KEY, ctx);

@@ -61,7 +61,7 @@ typedef struct subclip_dialog_desc
     double clip_len; /* seconds, as the item gives it, held to a week */
     GtkWidget *dialog;
     struct _GtkListStore *rows; /* the list's rows, each owning its record */
-    GtkWidget *notice; /* what went wrong with the player, in the dialog */
+    GtkWidget *notice;          /* what went wrong with the player, in the dialog */
     struct subclip_player_desc *player;
 } subclip_dialog_t;
 

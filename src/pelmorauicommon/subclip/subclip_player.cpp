@@ -114,8 +114,7 @@ void on_status(srv_t *, pelmora_status_t *s, void *cookie, int)
         p->trouble_dirty = true;
         schedule(p);
     }
-    bool moved = !p->status_here || s->clip_pos != p->status.clip_pos ||
-                 s->playlist_speed != p->status.playlist_speed;
+    bool moved = !p->status_here || s->clip_pos != p->status.clip_pos || s->playlist_speed != p->status.playlist_speed;
     p->status = *s;
     p->status_here = 1;
     if (moved) {
@@ -166,8 +165,7 @@ void worker(subclip_player_t *p)
         }
         int r = run_call(p->url, c);
         if (r < 0)
-            g_warning("%s: %s on [%s] answered %d", "subclip_player", subclip_player_op_name(c.op), p->url.c_str(),
-                      r);
+            g_warning("%s: %s on [%s] answered %d", "subclip_player", subclip_player_op_name(c.op), p->url.c_str(), r);
         std::lock_guard<std::mutex> g(p->m);
         if (r < 0) {
             p->failed_op = c.op;
