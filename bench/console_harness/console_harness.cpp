@@ -4,7 +4,11 @@
  * handler until the row and the clocks show it, beside the bare round trip
  * of the same call; a change made by another client (pelmora-ctl) until the
  * row shows it; the main loop's longest pause in each phase; resident memory
- * after scrolling through every list. Prints figures; never fails on time. */
+ * after scrolling through every list. With libraries and previews (the
+ * whole console, started as the program starts): a large library folder
+ * opened and scrolled in every bus, memory after it, and a library change by
+ * another client until the tree shows it. Prints figures; never fails on
+ * time. */
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -20,8 +24,11 @@
 #include <vector>
 
 #include "bus.h"
+#include "instance.h"
+#include "library.h"
 #include "console_probe.h"
 #include "pelmora.h"
+#include "pelmora_lib.h"
 #include "pelmorabox.h"
 #include "ui_bus.h"
 
@@ -38,6 +45,10 @@ struct harness_opts_desc
     int changes = 10;
     bool scroll = false;
     std::string label = "console";
+    std::vector<std::string> bus_args; /* added to every bus (--lib, ...) */
+    std::vector<std::string> prv_io;   /* one preview IO server per bus */
+    std::string lib_folder;            /* the folder opened in every library */
+    int lib_items = 0;                 /* its item count */
 };
 
 double ms(int64_t us)
@@ -120,6 +131,8 @@ struct row_watch_desc
     int64_t sys_id;
     const char *title;   /* when set: any row whose title is this */
     int64_t t_seen;
+    int64_t after_sys_id; /* when set: any other event playing on top (the
+                             server skips events the library lacks) */
 };
 
 row_watch_desc row_watch;
@@ -140,7 +153,8 @@ bool row_watch_holds(void)
         return false;
     }
     pelmorabox_event_t *e = grid_event(b, 0);
-    return e && e->sys_id == row_watch.sys_id && (e->flags & PELMORABOX_EVENT_FLAG_PLAYING) &&
+    bool which = row_watch.after_sys_id ? e && e->sys_id != row_watch.after_sys_id : e && e->sys_id == row_watch.sys_id;
+    return which && (e->flags & PELMORABOX_EVENT_FLAG_PLAYING) &&
            grid_text(b, 0, BUS_COLUMN_NOTES).find("PLAYING") != std::string::npos;
 }
 
@@ -180,7 +194,8 @@ void phase_take(instance_t *app, const harness_opts_desc &o)
             return;
         }
         int64_t amend0 = b->state.s.amend;
-        row_watch = {b, next->sys_id, nullptr, 0};
+        pelmorabox_event_t *on_air = grid_event(b, 0);
+        row_watch = {b, next->sys_id, nullptr, 0, o.bus_args.empty() || !on_air ? 0 : on_air->sys_id};
         int64_t t0 = console_probe_now_us();
         gtk_button_clicked(GTK_BUTTON(b->buttons[BUTTON_LIST_TAKE]));
         int64_t t1 = console_probe_now_us();
@@ -304,7 +319,7 @@ void phase_change(instance_t *app, const harness_opts_desc &o)
         int row = first + 3 + i % 3;
         char title[64];
         snprintf(title, sizeof title, "bench change %d-%d", (int)getpid(), i);
-        row_watch = {b, 0, title, 0};
+        row_watch = {b, 0, title, 0, 0};
         ctl_run_desc r;
         std::vector<std::string> args = {o.ctl, "--host", o.host, "--idx", std::to_string(b->idx), "-q",
                                          "update", "--idx", std::to_string(row), "--title", title};
@@ -379,11 +394,156 @@ void phase_scroll(instance_t *app)
     gap_line("(e)");
 }
 
+/* ---- (g) every bus's library: a large folder opened and scrolled through,
+ * then a change by another client until the tree shows it. ---- */
+
+bool lib_find(GtkTreeModel *m, GtkTreeIter *parent, const char *title, GtkTreeIter *out);
+
+/* The folder row titled `title` directly under the library's root row. */
+bool lib_folder(GtkTreeModel *m, const char *title, GtkTreeIter *out)
+{
+    GtkTreeIter root;
+    return gtk_tree_model_get_iter_first(m, &root) && lib_find(m, &root, title, out);
+}
+
+/* The row titled `title` among the children of parent. */
+bool lib_find(GtkTreeModel *m, GtkTreeIter *parent, const char *title, GtkTreeIter *out)
+{
+    for (gboolean ok = gtk_tree_model_iter_children(m, out, parent); ok; ok = gtk_tree_model_iter_next(m, out)) {
+        gchar *t = nullptr;
+        gtk_tree_model_get(m, out, 1, &t, -1);
+        bool same = t && !strcmp(t, title);
+        g_free(t);
+        if (same)
+            return true;
+    }
+    return false;
+}
+
+GtkTreeView *lib_view(bus_t *b)
+{
+    GtkWidget *w = b->lib.ui[LIBRARY_UI_CLIPS_TREE];
+    return w && GTK_IS_TREE_VIEW(w) ? GTK_TREE_VIEW(w) : nullptr;
+}
+
+void phase_libraries(instance_t *app, const harness_opts_desc &o)
+{
+    console_probe_gap_reset();
+    std::vector<int64_t> loaded, scrolled;
+    int missing = 0;
+    for (int i = 0; i < app->bus.count; i++) {
+        bus_t *b = &app->bus.list[i];
+        gtk_notebook_set_current_page(GTK_NOTEBOOK(app->apps_notebook), i);
+        GtkTreeView *v = lib_view(b);
+        GtkTreeIter dir;
+        /* The root row is listed when it is opened, as the operator opens it. */
+        GtkTreePath *root = gtk_tree_path_new_first();
+        if (v)
+            gtk_tree_view_expand_row(v, root, FALSE);
+        gtk_tree_path_free(root);
+        if (!v || !engine_run_until(
+                      [&] { return lib_folder(gtk_tree_view_get_model(v), o.lib_folder.c_str(), &dir); }, 10000,
+                      5)) {
+            if (v && getenv("HARNESS_VERBOSE")) {
+                GtkTreeModel *m = gtk_tree_view_get_model(v);
+                GtkTreeIter top, child;
+                for (gboolean ok = gtk_tree_model_get_iter_first(m, &top); ok; ok = gtk_tree_model_iter_next(m, &top)) {
+                    gchar *t = nullptr;
+                    gtk_tree_model_get(m, &top, 1, &t, -1);
+                    fprintf(stderr, "library row [%s], %d children:", t ? t : "", gtk_tree_model_iter_n_children(m, &top));
+                    g_free(t);
+                    for (gboolean c = gtk_tree_model_iter_children(m, &child, &top); c; c = gtk_tree_model_iter_next(m, &child)) {
+                        gtk_tree_model_get(m, &child, 1, &t, -1);
+                        fprintf(stderr, " [%s]", t ? t : "");
+                        g_free(t);
+                    }
+                    fprintf(stderr, "\n");
+                }
+            }
+            missing++;
+            continue;
+        }
+        GtkTreeModel *m = gtk_tree_view_get_model(v);
+        GtkTreePath *path = gtk_tree_model_get_path(m, &dir);
+        int64_t t0 = console_probe_now_us();
+        gtk_tree_view_expand_to_path(v, path);
+        gtk_tree_path_free(path);
+        bool all = engine_run_until(
+            [&] {
+                GtkTreeIter d;
+                return lib_folder(m, o.lib_folder.c_str(), &d) && gtk_tree_model_iter_n_children(m, &d) >= o.lib_items;
+            },
+            180000, 20);
+        if (!all) {
+            missing++;
+            continue;
+        }
+        loaded.push_back(console_probe_now_us() - t0);
+        GtkAdjustment *adj = gtk_tree_view_get_vadjustment(v);
+        int64_t t1 = console_probe_now_us();
+        for (double value = 0;;) {
+            gtk_adjustment_set_value(adj, value);
+            engine_run_for(20);
+            double upper = gtk_adjustment_get_upper(adj), page = gtk_adjustment_get_page_size(adj);
+            if (value >= upper - page || page <= 0)
+                break;
+            value = std::min(value + page, upper - page);
+        }
+        scrolled.push_back(console_probe_now_us() - t1);
+    }
+    printf("(g) library folder of %d items opened until every row is in: %s\n", o.lib_items, spread(loaded).c_str());
+    printf("(g) scrolled through it page by page: %s\n", spread(scrolled).c_str());
+    if (missing)
+        printf("(g) libraries without the folder or not filled within 180 s: %d\n", missing);
+    gap_line("(g)");
+    printf("(g) resident memory with every library opened and scrolled: %.1f MiB\n",
+           console_probe_rss_kib() / 1024.0);
+
+    /* Another client renames an item of the open folder; timed until the
+     * first bus's tree shows the new name. */
+    bus_t *b = &app->bus.list[0];
+    GtkTreeView *v = lib_view(b);
+    if (!v || !o.lib_items)
+        return;
+    gtk_notebook_set_current_page(GTK_NOTEBOOK(app->apps_notebook), 0);
+    std::vector<int64_t> shown;
+    GtkTreeModel *m = gtk_tree_view_get_model(v);
+    for (int k = 0; k < 5; k++) {
+        GtkTreeIter dir, row;
+        if (!lib_folder(m, o.lib_folder.c_str(), &dir) || !gtk_tree_model_iter_nth_child(m, &row, &dir, 100 + k))
+            break;
+        gchar *t = nullptr;
+        gtk_tree_model_get(m, &row, 1, &t, -1);
+        std::string from = o.lib_folder + "/" + (t ? t : ""), to_name = std::string("renamed_") + (t ? t : "");
+        g_free(t);
+        std::string to = o.lib_folder + "/" + to_name;
+        std::atomic<bool> done{false};
+        int64_t t0 = console_probe_now_us();
+        std::string url = b->lib.url;
+        std::thread other([&] {
+            pelmora_lib_rename_item(url.c_str(), from.c_str(), to.c_str());
+            done = true;
+        });
+        bool ok = engine_run_until(
+            [&] {
+                GtkTreeIter d, r;
+                return done && lib_folder(m, o.lib_folder.c_str(), &d) && lib_find(m, &d, to_name.c_str(), &r);
+            },
+            5000, 2);
+        other.join();
+        if (ok)
+            shown.push_back(console_probe_now_us() - t0);
+    }
+    printf("(g) an item renamed by another client until the open tree shows it: %s\n", spread(shown).c_str());
+    gap_line("(g)");
+}
+
 int usage(void)
 {
     fprintf(stderr,
             "usage: console_harness --host HOST:PORT [--buses N] [--ctl PELMORA_CTL] [--takes N]\n"
-            "                       [--changes N] [--scroll] [--label TEXT]\n");
+            "                       [--changes N] [--scroll] [--label TEXT] [--bus-arg ARG]...\n"
+            "                       [--prv-io HOST:PORT]... [--library-folder NAME --library-items N]\n");
     return 2;
 }
 
@@ -410,6 +570,14 @@ int main(int argc, char **argv)
             o.label = value();
         else if (a == "--scroll")
             o.scroll = true;
+        else if (a == "--bus-arg")
+            o.bus_args.push_back(value());
+        else if (a == "--prv-io")
+            o.prv_io.push_back(value());
+        else if (a == "--library-folder")
+            o.lib_folder = value();
+        else if (a == "--library-items")
+            o.lib_items = atoi(value().c_str());
         else
             return usage();
     }
@@ -424,12 +592,27 @@ int main(int argc, char **argv)
 
     engine_app p;
     int64_t t_build = console_probe_now_us();
-    if (!p.create(engine_bus_args(o.host, o.buses))) {
+    /* Libraries and previews make it the whole console: started and
+     * stopped as the program does it (instance_init, the window closed). */
+    const bool whole = !o.bus_args.empty() || !o.prv_io.empty();
+    std::vector<std::string> args;
+    for (int i = 0; i < o.buses; i++) {
+        std::vector<std::string> one = engine_bus_args(o.host, i + 1);
+        args.insert(args.end(), one.end() - 3, one.end());
+        args.insert(args.end(), o.bus_args.begin(), o.bus_args.end());
+        if (i < (int)o.prv_io.size())
+            args.push_back("--prv-io=" + o.prv_io[i]);
+    }
+    if (!p.create(args)) {
         fprintf(stderr, "console_harness: the window was not built\n");
         return 1;
     }
     console_probe_gap_start();
-    p.start();
+    if (whole) {
+        gtk_widget_show(p.app->window);
+        instance_init(p.app);
+    } else
+        p.start();
     int64_t t_started = console_probe_now_us();
     instance_t *app = p.app;
     watch_rows(app);
@@ -482,9 +665,20 @@ int main(int argc, char **argv)
         phase_scroll(app);
     else
         printf("resident memory: %.1f MiB\n", console_probe_rss_kib() / 1024.0);
+    if (!o.lib_folder.empty())
+        phase_libraries(app, o);
 
     int64_t t_stop = console_probe_now_us();
-    int rc = p.stop(15000) < 0;
+    int rc = 0;
+    if (whole) {
+        GdkEvent *ev = gdk_event_new(GDK_DELETE);
+        ev->any.window = GDK_WINDOW(g_object_ref(app->window->window));
+        gtk_main_do_event(ev);
+        gdk_event_free(ev);
+        gtk_main(); /* until the window is gone */
+        instance_release(app);
+    } else
+        rc = p.stop(15000) < 0;
     printf("shutdown of the engines: %.1f ms%s\n", ms(console_probe_now_us() - t_stop),
            rc ? " (did not end within 15 s)" : "");
     fflush(stdout);
