@@ -58,7 +58,7 @@ class SubclipDialog : public ::testing::Test
                           "10:00:00:00 " +
                           work +
                           "/media/tc25.mkv && ffmpeg -v error -f lavfi -i "
-                          "color=c=gray:s=64x36:r=50:d=120 -c:v ffv1 " +
+                          "color=c=gray:s=32x18:r=50:d=600 -c:v ffv1 " +
                           work + "/media/long50.mkv")
                              .c_str()),
                   0);
