@@ -543,7 +543,8 @@ int usage(void)
     fprintf(stderr,
             "usage: console_harness --host HOST:PORT [--buses N] [--ctl PELMORA_CTL] [--takes N]\n"
             "                       [--changes N] [--scroll] [--label TEXT] [--bus-arg ARG]...\n"
-            "                       [--prv-io HOST:PORT]... [--library-folder NAME --library-items N]\n");
+            "                       [--prv-io HOST:PORT]... [--library-folder NAME --library-items N]\n"
+            "       (--prv-io: a bus's preview IO server, for its status monitor and its picture)\n");
     return 2;
 }
 
@@ -600,8 +601,10 @@ int main(int argc, char **argv)
         std::vector<std::string> one = engine_bus_args(o.host, i + 1);
         args.insert(args.end(), one.end() - 3, one.end());
         args.insert(args.end(), o.bus_args.begin(), o.bus_args.end());
-        if (i < (int)o.prv_io.size())
+        if (i < (int)o.prv_io.size()) { /* its monitor and its picture */
+            args.push_back("--io-preview=" + o.prv_io[i]);
             args.push_back("--prv-io=" + o.prv_io[i]);
+        }
     }
     if (!p.create(args)) {
         fprintf(stderr, "console_harness: the window was not built\n");

@@ -262,7 +262,7 @@ int main(int argc, char **argv)
     int prv = pelmora_io_preview_init();
 
     std::vector<std::string> args = {"--window-title=PelmoraBoxUI", "--add-bus=NEWS 1", "--host=" + sim.hostport,
-                                     "--idx=0", "--lib=" + lib, "--prv-io=" + io, "--add-bus=MORNING 2",
+                                     "--idx=0", "--lib=" + lib, "--io-preview=" + io, "--prv-io=" + io, "--add-bus=MORNING 2",
                                      "--host=" + sim.hostport, "--idx=1", "--lib=" + lib};
     std::vector<char *> av = {argv[0]};
     for (std::string &a : args)
