@@ -301,7 +301,7 @@ void bus_drag_data_received(GtkWidget *widget, GdkDragContext *context, gint x, 
     }
     /* After the drag is finished: the calls wait for the server while the
      * main loop goes on. */
-    g_idle_add_full(G_PRIORITY_DEFAULT, drop_idle, job, nullptr);
+    gdk_threads_add_idle_full(G_PRIORITY_DEFAULT, drop_idle, job, nullptr);
 }
 
 void bus_drag_data_delete(GtkWidget *, GdkDragContext *, gpointer)
