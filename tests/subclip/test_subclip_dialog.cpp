@@ -62,6 +62,7 @@ class SubclipDialog : public ::testing::Test
                           work + "/media/long50.mkv")
                              .c_str()),
                   0);
+        setenv("PELMORA_RPC_TIMEOUT_MS", "3000", 1);
         setenv("NDI_RUNTIME_DIR_V3", PELMORA_PREVIEW_RUNTIME_DIR, 1);
         pelmora_io_preview_init();
         pelmora_init("subclip-test", "0");
@@ -161,9 +162,15 @@ struct script
         });
     }
 
+    gint64 last = 0, max_gap = 0; /* between ticks: the main loop's longest stall */
+
     static gboolean tick(gpointer data)
     {
         script *s = (script *)data;
+        gint64 now = g_get_monotonic_time();
+        if (s->last && now - s->last > s->max_gap)
+            s->max_gap = now - s->last;
+        s->last = now;
         if (!s->dlg) {
             s->dlg = find_top([](GtkWidget *w) { return g_object_get_data(G_OBJECT(w), "subclip_dialog_t"); });
             if (!s->dlg)
@@ -186,7 +193,6 @@ struct script
             }
             return TRUE;
         }
-        gint64 now = g_get_monotonic_time();
         if (!s->t0)
             s->t0 = now;
         if (s->steps[s->i].second()) {
@@ -389,12 +395,13 @@ TEST_F(SubclipDialog, SpeedSequenceFiftyFramesAndTypedInPoint)
     EXPECT_EQ(s.questions, 0);
 }
 
-/* The bus preview's form: nothing loaded by the editor, no marks, the
- * player's refusal said in the dialog and cleared by the next good call. */
-TEST_F(SubclipDialog, ReadOnlySaysTheRefusedPlay)
+/* The bus preview's form: nothing loaded by the editor, no marks; a call
+ * the player never answers and one it refuses are said in the dialog, which
+ * keeps serving, and cleared by the next good call. */
+TEST_F(SubclipDialog, ReadOnlySaysAHungAndARefusedCall)
 {
     NEED_DISPLAY();
-    ASSERT_TRUE(start("/tc25.mkv", {"--refuse=PelmoraIO.Play:1:-5"}));
+    ASSERT_TRUE(start("/tc25.mkv", {"--refuse=PelmoraIO.Play:1:-5", "--hang=PelmoraIO.PlaylistSeek"}));
     ASSERT_EQ(pelmora_playlist_append(srv.url, "/tc25.mkv", 0, 300, nullptr, nullptr, nullptr), 0);
     pelmora_lib_subclip_t sc;
     memset(&sc, 0, sizeof(sc));
@@ -403,11 +410,17 @@ TEST_F(SubclipDialog, ReadOnlySaysTheRefusedPlay)
     sc.parent = &item;
     script s;
     s.step("shown", [&] { return s.ctx->status_here; });
-    s.act("PLAY refused", [&] {
+    s.act("STEP FWD hangs", [&] {
         EXPECT_EQ(s.ctx->entries[ENTRY_MARK_IN], nullptr);
         EXPECT_EQ(s.ctx->entries[ENTRY_SET_MARK_IN], nullptr);
         s.key(GDK_i); /* consumed, changes nothing */
         EXPECT_EQ(s.ctx->f_dirty, 0);
+        s.click(ENTRY_CTL_STEP_FWD);
+    });
+    /* The call's time-out (3 s here) passes while the window keeps going. */
+    s.step("said", [&] { return s.notice().find("SEEK failed") != std::string::npos; });
+    s.act("PLAY refused", [&] {
+        EXPECT_NE(s.notice().find("(-14)"), std::string::npos);
         s.click(ENTRY_CTL_PLAY);
     });
     s.step("said", [&] { return s.notice().find("PLAY failed") != std::string::npos; });
@@ -419,7 +432,8 @@ TEST_F(SubclipDialog, ReadOnlySaysTheRefusedPlay)
     s.act("close", [&] { gtk_dialog_response(GTK_DIALOG(s.dlg), GTK_RESPONSE_CLOSE); });
     EXPECT_EQ(s.run(&srv, &sc, 0, 2, nullptr), 0);
     EXPECT_EQ(s.questions, 0);
-    EXPECT_EQ(calls(), (std::vector<std::string>{"PlaylistAppend", "Play", "Play", "Stop"}));
+    EXPECT_LT(s.max_gap, G_USEC_PER_SEC) << "the main loop was held";
+    EXPECT_EQ(calls(), (std::vector<std::string>{"PlaylistAppend", "PlaylistSeek", "Play", "Play", "Stop"}));
 }
 
 /* A list longer than a clip keeps, with hostile values: shown whole, the
