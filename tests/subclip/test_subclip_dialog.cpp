@@ -259,11 +259,8 @@ struct script
 pelmora_lib_subclip_t *rec(int idx, int in, int dur, const std::string &title, pelmora_lib_item_t *parent)
 {
     pelmora_lib_subclip_t *r = (pelmora_lib_subclip_t *)calloc(1, sizeof(*r));
-    r->idx = idx;
-    r->mark_in = in;
-    r->duration = dur;
+    *r = {idx, in, dur, "", parent};
     snprintf(r->title, sizeof(r->title), "%s", title.c_str());
-    r->parent = parent;
     return r;
 }
 
@@ -276,10 +273,7 @@ TEST_F(SubclipDialog, NewSubclipMarksStepsAndTheCloseQuestion)
 {
     NEED_DISPLAY();
     ASSERT_TRUE(start("/tc25.mkv"));
-    pelmora_lib_subclip_t sc;
-    memset(&sc, 0, sizeof(sc));
-    sc.idx = -1;
-    sc.parent = &item;
+    pelmora_lib_subclip_t sc = {-1, 0, 0, "", &item};
     script s;
     s.step("whole clip marked", [&] {
         EXPECT_EQ(s.text(ENTRY_MARK_IN), "10:00:00:00");
@@ -288,12 +282,10 @@ TEST_F(SubclipDialog, NewSubclipMarksStepsAndTheCloseQuestion)
         return true;
     });
     s.step("CURRENT shown", [&] { return s.ctx->status_here && s.text(ENTRY_CURR) == "10:00:00:00"; });
-    s.act("Page Down twice", [&] { s.key(GDK_Page_Down); });
-    s.wait_at(25);
-    s.act("", [&] { s.key(GDK_Page_Down); });
-    s.wait_at(50);
-    s.act("Left", [&] { s.key(GDK_Left); });
-    s.wait_at(49);
+    for (int at : {25, 50, 49}) {
+        s.act("key", [&, at] { s.key(at == 49 ? GDK_Left : GDK_Page_Down); });
+        s.wait_at(at);
+    }
     s.act("set mark in", [&] {
         EXPECT_EQ(s.text(ENTRY_CURR), "10:00:01:24");
         s.key(GDK_i);
@@ -355,10 +347,7 @@ TEST_F(SubclipDialog, SpeedSequenceFiftyFramesAndTypedInPoint)
     NEED_DISPLAY();
     ASSERT_TRUE(start("/long50.mkv"));
     ASSERT_EQ(item.r_frame_rate_num, 50);
-    pelmora_lib_subclip_t sc;
-    memset(&sc, 0, sizeof(sc));
-    sc.idx = -1;
-    sc.parent = &item;
+    pelmora_lib_subclip_t sc = {-1, 0, 0, "", &item};
     script s;
     s.step("CURRENT shown", [&] { return s.ctx->status_here; });
     const char *speeds[] = {"0.25X", "0.50X", "1.00X", "2.00X", "4.00X", "8.00X", "16.00X", "32.00X", "64.00X"};
@@ -403,11 +392,7 @@ TEST_F(SubclipDialog, ReadOnlySaysAHungAndARefusedCall)
     NEED_DISPLAY();
     ASSERT_TRUE(start("/tc25.mkv", {"--refuse=PelmoraIO.Play:1:-5", "--hang=PelmoraIO.PlaylistSeek"}));
     ASSERT_EQ(pelmora_playlist_append(srv.url, "/tc25.mkv", 0, 300, nullptr, nullptr, nullptr), 0);
-    pelmora_lib_subclip_t sc;
-    memset(&sc, 0, sizeof(sc));
-    sc.idx = 1;
-    sc.duration = 300;
-    sc.parent = &item;
+    pelmora_lib_subclip_t sc = {1, 0, 300, "", &item};
     script s;
     s.step("shown", [&] { return s.ctx->status_here; });
     s.act("STEP FWD hangs", [&] {
@@ -562,10 +547,7 @@ TEST_F(SubclipDialog, MarkInFrameIsThePicture)
     const int F = 37, X[3] = {30, 240, 450}, Y[3] = {20, 135, 250};
     std::string raw = decoded_frame(work + "/media/tc25.mkv", F);
     ASSERT_EQ(raw.size(), 320u * 180 * 3);
-    pelmora_lib_subclip_t sc;
-    memset(&sc, 0, sizeof(sc));
-    sc.idx = -1;
-    sc.parent = &item;
+    pelmora_lib_subclip_t sc = {-1, 0, 0, "", &item};
     script s;
     GtkWidget *area = nullptr;
     auto px = [&](int x, int y, int c) {
