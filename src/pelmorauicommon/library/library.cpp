@@ -49,6 +49,9 @@ struct library_engine_desc
     std::vector<thumb_job> thumbs;  /* the latest wanted set, taken from the back */
     std::atomic<int64_t> thumbs_asked{0};
     std::atomic<int> f_done{0};  /* the loader has ended */
+    /* A state was read: a server whose counter starts at 0 has its first
+     * changes applied too (amend_idx alone cannot tell 0 from unread). */
+    int f_state_read = 0;
 };
 
 /* ---- Hand-over to the main loop ---- */
@@ -368,9 +371,12 @@ int library_stat_notify(library_t *lib, int f_gtk_thread)
     std::vector<std::string> applied;
     pthread_mutex_lock(&lib->lock);
     int64_t d = 0;
-    if (lib->amend_idx && lib->amend_idx < st->amend_idx)
+    int f_read = lib->engine ? lib->engine->f_state_read : lib->amend_idx != 0;
+    if (f_read && lib->amend_idx < st->amend_idx)
         d = std::min<int64_t>(st->amend_list_len, st->amend_idx - lib->amend_idx);
     lib->amend_idx = st->amend_idx;
+    if (lib->engine)
+        lib->engine->f_state_read = 1;
     for (int64_t i = d - 1; i >= 0; i--) {
         std::string e = st->amend_list_data[i];
         applied.push_back(e);
