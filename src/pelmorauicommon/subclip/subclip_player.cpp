@@ -226,12 +226,18 @@ int subclip_player_send(subclip_player_t *p, subclip_player_op_t op, int i, int 
     std::lock_guard<std::mutex> g(p->m);
     if (p->f_exit)
         return -22;
-    /* A seek not yet sent is overtaken by the next one: a dragged pointer
-     * sends only where it is now. */
-    if (op == SUBCLIP_OP_SEEK && !p->q.empty() && p->q.back().op == SUBCLIP_OP_SEEK) {
-        p->q.back().i = i;
+    /* A seek not yet sent is overtaken by the next one, so a dragged
+     * pointer sends only where it is now; a still that would only come
+     * between two unsent seeks after a still is dropped, so held arrow keys
+     * (still, seek, still, seek ...) do not pile up either. */
+    size_t n = p->q.size();
+    if (op == SUBCLIP_OP_SEEK && n && p->q[n - 1].op == SUBCLIP_OP_SEEK) {
+        p->q[n - 1].i = i;
         return 0;
     }
+    if (op == SUBCLIP_OP_PLAY_VARI && d == 0 && n >= 2 && p->q[n - 1].op == SUBCLIP_OP_SEEK &&
+        p->q[n - 2].op == SUBCLIP_OP_PLAY_VARI && p->q[n - 2].d == 0)
+        return 0;
     if (p->q.size() >= SUBCLIP_PLAYER_QUEUE_MAX)
         return -16;
     p->q.push_back(player_call{op, i, i2, d, name ? name : ""});
