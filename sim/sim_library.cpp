@@ -54,6 +54,7 @@ struct sim_lib_meta_key
 struct sim_library_desc
 {
     sim_server_t *srv;
+    std::vector<sim_server_t *> also;  /* other servers answering its methods */
     std::string root;      /* real path, no trailing "/" */
     std::string data_dir;  /* templates file lives here */
 
@@ -1367,10 +1368,22 @@ sim_library_t *sim_library_create(sim_server_t *srv, const char *root, const cha
         sim_lib_watch_add_tree(lib, "/", 0);
         lib->watch_thread = std::thread(sim_lib_watch_loop, lib);
     }
+    if (sim_library_serve_on(lib, srv) < 0) {
+        *err = "cannot register the library's methods";
+        sim_library_destroy(lib);
+        return nullptr;
+    }
+    return lib;
+}
+
+int sim_library_serve_on(sim_library_t *lib, sim_server_t *srv)
+{
     {
         std::lock_guard<std::mutex> g(sim_lib_registry_lock);
         sim_lib_registry[srv] = lib;
     }
+    if (srv != lib->srv)
+        lib->also.push_back(srv);
 
     static const struct
     {
@@ -1413,11 +1426,10 @@ sim_library_t *sim_library_create(sim_server_t *srv, const char *root, const cha
     };
     for (const auto &m : table)
         if (sim_server_add_method(srv, m.name, m.fn) < 0) {
-            *err = std::string("cannot register ") + m.name;
-            sim_library_destroy(lib);
-            return nullptr;
+            fprintf(stderr, "sim: library: cannot register %s\n", m.name);
+            return -12;
         }
-    return lib;
+    return 0;
 }
 
 void sim_library_destroy(sim_library_t *lib)
@@ -1432,6 +1444,8 @@ void sim_library_destroy(sim_library_t *lib)
     {
         std::lock_guard<std::mutex> g(sim_lib_registry_lock);
         sim_lib_registry.erase(lib->srv);
+        for (sim_server_t *s : lib->also)
+            sim_lib_registry.erase(s);
     }
     delete lib;
 }

@@ -16,7 +16,12 @@ typedef struct sim_library_desc sim_library_t;
  * in `data_dir`, starts the folder watch and registers the methods on `srv`
  * (bound, not started). Returns the library or null with `err` set. */
 sim_library_t *sim_library_create(sim_server_t *srv, const char *root, const char *data_dir, std::string *err);
-/* Stops the watch and frees the library; the server must be stopped first. */
+/* Registers the library's methods on another server too (bound, not
+ * started): an IO server answers them as the real one does for its own
+ * player's clips. 0 or -12. */
+int sim_library_serve_on(sim_library_t *lib, sim_server_t *srv);
+/* Stops the watch and frees the library; every server answering its methods
+ * must be stopped first. */
 void sim_library_destroy(sim_library_t *lib);
 
 /* Maps a library path ("/folder/clip.mov"; the leading "/" is the root) to a

@@ -204,6 +204,10 @@ int main(int argc, char **argv)
             fprintf(stderr, "pelmora-sim: %s\n", ierr.c_str());
             rc = 1;
         }
+        /* An IO server also answers the library's methods for its clips, as
+         * the subclip editor's caller asks them of the preview server. */
+        else if (lib && sim_library_serve_on(lib, io_srv.get()) < 0)
+            rc = 1;
         else if (sim_server_start(io_srv.get()) < 0)
             rc = 1;
         else

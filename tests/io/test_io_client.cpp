@@ -14,6 +14,7 @@
 #include "io_sim.h"
 #include "pelmora.h"
 #include "pelmora_io.h"
+#include "pelmora_lib.h"
 #include "pelmora_settings.h"
 #include "pelmorabox.h"
 #include "raw_http_server.h"
@@ -233,6 +234,18 @@ TEST(IoClient, SimPlayerMovesWithTime)
         ASSERT_TRUE(sim.ok());
         const char *url = sim.urls[0].c_str();
         pelmora_status_t s;
+
+        // The player's server answers for the library too (the subclip
+        // editor's caller asks it): what it registers is the library's.
+        pelmora_lib_item_t item;
+        memset(&item, 0, sizeof item);
+        ASSERT_EQ(pelmora_lib_meta_item(url, "/two.mov", &item), 0);
+        EXPECT_NEAR(item.duration, 2.0, 0.05);
+        ASSERT_GE(pelmora_lib_register_subclip(url, "/two.mov", 5, 10, "from the player's server"), 0);
+        pelmora_lib_subclip_t **subs = nullptr;
+        ASSERT_EQ(pelmora_lib_list_subclips(url, "/two.mov", &subs, &item), 1);
+        EXPECT_STREQ(subs[0]->title, "from the player's server");
+        pelmora_lib_list_subclips_free(&subs);
 
         EXPECT_EQ(pelmora_playlist_append(url, "/nothere.mov", 0, 0, nullptr, nullptr, nullptr), -2);
         EXPECT_EQ(pelmora_playlist_append(url, "/../etc/passwd", 0, 0, nullptr, nullptr, nullptr), -1);
