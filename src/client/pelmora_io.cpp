@@ -271,6 +271,19 @@ int pelmora_playlist_items(const char *url, pelmora_io_clip_t **pclips, int *gen
     pelmora_call c(__func__, url, "PelmoraIO.PlaylistItems");
     if (!c.run("()"))
         return c.call_failed(nullptr, nullptr, 0);
+    return pelmora_playlist_items_read(__func__, c.answer(), pclips, gen, pos, idx);
+}
+
+int pelmora_playlist_items_read(const char *caller, xmlrpc_value *answer, pelmora_io_clip_t **pclips, int *gen,
+                                int *pos, int *idx)
+{
+    if (!pclips)
+        return -22;
+    *pclips = nullptr;
+    pelmora_call c(caller, "", "PelmoraIO.PlaylistItems");
+    if (answer)
+        xmlrpc_INCREF(answer);
+    c.adopt(nullptr, answer);
     xmlrpc_int32 result = 0, g = 0, p = 0, i = 0;
     if (!c.decompose("{s:i,*}", "result", &result))
         return c.decompose_failed(nullptr, SRC_NAME, __LINE__);

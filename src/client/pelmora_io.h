@@ -83,6 +83,10 @@ int pelmora_playlist_append2(const char *url, const pelmora_io_clip_t *clip);
 /* *pclips: a new array of the returned count (caller frees); *gen, *pos,
  * *idx may be null. */
 int pelmora_playlist_items(const char *url, pelmora_io_clip_t **pclips, int *gen, int *pos, int *idx);
+/* Its reader, on an answer already received (not released); shared with the
+ * fuzz target. */
+int pelmora_playlist_items_read(const char *caller, xmlrpc_value *answer, pelmora_io_clip_t **pclips, int *gen,
+                                int *pos, int *idx);
 int pelmora_record(const char *url);
 int pelmora_cue_record_with_data(const char *url, const char *name, int in, int dur, const char *cookie);
 int pelmora_cue_record(const char *url, const char *name, const char *cookie);

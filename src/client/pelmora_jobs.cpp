@@ -120,7 +120,9 @@ template <typename F> int read_list(pelmora_call &c, int limit, F decode)
         decode(c.env(), item.v, i);
         if (c.failed()) {
             c.decompose_failed(nullptr, SRC_NAME, __LINE__);
-            return result;
+            /* The server's result, but never more than the records read:
+             * callers go through that many records of their array. */
+            return result < i ? result : i;
         }
     }
     return i;

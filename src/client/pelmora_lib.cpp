@@ -45,6 +45,18 @@ struct lib_call
     {
         if (!pc.run(format, args...))
             return pc.call_failed(nullptr, nullptr, 0);
+        return read_result();
+    }
+    /* As call, on an answer already received (a reference is taken). */
+    int take(xmlrpc_value *answer)
+    {
+        if (answer)
+            xmlrpc_INCREF(answer);
+        pc.adopt(nullptr, answer);
+        return read_result();
+    }
+    int read_result()
+    {
         res = pc.answer();
         xmlrpc_int32 r = 0;
         if (!pc.decompose("{s:i,*}", "result", &r))
@@ -268,7 +280,31 @@ int pelmora_lib_item_read(const char *caller, xmlrpc_value *v, pelmora_lib_item_
     return failed;
 }
 
+/* The calls below make the call, then read its answer with the readers
+ * that the fuzz targets share. */
+template <typename... A>
+static xmlrpc_value *lib_answer(pelmora_call &pc, const char *format, A... args)
+{
+    if (!pc.run(format, args...)) {
+        pc.call_failed(nullptr, nullptr, 0);
+        return nullptr;
+    }
+    return pc.answer();
+}
+
 int pelmora_lib_list_dirs(const char *url, const char *path, pelmora_lib_dir_t ***pdirs)
+{
+    if (!pdirs)
+        return -22;
+    *pdirs = nullptr;
+    if (!path)
+        return -22;
+    pelmora_call pc(__func__, url, "PelmoraLib.LibListDirs");
+    xmlrpc_value *answer = lib_answer(pc, "(s)", path);
+    return answer ? pelmora_lib_dirs_read(__func__, answer, path, pdirs) : -14;
+}
+
+int pelmora_lib_dirs_read(const char *caller, xmlrpc_value *answer, const char *path, pelmora_lib_dir_t ***pdirs)
 {
     static const char *method = "PelmoraLib.LibListDirs";
     if (!pdirs)
@@ -276,10 +312,10 @@ int pelmora_lib_list_dirs(const char *url, const char *path, pelmora_lib_dir_t *
     *pdirs = nullptr;
     if (!path)
         return -22;
-    lib_call c(__func__, url, method);
+    lib_call c(caller, "", method);
     value_ref list;
     int size = 0;
-    if (int r = list_answer(c, c.call("(s)", path), list, &size))
+    if (int r = list_answer(c, c.take(answer), list, &size))
         return r;
     pelmora_lib_dir_t **dirs = (pelmora_lib_dir_t **)calloc((size_t)size + 1, sizeof(*dirs));
     if (!dirs)
@@ -292,7 +328,7 @@ int pelmora_lib_list_dirs(const char *url, const char *path, pelmora_lib_dir_t *
         if (!c.env.fault_occurred)
             xmlrpc_decompose_value(&c.env, e.v, "{s:s,*}", "name", &name);
         if (c.env.fault_occurred) {
-            fprintf(stderr, "%s/%s: xmlrpc_array_read_item failed: %s (%d)\n", __func__, method, c.env.fault_string,
+            fprintf(stderr, "%s/%s: xmlrpc_array_read_item failed: %s (%d)\n", caller, method, c.env.fault_string,
                     c.env.fault_code);
             r = -14;
             break;
@@ -322,18 +358,30 @@ int pelmora_lib_list_dirs(const char *url, const char *path, pelmora_lib_dir_t *
 
 int pelmora_lib_list_items2(const char *url, const char *path, pelmora_lib_item_t ***pitems, int offset, int limit)
 {
+    if (!pitems)
+        return -22;
+    *pitems = nullptr;
+    if (!path)
+        return -22;
+    pelmora_call pc(__func__, url, "PelmoraLib.LibListItems");
+    xmlrpc_value *answer = offset == -1 && limit == -1
+                               ? lib_answer(pc, "(s)", path)
+                               : lib_answer(pc, "(sii)", path, (xmlrpc_int32)offset, (xmlrpc_int32)limit);
+    return answer ? pelmora_lib_items_read(__func__, answer, path, pitems) : -14;
+}
+
+int pelmora_lib_items_read(const char *caller, xmlrpc_value *answer, const char *path, pelmora_lib_item_t ***pitems)
+{
     static const char *method = "PelmoraLib.LibListItems";
     if (!pitems)
         return -22;
     *pitems = nullptr;
     if (!path)
         return -22;
-    lib_call c(__func__, url, method);
-    int cr = offset == -1 && limit == -1 ? c.call("(s)", path)
-                                         : c.call("(sii)", path, (xmlrpc_int32)offset, (xmlrpc_int32)limit);
+    lib_call c(caller, "", method);
     value_ref list;
     int size = 0;
-    if (int r = list_answer(c, cr, list, &size))
+    if (int r = list_answer(c, c.take(answer), list, &size))
         return r;
     pelmora_lib_item_t **items = (pelmora_lib_item_t **)calloc((size_t)size + 1, sizeof(*items));
     if (!items)
@@ -343,7 +391,7 @@ int pelmora_lib_list_items2(const char *url, const char *path, pelmora_lib_item_
         value_ref e;
         xmlrpc_array_read_item(&c.env, list.v, i, &e.v);
         if (c.env.fault_occurred || xmlrpc_value_type(e.v) != XMLRPC_TYPE_STRUCT) {
-            fprintf(stderr, "%s/%s: xmlrpc_array_read_item failed: %s (%d)\n", __func__, method,
+            fprintf(stderr, "%s/%s: xmlrpc_array_read_item failed: %s (%d)\n", caller, method,
                     c.env.fault_occurred ? c.env.fault_string : "not a struct", c.env.fault_code);
             r = -14;
             break;
@@ -353,7 +401,7 @@ int pelmora_lib_list_items2(const char *url, const char *path, pelmora_lib_item_
             r = -12;
             break;
         }
-        pelmora_lib_item_read(__func__, e.v, it);
+        pelmora_lib_item_read(caller, e.v, it);
         pelmora_lib_join(it->full, sizeof(it->full), path, it->name);
         items[n++] = it;
     }
@@ -388,16 +436,27 @@ int pelmora_lib_list_subclips_free(pelmora_lib_subclip_t ***pitems)
 int pelmora_lib_list_subclips(const char *url, const char *path, pelmora_lib_subclip_t ***pitems,
                               pelmora_lib_item_t *parent)
 {
-    static const char *method = "PelmoraLib.LibListSubclips";
     if (!pitems)
         return -22;
     *pitems = nullptr;
     if (!path)
         return -22;
-    lib_call c(__func__, url, method);
+    pelmora_call pc(__func__, url, "PelmoraLib.LibListSubclips");
+    xmlrpc_value *answer = lib_answer(pc, "(s)", path);
+    return answer ? pelmora_lib_subclips_read(__func__, answer, parent, pitems) : -14;
+}
+
+int pelmora_lib_subclips_read(const char *caller, xmlrpc_value *answer, pelmora_lib_item_t *parent,
+                              pelmora_lib_subclip_t ***pitems)
+{
+    static const char *method = "PelmoraLib.LibListSubclips";
+    if (!pitems)
+        return -22;
+    *pitems = nullptr;
+    lib_call c(caller, "", method);
     value_ref list;
     int size = 0;
-    if (int r = list_answer(c, c.call("(s)", path), list, &size))
+    if (int r = list_answer(c, c.take(answer), list, &size))
         return r;
     pelmora_lib_subclip_t **subs = nullptr;
     int n = 0, r = 0;
@@ -410,7 +469,7 @@ int pelmora_lib_list_subclips(const char *url, const char *path, pelmora_lib_sub
             xmlrpc_decompose_value(&c.env, e.v, "{s:i,s:i,s:s,*}", "mark_in", &mark_in, "duration", &duration,
                                    "title", &title);
         if (c.env.fault_occurred) {
-            fprintf(stderr, "%s/%s: xmlrpc_array_read_item failed: %s (%d)\n", __func__, method, c.env.fault_string,
+            fprintf(stderr, "%s/%s: xmlrpc_array_read_item failed: %s (%d)\n", caller, method, c.env.fault_string,
                     c.env.fault_code);
             r = -14;
             break;
@@ -632,7 +691,9 @@ int pelmora_lib_state_read(const char *caller, xmlrpc_value *resultP, int amend_
     st->total_items = total_items;
     st->free_space = free_space;
     st->total_space = total_space;
-    st->used_space = total_space - free_space;
+    /* Figures from a confused server must not overflow the difference. */
+    if (__builtin_sub_overflow(total_space, free_space, &st->used_space))
+        st->used_space = 0;
     *p_state = st;
     return n;
 }

@@ -127,5 +127,11 @@ int pelmora_lib_item_read(const char *caller, xmlrpc_value *v, pelmora_lib_item_
 /* Decodes a LibState answer (not released); same results as pelmora_lib_state. */
 int pelmora_lib_state_read(const char *caller, xmlrpc_value *resultP, int amend_list_limit,
                            pelmora_lib_state_t **p_state);
+/* The list readers behind the three list calls, on an answer already
+ * received (not released): same results and lists as the calls. */
+int pelmora_lib_dirs_read(const char *caller, xmlrpc_value *answer, const char *path, pelmora_lib_dir_t ***pdirs);
+int pelmora_lib_items_read(const char *caller, xmlrpc_value *answer, const char *path, pelmora_lib_item_t ***pitems);
+int pelmora_lib_subclips_read(const char *caller, xmlrpc_value *answer, pelmora_lib_item_t *parent,
+                              pelmora_lib_subclip_t ***pitems);
 /* Sets `full` from a folder path and a child's name. */
 void pelmora_lib_join(char *full, size_t size, const char *path, const char *name);
