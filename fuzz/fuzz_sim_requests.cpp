@@ -43,7 +43,11 @@ struct sim_fixture
     sim_opts_t opts;
     sim_catalogue_t cat;
     sim_server_t lib_srv, io_srv;
+    /* Held here for the life of the process: the simulator's own tables of
+     * them go with its static destructors, before the leak check. */
     sim_library_t *lib = nullptr;
+    sim_jobs_t *jobs = nullptr;
+    sim_io_t *io = nullptr;
     bool ok = false;
 
     sim_fixture()
@@ -79,8 +83,8 @@ struct sim_fixture
         io_srv.server_idx = -2;
         std::string err;
         lib = sim_library_create(&lib_srv, media.c_str(), dir.c_str(), &err);
-        ok = !env.fault_occurred && lib && sim_jobs_create(&lib_srv, lib, dir.c_str(), 0, &err) &&
-             sim_io_create(&io_srv, 0, lib, &err);
+        ok = !env.fault_occurred && lib && (jobs = sim_jobs_create(&lib_srv, lib, dir.c_str(), 0, &err)) &&
+             (io = sim_io_create(&io_srv, 0, lib, &err));
         if (!ok)
             fprintf(stderr, "fuzz_sim_requests: %s\n", err.c_str());
         xmlrpc_env_clean(&env);
