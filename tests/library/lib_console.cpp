@@ -142,17 +142,21 @@ bool LibConsoleTest::select_path(int bus_i, const char *path, int ms)
 
 bool LibConsoleTest::open_path(int bus_i, const char *path, int ms)
 {
-    GtkTreeIter it;
-    if (!engine_run_until([&] { return row(bus_i, path, &it) || (select_path(bus_i, path, 50), false); }, ms))
-        return false;
     GtkTreeModel *m = gtk_tree_view_get_model(tree(bus_i));
-    GtkTreePath *p = gtk_tree_model_get_path(m, &it);
-    gtk_tree_view_expand_row(tree(bus_i), p, FALSE);
-    gtk_tree_path_free(p);
+    /* A journal entry may reload the folder meanwhile and replace the row:
+     * it is looked up and opened again until its children are in. */
     return engine_run_until(
         [&] {
             GtkTreeIter r, c;
-            if (!row(bus_i, path, &r) || !gtk_tree_model_iter_children(m, &c, &r))
+            if (!row(bus_i, path, &r)) {
+                select_path(bus_i, path, 50);
+                return false;
+            }
+            GtkTreePath *p = gtk_tree_model_get_path(m, &r);
+            if (!gtk_tree_view_row_expanded(tree(bus_i), p))
+                gtk_tree_view_expand_row(tree(bus_i), p, FALSE);
+            gtk_tree_path_free(p);
+            if (!gtk_tree_model_iter_children(m, &c, &r))
                 return false;
             gpointer a = nullptr, b = nullptr, d = nullptr;
             gtk_tree_model_get(m, &c, COL_ITEM, &a, COL_DIR, &b, COL_SUB, &d, -1);

@@ -29,20 +29,6 @@ char **path_list(const char *(*full_of)(const void *, int), const void *records,
 
 }  // namespace
 
-int library_select_item_wait(library_t *lib, const char *path, int ms)
-{
-    gint64 until = g_get_monotonic_time() + (gint64)ms * 1000;
-    for (;;) {
-        if (library_select_item(lib, path) == 0)
-            return 0;
-        if (g_get_monotonic_time() > until)
-            return -2;
-        /* The folders on the way load on the library's worker. */
-        gtk_main_iteration_do(FALSE);
-        g_usleep(2000);
-    }
-}
-
 int library_ui_select_item_dialog_create(library_ui_select_item_dialog_t **pp, GtkWidget *window, const char *title,
                                          const char *lib_url)
 {
@@ -89,7 +75,7 @@ int library_ui_select_item_dialog_run(library_ui_select_item_dialog_t *ctx, cons
         return -22;
     gtk_widget_show(ctx->dlg);
     if (item_select && *item_select)
-        library_select_item_wait(&ctx->lib, item_select, 3000);
+        library_select_item_wait(&ctx->lib, item_select, LIBRARY_UI_SELECT_WAIT_MS);
     else
         library_unselect_all(&ctx->lib);
     gtk_widget_grab_focus(ctx->lib.ui[LIBRARY_UI_CLIPS_TREE]);

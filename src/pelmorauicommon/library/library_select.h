@@ -28,6 +28,3 @@ int library_ui_select_item_dialog_run(library_ui_select_item_dialog_t *ctx, cons
                                       char ***p_paths_list, int *p_items_cnt, char ***p_items_list);
 int library_ui_select_item_dialog_list_destroy(char ***plist);
 int library_ui_select_item_dialog_destroy(library_ui_select_item_dialog_t **pp);
-/* Selects path in lib's tree, waiting (with the main loop running) for the
- * folders on the way to load, at most ms: 0, or -2 when it is not there. */
-int library_select_item_wait(library_t *lib, const char *path, int ms);

@@ -14,11 +14,11 @@
 #include <unordered_set>
 #include <vector>
 
-#include "gdk_unlock.h"
 #include "ui_images.h"
 #include "ui_tools.h"
 #include "strl.h"
 #include "timecode.h"
+#include "transfer_jobs.h"
 
 /* ---- Folding ---- */
 
@@ -918,6 +918,19 @@ int library_select_item(library_t *lib, const char *path)
     return 0;
 }
 
+int library_select_item_wait(library_t *lib, const char *path, int ms)
+{
+    gint64 until = g_get_monotonic_time() + (gint64)ms * 1000;
+    for (;;) {
+        if (library_select_item(lib, path) == 0)
+            return 0;
+        if (g_get_monotonic_time() > until)
+            return -2;
+        gtk_main_iteration_do(FALSE);
+        g_usleep(2000);
+    }
+}
+
 int library_unselect_all(library_t *lib)
 {
     library_tree_desc *t = tree_of(lib);
@@ -929,19 +942,20 @@ int library_unselect_all(library_t *lib)
 
 int library_search(library_t *lib, int idx, const char *key)
 {
-    char lo[32], hi[32], hit[260];
-    int r;
-    {
-        gdk_unlock_guard unlocked;
-        if (library_search_pattern(key, lo, hi))
-            r = pelmora_lib_search_item_dur_range(lib->url, idx, nullptr, tc_frames2sec(tc_tc2frames(lo)),
-                                                  tc_frames2sec(tc_tc2frames(hi)), hit);
-        else
-            r = pelmora_lib_search_item(lib->url, idx, nullptr, key, hit);
-    }
+    char lo[32], hi[32], hit[260] = "";
+    std::string url = lib->url, text = key ? key : "";
+    int f_dur = library_search_pattern(text.c_str(), lo, hi);
+    double a = f_dur ? tc_frames2sec(tc_tc2frames(lo)) : 0, b = f_dur ? tc_frames2sec(tc_tc2frames(hi)) : 0;
+    /* A search walks the whole library on the server: on a worker, while
+     * the main loop goes on. */
+    int r = library_jobs_call([&] {
+        return f_dur ? pelmora_lib_search_item_dur_range(url.c_str(), idx, nullptr, a, b, hit)
+                     : pelmora_lib_search_item(url.c_str(), idx, nullptr, text.c_str(), hit);
+    });
     if (r >= 0) {
         lib->last_search = r;
-        library_select_item(lib, hit);
+        /* The folders on the way load on the library's worker. */
+        library_select_item_wait(lib, hit, LIBRARY_UI_SELECT_WAIT_MS);
     }
     return r;
 }

@@ -68,8 +68,13 @@ int library_drop_item(library_t *lib, const char *path);
 /* Selects the row of a library path, opening the folders on the way. */
 int library_select_item(library_t *lib, const char *path);
 int library_unselect_all(library_t *lib);
-/* Keyword or duration search from position idx; selects the hit. Releases
- * the GDK lock for the call. The hit's position, or the negative result. */
+/* The same, waiting (with the main loop running) for the folders on the
+ * way to load, at most ms: 0, or -2 when it is not there. */
+#define LIBRARY_UI_SELECT_WAIT_MS 3000
+int library_select_item_wait(library_t *lib, const char *path, int ms);
+/* Keyword or duration search from position idx; selects the hit. The call
+ * runs on a worker while the main loop goes on. The hit's position, or the
+ * negative result. */
 int library_search(library_t *lib, int idx, const char *key);
 
 /* Thumbnails: fetch and decode at once, or decode bytes; 0 and a new image
