@@ -1,6 +1,7 @@
 /* Helpers of the reliability suite: see reliability_support.h. */
 #include "reliability_support.h"
 
+#include <pthread.h>
 #include <signal.h>
 #include <string.h>
 #include <unistd.h>
@@ -73,6 +74,35 @@ bool reliability_sim_faults(sim_child_t *sim, bool on)
         usleep(10000);
     }
     return false;
+}
+
+namespace {
+
+gboolean close_gave_up(gpointer data)
+{
+    *static_cast<bool *>(data) = true;
+    gtk_main_quit();
+    return FALSE;
+}
+
+} // namespace
+
+bool reliability_close_console(instance_t *app, int limit_ms)
+{
+    if (!app->window)
+        return true;
+    GdkEvent *ev = gdk_event_new(GDK_DELETE);
+    ev->any.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(app->window)));
+    gtk_main_do_event(ev);
+    gdk_event_free(ev);
+    bool timed_out = false;
+    guint guard = gdk_threads_add_timeout((guint)limit_ms, close_gave_up, &timed_out);
+    gtk_main(); /* left by the window's destroy handler */
+    if (timed_out)
+        return false;
+    g_source_remove(guard);
+    pthread_join(app->th_stop_wait, nullptr);
+    return true;
 }
 
 reliability_row reliability_row_of(pelmorabox_event_t *e)

@@ -30,6 +30,12 @@ struct reliability_gap_watch
  * faults are now as asked. */
 bool reliability_sim_faults(sim_child_t *sim, bool on);
 
+/* Closes a console started by instance_init as the operator closes it (a
+ * delete event on its window), runs the main loop while the shutdown thread
+ * stops everything, and joins that thread; false when the window was not
+ * gone within limit_ms (main thread, GDK lock held). */
+bool reliability_close_console(instance_t *app, int limit_ms);
+
 /* One event of a list, as compared: its line (the 15 fields the console
  * keeps, start time included), sys_id and flags. */
 struct reliability_row
