@@ -447,9 +447,16 @@ TEST(PreviewLive, SourceLostAndFoundAgain)
     double playing = pelmora_io_preview_level(ctx, 0);
     ASSERT_EQ(sim->stop(), 0);
     sim.reset();
-    /* Nothing comes in: the meters fall back at their own pace. */
+    /* Nothing comes in: the meters fall back at their own pace, and the last
+     * picture is dimmed (its blue of 80 drawn at 40 %) and labelled. */
     EXPECT_TRUE(pump_until([&] { return pelmora_io_preview_level(ctx, 0) < playing - 10; }, 4000))
         << "the meters still read " << pelmora_io_preview_level(ctx, 0) << " with the server gone";
+    auto dimmed = [&] { /* a corner, away from the label */
+        int px[3];
+        return pixel(ctx->ndi_window, 15, 15, px) && abs(px[2] - 32) <= 3;
+    };
+    EXPECT_TRUE(pump_until([&] { return preview_recv_stale(ctx->recv) && dimmed(); }, 3000))
+        << "the last picture still passes for the channel";
 
     std::vector<std::string> again = lib;
     again.push_back("--io=" + port);

@@ -9,6 +9,7 @@
 #include <string.h>
 
 #include "gdk_unlock.h"
+#include "i18n.h"
 #include "ui_button_dumb.h"
 #include "ui_images.h"
 
@@ -120,6 +121,24 @@ static gboolean preview_expose_picture(GtkWidget *w, GdkEventExpose *, gpointer 
             ctx->drawn_timestamp = f.timestamp;
         }
         cairo_surface_destroy(sf);
+        cairo_identity_matrix(cr);
+        /* The source has stopped sending: the last picture, dimmed, says so
+         * rather than passing for the channel now. */
+        if (preview_recv_stale(ctx->recv)) {
+            cairo_set_source_rgba(cr, 0, 0, 0, 0.6);
+            cairo_paint(cr);
+            PangoLayout *layout = pango_cairo_create_layout(cr);
+            PangoFontDescription *fd = pango_font_description_from_string("Sans Bold 14");
+            pango_layout_set_font_description(layout, fd);
+            pango_layout_set_text(layout, _("NO PICTURE"), -1);
+            int tw = 0, th = 0;
+            pango_layout_get_pixel_size(layout, &tw, &th);
+            cairo_move_to(cr, (W - tw) / 2, (H - th) / 2);
+            cairo_set_source_rgb(cr, 1, 0.25, 0.25);
+            pango_cairo_show_layout(cr, layout);
+            pango_font_description_free(fd);
+            g_object_unref(layout);
+        }
         cairo_destroy(cr);
     }
     preview_recv_frame_end(ctx->recv, &f);

@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <chrono>
 #include <string>
 
 #include "ndi_runtime.h"
@@ -71,6 +72,18 @@ static void recv_meters_zero(preview_recv_t *r)
         r->hooks.meters(r->hooks.cookie);
 }
 
+static int64_t recv_now_us(void)
+{
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+int preview_recv_stale(const preview_recv_t *r)
+{
+    int64_t last = r ? r->last_video_us.load() : 0;
+    return last && recv_now_us() - last > PREVIEW_STALE_US;
+}
+
 static void recv_video(preview_recv_t *r, const ndi_video_frame_v2_t *v)
 {
     if (pelmora_io_preview_debug_get())
@@ -81,6 +94,7 @@ static void recv_video(preview_recv_t *r, const ndi_video_frame_v2_t *v)
         recv_free_video(r, v);
         return;
     }
+    r->last_video_us = recv_now_us();
     ndi_video_frame_v2_t out;
     {
         std::lock_guard<std::recursive_mutex> g(r->lock);
@@ -127,6 +141,17 @@ static void recv_audio(preview_recv_t *r, const ndi_audio_frame_v2_t *a)
     if (r->hooks.meters)
         r->hooks.meters(r->hooks.cookie);
     preview_sound_play(r->sound, s, nch, n, r->track_state);
+}
+
+/* Once the picture has gone stale, the widget is asked to draw again so that
+ * it can say so; frames coming again redraw it anyway. */
+static void recv_note_stale(preview_recv_t *r, int *said)
+{
+    if (*said || !preview_recv_stale(r))
+        return;
+    *said = 1;
+    if (r->hooks.picture)
+        r->hooks.picture(r->hooks.cookie);
 }
 
 static void ndi_proc(preview_recv_t *r)
@@ -176,6 +201,7 @@ static void ndi_proc(preview_recv_t *r)
         else
             r->connected = 1;
     }
+    int said_stale = 0;
     while (r->ndi_recv && !r->f_exit) {
         ndi_video_frame_v2_t v;
         ndi_audio_frame_v2_t a;
@@ -191,9 +217,11 @@ static void ndi_proc(preview_recv_t *r)
             if (dbg)
                 fprintf(stderr, "%s:%d timeout\n", __FUNCTION__, __LINE__);
             recv_meters_zero(r);
+            recv_note_stale(r, &said_stale);
             break;
         case NDI_FRAME_VIDEO:
             recv_video(r, &v);
+            said_stale = 0;
             break;
         case NDI_FRAME_AUDIO:
             recv_audio(r, &a);
@@ -207,6 +235,7 @@ static void ndi_proc(preview_recv_t *r)
             fprintf(stderr, "%s:%d NDIlib_frame_type_error\n", __FUNCTION__, __LINE__);
             /* A lost connection answers at once: don't spin on it. */
             recv_meters_zero(r);
+            recv_note_stale(r, &said_stale);
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
             break;
         default:

@@ -48,7 +48,16 @@ typedef struct preview_recv_desc
     std::vector<int16_t> audio_interleaved_buf;
     preview_recv_hooks_t hooks;
     std::atomic<int> connected{0};
+    /* When the last usable picture came (steady clock, µs; 0: none yet). */
+    std::atomic<int64_t> last_video_us{0};
 } preview_recv_t;
+
+/* A picture stops counting as live this long after it came. */
+#define PREVIEW_STALE_US 1000000
+
+/* 1 when pictures came and none has for PREVIEW_STALE_US: what is shown is
+ * the last one, not the source now. */
+int preview_recv_stale(const preview_recv_t *r);
 
 /* Starts the receive thread for the source named "... (`name`)" at
  * address `ip`:PORT. Null without a runtime: then no thread runs. */
