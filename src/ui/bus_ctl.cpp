@@ -24,6 +24,7 @@
 #include "strl.h"
 #include "ui_bus.h"
 #include "ui_bus_dialogs.h"
+#include "ui_bus_setprops.h"
 #include "ui_dlg.h"
 #include "ui_search.h"
 
@@ -241,14 +242,11 @@ int open_company(void)
     return open_proc ? open_proc(BUS_CTL_COMPANY_URL) : bus_ctl_open_uri(BUS_CTL_COMPANY_URL);
 }
 
-/* Connection point: the bus properties dialog (Ctrl+P) comes with the event
- * item dialog; until then the operator is told so. */
-int setprops_not_available(bus_t *bus)
+/* Ctrl+P: the properties of the clipboard's event onto the selection, the
+ * updates sent as one command of the bus. */
+int setprops(bus_t *bus)
 {
-    g_warning("%s: properties dialog not available yet, bus %d", "on_grid_key_press_event", bus->idx);
-    ui_show_error(bus->app ? bus->app->window : nullptr, _("ERROR"),
-                  _("The properties dialog is not available in this version yet."));
-    return 0;
+    return ui_bus_setprops_with(bus, bus_ctl_command);
 }
 
 } // namespace
@@ -810,7 +808,7 @@ const grid_key_desc grid_keys[] = {
     {GDK_KEY_F3, KEY_ANY, 0, ui_search_next},
     {GDK_KEY_o, KEY_CTRL, BUTTON_LIST_OPEN, nullptr},
     {GDK_KEY_s, KEY_CTRL, BUTTON_LIST_SAVEAS, nullptr},
-    {GDK_KEY_p, KEY_CTRL, 0, setprops_not_available},
+    {GDK_KEY_p, KEY_CTRL, 0, setprops},
     {GDK_KEY_q, KEY_CTRL, 0, bus_ui_dialog_selection_info},
 };
 

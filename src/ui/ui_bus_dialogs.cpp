@@ -10,6 +10,7 @@
 #include <string.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bus.h"
@@ -19,8 +20,11 @@
 #include "pelmora_lib.h"
 #include "pelmorabox.h"
 #include "strl.h"
+#include "subclip_dialog.h"
 #include "timecode.h"
 #include "ui_bus.h"
+#include "ui_bus_item_dialog.h"
+#include "ui_bus_media_completition.h"
 #include "ui_dlg.h"
 #include "ui_search.h"
 
@@ -213,15 +217,58 @@ int trimpad_entry_frames(bus_ui_dialog_trim_t *ctx)
     return tc_tc2frames(gtk_entry_get_text(GTK_ENTRY(ctx->tc)));
 }
 
-/* Connection point: the event item dialog (add and edit) is not built yet;
- * the operator is told so instead of nothing happening. */
-int item_dialog_not_available(bus_t *bus, int f_add)
+/* ---- Add and edit. ---- */
+
+/* What the item dialog's accept hook sends, and where. */
+struct edit_send_desc
 {
-    g_warning("%s: event item dialog not available yet (f_add=%d), bus %d", "bus_ui_dialog_edit", f_add, bus->idx);
-    ui_show_error(bus->app ? bus->app->window : nullptr, _("ERROR"),
-                  _("The event editor is not available in this version yet: events cannot be added or edited "
-                    "here."));
-    return 0;
+    bus_t *bus;
+    int f_add;
+    int64_t sys_id;
+};
+
+/* Sends the accepted event while the dialog waits: an insert at the row
+ * selected now, or the update of the edited event by its sys_id. A refusal
+ * is said in the dialog (and on the notice line), which stays open. */
+int edit_send(void *cookie, ui_bus_item_dialog_t *ctx, pelmorabox_event_t *e, char *why, size_t why_size)
+{
+    (void)ctx;
+    auto *es = static_cast<edit_send_desc *>(cookie);
+    bus_t *bus = es->bus;
+    /* The worker's own copy: nothing on the main loop can reach it. */
+    pelmorabox_event_t *copy = pelmorabox_event_clone(e);
+    if (!copy) {
+        snprintf(why, why_size, "%s", _("Out of memory."));
+        return -12;
+    }
+    int r;
+    if (es->f_add) {
+        int at = bus_ui_selected_idx(bus, nullptr);
+        r = bus_ctl_command(bus, _("INSERT"), [bus, at, copy](pelmorabox_bus_state_t *s, std::string *) {
+            return pelmorabox_insert_event(bus->url, bus->idx, at, copy, s);
+        });
+    } else {
+        int64_t sys_id = es->sys_id;
+        r = bus_ctl_command(bus, _("UPDATE"), [bus, sys_id, copy](pelmorabox_bus_state_t *s, std::string *) {
+            return pelmorabox_update_event2(bus->url, bus->idx, sys_id, copy, s);
+        });
+    }
+    pelmorabox_event_destroy(&copy);
+    g_warning("%s: pelmorabox_update_event=%d", "bus_ui_dialog_edit", r);
+    if (r >= 0 || (bus->app && instance_stopping(bus->app)))
+        return 0;
+    if (r == -16)
+        snprintf(why, why_size, "%s",
+                 _("Not sent: another command of this bus is waiting for its answer. Try again."));
+    else
+        bus_ctl_reason(r, why, why_size);
+    return r;
+}
+
+/* Run by the item dialog once shown: the media id completion. */
+void bus_ui_dialog_edit_prerun(void *cookie, ui_bus_item_dialog_t *ctx, pelmorabox_event_t *e)
+{
+    ui_bus_media_completition_attach(static_cast<bus_t *>(cookie), ctx->entry[ITEM_ENTRY_MEDIA_ID], e);
 }
 
 } // namespace
@@ -747,18 +794,47 @@ int bus_ui_dialog_edit(bus_t *bus, int f_add)
 {
     if (!bus)
         return -22;
+    pelmorabox_event_t *row_event = nullptr;
+    int idx = bus_ui_selected_idx(bus, &row_event);
+    edit_send_desc es = {bus, f_add, 0};
     pelmorabox_event_t *e = nullptr;
-    int idx = bus_ui_selected_idx(bus, &e);
     if (f_add) {
         g_warning("%s: DIALOG(idx=%d, f_add=%d)", __func__, idx, f_add);
-        return item_dialog_not_available(bus, 1);
+        e = pelmorabox_event_create();
+    } else {
+        if (idx < 0)
+            return -2;
+        if (idx == 0 && bus->state.s.f_running && row_event && (row_event->flags & PELMORABOX_EVENT_FLAG_PLAYING))
+            return bus_ui_dialog_trimpad(bus);
+        g_warning("%s: DIALOG(idx=%d, f_add=%d)", __func__, idx, f_add);
+        /* A copy; a row not fetched yet is read from the server first. */
+        selected_events_desc sel;
+        if (bus_ctl_selected_events(bus, 1, "The event was not opened.", &sel.events, nullptr) < 0)
+            return 0;
+        if (sel.events.empty() || !sel.events[0])
+            return -2;
+        std::swap(e, sel.events[0]);
+        es.sys_id = e->sys_id;
+        if (es.sys_id <= 0) {
+            bus_ctl_notice_failure(bus, _("EDIT"), -2, _("the event has no id to update it by"));
+            pelmorabox_event_destroy(&e);
+            return 0;
+        }
     }
-    if (idx < 0)
-        return -2;
-    if (idx == 0 && bus->state.s.f_running && e && (e->flags & PELMORABOX_EVENT_FLAG_PLAYING))
-        return bus_ui_dialog_trimpad(bus);
-    g_warning("%s: DIALOG(idx=%d, f_add=%d)", __func__, idx, f_add);
-    return item_dialog_not_available(bus, 0);
+    if (!e)
+        return -12;
+    auto *ctx = static_cast<ui_bus_item_dialog_t *>(g_malloc0(sizeof(ui_bus_item_dialog_t)));
+    ctx->opts_flags = ITEM_DIALOG_START;
+    ctx->lib_url = bus->lib.url;
+    ctx->top = bus->app ? bus->app->window : nullptr;
+    ctx->pre_run_proc = bus_ui_dialog_edit_prerun;
+    ctx->pre_run_cookie = bus;
+    ctx->accept_proc = edit_send;
+    ctx->accept_cookie = &es;
+    ui_bus_item_dialog(ctx, &e);
+    g_free(ctx);
+    pelmorabox_event_destroy(&e);
+    return 0;
 }
 
 /* ---- Trim and pad. ---- */
@@ -1022,17 +1098,9 @@ int bus_ui_preview(bus_t *bus)
     sub.parent = &p.item;
     char tc[TC_TEXT_SIZE * 2];
     tc_frames2tc(sub.duration, tc);
-    g_warning("%s: [%s] cued on [%s], duration %s (%d frames); no subclip editor yet", "bus_ui_preview",
-              p.object.c_str(), bus->preview.host, tc, sub.duration);
-
-    GtkWidget *dlg = gtk_message_dialog_new(main_window(bus), GTK_DIALOG_MODAL, GTK_MESSAGE_INFO, GTK_BUTTONS_CLOSE,
-                                            _("%s is cued on the preview server %s, duration %s.\n\nThe subclip "
-                                              "editor is not available in this version yet."),
-                                            p.object.c_str(), bus->preview.host, tc);
-    gtk_window_set_title(GTK_WINDOW(dlg), _("PREVIEW"));
-    ui_dlg_place(dlg, bus->app ? bus->app->window : nullptr);
-    gtk_dialog_run(GTK_DIALOG(dlg));
-    gtk_widget_destroy(dlg);
+    g_warning("%s: [%s] cued on [%s], duration %s (%d frames)", "bus_ui_preview", p.object.c_str(),
+              bus->preview.host, tc, sub.duration);
+    subclip_dialog(bus->app ? bus->app->window : nullptr, &bus->preview, &sub, 0, 2, nullptr);
     return 0;
 }
 

@@ -1,0 +1,179 @@
+/* Bus properties: the choice of properties, then one update per selected
+ * event, the state polling paused for the series. */
+#include "ui_bus_setprops.h"
+
+#include <gtk/gtk.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <vector>
+
+#include "bus.h"
+#include "gdk_unlock.h"
+#include "pelmorabox.h"
+#include "strl.h"
+#include "ui_bus.h"
+#include "ui_dlg.h"
+
+#include "i18n.h"
+
+const char *const props_names[SETPROPS_COUNT] = {"MEDIA TYPE", "START TYPE", "ASSETS", "METADATA PAIRS",
+                                                 "AR",         "AUDIO MAP",  "AUDIO AMP"};
+
+namespace {
+
+/* The first choice offered: the templates and the pairs. */
+const int PROPS_DEFAULT = 12;
+
+/* Clones of the events of the selected rows that hold one. */
+std::vector<pelmorabox_event_t *> selected_events(bus_t *bus)
+{
+    std::vector<pelmorabox_event_t *> out;
+    if (!bus->grid)
+        return out;
+    GtkTreeModel *model = nullptr;
+    GList *rows = gtk_tree_selection_get_selected_rows(gtk_tree_view_get_selection(GTK_TREE_VIEW(bus->grid)), &model);
+    for (GList *l = rows; l; l = l->next) {
+        GtkTreeIter it;
+        pelmorabox_event_t *e = nullptr;
+        if (gtk_tree_model_get_iter(model, &it, static_cast<GtkTreePath *>(l->data)))
+            gtk_tree_model_get(model, &it, BUS_COLUMN_DATA, &e, -1);
+        if (e)
+            out.push_back(pelmorabox_event_clone(e));
+    }
+    g_list_free_full(rows, (GDestroyNotify)gtk_tree_path_free);
+    return out;
+}
+
+/* Worker side (no widgets): one update per event, each by its own sys_id.
+ * A refused update does not stop the others; the result is the last
+ * failure, else 0 with the state of the last update in s. */
+int send_updates(const std::string &url, int bus_idx, const std::vector<pelmorabox_event_t *> &events,
+                 pelmorabox_bus_state_t *s)
+{
+    int failed = 0, sent = 0;
+    for (pelmorabox_event_t *e : events) {
+        pelmorabox_bus_state_t st;
+        memset(&st, 0, sizeof st);
+        int r = pelmorabox_update_event2(url.c_str(), bus_idx, e->sys_id, e, &st);
+        g_warning("%s: pelmorabox_update_event2(%" G_GINT64_FORMAT ")=%d", "ui_bus_setprops", (gint64)e->sys_id, r);
+        if (r < 0)
+            failed = r;
+        else {
+            *s = st;
+            sent++;
+        }
+    }
+    return failed < 0 ? failed : sent;
+}
+
+int choose(bus_t *bus)
+{
+    GtkWidget *dlg = gtk_dialog_new_with_buttons(_("Properties apply"), nullptr, GTK_DIALOG_MODAL, GTK_STOCK_OK,
+                                                 GTK_RESPONSE_ACCEPT, GTK_STOCK_CANCEL, GTK_RESPONSE_REJECT, NULL);
+    ui_dlg_place(dlg, bus->app ? bus->app->window : nullptr);
+    gtk_window_set_resizable(GTK_WINDOW(dlg), TRUE);
+    gtk_widget_set_size_request(dlg, 300, -1);
+    gtk_dialog_set_default_response(GTK_DIALOG(dlg), GTK_RESPONSE_ACCEPT);
+    GtkWidget *vbox = gtk_vbox_new(FALSE, 2);
+    GtkWidget *checks[SETPROPS_COUNT];
+    for (int i = 0; i < SETPROPS_COUNT; i++) {
+        checks[i] = gtk_check_button_new_with_label(_(props_names[i]));
+        gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(checks[i]), (bus->props_max >> i) & 1);
+        gtk_box_pack_start(GTK_BOX(vbox), checks[i], FALSE, FALSE, 0);
+        char key[32];
+        snprintf(key, sizeof key, "props_check_%d", i);
+        g_object_set_data(G_OBJECT(dlg), key, checks[i]);
+    }
+    gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(dlg))), vbox, TRUE, TRUE, 0);
+    gtk_widget_show_all(dlg);
+    int mask = -1;
+    if (gtk_dialog_run(GTK_DIALOG(dlg)) == GTK_RESPONSE_ACCEPT) {
+        mask = 0;
+        for (int i = 0; i < SETPROPS_COUNT; i++)
+            if (gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(checks[i])))
+                mask |= 1 << i;
+    }
+    gtk_widget_destroy(dlg);
+    return mask;
+}
+
+} // namespace
+
+pelmorabox_event_t *ui_bus_setprops_apply(pelmorabox_event_t *dst, const pelmorabox_event_t *src, int mask)
+{
+    if (!dst || !src)
+        return dst;
+    if (mask & 1)
+        dst->event_type = src->event_type;
+    if (mask & 2)
+        dst->start_type = src->start_type;
+    if (mask & 4)
+        strlcpy(dst->assets, src->assets, sizeof dst->assets);
+    if (mask & 8) {
+        pelmorabox_event_clear_meta(dst);
+        for (int i = 0; src->metadata_pairs && i < src->metadata_cnt; i++)
+            dst = pelmorabox_event_add_meta(dst, src->metadata_pairs[i].key, src->metadata_pairs[i].val);
+    }
+    if (mask & 16)
+        strlcpy(dst->ar, src->ar, sizeof dst->ar);
+    if (mask & 32)
+        strlcpy(dst->audio_map, src->audio_map, sizeof dst->audio_map);
+    if (mask & 64)
+        strlcpy(dst->audio_amp, src->audio_amp, sizeof dst->audio_amp);
+    return dst;
+}
+
+int ui_bus_setprops(bus_t *bus)
+{
+    return ui_bus_setprops_with(bus, nullptr);
+}
+
+int ui_bus_setprops_with(bus_t *bus, ui_bus_setprops_send_t send)
+{
+    if (!bus || !bus->app)
+        return -22;
+    if (!bus->props_max)
+        bus->props_max = PROPS_DEFAULT;
+    instance_t *app = bus->app;
+    g_warning("%s: bus->app->clipboard.count=%d", __func__, app->clipboard.count);
+    if (app->clipboard.count != 1 || !app->clipboard.list[0])
+        return 0;
+    int mask = choose(bus);
+    if (mask < 0)
+        return 0;
+    g_warning("%s: applying properties", __func__);
+    bus->props_max = mask;
+    /* The clipboard may change while the updates are out: its own copy. */
+    pelmorabox_event_t *src = pelmorabox_event_clone(app->clipboard.list[0]);
+    std::vector<pelmorabox_event_t *> events = selected_events(bus);
+    for (pelmorabox_event_t *&e : events)
+        e = ui_bus_setprops_apply(e, src, mask);
+    pelmorabox_event_destroy(&src);
+    if (!events.empty()) {
+        std::string url = bus->url;
+        int idx = bus->idx;
+        __atomic_store_n(&bus->state.ign, 1, __ATOMIC_RELEASE);
+        if (send) {
+            send(bus, _("PROPERTIES"), [&](pelmorabox_bus_state_t *s, std::string *) {
+                int r = send_updates(url, idx, events, s);
+                return r < 0 ? r : 0;
+            });
+            __atomic_store_n(&bus->state.ign, 0, __ATOMIC_RELEASE);
+        } else {
+            pelmorabox_bus_state_t s;
+            memset(&s, 0, sizeof s);
+            int r;
+            {
+                gdk_unlock_guard unlocked;
+                r = send_updates(url, idx, events, &s);
+            }
+            __atomic_store_n(&bus->state.ign, 0, __ATOMIC_RELEASE);
+            if (r > 0)
+                bus_push_state(bus, 0, &s);
+        }
+    }
+    for (pelmorabox_event_t *&e : events)
+        pelmorabox_event_destroy(&e);
+    return 0;
+}
