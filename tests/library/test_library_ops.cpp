@@ -239,9 +239,15 @@ TEST_F(LibraryOps, SearchCapacityGaugeAndSubclipEntryRefusals)
     select_rows(0, {"/news"});
     d.respond(GTK_RESPONSE_OK);
     EXPECT_EQ(library_subclip_dialog(lib()), -2);
-    ASSERT_EQ(d.seen.size(), 2u);
+    /* One clip, and a preview server that does not answer: said, no editor. */
+    select_rows(0, {"/news/opener.mov"});
+    d.respond(GTK_RESPONSE_OK);
+    EXPECT_LT(library_subclip_dialog(lib()), 0);
+    ASSERT_EQ(d.seen.size(), 3u);
     EXPECT_EQ(d.seen[0].title, "NO WAY TO PREVIEW");
     EXPECT_EQ(d.seen[1].title, "NOT SINGLE ITEM SELECTION");
+    EXPECT_EQ(d.seen[2].title, "/news/opener.mov");
+    EXPECT_EQ(d.seen[2].text, "pelmora_lib_meta_item failed");
     lib()->preview_io_host[0] = 0;
 }
 
