@@ -11,6 +11,7 @@
 
 #include "settings/settings-amap.h"
 #include "strl.h"
+#include "ui_dlg.h"
 #include "ui_images.h"
 
 #include "i18n.h"
@@ -137,6 +138,7 @@ void build(ui_bus_item_dialog_t *ctx, pelmorabox_event_t *e)
                                            GTK_DIALOG_MODAL, GTK_STOCK_OK, GTK_RESPONSE_ACCEPT, GTK_STOCK_CANCEL,
                                            GTK_RESPONSE_REJECT, NULL);
     g_object_set_data(G_OBJECT(ctx->dlg), "ui_bus_item_dialog_t", ctx);
+    ui_dlg_place(ctx->dlg, ctx->top);
     gtk_window_set_resizable(GTK_WINDOW(ctx->dlg), TRUE);
     gtk_window_set_default_size(GTK_WINDOW(ctx->dlg), 700, 700);
     gtk_dialog_set_default_response(GTK_DIALOG(ctx->dlg), GTK_RESPONSE_ACCEPT);
@@ -263,6 +265,7 @@ GtkWidget *editor_dialog(ui_bus_item_dialog_t *ctx, const char *title, int w, in
 {
     GtkWidget *dlg = gtk_dialog_new_with_buttons(title, GTK_WINDOW(ctx->dlg), GTK_DIALOG_MODAL, GTK_STOCK_OK,
                                                  GTK_RESPONSE_ACCEPT, GTK_STOCK_CANCEL, GTK_RESPONSE_REJECT, NULL);
+    ui_dlg_place(dlg, ctx->dlg);
     gtk_window_set_resizable(GTK_WINDOW(dlg), TRUE);
     gtk_window_set_default_size(GTK_WINDOW(dlg), w, h);
     gtk_dialog_set_default_response(GTK_DIALOG(dlg), GTK_RESPONSE_ACCEPT);

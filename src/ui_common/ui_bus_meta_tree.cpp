@@ -160,8 +160,9 @@ std::vector<std::string> take_list(char **list, int n)
     return out;
 }
 
-/* The server's templates sorted by bytes; empty when refused. */
-std::vector<std::string> fetch_templates(ui_bus_meta_tree_t *ctx)
+/* A name list of the library server, read off the main loop (one call at a
+ * time per tree); empty when refused or without a server. */
+std::vector<std::string> fetch_list(ui_bus_meta_tree_t *ctx, const std::function<int(const char *, char ***)> &call)
 {
     std::vector<std::string> names;
     if (!ctx->lib_url || !ctx->lib_url[0] || ctx->busy)
@@ -170,28 +171,26 @@ std::vector<std::string> fetch_templates(ui_bus_meta_tree_t *ctx)
     ctx->busy = 1;
     ui_bus_meta_tree_off_main([&] {
         char **list = nullptr;
-        int n = pelmora_lib_list_templates(url.c_str(), &list);
+        int n = call(url.c_str(), &list);
         names = take_list(list, n);
     });
     ctx->busy = 0;
+    return names;
+}
+
+/* The server's templates sorted by bytes. */
+std::vector<std::string> fetch_templates(ui_bus_meta_tree_t *ctx)
+{
+    std::vector<std::string> names = fetch_list(ctx, pelmora_lib_list_templates);
     std::sort(names.begin(), names.end());
     return names;
 }
 
 std::vector<std::string> fetch_vars(ui_bus_meta_tree_t *ctx, const std::string &tmpl)
 {
-    std::vector<std::string> names;
-    if (!ctx->lib_url || !ctx->lib_url[0] || ctx->busy)
-        return names;
-    std::string url = ctx->lib_url;
-    ctx->busy = 1;
-    ui_bus_meta_tree_off_main([&] {
-        char **list = nullptr;
-        int n = pelmora_lib_list_template_vars(url.c_str(), tmpl.c_str(), &list);
-        names = take_list(list, n);
+    return fetch_list(ctx, [&tmpl](const char *url, char ***list) {
+        return pelmora_lib_list_template_vars(url, tmpl.c_str(), list);
     });
-    ctx->busy = 0;
-    return names;
 }
 
 /* ---- Menu actions. ---- */
