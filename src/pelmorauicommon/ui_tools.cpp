@@ -288,7 +288,9 @@ std::shared_ptr<row_colours_desc> row_colours_new(GtkTreeModel *model)
 void resolve_side(row_colours_desc *rc, gboolean set_v, const char *text, side_colour_desc *side)
 {
     side->have = false;
-    if (!text) {
+    /* The flag decides: a colour name beside a false flag (the library and
+     * the subclip list store "red" that way) colours nothing. */
+    if (!text || !set_v) {
         side->set = false;
         return;
     }

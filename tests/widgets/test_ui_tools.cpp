@@ -112,6 +112,9 @@ TEST(TreeviewFactory, TextColumnsTakeColoursFromTheLastFourColumns)
                        C_BG_V, "#ff0000", C_FG, TRUE, C_FG_V, "#00ff00", -1);
     gtk_list_store_append(store, &plain);
     gtk_list_store_set(store, &plain, C_TITLE, "weather", C_TIME, (gint64)5, -1);
+    GtkTreeIter named_off; /* a colour name beside a false flag */
+    gtk_list_store_append(store, &named_off);
+    gtk_list_store_set(store, &named_off, C_TITLE, "sport", C_BG, FALSE, C_BG_V, "red", C_FG, FALSE, C_FG_V, "red", -1);
     g_object_unref(pb);
 
     GtkTreeViewColumn *title_col = gtk_tree_view_get_column(GTK_TREE_VIEW(view), 0);
@@ -137,6 +140,10 @@ TEST(TreeviewFactory, TextColumnsTakeColoursFromTheLastFourColumns)
         seen(col, &plain, b);
         EXPECT_FALSE(b.bg_set) << "unset rows keep the theme colours";
         EXPECT_FALSE(b.fg_set);
+        cell_seen c;
+        seen(col, &named_off, c);
+        EXPECT_FALSE(c.bg_set) << "a false flag colours nothing, whatever the name beside it";
+        EXPECT_FALSE(c.fg_set);
     }
     cell_seen t;
     seen(time_col, &coloured, t);
