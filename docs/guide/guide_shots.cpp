@@ -19,6 +19,8 @@
 
 #include "engine_support.h"
 #include "instance.h"
+#include "library.h"
+#include "library_subclip.h"
 #include "pelmora_io_preview.h"
 #include "sim_child.h"
 #include "ui_bus_dialogs.h"
@@ -280,16 +282,59 @@ int main(int argc, char **argv)
     instance_init(app);
     bus_t *bus = &app->bus.list[0];
 
-    /* Rows, clocks, the library's first rows and a preview frame. */
-    engine_run_for(6000);
+    /* The operator opens the library pane and its first folder, and selects
+     * a clip; meanwhile rows, clocks and a preview frame come in. */
+    if (GtkWidget *show = bus->lib.ui[LIBRARY_UI_BUTTON_SHOW])
+        gtk_button_clicked(GTK_BUTTON(show));
+    engine_run_for(1500);
+    GtkTreeView *tree = GTK_IS_TREE_VIEW(bus->lib.ui[LIBRARY_UI_CLIPS_TREE])
+                            ? GTK_TREE_VIEW(bus->lib.ui[LIBRARY_UI_CLIPS_TREE])
+                            : nullptr;
+    bool clip_selected = false;
+    if (tree) {
+        GtkTreeModel *m = gtk_tree_view_get_model(tree);
+        GtkTreePath *root = gtk_tree_path_new_first();
+        gtk_tree_view_expand_row(tree, root, FALSE);
+        gtk_tree_path_free(root);
+        GtkTreeIter r, dir, clip;
+        /* The first row under parent whose title ends in `suffix`. */
+        auto first_child = [m](GtkTreeIter *parent, GtkTreeIter *out, const char *suffix) {
+            for (gboolean ok = gtk_tree_model_iter_children(m, out, parent); ok; ok = gtk_tree_model_iter_next(m, out)) {
+                gchar *t = nullptr;
+                gtk_tree_model_get(m, out, 1, &t, -1);
+                bool hit = t && strlen(t) >= strlen(suffix) && !strcmp(t + strlen(t) - strlen(suffix), suffix);
+                g_free(t);
+                if (hit)
+                    return true;
+            }
+            return false;
+        };
+        if (engine_run_until([&] { return gtk_tree_model_get_iter_first(m, &r) && first_child(&r, &dir, "news"); },
+                             5000)) {
+            GtkTreePath *p = gtk_tree_model_get_path(m, &dir);
+            gtk_tree_view_expand_row(tree, p, FALSE);
+            gtk_tree_path_free(p);
+            if (engine_run_until([&] { return first_child(&dir, &clip, ".mov"); }, 5000)) {
+                gtk_tree_selection_select_iter(gtk_tree_view_get_selection(tree), &clip);
+                clip_selected = true;
+            }
+        }
+    }
+    engine_run_for(4500);
     if (!save_widget("console", app->window))
         missing["console"] = "the main window was not drawn";
+    if (!save_widget("library-pane", bus->lib.ui[LIBRARY_UI_SHOWAREA]))
+        missing["library-pane"] = "the library pane is not on screen";
     if (!save_widget("preview", bus->prv.wnd))
         missing["preview"] = "no preview strip";
 
     /* Dialogs the operator meets: each is drawn, then cancelled. */
     shot_dialog("item-dialog", app->window, [bus] { bus_ui_dialog_edit(bus, 1); });
     shot_dialog("open-playlist", app->window, [bus] { bus_ui_dialog_load_playlist(bus); });
+    if (clip_selected)
+        shot_dialog("subclip-editor", app->window, [bus] { library_subclip_dialog(&bus->lib); });
+    else
+        missing["subclip-editor"] = "no clip in the library to open";
 
     /* Closing as the operator does: the engines stop, the window goes. */
     GdkEvent *ev = gdk_event_new(GDK_DELETE);
