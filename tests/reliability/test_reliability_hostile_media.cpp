@@ -65,7 +65,7 @@ struct hostile_media : hostile_values
         else if (chance(2))
             n = 1000 + (int)pick(4500); /* past the clients' bounds */
         else
-            n = chance(90) ? (int)pick(40) : (int)pick(400);
+            n = chance(90) ? (int)pick(24) : (int)pick(200);
         return n;
     }
 
