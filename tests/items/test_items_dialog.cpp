@@ -221,6 +221,7 @@ TEST_F(Items, EditingSendsUpdateOfThatEventAndOnlyTheChangedFieldsDiffer)
         pelmorabox_event_add_meta(e, "in@A#1", "25");
         pelmorabox_event_add_meta(e, "x@C#0", "y");
         pelmorabox_event_add_meta(e, "g", "1");
+        pelmorabox_event_add_meta(e, "@A#0x", "odd");
     });
     std::vector<std::string> list = clips(3);
     list[1] = line;
@@ -254,7 +255,8 @@ TEST_F(Items, EditingSendsUpdateOfThatEventAndOnlyTheChangedFieldsDiffer)
         EXPECT_TRUE(items_tree_rows(tm, "0:0").empty());
         EXPECT_EQ(items_tree_rows(tm, "0:1"), (std::vector<std::string>{"title=x"}));
         EXPECT_EQ(items_tree_rows(tm, "0:2"), (std::vector<std::string>{"in=00:00:01:00"}));
-        EXPECT_EQ(items_tree_rows(tm, "1"), (std::vector<std::string>{"x@C#0=y", "g=1"}));
+        EXPECT_EQ(items_tree_rows(tm, "1"), (std::vector<std::string>{"x@C#0=y", "g=1", "@A#0x=odd"}))
+            << "a template not in the assets, or a suffix not at the end, stays global";
         EXPECT_TRUE(active(c->ms[1])) << "MANUAL";
         EXPECT_EQ(text(c, ITEM_ENTRY_AUDIO_AMP), "-3.5dB");
         s.nested([&] { gtk_button_clicked(GTK_BUTTON(c->btn_aamp)); });

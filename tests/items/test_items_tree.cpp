@@ -81,21 +81,6 @@ class ItemsTree : public testing::Test
     ui_bus_meta_tree_t ctx = {};
 };
 
-TEST_F(ItemsTree, TemplateUsedTwiceKeepsItsVariablesApartAndRoundTrips)
-{
-    show("A+B+A", {{"in@A#1", "25"}, {"title@B#0", "x"}, {"x@C#0", "y"}, {"@A#0x", "odd"}});
-    EXPECT_EQ(items_tree_rows(ctx.model, "0"), (std::vector<std::string>{"A=", "B=", "A="}));
-    EXPECT_TRUE(items_tree_rows(ctx.model, "0:0").empty());
-    EXPECT_EQ(items_tree_rows(ctx.model, "0:1"), (std::vector<std::string>{"title=x"}));
-    EXPECT_EQ(items_tree_rows(ctx.model, "0:2"), (std::vector<std::string>{"in=00:00:01:00"}));
-    EXPECT_EQ(items_tree_rows(ctx.model, "1"), (std::vector<std::string>{"x@C#0=y", "@A#0x=odd"}))
-        << "a template that is not in the assets, or a suffix not at the end, stays global";
-    EXPECT_EQ(root_value(), "replace");
-    std::vector<std::string> pairs;
-    EXPECT_EQ(encoded(&pairs), "A+B+A");
-    EXPECT_EQ(pairs, (std::vector<std::string>{"title@B#0=x", "in@A#1=25", "x@C#0=y", "@A#0x=odd"}));
-}
-
 TEST_F(ItemsTree, DirectionAndDeletingTheOnlyTemplate)
 {
     show("+A", {{"v@A#0", "1"}});
