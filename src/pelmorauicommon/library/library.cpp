@@ -13,6 +13,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -52,6 +53,14 @@ struct library_engine_desc
     /* A state was read: a server whose counter starts at 0 has its first
      * changes applied too (amend_idx alone cannot tell 0 from unread). */
     int f_state_read = 0;
+    /* What the capacity hook was last given: an unchanged state is not
+     * handed to the main loop again (eight buses poll ten times a second). */
+    int cap_shown = -1;
+    int64_t used_shown = -1, total_shown = -1, free_shown = -1;
+    /* A burst of changes was seen: once the journal is quiet again, the open
+     * folders are listed once more, so that a listing read in the middle of
+     * the burst cannot leave a row behind. */
+    int f_burst = 0;
 };
 
 /* ---- Hand-over to the main loop ---- */
@@ -280,7 +289,18 @@ int library_load_dir(library_t *lib, const char *path, int kind, int64_t token)
         return -22;
     {
         std::lock_guard<std::mutex> g(lib->engine->m);
-        lib->engine->loads.push_back({path, kind, token});
+        /* A listing of the same folder still waiting takes the new token
+         * instead: the tree wants only the latest, and a journal storm would
+         * otherwise queue thousands of listings of a few folders. */
+        bool merged = false;
+        for (load_job &j : lib->engine->loads)
+            if (j.kind == kind && j.path == path) {
+                j.token = token;
+                merged = true;
+                break;
+            }
+        if (!merged)
+            lib->engine->loads.push_back({path, kind, token});
     }
     lib->engine->cv.notify_all();
     return 0;
@@ -364,21 +384,42 @@ int library_stat_notify(library_t *lib, int f_gtk_thread)
 
     /* A total of 0 (an unmounted or unreadable folder) shows as full, not as
      * a division by zero. */
-    int cap = st->total_space > 0 ? (int)(100 - st->free_space * 100 / st->total_space) : 100;
-    if (lib->hooks.capacity)
+    int cap = 100;
+    if (st->total_space > 0) { /* in floating point: absurd figures must not overflow */
+        double used = 100.0 - (double)st->free_space * 100.0 / (double)st->total_space;
+        cap = used < 0 ? 0 : used > 100 ? 100 : (int)used;
+    }
+    library_engine_desc *en = lib->engine;
+    bool cap_new = !en || cap != en->cap_shown || st->used_space != en->used_shown ||
+                   st->total_space != en->total_shown || st->free_space != en->free_shown;
+    if (lib->hooks.capacity && cap_new) {
         on_main(f_gtk_thread, [&] { lib->hooks.capacity(lib, cap, st); });
+        if (en) {
+            en->cap_shown = cap;
+            en->used_shown = st->used_space;
+            en->total_shown = st->total_space;
+            en->free_shown = st->free_space;
+        }
+    }
 
     std::vector<std::string> applied;
     pthread_mutex_lock(&lib->lock);
     int64_t d = 0;
     int f_read = lib->engine ? lib->engine->f_state_read : lib->amend_idx != 0;
-    if (f_read && lib->amend_idx < st->amend_idx)
-        d = std::min<int64_t>(st->amend_list_len, st->amend_idx - lib->amend_idx);
+    int64_t gap = 0;
+    bool missed = false;
+    if (f_read && lib->amend_idx < st->amend_idx) {
+        missed = __builtin_sub_overflow(st->amend_idx, lib->amend_idx, &gap) || gap > st->amend_list_len;
+        d = missed ? st->amend_list_len : gap;
+    }
     lib->amend_idx = st->amend_idx;
     if (lib->engine)
         lib->engine->f_state_read = 1;
+    std::set<std::string> reloaded; /* one listing per folder and pass */
     for (int64_t i = d - 1; i >= 0; i--) {
-        std::string e = st->amend_list_data[i];
+        std::string e(st->amend_list_data[i], strnlen(st->amend_list_data[i], sizeof st->amend_list_data[i]));
+        if (e.size() < 2) /* a kind without a path means nothing */
+            continue;
         applied.push_back(e);
         std::string path = e.substr(1);
         const char kind = e[0];
@@ -393,7 +434,7 @@ int library_stat_notify(library_t *lib, int f_gtk_thread)
                 on_main(f_gtk_thread, [&] { lib->hooks.drop_item(lib, path.c_str()); });
         } else {
             char parent[260];
-            if (library_parent_path(path.c_str(), parent, sizeof parent) == 0) {
+            if (library_parent_path(path.c_str(), parent, sizeof parent) == 0 && reloaded.insert(parent).second) {
                 g_warning("%s:%d: s=[%s], j=%d d=%d", __func__, __LINE__, parent, (int)i, (int)d);
                 if (lib->hooks.reload_dir)
                     on_main(f_gtk_thread, [&] { lib->hooks.reload_dir(lib, parent); });
@@ -402,6 +443,18 @@ int library_stat_notify(library_t *lib, int f_gtk_thread)
         pthread_mutex_lock(&lib->lock);
     }
     pthread_mutex_unlock(&lib->lock);
+    /* What the journal no longer holds is read again from the folders. */
+    if (missed && lib->hooks.resync) {
+        g_warning("%s: %lld changes, the journal carried %d: open folders listed again", __func__,
+                  (long long)gap, (int)st->amend_list_len);
+        on_main(f_gtk_thread, [&] { lib->hooks.resync(lib); });
+    }
+    if (lib->engine && (missed || d >= LIBRARY_JOURNAL_LIMIT / 4))
+        lib->engine->f_burst = 1;
+    else if (lib->engine && d == 0 && lib->engine->f_burst && lib->hooks.resync) {
+        lib->engine->f_burst = 0;
+        on_main(f_gtk_thread, [&] { lib->hooks.resync(lib); });
+    }
 
     for (int i = 0; i < LIBRARY_CB_SLOTS; i++) {
         pthread_mutex_lock(&lib->lock);

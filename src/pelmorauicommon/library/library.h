@@ -83,6 +83,9 @@ typedef struct library_hooks_desc
      * first; then the tree is emptied. */
     void (*closing)(library_t *lib);
     void (*clear)(library_t *lib);
+    /* Journal entries were missed (more changes than one state carries):
+     * every open folder is to be listed again, folders and items. */
+    void (*resync)(library_t *lib);
 } library_hooks_t;
 
 struct library_desc

@@ -167,6 +167,7 @@ struct library_tree_desc
      * filling a large folder quadratic). */
     std::map<int64_t, GtkTreeIter> items;
     std::map<std::string, int64_t> waiting;            /* folder path -> token of its listing */
+    std::set<std::string> waiting_dirs;                /* of those, the listings that include folders */
     std::set<int64_t> done;                           /* thumbnails answered, with or without one */
     guint thumbs_idle = 0;
 };
@@ -350,8 +351,29 @@ void hook_dirs(library_t *lib, const char *path, int64_t token, pelmora_lib_dir_
     library_tree_desc *t = tree_of(lib);
     GtkTreeIter parent;
     bool live = listing_row(lib, t, path, token, &parent);
+    /* An open folder listed again: its folder rows that are gone go, those
+     * still there stay as they are (open or not), new ones come. */
+    std::set<std::string> have;
+    if (live && r >= 0) { /* a failed listing removes nothing */
+        std::set<std::string> now;
+        for (int i = 0; i < n; i++)
+            now.insert(dirs[i]->name);
+        GtkTreeModel *m = GTK_TREE_MODEL(t->store);
+        GtkTreeIter it;
+        bool more = gtk_tree_model_iter_children(m, &it, &parent);
+        while (more) {
+            pelmora_lib_dir_t *d = dir_of(m, &it);
+            if (d && !now.count(d->name))
+                more = library_delete_item(m, &it) != 0;
+            else {
+                if (d)
+                    have.insert(d->name);
+                more = gtk_tree_model_iter_next(m, &it);
+            }
+        }
+    }
     for (int i = 0; i < n; i++) {
-        if (live) {
+        if (live && !have.count(dirs[i]->name)) {
             GtkTreeIter it, fake;
             gtk_tree_store_insert_with_values(t->store, &it, &parent, 0, COL_THUMB, icon(lib, 0), COL_TITLE,
                                               dirs[i]->name, COL_DUR, dirs[i]->name, COL_FRAME, "", COL_AUDIO, "",
@@ -363,7 +385,6 @@ void hook_dirs(library_t *lib, const char *path, int64_t token, pelmora_lib_dir_
             free(dirs[i]);
     }
     free(dirs);
-    (void)r;
 }
 
 int hook_items(library_t *lib, const char *path, int64_t token, pelmora_lib_item_t **items, int n, int first,
@@ -432,6 +453,7 @@ int hook_items(library_t *lib, const char *path, int64_t token, pelmora_lib_item
                 more = is_placeholder(m, &it) ? gtk_tree_store_remove(t->store, &it) : gtk_tree_model_iter_next(m, &it);
         }
         t->waiting.erase(path);
+        t->waiting_dirs.erase(path);
     }
     /* Straight away: an idle callback would wait behind the slices still
      * coming, and the first rows would get their pictures last. */
@@ -499,8 +521,26 @@ void start_listing(library_t *lib, const char *path, int items_only)
 {
     library_tree_desc *t = tree_of(lib);
     int64_t token = t->next_id++;
+    /* A listing that replaces one still to come keeps its folders, or a
+     * reload of items would drop what a full listing was to reconcile. */
+    if (items_only && t->waiting.count(path) && t->waiting_dirs.count(path))
+        items_only = 0;
     t->waiting[path] = token;
+    if (items_only)
+        t->waiting_dirs.erase(path);
+    else
+        t->waiting_dirs.insert(path);
     library_load_dir(lib, path, items_only, token);
+}
+
+/* A journal entry under a folder whose listing is still coming: that
+ * listing may have been read before the change, so it is asked again (the
+ * answer under way then no longer counts). */
+void relist_if_waiting(library_t *lib, const char *folder)
+{
+    library_tree_desc *t = tree_of(lib);
+    if (t && t->waiting.count(folder))
+        start_listing(lib, folder, t->waiting_dirs.count(folder) ? 0 : 1);
 }
 
 void hook_reload_dir(library_t *lib, const char *path)
@@ -512,6 +552,30 @@ void hook_reload_dir(library_t *lib, const char *path)
 void hook_clear(library_t *lib)
 {
     library_release_rows(lib);
+}
+
+void hook_resync(library_t *lib)
+{
+    library_tree_desc *t = tree_of(lib);
+    if (!t)
+        return;
+    std::vector<std::string> open;
+    struct walk
+    {
+        GtkTreeModel *m;
+        std::vector<std::string> *open;
+        static void each(GtkTreeView *, GtkTreePath *p, gpointer data)
+        {
+            walk *w = static_cast<walk *>(data);
+            GtkTreeIter it;
+            pelmora_lib_dir_t *d = gtk_tree_model_get_iter(w->m, &it, p) ? dir_of(w->m, &it) : nullptr;
+            if (d)
+                w->open->push_back(d->full);
+        }
+    } w{GTK_TREE_MODEL(t->store), &open};
+    gtk_tree_view_map_expanded_rows(t->view, walk::each, &w);
+    for (const std::string &path : open)
+        start_listing(lib, path.c_str(), 0);
 }
 
 /* ---- Signals ---- */
@@ -540,8 +604,10 @@ void on_row_collapsed(GtkTreeView *view, GtkTreeIter *iter, GtkTreePath *, gpoin
 {
     library_t *lib = static_cast<library_t *>(p);
     GtkTreeModel *m = gtk_tree_view_get_model(view);
-    if (pelmora_lib_dir_t *d = dir_of(m, iter))
+    if (pelmora_lib_dir_t *d = dir_of(m, iter)) {
         tree_of(lib)->waiting.erase(d->full);
+        tree_of(lib)->waiting_dirs.erase(d->full);
+    }
     library_delete_items(m, iter);
     library_add_fake(GTK_TREE_STORE(m), iter);
 }
@@ -716,6 +782,7 @@ int library_release_rows(library_t *lib)
     library_delete_items(GTK_TREE_MODEL(t->store), &root);
     library_add_fake(t->store, &root);
     t->waiting.clear();
+    t->waiting_dirs.clear();
     return 0;
 }
 
@@ -823,7 +890,9 @@ int library_amend_add_dir(library_t *lib, const char *path)
     bool open = gtk_tree_view_row_expanded(t->view, p);
     gtk_tree_path_free(p);
     if (!open || t->waiting.count(parent)) {
-        /* A listing under way brings the new folder with it. */
+        /* A listing under way may have been read before the folder came:
+         * it is asked again, and the answer already coming is ignored. */
+        relist_if_waiting(lib, parent);
         g_warning("%s: path=[%s] not empty not expanded", __func__, parent);
         return 0;
     }
@@ -893,8 +962,14 @@ static bool locate(library_t *lib, const char *path, int f_open_on_way, GtkTreeI
 int library_drop_item(library_t *lib, const char *path)
 {
     library_tree_desc *t = tree_of(lib);
-    GtkTreeIter it;
-    if (!t || !path || !locate(lib, path, 0, &it) || !strcmp(path, "/"))
+    GtkTreeIter it, parent;
+    /* Only a row under the root: the root's record is not the row's to free,
+     * whatever path (empty, "/", "//") a journal names it by. */
+    char up[260];
+    if (t && path && library_parent_path(path, up, sizeof up) == 0)
+        relist_if_waiting(lib, up); /* its answer may still hold the row */
+    if (!t || !path || !path[0] || !strcmp(path, "/") || !locate(lib, path, 0, &it) ||
+        !gtk_tree_model_iter_parent(GTK_TREE_MODEL(t->store), &parent, &it))
         return -2;
     g_warning("%s: deleting from tree....", __func__);
     library_delete_item(GTK_TREE_MODEL(t->store), &it);
@@ -1027,6 +1102,7 @@ GtkWidget *library_ui_tree_create(library_t *lib)
     lib->hooks.add_dir = [](library_t *l, const char *p) { library_amend_add_dir(l, p); };
     lib->hooks.drop_item = [](library_t *l, const char *p) { library_drop_item(l, p); };
     lib->hooks.clear = hook_clear;
+    lib->hooks.resync = hook_resync;
 
     GtkWidget *scroll = gtk_scrolled_window_new(nullptr, nullptr);
     gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroll), GTK_POLICY_AUTOMATIC, GTK_POLICY_AUTOMATIC);
