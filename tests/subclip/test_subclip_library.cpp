@@ -13,6 +13,7 @@
 #include "engine_support.h"
 #include "library.h"
 #include "library_subclip.h"
+#include "library_ui.h"
 #include "pelmora_io_preview.h"
 #include "pelmora_lib.h"
 #include "subclip_dialog.h"
@@ -85,10 +86,10 @@ struct editor_driver
 
 } // namespace
 
-TEST(SubclipLibrary, SavedSubclipReachesTheServerAndTheOpenTree)
+/* One run of the command; with `refuse` the server refuses every
+ * registration and the operator must be told on the pane. */
+void subclip_command_case(bool refuse)
 {
-    if (!engine_gtk_ready())
-        GTEST_SKIP() << "no display: run the suite through scripts/test (xvfb-run)";
     char dir[] = "/tmp/subclip_lib_XXXXXX";
     ASSERT_TRUE(mkdtemp(dir));
     const std::string work = dir;
@@ -103,7 +104,7 @@ TEST(SubclipLibrary, SavedSubclipReachesTheServerAndTheOpenTree)
     sim_child_t sim;
     ASSERT_GE(sim_child_start(&sim, sim_child_bin(),
                               {"--automation=0", "--data=" + work, "--library=0", "--media=" + work + "/media",
-                               "--io=0"}),
+                               "--io=0", refuse ? "--refuse=PelmoraLib.LibRegisterSubclip" : "--log-calls"}),
               0);
     const std::string lib = "127.0.0.1:" + line_after(&sim, "library port ");
     const std::string io = "127.0.0.1:" + line_after(&sim, "io port ");
@@ -136,7 +137,12 @@ TEST(SubclipLibrary, SavedSubclipReachesTheServerAndTheOpenTree)
         g_source_remove(id);
     ASSERT_TRUE(d.saved) << "the editor was not driven to its end (step " << d.step << ")";
 
-    /* The library server holds the subclip... */
+    if (refuse) {
+        const char *said = library_ui_notice_text(&bus->lib);
+        EXPECT_NE(strstr(said ? said : "", "1 of 1 subclips of /clip.mkv were not saved"), nullptr)
+            << "the pane says [" << (said ? said : "") << "]";
+    } else {
+        /* The library server holds the subclip... */
     pelmora_lib_item_t item;
     memset(&item, 0, sizeof item);
     pelmora_lib_subclip_t **subs = nullptr;
@@ -160,6 +166,7 @@ TEST(SubclipLibrary, SavedSubclipReachesTheServerAndTheOpenTree)
         },
         10000);
     EXPECT_TRUE(shown) << "the tree does not show the saved subclip";
+    }
 
     GdkEvent *ev = gdk_event_new(GDK_DELETE);
     ev->any.window = GDK_WINDOW(g_object_ref(e.app->window->window));
@@ -171,4 +178,18 @@ TEST(SubclipLibrary, SavedSubclipReachesTheServerAndTheOpenTree)
     if (prv >= 0)
         pelmora_io_preview_release();
     system(("rm -rf " + work).c_str());
+}
+
+TEST(SubclipLibrary, SavedSubclipReachesTheServerAndTheOpenTree)
+{
+    if (!engine_gtk_ready())
+        GTEST_SKIP() << "no display: run the suite through scripts/test (xvfb-run)";
+    subclip_command_case(false);
+}
+
+TEST(SubclipLibrary, RefusedRegistrationIsSaidOnThePane)
+{
+    if (!engine_gtk_ready())
+        GTEST_SKIP() << "no display: run the suite through scripts/test (xvfb-run)";
+    subclip_command_case(true);
 }

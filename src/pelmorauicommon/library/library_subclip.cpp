@@ -113,6 +113,7 @@ int library_subclip_dialog(library_t *lib)
         std::vector<pelmora_lib_subclip_t> keep;
         for (int i = 0; list && list[i]; i++)
             keep.push_back(*list[i]);
+        int failed = 0, first_error = 0;
         library_jobs_call([&] {
             /* Everything the item had goes, then the edited list in order. */
             for (int guard = 0; guard < 10000; guard++)
@@ -122,9 +123,18 @@ int library_subclip_dialog(library_t *lib)
                 int rr = pelmora_lib_register_subclip(url.c_str(), src.c_str(), s.mark_in, s.duration, s.title);
                 fprintf(stderr, "%s: pelmora_lib_register_subclip(%s, %d, %d, %s)=%d\n", "library_subclip_dialog",
                         src.c_str(), s.mark_in, s.duration, s.title, rr);
+                if (rr < 0 && !failed++)
+                    first_error = rr;
             }
             return 0;
         });
+        /* Said where the operator looks, not only in the log. */
+        if (failed) {
+            char *why = g_strdup_printf(_("%d of %d subclips of %s were not saved: %s (%d)"), failed,
+                                        (int)keep.size(), src.c_str(), g_strerror(-first_error), first_error);
+            library_ui_notice(lib, why);
+            g_free(why);
+        }
         library_ui_reopen_item(lib, src.c_str());
     }
     srv_stop(srv);
