@@ -1345,8 +1345,17 @@ static xmlrpc_value *sim_m_basename_item(xmlrpc_env *env, xmlrpc_value *params, 
  * Set-up
  * ---------------------------------------------------------------------- */
 
+/* --refuse on the library's port (library and job services): the call
+ * changes nothing and answers the result alone. */
+static xmlrpc_value *sim_lib_refuse(xmlrpc_env *env, xmlrpc_value *, sim_server_t *, int result)
+{
+    return xmlrpc_build_value(env, "{s:i}", "result", result);
+}
+
 sim_library_t *sim_library_create(sim_server_t *srv, const char *root, const char *data_dir, std::string *err)
 {
+    if (!srv->refuse_fn)
+        srv->refuse_fn = sim_lib_refuse;
     char real[PATH_MAX];
     struct stat st;
     if (!root || !realpath(root, real) || stat(real, &st) != 0 || !S_ISDIR(st.st_mode)) {

@@ -18,6 +18,7 @@
 #include "strl.h"
 #include "timecode.h"
 #include "transcoder.h"
+#include "library_ui.h"
 #include "transfer.h"
 
 namespace {
@@ -93,7 +94,7 @@ struct lib_sim
     sim_child_t c;
     std::string data;
     library_t *lib = nullptr;
-    lib_sim()
+    explicit lib_sim(std::vector<std::string> extra = {})
     {
         char dir[] = "/tmp/jobs_ui_XXXXXX";
         if (!mkdtemp(dir))
@@ -102,6 +103,7 @@ struct lib_sim
         system(("mkdir -p " + data + "/media/news && printf x >" + data + "/media/news/a.mov").c_str());
         std::vector<std::string> args = {"--automation=0", "--library=0", "--media=" + data + "/media",
                                          "--data=" + data};
+        args.insert(args.end(), extra.begin(), extra.end());
         if (sim_child_start(&c, sim_child_bin(), args) < 0)
             return;
         lib = (library_t *)calloc(1, sizeof(library_t));
@@ -486,3 +488,29 @@ TEST(JobsUi, RefusedCancelAndDeleteAreSaidAndChangeNothing)
 }
 
 } // namespace
+
+TEST(JobsUi, RefusedExportIsSaidOnThePane)
+{
+    if (!gtk_ready())
+        GTEST_SKIP() << "no display";
+    lib_sim s({"--refuse=PelmoraFileTransfer.RequestAdd"});
+    ASSERT_TRUE(s.lib && s.lib->url[0]);
+    strlcpy(s.lib->host, "the-library", sizeof s.lib->host);
+    GtkWidget *line = gtk_label_new("");
+    g_object_ref_sink(line);
+    ASSERT_EQ(0, library_ui_notice_attach(s.lib, line));
+    pelmora_lib_item_t a;
+    memset(&a, 0, sizeof a);
+    strcpy(a.name, "a.mov");
+    strcpy(a.full, "/news/a.mov");
+    pelmora_lib_item_t *items[1] = {&a};
+    dialog_answer ans{"export_delete_source"};
+    guint src = g_timeout_add(20, dialog_answer::tick, &ans);
+    EXPECT_EQ(0, library_transfer_export(s.lib, items, 1));
+    if (!ans.seen)
+        g_source_remove(src);
+    const char *said = library_ui_notice_text(s.lib);
+    EXPECT_NE(nullptr, strstr(said ? said : "", "1 of 1 requests refused by the library server the-library"))
+        << (said ? said : "");
+    g_object_unref(line);
+}

@@ -107,6 +107,15 @@ int library_ui_notice(library_t *lib, const char *text)
     return 0;
 }
 
+int library_ui_notice_refused(library_t *lib, const char *what, int refused, int total)
+{
+    char *text = g_strdup_printf(g_dgettext("PelmoraBox", "%s: %d of %d requests refused by the library server %s"),
+                                 what, refused, total, lib->host);
+    int r = library_ui_notice(lib, text);
+    g_free(text);
+    return r;
+}
+
 const char *library_ui_notice_text(library_t *lib)
 {
     auto it = notices.find(lib);

@@ -17,6 +17,8 @@ int library_ui_showhide(library_t *lib, int f_show);
 #define LIBRARY_UI_NOTICE_MS 10000
 int library_ui_notice_attach(library_t *lib, GtkWidget *label);
 int library_ui_notice(library_t *lib, const char *text);
+/* "WHAT: N of M requests refused by the library server HOST" on the line. */
+int library_ui_notice_refused(library_t *lib, const char *what, int refused, int total);
 const char *library_ui_notice_text(library_t *lib);
 
 /* What a dragged library row carries: exactly one of the three is set. The

@@ -8,6 +8,7 @@
 
 #include <vector>
 
+#include "library_ui.h"
 #include "pelmora_settings.h"
 #include "settings/settings-aconf.h"
 #include "settings/settings-amap.h"
@@ -284,6 +285,8 @@ int library_transcoder_item(library_t *lib, pelmora_lib_item_t *const *items, in
         return library_transcoder_items_add(lib, &res, items, n_items > 0 ? n_items : 0, subs, n_subs > 0 ? n_subs : 0,
                                             res.transfer_target[0] ? nullptr : dst_path);
     });
+    if (r < 0) /* how many requests the server did not take */
+        library_ui_notice_refused(lib, _("TRANSCODE"), -r, (n_items > 0 ? n_items : 0) + (n_subs > 0 ? n_subs : 0));
     library_transcoder_list_reload(lib);
     return r;
 }
@@ -340,5 +343,7 @@ int library_audionorm_item(library_t *lib, pelmora_lib_item_t *const *items, int
             added++;
         library_transcoder_list_reload(lib);
     }
+    if (added < n)
+        library_ui_notice_refused(lib, _("NORMALIZE AUDIO"), n - added, n);
     return added;
 }

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "library_ui.h"
 #include "pelmora.h"
 #include "strl.h"
 #include "transfer_jobs.h"
@@ -451,5 +452,7 @@ int library_transfer_export(library_t *lib, pelmora_lib_item_t *const *items, in
             added++;
         library_transfer_list_reload(lib);
     }
+    if (added < n)
+        library_ui_notice_refused(lib, _("EXPORT"), n - added, n);
     return added;
 }
