@@ -455,6 +455,7 @@ gboolean bus_recheck_visible_idle(gpointer data)
     {
         std::lock_guard<std::mutex> g(engines_lock);
         bus->rt.recheck_waiting = 0;
+        bus->rt.recheck_source = 0;
         if (!bus->rt.engine || (bus->app && instance_stopping(bus->app)))
             return FALSE;
     }
@@ -469,7 +470,7 @@ void bus_recheck_visible_later(bus_t *bus)
     if (!bus->rt.engine || bus->rt.recheck_waiting)
         return;
     bus->rt.recheck_waiting = 1;
-    gdk_threads_add_idle_full(G_PRIORITY_DEFAULT_IDLE, bus_recheck_visible_idle, bus, nullptr);
+    bus->rt.recheck_source = gdk_threads_add_idle_full(G_PRIORITY_DEFAULT_IDLE, bus_recheck_visible_idle, bus, nullptr);
 }
 
 int bus_apply_state(bus_t *bus, int ret, pelmorabox_bus_state_t *s)
@@ -838,6 +839,11 @@ int bus_release(bus_t *bus)
         std::lock_guard<std::mutex> g(engines_lock);
         bus->rt.engine = nullptr;
         bus->rt.recheck_waiting = 0;
+        /* A check still queued must not run on a bus whose owner may free it
+         * once this returns. */
+        if (bus->rt.recheck_source)
+            g_source_remove(bus->rt.recheck_source);
+        bus->rt.recheck_source = 0;
     }
     pthread_cond_destroy(&bus->update.cond);
     pthread_mutex_destroy(&bus->update.lock);

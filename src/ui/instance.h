@@ -110,6 +110,7 @@ typedef struct bus_desc
     {
         void *engine;           /* bus.cpp's engine record; under its engine lock */
         int recheck_waiting;    /* a visible-rows check is queued; under the same lock */
+        unsigned recheck_source; /* its idle source, removed by bus_release; same lock */
         int busy;               /* an operator action runs on this bus (main loop) */
         int pending;            /* a command's server call is out (main loop) */
         char pending_what[32];  /* which command, for the panel */

@@ -275,6 +275,29 @@ TEST_F(BusEngine, ListOfOneEventFetchesOnlyIndexZero)
     EXPECT_EQ(grid_text(b, 0, BUS_COLUMN_TITLE), "Only one");
 }
 
+/* A grown grid queues a look at its visible rows for when the view has
+ * settled; a bus released and freed before that idle runs must take it
+ * along (the sanitizer build saw the idle write into the freed record). */
+TEST_F(BusEngine, QueuedVisibleCheckDoesNotOutliveItsBus)
+{
+    start_sim({"--hang", "GetState", "--hang", "GetEvents2"});
+    start_console();
+    bus_t *b = bus();
+    pelmorabox_bus_state_t s;
+    memset(&s, 0, sizeof s);
+    s.count = 50;
+    s.amend = 3;
+    ASSERT_EQ(bus_push_state(b, 0, &s), 0); /* grows the grid: a check is queued */
+    e.app->f_exit = 1;
+    EXPECT_EQ(bus_release(b), 0); /* here, before the loop runs its idles */
+    e.started = false;
+    gtk_widget_destroy(e.app->window);
+    e.app->window = nullptr;
+    free(e.app);
+    e.app = nullptr;
+    engine_run_for(300); /* a check left behind would run on freed memory */
+}
+
 TEST_F(BusEngine, StatesAppliedOnTheMainLoopGrowAndShrinkTheGrid)
 {
     start_sim({"--hang", "GetState", "--hang", "GetEvents2"});
