@@ -4,6 +4,8 @@
 #pragma once
 #include <gdk/gdk.h>
 
+#include <functional>
+
 #include "idle_wrap.h"
 
 struct gdk_unlock_guard
@@ -23,3 +25,8 @@ struct gdk_lock_guard
 };
 
 inline constexpr idle_wrap_lock_t gdk_idle_lock = {gdk_threads_enter, gdk_threads_leave};
+
+/* Runs work on a worker while the calling main-loop thread serves a nested
+ * loop with the GDK lock let go, so clocks and other hand-overs go on; work
+ * touches no widget. Without a thread it runs here. */
+void gdk_off_main(const std::function<void()> &work);

@@ -338,11 +338,7 @@ void detach_menu(GtkWidget *attach, GtkMenu *menu)
         ctx->menu = nullptr;
 }
 
-gboolean quit_loop(gpointer loop)
-{
-    g_main_loop_quit(static_cast<GMainLoop *>(loop));
-    return FALSE;
-}
+
 
 } // namespace
 
@@ -356,25 +352,7 @@ metatree_item_t *ui_bus_meta_tree_item(ui_bus_meta_tree_t *ctx, GtkTreeIter *ite
 
 void ui_bus_meta_tree_off_main(const std::function<void()> &work)
 {
-    GMainLoop *loop = g_main_loop_new(nullptr, FALSE);
-    std::thread worker;
-    try {
-        worker = std::thread([&work, loop] {
-            work();
-            g_idle_add(quit_loop, loop);
-        });
-    } catch (const std::system_error &) {
-        g_warning("%s: no thread, calling from the main thread", __func__);
-        work();
-    }
-    if (worker.joinable()) {
-        {
-            gdk_unlock_guard unlocked;
-            g_main_loop_run(loop);
-        }
-        worker.join();
-    }
-    g_main_loop_unref(loop);
+    gdk_off_main(work);
 }
 
 GtkWidget *ui_bus_meta_tree_create(ui_bus_meta_tree_t *ctx)

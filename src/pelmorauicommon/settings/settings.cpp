@@ -22,37 +22,6 @@ namespace {
 
 int busy = 0;
 
-gboolean quit_loop(gpointer loop)
-{
-    g_main_loop_quit((GMainLoop *)loop);
-    return FALSE;
-}
-
-/* Runs work on a worker while the main thread serves its loop, the GDK
- * lock released so that other hand-overs can run. Work touches no widget. */
-void off_main(const std::function<void()> &work)
-{
-    GMainLoop *loop = g_main_loop_new(nullptr, FALSE);
-    std::thread worker;
-    try {
-        worker = std::thread([&work, loop] {
-            work();
-            g_idle_add(quit_loop, loop);
-        });
-    } catch (const std::system_error &) {
-        g_warning("%s: no thread, calling from the main thread", "settings_dialog");
-        work();
-    }
-    if (worker.joinable()) {
-        {
-            gdk_unlock_guard unlocked;
-            g_main_loop_run(loop);
-        }
-        worker.join();
-    }
-    g_main_loop_unref(loop);
-}
-
 GtkWidget *frame_box(GtkWidget *row, const char *title)
 {
     GtkWidget *f = gtk_frame_new(title);
@@ -242,7 +211,7 @@ int settings_dialog(GtkWidget *parent, srv_t *srv)
     srv_settings_dialog_t *d = g_new0(srv_settings_dialog_t, 1);
     std::string url = srv->url;
     int rm = -14, rs = -14;
-    off_main([&] {
+    gdk_off_main([&] {
         rm = pelmora_io_settings_get_modes(url.c_str(), &d->modes);
         if (rm >= 0)
             rs = pelmora_io_settings_get(url.c_str(), &d->settings);
@@ -264,7 +233,7 @@ int settings_dialog(GtkWidget *parent, srv_t *srv)
         std::string what;
         int r = 0;
         gtk_widget_set_sensitive(dlg, FALSE);
-        off_main([&] { r = apply_ops(url.c_str(), ops, &what); });
+        gdk_off_main([&] { r = apply_ops(url.c_str(), ops, &what); });
         gtk_widget_set_sensitive(dlg, TRUE);
         if (r >= 0)
             break;
