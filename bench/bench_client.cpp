@@ -16,10 +16,10 @@
 
 #include <xmlrpc-c/client.h>
 
+#include "event_builder.h"
 #include "pelmora.h"
 #include "pelmora_version.h"
 #include "pelmorabox.h"
-#include "event_builder.h"
 #include "test_xmlrpc_server.h"
 
 using clock_type = std::chrono::steady_clock;
@@ -34,7 +34,7 @@ static double seconds_per_run()
 static double rate(const std::function<void()> &f)
 {
     double limit = seconds_per_run();
-    for (int i = 0; i < 20; i++)  // warm-up: connections, caches
+    for (int i = 0; i < 20; i++) // warm-up: connections, caches
         f();
     long n = 0;
     auto t0 = clock_type::now();
@@ -109,8 +109,8 @@ int main()
                 es.er[1] = 1000 + i;
                 es.er[4] = i;
                 xmlrpc_value *est = pelmorabox_state2xmlrpc(env, &es);
-                xmlrpc_value *item = xmlrpc_build_value(env, "{s:6,s:S}", "event_c", packed[i].data(),
-                                                        packed[i].size(), "state", est);
+                xmlrpc_value *item =
+                    xmlrpc_build_value(env, "{s:6,s:S}", "event_c", packed[i].data(), packed[i].size(), "state", est);
                 xmlrpc_array_append_item(env, events, item);
                 xmlrpc_DECREF(item);
                 xmlrpc_DECREF(est);

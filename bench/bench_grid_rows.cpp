@@ -59,9 +59,16 @@ void prepare_like_engine(GtkWidget *grid)
     g_list_free(cols);
 }
 
-const char *const titles[] = {"Evening News", "Weather Update", "Sports Roundup", "Documentary: The Northern Coast",
-                              "Station Ident", "Promo - Weekend Movie", "Commercial Break 3", "Children's Hour",
-                              "Late Night Talk Show with Guests", "Music Video"};
+const char *const titles[] = {"Evening News",
+                              "Weather Update",
+                              "Sports Roundup",
+                              "Documentary: The Northern Coast",
+                              "Station Ident",
+                              "Promo - Weekend Movie",
+                              "Commercial Break 3",
+                              "Children's Hour",
+                              "Late Night Talk Show with Guests",
+                              "Music Video"};
 
 std::string timecode(int frames)
 {

@@ -37,8 +37,7 @@ static gboolean tick(gpointer)
     return TRUE;
 }
 
-template <typename F>
-static bool pump_until(F cond, int ms)
+template <typename F> static bool pump_until(F cond, int ms)
 {
     auto end = steady::now() + std::chrono::milliseconds(ms);
     while (!cond()) {
@@ -148,7 +147,7 @@ int main(int argc, char **argv)
     pump_until([&] { return gtk_tree_model_iter_n_children(m, &big) == n; }, 600000);
     double all_rows = ms_since(t0);
     double fill_pause = max_pause;
-    pump_until([] { return false; }, 1000);  // the rows in view finish their thumbnails
+    pump_until([] { return false; }, 1000); // the rows in view finish their thumbnails
 
     // A screenful of rows asked at once, none of them cached by the server.
     std::vector<int64_t> ids;
@@ -156,7 +155,7 @@ int main(int argc, char **argv)
     for (int i = 0; i < 40 && i < n; i++) {
         char name[64];
         snprintf(name, sizeof name, "/big/clip%06d.mov", n - 1 - i);
-        ids.push_back(-1 - i);  // no row: the bytes are fetched and dropped
+        ids.push_back(-1 - i); // no row: the bytes are fetched and dropped
         paths.push_back(name);
     }
     std::vector<const char *> cp;

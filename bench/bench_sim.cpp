@@ -19,8 +19,8 @@ static void report(const char *what, std::vector<double> &us)
     double sum = 0;
     for (double v : us)
         sum += v;
-    printf("%-34s n=%zu  median %.1f us  p90 %.1f us  p99 %.1f us  mean %.1f us\n", what, us.size(),
-           us[us.size() / 2], us[us.size() * 9 / 10], us[us.size() * 99 / 100], sum / (double)us.size());
+    printf("%-34s n=%zu  median %.1f us  p90 %.1f us  p99 %.1f us  mean %.1f us\n", what, us.size(), us[us.size() / 2],
+           us[us.size() * 9 / 10], us[us.size() * 99 / 100], sum / (double)us.size());
 }
 
 int main(int argc, char **argv)
@@ -31,9 +31,9 @@ int main(int argc, char **argv)
     std::string bin = std::string(PELMORA_BUILD_BIN_DIR) + "/pelmora-sim";
     sim_child_t sim;
     auto t0 = std::chrono::steady_clock::now();
-    if (sim_child_start(&sim, bin, {"--automation", "0", "--buses", std::to_string(buses), "--events",
-                                    std::to_string(events), "--autostart", "--data", "/tmp"}) != 0)
-    {
+    if (sim_child_start(&sim, bin,
+                        {"--automation", "0", "--buses", std::to_string(buses), "--events", std::to_string(events),
+                         "--autostart", "--data", "/tmp"}) != 0) {
         fprintf(stderr, "bench_sim: pelmora-sim did not start\n");
         return 1;
     }
@@ -46,8 +46,7 @@ int main(int argc, char **argv)
 
     std::vector<double> us;
     int failed = 0;
-    for (int i = 0; i < calls; i++)
-    {
+    for (int i = 0; i < calls; i++) {
         auto a = std::chrono::steady_clock::now();
         int r = pelmorabox_get_state(sim.url.c_str(), i % buses, &s);
         auto b = std::chrono::steady_clock::now();
@@ -60,8 +59,7 @@ int main(int argc, char **argv)
     us.clear();
     std::vector<pelmorabox_event_t *> pe(32);
     std::vector<int64_t> idxs(32);
-    for (int i = 0; i < calls / 8; i++)
-    {
+    for (int i = 0; i < calls / 8; i++) {
         for (int k = 0; k < 32; k++)
             idxs[k] = (i * 97 + k) % (events / 2);
         auto a = std::chrono::steady_clock::now();

@@ -24,8 +24,7 @@ static xmlrpc_value *sim_arg(xmlrpc_env *env, xmlrpc_value *params, int pos)
     int n = xmlrpc_array_size(env, params);
     if (env->fault_occurred)
         return nullptr;
-    if (pos >= n)
-    {
+    if (pos >= n) {
         xmlrpc_env_set_fault_formatted(env, XMLRPC_INDEX_ERROR, "parameter %d missing", pos);
         return nullptr;
     }
@@ -38,19 +37,15 @@ static xmlrpc_value *sim_arg(xmlrpc_env *env, xmlrpc_value *params, int pos)
 static int sim_int_value(xmlrpc_env *env, xmlrpc_value *v, int64_t *out)
 {
     xmlrpc_type t = xmlrpc_value_type(v);
-    if (t == XMLRPC_TYPE_INT)
-    {
+    if (t == XMLRPC_TYPE_INT) {
         int x = 0;
         xmlrpc_read_int(env, v, &x);
         *out = x;
-    }
-    else if (t == XMLRPC_TYPE_I8)
-    {
+    } else if (t == XMLRPC_TYPE_I8) {
         xmlrpc_int64 x = 0;
         xmlrpc_read_i8(env, v, &x);
         *out = x;
-    }
-    else
+    } else
         xmlrpc_env_set_fault(env, XMLRPC_TYPE_ERROR, "integer expected");
     return env->fault_occurred ? -22 : 0;
 }
@@ -89,32 +84,26 @@ static int sim_arg_line(xmlrpc_env *env, xmlrpc_value *params, int pos, std::str
     if (!v)
         return -22;
     out->clear();
-    if (xmlrpc_value_type(v) == XMLRPC_TYPE_BASE64)
-    {
+    if (xmlrpc_value_type(v) == XMLRPC_TYPE_BASE64) {
         const unsigned char *data = nullptr;
         size_t len = 0;
         xmlrpc_read_base64(env, v, &len, &data);
-        if (!env->fault_occurred)
-        {
+        if (!env->fault_occurred) {
             std::vector<char> buf(PELMORABOX_EVENT_LINE_BUF);
             if (pelmorabox_event_line_inflate(data, len, buf.data(), (int)buf.size()) >= 0)
                 out->assign(buf.data());
             free((void *)data);
         }
-    }
-    else if (xmlrpc_value_type(v) == XMLRPC_TYPE_STRING)
-    {
+    } else if (xmlrpc_value_type(v) == XMLRPC_TYPE_STRING) {
         const char *s = nullptr;
         size_t len = 0;
         xmlrpc_read_string_lp(env, v, &len, &s);
-        if (!env->fault_occurred)
-        {
+        if (!env->fault_occurred) {
             if (len <= PELMORABOX_EVENT_LINE_MAX && strlen(s) == len)
                 out->assign(s, len);
             free((void *)s);
         }
-    }
-    else
+    } else
         xmlrpc_env_set_fault(env, XMLRPC_TYPE_ERROR, "event line expected (base64 or string)");
     xmlrpc_DECREF(v);
     return env->fault_occurred ? -22 : 0;
@@ -129,27 +118,23 @@ static int sim_arg_list(xmlrpc_env *env, xmlrpc_value *params, int pos, std::vec
     if (xmlrpc_value_type(v) != XMLRPC_TYPE_ARRAY)
         xmlrpc_env_set_fault(env, XMLRPC_TYPE_ERROR, "array expected");
     int n = env->fault_occurred ? 0 : xmlrpc_array_size(env, v);
-    for (int i = 0; i < n && !env->fault_occurred; i++)
-    {
+    for (int i = 0; i < n && !env->fault_occurred; i++) {
         xmlrpc_value *item = nullptr;
         xmlrpc_array_read_item(env, v, i, &item);
         if (env->fault_occurred)
             break;
         int64_t x = 0;
-        if (xmlrpc_value_type(item) == XMLRPC_TYPE_ARRAY)
-        {
+        if (xmlrpc_value_type(item) == XMLRPC_TYPE_ARRAY) {
             xmlrpc_value *inner = nullptr;
             if (xmlrpc_array_size(env, item) >= 1)
                 xmlrpc_array_read_item(env, item, 0, &inner);
             else if (!env->fault_occurred)
                 xmlrpc_env_set_fault(env, XMLRPC_TYPE_ERROR, "empty index item");
-            if (inner)
-            {
+            if (inner) {
                 sim_int_value(env, inner, &x);
                 xmlrpc_DECREF(inner);
             }
-        }
-        else
+        } else
             sim_int_value(env, item, &x);
         xmlrpc_DECREF(item);
         out->push_back(x);
@@ -162,8 +147,7 @@ static int sim_arg_list(xmlrpc_env *env, xmlrpc_value *params, int pos, std::vec
 
 static void sim_set(xmlrpc_env *env, xmlrpc_value *st, const char *key, xmlrpc_value *v)
 {
-    if (env->fault_occurred || !v)
-    {
+    if (env->fault_occurred || !v) {
         if (v)
             xmlrpc_DECREF(v);
         return;
@@ -174,8 +158,7 @@ static void sim_set(xmlrpc_env *env, xmlrpc_value *st, const char *key, xmlrpc_v
 
 static xmlrpc_value *sim_done(xmlrpc_env *env, xmlrpc_value *st)
 {
-    if (env->fault_occurred)
-    {
+    if (env->fault_occurred) {
         if (st)
             xmlrpc_DECREF(st);
         return nullptr;
@@ -273,8 +256,7 @@ static int sim_call_open(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *sr
 /* The bus state after the call (computed once per call), with `er` when given. */
 static xmlrpc_value *sim_state_value(xmlrpc_env *env, sim_call_t *c, const int64_t *er)
 {
-    if (!c->f_state)
-    {
+    if (!c->f_state) {
         sim_bus_state(c->bus, c->now, &c->state);
         c->f_state = 1;
     }
@@ -321,12 +303,10 @@ static void sim_put_event(xmlrpc_env *env, sim_call_t *c, xmlrpc_value *st, cons
     std::string line = sim_bus_event_line(c->bus, se);
     if (c->srv->opts->f_plain_events)
         sim_set(env, st, "event", xmlrpc_string_new_lp(env, line.size(), line.c_str()));
-    else
-    {
+    else {
         std::vector<unsigned char> z(PELMORABOX_EVENT_LINE_BUF + 64);
         int n = pelmorabox_event_line_deflate(line.c_str(), z.data(), (int)z.size());
-        if (n < 0)
-        {
+        if (n < 0) {
             xmlrpc_env_set_fault(env, XMLRPC_INTERNAL_ERROR, "event line does not compress into 16384 bytes");
             return;
         }
@@ -338,15 +318,14 @@ static void sim_put_event(xmlrpc_env *env, sim_call_t *c, xmlrpc_value *st, cons
 
 /* ---- Bus state and events. ---- */
 
-#define SIM_OPEN(c, list_member)                                       \
-    sim_call_t c;                                                      \
-    do                                                                 \
-    {                                                                  \
-        int open_r = sim_call_open(env, params, srv, &c);              \
-        if (env->fault_occurred)                                       \
-            return nullptr;                                            \
-        if (open_r < 0)                                                \
-            return sim_refuse(env, open_r, list_member);               \
+#define SIM_OPEN(c, list_member)                                                                                       \
+    sim_call_t c;                                                                                                      \
+    do {                                                                                                               \
+        int open_r = sim_call_open(env, params, srv, &c);                                                              \
+        if (env->fault_occurred)                                                                                       \
+            return nullptr;                                                                                            \
+        if (open_r < 0)                                                                                                \
+            return sim_refuse(env, open_r, list_member);                                                               \
     } while (0)
 
 static xmlrpc_value *sim_m_get_state(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv)
@@ -363,12 +342,11 @@ static xmlrpc_value *sim_m_get_events2(xmlrpc_env *env, xmlrpc_value *params, si
     SIM_OPEN(c, "events");
     xmlrpc_value *events = xmlrpc_array_new(env);
     int cnt = 0;
-    for (int64_t i : idxs)
-    {
+    for (int64_t i : idxs) {
         if (env->fault_occurred)
             break;
         if (i < 0 || i >= (int64_t)c.bus->list.size())
-            continue;  /* rows past the end are simply not returned */
+            continue; /* rows past the end are simply not returned */
         xmlrpc_value *item = xmlrpc_struct_new(env);
         sim_put_event(env, &c, item, &c.bus->list[(size_t)i], i);
         sim_append(env, events, item);
@@ -406,7 +384,8 @@ static pelmorabox_event_t *sim_event_from_line(const std::string &line)
 }
 
 /* Insert and update, by list index or by sys_id. */
-static xmlrpc_value *sim_insert_update(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv, int f_update, int f_by_id)
+static xmlrpc_value *sim_insert_update(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv, int f_update,
+                                       int f_by_id)
 {
     std::string line;
     int64_t where = 0;
@@ -417,16 +396,15 @@ static xmlrpc_value *sim_insert_update(xmlrpc_env *env, xmlrpc_value *params, si
     if (!e)
         return sim_std(env, &c, -22);
     int64_t idx = where;
-    if (f_by_id && where != -1)
-    {
+    if (f_by_id && where != -1) {
         idx = sim_bus_find_sys_id(c.bus, where);
-        if (idx < 0)
-        {
+        if (idx < 0) {
             pelmorabox_event_destroy(&e);
             return sim_std(env, &c, -2);
         }
     }
-    int r = f_update ? sim_bus_update(c.bus, f_by_id && where == -1 ? -1 : idx, e, c.now) : sim_bus_insert(c.bus, idx, e, c.now);
+    int r = f_update ? sim_bus_update(c.bus, f_by_id && where == -1 ? -1 : idx, e, c.now)
+                     : sim_bus_insert(c.bus, idx, e, c.now);
     return sim_std(env, &c, r);
 }
 
@@ -462,8 +440,7 @@ static xmlrpc_value *sim_m_delete_events2(xmlrpc_env *env, xmlrpc_value *params,
     if (sim_arg_list(env, params, 1, &ids) < 0)
         return nullptr;
     SIM_OPEN(c, nullptr);
-    for (int64_t id : ids)
-    {
+    for (int64_t id : ids) {
         int i = id == -1 ? -1 : sim_bus_find_sys_id(c.bus, id);
         if (i >= 0)
             idxs.push_back(i);
@@ -586,8 +563,7 @@ static xmlrpc_value *sim_playlist_call(xmlrpc_env *env, xmlrpc_value *params, si
         return nullptr;
     SIM_OPEN(c, nullptr);
     std::string file;
-    if (sim_playlist_name(name.c_str(), &file) < 0)
-    {
+    if (sim_playlist_name(name.c_str(), &file) < 0) {
         fprintf(stderr, "sim: bus %d: playlist name refused\n", c.bus->idx);
         return sim_std(env, &c, -22);
     }
@@ -636,8 +612,7 @@ static xmlrpc_value *sim_m_list_playlists(xmlrpc_env *env, xmlrpc_value *params,
     std::vector<std::string> names;
     sim_playlist_list(srv->data_dir.c_str(), &names);
     xmlrpc_value *list = xmlrpc_array_new(env);
-    for (const std::string &n : names)
-    {
+    for (const std::string &n : names) {
         if (env->fault_occurred)
             break;
         xmlrpc_value *item = xmlrpc_build_value(env, "(s)", n.c_str());
@@ -657,8 +632,7 @@ static xmlrpc_value *sim_m_errorflag_list(xmlrpc_env *env, xmlrpc_value *params,
     SIM_OPEN(c, "list");
     xmlrpc_value *list = xmlrpc_array_new(env);
     int cnt = 0;
-    for (const sim_event_t &se : c.bus->list)
-    {
+    for (const sim_event_t &se : c.bus->list) {
         if (env->fault_occurred)
             break;
         int64_t f = se.flags | ((se.media_flags & PELMORABOX_EVENT_FLAG_PRESENT) ? 0 : SIM_FLAG_ABSENT);
@@ -666,10 +640,10 @@ static xmlrpc_value *sim_m_errorflag_list(xmlrpc_env *env, xmlrpc_value *params,
             continue;
         char tc[32];
         sim_clock_tod2tc(se.start_ms, tc, sizeof tc);
-        xmlrpc_value *item = xmlrpc_build_value(env, "{s:s,s:s,s:I,s:s,s:I,s:I}", "media_id", se.ev->media_id,
-                                                "start_time", tc, "start", (xmlrpc_int64)se.start_ms, "comment",
-                                                se.ev->title, "sys_id", (xmlrpc_int64)se.sys_id, "flags",
-                                                (xmlrpc_int64)f);
+        xmlrpc_value *item =
+            xmlrpc_build_value(env, "{s:s,s:s,s:I,s:s,s:I,s:I}", "media_id", se.ev->media_id, "start_time", tc, "start",
+                               (xmlrpc_int64)se.start_ms, "comment", se.ev->title, "sys_id", (xmlrpc_int64)se.sys_id,
+                               "flags", (xmlrpc_int64)f);
         sim_append(env, list, item);
         cnt++;
     }
@@ -687,23 +661,20 @@ static xmlrpc_value *sim_m_lib_list(xmlrpc_env *env, xmlrpc_value *params, sim_s
     if (target < 0 || target > 2)
         return sim_refuse(env, -22, "list");
     std::map<std::string, std::pair<int, std::string>> used;
-    for (const sim_event_t &se : c.bus->list)
-    {
+    for (const sim_event_t &se : c.bus->list) {
         int present = (se.media_flags & PELMORABOX_EVENT_FLAG_PRESENT) != 0;
         if (!se.ev->media_id[0] || (target == 1 && !present) || (target == 2 && present))
             continue;
         auto &u = used[se.ev->media_id];
         u.first++;
-        if (u.second.empty())
-        {
+        if (u.second.empty()) {
             std::string id = se.ev->media_id;
             const sim_media_t *m = sim_media_find(c.bus->cat, id.substr(0, id.find('#', 1)));
             u.second = present ? (m ? m->origin : std::string("live")) : std::string("absent");
         }
     }
     xmlrpc_value *list = xmlrpc_array_new(env);
-    for (const auto &kv : used)
-    {
+    for (const auto &kv : used) {
         if (env->fault_occurred)
             break;
         xmlrpc_value *item = xmlrpc_build_value(env, "{s:s,s:s,s:i}", "origin", kv.second.second.c_str(), "object",
@@ -747,8 +718,7 @@ static xmlrpc_value *sim_m_snapshot_curr(xmlrpc_env *env, xmlrpc_value *params, 
     if (id < 0)
         return sim_std(env, &c, id);
     sim_snapshot_t *sn = sim_snapshot_find(c.bus, id);
-    for (const sim_event_t &se : c.bus->list)
-    {
+    for (const sim_event_t &se : c.bus->list) {
         pelmorabox_event_t *e = pelmorabox_event_clone(se.ev);
         if (e)
             sn->events.push_back(sim_bus_event_make(c.bus, e));
@@ -797,8 +767,7 @@ static xmlrpc_value *sim_m_snapshot_destroy(xmlrpc_env *env, xmlrpc_value *param
     if (sim_arg_int(env, params, 1, &id) < 0)
         return nullptr;
     SIM_OPEN(c, nullptr);
-    for (size_t i = 0; i < c.bus->snapshots.size(); i++)
-    {
+    for (size_t i = 0; i < c.bus->snapshots.size(); i++) {
         if (c.bus->snapshots[i].id != id)
             continue;
         for (sim_event_t &se : c.bus->snapshots[i].events)
@@ -821,8 +790,7 @@ static xmlrpc_value *sim_m_snapshot_load(xmlrpc_env *env, xmlrpc_value *params, 
         return sim_std(env, &c, r);
     int id = sim_snapshot_new(c.bus);
     sim_snapshot_t *sn = id >= 0 ? sim_snapshot_find(c.bus, id) : nullptr;
-    for (pelmorabox_event_t *e : events)
-    {
+    for (pelmorabox_event_t *e : events) {
         if (sn)
             sn->events.push_back(sim_bus_event_make(c.bus, e));
         else

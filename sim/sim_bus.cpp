@@ -24,9 +24,8 @@ static std::atomic<int64_t> sim_bus_sys_id{0};
 static int64_t sim_bus_new_sys_id(int64_t now)
 {
     int64_t cur = sim_bus_sys_id.load();
-    if (cur == 0)
-    {
-        int64_t seed = now * 1000;  /* room for a thousand ids per millisecond of the previous run */
+    if (cur == 0) {
+        int64_t seed = now * 1000; /* room for a thousand ids per millisecond of the previous run */
         sim_bus_sys_id.compare_exchange_strong(cur, seed);
     }
     return ++sim_bus_sys_id;
@@ -34,8 +33,7 @@ static int64_t sim_bus_new_sys_id(int64_t now)
 
 static uint64_t sim_bus_fnv(const char *s, uint64_t h)
 {
-    for (; *s; s++)
-    {
+    for (; *s; s++) {
         h ^= (unsigned char)*s;
         h *= 1099511628211ULL;
     }
@@ -61,7 +59,7 @@ static int64_t sim_bus_natural_ms(const pelmorabox_event_t *e, int64_t media_fra
 static void sim_bus_event_refresh(sim_bus_t *bus, sim_event_t *se)
 {
     int64_t frames = 0;
-    se->ev->start_time[0] = 0;  /* computed by the schedule, never stored */
+    se->ev->start_time[0] = 0; /* computed by the schedule, never stored */
     se->media_flags = sim_media_check(bus->cat, se->ev, &frames);
     se->natural_ms = sim_bus_natural_ms(se->ev, frames);
     std::vector<char> line(16384);
@@ -86,7 +84,8 @@ void sim_bus_event_free(sim_event_t *se)
     se->ev = nullptr;
 }
 
-void sim_bus_init(sim_bus_t *bus, int idx, const sim_catalogue_t *cat, const char *fallback_id, int64_t cue_ms, int64_t now)
+void sim_bus_init(sim_bus_t *bus, int idx, const sim_catalogue_t *cat, const char *fallback_id, int64_t cue_ms,
+                  int64_t now)
 {
     bus->idx = idx;
     bus->cat = cat;
@@ -149,10 +148,10 @@ static int64_t sim_bus_dyn_flags(const sim_bus_t *bus, size_t i, int64_t now)
     if (!bus->f_running)
         return 0;
     if (i == 0 && bus->f_on_air)
-        return PELMORABOX_EVENT_FLAG_PLAY | (present ? PELMORABOX_EVENT_FLAG_PLAYING : PELMORABOX_EVENT_FLAG_PLAY_FAILED);
+        return PELMORABOX_EVENT_FLAG_PLAY |
+               (present ? PELMORABOX_EVENT_FLAG_PLAYING : PELMORABOX_EVENT_FLAG_PLAY_FAILED);
     size_t first = (size_t)sim_bus_window_first(bus);
-    if (i >= first && i < first + SIM_BUS_CUE_WINDOW)
-    {
+    if (i >= first && i < first + SIM_BUS_CUE_WINDOW) {
         if (!present)
             return PELMORABOX_EVENT_FLAG_CUE_FAILED;
         return now - se.cue_since_ms >= bus->cue_ms ? PELMORABOX_EVENT_FLAG_CUED : PELMORABOX_EVENT_FLAG_CUEING;
@@ -165,8 +164,7 @@ static void sim_bus_mark_window(sim_bus_t *bus, int64_t t)
 {
     size_t first = (size_t)sim_bus_window_first(bus);
     size_t n = std::min(bus->list.size(), first + SIM_BUS_CUE_WINDOW + 1);
-    for (size_t i = 0; i < n; i++)
-    {
+    for (size_t i = 0; i < n; i++) {
         sim_event_t &se = bus->list[i];
         int inside = bus->f_running && i >= first && i < first + SIM_BUS_CUE_WINDOW;
         if (!inside)
@@ -192,12 +190,10 @@ static void sim_bus_refresh_window(sim_bus_t *bus, int64_t now)
 {
     size_t n = std::min(bus->list.size(), (size_t)SIM_BUS_CUE_WINDOW + 2);
     int changed = 0;
-    for (size_t i = 0; i < n; i++)
-    {
+    for (size_t i = 0; i < n; i++) {
         sim_event_t &se = bus->list[i];
         int64_t f = se.media_flags | sim_bus_noncont(bus, i) | sim_bus_dyn_flags(bus, i, now);
-        if (f != se.flags)
-        {
+        if (f != se.flags) {
             se.flags = f;
             changed = 1;
         }
@@ -214,15 +210,11 @@ static void sim_bus_schedule(sim_bus_t *bus, int64_t now)
     /* For gap fills: the next fixed start after each entry and the length of
      * what plays in between. */
     std::vector<int64_t> next_fixed(n + 1, -1), between(n + 1, 0);
-    for (size_t k = n; k-- > 0;)
-    {
-        if (k + 1 < n && bus->list[k + 1].ev->start_type == 'F')
-        {
+    for (size_t k = n; k-- > 0;) {
+        if (k + 1 < n && bus->list[k + 1].ev->start_type == 'F') {
             next_fixed[k] = (int64_t)k + 1;
             between[k] = 0;
-        }
-        else if (k + 1 < n)
-        {
+        } else if (k + 1 < n) {
             next_fixed[k] = next_fixed[k + 1];
             between[k] = between[k + 1] + bus->list[k + 1].natural_ms;
         }
@@ -232,47 +224,38 @@ static void sim_bus_schedule(sim_bus_t *bus, int64_t now)
     bus->f_ft_gap = 0;
     uint64_t h = 14695981039346656037ULL;
     int changed = 0;
-    for (size_t i = 0; i < n; i++)
-    {
+    for (size_t i = 0; i < n; i++) {
         sim_event_t &se = bus->list[i];
         char st = se.ev->start_type;
         int64_t start;
-        if (i == 0)
-        {
+        if (i == 0) {
             start = bus->f_on_air ? bus->air_start_ms : bus->base_ms;
-            if (!bus->f_on_air && st == 'F')
-            {
+            if (!bus->f_on_air && st == 'F') {
                 int64_t fa = sim_bus_fixed_abs(se.ev, midnight, bus->base_ms);
                 if (fa > start)
                     start = fa;
             }
-        }
-        else
-        {
+        } else {
             sim_event_t &prev = bus->list[i - 1];
             int64_t prev_end = prev.start_ms + prev.dur_ms;
             start = prev_end;
-            if (st == 'F')
-            {
+            if (st == 'F') {
                 int64_t fa = sim_bus_fixed_abs(se.ev, midnight, prev_end);
-                if (fa >= 0)
-                {
-                    if (!bus->f_ft_gap)
-                    {
+                if (fa >= 0) {
+                    if (!bus->f_ft_gap) {
                         bus->f_ft_gap = 1;
                         bus->ft_gap_ms = fa - prev_end;
                     }
                     if (fa < prev.start_ms)
                         fa = prev.start_ms;
                     if (fa < prev_end)
-                        prev.dur_ms = fa - prev.start_ms;  /* a fixed start cuts what plays before it */
+                        prev.dur_ms = fa - prev.start_ms; /* a fixed start cuts what plays before it */
                     start = fa;
                 }
             }
         }
         int64_t dur = se.natural_ms;
-        if (st == 'G' && next_fixed[i] >= 0)
-        {
+        if (st == 'G' && next_fixed[i] >= 0) {
             int64_t fa = sim_bus_fixed_abs(bus->list[(size_t)next_fixed[i]].ev, midnight, start + dur + between[i]);
             if (fa >= 0)
                 dur = std::max<int64_t>(0, fa - start - between[i]);
@@ -293,12 +276,11 @@ static void sim_bus_schedule(sim_bus_t *bus, int64_t now)
     }
     bus->ply_hash = n ? h : 0;
     sim_bus_mark_window(bus, now);
-    for (size_t i = 0; i < n; i++)
-    {
+    for (size_t i = 0; i < n; i++) {
         sim_event_t &se = bus->list[i];
-        int64_t f = se.media_flags | sim_bus_noncont(bus, i) | (i < SIM_BUS_CUE_WINDOW + 2 ? sim_bus_dyn_flags(bus, i, now) : 0);
-        if (f != se.flags)
-        {
+        int64_t f = se.media_flags | sim_bus_noncont(bus, i) |
+                    (i < SIM_BUS_CUE_WINDOW + 2 ? sim_bus_dyn_flags(bus, i, now) : 0);
+        if (f != se.flags) {
             se.flags = f;
             changed = 1;
         }
@@ -316,10 +298,8 @@ static void sim_bus_pop_front(sim_bus_t *bus)
 void sim_bus_advance(sim_bus_t *bus, int64_t now)
 {
     int dirty = 0;
-    while (bus->f_running && !bus->list.empty())
-    {
-        if (bus->f_on_air)
-        {
+    while (bus->f_running && !bus->list.empty()) {
+        if (bus->f_on_air) {
             const sim_event_t &top = bus->list.front();
             int64_t end = top.start_ms + top.dur_ms;
             if (now < end)
@@ -332,8 +312,7 @@ void sim_bus_advance(sim_bus_t *bus, int64_t now)
             if (bus->list.empty())
                 break;
             const sim_event_t &next = bus->list.front();
-            if (next.ev->start_type == 'M' || (next.ev->start_type == 'F' && next.start_ms > end))
-            {
+            if (next.ev->start_type == 'M' || (next.ev->start_type == 'F' && next.start_ms > end)) {
                 sim_bus_mark_window(bus, end);
                 continue;
             }
@@ -346,10 +325,8 @@ void sim_bus_advance(sim_bus_t *bus, int64_t now)
         if (top.ev->start_type == 'M')
             break;
         int64_t start = bus->base_ms;
-        if (top.ev->start_type == 'F')
-        {
-            if (dirty)
-            {
+        if (top.ev->start_type == 'F') {
+            if (dirty) {
                 sim_bus_schedule(bus, now);
                 dirty = 0;
             }
@@ -374,7 +351,7 @@ static void sim_bus_changed(sim_bus_t *bus, int64_t now)
 {
     bus->amend++;
     if (!bus->f_on_air)
-        bus->base_ms = now;  /* a top event that does not play yet starts no earlier than now */
+        bus->base_ms = now; /* a top event that does not play yet starts no earlier than now */
     sim_bus_schedule(bus, now);
     sim_bus_advance(bus, now);
 }
@@ -388,7 +365,8 @@ void sim_bus_state(sim_bus_t *bus, int64_t now, pelmorabox_bus_state_t *s)
     sim_clock_tod2tc(now, s->time, sizeof s->time);
     size_t n = bus->list.size();
     if (bus->f_on_air && n)
-        sim_clock_dur2tc(std::max<int64_t>(0, bus->list[0].start_ms + bus->list[0].dur_ms - now), s->curr_remain, sizeof s->curr_remain);
+        sim_clock_dur2tc(std::max<int64_t>(0, bus->list[0].start_ms + bus->list[0].dur_ms - now), s->curr_remain,
+                         sizeof s->curr_remain);
     else
         sim_clock_dur2tc(0, s->curr_remain, sizeof s->curr_remain);
     /* Times to come are measured from now on a running bus (a top event that
@@ -405,13 +383,11 @@ void sim_bus_state(sim_bus_t *bus, int64_t now, pelmorabox_bus_state_t *s)
     s->lib_present_count = bus->lib_present_count;
     s->ply_stat_flag_range = bus->ply_stat_flag_range;
     s->ply_stat_flag_subclip = bus->ply_stat_flag_subclip;
-    if (bus->scan_amend != bus->amend)
-    {
+    if (bus->scan_amend != bus->amend) {
         /* The next commercial or live item, not the one on air; the first
          * absent one, whichever. */
         bus->scan_absent = bus->scan_c = bus->scan_l = -1;
-        for (size_t i = 0; i < n && (bus->scan_absent < 0 || bus->scan_c < 0 || bus->scan_l < 0); i++)
-        {
+        for (size_t i = 0; i < n && (bus->scan_absent < 0 || bus->scan_c < 0 || bus->scan_l < 0); i++) {
             const sim_event_t &se = bus->list[i];
             if (bus->scan_absent < 0 && !(se.media_flags & PELMORABOX_EVENT_FLAG_PRESENT))
                 bus->scan_absent = (int64_t)i;
@@ -558,7 +534,7 @@ int sim_bus_insert(sim_bus_t *bus, int64_t pos, pelmorabox_event_t *e, int64_t n
     if (pos < 0 || pos > n)
         pos = n;
     if (pos == 0 && bus->f_on_air)
-        pos = 1;  /* nothing goes in front of what is playing */
+        pos = 1; /* nothing goes in front of what is playing */
     bus->list.insert(bus->list.begin() + pos, sim_bus_event_make(bus, e));
     sim_bus_changed(bus, now);
     return (int)pos;
@@ -567,8 +543,7 @@ int sim_bus_insert(sim_bus_t *bus, int64_t pos, pelmorabox_event_t *e, int64_t n
 int sim_bus_update(sim_bus_t *bus, int64_t idx, pelmorabox_event_t *e, int64_t now)
 {
     sim_bus_advance(bus, now);
-    if (idx < 0 || idx >= (int64_t)bus->list.size())
-    {
+    if (idx < 0 || idx >= (int64_t)bus->list.size()) {
         pelmorabox_event_destroy(&e);
         return -22;
     }
@@ -586,13 +561,11 @@ int sim_bus_delete(sim_bus_t *bus, std::vector<int64_t> idxs, int64_t now)
     std::sort(idxs.begin(), idxs.end());
     idxs.erase(std::unique(idxs.begin(), idxs.end()), idxs.end());
     int cnt = 0;
-    for (size_t k = idxs.size(); k-- > 0;)
-    {
+    for (size_t k = idxs.size(); k-- > 0;) {
         int64_t i = idxs[k];
         if (i < 0 || i >= (int64_t)bus->list.size())
             continue;
-        if (i == 0 && bus->f_on_air)
-        {
+        if (i == 0 && bus->f_on_air) {
             /* Deleting what plays ends it; the next event follows now. */
             bus->f_on_air = 0;
             bus->base_ms = now;
@@ -610,14 +583,12 @@ int sim_bus_reset_tc(sim_bus_t *bus, const std::vector<int64_t> &sys_ids, int64_
 {
     sim_bus_advance(bus, now);
     int cnt = 0;
-    for (int64_t id : sys_ids)
-    {
+    for (int64_t id : sys_ids) {
         int i = sim_bus_find_sys_id(bus, id);
         if (i < 0)
             continue;
         sim_event_t &se = bus->list[(size_t)i];
-        if (se.ev->start_type == 'F' || se.ev->fixed_time[0])
-        {
+        if (se.ev->start_type == 'F' || se.ev->fixed_time[0]) {
             se.ev->start_type = ' ';
             se.ev->fixed_time[0] = 0;
             sim_bus_event_refresh(bus, &se);
@@ -636,21 +607,16 @@ int sim_bus_truncate(sim_bus_t *bus, int64_t sys_id, int f_below, int64_t now)
     if (k < 0)
         return -2;
     int cnt = 0;
-    if (f_below)
-    {
-        while ((int)bus->list.size() > k + 1)
-        {
+    if (f_below) {
+        while ((int)bus->list.size() > k + 1) {
             sim_bus_event_free(&bus->list.back());
             bus->list.pop_back();
             cnt++;
         }
-    }
-    else
-    {
+    } else {
         /* The event on air stays: truncating is an edit, not a take. */
         int lo = bus->f_on_air ? 1 : 0;
-        for (int i = k - 1; i >= lo; i--)
-        {
+        for (int i = k - 1; i >= lo; i--) {
             sim_bus_event_free(&bus->list[(size_t)i]);
             bus->list.erase(bus->list.begin() + i);
             cnt++;
@@ -674,8 +640,7 @@ void sim_bus_set_playlist(sim_bus_t *bus, const char *name)
 int sim_bus_load(sim_bus_t *bus, std::vector<pelmorabox_event_t *> &events, int f_append, const char *name, int64_t now)
 {
     sim_bus_advance(bus, now);
-    if (!f_append)
-    {
+    if (!f_append) {
         for (sim_event_t &se : bus->list)
             sim_bus_event_free(&se);
         bus->list.clear();
@@ -683,8 +648,7 @@ int sim_bus_load(sim_bus_t *bus, std::vector<pelmorabox_event_t *> &events, int 
         bus->base_ms = now;
     }
     int cnt = 0;
-    for (pelmorabox_event_t *&e : events)
-    {
+    for (pelmorabox_event_t *&e : events) {
         bus->list.push_back(sim_bus_event_make(bus, e));
         e = nullptr;
         cnt++;
@@ -723,8 +687,7 @@ int sim_bus_search(sim_bus_t *bus, const char *key, int start, int flags)
     char *end = nullptr;
     long long want_id = strtoll(key, &end, 10);
     int f_id_key = end && *end == 0;
-    for (size_t i = (size_t)std::max(0, start); i < bus->list.size(); i++)
-    {
+    for (size_t i = (size_t)std::max(0, start); i < bus->list.size(); i++) {
         const sim_event_t &se = bus->list[i];
         const pelmorabox_event_t *e = se.ev;
         if ((flags & (1 << PELMORABOX_EVENT_SEARCH_IDX_TITLE)) && sim_bus_has(e->title, key))
@@ -733,15 +696,13 @@ int sim_bus_search(sim_bus_t *bus, const char *key, int start, int flags)
             return (int)i;
         if ((flags & (1 << PELMORABOX_EVENT_SEARCH_IDX_ASSETS)) && sim_bus_has(e->assets, key))
             return (int)i;
-        for (int m = 0; m < e->metadata_cnt && e->metadata_pairs; m++)
-        {
+        for (int m = 0; m < e->metadata_cnt && e->metadata_pairs; m++) {
             if ((flags & (1 << PELMORABOX_EVENT_SEARCH_IDX_META_KEY)) && sim_bus_has(e->metadata_pairs[m].key, key))
                 return (int)i;
             if ((flags & (1 << PELMORABOX_EVENT_SEARCH_IDX_META_VAL)) && sim_bus_has(e->metadata_pairs[m].val, key))
                 return (int)i;
         }
-        if (flags & (1 << PELMORABOX_EVENT_SEARCH_IDX_START_TIME))
-        {
+        if (flags & (1 << PELMORABOX_EVENT_SEARCH_IDX_START_TIME)) {
             char tc[32];
             if (sim_bus_has(sim_clock_tod2tc(se.start_ms, tc, sizeof tc), key))
                 return (int)i;
@@ -759,21 +720,17 @@ int sim_bus_generate(sim_bus_t *bus, int n, int64_t now)
         if (kv.first != bus->fallback_id && kv.second.frames > 0)
             media.push_back(&kv.second);
     std::vector<pelmorabox_event_t *> events;
-    for (int i = 0; i < n; i++)
-    {
+    for (int i = 0; i < n; i++) {
         pelmorabox_event_t *e = pelmorabox_event_create();
         if (!e)
             break;
         e->start_type = ' ';
-        if (i % 25 == 24)
-        {
+        if (i % 25 == 24) {
             e->event_type = 'L';
             strlcpy(e->media_id, "#LIVE1", sizeof e->media_id);
             snprintf(e->title, sizeof e->title, "Live %d", i + 1);
             tc_frames2tc((int)sim_clock_ms2frames(120000), e->duration);
-        }
-        else if (!media.empty())
-        {
+        } else if (!media.empty()) {
             const sim_media_t *m = media[(size_t)i % media.size()];
             e->event_type = i % 10 == 9 ? 'C' : 'V';
             strlcpy(e->media_id, m->id.c_str(), sizeof e->media_id);

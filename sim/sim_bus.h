@@ -13,19 +13,19 @@
 #include "pelmorabox.h"
 #include "sim_media.h"
 
-#define SIM_BUS_CUE_WINDOW 2  /* events cued ahead of the one on air */
+#define SIM_BUS_CUE_WINDOW 2 /* events cued ahead of the one on air */
 
 typedef struct sim_event_desc
 {
-    pelmorabox_event_t *ev;  /* content, one reference owned */
+    pelmorabox_event_t *ev; /* content, one reference owned */
     int64_t sys_id;
-    int64_t media_flags;     /* PRESENT, RANGE_ERR, SUBCLIP from the catalogue */
-    int64_t natural_ms;      /* its own length */
-    int64_t start_ms;        /* scheduled start */
-    int64_t dur_ms;          /* scheduled length: gap fill stretched, cut by a fixed start */
-    int64_t cue_since_ms;    /* when it entered the cue window; 0 outside */
-    int64_t flags;           /* as sent to clients */
-    uint64_t hash;           /* of its event line, for ply_hash */
+    int64_t media_flags;  /* PRESENT, RANGE_ERR, SUBCLIP from the catalogue */
+    int64_t natural_ms;   /* its own length */
+    int64_t start_ms;     /* scheduled start */
+    int64_t dur_ms;       /* scheduled length: gap fill stretched, cut by a fixed start */
+    int64_t cue_since_ms; /* when it entered the cue window; 0 outside */
+    int64_t flags;        /* as sent to clients */
+    uint64_t hash;        /* of its event line, for ply_hash */
 } sim_event_t;
 
 typedef struct sim_snapshot_desc
@@ -40,12 +40,12 @@ typedef struct sim_bus_desc
     int idx;
     const sim_catalogue_t *cat;
     std::string fallback_id;
-    int64_t cue_ms;          /* CUEING lasts this long, then CUED */
+    int64_t cue_ms; /* CUEING lasts this long, then CUED */
 
     int f_running;
-    int f_on_air;            /* the top event is playing */
+    int f_on_air; /* the top event is playing */
     int64_t air_start_ms;
-    int64_t base_ms;         /* start estimate of the top event while not on air */
+    int64_t base_ms; /* start estimate of the top event while not on air */
     int64_t amend;
     std::deque<sim_event_t> list;
 
@@ -70,7 +70,8 @@ typedef struct sim_bus_desc
     std::string preview_url;
 } sim_bus_t;
 
-void sim_bus_init(sim_bus_t *bus, int idx, const sim_catalogue_t *cat, const char *fallback_id, int64_t cue_ms, int64_t now);
+void sim_bus_init(sim_bus_t *bus, int idx, const sim_catalogue_t *cat, const char *fallback_id, int64_t cue_ms,
+                  int64_t now);
 void sim_bus_release(sim_bus_t *bus);
 
 /* Builds the list entry for an event (takes the reference): a new sys_id,
@@ -99,7 +100,8 @@ int sim_bus_delete(sim_bus_t *bus, std::vector<int64_t> idxs, int64_t now);
 int sim_bus_reset_tc(sim_bus_t *bus, const std::vector<int64_t> &sys_ids, int64_t now);
 int sim_bus_truncate(sim_bus_t *bus, int64_t sys_id, int f_below, int64_t now);
 /* Replaces (or with `f_append` extends) the list; takes the references. */
-int sim_bus_load(sim_bus_t *bus, std::vector<pelmorabox_event_t *> &events, int f_append, const char *name, int64_t now);
+int sim_bus_load(sim_bus_t *bus, std::vector<pelmorabox_event_t *> &events, int f_append, const char *name,
+                 int64_t now);
 int sim_bus_close(sim_bus_t *bus, int64_t now);
 void sim_bus_set_playlist(sim_bus_t *bus, const char *name);
 /* Index of the first event from `start` whose selected fields hold `key`, else -2. */

@@ -18,11 +18,19 @@ int64_t sim_clock_now_ms(void)
 /* Frame duration as num/den seconds for the current mode. */
 static void sim_clock_rate(int64_t *num, int64_t *den)
 {
-    switch (tc_getmode())
-    {
-    case TC_PAL: *num = 1; *den = 25; break;
-    case TC_50: *num = 1; *den = 50; break;
-    default: *num = 1001; *den = 30000; break;
+    switch (tc_getmode()) {
+    case TC_PAL:
+        *num = 1;
+        *den = 25;
+        break;
+    case TC_50:
+        *num = 1;
+        *den = 50;
+        break;
+    default:
+        *num = 1001;
+        *den = 30000;
+        break;
     }
 }
 

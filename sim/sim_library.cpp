@@ -20,9 +20,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <iterator>
 #include <atomic>
 #include <deque>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <set>
@@ -54,30 +54,30 @@ struct sim_lib_meta_key
 struct sim_library_desc
 {
     sim_server_t *srv;
-    std::vector<sim_server_t *> also;  /* other servers answering its methods */
-    std::string root;      /* real path, no trailing "/" */
-    std::string data_dir;  /* templates file lives here */
+    std::vector<sim_server_t *> also; /* other servers answering its methods */
+    std::string root;                 /* real path, no trailing "/" */
+    std::string data_dir;             /* templates file lives here */
 
-    std::mutex lock;  /* journal, expected, watches, logged */
+    std::mutex lock; /* journal, expected, watches, logged */
     int64_t amend_idx = 0;
-    std::deque<std::string> journal;  /* newest at the back */
+    std::deque<std::string> journal; /* newest at the back */
     /* Our own changes that inotify will report again, with the time after
      * which the report is no longer waited for. */
     std::multimap<std::string, int64_t> expected;
-    std::map<int, std::string> watches;   /* wd -> library path of the folder */
-    std::set<std::string> logged;         /* files libavformat could not read, logged once */
-    int64_t counted_at = -1;              /* amend_idx when total_items was counted */
+    std::map<int, std::string> watches; /* wd -> library path of the folder */
+    std::set<std::string> logged;       /* files libavformat could not read, logged once */
+    int64_t counted_at = -1;            /* amend_idx when total_items was counted */
     int total_items = 0;
 
     std::mutex meta_lock;
-    std::map<sim_lib_meta_key, std::pair<int, sim_probe_t>> meta;  /* result, probe */
+    std::map<sim_lib_meta_key, std::pair<int, sim_probe_t>> meta; /* result, probe */
 
     std::mutex thumb_lock;
-    std::map<std::string, std::string> thumbs;  /* key -> PNG */
+    std::map<std::string, std::string> thumbs; /* key -> PNG */
     size_t thumb_bytes = 0;
     std::atomic<int64_t> thumbs_decoded{0};
 
-    std::mutex files_lock;  /* read-modify-write of sidecars and templates */
+    std::mutex files_lock; /* read-modify-write of sidecars and templates */
 
     int ino_fd = -1;
     std::thread watch_thread;
@@ -120,11 +120,11 @@ static int sim_lib_split(const std::string &path, std::vector<std::string> *part
             j = path.size();
         std::string c = path.substr(i, j - i);
         if (c.empty()) {
-            if (j == path.size())  /* a trailing "/" */
+            if (j == path.size()) /* a trailing "/" */
                 break;
             return -1;
         }
-        if (c[0] == '.')  /* ".", "..", our sidecars and temporary files */
+        if (c[0] == '.') /* ".", "..", our sidecars and temporary files */
             return -1;
         parts->push_back(c);
         i = j + 1;
@@ -134,8 +134,8 @@ static int sim_lib_split(const std::string &path, std::vector<std::string> *part
 
 static int sim_lib_inside(const std::string &root, const std::string &real)
 {
-    return real == root || (real.size() > root.size() && real.compare(0, root.size(), root) == 0 &&
-                            real[root.size()] == '/');
+    return real == root ||
+           (real.size() > root.size() && real.compare(0, root.size(), root) == 0 && real[root.size()] == '/');
 }
 
 int sim_library_resolve(const sim_library_t *lib, const std::string &path, int f_must_exist, std::string *out)
@@ -161,7 +161,7 @@ int sim_library_resolve(const sim_library_t *lib, const std::string &path, int f
             return -errno;
         struct stat lst;
         if (lstat(probe.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode))
-            return -1;  /* a dangling link: where it would lead is not ours to say */
+            return -1; /* a dangling link: where it would lead is not ours to say */
         if (f_must_exist)
             return -2;
         if (keep == 0)
@@ -252,7 +252,7 @@ static int sim_lib_read_file(const std::string &file, std::string *text)
         if (text->size() > SIM_LIB_TEXT_FILE_MAX) {
             close(fd);
             text->clear();
-            return -27;  /* EFBIG */
+            return -27; /* EFBIG */
         }
     }
     close(fd);
@@ -359,7 +359,7 @@ static void sim_lib_watch_event(sim_library_t *lib, const struct inotify_event *
         dir = it->second;
     }
     if (!ev->len || ev->name[0] == '.' || !ev->name[0])
-        return;  /* our sidecars and temporary files, and other hidden names */
+        return; /* our sidecars and temporary files, and other hidden names */
     std::string path = (dir == "/" ? "" : dir) + "/" + ev->name;
     int f_dir = (ev->mask & IN_ISDIR) != 0;
     char kind = 0;
@@ -402,7 +402,7 @@ static void sim_lib_watch_event(sim_library_t *lib, const struct inotify_event *
 static void sim_lib_watch_add_tree(sim_library_t *lib, const std::string &path, int f_announce)
 {
     std::vector<std::string> todo{path};
-    int budget = 100000;  /* folders; a bound against a pathological tree */
+    int budget = 100000; /* folders; a bound against a pathological tree */
     while (!todo.empty() && budget-- > 0) {
         std::string p = todo.back();
         todo.pop_back();
@@ -410,8 +410,8 @@ static void sim_lib_watch_add_tree(sim_library_t *lib, const std::string &path, 
         if (sim_library_resolve(lib, p, 1, &file) < 0)
             continue;
         int wd = inotify_add_watch(lib->ino_fd, file.c_str(),
-                                   IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_CLOSE_WRITE |
-                                       IN_ONLYDIR | IN_DONT_FOLLOW | IN_EXCL_UNLINK);
+                                   IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_CLOSE_WRITE | IN_ONLYDIR |
+                                       IN_DONT_FOLLOW | IN_EXCL_UNLINK);
         if (wd < 0)
             continue;
         {
@@ -491,8 +491,9 @@ static int sim_lib_list(const std::string &file, int f_dirs, std::vector<sim_lib
             out->push_back(std::move(e));
     }
     closedir(d);
-    std::sort(out->begin(), out->end(),
-              [](const sim_lib_entry &a, const sim_lib_entry &b) { return strcasecmp(a.name.c_str(), b.name.c_str()) < 0; });
+    std::sort(out->begin(), out->end(), [](const sim_lib_entry &a, const sim_lib_entry &b) {
+        return strcasecmp(a.name.c_str(), b.name.c_str()) < 0;
+    });
     return 0;
 }
 
@@ -660,8 +661,7 @@ static xmlrpc_value *sim_lib_result(xmlrpc_env *env, int result)
 
 /* An array of n values made by make(i); null (with the fault) when one
  * cannot be made. */
-template <typename F>
-static xmlrpc_value *sim_lib_array(xmlrpc_env *env, size_t n, F make)
+template <typename F> static xmlrpc_value *sim_lib_array(xmlrpc_env *env, size_t n, F make)
 {
     xmlrpc_value *list = xmlrpc_array_new(env);
     for (size_t i = 0; i < n && !env->fault_occurred; i++) {
@@ -680,8 +680,7 @@ static xmlrpc_value *sim_lib_array(xmlrpc_env *env, size_t n, F make)
 }
 
 /* {result: n, list} of n values made by make(i). */
-template <typename F>
-static xmlrpc_value *sim_lib_list_answer(xmlrpc_env *env, size_t n, F make)
+template <typename F> static xmlrpc_value *sim_lib_list_answer(xmlrpc_env *env, size_t n, F make)
 {
     xmlrpc_value *list = sim_lib_array(env, n, make);
     if (!list)
@@ -706,11 +705,11 @@ static int sim_lib_item_file(sim_library_t *lib, const std::string &path, std::s
     return r;
 }
 
-#define SIM_LIB_BEGIN                          \
-    sim_library_t *lib = sim_lib_of(srv);      \
-    if (!lib) {                                \
-        xmlrpc_env_set_fault(env, 500, "no library"); \
-        return nullptr;                        \
+#define SIM_LIB_BEGIN                                                                                                  \
+    sim_library_t *lib = sim_lib_of(srv);                                                                              \
+    if (!lib) {                                                                                                        \
+        xmlrpc_env_set_fault(env, 500, "no library");                                                                  \
+        return nullptr;                                                                                                \
     }
 
 static xmlrpc_value *sim_m_list_dirs(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv)
@@ -725,8 +724,8 @@ static xmlrpc_value *sim_m_list_dirs(xmlrpc_env *env, xmlrpc_value *params, sim_
     std::vector<sim_lib_entry> dirs;
     if ((r = sim_lib_list(file, 1, &dirs)) < 0)
         return sim_lib_result(env, r);
-    return sim_lib_list_answer(env, dirs.size(),
-                               [&](size_t i) { return xmlrpc_build_value(env, "{s:s}", "name", dirs[i].name.c_str()); });
+    return sim_lib_list_answer(
+        env, dirs.size(), [&](size_t i) { return xmlrpc_build_value(env, "{s:s}", "name", dirs[i].name.c_str()); });
 }
 
 static xmlrpc_value *sim_m_list_items(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv)
@@ -818,8 +817,7 @@ static xmlrpc_value *sim_m_thumb_item(xmlrpc_env *env, xmlrpc_value *params, sim
 
 /* Both searches: the next item after position start_idx of the walk that
  * `hit` accepts; -2 when there is none. */
-template <typename F>
-static xmlrpc_value *sim_lib_search(xmlrpc_env *env, sim_library_t *lib, int start_idx, F hit)
+template <typename F> static xmlrpc_value *sim_lib_search(xmlrpc_env *env, sim_library_t *lib, int start_idx, F hit)
 {
     std::vector<std::string> all;
     sim_lib_walk(lib, "/", &all, 0);
@@ -907,14 +905,14 @@ static xmlrpc_value *sim_m_state(xmlrpc_env *env, xmlrpc_value *params, sim_serv
         std::lock_guard<std::mutex> g(lib->lock);
         total_items = lib->total_items;
     }
-    xmlrpc_value *list =
-        sim_lib_array(env, entries.size(), [&](size_t i) { return xmlrpc_build_value(env, "(s)", entries[i].c_str()); });
+    xmlrpc_value *list = sim_lib_array(env, entries.size(),
+                                       [&](size_t i) { return xmlrpc_build_value(env, "(s)", entries[i].c_str()); });
     if (!list)
         return nullptr;
-    xmlrpc_value *v = xmlrpc_build_value(env, "{s:i,s:I,s:i,s:I,s:I,s:I,s:A}", "result", 0, "amend_idx",
-                                         (xmlrpc_int64)amend, "total_items", (xmlrpc_int32)total_items,
-                                         "free_space", (xmlrpc_int64)avail, "total_space", (xmlrpc_int64)total,
-                                         "used_space", (xmlrpc_int64)(total - avail), "amend_list", list);
+    xmlrpc_value *v =
+        xmlrpc_build_value(env, "{s:i,s:I,s:i,s:I,s:I,s:I,s:A}", "result", 0, "amend_idx", (xmlrpc_int64)amend,
+                           "total_items", (xmlrpc_int32)total_items, "free_space", (xmlrpc_int64)avail, "total_space",
+                           (xmlrpc_int64)total, "used_space", (xmlrpc_int64)(total - avail), "amend_list", list);
     xmlrpc_DECREF(list);
     return v;
 }
@@ -957,7 +955,7 @@ static xmlrpc_value *sim_m_rename_item(xmlrpc_env *env, xmlrpc_value *params, si
     if (r == 0 && lstat(fdst.c_str(), &dt) == 0)
         r = -17;
     if (r == 0 && S_ISDIR(st.st_mode) && fdst.compare(0, fsrc.size() + 1, fsrc + "/") == 0)
-        r = -22;  /* a folder into itself */
+        r = -22; /* a folder into itself */
     if (r == 0) {
         std::lock_guard<std::mutex> g(lib->files_lock);
         int f_dir = S_ISDIR(st.st_mode);
@@ -986,7 +984,7 @@ static xmlrpc_value *sim_m_delete_item(xmlrpc_env *env, xmlrpc_value *params, si
     int r = sim_library_resolve(lib, path, 1, &file);
     struct stat st;
     if (r == 0 && (lstat(file.c_str(), &st) != 0 || S_ISDIR(st.st_mode)))
-        r = -21;  /* EISDIR (or gone) */
+        r = -21; /* EISDIR (or gone) */
     if (r == 0) {
         std::lock_guard<std::mutex> g(lib->files_lock);
         sim_lib_expect(lib, '-', path);
@@ -1090,7 +1088,7 @@ static xmlrpc_value *sim_m_register_subclip(xmlrpc_env *env, xmlrpc_value *param
         std::vector<sim_lib_subclip> subs;
         r = sim_lib_subclips_read(file, &subs);
         if (r == 0 && subs.size() >= 10000)
-            r = -28;  /* ENOSPC */
+            r = -28; /* ENOSPC */
         if (r == 0) {
             subs.push_back({mark_in, duration, sim_lib_clean(title)});
             r = sim_lib_subclips_write(file, subs);
@@ -1270,8 +1268,7 @@ static xmlrpc_value *sim_lib_template_edit(xmlrpc_env *env, xmlrpc_value *params
 }
 
 /* One method per template edit, by its operation letter. */
-template <char OP>
-static xmlrpc_value *sim_m_template(xmlrpc_env *env, xmlrpc_value *p, sim_server_t *srv)
+template <char OP> static xmlrpc_value *sim_m_template(xmlrpc_env *env, xmlrpc_value *p, sim_server_t *srv)
 {
     return sim_lib_template_edit(env, p, srv, OP);
 }
@@ -1294,7 +1291,7 @@ static xmlrpc_value *sim_m_list_overlays(xmlrpc_env *env, xmlrpc_value *, sim_se
 /* Methods this library has nothing behind: overlays, cues, rendering. */
 static xmlrpc_value *sim_m_not_here(xmlrpc_env *env, xmlrpc_value *, sim_server_t *)
 {
-    return sim_lib_result(env, -95);  /* EOPNOTSUPP */
+    return sim_lib_result(env, -95); /* EOPNOTSUPP */
 }
 
 static xmlrpc_value *sim_m_disk_usage(xmlrpc_env *env, xmlrpc_value *, sim_server_t *srv)
@@ -1303,9 +1300,10 @@ static xmlrpc_value *sim_m_disk_usage(xmlrpc_env *env, xmlrpc_value *, sim_serve
     struct statvfs vfs;
     if (statvfs(lib->root.c_str(), &vfs) != 0)
         return sim_lib_result(env, -errno);
-    int64_t total = (int64_t)vfs.f_blocks * (int64_t)vfs.f_frsize, avail = (int64_t)vfs.f_bavail * (int64_t)vfs.f_frsize;
-    return xmlrpc_build_value(env, "{s:i,s:I,s:I,s:I}", "result", 0, "total_space", (xmlrpc_int64)total,
-                              "free_space", (xmlrpc_int64)avail, "used_space", (xmlrpc_int64)(total - avail));
+    int64_t total = (int64_t)vfs.f_blocks * (int64_t)vfs.f_frsize,
+            avail = (int64_t)vfs.f_bavail * (int64_t)vfs.f_frsize;
+    return xmlrpc_build_value(env, "{s:i,s:I,s:I,s:I}", "result", 0, "total_space", (xmlrpc_int64)total, "free_space",
+                              (xmlrpc_int64)avail, "used_space", (xmlrpc_int64)(total - avail));
 }
 
 static xmlrpc_value *sim_m_register_item(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv)
@@ -1371,8 +1369,7 @@ sim_library_t *sim_library_create(sim_server_t *srv, const char *root, const cha
 
     lib->ino_fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (lib->ino_fd < 0)
-        fprintf(stderr, "sim: library: inotify unavailable (%s); outside changes are not journaled\n",
-                strerror(errno));
+        fprintf(stderr, "sim: library: inotify unavailable (%s); outside changes are not journaled\n", strerror(errno));
     else {
         sim_lib_watch_add_tree(lib, "/", 0);
         lib->watch_thread = std::thread(sim_lib_watch_loop, lib);

@@ -23,27 +23,22 @@ int main(int argc, char **argv)
     sim_opts_t opts;
     std::string err;
     int r = sim_opts_parse(argc, argv, &opts, &err);
-    if (r == 1)
-    {
+    if (r == 1) {
         sim_opts_usage(stdout);
         return 0;
     }
-    if (r < 0)
-    {
+    if (r < 0) {
         fprintf(stderr, "pelmora-sim: %s\n", err.c_str());
         sim_opts_usage(stderr);
         return 2;
     }
-    if (tc_setmode(TC_ENV) == -22)
-    {
+    if (tc_setmode(TC_ENV) == -22) {
         fprintf(stderr, "pelmora-sim: TC_MODE names no timecode mode\n");
         return 2;
     }
-    if (!opts.tc_mode.empty())
-    {
+    if (!opts.tc_mode.empty()) {
         int m = tc_findmode(opts.tc_mode.c_str());
-        if (m < 0)
-        {
+        if (m < 0) {
             fprintf(stderr, "pelmora-sim: unknown timecode mode [%s]\n", opts.tc_mode.c_str());
             return 2;
         }
@@ -51,8 +46,7 @@ int main(int argc, char **argv)
     }
 
     struct stat st;
-    if (stat(opts.data_dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-    {
+    if (stat(opts.data_dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
         fprintf(stderr, "pelmora-sim: data folder [%s] does not exist\n", opts.data_dir.c_str());
         return 2;
     }
@@ -62,17 +56,14 @@ int main(int argc, char **argv)
     std::string media_dir = opts.library_port >= 0 ? "" : opts.media_dir;
     if (media_dir.empty() && stat((opts.data_dir + "/media").c_str(), &st) == 0 && S_ISDIR(st.st_mode))
         media_dir = opts.data_dir + "/media";
-    if (!media_dir.empty())
-    {
+    if (!media_dir.empty()) {
         int n = sim_media_load_dir(&cat, media_dir.c_str());
-        if (n < 0)
-        {
+        if (n < 0) {
             fprintf(stderr, "pelmora-sim: media folder [%s] cannot be read\n", media_dir.c_str());
             return 2;
         }
         fprintf(stderr, "pelmora-sim: %d media from %s\n", n, media_dir.c_str());
-    }
-    else
+    } else
         sim_media_generate_default(&cat);
 
     /* Signals are taken by sigwait below; every thread inherits the mask. */
@@ -88,8 +79,7 @@ int main(int argc, char **argv)
     xmlrpc_env env;
     xmlrpc_env_init(&env);
     xmlrpc_server_abyss_global_init(&env);
-    if (env.fault_occurred)
-    {
+    if (env.fault_occurred) {
         fprintf(stderr, "pelmora-sim: %s\n", env.fault_string);
         return 1;
     }
@@ -97,8 +87,7 @@ int main(int argc, char **argv)
     std::vector<std::unique_ptr<sim_server_t>> servers;
     int64_t now = sim_clock_now_ms();
     int rc = 0;
-    for (int port : opts.automation_ports)
-    {
+    for (int port : opts.automation_ports) {
         std::unique_ptr<sim_server_t> srv(new sim_server_t());
         srv->opts = &opts;
         srv->cat = &cat;
@@ -110,19 +99,16 @@ int main(int argc, char **argv)
         srv->server_idx = (int)servers.size();
         srv->rng.seed(opts.seed + servers.size());
         srv->registry = xmlrpc_registry_new(&env);
-        for (int b = 0; b < opts.buses; b++)
-        {
+        for (int b = 0; b < opts.buses; b++) {
             std::unique_ptr<sim_bus_t> bus(new sim_bus_t());
             sim_bus_init(bus.get(), b, &cat, opts.fallback.c_str(), opts.cue_ms, now);
             srv->buses.push_back(std::move(bus));
         }
         int br = sim_server_bind(srv.get(), opts.listen.c_str(), port);
-        if (br < 0)
-        {
+        if (br < 0) {
             fprintf(stderr, "pelmora-sim: cannot listen on %s:%d: %s\n", opts.listen.c_str(), port, strerror(-br));
             rc = 1;
-        }
-        else if (sim_automation_register(srv.get()) < 0)
+        } else if (sim_automation_register(srv.get()) < 0)
             rc = 1;
         servers.push_back(std::move(srv));
         if (rc)
@@ -133,8 +119,7 @@ int main(int argc, char **argv)
     std::unique_ptr<sim_server_t> lib_srv;
     sim_library_t *lib = nullptr;
     sim_jobs_t *jobs = nullptr;
-    if (!rc && opts.library_port >= 0)
-    {
+    if (!rc && opts.library_port >= 0) {
         lib_srv.reset(new sim_server_t());
         lib_srv->opts = &opts;
         lib_srv->cat = &cat;
@@ -148,27 +133,21 @@ int main(int argc, char **argv)
         lib_srv->registry = xmlrpc_registry_new(&env);
         int br = sim_server_bind(lib_srv.get(), opts.listen.c_str(), opts.library_port);
         std::string lerr;
-        if (br < 0)
-        {
+        if (br < 0) {
             fprintf(stderr, "pelmora-sim: cannot listen on %s:%d: %s\n", opts.listen.c_str(), opts.library_port,
                     strerror(-br));
             rc = 1;
-        }
-        else if (!(lib = sim_library_create(lib_srv.get(), opts.media_dir.c_str(), opts.data_dir.c_str(), &lerr)))
-        {
+        } else if (!(lib = sim_library_create(lib_srv.get(), opts.media_dir.c_str(), opts.data_dir.c_str(), &lerr))) {
             fprintf(stderr, "pelmora-sim: %s\n", lerr.c_str());
             rc = 1;
         }
         /* The transfer and transcoder services share the library's port. */
-        else if (!(jobs = sim_jobs_create(lib_srv.get(), lib, opts.data_dir.c_str(), opts.f_keep_lists, &lerr)))
-        {
+        else if (!(jobs = sim_jobs_create(lib_srv.get(), lib, opts.data_dir.c_str(), opts.f_keep_lists, &lerr))) {
             fprintf(stderr, "pelmora-sim: %s\n", lerr.c_str());
             rc = 1;
-        }
-        else if (sim_server_start(lib_srv.get()) < 0)
+        } else if (sim_server_start(lib_srv.get()) < 0)
             rc = 1;
-        else
-        {
+        else {
             /* Before the automation ports: whoever waits for those finds
              * this line already there. */
             printf("library port %d\n", lib_srv->port);
@@ -179,8 +158,7 @@ int main(int argc, char **argv)
     /* IO servers: players over the library's clips (or the catalogue). */
     std::vector<std::unique_ptr<sim_server_t>> io_srvs;
     std::vector<sim_io_t *> ios;
-    for (size_t i = 0; !rc && i < opts.io_ports.size(); i++)
-    {
+    for (size_t i = 0; !rc && i < opts.io_ports.size(); i++) {
         std::unique_ptr<sim_server_t> io_srv(new sim_server_t());
         io_srv->opts = &opts;
         io_srv->cat = &cat;
@@ -194,13 +172,10 @@ int main(int argc, char **argv)
         io_srv->registry = xmlrpc_registry_new(&env);
         std::string ierr;
         sim_io_t *io = nullptr;
-        if (sim_server_bind(io_srv.get(), opts.listen.c_str(), opts.io_ports[i]) < 0)
-        {
+        if (sim_server_bind(io_srv.get(), opts.listen.c_str(), opts.io_ports[i]) < 0) {
             fprintf(stderr, "pelmora-sim: cannot listen on %s:%d\n", opts.listen.c_str(), opts.io_ports[i]);
             rc = 1;
-        }
-        else if (!(io = sim_io_create(io_srv.get(), (int)i, lib, &ierr)))
-        {
+        } else if (!(io = sim_io_create(io_srv.get(), (int)i, lib, &ierr))) {
             fprintf(stderr, "pelmora-sim: %s\n", ierr.c_str());
             rc = 1;
         }
@@ -210,8 +185,7 @@ int main(int argc, char **argv)
             rc = 1;
         else if (sim_server_start(io_srv.get()) < 0)
             rc = 1;
-        else
-        {
+        else {
             printf("io port %d\n", io_srv->port);
             fflush(stdout);
         }
@@ -219,41 +193,36 @@ int main(int argc, char **argv)
         io_srvs.push_back(std::move(io_srv));
     }
 
-    for (size_t i = 0; !rc && i < servers.size(); i++)
-    {
+    for (size_t i = 0; !rc && i < servers.size(); i++) {
         sim_server_t *srv = servers[i].get();
         /* A kept running list stands for what the previous run was told to
          * hold, so it replaces the start-up list of its bus. */
         std::vector<int> kept(srv->buses.size(), 0);
         srv->kept_hash.assign(srv->buses.size(), 0);
         if (opts.f_keep_lists)
-            for (int b = 0; b < opts.buses; b++)
-            {
+            for (int b = 0; b < opts.buses; b++) {
                 int n = sim_automation_keep_load(srv, b);
-                if (n >= 0)
-                {
+                if (n >= 0) {
                     kept[(size_t)b] = 1;
                     fprintf(stderr, "pelmora-sim: bus %d: %d events of the kept running list\n", b, n);
                 }
             }
         for (const auto &pl : opts.playlists)
             for (int b = 0; b < opts.buses; b++)
-                if ((pl.first < 0 || pl.first == b) && !kept[(size_t)b])
-                {
+                if ((pl.first < 0 || pl.first == b) && !kept[(size_t)b]) {
                     int n = sim_automation_load(srv, b, pl.second.c_str());
                     if (n < 0)
-                        fprintf(stderr, "pelmora-sim: bus %d: playlist [%s] not loaded (%d)\n", b, pl.second.c_str(), n);
+                        fprintf(stderr, "pelmora-sim: bus %d: playlist [%s] not loaded (%d)\n", b, pl.second.c_str(),
+                                n);
                 }
-        for (auto &bus : srv->buses)
-        {
+        for (auto &bus : srv->buses) {
             std::lock_guard<std::mutex> g(bus->lock);
             if (opts.events > 0 && !kept[(size_t)bus->idx])
                 sim_bus_generate(bus.get(), opts.events, sim_clock_now_ms());
             if (opts.f_autostart)
                 sim_bus_run(bus.get(), 1, sim_clock_now_ms());
         }
-        if (sim_server_start(srv) < 0)
-        {
+        if (sim_server_start(srv) < 0) {
             rc = 1;
             break;
         }
@@ -261,14 +230,11 @@ int main(int argc, char **argv)
         fflush(stdout);
     }
 
-    if (!rc)
-    {
+    if (!rc) {
         int sig = 0;
-        for (;;)
-        {
+        for (;;) {
             sigwait(&set, &sig);
-            if (sig == SIGUSR1)
-            {
+            if (sig == SIGUSR1) {
                 int on = servers.empty() ? (lib_srv && !lib_srv->f_faults.load()) : !servers[0]->f_faults.load();
                 for (auto &srv : servers)
                     sim_server_set_faults(srv.get(), on);
@@ -289,16 +255,14 @@ int main(int argc, char **argv)
         fprintf(stderr, "pelmora-sim: signal %d, stopping\n", sig);
     }
 
-    for (size_t i = 0; i < io_srvs.size(); i++)
-    {
+    for (size_t i = 0; i < io_srvs.size(); i++) {
         sim_server_stop(io_srvs[i].get());
         sim_io_destroy(ios[i]);
         if (io_srvs[i]->registry)
             xmlrpc_registry_free(io_srvs[i]->registry);
     }
     io_srvs.clear();
-    if (lib_srv)
-    {
+    if (lib_srv) {
         sim_server_stop(lib_srv.get());
         sim_jobs_destroy(jobs);
         sim_library_destroy(lib);
@@ -306,8 +270,7 @@ int main(int argc, char **argv)
             xmlrpc_registry_free(lib_srv->registry);
         lib_srv.reset();
     }
-    for (auto &srv : servers)
-    {
+    for (auto &srv : servers) {
         sim_server_stop(srv.get());
         for (auto &bus : srv->buses)
             sim_bus_release(bus.get());

@@ -30,8 +30,7 @@ int sim_media_parse(const char *text, const char *where, sim_media_t *m)
     std::string all = text ? text : "";
     size_t pos = 0;
     int line_no = 0;
-    while (pos <= all.size())
-    {
+    while (pos <= all.size()) {
         size_t nl = all.find('\n', pos);
         std::string line = all.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos);
         pos = nl == std::string::npos ? all.size() + 1 : nl + 1;
@@ -40,30 +39,25 @@ int sim_media_parse(const char *text, const char *where, sim_media_t *m)
         if (line.empty() || line[0] == '#')
             continue;
         size_t eq = line.find('=');
-        if (eq == std::string::npos)
-        {
+        if (eq == std::string::npos) {
             fprintf(stderr, "sim: %s:%d: no '=' in media description line, skipped\n", where, line_no);
             continue;
         }
         std::string key = sim_media_trim(line.substr(0, eq));
         std::string val = sim_media_trim(line.substr(eq + 1));
-        if (key == "duration")
-        {
+        if (key == "duration") {
             int64_t f = sim_media_tc2frames(val);
             if (f < 0)
                 fprintf(stderr, "sim: %s:%d: bad duration [%s], skipped\n", where, line_no, val.c_str());
             else
                 m->frames = f;
-        }
-        else if (key == "title")
+        } else if (key == "title")
             m->title = val;
         else if (key == "origin")
             m->origin = val;
-        else if (key == "subclip")
-        {
+        else if (key == "subclip") {
             char name[260], tin[64], tout[64];
-            if (sscanf(val.c_str(), "%259s %63s %63s", name, tin, tout) != 3)
-            {
+            if (sscanf(val.c_str(), "%259s %63s %63s", name, tin, tout) != 3) {
                 fprintf(stderr, "sim: %s:%d: subclip needs NAME IN OUT, skipped\n", where, line_no);
                 continue;
             }
@@ -71,18 +65,15 @@ int sim_media_parse(const char *text, const char *where, sim_media_t *m)
             sc.name = name;
             sc.in = sim_media_tc2frames(tin);
             sc.out = sim_media_tc2frames(tout);
-            if (sc.in < 0 || sc.out < sc.in)
-            {
+            if (sc.in < 0 || sc.out < sc.in) {
                 fprintf(stderr, "sim: %s:%d: subclip marks out of order, skipped\n", where, line_no);
                 continue;
             }
             m->subclips.push_back(sc);
-        }
-        else
+        } else
             fprintf(stderr, "sim: %s:%d: unknown key [%s], skipped\n", where, line_no, key.c_str());
     }
-    if (m->frames < 0)
-    {
+    if (m->frames < 0) {
         m->frames = 0;
         return -22;
     }
@@ -99,30 +90,27 @@ static int sim_media_scan(sim_catalogue_t *cat, const std::string &root, const s
         return depth == 0 ? -2 : 0;
     int cnt = 0;
     std::vector<std::string> names;
-    while (struct dirent *de = readdir(d))
-    {
+    while (struct dirent *de = readdir(d)) {
         if (de->d_name[0] == '.')
             continue;
         names.push_back(de->d_name);
     }
     closedir(d);
-    for (const std::string &n : names)
-    {
+    for (const std::string &n : names) {
         std::string sub = rel.empty() ? n : rel + "/" + n;
         std::string full = root + "/" + sub;
         struct stat st;
         if (lstat(full.c_str(), &st) != 0)
             continue;
-        if (S_ISDIR(st.st_mode))
-        {
+        if (S_ISDIR(st.st_mode)) {
             cnt += sim_media_scan(cat, root, sub, depth + 1);
             continue;
         }
         const char *ext = ".media";
-        if (!S_ISREG(st.st_mode) || sub.size() <= strlen(ext) || sub.compare(sub.size() - strlen(ext), std::string::npos, ext) != 0)
+        if (!S_ISREG(st.st_mode) || sub.size() <= strlen(ext) ||
+            sub.compare(sub.size() - strlen(ext), std::string::npos, ext) != 0)
             continue;
-        if (st.st_size > 1 << 20)
-        {
+        if (st.st_size > 1 << 20) {
             fprintf(stderr, "sim: %s: media description too large, skipped\n", full.c_str());
             continue;
         }
@@ -134,8 +122,7 @@ static int sim_media_scan(sim_catalogue_t *cat, const std::string &root, const s
         fclose(f);
         text.resize(got);
         sim_media_t m;
-        if (sim_media_parse(text.c_str(), full.c_str(), &m) < 0)
-        {
+        if (sim_media_parse(text.c_str(), full.c_str(), &m) < 0) {
             fprintf(stderr, "sim: %s: no duration, media skipped\n", full.c_str());
             continue;
         }
@@ -163,8 +150,7 @@ int sim_media_generate_default(sim_catalogue_t *cat)
     fb.origin = "library";
     fb.frames = sim_clock_ms2frames(10000);
     cat->items[fb.id] = fb;
-    for (int i = 1; i <= 100; i++)
-    {
+    for (int i = 1; i <= 100; i++) {
         char id[64];
         snprintf(id, sizeof id, "demo/clip%03d.mxf", i);
         sim_media_t m;
@@ -207,8 +193,7 @@ int64_t sim_media_check(const sim_catalogue_t *cat, const pelmorabox_event_t *e,
     int64_t flags = 0;
     int64_t len = 0;
     size_t hash = id.find('#');
-    if (hash != std::string::npos)
-    {
+    if (hash != std::string::npos) {
         flags |= PELMORABOX_EVENT_FLAG_SUBCLIP;
         const sim_media_t *m = sim_media_find(cat, id.substr(0, hash));
         std::string sub = id.substr(hash + 1);
@@ -216,8 +201,7 @@ int64_t sim_media_check(const sim_catalogue_t *cat, const pelmorabox_event_t *e,
             return flags;
         if (sub.empty())
             len = m->frames;
-        else
-        {
+        else {
             const sim_subclip_t *found = nullptr;
             for (const sim_subclip_t &sc : m->subclips)
                 if (sc.name == sub)
@@ -226,9 +210,7 @@ int64_t sim_media_check(const sim_catalogue_t *cat, const pelmorabox_event_t *e,
                 return flags;
             len = found->out - found->in + 1;
         }
-    }
-    else
-    {
+    } else {
         const sim_media_t *m = sim_media_find(cat, id);
         if (!m)
             return 0;
@@ -236,8 +218,7 @@ int64_t sim_media_check(const sim_catalogue_t *cat, const pelmorabox_event_t *e,
     }
     flags |= PELMORABOX_EVENT_FLAG_PRESENT;
     *length_frames = len;
-    if (len > 0)
-    {
+    if (len > 0) {
         int64_t in = sim_media_mark(e->mark_in), out = sim_media_mark(e->mark_out);
         if (in >= len || out >= len || (in >= 0 && out >= 0 && out < in))
             flags |= PELMORABOX_EVENT_FLAG_RANGE_ERR;

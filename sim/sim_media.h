@@ -13,8 +13,8 @@
 typedef struct sim_subclip_desc
 {
     std::string name;
-    int64_t in;   /* frames from the start of the clip */
-    int64_t out;  /* inclusive */
+    int64_t in;  /* frames from the start of the clip */
+    int64_t out; /* inclusive */
 } sim_subclip_t;
 
 typedef struct sim_media_desc
@@ -22,7 +22,7 @@ typedef struct sim_media_desc
     std::string id;
     std::string title;
     std::string origin;
-    int64_t frames;  /* length; 0 when unknown (no range check) */
+    int64_t frames; /* length; 0 when unknown (no range check) */
     std::vector<sim_subclip_t> subclips;
 } sim_media_t;
 

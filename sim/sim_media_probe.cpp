@@ -59,13 +59,14 @@ int open_file(const char *path, AVFormatContext **pf)
     av_dict_set(&o, "protocol_whitelist", "file", 0);
     av_dict_set(&o, "format_whitelist",
                 "mov,mp4,m4a,3gp,3g2,mj2,matroska,webm,mxf,mpegts,mpeg,avi,wav,mp3,flac,ogg,aiff,image2,png_pipe,"
-                "jpeg_pipe,gxf,dv,flv,asf,nut", 0);
+                "jpeg_pipe,gxf,dv,flv,asf,nut",
+                0);
     int r = avformat_open_input(pf, path, nullptr, &o);
     av_dict_free(&o);
     return r;
 }
 
-}  // namespace
+} // namespace
 
 int sim_probe_open(const char *path, AVFormatContext **pf)
 {
@@ -109,8 +110,7 @@ int sim_probe_file(const char *path, sim_probe_t *p)
                 p->sar_num = sar.num;
                 p->sar_den = sar.den;
                 AVRational dar;
-                av_reduce(&dar.num, &dar.den, (int64_t)cp->width * sar.num, (int64_t)cp->height * sar.den,
-                          1024 * 1024);
+                av_reduce(&dar.num, &dar.den, (int64_t)cp->width * sar.num, (int64_t)cp->height * sar.den, 1024 * 1024);
                 p->dar_num = dar.num;
                 p->dar_den = dar.den;
             }
@@ -172,7 +172,7 @@ int sim_probe_thumb_png(const char *path, const char *mode, int w, int h, std::s
     const AVCodec *dec = nullptr;
     int vi = av_find_best_stream(g.f, AVMEDIA_TYPE_VIDEO, -1, -1, &dec, 0);
     if (vi < 0 || !dec)
-        return -61;  /* ENODATA: nothing to show */
+        return -61; /* ENODATA: nothing to show */
     codec_guard cg;
     cg.c = avcodec_alloc_context3(dec);
     if (!cg.c)
@@ -192,7 +192,7 @@ int sim_probe_thumb_png(const char *path, const char *mode, int w, int h, std::s
     for (int n = 0; !got && n < 2000; n++) {
         r = av_read_frame(g.f, pk.p);
         if (r < 0) {
-            avcodec_send_packet(cg.c, nullptr);  /* drain */
+            avcodec_send_packet(cg.c, nullptr); /* drain */
             got = avcodec_receive_frame(cg.c, fr.f) == 0;
             break;
         }
@@ -223,8 +223,8 @@ int sim_probe_thumb_png(const char *path, const char *mode, int w, int h, std::s
     if (oh > 4096)
         return -22;
 
-    SwsContext *sws = sws_getContext(sw, sh, (AVPixelFormat)fr.f->format, ow, oh, AV_PIX_FMT_RGB24, SWS_AREA,
-                                     nullptr, nullptr, nullptr);
+    SwsContext *sws = sws_getContext(sw, sh, (AVPixelFormat)fr.f->format, ow, oh, AV_PIX_FMT_RGB24, SWS_AREA, nullptr,
+                                     nullptr, nullptr);
     if (!sws)
         return -22;
     frame_guard rgb;

@@ -11,9 +11,9 @@ struct AVFormatContext;
 typedef struct sim_probe_desc
 {
     std::string format_name;
-    double duration = 0;    /* container, seconds */
-    double duration_v = 0;  /* first video stream */
-    double duration_a = 0;  /* first audio stream */
+    double duration = 0;   /* container, seconds */
+    double duration_v = 0; /* first video stream */
+    double duration_a = 0; /* first audio stream */
     int64_t nb_frames = 0;
     int nb_streams = 0;
     int width = 0, height = 0;
@@ -23,7 +23,7 @@ typedef struct sim_probe_desc
     std::string sample_fmt;
     int sample_rate = 0;
     int channels = 0;
-    std::string timecode;  /* empty when the file carries none */
+    std::string timecode; /* empty when the file carries none */
 } sim_probe_t;
 
 /* Fills *p from the file; 0, or a negative value when libavformat cannot

@@ -69,14 +69,12 @@ static int sim_opts_int(const std::string &v, long lo, long hi, int *out)
 
 int sim_opts_parse(int argc, char **argv, sim_opts_t *o, std::string *err)
 {
-    static const char *with_value[] = {"automation", "library", "io", "buses", "listen", "tc-mode", "data", "media", "playlist",
-                                       "events", "fallback", "cue-ms", "latency", "fail-rate", "seed", "hang",
-                                       "refuse"};
-    for (int i = 1; i < argc; i++)
-    {
+    static const char *with_value[] = {"automation", "library",   "io",       "buses",  "listen",   "tc-mode",
+                                       "data",       "media",     "playlist", "events", "fallback", "cue-ms",
+                                       "latency",    "fail-rate", "seed",     "hang",   "refuse"};
+    for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
-        if (a.compare(0, 2, "--") != 0)
-        {
+        if (a.compare(0, 2, "--") != 0) {
             *err = "unexpected argument: " + a;
             return -22;
         }
@@ -92,29 +90,21 @@ int sim_opts_parse(int argc, char **argv, sim_opts_t *o, std::string *err)
         int x = 0;
         if (name == "help")
             return 1;
-        else if (name == "automation")
-        {
+        else if (name == "automation") {
             if (sim_opts_int(val, 0, 65535, &x) < 0)
                 goto bad;
             o->automation_ports.push_back(x);
-        }
-        else if (name == "library")
-        {
+        } else if (name == "library") {
             if (sim_opts_int(val, 0, 65535, &o->library_port) < 0)
                 goto bad;
-        }
-        else if (name == "io")
-        {
+        } else if (name == "io") {
             if (sim_opts_int(val, 0, 65535, &x) < 0)
                 goto bad;
             o->io_ports.push_back(x);
-        }
-        else if (name == "buses")
-        {
+        } else if (name == "buses") {
             if (sim_opts_int(val, 1, 64, &o->buses) < 0)
                 goto bad;
-        }
-        else if (name == "listen")
+        } else if (name == "listen")
             o->listen = val;
         else if (name == "tc-mode")
             o->tc_mode = val;
@@ -122,12 +112,10 @@ int sim_opts_parse(int argc, char **argv, sim_opts_t *o, std::string *err)
             o->data_dir = val;
         else if (name == "media")
             o->media_dir = val;
-        else if (name == "playlist")
-        {
+        else if (name == "playlist") {
             int bus = -1;
             size_t colon = val.find(':');
-            if (colon != std::string::npos)
-            {
+            if (colon != std::string::npos) {
                 if (sim_opts_int(val.substr(0, colon), 0, 63, &bus) < 0)
                     goto bad;
                 val = val.substr(colon + 1);
@@ -135,40 +123,28 @@ int sim_opts_parse(int argc, char **argv, sim_opts_t *o, std::string *err)
             if (val.empty())
                 goto bad;
             o->playlists.emplace_back(bus, val);
-        }
-        else if (name == "events")
-        {
+        } else if (name == "events") {
             if (sim_opts_int(val, 0, 1000000, &o->events) < 0)
                 goto bad;
-        }
-        else if (name == "fallback")
+        } else if (name == "fallback")
             o->fallback = val;
-        else if (name == "cue-ms")
-        {
+        else if (name == "cue-ms") {
             if (sim_opts_int(val, 0, 3600000, &o->cue_ms) < 0)
                 goto bad;
-        }
-        else if (name == "latency")
-        {
+        } else if (name == "latency") {
             size_t colon = val.rfind(':');
-            if (colon == std::string::npos)
-            {
+            if (colon == std::string::npos) {
                 if (sim_opts_int(val, 0, 3600000, &o->latency_ms) < 0)
                     goto bad;
-            }
-            else
-            {
+            } else {
                 if (colon == 0 || sim_opts_int(val.substr(colon + 1), 0, 3600000, &x) < 0)
                     goto bad;
                 o->method_latency.emplace_back(val.substr(0, colon), x);
             }
-        }
-        else if (name == "refuse")
-        {
+        } else if (name == "refuse") {
             sim_opts_t::refuse_desc r{val, 0, -1};
             size_t colon = val.find(':');
-            if (colon != std::string::npos)
-            {
+            if (colon != std::string::npos) {
                 r.method = val.substr(0, colon);
                 std::string rest = val.substr(colon + 1);
                 size_t colon2 = rest.find(':');
@@ -180,31 +156,24 @@ int sim_opts_parse(int argc, char **argv, sim_opts_t *o, std::string *err)
             if (r.method.empty())
                 goto bad;
             o->refuse.push_back(r);
-        }
-        else if (name == "fail-rate")
-        {
+        } else if (name == "fail-rate") {
             char *end = nullptr;
             double p = strtod(val.c_str(), &end);
             if (val.empty() || *end || !(p >= 0 && p <= 1))
                 goto bad;
             o->fail_rate = p;
-        }
-        else if (name == "seed")
-        {
+        } else if (name == "seed") {
             char *end = nullptr;
             errno = 0;
             unsigned long long s = strtoull(val.c_str(), &end, 10);
             if (val.empty() || *end || errno)
                 goto bad;
             o->seed = s;
-        }
-        else if (name == "hang")
-        {
+        } else if (name == "hang") {
             if (val.empty())
                 goto bad;
             o->hang.push_back(val);
-        }
-        else if (name == "plain-events")
+        } else if (name == "plain-events")
             o->f_plain_events = 1;
         else if (name == "autostart")
             o->f_autostart = 1;
@@ -214,8 +183,7 @@ int sim_opts_parse(int argc, char **argv, sim_opts_t *o, std::string *err)
             o->f_faults_off = 1;
         else if (name == "keep-lists")
             o->f_keep_lists = 1;
-        else
-        {
+        else {
             *err = "unknown option: --" + name;
             return -22;
         }
@@ -224,13 +192,11 @@ int sim_opts_parse(int argc, char **argv, sim_opts_t *o, std::string *err)
         *err = "bad value for --" + name + ": " + val;
         return -22;
     }
-    if (o->automation_ports.empty() && o->library_port < 0 && o->io_ports.empty())
-    {
+    if (o->automation_ports.empty() && o->library_port < 0 && o->io_ports.empty()) {
         *err = "no --automation PORT or --library PORT given";
         return -22;
     }
-    if (o->library_port >= 0 && o->media_dir.empty())
-    {
+    if (o->library_port >= 0 && o->media_dir.empty()) {
         *err = "--library needs --media=DIR, the folder it serves";
         return -22;
     }

@@ -30,7 +30,7 @@ typedef struct sim_opts_desc
     int f_autostart = 0;
     int f_log_calls = 0;
     std::string fallback = "fallback";
-    std::vector<std::pair<int, std::string>> playlists;  /* bus (-1: all), name */
+    std::vector<std::pair<int, std::string>> playlists; /* bus (-1: all), name */
     int cue_ms = 500;
     /* --refuse=METHOD[:N[:RESULT]]: answer the Nth call of METHOD (every call
      * when N is 0) with RESULT (default -1) and the state, changing nothing. */

@@ -31,8 +31,7 @@ int sim_playlist_parse(const char *where, const std::string &text, std::vector<p
 {
     int cnt = 0, line_no = 0;
     size_t pos = 0;
-    while (pos < text.size())
-    {
+    while (pos < text.size()) {
         size_t nl = text.find('\n', pos);
         std::string line = text.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos);
         pos = nl == std::string::npos ? text.size() : nl + 1;
@@ -44,8 +43,7 @@ int sim_playlist_parse(const char *where, const std::string &text, std::vector<p
         pelmorabox_event_t *e = nullptr;
         if (line.size() <= SIM_PLAYLIST_LINE_MAX && line.find('\0') == std::string::npos)
             e = pelmorabox_event_create_from_string(&line[0], nullptr, 0);
-        if (!e)
-        {
+        if (!e) {
             fprintf(stderr, "sim: %s:%d: broken event line skipped\n", where, line_no);
             continue;
         }
@@ -88,10 +86,9 @@ int sim_playlist_write(const char *dir, const char *name, const std::vector<cons
     int fd = mkstemp(&tmp[0]);
     if (fd < 0)
         return -errno;
-    fchmod(fd, 0644);  /* as a plain new file; mkstemp makes it private */
+    fchmod(fd, 0644); /* as a plain new file; mkstemp makes it private */
     FILE *f = fdopen(fd, "wb");
-    if (!f)
-    {
+    if (!f) {
         int err = errno;
         close(fd);
         unlink(tmp.c_str());
@@ -99,8 +96,7 @@ int sim_playlist_write(const char *dir, const char *name, const std::vector<cons
     }
     std::vector<char> line(SIM_PLAYLIST_LINE_MAX + 1);
     int cnt = 0;
-    for (const pelmorabox_event_t *e : events)
-    {
+    for (const pelmorabox_event_t *e : events) {
         pelmorabox_event_format_string(const_cast<pelmorabox_event_t *>(e), line.data(), (int)line.size());
         fputs(line.data(), f);
         fputc('\n', f);
@@ -111,8 +107,7 @@ int sim_playlist_write(const char *dir, const char *name, const std::vector<cons
         err = errno;
     if (!err && rename(tmp.c_str(), path.c_str()) != 0)
         err = errno;
-    if (err)
-    {
+    if (err) {
         unlink(tmp.c_str());
         return -err;
     }
@@ -124,8 +119,7 @@ int sim_playlist_list(const char *dir, std::vector<std::string> *names)
     DIR *d = opendir(dir);
     if (!d)
         return -2;
-    while (struct dirent *de = readdir(d))
-    {
+    while (struct dirent *de = readdir(d)) {
         std::string n = de->d_name;
         std::string file;
         if (n.size() > 4 && n.compare(n.size() - 4, 4, ".ply") == 0 && sim_playlist_name(n.c_str(), &file) == 0)

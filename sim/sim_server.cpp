@@ -27,8 +27,7 @@ static int sim_server_socket(int type, const struct sockaddr_in *sa)
         return -errno;
     int one = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    if (bind(fd, (const struct sockaddr *)sa, sizeof *sa) != 0)
-    {
+    if (bind(fd, (const struct sockaddr *)sa, sizeof *sa) != 0) {
         int e = errno;
         close(fd);
         return -e;
@@ -45,8 +44,7 @@ int sim_server_bind(sim_server_t *srv, const char *addr, int port)
         return -22;
     /* With port 0 the kernel picks the TCP port; the UDP socket must get the
      * same number, so try again when that one is taken for UDP. */
-    for (int attempt = 0; attempt < 32; attempt++)
-    {
+    for (int attempt = 0; attempt < 32; attempt++) {
         sa.sin_port = htons((uint16_t)port);
         int tfd = sim_server_socket(SOCK_STREAM, &sa);
         if (tfd < 0)
@@ -56,15 +54,13 @@ int sim_server_bind(sim_server_t *srv, const char *addr, int port)
         getsockname(tfd, (struct sockaddr *)&got, &gl);
         sa.sin_port = got.sin_port;
         int ufd = sim_server_socket(SOCK_DGRAM, &sa);
-        if (ufd < 0)
-        {
+        if (ufd < 0) {
             close(tfd);
             if (port != 0)
                 return ufd;
             continue;
         }
-        if (listen(tfd, 128) != 0)
-        {
+        if (listen(tfd, 128) != 0) {
             int e = errno;
             close(tfd);
             close(ufd);
@@ -75,7 +71,7 @@ int sim_server_bind(sim_server_t *srv, const char *addr, int port)
         srv->port = ntohs(got.sin_port);
         return 0;
     }
-    return -98;  /* EADDRINUSE */
+    return -98; /* EADDRINUSE */
 }
 
 sim_bus_t *sim_server_bus(sim_server_t *srv, int idx)
@@ -95,8 +91,7 @@ static void sim_server_call_shape(xmlrpc_value *params, int *bus, int *n)
     *n = 0;
     int size = xmlrpc_array_size(&env, params);
     int f_array = 0;
-    for (int i = 0; !env.fault_occurred && i < size; i++)
-    {
+    for (int i = 0; !env.fault_occurred && i < size; i++) {
         xmlrpc_value *v = nullptr;
         xmlrpc_array_read_item(&env, params, i, &v);
         if (env.fault_occurred)
@@ -104,8 +99,7 @@ static void sim_server_call_shape(xmlrpc_value *params, int *bus, int *n)
         xmlrpc_type t = xmlrpc_value_type(v);
         if (i == 0 && t == XMLRPC_TYPE_INT)
             xmlrpc_read_int(&env, v, bus);
-        else if (t == XMLRPC_TYPE_ARRAY && !f_array)
-        {
+        else if (t == XMLRPC_TYPE_ARRAY && !f_array) {
             *n = xmlrpc_array_size(&env, v);
             f_array = 1;
         }
@@ -128,8 +122,7 @@ static xmlrpc_value *sim_server_dispatch(xmlrpc_env *env, xmlrpc_value *params, 
     (void)call_info;
     sim_method_t *m = (sim_method_t *)server_info;
     sim_server_t *srv = m->srv;
-    if (srv->opts->f_log_calls)
-    {
+    if (srv->opts->f_log_calls) {
         int bus, n;
         sim_server_call_shape(params, &bus, &n);
         std::lock_guard<std::mutex> g(sim_server_log_lock);
@@ -145,34 +138,29 @@ static xmlrpc_value *sim_server_dispatch(xmlrpc_env *env, xmlrpc_value *params, 
         std::lock_guard<std::mutex> g(srv->count_lock);
         int nth = ++m->calls;
         for (const auto &r : srv->opts->refuse)
-            if (faults && sim_server_names(r.method, m->name) && (r.nth == 0 || r.nth == nth))
-            {
+            if (faults && sim_server_names(r.method, m->name) && (r.nth == 0 || r.nth == nth)) {
                 refused = 1;
                 refuse_result = r.result;
             }
     }
-    if (m->f_hang && faults)
-    {
+    if (m->f_hang && faults) {
         /* Accepted and not answered: held until the server stops (then
          * refused so the connection thread can end) or the faults go off
          * (then answered as usual). */
         std::unique_lock<std::mutex> g(srv->hang_lock);
         srv->hang_cond.wait(g, [srv] { return srv->f_stop.load() != 0 || !srv->f_faults.load(); });
-        if (srv->f_stop.load())
-        {
+        if (srv->f_stop.load()) {
             xmlrpc_env_set_fault(env, 503, "pelmora-sim: stopping");
             return nullptr;
         }
     }
-    if (srv->opts->fail_rate > 0 && srv->f_faults.load())
-    {
+    if (srv->opts->fail_rate > 0 && srv->f_faults.load()) {
         double draw;
         {
             std::lock_guard<std::mutex> g(srv->rng_lock);
             draw = std::uniform_real_distribution<double>(0.0, 1.0)(srv->rng);
         }
-        if (draw < srv->opts->fail_rate)
-        {
+        if (draw < srv->opts->fail_rate) {
             xmlrpc_env_set_fault_formatted(env, 503, "pelmora-sim: injected failure of %s", m->name.c_str());
             return nullptr;
         }
@@ -243,8 +231,7 @@ int sim_server_parse_take(const char *buf, size_t len)
 static void sim_server_udp_loop(sim_server_t *srv)
 {
     char buf[256];
-    while (!srv->f_stop.load())
-    {
+    while (!srv->f_stop.load()) {
         struct pollfd pfd = {srv->udp_fd, POLLIN, 0};
         if (poll(&pfd, 1, 200) <= 0)
             continue;
@@ -255,8 +242,7 @@ static void sim_server_udp_loop(sim_server_t *srv)
         size_t len = strnlen(buf, (size_t)got);
         int idx = sim_server_parse_take(buf, len);
         sim_bus_t *bus = idx >= 0 ? sim_server_bus(srv, idx) : nullptr;
-        if (!bus)
-        {
+        if (!bus) {
             fprintf(stderr, "sim: port %d: ignored datagram of %zd bytes\n", srv->port, got);
             continue;
         }
@@ -265,8 +251,7 @@ static void sim_server_udp_loop(sim_server_t *srv)
             std::lock_guard<std::mutex> g(bus->lock);
             r = sim_bus_take(bus, sim_clock_now_ms());
         }
-        if (srv->opts->f_log_calls)
-        {
+        if (srv->opts->f_log_calls) {
             std::lock_guard<std::mutex> g(sim_server_log_lock);
             fprintf(stdout, "call udp:PelmoraBox.Take bus=%d n=0 result=%d\n", idx, r);
             fflush(stdout);
@@ -278,9 +263,9 @@ static void sim_server_udp_loop(sim_server_t *srv)
 struct sim_conn_desc
 {
     int fd = -1;
-    uint64_t seq = 0;             /* order of acceptance: the oldest goes first */
-    std::atomic<int> f_busy{0};   /* a call is being answered on it */
-    std::atomic<int> f_done{0};   /* its thread has ended */
+    uint64_t seq = 0;           /* order of acceptance: the oldest goes first */
+    std::atomic<int> f_busy{0}; /* a call is being answered on it */
+    std::atomic<int> f_done{0}; /* its thread has ended */
     std::thread thread;
 };
 
@@ -294,8 +279,7 @@ static void sim_server_process(xmlrpc_env *envP, void *arg, const char *xml, siz
 {
     sim_server_t *srv = (sim_server_t *)arg;
     const char *why = nullptr;
-    if (pelmora_xml_guard(xml, len, &why) < 0)
-    {
+    if (pelmora_xml_guard(xml, len, &why) < 0) {
         *responsePP = xmlrpc_mem_block_new(envP, 0);
         if (envP->fault_occurred)
             return;
@@ -305,8 +289,7 @@ static void sim_server_process(xmlrpc_env *envP, void *arg, const char *xml, siz
                                        why);
         xmlrpc_serialize_fault(envP, *responsePP, &fault);
         xmlrpc_env_clean(&fault);
-        if (srv->opts->f_log_calls)
-        {
+        if (srv->opts->f_log_calls) {
             std::lock_guard<std::mutex> g(sim_server_log_lock);
             fprintf(stdout, "refused request of %zu bytes: %s\n", len, why);
             fflush(stdout);
@@ -325,8 +308,7 @@ static void sim_server_conn_run(sim_server_t *srv, sim_conn_desc *c)
     sim_server_conn = c;
     TSocket *sock = nullptr;
     SocketUnixCreateFd(c->fd, &sock);
-    if (sock)
-    {
+    if (sock) {
         const char *err = nullptr;
         ServerRunConn2(srv->abyss, sock, &err);
         free((void *)err);
@@ -339,15 +321,12 @@ static void sim_server_conn_run(sim_server_t *srv, sim_conn_desc *c)
 /* Joins and forgets the connections whose threads have ended (conn_lock held). */
 static void sim_server_reap(sim_server_t *srv)
 {
-    for (auto it = srv->conns.begin(); it != srv->conns.end();)
-    {
-        if ((*it)->f_done.load())
-        {
+    for (auto it = srv->conns.begin(); it != srv->conns.end();) {
+        if ((*it)->f_done.load()) {
             (*it)->thread.join();
             close((*it)->fd);
             it = srv->conns.erase(it);
-        }
-        else
+        } else
             ++it;
     }
 }
@@ -358,8 +337,7 @@ static int sim_server_make_room(sim_server_t *srv)
 {
     size_t open = 0;
     sim_conn_desc *oldest = nullptr;
-    for (auto &c : srv->conns)
-    {
+    for (auto &c : srv->conns) {
         /* A connection already shut down is on its way out. */
         if (c->seq == UINT64_MAX)
             continue;
@@ -379,16 +357,14 @@ static int sim_server_make_room(sim_server_t *srv)
 
 static void sim_server_accept_loop(sim_server_t *srv)
 {
-    for (;;)
-    {
+    for (;;) {
         struct pollfd p[2] = {{srv->tcp_fd, POLLIN, 0}, {srv->stop_pipe[0], POLLIN, 0}};
         if (poll(p, 2, -1) < 0)
             continue;
         if (p[1].revents)
             return;
         int fd = accept4(srv->tcp_fd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0)
-        {
+        if (fd < 0) {
             /* Out of descriptors: the pending connection stays readable, so
              * wait a little instead of spinning on it. */
             if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
@@ -397,8 +373,7 @@ static void sim_server_accept_loop(sim_server_t *srv)
         }
         std::lock_guard<std::mutex> g(srv->conn_lock);
         sim_server_reap(srv);
-        if (!sim_server_make_room(srv))
-        {
+        if (!sim_server_make_room(srv)) {
             close(fd);
             continue;
         }
@@ -415,8 +390,7 @@ int sim_server_start(sim_server_t *srv)
     if (pipe2(srv->stop_pipe, O_CLOEXEC) != 0)
         return -errno;
     srv->abyss = new TServer;
-    if (!ServerCreateNoAccept(srv->abyss, "pelmora-sim", nullptr, nullptr))
-    {
+    if (!ServerCreateNoAccept(srv->abyss, "pelmora-sim", nullptr, nullptr)) {
         fprintf(stderr, "sim: port %d: server creation failed\n", srv->port);
         delete srv->abyss;
         srv->abyss = nullptr;
@@ -462,19 +436,16 @@ void sim_server_stop(sim_server_t *srv)
             shutdown(c->fd, SHUT_RDWR);
         conns.swap(srv->conns);
     }
-    for (auto &c : conns)
-    {
+    for (auto &c : conns) {
         c->thread.join();
         close(c->fd);
     }
-    if (srv->abyss)
-    {
+    if (srv->abyss) {
         ServerFree(srv->abyss);
         delete srv->abyss;
     }
     srv->abyss = nullptr;
-    for (int &fd : srv->stop_pipe)
-    {
+    for (int &fd : srv->stop_pipe) {
         if (fd >= 0)
             close(fd);
         fd = -1;

@@ -42,8 +42,8 @@ typedef struct sim_method_desc
     sim_method_fn fn;
     struct sim_server_desc *srv;
     int f_hang;
-    int latency_ms;  /* this method's delay, -1: the server's */
-    int calls;       /* calls so far (under the server's count_lock) */
+    int latency_ms; /* this method's delay, -1: the server's */
+    int calls;      /* calls so far (under the server's count_lock) */
 } sim_method_t;
 
 typedef struct sim_server_desc
@@ -60,7 +60,7 @@ typedef struct sim_server_desc
     std::vector<std::unique_ptr<sim_bus_t>> buses;
     std::deque<sim_method_t> methods;
     xmlrpc_registry *registry;
-    TServer *abyss;         /* runs the accepted connections */
+    TServer *abyss; /* runs the accepted connections */
     int stop_pipe[2] = {-1, -1};
     std::thread run_thread; /* the accept loop */
     std::mutex conn_lock;

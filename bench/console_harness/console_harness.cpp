@@ -24,9 +24,9 @@
 #include <vector>
 
 #include "bus.h"
+#include "console_probe.h"
 #include "instance.h"
 #include "library.h"
-#include "console_probe.h"
 #include "pelmora.h"
 #include "pelmora_lib.h"
 #include "pelmorabox.h"
@@ -129,7 +129,7 @@ struct row_watch_desc
 {
     bus_t *bus;
     int64_t sys_id;
-    const char *title;   /* when set: any row whose title is this */
+    const char *title; /* when set: any row whose title is this */
     int64_t t_seen;
     int64_t after_sys_id; /* when set: any other event playing on top (the
                              server skips events the library lacks) */
@@ -201,8 +201,8 @@ void phase_take(instance_t *app, const harness_opts_desc &o)
         int64_t t1 = console_probe_now_us();
         auto clock_shows = [&] {
             return b->state.s.amend != amend0 &&
-                   console_probe_clock(b->clock_rem) == std::string(b->state.s.curr_remain[0] ? b->state.s.curr_remain
-                                                                                             : "  :  :  :  ");
+                   console_probe_clock(b->clock_rem) ==
+                       std::string(b->state.s.curr_remain[0] ? b->state.s.curr_remain : "  :  :  :  ");
         };
         int64_t t_clock = clock_shows() ? t1 : 0;
         bool ok = engine_run_until(
@@ -217,11 +217,13 @@ void phase_take(instance_t *app, const harness_opts_desc &o)
         if (!ok) {
             missed++;
             pelmorabox_event_t *e0 = grid_event(b, 0);
-            fprintf(stderr, "take %d not shown: handler %.1f ms, amend %lld -> %lld, clock [%s] state [%s], row 0 sys_id %lld "
-                    "(want %lld) flags %llx notes [%s]\n", i, ms(t1 - t0), (long long)amend0, (long long)b->state.s.amend,
-                    console_probe_clock(b->clock_rem).c_str(), b->state.s.curr_remain, e0 ? (long long)e0->sys_id : -1LL,
-                    (long long)row_watch.sys_id, e0 ? (unsigned long long)e0->flags : 0ULL,
-                    grid_text(b, 0, BUS_COLUMN_NOTES).c_str());
+            fprintf(stderr,
+                    "take %d not shown: handler %.1f ms, amend %lld -> %lld, clock [%s] state [%s], row 0 sys_id %lld "
+                    "(want %lld) flags %llx notes [%s]\n",
+                    i, ms(t1 - t0), (long long)amend0, (long long)b->state.s.amend,
+                    console_probe_clock(b->clock_rem).c_str(), b->state.s.curr_remain,
+                    e0 ? (long long)e0->sys_id : -1LL, (long long)row_watch.sys_id,
+                    e0 ? (unsigned long long)e0->flags : 0ULL, grid_text(b, 0, BUS_COLUMN_NOTES).c_str());
             row_watch.bus = nullptr;
             continue;
         }
@@ -321,8 +323,9 @@ void phase_change(instance_t *app, const harness_opts_desc &o)
         snprintf(title, sizeof title, "bench change %d-%d", (int)getpid(), i);
         row_watch = {b, 0, title, 0, 0};
         ctl_run_desc r;
-        std::vector<std::string> args = {o.ctl, "--host", o.host, "--idx", std::to_string(b->idx), "-q",
-                                         "update", "--idx", std::to_string(row), "--title", title};
+        std::vector<std::string> args = {
+            o.ctl,     "--host", o.host, "--idx", std::to_string(b->idx), "-q", "update", "--idx", std::to_string(row),
+            "--title", title};
         std::thread th(ctl_run, args, &r);
         bool ok = engine_run_until([&] { return r.done.load() && row_watch.t_seen; }, 8000, 1);
         th.join();
@@ -445,18 +448,19 @@ void phase_libraries(instance_t *app, const harness_opts_desc &o)
         if (v)
             gtk_tree_view_expand_row(v, root, FALSE);
         gtk_tree_path_free(root);
-        if (!v || !engine_run_until(
-                      [&] { return lib_folder(gtk_tree_view_get_model(v), o.lib_folder.c_str(), &dir); }, 10000,
-                      5)) {
+        if (!v || !engine_run_until([&] { return lib_folder(gtk_tree_view_get_model(v), o.lib_folder.c_str(), &dir); },
+                                    10000, 5)) {
             if (v && getenv("HARNESS_VERBOSE")) {
                 GtkTreeModel *m = gtk_tree_view_get_model(v);
                 GtkTreeIter top, child;
                 for (gboolean ok = gtk_tree_model_get_iter_first(m, &top); ok; ok = gtk_tree_model_iter_next(m, &top)) {
                     gchar *t = nullptr;
                     gtk_tree_model_get(m, &top, 1, &t, -1);
-                    fprintf(stderr, "library row [%s], %d children:", t ? t : "", gtk_tree_model_iter_n_children(m, &top));
+                    fprintf(stderr, "library row [%s], %d children:", t ? t : "",
+                            gtk_tree_model_iter_n_children(m, &top));
                     g_free(t);
-                    for (gboolean c = gtk_tree_model_iter_children(m, &child, &top); c; c = gtk_tree_model_iter_next(m, &child)) {
+                    for (gboolean c = gtk_tree_model_iter_children(m, &child, &top); c;
+                         c = gtk_tree_model_iter_next(m, &child)) {
                         gtk_tree_model_get(m, &child, 1, &t, -1);
                         fprintf(stderr, " [%s]", t ? t : "");
                         g_free(t);
@@ -500,8 +504,7 @@ void phase_libraries(instance_t *app, const harness_opts_desc &o)
     if (missing)
         printf("(g) libraries without the folder or not filled within 180 s: %d\n", missing);
     gap_line("(g)");
-    printf("(g) resident memory with every library opened and scrolled: %.1f MiB\n",
-           console_probe_rss_kib() / 1024.0);
+    printf("(g) resident memory with every library opened and scrolled: %.1f MiB\n", console_probe_rss_kib() / 1024.0);
 
     /* Another client renames an item of the open folder; timed until the
      * first bus's tree shows the new name. */
@@ -546,11 +549,10 @@ void phase_libraries(instance_t *app, const harness_opts_desc &o)
 
 int usage(void)
 {
-    fprintf(stderr,
-            "usage: console_harness --host HOST:PORT [--buses N] [--ctl PELMORA_CTL] [--takes N]\n"
-            "                       [--changes N] [--scroll] [--label TEXT] [--bus-arg ARG]...\n"
-            "                       [--prv-io HOST:PORT]... [--library-folder NAME --library-items N]\n"
-            "       (--prv-io: a bus's preview IO server, for its status monitor and its picture)\n");
+    fprintf(stderr, "usage: console_harness --host HOST:PORT [--buses N] [--ctl PELMORA_CTL] [--takes N]\n"
+                    "                       [--changes N] [--scroll] [--label TEXT] [--bus-arg ARG]...\n"
+                    "                       [--prv-io HOST:PORT]... [--library-folder NAME --library-items N]\n"
+                    "       (--prv-io: a bus's preview IO server, for its status monitor and its picture)\n");
     return 2;
 }
 
@@ -661,7 +663,8 @@ int main(int argc, char **argv)
         120000, 20);
     int64_t long_total = 0;
     int64_t long_count = console_probe_gap_long(&long_total);
-    printf("(a) after the pages were shown the main loop was held %lld times for over 100 ms (%.1f s in all, longest %.1f ms); "
+    printf("(a) after the pages were shown the main loop was held %lld times for over 100 ms (%.1f s in all, longest "
+           "%.1f ms); "
            "at rest %.1f s later\n",
            (long long)long_count, ms(long_total) / 1000.0, ms(console_probe_gap_max_us()),
            ms(std::max(console_probe_gap_last_over_50ms(), t_settle) - t_toured) / 1000.0);

@@ -27,12 +27,12 @@ static const char *SRC_NAME = "pelmora.cpp";
 
 struct pelmora_pool_desc
 {
-    int count;                                /* clients lent out */
-    std::mutex lock;                          /* guards count and busy */
-    std::condition_variable cond;             /* signalled when a client returns */
+    int count;                    /* clients lent out */
+    std::mutex lock;              /* guards count and busy */
+    std::condition_variable cond; /* signalled when a client returns */
     xmlrpc_client *clients[PELMORA_POOL_SIZE];
     unsigned char busy[PELMORA_POOL_SIZE];
-    int usable;                               /* clients created successfully */
+    int usable; /* clients created successfully */
     int f_init;
     int connect_timeout_ms;
     int timeout_ms;
@@ -54,10 +54,10 @@ struct pelmora_transport_desc
 {
     CURL *curl;
     struct curl_slist *headers;
-    std::string url;       /* set by the call primitive before each call */
-    std::string response;  /* body of the answer being received */
-    size_t limit;          /* the most of it we read: xmlrpc-c's XML size limit */
-    int f_too_big;         /* the answer went past limit; reading stopped there */
+    std::string url;      /* set by the call primitive before each call */
+    std::string response; /* body of the answer being received */
+    size_t limit;         /* the most of it we read: xmlrpc-c's XML size limit */
+    int f_too_big;        /* the answer went past limit; reading stopped there */
     char error[CURL_ERROR_SIZE];
 };
 
@@ -97,7 +97,7 @@ static pelmora_transport_desc *transport_create(const std::string &user_agent, i
     t->curl = c;
     t->limit = pelmora_xml_limit();
     t->headers = curl_slist_append(nullptr, "Content-Type: text/xml");
-    t->headers = curl_slist_append(t->headers, "Expect:");  /* no 100-continue round trip */
+    t->headers = curl_slist_append(t->headers, "Expect:"); /* no 100-continue round trip */
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(c, CURLOPT_POST, 1L);
     curl_easy_setopt(c, CURLOPT_HTTPHEADER, t->headers);
@@ -141,8 +141,8 @@ static void transport_call(xmlrpc_env *envP, struct xmlrpc_client_transport *han
     }
     if (rc != CURLE_OK) {
         transport_give_back(t);
-        xmlrpc_env_set_fault_formatted(envP, XMLRPC_NETWORK_ERROR, "HTTP POST to URL '%s' failed.  %s",
-                                       t->url.c_str(), t->error[0] ? t->error : curl_easy_strerror(rc));
+        xmlrpc_env_set_fault_formatted(envP, XMLRPC_NETWORK_ERROR, "HTTP POST to URL '%s' failed.  %s", t->url.c_str(),
+                                       t->error[0] ? t->error : curl_easy_strerror(rc));
         return;
     }
     long status = 0;
@@ -178,16 +178,18 @@ static void transport_send_request(xmlrpc_env *envP, struct xmlrpc_client_transp
     xmlrpc_env_set_fault(envP, XMLRPC_INTERNAL_ERROR, "asynchronous calls are not used by this program");
 }
 
-static void transport_finish_asynch(struct xmlrpc_client_transport *, xmlrpc_timeoutType, xmlrpc_timeout)
-{
-}
+static void transport_finish_asynch(struct xmlrpc_client_transport *, xmlrpc_timeoutType, xmlrpc_timeout) {}
 
-static void transport_set_interrupt(struct xmlrpc_client_transport *, int *)
-{
-}
+static void transport_set_interrupt(struct xmlrpc_client_transport *, int *) {}
 
 static const struct xmlrpc_client_transport_ops transport_ops = {
-    nullptr, nullptr, nullptr, nullptr, transport_send_request, transport_call, transport_finish_asynch,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    transport_send_request,
+    transport_call,
+    transport_finish_asynch,
     transport_set_interrupt,
 };
 
@@ -257,9 +259,8 @@ int pelmora_init(const char *app_name, const char *app_version)
 
     /* The application's name and version lead the User-Agent, followed by
      * the libraries that carry the call. */
-    pool.user_agent = std::string(app_name ? app_name : "") + "/" + (app_version ? app_version : "") +
-                      " Xmlrpc-c/" + std::to_string(xmlrpc_version_major) + "." +
-                      std::to_string(xmlrpc_version_minor) + "." +
+    pool.user_agent = std::string(app_name ? app_name : "") + "/" + (app_version ? app_version : "") + " Xmlrpc-c/" +
+                      std::to_string(xmlrpc_version_major) + "." + std::to_string(xmlrpc_version_minor) + "." +
                       std::to_string(xmlrpc_version_point) + " libcurl/" + curl_version_info(CURLVERSION_NOW)->version;
 
     for (int i = 0; i < PELMORA_POOL_SIZE; i++) {
@@ -274,8 +275,8 @@ int pelmora_init(const char *app_name, const char *app_version)
         clientparms.transportP = reinterpret_cast<struct xmlrpc_client_transport *>(transports[i]);
         clientparms.dialect = xmlrpc_dialect_i8;
         xmlrpc_env_init(&env);
-        xmlrpc_client_create(&env, XMLRPC_CLIENT_NO_FLAGS, app_name, app_version, &clientparms,
-                             XMLRPC_CPSIZE(dialect), &pool.clients[i]);
+        xmlrpc_client_create(&env, XMLRPC_CLIENT_NO_FLAGS, app_name, app_version, &clientparms, XMLRPC_CPSIZE(dialect),
+                             &pool.clients[i]);
         if (env.fault_occurred) {
             fprintf(stderr, "%s: xmlrpc_client_create(%d) failed: %s (%d)\n", __func__, i, env.fault_string,
                     env.fault_code);
@@ -362,8 +363,8 @@ static void cut_fault_text(xmlrpc_env *envP)
     xmlrpc_env_set_fault_formatted(envP, code, "%s... (%zu characters in all)", head.c_str(), len);
 }
 
-xmlrpc_value *xmlrpc_client_callX(xmlrpc_env *envP, const char *serverUrl, const char *methodName,
-                                  const char *format, ...)
+xmlrpc_value *xmlrpc_client_callX(xmlrpc_env *envP, const char *serverUrl, const char *methodName, const char *format,
+                                  ...)
 {
     va_list args;
     va_start(args, format);
@@ -468,8 +469,8 @@ int parse_simple_list_response(const char *parent, xmlrpc_env *envP, xmlrpc_valu
         } else {
             int size = xmlrpc_array_size(envP, listP);
             if (envP->fault_occurred) {
-                fprintf(stderr, "%s/%s: xmlrpc_array_size failed: %s (%d) [%s:%d]\n", parent, self,
-                        envP->fault_string, envP->fault_code, SRC_NAME, __LINE__);
+                fprintf(stderr, "%s/%s: xmlrpc_array_size failed: %s (%d) [%s:%d]\n", parent, self, envP->fault_string,
+                        envP->fault_code, SRC_NAME, __LINE__);
                 r = -14;
             } else {
                 char **list = (char **)calloc((size_t)size + 1, sizeof(char *));

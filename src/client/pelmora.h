@@ -31,8 +31,8 @@ int pelmora_pool_in_use(void);
 /* The call primitive: builds the parameter array from format (exactly one
  * array) and the arguments, performs the call on a pooled client and returns
  * the response (caller owns one reference), or null with the fault in envP. */
-xmlrpc_value *xmlrpc_client_callX(xmlrpc_env *envP, const char *serverUrl, const char *methodName,
-                                  const char *format, ...);
+xmlrpc_value *xmlrpc_client_callX(xmlrpc_env *envP, const char *serverUrl, const char *methodName, const char *format,
+                                  ...);
 /* The same with the arguments as a va_list (the call helper's road). */
 xmlrpc_value *xmlrpc_client_callX_va(xmlrpc_env *envP, const char *serverUrl, const char *methodName,
                                      const char *format, va_list args);
@@ -55,8 +55,8 @@ typedef void (*parse_custom_list_proc)(xmlrpc_env *envP, xmlrpc_value *item, voi
 /* Hands each item of the array member list_name (or of the response itself
  * when list_name is null) to proc; returns the number of items accepted, or
  * -14. The caller releases resultP. */
-int parse_custom_list(const char *caller_func_name, xmlrpc_env *envP, xmlrpc_value *resultP,
-                      const char *list_name, parse_custom_list_proc proc, void *cookie);
+int parse_custom_list(const char *caller_func_name, xmlrpc_env *envP, xmlrpc_value *resultP, const char *list_name,
+                      parse_custom_list_proc proc, void *cookie);
 
 /* One UDP datagram holding msg and its terminating zero to "host:port": the
  * bytes sent, -22 for a missing port or unknown host, else -errno. */

@@ -97,8 +97,8 @@ int pelmora_call::call_failed(const char *self, const char *src, int line, bool 
     char name[512];
     line_name(name, sizeof name, caller_, self);
     if (src)
-        fprintf(stderr, "%s: xmlrpc_client_callX(%s, %s) failed: %s (%d) [%s:%d]%s", name, url_, method_,
-                fault_text(), env_.fault_code, src, line, nl ? "\n" : "");
+        fprintf(stderr, "%s: xmlrpc_client_callX(%s, %s) failed: %s (%d) [%s:%d]%s", name, url_, method_, fault_text(),
+                env_.fault_code, src, line, nl ? "\n" : "");
     else
         fprintf(stderr, "%s: xmlrpc_client_callX(%s, %s) failed: %s (%d)%s", name, url_, method_, fault_text(),
                 env_.fault_code, nl ? "\n" : "");
@@ -124,8 +124,8 @@ int pelmora_method_no_arg(const char *url, const char *method)
         return c.call_failed(nullptr, nullptr, 0, false);
     xmlrpc_int32 result = 0;
     if (!c.decompose("{s:i,*}", "result", &result)) {
-        fprintf(stderr, "%s: %s, decompose value failed: %s (%d) [%s:%d]\n", __func__, method,
-                c.env()->fault_string, c.env()->fault_code, "pelmora.cpp", __LINE__);
+        fprintf(stderr, "%s: %s, decompose value failed: %s (%d) [%s:%d]\n", __func__, method, c.env()->fault_string,
+                c.env()->fault_code, "pelmora.cpp", __LINE__);
         return -14;
     }
     return result;

@@ -53,7 +53,7 @@ static bool plain_i8(const char *p, const char *end)
     for (; p < end; p++) {
         if (*p < '0' || *p > '9')
             return false;
-        v = v * 10 + (uint64_t)(*p - '0');  /* 19 digits cannot wrap a uint64 */
+        v = v * 10 + (uint64_t)(*p - '0'); /* 19 digits cannot wrap a uint64 */
     }
     return v <= (neg ? (uint64_t)INT64_MAX + 1 : (uint64_t)INT64_MAX);
 }

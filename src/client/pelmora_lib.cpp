@@ -25,7 +25,7 @@ struct lib_call
 {
     pelmora_call pc;
     xmlrpc_env &env;
-    xmlrpc_value *res = nullptr;  /* owned by pc */
+    xmlrpc_value *res = nullptr; /* owned by pc */
     const char *func;
     const char *url;
     const char *method;
@@ -40,8 +40,7 @@ struct lib_call
 
     /* Makes the call and reads "result": 0 when there is an answer with a
      * result (kept in `result`, negatives logged), else -14. */
-    template <typename... A>
-    int call(const char *format, A... args)
+    template <typename... A> int call(const char *format, A... args)
     {
         if (!pc.run(format, args...))
             return pc.call_failed(nullptr, nullptr, 0);
@@ -172,7 +171,7 @@ void text_ratio(const char *s, const char *pattern, int *num, int *den)
     }
 }
 
-}  // namespace
+} // namespace
 
 void pelmora_lib_join(char *full, size_t size, const char *path, const char *name)
 {
@@ -194,12 +193,12 @@ int pelmora_lib_item_read(const char *caller, xmlrpc_value *v, pelmora_lib_item_
         const char *name;
         char *dst;
         size_t size;
-        int kind;  /* 0 text, 1 double, 2 int, 3 "%d:%d", 4 "%d/%d" */
+        int kind; /* 0 text, 1 double, 2 int, 3 "%d:%d", 4 "%d/%d" */
         void *num;
         void *den;
     };
-    char t_dur[64], t_dur_v[64], t_dur_a[64], t_nbf[32], t_nbs[32], t_w[32], t_h[32], t_dar[64], t_sar[64],
-        t_rate[64], t_sr[32], t_ch[32];
+    char t_dur[64], t_dur_v[64], t_dur_a[64], t_nbf[32], t_nbs[32], t_w[32], t_h[32], t_dar[64], t_sar[64], t_rate[64],
+        t_sr[32], t_ch[32];
     const text_member texts[] = {
         {"name", item->name, sizeof(item->name), 0, nullptr, nullptr},
         {"format_name", item->format_name, sizeof(item->format_name), 0, nullptr, nullptr},
@@ -231,11 +230,20 @@ int pelmora_lib_item_read(const char *caller, xmlrpc_value *v, pelmora_lib_item_
             strlcpy(m.dst, s, m.size);
             free((void *)s);
             switch (m.kind) {
-            case 1: *(double *)m.num = text_double(m.dst); break;
-            case 2: *(int *)m.num = text_int(m.dst); break;
-            case 3: text_ratio(m.dst, "%d:%d", (int *)m.num, (int *)m.den); break;
-            case 4: text_ratio(m.dst, "%d/%d", (int *)m.num, (int *)m.den); break;
-            default: break;
+            case 1:
+                *(double *)m.num = text_double(m.dst);
+                break;
+            case 2:
+                *(int *)m.num = text_int(m.dst);
+                break;
+            case 3:
+                text_ratio(m.dst, "%d:%d", (int *)m.num, (int *)m.den);
+                break;
+            case 4:
+                text_ratio(m.dst, "%d/%d", (int *)m.num, (int *)m.den);
+                break;
+            default:
+                break;
             }
         }
         xmlrpc_env_clean(&env);
@@ -282,8 +290,7 @@ int pelmora_lib_item_read(const char *caller, xmlrpc_value *v, pelmora_lib_item_
 
 /* The calls below make the call, then read its answer with the readers
  * that the fuzz targets share. */
-template <typename... A>
-static xmlrpc_value *lib_answer(pelmora_call &pc, const char *format, A... args)
+template <typename... A> static xmlrpc_value *lib_answer(pelmora_call &pc, const char *format, A... args)
 {
     if (!pc.run(format, args...)) {
         pc.call_failed(nullptr, nullptr, 0);
@@ -466,8 +473,8 @@ int pelmora_lib_subclips_read(const char *caller, xmlrpc_value *answer, pelmora_
         const char *title = nullptr;
         xmlrpc_array_read_item(&c.env, list.v, i, &e.v);
         if (!c.env.fault_occurred)
-            xmlrpc_decompose_value(&c.env, e.v, "{s:i,s:i,s:s,*}", "mark_in", &mark_in, "duration", &duration,
-                                   "title", &title);
+            xmlrpc_decompose_value(&c.env, e.v, "{s:i,s:i,s:s,*}", "mark_in", &mark_in, "duration", &duration, "title",
+                                   &title);
         if (c.env.fault_occurred) {
             fprintf(stderr, "%s/%s: xmlrpc_array_read_item failed: %s (%d)\n", caller, method, c.env.fault_string,
                     c.env.fault_code);
@@ -561,8 +568,8 @@ static int thumb_call(const char *func, const char *url, const char *method, voi
     return c.result;
 }
 
-int pelmora_lib_thumb_item(const char *url, const char *src, const char *scale_type, int scale_width,
-                           int scale_height, void **pdata, int *pdata_size)
+int pelmora_lib_thumb_item(const char *url, const char *src, const char *scale_type, int scale_width, int scale_height,
+                           void **pdata, int *pdata_size)
 {
     if (!src || !scale_type)
         return -22;
@@ -574,8 +581,7 @@ int pelmora_lib_thumb_overlay(const char *url, const char *name, void **pdata, i
 {
     if (!name)
         return -22;
-    return thumb_call(__func__, url, "PelmoraLib.LibThumbOverlay", pdata, pdata_size, "(s)", name, nullptr, 0, 0,
-                      0);
+    return thumb_call(__func__, url, "PelmoraLib.LibThumbOverlay", pdata, pdata_size, "(s)", name, nullptr, 0, 0, 0);
 }
 
 /* Reads a search answer: the hit's path into dst on a result of 0 or more. */
@@ -764,8 +770,8 @@ int pelmora_lib_list_template_vars(const char *url, const char *tmpl, char ***pl
     return simple_list(__func__, url, "PelmoraLib.LibListTemplateVars", plist, "(s)", tmpl);
 }
 
-int pelmora_basename_item(const char *url, const char *method, const char *object, const char *ext,
-                          char *filename_abs, char *filename_local, int *cache_shm_id)
+int pelmora_basename_item(const char *url, const char *method, const char *object, const char *ext, char *filename_abs,
+                          char *filename_local, int *cache_shm_id)
 {
     if (cache_shm_id)
         *cache_shm_id = -1;
@@ -781,8 +787,8 @@ int pelmora_basename_item(const char *url, const char *method, const char *objec
         return -14;
     const char *value = nullptr, *local = nullptr;
     xmlrpc_int64 shm = -1;
-    xmlrpc_decompose_value(&c.env, c.res, "{s:i,s:s,s:s,s:I,*}", "result", &c.result, "value", &value, "object",
-                           &local, "cache_shm_id", &shm);
+    xmlrpc_decompose_value(&c.env, c.res, "{s:i,s:s,s:s,s:I,*}", "result", &c.result, "value", &value, "object", &local,
+                           "cache_shm_id", &shm);
     if (c.env.fault_occurred) {
         fprintf(stderr, "%s/%s: decompose value failed: %s (%d) [%s:%d]\n", __func__, method, c.env.fault_string,
                 c.env.fault_code, SRC_NAME, __LINE__);

@@ -18,10 +18,10 @@ typedef struct pelmora_lib_item_desc
     char full[260];
     int64_t stat_ino, stat_size, stat_mtime, stat_ctime, stat_atime;
     char format_name[260];
-    double duration;    /* duration_v when non-zero, else duration_f */
-    double duration_f;  /* container */
-    double duration_v;  /* video stream */
-    double duration_a;  /* audio */
+    double duration;   /* duration_v when non-zero, else duration_f */
+    double duration_f; /* container */
+    double duration_v; /* video stream */
+    double duration_a; /* audio */
     int nb_frames, nb_streams, width, height;
     int dar_num, dar_den;
     int sar_num, sar_den;
@@ -31,7 +31,7 @@ typedef struct pelmora_lib_item_desc
     int channels;
     char timecode[32];
     int subclips;
-    void *priv[4];  /* the caller's; the library tree keeps the thumbnail in [0] */
+    void *priv[4]; /* the caller's; the library tree keeps the thumbnail in [0] */
 } pelmora_lib_item_t;
 
 typedef struct pelmora_lib_subclip_desc
@@ -40,7 +40,7 @@ typedef struct pelmora_lib_subclip_desc
     int mark_in;
     int duration;
     char title[260];
-    pelmora_lib_item_t *parent;  /* not owned */
+    pelmora_lib_item_t *parent; /* not owned */
 } pelmora_lib_subclip_t;
 
 typedef struct pelmora_lib_state_desc
@@ -49,7 +49,7 @@ typedef struct pelmora_lib_state_desc
     int64_t used_space, total_space, free_space;
     int64_t amend_idx;
     int amend_list_len;
-    char amend_list_data[][260];  /* newest first; kind character, then the path */
+    char amend_list_data[][260]; /* newest first; kind character, then the path */
 } pelmora_lib_state_t;
 
 /* Most journal entries read from one state answer when the caller asks for
@@ -72,8 +72,8 @@ int pelmora_lib_list_subclips_free(pelmora_lib_subclip_t ***pitems);
 /* Metadata of one item into *pitem (zeroed first; full = object). */
 int pelmora_lib_meta_item(const char *url, const char *object, pelmora_lib_item_t *pitem);
 /* Thumbnail bytes (an encoded image file) into a new *pdata the caller frees. */
-int pelmora_lib_thumb_item(const char *url, const char *src, const char *scale_type, int scale_width,
-                           int scale_height, void **pdata, int *pdata_size);
+int pelmora_lib_thumb_item(const char *url, const char *src, const char *scale_type, int scale_width, int scale_height,
+                           void **pdata, int *pdata_size);
 /* Searches; dst (260 bytes) gets the hit's path, the result its position. */
 int pelmora_lib_search_item(const char *url, int start_idx, const char *start_item, const char *keyword, char *dst);
 int pelmora_lib_search_item_dur_range(const char *url, int start_idx, const char *start_item, double dur_a,
@@ -94,8 +94,8 @@ int pelmora_lib_list_template_vars(const char *url, const char *tmpl, char ***pl
 
 /* Basename lookup through `method` ("(ss)" with a non-empty ext, else "(s)");
  * each output may be null. */
-int pelmora_basename_item(const char *url, const char *method, const char *object, const char *ext,
-                          char *filename_abs, char *filename_local, int *cache_shm_id);
+int pelmora_basename_item(const char *url, const char *method, const char *object, const char *ext, char *filename_abs,
+                          char *filename_local, int *cache_shm_id);
 int pelmora_lib_basename_item(const char *url, const char *object, const char *ext, char *filename_abs,
                               char *filename_local, int *cache_shm_id);
 

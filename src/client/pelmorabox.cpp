@@ -195,11 +195,21 @@ static void meta_escape(std::string &out, const char *s)
 {
     for (; *s; s++) {
         switch (*s) {
-        case '\n': out += "\\\\n"; break;
-        case '\r': out += "\\\\r"; break;
-        case '\t': out += "\\\\t"; break;
-        case '\\': out += "\\\\\\\\"; break;
-        default: out += *s; break;
+        case '\n':
+            out += "\\\\n";
+            break;
+        case '\r':
+            out += "\\\\r";
+            break;
+        case '\t':
+            out += "\\\\t";
+            break;
+        case '\\':
+            out += "\\\\\\\\";
+            break;
+        default:
+            out += *s;
+            break;
         }
     }
 }
@@ -234,13 +244,22 @@ char *c_unescape(char *src)
         }
         r++;
         if (!*r)
-            break;  /* a backslash at the end is dropped */
+            break; /* a backslash at the end is dropped */
         switch (*r) {
-        case '\\': *w++ = '\\'; break;
-        case 'n': *w++ = '\n'; break;
-        case 'r': *w++ = '\r'; break;
-        case 't': *w++ = '\t'; break;
-        default: break;  /* unknown escape: both characters dropped */
+        case '\\':
+            *w++ = '\\';
+            break;
+        case 'n':
+            *w++ = '\n';
+            break;
+        case 'r':
+            *w++ = '\r';
+            break;
+        case 't':
+            *w++ = '\t';
+            break;
+        default:
+            break; /* unknown escape: both characters dropped */
         }
     }
     *w = 0;
@@ -299,12 +318,21 @@ static std::string event_line(const pelmorabox_event_t *e)
     {
         const char *p;
         size_t size;
-    } texts[] = {{e->start_time, sizeof(e->start_time)}, {nullptr, 0}, {e->mark_in, sizeof(e->mark_in)},
-                 {e->mark_out, sizeof(e->mark_out)}, {e->duration, sizeof(e->duration)}, {nullptr, 0},
-                 {e->media_id, sizeof(e->media_id)}, {e->title, sizeof(e->title)}, {e->assets, sizeof(e->assets)},
-                 {e->fixed_time, sizeof(e->fixed_time)}, {e->tag, sizeof(e->tag)},
-                 {meta ? meta : "", (size_t)-1}, {e->audio_map, sizeof(e->audio_map)},
-                 {e->audio_amp, sizeof(e->audio_amp)}, {e->ar, sizeof(e->ar)}};
+    } texts[] = {{e->start_time, sizeof(e->start_time)},
+                 {nullptr, 0},
+                 {e->mark_in, sizeof(e->mark_in)},
+                 {e->mark_out, sizeof(e->mark_out)},
+                 {e->duration, sizeof(e->duration)},
+                 {nullptr, 0},
+                 {e->media_id, sizeof(e->media_id)},
+                 {e->title, sizeof(e->title)},
+                 {e->assets, sizeof(e->assets)},
+                 {e->fixed_time, sizeof(e->fixed_time)},
+                 {e->tag, sizeof(e->tag)},
+                 {meta ? meta : "", (size_t)-1},
+                 {e->audio_map, sizeof(e->audio_map)},
+                 {e->audio_amp, sizeof(e->audio_amp)},
+                 {e->ar, sizeof(e->ar)}};
     for (int i = 0; i < 15; i++) {
         if (i)
             line += '\t';
@@ -353,7 +381,7 @@ pelmorabox_event_t *pelmorabox_event_create_from_string(const char *src, char *e
     for (;;) {
         const char *t = strchr(p, '\t');
         if (n == 16)
-            return nullptr;  /* a 17th field */
+            return nullptr; /* a 17th field */
         fb[n] = p;
         fe[n] = t ? t : p + strlen(p);
         n++;
@@ -561,11 +589,11 @@ xmlrpc_value *pelmorabox_state2xmlrpc(xmlrpc_env *envP, pelmorabox_bus_state_t *
         envP, "{s:i,s:I,s:I,s:s,s:A,s:s,s:s,s:i,s:i,s:i,s:i,s:i,s:s,s:s,s:s,s:s,s:s,s:s}", "f_running",
         (xmlrpc_int32)s->f_running, "amend", (xmlrpc_int64)s->amend, "count", (xmlrpc_int64)s->count, "time",
         time_s.c_str(), "er", er, "curr_remain", curr.c_str(), "ply_remain", ply.c_str(), "lib_queued_count",
-        (xmlrpc_int32)s->lib_queued_count, "lib_absent_count", (xmlrpc_int32)s->lib_absent_count,
-        "lib_present_count", (xmlrpc_int32)s->lib_present_count, "ply_stat_flag_range",
-        (xmlrpc_int32)s->ply_stat_flag_range, "ply_stat_flag_subclip", (xmlrpc_int32)s->ply_stat_flag_subclip,
-        "absent_remain", absent.c_str(), "last_playlist", last.c_str(), "type_C_remain", tc.c_str(),
-        "type_L_remain", tl.c_str(), "ply_hash", hash.c_str(), "fixed_time_remain", ftr.c_str());
+        (xmlrpc_int32)s->lib_queued_count, "lib_absent_count", (xmlrpc_int32)s->lib_absent_count, "lib_present_count",
+        (xmlrpc_int32)s->lib_present_count, "ply_stat_flag_range", (xmlrpc_int32)s->ply_stat_flag_range,
+        "ply_stat_flag_subclip", (xmlrpc_int32)s->ply_stat_flag_subclip, "absent_remain", absent.c_str(),
+        "last_playlist", last.c_str(), "type_C_remain", tc.c_str(), "type_L_remain", tl.c_str(), "ply_hash",
+        hash.c_str(), "fixed_time_remain", ftr.c_str());
     xmlrpc_DECREF(er);
     if (envP->fault_occurred)
         return nullptr;
@@ -668,8 +696,8 @@ int pelmorabox_get_state(const char *url, int idx, pelmorabox_bus_state_t *s)
     return pelmorabox_state_probe_decompose(c.env(), c.answer(), s);
 }
 
-int pelmorabox_get_event_parse(xmlrpc_env *envP, xmlrpc_value *item, pelmorabox_event_t **pe,
-                               pelmorabox_bus_state_t *s, int64_t *pidx)
+int pelmorabox_get_event_parse(xmlrpc_env *envP, xmlrpc_value *item, pelmorabox_event_t **pe, pelmorabox_bus_state_t *s,
+                               int64_t *pidx)
 {
     (void)envP;
     *pe = nullptr;
@@ -688,8 +716,8 @@ int pelmorabox_get_event_parse(xmlrpc_env *envP, xmlrpc_value *item, pelmorabox_
         size_t len = 0;
         xmlrpc_decompose_value(&env, item, "{s:6,*}", "event_c", &bytes, &len);
         if (env.fault_occurred) {
-            fprintf(stderr, "%s: decompose value failed: %s (%d) [%s:%d]\n", __func__, env.fault_string,
-                    env.fault_code, SRC_NAME, __LINE__);
+            fprintf(stderr, "%s: decompose value failed: %s (%d) [%s:%d]\n", __func__, env.fault_string, env.fault_code,
+                    SRC_NAME, __LINE__);
             xmlrpc_env_clean(&env);
             return -14;
         }
@@ -697,8 +725,8 @@ int pelmorabox_get_event_parse(xmlrpc_env *envP, xmlrpc_value *item, pelmorabox_
         int n = pelmorabox_event_line_inflate(bytes, len, text.data(), (int)text.size());
         free((void *)bytes);
         if (n < 0) {
-            fprintf(stderr, "%s: event_c of %zu bytes does not inflate to a text within %d bytes [%s:%d]\n",
-                    __func__, len, PELMORABOX_EVENT_LINE_BUF, SRC_NAME, __LINE__);
+            fprintf(stderr, "%s: event_c of %zu bytes does not inflate to a text within %d bytes [%s:%d]\n", __func__,
+                    len, PELMORABOX_EVENT_LINE_BUF, SRC_NAME, __LINE__);
             xmlrpc_env_clean(&env);
             return -22;
         }
@@ -871,12 +899,12 @@ int pelmorabox_reset_tc_event(const char *url, int bus_idx, int cnt, const int64
  * ---------------------------------------------------------------------- */
 
 /* One call with a standard response; format and arguments as given. */
-#define STD_CALL(method, fmt, ...)                                                                      \
-    do {                                                                                                \
-        memset(s, 0, sizeof(*s));                                                                       \
-        pelmora_call c(__func__, url, method);                                                          \
-        c.run(fmt, __VA_ARGS__);                                                                        \
-        return std_response(c, s);                                                                      \
+#define STD_CALL(method, fmt, ...)                                                                                     \
+    do {                                                                                                               \
+        memset(s, 0, sizeof(*s));                                                                                      \
+        pelmora_call c(__func__, url, method);                                                                         \
+        c.run(fmt, __VA_ARGS__);                                                                                       \
+        return std_response(c, s);                                                                                     \
     } while (0)
 
 int pelmorabox_run(const char *url, int bus_idx, int f_run, pelmorabox_bus_state_t *s)
@@ -958,8 +986,8 @@ static xmlrpc_value *list_member(const char *caller, xmlrpc_env *envP, xmlrpc_va
     xmlrpc_value *list = nullptr;
     xmlrpc_decompose_value(envP, resultP, "{s:A,*}", "list", &list);
     if (envP->fault_occurred) {
-        fprintf(stderr, "%s: decompose value failed: %s (%d) [%s:%d]\n", caller, envP->fault_string,
-                envP->fault_code, SRC_NAME, __LINE__);
+        fprintf(stderr, "%s: decompose value failed: %s (%d) [%s:%d]\n", caller, envP->fault_string, envP->fault_code,
+                SRC_NAME, __LINE__);
         return nullptr;
     }
     *psize = xmlrpc_array_size(envP, list);
@@ -987,8 +1015,7 @@ static int each_list_item(const char *caller, xmlrpc_env *envP, xmlrpc_value *re
         xmlrpc_value *item = nullptr;
         xmlrpc_array_read_item(envP, list, i, &item);
         if (envP->fault_occurred) {
-            fprintf(stderr, "%s: xmlrpc_array_read_item failed: %s (%d)", caller, envP->fault_string,
-                    envP->fault_code);
+            fprintf(stderr, "%s: xmlrpc_array_read_item failed: %s (%d)", caller, envP->fault_string, envP->fault_code);
             break;
         }
         take(i, item);
@@ -1032,8 +1059,7 @@ int pelmorabox_list_playlists(const char *url, int bus_idx, char ***plist, pelmo
             const char *name = nullptr;
             xmlrpc_decompose_value(&env, item, "(s)", &name);
             if (env.fault_occurred)
-                fprintf(stderr, "%s: xmlrpc_array_read_item failed: %s (%d)", func, env.fault_string,
-                        env.fault_code);
+                fprintf(stderr, "%s: xmlrpc_array_read_item failed: %s (%d)", func, env.fault_string, env.fault_code);
             else
                 names[n++] = (char *)name;
         });
@@ -1100,8 +1126,8 @@ int pelmorabox_errorflag_list(const char *url, int bus_idx, int error_flag, pelm
             xmlrpc_decompose_value(&env, item, "{s:s,s:s,s:I,*}", "media_id", &media_id, "start_time", &start_time,
                                    "start", &start);
             if (env.fault_occurred) {
-                fprintf(stderr, "%s:%d: xmlrpc_decompose_value(ssI) failed: %s (%d)", func, __LINE__,
-                        env.fault_string, env.fault_code);
+                fprintf(stderr, "%s:%d: xmlrpc_decompose_value(ssI) failed: %s (%d)", func, __LINE__, env.fault_string,
+                        env.fault_code);
                 return;
             }
             pelmorabox_event_t *r = &recs[i];
@@ -1148,8 +1174,8 @@ int pelmorabox_lib_list(const char *url, int bus_idx, int target, pelmorabox_bus
             xmlrpc_int32 ref = 0;
             xmlrpc_decompose_value(&env, item, "{s:s,s:s,s:i,*}", "origin", &origin, "object", &object, "ref", &ref);
             if (env.fault_occurred) {
-                fprintf(stderr, "%s:%d: xmlrpc_decompose_value(ssI) failed: %s (%d)", func, __LINE__,
-                        env.fault_string, env.fault_code);
+                fprintf(stderr, "%s:%d: xmlrpc_decompose_value(ssI) failed: %s (%d)", func, __LINE__, env.fault_string,
+                        env.fault_code);
                 return;
             }
             pelmorabox_bus_lib_item_t *it = (pelmorabox_bus_lib_item_t *)calloc(1, sizeof(*it));
@@ -1200,8 +1226,7 @@ int pelmorabox_snapshot_add_event(const char *url, int bus_idx, int snapshot_idx
                 PELMORABOX_EVENT_LINE_MAX, SRC_NAME, __LINE__);
         return -22;
     }
-    STD_CALL("PelmoraBox.SnapshotAddEvent", "(iis)", (xmlrpc_int32)bus_idx, (xmlrpc_int32)snapshot_idx,
-             line.c_str());
+    STD_CALL("PelmoraBox.SnapshotAddEvent", "(iis)", (xmlrpc_int32)bus_idx, (xmlrpc_int32)snapshot_idx, line.c_str());
 }
 
 int pelmorabox_snapshot_get_event(const char *url, int bus_idx, int snapshot_idx, int event_idx,

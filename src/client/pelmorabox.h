@@ -3,16 +3,16 @@
 #pragma once
 #include <stdint.h>
 
-#define PELMORABOX_EVENT_FLAG_CUEING      0x1
-#define PELMORABOX_EVENT_FLAG_PLAY        0x2
-#define PELMORABOX_EVENT_FLAG_PRESENT     0x4
-#define PELMORABOX_EVENT_FLAG_CUED        0x8
-#define PELMORABOX_EVENT_FLAG_CUE_FAILED  0x10
+#define PELMORABOX_EVENT_FLAG_CUEING 0x1
+#define PELMORABOX_EVENT_FLAG_PLAY 0x2
+#define PELMORABOX_EVENT_FLAG_PRESENT 0x4
+#define PELMORABOX_EVENT_FLAG_CUED 0x8
+#define PELMORABOX_EVENT_FLAG_CUE_FAILED 0x10
 #define PELMORABOX_EVENT_FLAG_PLAY_FAILED 0x20
-#define PELMORABOX_EVENT_FLAG_PLAYING     0x40
-#define PELMORABOX_EVENT_FLAG_RANGE_ERR   0x100
-#define PELMORABOX_EVENT_FLAG_SUBCLIP     0x400
-#define PELMORABOX_EVENT_FLAG_NON_CONT    0x2000000
+#define PELMORABOX_EVENT_FLAG_PLAYING 0x40
+#define PELMORABOX_EVENT_FLAG_RANGE_ERR 0x100
+#define PELMORABOX_EVENT_FLAG_SUBCLIP 0x400
+#define PELMORABOX_EVENT_FLAG_NON_CONT 0x2000000
 
 /* One metadata pair: key (at most 255 characters) and value (at most 4095),
  * each terminated, both held in one allocation sized by their text and owned
@@ -189,14 +189,18 @@ int pelmorabox_get_event(const char *url, int bus_idx, int event_idx, pelmorabox
 /* One event item of a response ("event" or "event_c", and "state") into *pe
  * and s; *pidx (when given) receives the event's list index. 0, -14 when the
  * item carries no event, -22 when its line is refused. */
-int pelmorabox_get_event_parse(xmlrpc_env *envP, xmlrpc_value *item, pelmorabox_event_t **pe,
-                               pelmorabox_bus_state_t *s, int64_t *pidx);
+int pelmorabox_get_event_parse(xmlrpc_env *envP, xmlrpc_value *item, pelmorabox_event_t **pe, pelmorabox_bus_state_t *s,
+                               int64_t *pidx);
 int pelmorabox_update_insert_event(const char *url, const char *method, int bus_idx, int64_t event_idx,
                                    pelmorabox_event_t *e, pelmorabox_bus_state_t *s);
-int pelmorabox_insert_event(const char *url, int bus_idx, int64_t idx, pelmorabox_event_t *e, pelmorabox_bus_state_t *s);
-int pelmorabox_insert_event2(const char *url, int bus_idx, int64_t sys_id, pelmorabox_event_t *e, pelmorabox_bus_state_t *s);
-int pelmorabox_update_event(const char *url, int bus_idx, int64_t idx, pelmorabox_event_t *e, pelmorabox_bus_state_t *s);
-int pelmorabox_update_event2(const char *url, int bus_idx, int64_t sys_id, pelmorabox_event_t *e, pelmorabox_bus_state_t *s);
+int pelmorabox_insert_event(const char *url, int bus_idx, int64_t idx, pelmorabox_event_t *e,
+                            pelmorabox_bus_state_t *s);
+int pelmorabox_insert_event2(const char *url, int bus_idx, int64_t sys_id, pelmorabox_event_t *e,
+                             pelmorabox_bus_state_t *s);
+int pelmorabox_update_event(const char *url, int bus_idx, int64_t idx, pelmorabox_event_t *e,
+                            pelmorabox_bus_state_t *s);
+int pelmorabox_update_event2(const char *url, int bus_idx, int64_t sys_id, pelmorabox_event_t *e,
+                             pelmorabox_bus_state_t *s);
 int pelmorabox_delete_event(const char *url, int bus_idx, int cnt, const int64_t *idxs, pelmorabox_bus_state_t *s);
 int pelmorabox_delete_event2(const char *url, int bus_idx, int cnt, const int64_t *idxs, pelmorabox_bus_state_t *s);
 int pelmorabox_reset_tc_event(const char *url, int bus_idx, int cnt, const int64_t *list, pelmorabox_bus_state_t *s);
@@ -211,7 +215,8 @@ int pelmorabox_append_playlist(const char *url, int bus_idx, const char *name, p
 int pelmorabox_load_playlist(const char *url, int bus_idx, const char *name, pelmorabox_bus_state_t *s);
 int pelmorabox_save_playlist(const char *url, int bus_idx, const char *name, pelmorabox_bus_state_t *s);
 int pelmorabox_close_playlist(const char *url, int bus_idx, pelmorabox_bus_state_t *s);
-int pelmorabox_truncate_playlist(const char *url, int bus_idx, int64_t event_sys_id, int f_below, pelmorabox_bus_state_t *s);
+int pelmorabox_truncate_playlist(const char *url, int bus_idx, int64_t event_sys_id, int f_below,
+                                 pelmorabox_bus_state_t *s);
 int pelmorabox_trimpad_event(const char *url, int bus_idx, int val, pelmorabox_bus_state_t *s);
 /* The found list index, negative when none. */
 int pelmorabox_search_event(const char *url, int bus_idx, const char *key, int start_idx, int flags,

@@ -17,8 +17,8 @@
 #include "pelmora_call.h"
 #include "pelmora_version.h"
 
-#define CTL_CHUNK 32    /* events per GetEvents2 call, as the console fetches them */
-#define CTL_ATTEMPTS 3  /* reads of a list that changed under us */
+#define CTL_CHUNK 32   /* events per GetEvents2 call, as the console fetches them */
+#define CTL_ATTEMPTS 3 /* reads of a list that changed under us */
 
 int ctl_exit_code(int r)
 {
@@ -92,18 +92,16 @@ int ctl_print_result(ctl_ctx *c, int r, const pelmorabox_bus_state_t *s)
     pelmorabox_bus_state_t zero;
     memset(&zero, 0, sizeof zero);
     if (memcmp(&zero, s, sizeof zero) == 0)
-        fprintf(c->err, "pelmora-ctl: %s: warning: the answer carried no readable bus state; the state shown is "
-                        "empty\n",
+        fprintf(c->err,
+                "pelmora-ctl: %s: warning: the answer carried no readable bus state; the state shown is "
+                "empty\n",
                 c->a->cmd_name);
     std::string o;
-    if (c->a->f_table)
-    {
+    if (c->a->f_table) {
         ctl_table_t t;
         ctl_table_state(&t, c->a->cmd_name, r, s);
         o = ctl_table_render(&t);
-    }
-    else
-    {
+    } else {
         ctl_json_result(&o, c->a->cmd_name, r, s);
         o.push_back('\n');
     }
@@ -124,8 +122,7 @@ void ctl_rows_add(ctl_ctx *c, ctl_rows *rows, const pelmorabox_event_t *e, int64
 {
     if (c->a->f_table)
         ctl_table_events_add(&rows->table, e, idx);
-    else
-    {
+    else {
         ctl_json_event(&rows->json, e, idx);
         rows->json.push_back('\n');
     }
@@ -140,8 +137,8 @@ void ctl_rows_print(ctl_ctx *c, ctl_rows *rows)
 /* How a read of the list went against the state it started from. */
 struct ctl_read_check
 {
-    int f_changed = 0;  /* a call saw another amend than the state's */
-    int f_short = 0;    /* a call returned fewer events than asked */
+    int f_changed = 0; /* a call saw another amend than the state's */
+    int f_short = 0;   /* a call returned fewer events than asked */
 };
 
 /* Reads the list indexes from..to (inclusive), CTL_CHUNK per call, into
@@ -149,8 +146,7 @@ struct ctl_read_check
  * call that returned none (the list is shorter than the state said). */
 int ctl_fetch_range(ctl_ctx *c, int64_t from, int64_t to, int64_t amend, ctl_rows *rows, ctl_read_check *chk)
 {
-    for (int64_t i = from; i <= to; i += CTL_CHUNK)
-    {
+    for (int64_t i = from; i <= to; i += CTL_CHUNK) {
         int n = (int)std::min<int64_t>(CTL_CHUNK, to - i + 1);
         int64_t want[CTL_CHUNK];
         pelmorabox_event_t *pe[CTL_CHUNK];
@@ -164,8 +160,7 @@ int ctl_fetch_range(ctl_ctx *c, int64_t from, int64_t to, int64_t amend, ctl_row
             chk->f_changed = 1;
         if (r != n)
             chk->f_short = 1;
-        for (int k = 0; k < r; k++)
-        {
+        for (int k = 0; k < r; k++) {
             ctl_rows_add(c, rows, pe[k], want[k]);
             pelmorabox_event_destroy(&pe[k]);
         }
@@ -184,8 +179,7 @@ int ctl_cmd_events(ctl_ctx *c)
     ctl_read_check chk;
     chk.f_changed = 1;
     int64_t amend_first = -1, amend_last = -1;
-    for (int attempt = 0; attempt < CTL_ATTEMPTS && (chk.f_changed || chk.f_short); attempt++)
-    {
+    for (int attempt = 0; attempt < CTL_ATTEMPTS && (chk.f_changed || chk.f_short); attempt++) {
         rows = ctl_rows();
         ctl_table_events_init(&rows.table);
         missing.clear();
@@ -197,12 +191,11 @@ int ctl_cmd_events(ctl_ctx *c)
         amend_last = st.amend;
         chk = ctl_read_check();
         if (st.count < 0)
-            break;  /* nothing to read; said below */
+            break; /* nothing to read; said below */
         std::vector<ctl_range_t> ranges = a->ranges;
         if (ranges.empty())
             ranges.push_back({0, -1});
-        for (const ctl_range_t &rg : ranges)
-        {
+        for (const ctl_range_t &rg : ranges) {
             if (rg.from == rg.to && rg.from >= st.count)
                 missing.push_back(rg.from);
             int64_t to = rg.to < 0 || rg.to >= st.count ? st.count - 1 : rg.to;
@@ -247,8 +240,7 @@ int ctl_fetch_one(ctl_ctx *c, int64_t idx, pelmorabox_event_t **pe)
     int r = pelmorabox_get_events2(c->url, c->bus, 1, &want, pe, &s);
     if (r <= 0)
         return r;
-    if (want != idx)
-    {
+    if (want != idx) {
         pelmorabox_event_destroy(pe);
         return 0;
     }
@@ -260,8 +252,7 @@ int ctl_fetch_one(ctl_ctx *c, int64_t idx, pelmorabox_event_t **pe)
 int ctl_find_sys_id(ctl_ctx *c, int64_t sys_id, pelmorabox_event_t **pe)
 {
     std::string key = std::to_string(sys_id);
-    for (int attempt = 0; attempt < CTL_ATTEMPTS; attempt++)
-    {
+    for (int attempt = 0; attempt < CTL_ATTEMPTS; attempt++) {
         pelmorabox_bus_state_t s;
         int idx = pelmorabox_search_event(c->url, c->bus, key.c_str(), 0, 1 << PELMORABOX_EVENT_SEARCH_IDX_SYS_ID, &s);
         if (idx == -14)
@@ -285,12 +276,10 @@ int ctl_cmd_search(ctl_ctx *c)
     ctl_table_events_init(&rows.table);
     int from = a->search_from;
     int last = -2;
-    for (int64_t guard = 0;; guard++)
-    {
+    for (int64_t guard = 0;; guard++) {
         pelmorabox_bus_state_t s;
         int r = pelmorabox_search_event(c->url, c->bus, a->name.c_str(), from, a->search_flags, &s);
-        if (r == -14)
-        {
+        if (r == -14) {
             ctl_rows_print(c, &rows);
             return ctl_fail(c, r);
         }
@@ -300,25 +289,21 @@ int ctl_cmd_search(ctl_ctx *c)
             break;
         pelmorabox_event_t *e = nullptr;
         int got = ctl_fetch_one(c, r, &e);
-        if (got == -14)
-        {
+        if (got == -14) {
             ctl_rows_print(c, &rows);
             return ctl_fail(c, got);
         }
-        if (got == 1)
-        {
+        if (got == 1) {
             ctl_rows_add(c, &rows, e, r);
             pelmorabox_event_destroy(&e);
-        }
-        else
+        } else
             fprintf(c->err, "pelmora-ctl: search: found at list index %d, but the event could not be read\n", r);
         if (!a->f_search_all || guard > s.count || r == INT32_MAX)
             break;
         from = r + 1;
     }
     ctl_rows_print(c, &rows);
-    if (rows.count == 0)
-    {
+    if (rows.count == 0) {
         std::string what = "no event matches [" + a->name + "]";
         return ctl_fail(c, last < 0 ? last : -2, what.c_str());
     }
@@ -336,12 +321,10 @@ int ctl_cmd_playlists(ctl_ctx *c)
     ctl_table_t t;
     t.head = {"NAME"};
     t.right = {0};
-    for (int i = 0; i < r && names[i]; i++)
-    {
+    for (int i = 0; i < r && names[i]; i++) {
         if (c->a->f_table)
             t.rows.push_back({ctl_cell_text(names[i], strlen(names[i]))});
-        else
-        {
+        else {
             o.append("{\"name\":");
             ctl_json_string(&o, names[i], strlen(names[i]));
             o.append("}\n");
@@ -365,12 +348,10 @@ int ctl_cmd_errors(ctl_ctx *c)
     std::string o;
     ctl_table_t t;
     ctl_table_flagged_init(&t);
-    for (int i = 0; i < r; i++)
-    {
+    for (int i = 0; i < r; i++) {
         if (c->a->f_table)
             ctl_table_flagged_add(&t, &list[i]);
-        else
-        {
+        else {
             ctl_json_flagged(&o, &list[i]);
             o.push_back('\n');
         }
@@ -387,8 +368,7 @@ int ctl_cmd_insert(ctl_ctx *c)
     const ctl_args_t *a = c->a;
     std::string err;
     pelmorabox_event_t *e = ctl_event_build(&a->edit, nullptr, &err);
-    if (!e)
-    {
+    if (!e) {
         fprintf(c->err, "pelmora-ctl: insert: %s; nothing was sent\n", err.c_str());
         return CTL_EXIT_USAGE;
     }
@@ -410,12 +390,10 @@ int ctl_cmd_update(ctl_ctx *c)
     std::string err;
     pelmorabox_bus_state_t s;
     int r;
-    if (a->edit.f_line)
-    {
+    if (a->edit.f_line) {
         /* A line is the whole new event: nothing to read first. */
         pelmorabox_event_t *e = ctl_event_build(&a->edit, nullptr, &err);
-        if (!e)
-        {
+        if (!e) {
             fprintf(c->err, "pelmora-ctl: update: %s; nothing was sent\n", err.c_str());
             return CTL_EXIT_USAGE;
         }
@@ -428,25 +406,20 @@ int ctl_cmd_update(ctl_ctx *c)
     /* Fields change the event as it is now. */
     pelmorabox_event_t *cur = nullptr;
     int64_t idx = a->event_idx;
-    if (a->f_sys_id)
-    {
+    if (a->f_sys_id) {
         r = ctl_find_sys_id(c, a->sys_id, &cur);
         if (r == -14)
             return ctl_fail(c, r);
-        if (r < 0)
-        {
+        if (r < 0) {
             std::string what = "no event with sys_id " + std::to_string(a->sys_id);
             return ctl_fail(c, r, what.c_str());
         }
         idx = r;
-    }
-    else
-    {
+    } else {
         r = ctl_fetch_one(c, idx, &cur);
         if (r < 0)
             return ctl_fail(c, r);
-        if (r == 0)
-        {
+        if (r == 0) {
             fprintf(c->err, "pelmora-ctl: update: no event at list index %lld\n", (long long)idx);
             return CTL_EXIT_REFUSED;
         }
@@ -454,8 +427,7 @@ int ctl_cmd_update(ctl_ctx *c)
     pelmorabox_event_t *e = ctl_event_build(&a->edit, cur, &err);
     int64_t cur_sys_id = cur->sys_id;
     pelmorabox_event_destroy(&cur);
-    if (!e)
-    {
+    if (!e) {
         fprintf(c->err, "pelmora-ctl: update: %s; nothing was sent\n", err.c_str());
         return CTL_EXIT_USAGE;
     }
@@ -474,45 +446,63 @@ int ctl_run(const ctl_args_t *a, FILE *out, FILE *err)
     ctl_ctx c = {a, out, err, a->url.c_str(), a->bus_idx};
     pelmorabox_bus_state_t s;
     int r;
-    switch (a->cmd)
-    {
-    case CTL_CMD_STATE:
-    {
+    switch (a->cmd) {
+    case CTL_CMD_STATE: {
         r = ctl_get_state(c.url, c.bus, &s);
         if (r < 0)
             return ctl_fail(&c, r);
         std::string o;
-        if (a->f_table)
-        {
+        if (a->f_table) {
             ctl_table_t t;
             ctl_table_state(&t, nullptr, 0, &s);
             o = ctl_table_render(&t);
-        }
-        else
-        {
+        } else {
             ctl_json_state(&o, &s);
             o.push_back('\n');
         }
         ctl_put(&c, o);
         return CTL_EXIT_OK;
     }
-    case CTL_CMD_EVENTS: return ctl_cmd_events(&c);
-    case CTL_CMD_TAKE: r = pelmorabox_take(c.url, c.bus, &s); break;
-    case CTL_CMD_TAKE_N: r = pelmorabox_take_n(c.url, c.bus, (int)a->event_idx, &s); break;
-    case CTL_CMD_RUN: r = pelmorabox_run(c.url, c.bus, a->f_run, &s); break;
-    case CTL_CMD_FALLBACK: r = pelmorabox_fallback(c.url, c.bus, &s); break;
-    case CTL_CMD_LOAD: r = pelmorabox_load_playlist(c.url, c.bus, a->name.c_str(), &s); break;
-    case CTL_CMD_APPEND: r = pelmorabox_append_playlist(c.url, c.bus, a->name.c_str(), &s); break;
-    case CTL_CMD_SAVE: r = pelmorabox_save_playlist(c.url, c.bus, a->name.c_str(), &s); break;
-    case CTL_CMD_CLOSE: r = pelmorabox_close_playlist(c.url, c.bus, &s); break;
-    case CTL_CMD_TRUNCATE: r = pelmorabox_truncate_playlist(c.url, c.bus, a->sys_id, a->f_below, &s); break;
-    case CTL_CMD_PLAYLISTS: return ctl_cmd_playlists(&c);
-    case CTL_CMD_SEARCH: return ctl_cmd_search(&c);
-    case CTL_CMD_ERRORS: return ctl_cmd_errors(&c);
-    case CTL_CMD_INSERT: return ctl_cmd_insert(&c);
-    case CTL_CMD_UPDATE: return ctl_cmd_update(&c);
-    case CTL_CMD_DELETE:
-    {
+    case CTL_CMD_EVENTS:
+        return ctl_cmd_events(&c);
+    case CTL_CMD_TAKE:
+        r = pelmorabox_take(c.url, c.bus, &s);
+        break;
+    case CTL_CMD_TAKE_N:
+        r = pelmorabox_take_n(c.url, c.bus, (int)a->event_idx, &s);
+        break;
+    case CTL_CMD_RUN:
+        r = pelmorabox_run(c.url, c.bus, a->f_run, &s);
+        break;
+    case CTL_CMD_FALLBACK:
+        r = pelmorabox_fallback(c.url, c.bus, &s);
+        break;
+    case CTL_CMD_LOAD:
+        r = pelmorabox_load_playlist(c.url, c.bus, a->name.c_str(), &s);
+        break;
+    case CTL_CMD_APPEND:
+        r = pelmorabox_append_playlist(c.url, c.bus, a->name.c_str(), &s);
+        break;
+    case CTL_CMD_SAVE:
+        r = pelmorabox_save_playlist(c.url, c.bus, a->name.c_str(), &s);
+        break;
+    case CTL_CMD_CLOSE:
+        r = pelmorabox_close_playlist(c.url, c.bus, &s);
+        break;
+    case CTL_CMD_TRUNCATE:
+        r = pelmorabox_truncate_playlist(c.url, c.bus, a->sys_id, a->f_below, &s);
+        break;
+    case CTL_CMD_PLAYLISTS:
+        return ctl_cmd_playlists(&c);
+    case CTL_CMD_SEARCH:
+        return ctl_cmd_search(&c);
+    case CTL_CMD_ERRORS:
+        return ctl_cmd_errors(&c);
+    case CTL_CMD_INSERT:
+        return ctl_cmd_insert(&c);
+    case CTL_CMD_UPDATE:
+        return ctl_cmd_update(&c);
+    case CTL_CMD_DELETE: {
         int n = (int)a->ids.size();
         r = a->f_sys_id ? pelmorabox_delete_event2(c.url, c.bus, n, a->ids.data(), &s)
                         : pelmorabox_delete_event(c.url, c.bus, n, a->ids.data(), &s);
@@ -532,8 +522,7 @@ int ctl_main(int argc, char **argv)
     int r = ctl_args_parse(argc, argv, &a, &err, stdout);
     if (r == 1)
         return fflush(stdout) == 0 ? CTL_EXIT_OK : CTL_EXIT_LOCAL;
-    if (r < 0)
-    {
+    if (r < 0) {
         fprintf(stderr, "pelmora-ctl: %s\n", err.c_str());
         return CTL_EXIT_USAGE;
     }
@@ -546,8 +535,7 @@ int ctl_main(int argc, char **argv)
     /* --quiet: the library's diagnostics go to /dev/null, our own messages
      * to the real standard error. */
     FILE *msg = stderr;
-    if (a.f_quiet)
-    {
+    if (a.f_quiet) {
         fflush(stderr);
         int saved = dup(2);
         int null_fd = open("/dev/null", O_WRONLY);
@@ -566,8 +554,7 @@ int ctl_main(int argc, char **argv)
     int code = ctl_run(&a, stdout, msg);
     pelmora_release();
 
-    if (fflush(stdout) != 0 || ferror(stdout))
-    {
+    if (fflush(stdout) != 0 || ferror(stdout)) {
         fprintf(msg, "pelmora-ctl: cannot write the output: %s\n", strerror(errno));
         if (code == CTL_EXIT_OK)
             code = CTL_EXIT_LOCAL;

@@ -71,13 +71,11 @@ int ctl_parse_int64(const char *s, int64_t lo, int64_t hi, int f_hex, int64_t *o
     int base = 10;
     const char *p = s;
     int neg = 0;
-    if (*p == '-' || *p == '+')
-    {
+    if (*p == '-' || *p == '+') {
         neg = *p == '-';
         p++;
     }
-    if (f_hex && p[0] == '0' && (p[1] == 'x' || p[1] == 'X'))
-    {
+    if (f_hex && p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
         base = 16;
         p += 2;
     }
@@ -101,21 +99,17 @@ int ctl_host_url(const char *host, std::string *url)
         return -22;
     std::string h = host;
     size_t colon;
-    if (h[0] == '[')
-    {
+    if (h[0] == '[') {
         size_t close = h.find(']');
         if (close == std::string::npos || close < 2 || close + 1 >= h.size() || h[close + 1] != ':')
             return -22;
         colon = close + 1;
-    }
-    else
-    {
+    } else {
         colon = h.rfind(':');
         if (colon == std::string::npos || colon == 0 || h.find(':') != colon)
             return -22;
     }
-    for (size_t i = 0; i < colon; i++)
-    {
+    for (size_t i = 0; i < colon; i++) {
         unsigned char c = (unsigned char)h[i];
         if (c <= ' ' || c == '/' || c == '?' || c == '#' || c == '@' || c >= 0x7f)
             return -22;
@@ -136,14 +130,11 @@ int ctl_parse_range(const char *s, ctl_range_t *r)
     std::string t = s;
     size_t dash = t.find('-');
     int64_t a = 0, b = -1;
-    if (dash == std::string::npos)
-    {
+    if (dash == std::string::npos) {
         if (ctl_parse_int64(t.c_str(), 0, INT32_MAX, 0, &a) < 0 || t[0] == '+')
             return -22;
         b = a;
-    }
-    else
-    {
+    } else {
         std::string sa = t.substr(0, dash), sb = t.substr(dash + 1);
         if (sa.empty() || sa[0] == '+' || ctl_parse_int64(sa.c_str(), 0, INT32_MAX, 0, &a) < 0)
             return -22;
@@ -161,36 +152,29 @@ int ctl_parse_search_fields(const char *s, int *flags, std::string *err)
     {
         const char *name;
         int bit;
-    } names[] = {{"title", PELMORABOX_EVENT_SEARCH_IDX_TITLE},
-                 {"media_id", PELMORABOX_EVENT_SEARCH_IDX_MEDIA_ID},
-                 {"media", PELMORABOX_EVENT_SEARCH_IDX_MEDIA_ID},
-                 {"assets", PELMORABOX_EVENT_SEARCH_IDX_ASSETS},
-                 {"meta_key", PELMORABOX_EVENT_SEARCH_IDX_META_KEY},
-                 {"meta_val", PELMORABOX_EVENT_SEARCH_IDX_META_VAL},
-                 {"start_time", PELMORABOX_EVENT_SEARCH_IDX_START_TIME},
-                 {"sys_id", PELMORABOX_EVENT_SEARCH_IDX_SYS_ID}};
+    } names[] = {
+        {"title", PELMORABOX_EVENT_SEARCH_IDX_TITLE},           {"media_id", PELMORABOX_EVENT_SEARCH_IDX_MEDIA_ID},
+        {"media", PELMORABOX_EVENT_SEARCH_IDX_MEDIA_ID},        {"assets", PELMORABOX_EVENT_SEARCH_IDX_ASSETS},
+        {"meta_key", PELMORABOX_EVENT_SEARCH_IDX_META_KEY},     {"meta_val", PELMORABOX_EVENT_SEARCH_IDX_META_VAL},
+        {"start_time", PELMORABOX_EVENT_SEARCH_IDX_START_TIME}, {"sys_id", PELMORABOX_EVENT_SEARCH_IDX_SYS_ID}};
     int f = 0;
     std::string t = s ? s : "";
     size_t pos = 0;
-    do
-    {
+    do {
         size_t comma = t.find(',', pos);
         std::string w = t.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
         pos = comma == std::string::npos ? std::string::npos : comma + 1;
         int found = 0;
-        if (w == "all")
-        {
+        if (w == "all") {
             f |= (1 << PELMORABOX_EVENT_SEARCH_IDX_LAST) - 1;
             found = 1;
         }
         for (const auto &n : names)
-            if (w == n.name)
-            {
+            if (w == n.name) {
                 f |= 1 << n.bit;
                 found = 1;
             }
-        if (!found)
-        {
+        if (!found) {
             *err = "unknown search field [" + w +
                    "] (title, media_id, assets, meta_key, meta_val, start_time, sys_id, all)";
             return -22;
@@ -223,31 +207,28 @@ int ctl_parse_error_mask(const char *s, int64_t *mask, std::string *err)
     std::string t = s ? s : "";
     int64_t m = 0;
     size_t pos = 0;
-    do
-    {
+    do {
         size_t sep = t.find_first_of(",|", pos);
         std::string w = t.substr(pos, sep == std::string::npos ? std::string::npos : sep - pos);
         pos = sep == std::string::npos ? std::string::npos : sep + 1;
         int64_t v = 0;
         int found = 0;
         for (const auto &n : names)
-            if (strcasecmp(w.c_str(), n.name) == 0 && (n.name[0] < 'a' || w == n.name))
-            {
+            if (strcasecmp(w.c_str(), n.name) == 0 && (n.name[0] < 'a' || w == n.name)) {
                 v = n.bits;
                 found = 1;
                 break;
             }
         if (!found && ctl_parse_int64(w.c_str(), 1, INT32_MAX, 1, &v) == 0)
             found = 1;
-        if (!found)
-        {
-            *err = "bad mask part [" + w + "]: a number from 1 to 0x7fffffff, a flag name or error, error-subclip, absent";
+        if (!found) {
+            *err =
+                "bad mask part [" + w + "]: a number from 1 to 0x7fffffff, a flag name or error, error-subclip, absent";
             return -22;
         }
         m |= v;
     } while (pos != std::string::npos);
-    if (m > INT32_MAX)
-    {
+    if (m > INT32_MAX) {
         *err = "mask does not fit the server's 32-bit parameter";
         return -22;
     }
@@ -264,14 +245,11 @@ std::string ctl_line_unescape(const char *src)
         return s;
     std::string out;
     out.reserve(s.size());
-    for (size_t i = 0; i < s.size(); i++)
-    {
-        if (s[i] == '\\' && i + 1 < s.size() && (s[i + 1] == 't' || s[i + 1] == '\\'))
-        {
+    for (size_t i = 0; i < s.size(); i++) {
+        if (s[i] == '\\' && i + 1 < s.size() && (s[i + 1] == 't' || s[i + 1] == '\\')) {
             out += s[i + 1] == 't' ? '\t' : '\\';
             i++;
-        }
-        else
+        } else
             out += s[i];
     }
     return out;
@@ -285,23 +263,21 @@ static const struct
 {
     const char *name;
     size_t size;
-} ctl_line_fields[16] = {{"start_time", 32}, {"start_type", 0}, {"mark_in", 32},    {"mark_out", 32},
-                         {"duration", 32},   {"event_type", 0}, {"media_id", 260},  {"title", 260},
+} ctl_line_fields[16] = {{"start_time", 32}, {"start_type", 0},  {"mark_in", 32},   {"mark_out", 32},
+                         {"duration", 32},   {"event_type", 0},  {"media_id", 260}, {"title", 260},
                          {"assets", 260},    {"fixed_time", 32}, {"tag", 260},      {"metadata", 0},
-                         {"audio_map", 32},  {"audio_amp", 32}, {"ar", 32},         {"dst", 260}};
+                         {"audio_map", 32},  {"audio_amp", 32},  {"ar", 32},        {"dst", 260}};
 
 int ctl_line_check(const std::string &line, std::string *err)
 {
-    if (line.size() > PELMORABOX_EVENT_LINE_MAX)
-    {
+    if (line.size() > PELMORABOX_EVENT_LINE_MAX) {
         *err = "event line of " + std::to_string(line.size()) + " characters; at most " +
                std::to_string(PELMORABOX_EVENT_LINE_MAX);
         return -22;
     }
     std::vector<std::string> f;
     size_t pos = 0;
-    for (;;)
-    {
+    for (;;) {
         size_t t = line.find('\t', pos);
         f.push_back(line.substr(pos, t == std::string::npos ? std::string::npos : t - pos));
         if (t == std::string::npos)
@@ -309,36 +285,29 @@ int ctl_line_check(const std::string &line, std::string *err)
         pos = t + 1;
     }
     size_t n = f.size();
-    if (n != 9 && n != 12 && n != 14 && n != 15 && n != 16)
-    {
+    if (n != 9 && n != 12 && n != 14 && n != 15 && n != 16) {
         *err = "event line has " + std::to_string(n) + " tab-separated fields; 9, 12, 14, 15 or 16 expected";
         return -22;
     }
-    for (size_t i = 0; i < n; i++)
-    {
+    for (size_t i = 0; i < n; i++) {
         const std::string &v = f[i];
         for (unsigned char ch : v)
-            if (ch < ' ' || ch == 0x7f)
-            {
+            if (ch < ' ' || ch == 0x7f) {
                 *err = std::string("event line field ") + std::to_string(i) + " (" + ctl_line_fields[i].name +
                        ") holds a control character";
                 return -22;
             }
-        if (ctl_line_fields[i].size && v.size() > ctl_line_fields[i].size - 1)
-        {
-            *err = std::string("event line field ") + std::to_string(i) + " (" + ctl_line_fields[i].name +
-                   ") has " + std::to_string(v.size()) + " bytes; at most " +
-                   std::to_string(ctl_line_fields[i].size - 1);
+        if (ctl_line_fields[i].size && v.size() > ctl_line_fields[i].size - 1) {
+            *err = std::string("event line field ") + std::to_string(i) + " (" + ctl_line_fields[i].name + ") has " +
+                   std::to_string(v.size()) + " bytes; at most " + std::to_string(ctl_line_fields[i].size - 1);
             return -22;
         }
     }
-    if (f[1].size() > 1 || (f[1].size() == 1 && !strchr(CTL_START_TYPES, f[1][0])))
-    {
+    if (f[1].size() > 1 || (f[1].size() == 1 && !strchr(CTL_START_TYPES, f[1][0]))) {
         *err = "event line field 1 (start_type) must be empty or one of \"" + std::string(CTL_START_TYPES) + "\"";
         return -22;
     }
-    if (f[5].size() > 1 || (f[5].size() == 1 && (f[5][0] < ' ' || f[5][0] > '~')))
-    {
+    if (f[5].size() > 1 || (f[5].size() == 1 && (f[5][0] < ' ' || f[5][0] > '~'))) {
         *err = "event line field 5 (event_type) must be empty or one ASCII character";
         return -22;
     }
@@ -351,23 +320,20 @@ int ctl_parse_start_type(const char *s, char *out)
     {
         const char *word;
         char c;
-    } words[] = {{"follow", ' '}, {"manual", 'M'}, {"fixed", 'F'}, {"fixed-time", 'F'},
+    } words[] = {{"follow", ' '},   {"manual", 'M'},  {"fixed", 'F'}, {"fixed-time", 'F'},
                  {"gap-fill", 'G'}, {"gapfill", 'G'}, {"gap", 'G'}};
     if (!s)
         return -22;
-    if (!*s)
-    {
+    if (!*s) {
         *out = ' ';
         return 0;
     }
     for (const auto &w : words)
-        if (strcasecmp(s, w.word) == 0)
-        {
+        if (strcasecmp(s, w.word) == 0) {
             *out = w.c;
             return 0;
         }
-    if (s[1] == 0 && strchr(CTL_START_TYPES, s[0]))
-    {
+    if (s[1] == 0 && strchr(CTL_START_TYPES, s[0])) {
         *out = s[0];
         return 0;
     }
@@ -400,23 +366,20 @@ int ctl_field_check(int field, const std::string &val, std::string *err)
         const char *opt;
         size_t size;
         int f_tc;
-    } field_limits[CTL_FIELD_LAST] = {{"--media", 260, 0},     {"--title", 260, 0},    {"--dur", 32, 1},
-                              {"--in", 32, 1},         {"--out", 32, 1},       {"--type", 0, 0},
-                              {"--start-type", 0, 0},  {"--fixed", 32, 1},     {"--tag", 260, 0},
-                              {"--assets", 260, 0},    {"--audio-map", 32, 0}, {"--audio-amp", 32, 0},
-                              {"--ar", 32, 0}};
+    } field_limits[CTL_FIELD_LAST] = {
+        {"--media", 260, 0},    {"--title", 260, 0},    {"--dur", 32, 1},   {"--in", 32, 1},   {"--out", 32, 1},
+        {"--type", 0, 0},       {"--start-type", 0, 0}, {"--fixed", 32, 1}, {"--tag", 260, 0}, {"--assets", 260, 0},
+        {"--audio-map", 32, 0}, {"--audio-amp", 32, 0}, {"--ar", 32, 0}};
     if (field < 0 || field >= CTL_FIELD_LAST)
         return -22;
     const char *opt = field_limits[field].opt;
-    if (field == CTL_FIELD_TYPE)
-    {
+    if (field == CTL_FIELD_TYPE) {
         if (val.empty() || val == "none" || (val.size() == 1 && val[0] > ' ' && val[0] <= '~'))
             return 0;
         *err = "--type takes one ASCII letter (or none)";
         return -22;
     }
-    if (field == CTL_FIELD_START_TYPE)
-    {
+    if (field == CTL_FIELD_START_TYPE) {
         char c;
         if (ctl_parse_start_type(val.c_str(), &c) == 0)
             return 0;
@@ -424,19 +387,16 @@ int ctl_field_check(int field, const std::string &val, std::string *err)
         return -22;
     }
     for (unsigned char c : val)
-        if (c < ' ' || c == 0x7f)
-        {
+        if (c < ' ' || c == 0x7f) {
             *err = std::string(opt) + " holds a control character (tab, line break, ...)";
             return -22;
         }
-    if (val.size() > field_limits[field].size - 1)
-    {
+    if (val.size() > field_limits[field].size - 1) {
         *err = std::string(opt) + " has " + std::to_string(val.size()) + " bytes; at most " +
                std::to_string(field_limits[field].size - 1);
         return -22;
     }
-    if (field_limits[field].f_tc && !val.empty() && ctl_tc_shape(val) < 0)
-    {
+    if (field_limits[field].f_tc && !val.empty() && ctl_tc_shape(val) < 0) {
         *err = std::string(opt) + " [" + val + "] is not a timecode HH:MM:SS:FF";
         return -22;
     }
@@ -446,18 +406,15 @@ int ctl_field_check(int field, const std::string &val, std::string *err)
 pelmorabox_event_t *ctl_event_build(const ctl_event_edit_t *ed, const pelmorabox_event_t *base, std::string *err)
 {
     pelmorabox_event_t *e = nullptr;
-    if (ed->f_line)
-    {
+    if (ed->f_line) {
         if (ctl_line_check(ed->line, err) < 0)
             return nullptr;
         e = pelmorabox_event_create_from_string(ed->line.c_str(), nullptr, 0);
-    }
-    else if (base)
+    } else if (base)
         e = pelmorabox_event_clone(base);
     else
         e = pelmorabox_event_create();
-    if (!e)
-    {
+    if (!e) {
         *err = "out of memory";
         return nullptr;
     }
@@ -467,41 +424,61 @@ pelmorabox_event_t *ctl_event_build(const ctl_event_edit_t *ed, const pelmorabox
     for (const auto &fv : ed->fields)
         if (fv.first == CTL_FIELD_START_TYPE)
             f_start_type = 1;
-    for (const auto &fv : ed->fields)
-    {
+    for (const auto &fv : ed->fields) {
         const char *v = fv.second.c_str();
-        switch (fv.first)
-        {
-        case CTL_FIELD_MEDIA: strlcpy(e->media_id, v, sizeof e->media_id); break;
-        case CTL_FIELD_TITLE: strlcpy(e->title, v, sizeof e->title); break;
-        case CTL_FIELD_DUR: strlcpy(e->duration, v, sizeof e->duration); break;
-        case CTL_FIELD_IN: strlcpy(e->mark_in, v, sizeof e->mark_in); break;
-        case CTL_FIELD_OUT: strlcpy(e->mark_out, v, sizeof e->mark_out); break;
-        case CTL_FIELD_TYPE: e->event_type = (!*v || fv.second == "none") ? 0 : (unsigned char)v[0]; break;
-        case CTL_FIELD_START_TYPE: ctl_parse_start_type(v, &e->start_type); break;
+        switch (fv.first) {
+        case CTL_FIELD_MEDIA:
+            strlcpy(e->media_id, v, sizeof e->media_id);
+            break;
+        case CTL_FIELD_TITLE:
+            strlcpy(e->title, v, sizeof e->title);
+            break;
+        case CTL_FIELD_DUR:
+            strlcpy(e->duration, v, sizeof e->duration);
+            break;
+        case CTL_FIELD_IN:
+            strlcpy(e->mark_in, v, sizeof e->mark_in);
+            break;
+        case CTL_FIELD_OUT:
+            strlcpy(e->mark_out, v, sizeof e->mark_out);
+            break;
+        case CTL_FIELD_TYPE:
+            e->event_type = (!*v || fv.second == "none") ? 0 : (unsigned char)v[0];
+            break;
+        case CTL_FIELD_START_TYPE:
+            ctl_parse_start_type(v, &e->start_type);
+            break;
         case CTL_FIELD_FIXED:
             strlcpy(e->fixed_time, v, sizeof e->fixed_time);
             /* A fixed time means a fixed start unless the start type was named too. */
             if (*v && !f_start_type)
                 e->start_type = 'F';
             break;
-        case CTL_FIELD_TAG: strlcpy(e->tag, v, sizeof e->tag); break;
-        case CTL_FIELD_ASSETS: strlcpy(e->assets, v, sizeof e->assets); break;
-        case CTL_FIELD_AUDIO_MAP: strlcpy(e->audio_map, v, sizeof e->audio_map); break;
-        case CTL_FIELD_AUDIO_AMP: strlcpy(e->audio_amp, v, sizeof e->audio_amp); break;
-        case CTL_FIELD_AR: strlcpy(e->ar, v, sizeof e->ar); break;
-        default: break;
+        case CTL_FIELD_TAG:
+            strlcpy(e->tag, v, sizeof e->tag);
+            break;
+        case CTL_FIELD_ASSETS:
+            strlcpy(e->assets, v, sizeof e->assets);
+            break;
+        case CTL_FIELD_AUDIO_MAP:
+            strlcpy(e->audio_map, v, sizeof e->audio_map);
+            break;
+        case CTL_FIELD_AUDIO_AMP:
+            strlcpy(e->audio_amp, v, sizeof e->audio_amp);
+            break;
+        case CTL_FIELD_AR:
+            strlcpy(e->ar, v, sizeof e->ar);
+            break;
+        default:
+            break;
         }
     }
-    if (ed->f_meta)
-    {
+    if (ed->f_meta) {
         pelmorabox_event_clear_meta(e);
-        for (const auto &kv : ed->meta)
-        {
+        for (const auto &kv : ed->meta) {
             int before = e->metadata_cnt;
             pelmorabox_event_add_meta(e, kv.first.c_str(), kv.second.c_str());
-            if (e->metadata_cnt != before + 1)
-            {
+            if (e->metadata_cnt != before + 1) {
                 *err = "out of memory";
                 pelmorabox_event_destroy(&e);
                 return nullptr;
@@ -512,8 +489,7 @@ pelmorabox_event_t *ctl_event_build(const ctl_event_edit_t *ed, const pelmorabox
     std::vector<char> buf(PELMORABOX_EVENT_LINE_MAX + 2);
     pelmorabox_event_format_string(e, buf.data(), (int)buf.size());
     size_t len = strlen(buf.data());
-    if (len > PELMORABOX_EVENT_LINE_MAX)
-    {
+    if (len > PELMORABOX_EVENT_LINE_MAX) {
         *err = "the event line would exceed " + std::to_string(PELMORABOX_EVENT_LINE_MAX) +
                " characters (metadata too large)";
         pelmorabox_event_destroy(&e);
@@ -533,11 +509,11 @@ struct ctl_cmd_name
 };
 
 const ctl_cmd_name ctl_cmds[] = {
-    {"state", CTL_CMD_STATE},   {"events", CTL_CMD_EVENTS},       {"take", CTL_CMD_TAKE},
-    {"take-n", CTL_CMD_TAKE_N}, {"run", CTL_CMD_RUN},             {"fallback", CTL_CMD_FALLBACK},
-    {"load", CTL_CMD_LOAD},     {"append", CTL_CMD_APPEND},       {"save", CTL_CMD_SAVE},
-    {"close", CTL_CMD_CLOSE},   {"truncate", CTL_CMD_TRUNCATE},   {"playlists", CTL_CMD_PLAYLISTS},
-    {"search", CTL_CMD_SEARCH}, {"errors", CTL_CMD_ERRORS},       {"insert", CTL_CMD_INSERT},
+    {"state", CTL_CMD_STATE},   {"events", CTL_CMD_EVENTS},     {"take", CTL_CMD_TAKE},
+    {"take-n", CTL_CMD_TAKE_N}, {"run", CTL_CMD_RUN},           {"fallback", CTL_CMD_FALLBACK},
+    {"load", CTL_CMD_LOAD},     {"append", CTL_CMD_APPEND},     {"save", CTL_CMD_SAVE},
+    {"close", CTL_CMD_CLOSE},   {"truncate", CTL_CMD_TRUNCATE}, {"playlists", CTL_CMD_PLAYLISTS},
+    {"search", CTL_CMD_SEARCH}, {"errors", CTL_CMD_ERRORS},     {"insert", CTL_CMD_INSERT},
     {"update", CTL_CMD_UPDATE}, {"delete", CTL_CMD_DELETE},
 };
 
@@ -548,11 +524,20 @@ struct ctl_event_opt
 };
 
 const ctl_event_opt ctl_event_opts[] = {
-    {"media", CTL_FIELD_MEDIA},         {"title", CTL_FIELD_TITLE},         {"dur", CTL_FIELD_DUR},
-    {"duration", CTL_FIELD_DUR},        {"in", CTL_FIELD_IN},               {"out", CTL_FIELD_OUT},
-    {"type", CTL_FIELD_TYPE},           {"start-type", CTL_FIELD_START_TYPE}, {"fixed", CTL_FIELD_FIXED},
-    {"tag", CTL_FIELD_TAG},             {"assets", CTL_FIELD_ASSETS},       {"audio-map", CTL_FIELD_AUDIO_MAP},
-    {"audio-amp", CTL_FIELD_AUDIO_AMP}, {"ar", CTL_FIELD_AR},
+    {"media", CTL_FIELD_MEDIA},
+    {"title", CTL_FIELD_TITLE},
+    {"dur", CTL_FIELD_DUR},
+    {"duration", CTL_FIELD_DUR},
+    {"in", CTL_FIELD_IN},
+    {"out", CTL_FIELD_OUT},
+    {"type", CTL_FIELD_TYPE},
+    {"start-type", CTL_FIELD_START_TYPE},
+    {"fixed", CTL_FIELD_FIXED},
+    {"tag", CTL_FIELD_TAG},
+    {"assets", CTL_FIELD_ASSETS},
+    {"audio-map", CTL_FIELD_AUDIO_MAP},
+    {"audio-amp", CTL_FIELD_AUDIO_AMP},
+    {"ar", CTL_FIELD_AR},
 };
 
 int ctl_is_event_cmd(ctl_cmd_t c)
@@ -567,8 +552,7 @@ int ctl_takes_value(const std::string &name, ctl_cmd_t cmd)
     for (const char *g : global)
         if (name == g)
             return 1;
-    if (ctl_is_event_cmd(cmd))
-    {
+    if (ctl_is_event_cmd(cmd)) {
         for (const auto &o : ctl_event_opts)
             if (name == o.name)
                 return 1;
@@ -588,8 +572,7 @@ int ctl_read_stdin_line(std::string *out)
 {
     out->clear();
     int c;
-    while ((c = getchar()) != EOF && c != '\n')
-    {
+    while ((c = getchar()) != EOF && c != '\n') {
         if (out->size() > PELMORABOX_EVENT_LINE_MAX)
             break;
         out->push_back((char)c);
@@ -614,34 +597,26 @@ int ctl_args_parse(int argc, char **argv, ctl_args_t *a, std::string *err, FILE 
     std::vector<std::string> pos;
     int f_dashdash = 0;
     int f_search_fields = 0, f_mask = 0;
-    for (int i = 1; i < argc; i++)
-    {
+    for (int i = 1; i < argc; i++) {
         std::string arg = argv[i];
         int f_opt = !f_dashdash && arg.size() >= 2 && arg[0] == '-';
-        if (!f_opt)
-        {
-            if (a->cmd == CTL_CMD_NONE)
-            {
+        if (!f_opt) {
+            if (a->cmd == CTL_CMD_NONE) {
                 for (const auto &c : ctl_cmds)
-                    if (arg == c.name)
-                    {
+                    if (arg == c.name) {
                         a->cmd = c.cmd;
                         a->cmd_name = c.name;
                     }
-                if (a->cmd == CTL_CMD_NONE)
-                {
+                if (a->cmd == CTL_CMD_NONE) {
                     *err = "unknown command [" + arg + "] (see --help)";
                     return -22;
                 }
-            }
-            else
+            } else
                 pos.push_back(arg);
             continue;
         }
-        if (arg == "--")
-        {
-            if (a->cmd == CTL_CMD_NONE)
-            {
+        if (arg == "--") {
+            if (a->cmd == CTL_CMD_NONE) {
                 *err = "no command before --";
                 return -22;
             }
@@ -653,71 +628,59 @@ int ctl_args_parse(int argc, char **argv, ctl_args_t *a, std::string *err, FILE 
             name = "help";
         else if (arg == "-q")
             name = "quiet";
-        else if (arg.compare(0, 2, "--") != 0)
-        {
+        else if (arg.compare(0, 2, "--") != 0) {
             *err = "unknown option [" + arg + "]";
             return -22;
         }
         /* After the command --idx is the event's list index (update only). */
-        if (a->cmd != CTL_CMD_NONE && a->cmd != CTL_CMD_UPDATE && arg.substr(2, arg.find('=') - 2) == "idx")
-        {
+        if (a->cmd != CTL_CMD_NONE && a->cmd != CTL_CMD_UPDATE && arg.substr(2, arg.find('=') - 2) == "idx") {
             *err = std::string("--idx (the bus index) goes before the command: pelmora-ctl --host H:P --idx N ") +
                    a->cmd_name + " ...";
             return -22;
         }
-        if (name.empty() &&
-            optwalk_long(argc, argv, &i, [a](const std::string &n) { return ctl_takes_value(n, a->cmd) != 0; },
-                         &name, &val, err) < 0)
+        if (name.empty() && optwalk_long(
+                                argc, argv, &i, [a](const std::string &n) { return ctl_takes_value(n, a->cmd) != 0; },
+                                &name, &val, err) < 0)
             return -22;
         const std::string opt = "--" + name;
         int64_t x = 0;
 
-        if (name == "help")
-        {
+        if (name == "help") {
             ctl_usage(out);
             return 1;
         }
-        if (name == "version")
-        {
+        if (name == "version") {
             fprintf(out, "pelmora-ctl %s\n", PELMORA_VERSION);
             return 1;
         }
-        if (name == "host")
-        {
-            if (ctl_host_url(val.c_str(), &a->url) < 0)
-            {
+        if (name == "host") {
+            if (ctl_host_url(val.c_str(), &a->url) < 0) {
                 *err = "--host takes HOST:PORT (port 1..65535), not [" + val + "]";
                 return -22;
             }
             a->host = val;
             continue;
         }
-        if (name == "table")
-        {
+        if (name == "table") {
             a->f_table = 1;
             continue;
         }
-        if (name == "json")
-        {
+        if (name == "json") {
             a->f_table = 0;
             continue;
         }
-        if (name == "quiet")
-        {
+        if (name == "quiet") {
             a->f_quiet = 1;
             continue;
         }
-        if (name == "timeout" || name == "connect-timeout")
-        {
+        if (name == "timeout" || name == "connect-timeout") {
             if (ctl_one_int(opt, val, 1, 3600000, &x, err) < 0)
                 return -22;
             (name == "timeout" ? a->timeout_ms : a->connect_timeout_ms) = (int)x;
             continue;
         }
-        if (a->cmd == CTL_CMD_NONE)
-        {
-            if (name == "idx")
-            {
+        if (a->cmd == CTL_CMD_NONE) {
+            if (name == "idx") {
                 if (ctl_one_int(opt, val, 0, INT32_MAX, &x, err) < 0)
                     return -22;
                 a->bus_idx = (int)x;
@@ -729,67 +692,52 @@ int ctl_args_parse(int argc, char **argv, ctl_args_t *a, std::string *err, FILE 
 
         /* Options of the command. */
         int f_known = 1;
-        switch (a->cmd)
-        {
+        switch (a->cmd) {
         case CTL_CMD_TRUNCATE:
-            if (name == "sys-id")
-            {
+            if (name == "sys-id") {
                 if (ctl_one_int(opt, val, 0, INT64_MAX, &a->sys_id, err) < 0)
                     return -22;
                 a->f_sys_id = 1;
-            }
-            else if (name == "above" || name == "below")
-            {
+            } else if (name == "above" || name == "below") {
                 int f = name == "below";
-                if (a->f_below >= 0 && a->f_below != f)
-                {
+                if (a->f_below >= 0 && a->f_below != f) {
                     *err = "truncate takes --above or --below, not both";
                     return -22;
                 }
                 a->f_below = f;
-            }
-            else
+            } else
                 f_known = 0;
             break;
         case CTL_CMD_SEARCH:
-            if (name == "fields")
-            {
+            if (name == "fields") {
                 if (ctl_parse_search_fields(val.c_str(), &a->search_flags, err) < 0)
                     return -22;
                 f_search_fields = 1;
-            }
-            else if (name == "from")
-            {
+            } else if (name == "from") {
                 if (ctl_one_int(opt, val, 0, INT32_MAX, &x, err) < 0)
                     return -22;
                 a->search_from = (int)x;
-            }
-            else if (name == "all")
+            } else if (name == "all")
                 a->f_search_all = 1;
             else
                 f_known = 0;
             break;
         case CTL_CMD_ERRORS:
-            if (name == "mask" || name == "absent")
-            {
-                if (f_mask)
-                {
+            if (name == "mask" || name == "absent") {
+                if (f_mask) {
                     *err = "errors takes one --mask or --absent";
                     return -22;
                 }
                 if (ctl_parse_error_mask(name == "mask" ? val.c_str() : "absent", &a->error_mask, err) < 0)
                     return -22;
                 f_mask = 1;
-            }
-            else
+            } else
                 f_known = 0;
             break;
         case CTL_CMD_DELETE:
-            if (name == "sys-id")
-            {
+            if (name == "sys-id") {
                 size_t p = 0;
-                do
-                {
+                do {
                     size_t comma = val.find(',', p);
                     std::string w = val.substr(p, comma == std::string::npos ? std::string::npos : comma - p);
                     p = comma == std::string::npos ? std::string::npos : comma + 1;
@@ -798,17 +746,14 @@ int ctl_args_parse(int argc, char **argv, ctl_args_t *a, std::string *err, FILE 
                     a->ids.push_back(x);
                 } while (p != std::string::npos);
                 a->f_sys_id = 1;
-            }
-            else
+            } else
                 f_known = 0;
             break;
         case CTL_CMD_INSERT:
-        case CTL_CMD_UPDATE:
-        {
+        case CTL_CMD_UPDATE: {
             int f_event_opt = 0;
             for (const auto &o : ctl_event_opts)
-                if (name == o.name)
-                {
+                if (name == o.name) {
                     if (ctl_field_check(o.field, val, err) < 0)
                         return -22;
                     a->edit.fields.emplace_back(o.field, val);
@@ -816,29 +761,23 @@ int ctl_args_parse(int argc, char **argv, ctl_args_t *a, std::string *err, FILE 
                 }
             if (f_event_opt)
                 break;
-            if (name == "meta")
-            {
+            if (name == "meta") {
                 size_t eq = val.find('=');
-                if (eq == std::string::npos || eq == 0 || eq + 1 == val.size())
-                {
+                if (eq == std::string::npos || eq == 0 || eq + 1 == val.size()) {
                     *err = "--meta takes KEY=VALUE with a non-empty key and value, not [" + val + "]";
                     return -22;
                 }
                 std::string k = val.substr(0, eq), v = val.substr(eq + 1);
-                if (k.size() > 255 || v.size() > 4095)
-                {
+                if (k.size() > 255 || v.size() > 4095) {
                     *err = "--meta key over 255 or value over 4095 bytes";
                     return -22;
                 }
                 a->edit.meta.emplace_back(k, v);
                 a->edit.f_meta = 1;
-            }
-            else if (name == "no-meta")
+            } else if (name == "no-meta")
                 a->edit.f_meta = 1;
-            else if (name == "line")
-            {
-                if (a->edit.f_line)
-                {
+            else if (name == "line") {
+                if (a->edit.f_line) {
                     *err = "--line given twice";
                     return -22;
                 }
@@ -849,11 +788,8 @@ int ctl_args_parse(int argc, char **argv, ctl_args_t *a, std::string *err, FILE 
                 if (ctl_line_check(a->edit.line, err) < 0)
                     return -22;
                 a->edit.f_line = 1;
-            }
-            else if (a->cmd == CTL_CMD_INSERT && name == "at")
-            {
-                if (a->event_idx >= 0 || a->f_at_end || a->f_sys_id)
-                {
+            } else if (a->cmd == CTL_CMD_INSERT && name == "at") {
+                if (a->event_idx >= 0 || a->f_at_end || a->f_sys_id) {
                     *err = "insert takes one position: --at IDX, --at end or --before-sys-id ID";
                     return -22;
                 }
@@ -861,38 +797,28 @@ int ctl_args_parse(int argc, char **argv, ctl_args_t *a, std::string *err, FILE 
                     a->f_at_end = 1;
                 else if (ctl_one_int(opt, val, 0, INT64_MAX, &a->event_idx, err) < 0)
                     return -22;
-            }
-            else if (a->cmd == CTL_CMD_INSERT && name == "before-sys-id")
-            {
-                if (a->event_idx >= 0 || a->f_at_end || a->f_sys_id)
-                {
+            } else if (a->cmd == CTL_CMD_INSERT && name == "before-sys-id") {
+                if (a->event_idx >= 0 || a->f_at_end || a->f_sys_id) {
                     *err = "insert takes one position: --at IDX, --at end or --before-sys-id ID";
                     return -22;
                 }
                 if (ctl_one_int(opt, val, 1, INT64_MAX, &a->sys_id, err) < 0)
                     return -22;
                 a->f_sys_id = 1;
-            }
-            else if (a->cmd == CTL_CMD_UPDATE && (name == "idx" || name == "sys-id"))
-            {
-                if (a->event_idx >= 0 || a->f_sys_id)
-                {
+            } else if (a->cmd == CTL_CMD_UPDATE && (name == "idx" || name == "sys-id")) {
+                if (a->event_idx >= 0 || a->f_sys_id) {
                     *err = "update takes one of --idx IDX or --sys-id ID";
                     return -22;
                 }
-                if (name == "idx")
-                {
+                if (name == "idx") {
                     if (ctl_one_int(opt, val, 0, INT64_MAX, &a->event_idx, err) < 0)
                         return -22;
-                }
-                else
-                {
+                } else {
                     if (ctl_one_int(opt, val, 1, INT64_MAX, &a->sys_id, err) < 0)
                         return -22;
                     a->f_sys_id = 1;
                 }
-            }
-            else
+            } else
                 f_known = 0;
             break;
         }
@@ -900,20 +826,17 @@ int ctl_args_parse(int argc, char **argv, ctl_args_t *a, std::string *err, FILE 
             f_known = 0;
             break;
         }
-        if (!f_known)
-        {
+        if (!f_known) {
             *err = "unknown option [" + opt + "] for " + a->cmd_name;
             return -22;
         }
     }
 
-    if (a->cmd == CTL_CMD_NONE)
-    {
+    if (a->cmd == CTL_CMD_NONE) {
         *err = "no command given (see --help)";
         return -22;
     }
-    if (a->host.empty())
-    {
+    if (a->host.empty()) {
         *err = "--host HOST:PORT is required";
         return -22;
     }
@@ -921,33 +844,35 @@ int ctl_args_parse(int argc, char **argv, ctl_args_t *a, std::string *err, FILE 
     /* Positional arguments of each command. */
     const std::string cmd = a->cmd_name;
     size_t want_min = 0, want_max = 0;
-    switch (a->cmd)
-    {
-    case CTL_CMD_EVENTS: want_max = (size_t)-1; break;
-    case CTL_CMD_DELETE: want_max = (size_t)-1; break;
+    switch (a->cmd) {
+    case CTL_CMD_EVENTS:
+        want_max = (size_t)-1;
+        break;
+    case CTL_CMD_DELETE:
+        want_max = (size_t)-1;
+        break;
     case CTL_CMD_TAKE_N:
     case CTL_CMD_RUN:
     case CTL_CMD_LOAD:
     case CTL_CMD_APPEND:
     case CTL_CMD_SAVE:
-    case CTL_CMD_SEARCH: want_min = want_max = 1; break;
-    default: break;
+    case CTL_CMD_SEARCH:
+        want_min = want_max = 1;
+        break;
+    default:
+        break;
     }
-    if (pos.size() < want_min || pos.size() > want_max)
-    {
+    if (pos.size() < want_min || pos.size() > want_max) {
         *err = pos.size() < want_min ? cmd + ": an argument is missing (see --help)"
                                      : cmd + ": unexpected argument [" + pos[want_max] + "]";
         return -22;
     }
     int64_t x = 0;
-    switch (a->cmd)
-    {
+    switch (a->cmd) {
     case CTL_CMD_EVENTS:
-        for (const std::string &p : pos)
-        {
+        for (const std::string &p : pos) {
             ctl_range_t r;
-            if (ctl_parse_range(p.c_str(), &r) < 0)
-            {
+            if (ctl_parse_range(p.c_str(), &r) < 0) {
                 *err = "events: [" + p + "] is not a list index N, a range A-B or A-";
                 return -22;
             }
@@ -964,8 +889,7 @@ int ctl_args_parse(int argc, char **argv, ctl_args_t *a, std::string *err, FILE 
             a->f_run = 1;
         else if (pos[0] == "stop" || pos[0] == "0" || pos[0] == "off")
             a->f_run = 0;
-        else
-        {
+        else {
             *err = "run takes start or stop, not [" + pos[0] + "]";
             return -22;
         }
@@ -974,8 +898,7 @@ int ctl_args_parse(int argc, char **argv, ctl_args_t *a, std::string *err, FILE 
     case CTL_CMD_APPEND:
     case CTL_CMD_SAVE:
     case CTL_CMD_SEARCH:
-        if (pos[0].empty())
-        {
+        if (pos[0].empty()) {
             *err = cmd + (a->cmd == CTL_CMD_SEARCH ? ": the search key is empty" : ": the playlist name is empty");
             return -22;
         }
@@ -984,8 +907,7 @@ int ctl_args_parse(int argc, char **argv, ctl_args_t *a, std::string *err, FILE 
             a->search_flags = (1 << PELMORABOX_EVENT_SEARCH_IDX_TITLE) | (1 << PELMORABOX_EVENT_SEARCH_IDX_MEDIA_ID);
         break;
     case CTL_CMD_TRUNCATE:
-        if (!a->f_sys_id || a->f_below < 0)
-        {
+        if (!a->f_sys_id || a->f_below < 0) {
             *err = "truncate needs --sys-id ID and one of --above or --below";
             return -22;
         }
@@ -995,58 +917,48 @@ int ctl_args_parse(int argc, char **argv, ctl_args_t *a, std::string *err, FILE 
             a->error_mask = 0x2000100;
         break;
     case CTL_CMD_DELETE:
-        if (a->f_sys_id && !pos.empty())
-        {
+        if (a->f_sys_id && !pos.empty()) {
             *err = "delete takes list indexes or --sys-id ids, not both";
             return -22;
         }
-        for (const std::string &p : pos)
-        {
+        for (const std::string &p : pos) {
             ctl_range_t r;
-            if (ctl_parse_range(p.c_str(), &r) < 0 || r.to < 0)
-            {
+            if (ctl_parse_range(p.c_str(), &r) < 0 || r.to < 0) {
                 *err = "delete: [" + p + "] is not a list index N or a range A-B";
                 return -22;
             }
-            if (r.to - r.from + 1 + (int64_t)a->ids.size() > 100000)
-            {
+            if (r.to - r.from + 1 + (int64_t)a->ids.size() > 100000) {
                 *err = "delete: more than 100000 indexes";
                 return -22;
             }
             for (int64_t k = r.from; k <= r.to; k++)
                 a->ids.push_back(k);
         }
-        if (a->ids.empty())
-        {
+        if (a->ids.empty()) {
             *err = "delete needs list indexes or --sys-id ids";
             return -22;
         }
-        if (a->ids.size() > 100000)
-        {
+        if (a->ids.size() > 100000) {
             *err = "delete: more than 100000 ids";
             return -22;
         }
         break;
     case CTL_CMD_INSERT:
-        if (a->event_idx < 0 && !a->f_at_end && !a->f_sys_id)
-        {
+        if (a->event_idx < 0 && !a->f_at_end && !a->f_sys_id) {
             *err = "insert needs a position: --at IDX, --at end or --before-sys-id ID";
             return -22;
         }
-        if (!a->edit.f_line && a->edit.fields.empty() && !a->edit.f_meta)
-        {
+        if (!a->edit.f_line && a->edit.fields.empty() && !a->edit.f_meta) {
             *err = "insert needs the event: --line or fields such as --media and --dur";
             return -22;
         }
         break;
     case CTL_CMD_UPDATE:
-        if (a->event_idx < 0 && !a->f_sys_id)
-        {
+        if (a->event_idx < 0 && !a->f_sys_id) {
             *err = "update needs --idx IDX or --sys-id ID";
             return -22;
         }
-        if (!a->edit.f_line && a->edit.fields.empty() && !a->edit.f_meta)
-        {
+        if (!a->edit.f_line && a->edit.fields.empty() && !a->edit.f_meta) {
             *err = "update: nothing to change (give --line or fields)";
             return -22;
         }
@@ -1054,8 +966,7 @@ int ctl_args_parse(int argc, char **argv, ctl_args_t *a, std::string *err, FILE 
     default:
         break;
     }
-    if (a->cmd == CTL_CMD_INSERT || a->cmd == CTL_CMD_UPDATE)
-    {
+    if (a->cmd == CTL_CMD_INSERT || a->cmd == CTL_CMD_UPDATE) {
         /* Build once now so that a line too long is a usage error, not a call. */
         pelmorabox_event_t *probe = ctl_event_build(&a->edit, nullptr, err);
         if (!probe)

@@ -95,10 +95,10 @@ typedef struct ctl_args_desc
     int f_at_end = 0;                /* insert --at end */
     int f_sys_id = 0;                /* sys_id given: update, insert, truncate */
     int64_t sys_id = 0;
-    int f_run = 0;                   /* run: 1 start, 0 stop */
-    int f_below = -1;                /* truncate: 1 below, 0 above */
-    std::string name;                /* playlist name or search key */
-    std::vector<int64_t> ids;        /* delete: list indexes, or sys_ids with f_sys_id */
+    int f_run = 0;            /* run: 1 start, 0 stop */
+    int f_below = -1;         /* truncate: 1 below, 0 above */
+    std::string name;         /* playlist name or search key */
+    std::vector<int64_t> ids; /* delete: list indexes, or sys_ids with f_sys_id */
     int search_flags = 0;
     int search_from = 0;
     int f_search_all = 0;

@@ -13,37 +13,29 @@ size_t ctl_utf8_seq(const unsigned char *s, size_t n, uint32_t *cp)
     if (!n)
         return 0;
     unsigned c = s[0];
-    if (c < 0x80)
-    {
+    if (c < 0x80) {
         *cp = c;
         return 1;
     }
     size_t len;
     uint32_t v, min;
-    if (c >= 0xc2 && c <= 0xdf)
-    {
+    if (c >= 0xc2 && c <= 0xdf) {
         len = 2;
         v = c & 0x1f;
         min = 0x80;
-    }
-    else if (c >= 0xe0 && c <= 0xef)
-    {
+    } else if (c >= 0xe0 && c <= 0xef) {
         len = 3;
         v = c & 0x0f;
         min = 0x800;
-    }
-    else if (c >= 0xf0 && c <= 0xf4)
-    {
+    } else if (c >= 0xf0 && c <= 0xf4) {
         len = 4;
         v = c & 0x07;
         min = 0x10000;
-    }
-    else
+    } else
         return 0;
     if (n < len)
         return 0;
-    for (size_t i = 1; i < len; i++)
-    {
+    for (size_t i = 1; i < len; i++) {
         if ((s[i] & 0xc0) != 0x80)
             return 0;
         v = (v << 6) | (s[i] & 0x3f);
@@ -58,26 +50,32 @@ void ctl_json_string(std::string *out, const char *s, size_t len)
 {
     const unsigned char *p = (const unsigned char *)s;
     out->push_back('"');
-    for (size_t i = 0; i < len;)
-    {
+    for (size_t i = 0; i < len;) {
         unsigned char c = p[i];
         char esc[8];
-        if (c == '"' || c == '\\')
-        {
+        if (c == '"' || c == '\\') {
             out->push_back('\\');
             out->push_back((char)c);
             i++;
             continue;
         }
-        if (c < 0x20 || c == 0x7f)
-        {
-            switch (c)
-            {
-            case '\b': out->append("\\b"); break;
-            case '\f': out->append("\\f"); break;
-            case '\n': out->append("\\n"); break;
-            case '\r': out->append("\\r"); break;
-            case '\t': out->append("\\t"); break;
+        if (c < 0x20 || c == 0x7f) {
+            switch (c) {
+            case '\b':
+                out->append("\\b");
+                break;
+            case '\f':
+                out->append("\\f");
+                break;
+            case '\n':
+                out->append("\\n");
+                break;
+            case '\r':
+                out->append("\\r");
+                break;
+            case '\t':
+                out->append("\\t");
+                break;
             default:
                 snprintf(esc, sizeof esc, "\\u%04x", c);
                 out->append(esc);
@@ -87,8 +85,7 @@ void ctl_json_string(std::string *out, const char *s, size_t len)
         }
         uint32_t cp;
         size_t n = ctl_utf8_seq(p + i, len - i, &cp);
-        if (n)
-        {
+        if (n) {
             out->append(s + i, n);
             i += n;
             continue;
@@ -111,29 +108,22 @@ std::vector<std::string> ctl_flag_names(int64_t flags)
     {
         int64_t bit;
         const char *name;
-    } bits[] = {{PELMORABOX_EVENT_FLAG_CUEING, "CUEING"},
-                {PELMORABOX_EVENT_FLAG_PLAY, "PLAY"},
-                {PELMORABOX_EVENT_FLAG_PRESENT, "PRESENT"},
-                {PELMORABOX_EVENT_FLAG_CUED, "CUED"},
-                {PELMORABOX_EVENT_FLAG_CUE_FAILED, "CUE_FAILED"},
-                {PELMORABOX_EVENT_FLAG_PLAY_FAILED, "PLAY_FAILED"},
-                {PELMORABOX_EVENT_FLAG_PLAYING, "PLAYING"},
-                {0x80, "ABSENT"},
-                {PELMORABOX_EVENT_FLAG_RANGE_ERR, "RANGE_ERR"},
-                {PELMORABOX_EVENT_FLAG_SUBCLIP, "SUBCLIP"},
+    } bits[] = {{PELMORABOX_EVENT_FLAG_CUEING, "CUEING"},         {PELMORABOX_EVENT_FLAG_PLAY, "PLAY"},
+                {PELMORABOX_EVENT_FLAG_PRESENT, "PRESENT"},       {PELMORABOX_EVENT_FLAG_CUED, "CUED"},
+                {PELMORABOX_EVENT_FLAG_CUE_FAILED, "CUE_FAILED"}, {PELMORABOX_EVENT_FLAG_PLAY_FAILED, "PLAY_FAILED"},
+                {PELMORABOX_EVENT_FLAG_PLAYING, "PLAYING"},       {0x80, "ABSENT"},
+                {PELMORABOX_EVENT_FLAG_RANGE_ERR, "RANGE_ERR"},   {PELMORABOX_EVENT_FLAG_SUBCLIP, "SUBCLIP"},
                 {PELMORABOX_EVENT_FLAG_NON_CONT, "NON_CONT"}};
     std::vector<std::string> names;
     int64_t known = 0;
-    for (const auto &b : bits)
-    {
+    for (const auto &b : bits) {
         known |= b.bit;
         if (flags & b.bit)
             names.push_back(b.name);
         else if (b.bit == 0x80 && !(flags & PELMORABOX_EVENT_FLAG_PRESENT))
             names.push_back(b.name); /* media not present: the event is absent */
     }
-    for (int i = 0; i < 64; i++)
-    {
+    for (int i = 0; i < 64; i++) {
         uint64_t bit = (uint64_t)1 << i;
         if (((uint64_t)flags & bit) && !((uint64_t)known & bit))
             names.push_back("BIT" + std::to_string(i));
@@ -143,12 +133,15 @@ std::vector<std::string> ctl_flag_names(int64_t flags)
 
 const char *ctl_start_type_name(char st)
 {
-    switch (st)
-    {
-    case 'M': return "MANUAL";
-    case 'F': return "FIXED TIME";
-    case 'G': return "GAP FILL";
-    default: return "FOLLOW";
+    switch (st) {
+    case 'M':
+        return "MANUAL";
+    case 'F':
+        return "FIXED TIME";
+    case 'G':
+        return "GAP FILL";
+    default:
+        return "FOLLOW";
     }
 }
 
@@ -159,11 +152,10 @@ static void ctl_json_i64(std::string *out, const char *key, int64_t v)
     out->append(buf);
 }
 
-#define CTL_JSON_TEXT(out, key, field)                  \
-    do                                                  \
-    {                                                   \
-        (out)->append("\"" key "\":");                  \
-        ctl_json_field((out), (field), sizeof(field));  \
+#define CTL_JSON_TEXT(out, key, field)                                                                                 \
+    do {                                                                                                               \
+        (out)->append("\"" key "\":");                                                                                 \
+        ctl_json_field((out), (field), sizeof(field));                                                                 \
     } while (0)
 
 void ctl_json_state(std::string *out, const pelmorabox_bus_state_t *s)
@@ -177,8 +169,7 @@ void ctl_json_state(std::string *out, const pelmorabox_bus_state_t *s)
     out->push_back(',');
     CTL_JSON_TEXT(out, "time", s->time);
     out->append(",\"er\":[");
-    for (int i = 0; i < 5; i++)
-    {
+    for (int i = 0; i < 5; i++) {
         char buf[32];
         snprintf(buf, sizeof buf, "%s%" PRId64, i ? "," : "", s->er[i]);
         out->append(buf);
@@ -217,8 +208,7 @@ static void ctl_json_flags(std::string *out, int64_t flags)
     ctl_json_i64(out, "flags", flags);
     out->append(",\"flag_names\":[");
     int first = 1;
-    for (const std::string &n : ctl_flag_names(flags))
-    {
+    for (const std::string &n : ctl_flag_names(flags)) {
         if (!first)
             out->push_back(',');
         first = 0;
@@ -240,8 +230,7 @@ static void ctl_json_char(std::string *out, const char *key, int c)
 void ctl_json_event(std::string *out, const pelmorabox_event_t *e, int64_t idx)
 {
     out->push_back('{');
-    if (idx >= 0)
-    {
+    if (idx >= 0) {
         ctl_json_i64(out, "idx", idx);
         out->push_back(',');
     }
@@ -278,8 +267,7 @@ void ctl_json_event(std::string *out, const pelmorabox_event_t *e, int64_t idx)
     out->push_back(',');
     CTL_JSON_TEXT(out, "tag", e->tag);
     out->append(",\"metadata\":[");
-    for (int i = 0; i < e->metadata_cnt && e->metadata_pairs; i++)
-    {
+    for (int i = 0; i < e->metadata_cnt && e->metadata_pairs; i++) {
         if (i)
             out->push_back(',');
         out->push_back('[');
@@ -339,19 +327,14 @@ static void ctl_utf8_put(std::string *out, uint32_t cp)
 {
     if (cp < 0x80)
         out->push_back((char)cp);
-    else if (cp < 0x800)
-    {
+    else if (cp < 0x800) {
         out->push_back((char)(0xc0 | (cp >> 6)));
         out->push_back((char)(0x80 | (cp & 0x3f)));
-    }
-    else if (cp < 0x10000)
-    {
+    } else if (cp < 0x10000) {
         out->push_back((char)(0xe0 | (cp >> 12)));
         out->push_back((char)(0x80 | ((cp >> 6) & 0x3f)));
         out->push_back((char)(0x80 | (cp & 0x3f)));
-    }
-    else
-    {
+    } else {
         out->push_back((char)(0xf0 | (cp >> 18)));
         out->push_back((char)(0x80 | ((cp >> 12) & 0x3f)));
         out->push_back((char)(0x80 | ((cp >> 6) & 0x3f)));
@@ -363,11 +346,9 @@ std::string ctl_cell_text(const char *s, size_t len)
 {
     const unsigned char *p = (const unsigned char *)s;
     std::string out;
-    for (size_t i = 0; i < len;)
-    {
+    for (size_t i = 0; i < len;) {
         unsigned char c = p[i];
-        if (c < 0x20 || c == 0x7f)
-        {
+        if (c < 0x20 || c == 0x7f) {
             char esc[8];
             if (c == '\t')
                 out.append("\\t");
@@ -375,8 +356,7 @@ std::string ctl_cell_text(const char *s, size_t len)
                 out.append("\\n");
             else if (c == '\r')
                 out.append("\\r");
-            else
-            {
+            else {
                 snprintf(esc, sizeof esc, "\\x%02x", c);
                 out.append(esc);
             }
@@ -385,13 +365,10 @@ std::string ctl_cell_text(const char *s, size_t len)
         }
         uint32_t cp;
         size_t n = ctl_utf8_seq(p + i, len - i, &cp);
-        if (n)
-        {
+        if (n) {
             out.append(s + i, n);
             i += n;
-        }
-        else
-        {
+        } else {
             ctl_utf8_put(&out, c);
             i++;
         }
@@ -403,10 +380,9 @@ static int ctl_cp_width(uint32_t cp)
 {
     static const uint32_t zero[][2] = {{0x0300, 0x036f}, {0x1ab0, 0x1aff}, {0x1dc0, 0x1dff}, {0x200b, 0x200f},
                                        {0x20d0, 0x20ff}, {0xfe00, 0xfe0f}, {0xfe20, 0xfe2f}};
-    static const uint32_t wide[][2] = {{0x1100, 0x115f},   {0x2e80, 0x303e},   {0x3041, 0x33ff},
-                                       {0x3400, 0x4dbf},   {0x4e00, 0x9fff},   {0xa000, 0xa4cf},
-                                       {0xac00, 0xd7a3},   {0xf900, 0xfaff},   {0xfe30, 0xfe4f},
-                                       {0xff00, 0xff60},   {0xffe0, 0xffe6},   {0x1f300, 0x1f64f},
+    static const uint32_t wide[][2] = {{0x1100, 0x115f},   {0x2e80, 0x303e},   {0x3041, 0x33ff},  {0x3400, 0x4dbf},
+                                       {0x4e00, 0x9fff},   {0xa000, 0xa4cf},   {0xac00, 0xd7a3},  {0xf900, 0xfaff},
+                                       {0xfe30, 0xfe4f},   {0xff00, 0xff60},   {0xffe0, 0xffe6},  {0x1f300, 0x1f64f},
                                        {0x1f900, 0x1f9ff}, {0x20000, 0x2fffd}, {0x30000, 0x3fffd}};
     for (const auto &r : zero)
         if (cp >= r[0] && cp <= r[1])
@@ -421,12 +397,10 @@ size_t ctl_text_width(const std::string &s)
 {
     const unsigned char *p = (const unsigned char *)s.data();
     size_t w = 0;
-    for (size_t i = 0; i < s.size();)
-    {
+    for (size_t i = 0; i < s.size();) {
         uint32_t cp;
         size_t n = ctl_utf8_seq(p + i, s.size() - i, &cp);
-        if (!n)
-        {
+        if (!n) {
             w++;
             i++;
             continue;
@@ -449,8 +423,7 @@ std::string ctl_table_render(const ctl_table_t *t)
     std::string out;
     auto put_row = [&](const std::vector<std::string> &row) {
         std::string line;
-        for (size_t c = 0; c < cols; c++)
-        {
+        for (size_t c = 0; c < cols; c++) {
             const std::string cell = c < row.size() ? row[c] : std::string();
             size_t pad = width[c] - ctl_text_width(cell);
             if (c)
@@ -483,8 +456,7 @@ static std::string ctl_cell_field(const char *s, size_t size)
 static std::string ctl_flags_cell(int64_t flags)
 {
     std::string s;
-    for (const std::string &n : ctl_flag_names(flags))
-    {
+    for (const std::string &n : ctl_flag_names(flags)) {
         if (!s.empty())
             s.push_back(',');
         s.append(n);
@@ -531,8 +503,7 @@ void ctl_table_state(ctl_table_t *t, const char *command, int result, const pelm
     t->head = {"NAME", "VALUE"};
     t->right = {0, 0};
     t->rows.clear();
-    if (command)
-    {
+    if (command) {
         t->rows.push_back({"command", command});
         t->rows.push_back({"result", std::to_string(result)});
     }

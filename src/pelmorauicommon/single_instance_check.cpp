@@ -42,7 +42,8 @@ std::vector<Window> top_level_windows(Display *dpy)
         unsigned long count = 0, after;
         unsigned char *data = nullptr;
         if (XGetWindowProperty(dpy, root, client_list, 0, 65536, False, XA_WINDOW, &type, &format, &count, &after,
-                               &data) == Success && data && format == 32) {
+                               &data) == Success &&
+            data && format == 32) {
             Window *w = reinterpret_cast<Window *>(data);
             /* Topmost first, as the walk goes from the top window down. */
             for (unsigned long i = count; i > 0; i--)
@@ -75,7 +76,8 @@ long window_pid(Display *dpy, Window w)
     unsigned char *data = nullptr;
     long pid = -1;
     if (XGetWindowProperty(dpy, w, pid_atom, 0, 1, False, XA_CARDINAL, &type, &format, &count, &after, &data) ==
-            Success && data && count == 1 && format == 32)
+            Success &&
+        data && count == 1 && format == 32)
         pid = (long)*reinterpret_cast<unsigned long *>(data);
     if (data)
         XFree(data);
@@ -92,7 +94,8 @@ bool window_title(Display *dpy, Window w, std::string &title)
         unsigned long count = 0, after;
         unsigned char *data = nullptr;
         if (XGetWindowProperty(dpy, w, net_wm_name, 0, 1024, False, utf8, &type, &format, &count, &after, &data) ==
-                Success && data && format == 8) {
+                Success &&
+            data && format == 8) {
             title.assign(reinterpret_cast<char *>(data), count);
             XFree(data);
             return true;
@@ -154,8 +157,8 @@ int single_instance_check(instance_t *app)
             g_warning("%s:%d GetWindowText failed", __func__, __LINE__);
             continue;
         }
-        g_warning("%s:%d path=[%s], pid=%d, dwTheardId=%d, aProcessCurr=%d, text=[%s]", __func__,
-                  __LINE__, exe.c_str(), (int)pid, 0, (int)own, title.c_str());
+        g_warning("%s:%d path=[%s], pid=%d, dwTheardId=%d, aProcessCurr=%d, text=[%s]", __func__, __LINE__, exe.c_str(),
+                  (int)pid, 0, (int)own, title.c_str());
         if (title == "PelmoraBoxUI" || (app->window_title[0] && title == app->window_title)) {
             g_warning("%s:%d Will switch!", __func__, __LINE__);
             bring_to_front(dpy, w);

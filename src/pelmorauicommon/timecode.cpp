@@ -78,9 +78,18 @@ int tc_frames2hmsf(int f, int *hh, int *mm, int *ss, int *ff)
 {
     int64_t labels, fps;
     switch (tc_mode) {
-    case TC_PAL: labels = f; fps = 25; break;
-    case TC_50: labels = f; fps = 50; break;
-    case TC_NTSC: labels = f; fps = 30; break;
+    case TC_PAL:
+        labels = f;
+        fps = 25;
+        break;
+    case TC_50:
+        labels = f;
+        fps = 50;
+        break;
+    case TC_NTSC:
+        labels = f;
+        fps = 30;
+        break;
     case TC_NTSC_DF: {
         /* Every ten minutes hold 17982 frames; labels 00 and 01 are skipped
          * at the start of each minute except every tenth. */
@@ -107,9 +116,12 @@ int tc_hmsf2frames(int hh, int mm, int ss, int ff)
 {
     int64_t h = hh, m = mm, s = ss, f = ff;
     switch (tc_mode) {
-    case TC_PAL: return clamp_int(((h * 60 + m) * 60 + s) * 25 + f);
-    case TC_50: return clamp_int(((h * 60 + m) * 60 + s) * 50 + f);
-    case TC_NTSC: return clamp_int(((h * 60 + m) * 60 + s) * 30 + f);
+    case TC_PAL:
+        return clamp_int(((h * 60 + m) * 60 + s) * 25 + f);
+    case TC_50:
+        return clamp_int(((h * 60 + m) * 60 + s) * 50 + f);
+    case TC_NTSC:
+        return clamp_int(((h * 60 + m) * 60 + s) * 30 + f);
     case TC_NTSC_DF: {
         int64_t t = h * 60 + m;
         return clamp_int(h * 108000 + m * 1800 + s * 30 + f - 2 * (t - t / 10));
@@ -167,16 +179,28 @@ int tc_tc2hmsf(const char *tc, int *phh, int *pmm, int *pss, int *pff)
     case 0:
         return -1;
     case 1:
-        *phh = 0; *pmm = 0; *pss = parts[0]; *pff = 0;
+        *phh = 0;
+        *pmm = 0;
+        *pss = parts[0];
+        *pff = 0;
         break;
     case 2:
-        *phh = 0; *pmm = parts[0]; *pss = parts[1]; *pff = 0;
+        *phh = 0;
+        *pmm = parts[0];
+        *pss = parts[1];
+        *pff = 0;
         break;
     case 3:
-        *phh = 0; *pmm = parts[0]; *pss = parts[1]; *pff = parts[2];
+        *phh = 0;
+        *pmm = parts[0];
+        *pss = parts[1];
+        *pff = parts[2];
         break;
     default:
-        *phh = parts[0]; *pmm = parts[1]; *pss = parts[2]; *pff = parts[3];
+        *phh = parts[0];
+        *pmm = parts[1];
+        *pss = parts[2];
+        *pff = parts[3];
         break;
     }
     return 0;
@@ -197,7 +221,10 @@ int tc_txt2frames2(const char *src)
     /* Only the low eight digits of a group can reach a field, so a group
      * keeps its value modulo 10^8 and a mark that it had more digits: this
      * gives the same fields as the full value without overflowing. */
-    enum { GROUPS = 12 };
+    enum
+    {
+        GROUPS = 12
+    };
     const int32_t limit = 100000000;
     int32_t value[GROUPS];
     bool wide[GROUPS];

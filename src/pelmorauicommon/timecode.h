@@ -10,9 +10,11 @@ extern "C" {
 /* In C++ the enumeration gets int as its underlying type, so that any int
  * stored through tc_setmode (which does not range-test) is a valid value. */
 #ifdef __cplusplus
-typedef enum tc_modes : int {
+typedef enum tc_modes : int
+{
 #else
-typedef enum tc_modes {
+typedef enum tc_modes
+{
 #endif
     TC_PAL = 0,     /* 25 frames per second */
     TC_50 = 1,      /* 50 frames per second */
@@ -34,15 +36,15 @@ extern const char tc_alphabet[];
 #define TC_TEXT_SIZE 16
 
 /* Mode. */
-int tc_findmode(const char *e);  /* 0..3 for "pal" "50" "ntsc" "ntsc_df", else -22 */
-int tc_setmode(tc_modes_t m);    /* TC_ENV: -2 when TC_MODE unset, -22 when unknown */
+int tc_findmode(const char *e); /* 0..3 for "pal" "50" "ntsc" "ntsc_df", else -22 */
+int tc_setmode(tc_modes_t m);   /* TC_ENV: -2 when TC_MODE unset, -22 when unknown */
 tc_modes_t tc_getmode(void);
 int tc_test(void);
 
 /* Fields and text in the current mode. */
 int tc_frames2hmsf(int f, int *hh, int *mm, int *ss, int *ff);
 int tc_hmsf2frames(int hh, int mm, int ss, int ff);
-char *tc_frames2tc(int f, char *buf);  /* "" for f < 0 */
+char *tc_frames2tc(int f, char *buf); /* "" for f < 0 */
 /* -1: full form read or no digit at all (nothing stored then);
  * 0: a short form of 1..4 two-digit parts was expanded. */
 int tc_tc2hmsf(const char *tc, int *phh, int *pmm, int *pss, int *pff);
@@ -65,7 +67,7 @@ int tc_frames2mili_tb(int f, int num, int den);
 int tc_mili2frames_tb(int ms, int num, int den);
 
 /* Packed BCD, eight digits HHMMSSFF from the most significant nibble. */
-char *tc_bcd2txt(int tc_bcd, char *txt);  /* txt: 12 bytes */
+char *tc_bcd2txt(int tc_bcd, char *txt); /* txt: 12 bytes */
 int tc_bcd2frames(int tc_bcd);
 /* -1 (every digit 15, shown "??:??:??:??") for a negative count or for
  * 100 hours and more, which eight BCD digits cannot hold. */

@@ -13,22 +13,25 @@
 
 typedef gboolean (*ui_button_dumb_cb_proc)(GtkWidget *widget, GdkEventButton *event, gpointer data);
 
-typedef struct ui_button_dumb_cb_desc {
+typedef struct ui_button_dumb_cb_desc
+{
     ui_button_dumb_cb_proc proc;
     gpointer data;
 } ui_button_dumb_cb_t;
 
 /* Attached to the drawing area under "ui_button_dumb_t" and freed with it. */
-typedef struct ui_button_dumb_desc {
-    int w, h;      /* size of one image (one tile cell) */
-    int style;     /* 0..8 */
+typedef struct ui_button_dumb_desc
+{
+    int w, h;  /* size of one image (one tile cell) */
+    int style; /* 0..8 */
     int f_hover;
     int f_pressed;
-    int f_blank;   /* draws nothing and ignores input */
+    int f_blank; /* draws nothing and ignores input */
     GtkWidget *self;
     GdkPixbuf *views[UI_BUTTON_DUMB_STYLES][UI_BUTTON_DUMB_STATES];
     GdkPixbuf *view; /* the tile of a tiled button, or null */
-    struct {
+    struct
+    {
         ui_button_dumb_cb_t press, click, release;
     } cb;
     GdkCursor *cursor;

@@ -7,7 +7,8 @@
 
 /* Request records of the asynchronous forms; f_done is set by the main loop
  * once result is stored. */
-typedef struct ui_show_error_async_desc {
+typedef struct ui_show_error_async_desc
+{
     char *title;
     char *message;
     GtkWidget *window;
@@ -15,13 +16,15 @@ typedef struct ui_show_error_async_desc {
     int result;
 } ui_show_error_async_t;
 
-typedef struct ui_dialog_ok_cancel_desc {
+typedef struct ui_dialog_ok_cancel_desc
+{
     char *msg;
     volatile gint f_done;
     int result;
 } ui_dialog_ok_cancel_t;
 
-typedef struct ui_dialog_input_desc {
+typedef struct ui_dialog_input_desc
+{
     char *msg;
     char input[260];
     int len;

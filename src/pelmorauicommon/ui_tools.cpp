@@ -44,8 +44,7 @@ GtkWidget *image_from_desc(const ui_button_desc *info)
             g_object_unref(pb);
             return img;
         }
-        g_warning("%s: bad built-in image of button %d: %s", "ui_create_button", info->id,
-                  err ? err->message : "?");
+        g_warning("%s: bad built-in image of button %d: %s", "ui_create_button", info->id, err ? err->message : "?");
         if (err)
             g_error_free(err);
     }
@@ -75,8 +74,9 @@ bool is_image(GType t)
 
 const int TEXT_SIZES_MAX = 128; /* a column of unique texts would grow it without end */
 
-struct text_sizes_desc {
-    guint view_id = 0; /* the view and style the sizes were measured in */
+struct text_sizes_desc
+{
+    guint view_id = 0;        /* the view and style the sizes were measured in */
     guint xpad = 0, ypad = 0; /* the renderer's padding they include */
     std::unordered_map<std::string, std::pair<gint, gint>> sizes;
     std::string key; /* kept, so a lookup allocates nothing */
@@ -176,9 +176,9 @@ void text_sizes_install()
     text_set_property_gtk = G_OBJECT_CLASS(klass)->set_property;
     G_OBJECT_CLASS(klass)->set_property = text_set_property;
     /* The text is the key; colours and editing leave the layout alone. */
-    static const char *const neutral[] = {"text",           "background",     "background-gdk", "background-set",
-                                          "foreground",     "foreground-gdk", "foreground-set", "editable",
-                                          "editable-set"};
+    static const char *const neutral[] = {"text",           "background", "background-gdk",
+                                          "background-set", "foreground", "foreground-gdk",
+                                          "foreground-set", "editable",   "editable-set"};
     for (const char *name : neutral)
         if (GParamSpec *p = g_object_class_find_property(G_OBJECT_CLASS(klass), name))
             size_neutral.push_back(p);
@@ -211,7 +211,8 @@ void text_sizes_attach(GtkCellRenderer *r)
 /* One side's colour as GTK's binding would leave it: a colour turns the flag
  * on, no colour turns it off, an unknown name (reported as GTK reports it)
  * leaves the flag as its column says and the colour as it was. */
-struct side_colour_desc {
+struct side_colour_desc
+{
     bool set = false;
     bool have = false;
     GdkColor c{};
@@ -219,7 +220,8 @@ struct side_colour_desc {
 
 /* What the view's text cells share: the model they read, a count of its
  * changes, the colours of the row last read and the parsed colour texts. */
-struct row_colours_desc {
+struct row_colours_desc
+{
     GtkTreeModel *model = nullptr; /* watched (weakly: the view holds it) */
     gulong handlers[4] = {};
     guint changes = 0;
@@ -341,7 +343,8 @@ const row_colours_desc *row_colours(row_colours_desc *rc, GtkTreeModel *model, G
 }
 
 /* One text cell: its text column and what its renderer was last given. */
-struct text_cell_desc {
+struct text_cell_desc
+{
     int text_col;   /* -1: the text is bound as an attribute */
     int colour_col; /* first of the four colour columns */
     std::shared_ptr<row_colours_desc> rows;
@@ -370,8 +373,7 @@ void apply_side(GObject *r, bool known, const side_colour_desc &want, side_colou
     cur->set = want.set;
 }
 
-void text_cell_data(GtkTreeViewColumn *, GtkCellRenderer *cell, GtkTreeModel *model, GtkTreeIter *iter,
-                    gpointer data)
+void text_cell_data(GtkTreeViewColumn *, GtkCellRenderer *cell, GtkTreeModel *model, GtkTreeIter *iter, gpointer data)
 {
     auto *tc = static_cast<text_cell_desc *>(data);
     GObject *r = G_OBJECT(cell);
@@ -484,8 +486,7 @@ bool set_holds(const char *set, const char *ch, size_t len)
     return strstr(set, c.c_str()) != nullptr;
 }
 
-void entry_filter_insert_text(GtkEditable *editable, gchar *new_text, gint new_text_length, gint *position,
-                              gpointer)
+void entry_filter_insert_text(GtkEditable *editable, gchar *new_text, gint new_text_length, gint *position, gpointer)
 {
     static const char *const fn = "ui_attach_entry_filter_insert_text";
     auto *f = (ui_attach_entry_filter_t *)g_object_get_data(G_OBJECT(editable), FILTER_KEY);

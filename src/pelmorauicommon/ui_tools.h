@@ -12,7 +12,8 @@
  * type: G_TYPE_STRING, G_TYPE_INT, G_TYPE_BOOLEAN, G_TYPE_POINTER,
  * G_TYPE_INT64 or G_TYPE_OBJECT (an image: the store column holds a
  * GdkPixbuf). A null title makes a hidden model column. */
-typedef struct ui_column_desc {
+typedef struct ui_column_desc
+{
     int idx;
     const char *title;
     GType type;
@@ -21,7 +22,8 @@ typedef struct ui_column_desc {
 /* One row of a button table; a table ends with a row whose id is 0.
  * stock: stock icon name, null or empty to use inline_data, a built-in image
  * in the serialized GdkPixbuf format (see ui_images.h). */
-typedef struct ui_button_desc {
+typedef struct ui_button_desc
+{
     int id;
     const char *tooltip;
     const char *stock;
@@ -31,13 +33,15 @@ typedef struct ui_button_desc {
 } ui_button_t;
 
 /* Text entry filter record, attached under "ui_attach_entry_filter_t". */
-typedef struct ui_attach_entry_filter_desc {
+typedef struct ui_attach_entry_filter_desc
+{
     char *allow_chars_only; /* null: everything not dropped is kept */
     char *drop_chars_only;  /* null: nothing is dropped by name */
 } ui_attach_entry_filter_t;
 
 /* Timecode completion record, attached under "tc_completition_t". */
-typedef struct tc_completition_desc {
+typedef struct tc_completition_desc
+{
     GtkWidget *entry;
     GtkEntryCompletion *completition;
 } tc_completition_t;
@@ -47,8 +51,7 @@ typedef struct tc_completition_desc {
 GtkWidget *ui_create_label(GtkWidget *top, const char *text, const char *reg, int jtype);
 /* The same label inside an alignment: left 0, right 1, centre 0.5,
  * vertically centred. The label goes to *plabel when plabel is given. */
-GtkWidget *ui_create_label_align(GtkWidget *top, const char *text, const char *reg, int jtype,
-                                 GtkWidget **plabel);
+GtkWidget *ui_create_label_align(GtkWidget *top, const char *text, const char *reg, int jtype, GtkWidget **plabel);
 
 /* Tree views over a new list or tree store built from the plan: alternating
  * rows, grid lines both ways, multiple selection. The tree variant registers

@@ -122,8 +122,8 @@ int push_state_proc(G_IDLE_WRAP_t *w)
 {
     bus_t *bus = reinterpret_cast<bus_t *>(w->args[0]);
     bus_engine_desc *eng = engine_of(bus);
-    if (eng && (eng->direct_pushes.load() != (uint64_t)w->args[3] ||
-                __atomic_load_n(&bus->state.ign, __ATOMIC_ACQUIRE))) {
+    if (eng &&
+        (eng->direct_pushes.load() != (uint64_t)w->args[3] || __atomic_load_n(&bus->state.ign, __ATOMIC_ACQUIRE))) {
         g_warning("%s: state of a call overtaken by an operator action dropped", __func__);
         return 1;
     }
@@ -300,8 +300,8 @@ void grid_release_far_rows(bus_t *bus, bus_engine_desc *eng, int first, int last
     }
     g_signal_handlers_unblock_matched(model, G_SIGNAL_MATCH_DATA, 0, 0, nullptr, nullptr, bus->grid);
     if (released)
-        g_warning("%s: bus %d: %d records given back, rows %d..%d kept", __func__, bus->idx, released,
-                  std::max(0, lo), hi);
+        g_warning("%s: bus %d: %d records given back, rows %d..%d kept", __func__, bus->idx, released, std::max(0, lo),
+                  hi);
 }
 
 /* ---- Grid hooks. ---- */
@@ -398,8 +398,7 @@ void on_scrolled_size_allocate(GtkWidget *widget, GtkAllocation *allocation, gpo
     enqueue_visible_after("on_scrolled_size_allocate", static_cast<bus_t *>(user_data));
 }
 
-gboolean on_scrolled_scroll(GtkScrolledWindow *scrolled, GtkScrollType scroll, gboolean horizontal,
-                            gpointer user_data)
+gboolean on_scrolled_scroll(GtkScrolledWindow *scrolled, GtkScrollType scroll, gboolean horizontal, gpointer user_data)
 {
     (void)scrolled;
     (void)scroll;

@@ -11,9 +11,9 @@
 
 #include <algorithm>
 #include <functional>
+#include <string>
 #include <system_error>
 #include <thread>
-#include <string>
 #include <utility>
 #include <vector>
 
@@ -175,8 +175,7 @@ int plain_command(bus_t *bus, const char *what, std::function<int(pelmorabox_bus
  * The event the operator selected is looked for at the server at its index
  * and at the places above it that it may have moved up to; the jump goes to
  * where it is now, or is not sent when it has left the list. Worker thread. */
-int take_n_selected(const char *url, int bus_idx, int idx, int64_t sys_id, pelmorabox_bus_state_t *s,
-                    std::string *why)
+int take_n_selected(const char *url, int bus_idx, int idx, int64_t sys_id, pelmorabox_bus_state_t *s, std::string *why)
 {
     if (sys_id <= 0)
         return pelmorabox_take_n(url, bus_idx, idx, s);
@@ -291,8 +290,7 @@ int bus_ctl_notice_failure(bus_t *bus, const char *what, int result, const char 
     else if (result == -14)
         snprintf(text, sizeof(text), _("%s failed: no answer from %s (%d)"), what, server, result);
     else if (result < 0 && result > -4096)
-        snprintf(text, sizeof(text), _("%s failed: refused by %s: %s (%d)"), what, server, g_strerror(-result),
-                 result);
+        snprintf(text, sizeof(text), _("%s failed: refused by %s: %s (%d)"), what, server, g_strerror(-result), result);
     else
         snprintf(text, sizeof(text), _("%s failed: %s answered %d"), what, server, result);
     g_warning("%s: bus %d: %s", __func__, bus->idx, text);
@@ -308,8 +306,7 @@ int bus_ctl_open_uri(const char *uri)
     GError *err = nullptr;
     if (gtk_show_uri(gdk_screen_get_default(), uri, GDK_CURRENT_TIME, &err))
         return 0;
-    g_warning("%s: gtk_show_uri([%s]) failed: %s; trying xdg-open", __func__, uri,
-              err ? err->message : "");
+    g_warning("%s: gtk_show_uri([%s]) failed: %s; trying xdg-open", __func__, uri, err ? err->message : "");
     if (err)
         g_error_free(err);
     err = nullptr;
@@ -381,7 +378,8 @@ int bus_ctl_take(bus_t *bus)
 {
     if (!bus)
         return -22;
-    return plain_command(bus, "TAKE", [&](pelmorabox_bus_state_t *s) { return pelmorabox_take(bus->url, bus->idx, s); });
+    return plain_command(bus, "TAKE",
+                         [&](pelmorabox_bus_state_t *s) { return pelmorabox_take(bus->url, bus->idx, s); });
 }
 
 int bus_ctl_take_n(bus_t *bus)
@@ -408,7 +406,8 @@ int bus_ctl_fallback(bus_t *bus)
     if (!bus)
         return -22;
     g_warning("%s", "bus_ctl_fallback");
-    plain_command(bus, "FALLBACK", [&](pelmorabox_bus_state_t *s) { return pelmorabox_fallback(bus->url, bus->idx, s); });
+    plain_command(bus, "FALLBACK",
+                  [&](pelmorabox_bus_state_t *s) { return pelmorabox_fallback(bus->url, bus->idx, s); });
     return 0;
 }
 
@@ -419,8 +418,7 @@ namespace {
 /* Reads the events at list indexes idxs from the server, BUS_FETCH_MAX at a
  * time with the GDK lock released, into out (in the order of idxs). Returns
  * how many could not be read, and the last failed result in *result. */
-int read_events_at(bus_t *bus, const std::vector<int64_t> &idxs, std::vector<pelmorabox_event_t *> *out,
-                   int *result)
+int read_events_at(bus_t *bus, const std::vector<int64_t> &idxs, std::vector<pelmorabox_event_t *> *out, int *result)
 {
     out->assign(idxs.size(), nullptr);
     int missing = 0;
@@ -509,8 +507,7 @@ int bus_ctl_selected_events(bus_t *bus, size_t max, const char *nothing_done, st
     picked.clear();
     if (row_idxs)
         row_idxs->clear();
-    g_warning("%s: %d of %d selected events could not be read, nothing done", __func__, missing,
-              total);
+    g_warning("%s: %d of %d selected events could not be read, nothing done", __func__, missing, total);
     char text[512];
     snprintf(text, sizeof(text), _("%d of the %d selected events could not be read from the server. %s"), missing,
              total, _(nothing_done));
@@ -777,10 +774,10 @@ int button_of_key(guint key, bool alt)
  * purpose); the others have their own. */
 enum grid_key_mods
 {
-    KEY_CTRL = 1,    /* with Ctrl */
-    KEY_PLAIN = 2,   /* without Ctrl and Alt */
-    KEY_SHIFT = 4,   /* with Shift */
-    KEY_ANY = 8      /* whatever the modifiers */
+    KEY_CTRL = 1,  /* with Ctrl */
+    KEY_PLAIN = 2, /* without Ctrl and Alt */
+    KEY_SHIFT = 4, /* with Shift */
+    KEY_ANY = 8    /* whatever the modifiers */
 };
 
 struct grid_key_desc

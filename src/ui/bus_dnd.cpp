@@ -40,7 +40,7 @@ struct drop_job
     bus_t *bus;
     std::vector<pelmorabox_event_t *> events;
     int64_t at;
-    std::vector<int64_t> del;  /* moved events to delete once inserted */
+    std::vector<int64_t> del; /* moved events to delete once inserted */
 };
 
 int run_drop(drop_job *job, pelmorabox_bus_state_t *s)
@@ -116,10 +116,10 @@ char *tc_text(int frames, char *buf)
     return tc_frames2tc(frames, buf);
 }
 
-}  // namespace
+} // namespace
 
-pelmorabox_event_t *bus_dnd_event_from_library(bus_t *bus, const pelmora_lib_dir_t *dir,
-                                               const pelmora_lib_item_t *item, const pelmora_lib_subclip_t *sub)
+pelmorabox_event_t *bus_dnd_event_from_library(bus_t *bus, const pelmora_lib_dir_t *dir, const pelmora_lib_item_t *item,
+                                               const pelmora_lib_subclip_t *sub)
 {
     if (sub && !sub->parent)
         return nullptr;
@@ -163,7 +163,8 @@ int bus_dnd_attach(bus_t *bus)
     GtkWidget *grid = bus ? bus->grid : nullptr;
     if (!grid)
         return -22;
-    gtk_drag_source_set(grid, GDK_BUTTON1_MASK, bus_drag_targets, 1, (GdkDragAction)(GDK_ACTION_COPY | GDK_ACTION_MOVE));
+    gtk_drag_source_set(grid, GDK_BUTTON1_MASK, bus_drag_targets, 1,
+                        (GdkDragAction)(GDK_ACTION_COPY | GDK_ACTION_MOVE));
     gtk_drag_dest_set(grid, (GtkDestDefaults)(GTK_DEST_DEFAULT_HIGHLIGHT | GTK_DEST_DEFAULT_DROP), bus_drag_targets, 2,
                       (GdkDragAction)(GDK_ACTION_COPY | GDK_ACTION_MOVE));
     library_ui_drag_keeps_selection(GTK_TREE_VIEW(grid));
@@ -266,8 +267,9 @@ void bus_drag_data_received(GtkWidget *widget, GdkDragContext *context, gint x, 
         std::vector<library_row_records_t> rows((size_t)n);
         memcpy(rows.data(), data->data, (size_t)len);
         for (const library_row_records_t &r : rows) {
-            bool ok = (!r.dir || library_ui_record_alive(r.dir)) && (!r.item || library_ui_record_alive(r.item)) &&
-                      (!r.subclip || (library_ui_record_alive(r.subclip) && library_ui_record_alive(r.subclip->parent)));
+            bool ok =
+                (!r.dir || library_ui_record_alive(r.dir)) && (!r.item || library_ui_record_alive(r.item)) &&
+                (!r.subclip || (library_ui_record_alive(r.subclip) && library_ui_record_alive(r.subclip->parent)));
             if (!ok) {
                 g_warning("%s: a row that no library holds now, ignored", __func__);
                 continue;

@@ -23,14 +23,13 @@ int bus_dnd_attach(bus_t *bus);
 /* One event made of a library row (exactly one record set; folders give
  * none): media, title, in, duration, out, and the type and assets of the
  * bus's --helper-type-path rule of its folder. Null for a folder row. */
-pelmorabox_event_t *bus_dnd_event_from_library(bus_t *bus, const pelmora_lib_dir_t *dir,
-                                               const pelmora_lib_item_t *item, const pelmora_lib_subclip_t *sub);
+pelmorabox_event_t *bus_dnd_event_from_library(bus_t *bus, const pelmora_lib_dir_t *dir, const pelmora_lib_item_t *item,
+                                               const pelmora_lib_subclip_t *sub);
 
 void bus_drag_begin_cb(GtkWidget *widget, GdkDragContext *context, gpointer user_data);
-void bus_drag_data_get_cb(GtkWidget *widget, GdkDragContext *context, GtkSelectionData *data, guint info,
-                          guint time, gpointer user_data);
-gboolean bus_drag_motion(GtkWidget *widget, GdkDragContext *context, gint x, gint y, guint time,
-                         gpointer user_data);
+void bus_drag_data_get_cb(GtkWidget *widget, GdkDragContext *context, GtkSelectionData *data, guint info, guint time,
+                          gpointer user_data);
+gboolean bus_drag_motion(GtkWidget *widget, GdkDragContext *context, gint x, gint y, guint time, gpointer user_data);
 void bus_drag_data_received(GtkWidget *widget, GdkDragContext *context, gint x, gint y, GtkSelectionData *data,
                             guint info, guint time, gpointer user_data);
 void bus_drag_data_delete(GtkWidget *widget, GdkDragContext *context, gpointer user_data);

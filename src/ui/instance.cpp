@@ -172,8 +172,7 @@ int instance_init(instance_t *app)
             srv_init(&bus->preview);
             int r = srv_run(&bus->preview);
             if (r)
-                g_warning("%s: bus %d: no status monitor for [%s] (%d)", __func__, bus->idx, bus->preview.host,
-                          r);
+                g_warning("%s: bus %d: no status monitor for [%s] (%d)", __func__, bus->idx, bus->preview.host, r);
             strlcpy(bus->lib.preview_io_host, bus->preview.host, sizeof(bus->lib.preview_io_host));
         }
     }

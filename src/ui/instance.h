@@ -6,8 +6,8 @@
 #include <pthread.h>
 #include <stdint.h>
 
-#include "pelmorabox.h"
 #include "library.h"
+#include "pelmorabox.h"
 #include "srv.h"
 
 typedef struct _GtkWidget GtkWidget;
@@ -108,16 +108,16 @@ typedef struct bus_desc
      * keyed by the bus's address. */
     struct
     {
-        void *engine;           /* bus.cpp's engine record; under its engine lock */
-        int recheck_waiting;    /* a visible-rows check is queued; under the same lock */
-        unsigned recheck_source; /* its idle source, removed by bus_release; same lock */
-        int busy;               /* an operator action runs on this bus (main loop) */
-        int pending;            /* a command's server call is out (main loop) */
-        char pending_what[32];  /* which command, for the panel */
+        void *engine;                                 /* bus.cpp's engine record; under its engine lock */
+        int recheck_waiting;                          /* a visible-rows check is queued; under the same lock */
+        unsigned recheck_source;                      /* its idle source, removed by bus_release; same lock */
+        int busy;                                     /* an operator action runs on this bus (main loop) */
+        int pending;                                  /* a command's server call is out (main loop) */
+        char pending_what[32];                        /* which command, for the panel */
         unsigned int last_click[BUS_CONTROL_BUTTONS]; /* event time of the last press per button */
-        GtkWidget *notice;      /* the panel's notice line */
+        GtkWidget *notice;                            /* the panel's notice line */
         unsigned int notice_timer;
-        int notice_failed;      /* the notice shows a failure */
+        int notice_failed; /* the notice shows a failure */
     } rt;
 } bus_t;
 

@@ -38,14 +38,10 @@ const ui_column_desc assets_details_columns[ASSETS_DETAILS_COLUMN_LAST + 1] = {
 };
 
 const ui_column_desc metas_details_columns[METAS_DETAILS_COLUMN_LAST + 1] = {
-    {METAS_DETAILS_COLUMN_NAME, "TITLE", G_TYPE_STRING},
-    {METAS_DETAILS_COLUMN_VALUE, "VALUE", G_TYPE_STRING},
-    {METAS_DETAILS_COLUMN_ITEM_DATA, nullptr, G_TYPE_POINTER},
-    {METAS_DETAILS_COLUMN_BG_COLOR, nullptr, G_TYPE_BOOLEAN},
-    {METAS_DETAILS_COLUMN_BG_COLOR_V, nullptr, G_TYPE_STRING},
-    {METAS_DETAILS_COLUMN_FG_COLOR, nullptr, G_TYPE_BOOLEAN},
-    {METAS_DETAILS_COLUMN_FG_COLOR_V, nullptr, G_TYPE_STRING},
-    {-1, nullptr, G_TYPE_INVALID},
+    {METAS_DETAILS_COLUMN_NAME, "TITLE", G_TYPE_STRING},       {METAS_DETAILS_COLUMN_VALUE, "VALUE", G_TYPE_STRING},
+    {METAS_DETAILS_COLUMN_ITEM_DATA, nullptr, G_TYPE_POINTER}, {METAS_DETAILS_COLUMN_BG_COLOR, nullptr, G_TYPE_BOOLEAN},
+    {METAS_DETAILS_COLUMN_BG_COLOR_V, nullptr, G_TYPE_STRING}, {METAS_DETAILS_COLUMN_FG_COLOR, nullptr, G_TYPE_BOOLEAN},
+    {METAS_DETAILS_COLUMN_FG_COLOR_V, nullptr, G_TYPE_STRING}, {-1, nullptr, G_TYPE_INVALID},
 };
 
 namespace {
@@ -70,8 +66,7 @@ GtkWidget *notebook_title_with_icon(bus_t *bus)
             g_object_unref(pb);
             gtk_box_pack_start(GTK_BOX(tab), icon, FALSE, FALSE, 0);
         } else {
-            g_warning("%s: failed to load file [%s]: %s", __func__, bus->title_icon,
-                      err ? err->message : "");
+            g_warning("%s: failed to load file [%s]: %s", __func__, bus->title_icon, err ? err->message : "");
             if (err)
                 g_error_free(err);
         }
@@ -183,14 +178,14 @@ GtkWidget *details_area(GtkWidget *top, bus_t *bus)
     gtk_widget_set_size_request(box, -1, bus->event_details.height);
     GtkWidget *nb = gtk_notebook_new();
     gtk_notebook_set_tab_pos(GTK_NOTEBOOK(nb), GTK_POS_BOTTOM);
-    gtk_notebook_append_page(GTK_NOTEBOOK(nb),
-                             details_page(top, "treeview__assets_details", assets_details_columns,
-                                          &bus->event_details.assets_tree),
-                             gtk_label_new(_("ASSETS")));
-    gtk_notebook_append_page(GTK_NOTEBOOK(nb),
-                             details_page(top, "treeview__metas_details", metas_details_columns,
-                                          &bus->event_details.metas_tree),
-                             gtk_label_new(_("METAS")));
+    gtk_notebook_append_page(
+        GTK_NOTEBOOK(nb),
+        details_page(top, "treeview__assets_details", assets_details_columns, &bus->event_details.assets_tree),
+        gtk_label_new(_("ASSETS")));
+    gtk_notebook_append_page(
+        GTK_NOTEBOOK(nb),
+        details_page(top, "treeview__metas_details", metas_details_columns, &bus->event_details.metas_tree),
+        gtk_label_new(_("METAS")));
     gtk_widget_show(nb);
     gtk_box_pack_start(GTK_BOX(box), nb, TRUE, TRUE, 0);
     gtk_widget_show(box);

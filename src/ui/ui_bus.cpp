@@ -60,8 +60,8 @@ const ui_column_desc columns_plan[BUS_COLUMN_LAST + 1] = {
     {-1, nullptr, G_TYPE_INVALID},
 };
 
-const char *const pelmorabox_auxmedia_meta_keys[PELMORABOX_EVENT_AUXMEDIA_LAST] = {
-    "STEREO_1", "STEREO_2", "STEREO_3", "STEREO_4", "STL_888", "STL_889"};
+const char *const pelmorabox_auxmedia_meta_keys[PELMORABOX_EVENT_AUXMEDIA_LAST] = {"STEREO_1", "STEREO_2", "STEREO_3",
+                                                                                   "STEREO_4", "STL_888",  "STL_889"};
 const int aux_media_column_idxs[PELMORABOX_EVENT_AUXMEDIA_LAST] = {0, 1, 2, 3, 4, 5};
 
 /* The panel's buttons, in table order; 1..21 are placed by ui_bus_create,
@@ -319,8 +319,7 @@ GtkWidget *timers_group(bus_t *bus)
     bus->clock_rem = clock_new(164, 74, "#30e030", 14, 24, "#fdfdfd", 22, 56, "ON AIR", "");
     bus->clock_ply = clock_new(164, 74, "#dc7a24", 14, 24, "#fdfdfd", 22, 56, "PLAYLIST DURATION", "");
     bus->clock_type_L_rem = clock_new(164, 74, "#2b51a8", 12, 24, "#fdfdfd", 22, 56, "LIVE", "00:00:00");
-    bus->clock_gap_overlap_rem =
-        clock_new(164, 74, "#b31cce", 12, 24, "#fdfdfd", 22, 56, "GAP/OVERLAP", "00:00:00");
+    bus->clock_gap_overlap_rem = clock_new(164, 74, "#b31cce", 12, 24, "#fdfdfd", 22, 56, "GAP/OVERLAP", "00:00:00");
     GtkWidget *first[5] = {bus->clock, bus->clock_rem, bus->clock_ply, bus->clock_type_L_rem,
                            bus->clock_gap_overlap_rem};
     for (int i = 0; i < 5; i++) {
@@ -337,8 +336,8 @@ GtkWidget *timers_group(bus_t *bus)
     gtk_box_pack_start(GTK_BOX(row2), zone_clock, FALSE, FALSE, 0);
     const char *curr = app && app->color_label_playlist_curr[0] ? app->color_label_playlist_curr : "#30e030";
     const char *prev = app && app->color_label_playlist_prev[0] ? app->color_label_playlist_prev : "#eff328";
-    bus->last_playlist = clock_new(332, 36, curr, 14, 22, prev, 10, 38, "last playlist name.ply",
-                                   "previous playlist name.ply");
+    bus->last_playlist =
+        clock_new(332, 36, curr, 14, 22, prev, 10, 38, "last playlist name.ply", "previous playlist name.ply");
     gtk_box_pack_start(GTK_BOX(row2), bus->last_playlist, FALSE, FALSE, 4);
     bus->clock_type_C_rem = clock_new(164, 52, "#b61ed6", 10, 18, "#fdfdfd", 18, 38, "COMMERCIAL REMAIN", "00:00:00");
     gtk_box_pack_start(GTK_BOX(row2), bus->clock_type_C_rem, FALSE, FALSE, 0);
@@ -766,8 +765,8 @@ int bus_ui_update_event(bus_t *bus, int idx, pelmorabox_event_t *e_new)
         bg = app->color_item_bg_error_range;
         fg = app->color_item_fg_error_range;
     }
-    if (app && (((f & PELMORABOX_EVENT_FLAG_SUBCLIP) && app->f_ab_subclip_is_error) ||
-                (f & PELMORABOX_EVENT_FLAG_NON_CONT))) {
+    if (app &&
+        (((f & PELMORABOX_EVENT_FLAG_SUBCLIP) && app->f_ab_subclip_is_error) || (f & PELMORABOX_EVENT_FLAG_NON_CONT))) {
         bg = app->color_item_bg_subclip;
         fg = app->color_item_fg_subclip;
     }
@@ -858,8 +857,8 @@ int bus_ui_set_offline(bus_t *bus)
         return -1;
     bus_set_list_count(bus, 0);
     const char *blank = bus->app && bus->app->f_short_timers ? BUS_UI_EMPTY_TIME_SHORT : BUS_UI_EMPTY_TIME;
-    for (GtkWidget *c : {bus->clock, bus->clock_rem, bus->clock_ply, bus->clock_absent_rem,
-                         bus->clock_gap_overlap_rem, bus->clock_type_C_rem, bus->clock_type_L_rem})
+    for (GtkWidget *c : {bus->clock, bus->clock_rem, bus->clock_ply, bus->clock_absent_rem, bus->clock_gap_overlap_rem,
+                         bus->clock_type_C_rem, bus->clock_type_L_rem})
         set_clock(c, blank);
     show_status(bus, 0);
     /* All four counters go: an error count kept from before the server was

@@ -34,14 +34,10 @@
 #define ERRORFLAG_ABSENT 0x80
 
 const ui_column_desc playlists_plan[PLAYLISTS_COLUMN_LAST + 1] = {
-    {PLAYLISTS_COLUMN_NAME, "PLAYLISTS", G_TYPE_STRING},
-    {PLAYLISTS_COLUMN_IDX, nullptr, G_TYPE_INT},
-    {PLAYLISTS_COLUMN_DATA, nullptr, G_TYPE_POINTER},
-    {PLAYLISTS_COLUMN_BG_COLOR, nullptr, G_TYPE_BOOLEAN},
-    {PLAYLISTS_COLUMN_BG_COLOR_V, nullptr, G_TYPE_STRING},
-    {PLAYLISTS_COLUMN_FG_COLOR, nullptr, G_TYPE_BOOLEAN},
-    {PLAYLISTS_COLUMN_FG_COLOR_V, nullptr, G_TYPE_STRING},
-    {-1, nullptr, G_TYPE_INVALID},
+    {PLAYLISTS_COLUMN_NAME, "PLAYLISTS", G_TYPE_STRING},   {PLAYLISTS_COLUMN_IDX, nullptr, G_TYPE_INT},
+    {PLAYLISTS_COLUMN_DATA, nullptr, G_TYPE_POINTER},      {PLAYLISTS_COLUMN_BG_COLOR, nullptr, G_TYPE_BOOLEAN},
+    {PLAYLISTS_COLUMN_BG_COLOR_V, nullptr, G_TYPE_STRING}, {PLAYLISTS_COLUMN_FG_COLOR, nullptr, G_TYPE_BOOLEAN},
+    {PLAYLISTS_COLUMN_FG_COLOR_V, nullptr, G_TYPE_STRING}, {-1, nullptr, G_TYPE_INVALID},
 };
 
 const ui_column_desc absent_items_plan[ABSENT_ITEMS_COLUMN_LAST + 1] = {
@@ -90,7 +86,6 @@ struct selected_events_desc
     selected_events_desc(const selected_events_desc &) = delete;
     selected_events_desc &operator=(const selected_events_desc &) = delete;
 };
-
 
 /* Rank of a playlist name in the chooser's ascending order: the two peer
  * names come last, so that the descending start puts them on top. */
@@ -202,8 +197,8 @@ gboolean absent_button_press(GtkWidget *widget, GdkEventButton *event, gpointer 
     if (event->type != GDK_2BUTTON_PRESS || event->button != 1)
         return FALSE;
     GtkTreePath *path = nullptr;
-    if (gtk_tree_view_get_path_at_pos(GTK_TREE_VIEW(widget), (gint)event->x, (gint)event->y, &path, nullptr,
-                                      nullptr, nullptr)) {
+    if (gtk_tree_view_get_path_at_pos(GTK_TREE_VIEW(widget), (gint)event->x, (gint)event->y, &path, nullptr, nullptr,
+                                      nullptr)) {
         bus_ui_dialog_set_by_path(static_cast<bus_ui_absent_lib_items_t *>(user_data), path);
         gtk_tree_path_free(path);
     }
@@ -258,8 +253,7 @@ int edit_send(void *cookie, ui_bus_item_dialog_t *ctx, pelmorabox_event_t *e, ch
     if (r >= 0 || (bus->app && instance_stopping(bus->app)))
         return 0;
     if (r == -16)
-        snprintf(why, why_size, "%s",
-                 _("Not sent: another command of this bus is waiting for its answer. Try again."));
+        snprintf(why, why_size, "%s", _("Not sent: another command of this bus is waiting for its answer. Try again."));
     else
         bus_ctl_reason(r, why, why_size);
     return r;
@@ -284,8 +278,7 @@ int bus_ui_playlist_name_passes(const bus_t *bus, const char *name)
     if (!bus)
         return 1;
     if (!bus->filter_playlist.sgt[0])
-        return pelmorabox_playlist_name_rule1(name, 0, bus->filter_playlist.keyword, bus->filter_playlist.f_date) ==
-               0;
+        return pelmorabox_playlist_name_rule1(name, 0, bus->filter_playlist.keyword, bus->filter_playlist.f_date) == 0;
     return sgt_name_passes(name, bus->filter_playlist.sgt) ? 1 : 0;
 }
 
@@ -313,8 +306,7 @@ void bus_ui_dialog_playlist_toggle_radio(GtkToggleButton *button, gpointer user_
 {
     (void)button;
     auto *ctx = static_cast<bus_ui_dialog_playlist_t *>(user_data);
-    g_warning("%s:%d r1=%d, r2=%d", __func__, __LINE__,
-              gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(ctx->r1)),
+    g_warning("%s:%d r1=%d, r2=%d", __func__, __LINE__, gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(ctx->r1)),
               gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(ctx->r2)));
     playlist_set_mode(ctx);
 }
@@ -332,8 +324,7 @@ gboolean bus_ui_dialog_playlist_grid_button(GtkWidget *widget, GdkEventButton *e
 
 /* Enter on a row of the list chooses it, as a double click does, so that the
  * chooser works from the keyboard. */
-static void playlist_row_activated(GtkTreeView *view, GtkTreePath *path, GtkTreeViewColumn *column,
-                                   gpointer user_data)
+static void playlist_row_activated(GtkTreeView *view, GtkTreePath *path, GtkTreeViewColumn *column, gpointer user_data)
 {
     (void)view;
     (void)path;
@@ -363,8 +354,8 @@ int bus_ui_dialog_playlist(bus_t *bus, const char *title, char *dst, int f_entry
     memset(&ctx, 0, sizeof(ctx));
     ctx.bus = bus;
     ctx.dst = dst;
-    ctx.dlg = gtk_dialog_new_with_buttons(title, main_window(bus), GTK_DIALOG_MODAL, GTK_STOCK_OK,
-                                          GTK_RESPONSE_ACCEPT, GTK_STOCK_CANCEL, GTK_RESPONSE_REJECT, NULL);
+    ctx.dlg = gtk_dialog_new_with_buttons(title, main_window(bus), GTK_DIALOG_MODAL, GTK_STOCK_OK, GTK_RESPONSE_ACCEPT,
+                                          GTK_STOCK_CANCEL, GTK_RESPONSE_REJECT, NULL);
     ui_dlg_place(ctx.dlg, bus->app ? bus->app->window : nullptr);
     gtk_window_set_resizable(GTK_WINDOW(ctx.dlg), TRUE);
     gtk_window_set_default_size(GTK_WINDOW(ctx.dlg), 500, 500);
@@ -568,8 +559,7 @@ int bus_ui_truncate_playlist(bus_t *bus, int f_below)
         gdk_unlock_guard unlocked;
         r = pelmorabox_truncate_playlist(bus->url, bus->idx, sys_id, f_below, &s);
     }
-    g_warning("%s: pelmorabox_truncate_playlist(%" PRId64 ", %d)=%d", "bus_ui_truncate_playlist", sys_id, f_below,
-              r);
+    g_warning("%s: pelmorabox_truncate_playlist(%" PRId64 ", %d)=%d", "bus_ui_truncate_playlist", sys_id, f_below, r);
     if (r < 0)
         bus_ctl_show_failure(bus, "Failed to truncate playlist", r);
     else
@@ -609,8 +599,8 @@ void bus_ui_dialog_set_by_path(bus_ui_absent_lib_items_t *ctx, GtkTreePath *path
     const pelmorabox_event_t *e = &ctx->list[idx];
     char key[32];
     snprintf(key, sizeof(key), "%" PRId64, e->sys_id);
-    g_warning("%s:%d media_id=[%s], start_time=[%s], sys_id=[%s]\n", __func__, __LINE__,
-              e->media_id, e->start_time, key);
+    g_warning("%s:%d media_id=[%s], start_time=[%s], sys_id=[%s]\n", __func__, __LINE__, e->media_id, e->start_time,
+              key);
     ui_search_set(ctx->bus, key, 1 << PELMORABOX_EVENT_SEARCH_IDX_SYS_ID, -1);
     ui_search_next(ctx->bus);
 }
@@ -642,8 +632,8 @@ int bus_ui_dialog_errorflag_items(bus_t *bus, int flag)
     ctx.count = list ? r : 0;
     bool absent = flag == ERRORFLAG_ABSENT;
     ctx.dlg = gtk_dialog_new_with_buttons(absent ? _("ABSENT ITEMS") : _("ERROR ITEMS"), main_window(bus),
-                                          GTK_DIALOG_MODAL, GTK_STOCK_GOTO_FIRST, GTK_RESPONSE_ACCEPT,
-                                          GTK_STOCK_CLOSE, GTK_RESPONSE_REJECT, NULL);
+                                          GTK_DIALOG_MODAL, GTK_STOCK_GOTO_FIRST, GTK_RESPONSE_ACCEPT, GTK_STOCK_CLOSE,
+                                          GTK_RESPONSE_REJECT, NULL);
     ui_dlg_place(ctx.dlg, bus->app ? bus->app->window : nullptr);
     gtk_window_set_resizable(GTK_WINDOW(ctx.dlg), TRUE);
     gtk_window_set_default_size(GTK_WINDOW(ctx.dlg), absent ? 500 : 900, 500);
@@ -669,10 +659,10 @@ int bus_ui_dialog_errorflag_items(bus_t *bus, int flag)
         gtk_list_store_append(ctx.store, &iter);
         gtk_list_store_set(ctx.store, &iter, ABSENT_ITEMS_COLUMN_STATUS, bus_ui_errorflag_status(e->flags),
                            ABSENT_ITEMS_COLUMN_START, start, ABSENT_ITEMS_COLUMN_MEDIA_ID, e->media_id,
-                           ABSENT_ITEMS_COLUMN_COMMENT, e->title, ABSENT_ITEMS_COLUMN_IDX, i,
-                           ABSENT_ITEMS_COLUMN_DATA, e, -1);
-        const int64_t marked = PELMORABOX_EVENT_FLAG_RANGE_ERR | PELMORABOX_EVENT_FLAG_SUBCLIP |
-                               PELMORABOX_EVENT_FLAG_NON_CONT;
+                           ABSENT_ITEMS_COLUMN_COMMENT, e->title, ABSENT_ITEMS_COLUMN_IDX, i, ABSENT_ITEMS_COLUMN_DATA,
+                           e, -1);
+        const int64_t marked =
+            PELMORABOX_EVENT_FLAG_RANGE_ERR | PELMORABOX_EVENT_FLAG_SUBCLIP | PELMORABOX_EVENT_FLAG_NON_CONT;
         if (e->flags & marked) {
             bool orange = (e->flags & (PELMORABOX_EVENT_FLAG_SUBCLIP | PELMORABOX_EVENT_FLAG_NON_CONT)) != 0;
             gtk_list_store_set(ctx.store, &iter, ABSENT_ITEMS_COLUMN_FG_COLOR, TRUE, ABSENT_ITEMS_COLUMN_FG_COLOR_V,
@@ -684,8 +674,7 @@ int bus_ui_dialog_errorflag_items(bus_t *bus, int flag)
     GtkTreeSortable *sortable = GTK_TREE_SORTABLE(ctx.model);
     for (int i = 0; sortable_columns[i] >= 0; i++) {
         int c = sortable_columns[i];
-        gtk_tree_sortable_set_sort_func(sortable, c, bus_ui_dialog_absent_items_sort_list, GINT_TO_POINTER(c),
-                                        nullptr);
+        gtk_tree_sortable_set_sort_func(sortable, c, bus_ui_dialog_absent_items_sort_list, GINT_TO_POINTER(c), nullptr);
         GtkTreeViewColumn *col = gtk_tree_view_get_column(GTK_TREE_VIEW(ctx.gr), c);
         if (col) {
             gtk_tree_view_column_set_sort_column_id(col, c);
@@ -705,8 +694,7 @@ int bus_ui_dialog_errorflag_items(bus_t *bus, int flag)
     int resp = gtk_dialog_run(GTK_DIALOG(ctx.dlg));
     g_warning("%s:%d response=%d\n", __func__, __LINE__, resp);
     if (resp == GTK_RESPONSE_ACCEPT) {
-        GList *rows = gtk_tree_selection_get_selected_rows(gtk_tree_view_get_selection(GTK_TREE_VIEW(ctx.gr)),
-                                                           nullptr);
+        GList *rows = gtk_tree_selection_get_selected_rows(gtk_tree_view_get_selection(GTK_TREE_VIEW(ctx.gr)), nullptr);
         if (rows)
             bus_ui_dialog_set_by_path(&ctx, static_cast<GtkTreePath *>(rows->data));
         g_list_free_full(rows, (GDestroyNotify)gtk_tree_path_free);
@@ -847,8 +835,7 @@ gboolean bus_ui_dialog_trim_button_cb(GtkWidget *button, gpointer user_data)
     int f_pad = button == ctx->pad;
     const char *tc = gtk_entry_get_text(GTK_ENTRY(ctx->tc));
     int frames = trimpad_entry_frames(ctx);
-    g_warning("%s: tc=[%s], mili=%d, f_pad=%d", __func__, tc,
-              frames > 0 ? tc_frames2mili(frames) : 0, f_pad);
+    g_warning("%s: tc=[%s], mili=%d, f_pad=%d", __func__, tc, frames > 0 ? tc_frames2mili(frames) : 0, f_pad);
     /* An amount that does not read as a positive timecode would send zero or
      * turn a pad into a trim: nothing is sent. */
     if (frames <= 0) {
@@ -974,11 +961,11 @@ int bus_ui_dialog_selection_info(bus_t *bus)
     gtk_entry_set_text(GTK_ENTRY(duration), tc_frames2tc(dur, tc));
     gtk_editable_set_editable(GTK_EDITABLE(duration), FALSE);
     GtkAttachOptions fill = (GtkAttachOptions)(GTK_EXPAND | GTK_FILL);
-    gtk_table_attach(GTK_TABLE(table), ui_create_label_align(nullptr, _("Number items:"), nullptr, 0, nullptr), 0,
-                     1, 0, 1, GTK_FILL, GTK_FILL, 3, 3);
+    gtk_table_attach(GTK_TABLE(table), ui_create_label_align(nullptr, _("Number items:"), nullptr, 0, nullptr), 0, 1, 0,
+                     1, GTK_FILL, GTK_FILL, 3, 3);
     gtk_table_attach(GTK_TABLE(table), count, 1, 2, 0, 1, fill, GTK_FILL, 3, 3);
-    gtk_table_attach(GTK_TABLE(table), ui_create_label_align(nullptr, _("Duration items:"), nullptr, 0, nullptr),
-                     0, 1, 1, 2, GTK_FILL, GTK_FILL, 3, 3);
+    gtk_table_attach(GTK_TABLE(table), ui_create_label_align(nullptr, _("Duration items:"), nullptr, 0, nullptr), 0, 1,
+                     1, 2, GTK_FILL, GTK_FILL, 3, 3);
     gtk_table_attach(GTK_TABLE(table), duration, 1, 2, 1, 2, fill, GTK_FILL, 3, 3);
     gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(dlg))), table, TRUE, TRUE, 0);
     g_object_set_data(G_OBJECT(dlg), "bus_ui_selection_count", count);
@@ -1098,8 +1085,8 @@ int bus_ui_preview(bus_t *bus)
     sub.parent = &p.item;
     char tc[TC_TEXT_SIZE * 2];
     tc_frames2tc(sub.duration, tc);
-    g_warning("%s: [%s] cued on [%s], duration %s (%d frames)", "bus_ui_preview", p.object.c_str(),
-              bus->preview.host, tc, sub.duration);
+    g_warning("%s: [%s] cued on [%s], duration %s (%d frames)", "bus_ui_preview", p.object.c_str(), bus->preview.host,
+              tc, sub.duration);
     subclip_dialog(bus->app ? bus->app->window : nullptr, &bus->preview, &sub, 0, 2, nullptr);
     return 0;
 }

@@ -17,8 +17,8 @@ typedef struct ui_bus_media_completition_entry_desc
     bus_t *bus;
     GtkWidget *entry;
     GtkEntryCompletion *completition;
-    char tmp[260];  /* the search text */
-    char dst[260];  /* the last hit */
+    char tmp[260]; /* the search text */
+    char dst[260]; /* the last hit */
     char last[260];
     /* Search state shared with the worker (completition.cpp). */
     void *run;

@@ -17,7 +17,7 @@
 
 #include "i18n.h"
 
-const char *const props_names[SETPROPS_COUNT] = {"MEDIA TYPE", "START TYPE", "ASSETS", "METADATA PAIRS",
+const char *const props_names[SETPROPS_COUNT] = {"MEDIA TYPE", "START TYPE", "ASSETS",   "METADATA PAIRS",
                                                  "AR",         "AUDIO MAP",  "AUDIO AMP"};
 
 namespace {

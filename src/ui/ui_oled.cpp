@@ -56,8 +56,7 @@ void rounded_face(cairo_t *cr, double x, double y, double w, double h, double r)
  * face is drawn smaller, down to a size still read at a glance, and beyond
  * that shortened in the middle, so that a long playlist name or a wider
  * substitute font never runs off the face. */
-void draw_line(cairo_t *cr, int w, int h, const char *text, int size, bool bold, const GdkColor &color,
-               int baseline)
+void draw_line(cairo_t *cr, int w, int h, const char *text, int size, bool bold, const GdkColor &color, int baseline)
 {
     if (!text || !*text || size <= 0)
         return;
@@ -123,10 +122,8 @@ gboolean oled_expose(GtkWidget *widget, GdkEventExpose *event, gpointer user_dat
     cairo_paint(cr);
     set_source(cr, ctx->background_color);
     rounded_face(cr, 0, 0, a.width, a.height, OLED_RADIUS);
-    draw_line(cr, a.width, a.height, ctx->title_text, ctx->title_height, false,
-              ctx->title_color, ctx->title_h_offset);
-    draw_line(cr, a.width, a.height, ctx->time_text, ctx->time_height, true,
-              ctx->time_color, ctx->time_h_offset);
+    draw_line(cr, a.width, a.height, ctx->title_text, ctx->title_height, false, ctx->title_color, ctx->title_h_offset);
+    draw_line(cr, a.width, a.height, ctx->time_text, ctx->time_height, true, ctx->time_color, ctx->time_h_offset);
     cairo_destroy(cr);
     return TRUE;
 }
@@ -194,8 +191,8 @@ ui_oled_timer_ctx_t *ui_oled_timer_ctx(GtkWidget *widget)
 }
 
 GtkWidget *ui_oled_timer_create(const char *background_color, const char *parent_color, int width, int height,
-                                const char *title_color, int title_height, int title_h_offset,
-                                const char *time_color, int time_height, int time_h_offset)
+                                const char *title_color, int title_height, int title_h_offset, const char *time_color,
+                                int time_height, int time_h_offset)
 {
     auto *ctx = static_cast<ui_oled_timer_ctx_t *>(g_malloc0(sizeof(ui_oled_timer_ctx_t)));
     ctx->width = width;

@@ -28,8 +28,8 @@ typedef struct ui_oled_timer_ctx_desc
  * texts (one that does not parse is black); the heights are font sizes,
  * the offsets baselines in pixels from the top. */
 GtkWidget *ui_oled_timer_create(const char *background_color, const char *parent_color, int width, int height,
-                                const char *title_color, int title_height, int title_h_offset,
-                                const char *time_color, int time_height, int time_h_offset);
+                                const char *title_color, int title_height, int title_h_offset, const char *time_color,
+                                int time_height, int time_h_offset);
 /* Set the time or title line (at most 259 characters) and queue a redraw of
  * the clock when the stored line changes; setting the text it already holds
  * does nothing. 0, or -22 when widget carries no clock context. */

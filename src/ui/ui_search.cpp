@@ -22,8 +22,7 @@ struct search_field_desc
 
 /* In bit order of the server's search flags. */
 const search_field_desc search_fields[PELMORABOX_EVENT_SEARCH_IDX_LAST] = {
-    {"Title", 1},      {"Media ID", 1},   {"Assets", 0},  {"Meta key", 0},
-    {"Meta value", 0}, {"Start Time", 1}, {"SYS_ID", 1},
+    {"Title", 1}, {"Media ID", 1}, {"Assets", 0}, {"Meta key", 0}, {"Meta value", 0}, {"Start Time", 1}, {"SYS_ID", 1},
 };
 
 void hide(playlist_search_window_t *ctx)

@@ -63,8 +63,8 @@ int xkeys_index(int row, int col)
 int xkeys_backlight(int index, int state)
 {
     unsigned char buf[xkeys_writelen > 4 ? xkeys_writelen : 4];
-    int len = xkeys_data.writelen > 0 && xkeys_data.writelen <= (int)sizeof(buf) ? xkeys_data.writelen
-                                                                                 : (int)sizeof(buf);
+    int len =
+        xkeys_data.writelen > 0 && xkeys_data.writelen <= (int)sizeof(buf) ? xkeys_data.writelen : (int)sizeof(buf);
     memset(buf, 0, sizeof(buf));
     buf[0] = 0;
     buf[1] = xkeys_cmd_backlight;
@@ -139,8 +139,7 @@ int xkeys_data_callback(const unsigned char *pData, int len, int deviceID, int e
                 cb[a].proc(cb[a].cookie, row, 3);
             if (cb[b].active && cb[b].proc)
                 cb[b].proc(cb[b].cookie, row, 3);
-            g_warning("%s: callbacks called: [%d]=%d / [%d]=%d", __func__, a, cb[a].active, b,
-                      cb[b].active);
+            g_warning("%s: callbacks called: [%d]=%d / [%d]=%d", __func__, a, cb[a].active, b, cb[b].active);
             cb[a].active = 0;
             cb[b].active = 0;
         }

@@ -107,7 +107,8 @@ const char *entry_text(ui_bus_item_dialog_t *ctx, int slot)
     return ctx->entry[slot] ? gtk_entry_get_text(GTK_ENTRY(ctx->entry[slot])) : "";
 }
 
-void attach_row(ui_bus_item_dialog_t *ctx, int row, const char *caption, GtkWidget *w, GtkAttachOptions yopts = GTK_FILL)
+void attach_row(ui_bus_item_dialog_t *ctx, int row, const char *caption, GtkWidget *w,
+                GtkAttachOptions yopts = GTK_FILL)
 {
     gtk_table_attach(GTK_TABLE(ctx->table), ui_create_label_align(nullptr, _(caption), nullptr, 0, nullptr), 1, 2,
                      (guint)row, (guint)row + 1, GTK_FILL, GTK_FILL, 3, 3);
@@ -134,9 +135,9 @@ GtkWidget *radio_row(GtkWidget **radios, const char *const *labels, int n, int a
 
 void build(ui_bus_item_dialog_t *ctx, pelmorabox_event_t *e)
 {
-    ctx->dlg = gtk_dialog_new_with_buttons(_("Playlist item"), ctx->top ? GTK_WINDOW(gtk_widget_get_toplevel(ctx->top)) : nullptr,
-                                           GTK_DIALOG_MODAL, GTK_STOCK_OK, GTK_RESPONSE_ACCEPT, GTK_STOCK_CANCEL,
-                                           GTK_RESPONSE_REJECT, NULL);
+    ctx->dlg = gtk_dialog_new_with_buttons(
+        _("Playlist item"), ctx->top ? GTK_WINDOW(gtk_widget_get_toplevel(ctx->top)) : nullptr, GTK_DIALOG_MODAL,
+        GTK_STOCK_OK, GTK_RESPONSE_ACCEPT, GTK_STOCK_CANCEL, GTK_RESPONSE_REJECT, NULL);
     g_object_set_data(G_OBJECT(ctx->dlg), "ui_bus_item_dialog_t", ctx);
     ui_dlg_place(ctx->dlg, ctx->top);
     gtk_window_set_resizable(GTK_WINDOW(ctx->dlg), TRUE);
@@ -190,8 +191,8 @@ void build(ui_bus_item_dialog_t *ctx, pelmorabox_event_t *e)
             ui_attach_entry_filter(entry, nullptr, LINE_BREAKERS);
         GtkWidget *w = entry;
         if (f.slot == ITEM_ENTRY_AUDIO_MAP || f.slot == ITEM_ENTRY_AUDIO_AMP) {
-            GtkWidget *btn =
-                ui_create_button(nullptr, ui_button_lookup(item_dialog_buttons, f.slot == ITEM_ENTRY_AUDIO_MAP ? 100 : 101));
+            GtkWidget *btn = ui_create_button(
+                nullptr, ui_button_lookup(item_dialog_buttons, f.slot == ITEM_ENTRY_AUDIO_MAP ? 100 : 101));
             /* Reachable with Tab like every other field. */
             gtk_widget_set_can_focus(btn, TRUE);
             g_signal_connect(btn, "clicked", G_CALLBACK(bus_ui_dialog_buttons_cb), ctx);

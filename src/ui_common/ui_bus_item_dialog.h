@@ -11,8 +11,8 @@
 #include "ui_tools.h"
 
 /* opts_flags bits. */
-#define ITEM_DIALOG_PLAYER 1          /* the player row */
-#define ITEM_DIALOG_START 2           /* start type and start time */
+#define ITEM_DIALOG_PLAYER 1              /* the player row */
+#define ITEM_DIALOG_START 2               /* start type and start time */
 #define ITEM_DIALOG_CHANNEL(i) (8 << (i)) /* player channel i (A..D) */
 
 /* Slots of entry: the text fields ([0], [1] and [12] stay empty). */
@@ -40,8 +40,8 @@ typedef void (*ui_bus_item_dialog_pre_run_t)(void *cookie, ui_bus_item_dialog_t 
  * insensitive: sends it. 0 or more closes the dialog; a negative result
  * keeps it open with the operator's input, saying why (plain words, written
  * into why) inside the dialog. */
-typedef int (*ui_bus_item_dialog_accept_t)(void *cookie, ui_bus_item_dialog_t *ctx, pelmorabox_event_t *e,
-                                           char *why, size_t why_size);
+typedef int (*ui_bus_item_dialog_accept_t)(void *cookie, ui_bus_item_dialog_t *ctx, pelmorabox_event_t *e, char *why,
+                                           size_t why_size);
 
 /* The caller allocates it zero-filled and fills opts_flags, lib_url, top,
  * pre_run_proc and pre_run_cookie (and accept_proc, accept_cookie); the

@@ -25,18 +25,12 @@
 #include "i18n.h"
 
 const ui_column_desc metatree_plan[METATREE_COLUMN_LAST + 1] = {
-    {METATREE_COLUMN_TYPE, "TYPE", G_TYPE_OBJECT},
-    {METATREE_COLUMN_KEY, "NAME", G_TYPE_STRING},
-    {METATREE_COLUMN_VALUE, "VALUE", G_TYPE_STRING},
-    {METATREE_COLUMN_IDX, nullptr, G_TYPE_INT},
-    {METATREE_COLUMN_KEY_EDITABLE, nullptr, G_TYPE_BOOLEAN},
-    {METATREE_COLUMN_VALUE_EDITABLE, nullptr, G_TYPE_BOOLEAN},
-    {METATREE_COLUMN_DATA, nullptr, G_TYPE_POINTER},
-    {METATREE_COLUMN_BG_COLOR, nullptr, G_TYPE_BOOLEAN},
-    {METATREE_COLUMN_BG_COLOR_V, nullptr, G_TYPE_STRING},
-    {METATREE_COLUMN_FG_COLOR, nullptr, G_TYPE_BOOLEAN},
-    {METATREE_COLUMN_FG_COLOR_V, nullptr, G_TYPE_STRING},
-    {-1, nullptr, G_TYPE_INVALID},
+    {METATREE_COLUMN_TYPE, "TYPE", G_TYPE_OBJECT},           {METATREE_COLUMN_KEY, "NAME", G_TYPE_STRING},
+    {METATREE_COLUMN_VALUE, "VALUE", G_TYPE_STRING},         {METATREE_COLUMN_IDX, nullptr, G_TYPE_INT},
+    {METATREE_COLUMN_KEY_EDITABLE, nullptr, G_TYPE_BOOLEAN}, {METATREE_COLUMN_VALUE_EDITABLE, nullptr, G_TYPE_BOOLEAN},
+    {METATREE_COLUMN_DATA, nullptr, G_TYPE_POINTER},         {METATREE_COLUMN_BG_COLOR, nullptr, G_TYPE_BOOLEAN},
+    {METATREE_COLUMN_BG_COLOR_V, nullptr, G_TYPE_STRING},    {METATREE_COLUMN_FG_COLOR, nullptr, G_TYPE_BOOLEAN},
+    {METATREE_COLUMN_FG_COLOR_V, nullptr, G_TYPE_STRING},    {-1, nullptr, G_TYPE_INVALID},
 };
 
 /* Model column whose value makes view column i editable (-1: none). */
@@ -338,8 +332,6 @@ void detach_menu(GtkWidget *attach, GtkMenu *menu)
         ctx->menu = nullptr;
 }
 
-
-
 } // namespace
 
 metatree_item_t *ui_bus_meta_tree_item(ui_bus_meta_tree_t *ctx, GtkTreeIter *iter)
@@ -422,8 +414,7 @@ int ui_bus_meta_tree_set(ui_bus_meta_tree_t *ctx, pelmorabox_event_t *e)
                     continue;
                 taken[(size_t)i] = true;
                 std::string var(key, (size_t)(at - key));
-                append_row(ctx, &v, &t,
-                           item_new(ctx, METATREE_META_TEMPLATE, var.c_str(), e->metadata_pairs[i].val));
+                append_row(ctx, &v, &t, item_new(ctx, METATREE_META_TEMPLATE, var.c_str(), e->metadata_pairs[i].val));
             }
         }
         if (!plus)

@@ -43,8 +43,8 @@ std::string state_xml(const std::string &amend)
                     member("count", "<i8>3</i8>") + member("time", "<string>10:00:00:00</string>") +
                     member("er", "<array><data><value><i8>0</i8></value></data></array>") +
                     member("curr_remain", "<string>x</string>") + member("ply_remain", "<string>x</string>");
-    for (const char *n : {"lib_queued_count", "lib_absent_count", "lib_present_count", "ply_stat_flag_range",
-                          "ply_stat_flag_subclip"})
+    for (const char *n :
+         {"lib_queued_count", "lib_absent_count", "lib_present_count", "ply_stat_flag_range", "ply_stat_flag_subclip"})
         s += member(n, "<i4>0</i4>");
     return s + "</struct>";
 }
@@ -64,10 +64,14 @@ std::vector<std::pair<const char *, std::function<int(const char *)>>> automatio
     static pelmorabox_event_t *e = pelmorabox_event_add_meta(pelmorabox_event_create(), "k", "v");
     using put_fn = int (*)(const char *, int, int64_t, pelmorabox_event_t *, pelmorabox_bus_state_t *);
     auto put = [](put_fn f) { return [f](const char *u) { return f(u, 0, 0, e, &s); }; };
-    auto one = [](pelmorabox_event_t **pe, int r) { pelmorabox_event_destroy(pe); return r; };
+    auto one = [](pelmorabox_event_t **pe, int r) {
+        pelmorabox_event_destroy(pe);
+        return r;
+    };
     return {
         {"get_state", [](const char *u) { return pelmorabox_get_state(u, 0, &s); }},
-        {"get_events2", [](const char *u) {
+        {"get_events2",
+         [](const char *u) {
              pelmorabox_event_t *pe[2] = {nullptr, nullptr};
              int64_t want[2] = {0, 1};
              int r = pelmorabox_get_events2(u, 0, 2, want, pe, &s);
@@ -75,10 +79,20 @@ std::vector<std::pair<const char *, std::function<int(const char *)>>> automatio
              pelmorabox_event_destroy(&pe[1]);
              return r;
          }},
-        {"get_event", [one](const char *u) { pelmorabox_event_t *p = nullptr; return one(&p, pelmorabox_get_event(u, 0, 0, &p, &s)); }},
-        {"snapshot_get_event", [one](const char *u) { pelmorabox_event_t *p = nullptr; return one(&p, pelmorabox_snapshot_get_event(u, 0, 1, 0, &p, &s)); }},
-        {"insert_event", put(pelmorabox_insert_event)}, {"insert_event2", put(pelmorabox_insert_event2)},
-        {"update_event", put(pelmorabox_update_event)}, {"update_event2", put(pelmorabox_update_event2)},
+        {"get_event",
+         [one](const char *u) {
+             pelmorabox_event_t *p = nullptr;
+             return one(&p, pelmorabox_get_event(u, 0, 0, &p, &s));
+         }},
+        {"snapshot_get_event",
+         [one](const char *u) {
+             pelmorabox_event_t *p = nullptr;
+             return one(&p, pelmorabox_snapshot_get_event(u, 0, 1, 0, &p, &s));
+         }},
+        {"insert_event", put(pelmorabox_insert_event)},
+        {"insert_event2", put(pelmorabox_insert_event2)},
+        {"update_event", put(pelmorabox_update_event)},
+        {"update_event2", put(pelmorabox_update_event2)},
         {"snapshot_add_event", [](const char *u) { return pelmorabox_snapshot_add_event(u, 0, 1, e, &s); }},
         {"delete_event", [](const char *u) { return pelmorabox_delete_event(u, 0, 2, ix, &s); }},
         {"delete_event2", [](const char *u) { return pelmorabox_delete_event2(u, 0, 2, ix, &s); }},
@@ -95,7 +109,8 @@ std::vector<std::pair<const char *, std::function<int(const char *)>>> automatio
         {"truncate_playlist", [](const char *u) { return pelmorabox_truncate_playlist(u, 0, 5, 1, &s); }},
         {"trimpad_event", [](const char *u) { return pelmorabox_trimpad_event(u, 0, 25, &s); }},
         {"search_event", [](const char *u) { return pelmorabox_search_event(u, 0, "x", 0, 1, &s); }},
-        {"list_playlists", [](const char *u) {
+        {"list_playlists",
+         [](const char *u) {
              char **names = nullptr;
              int r = pelmorabox_list_playlists(u, 0, &names, &s);
              for (char **p = names; p && *p; p++)
@@ -103,9 +118,27 @@ std::vector<std::pair<const char *, std::function<int(const char *)>>> automatio
              free(names);
              return r;
          }},
-        {"errorflag_list", [](const char *u) { pelmorabox_event_t *l = nullptr; int r = pelmorabox_errorflag_list(u, 0, 0x2000100, &l, &s); free(l); return r; }},
-        {"absent_list", [](const char *u) { pelmorabox_event_t *l = nullptr; int r = pelmorabox_absent_list(u, 0, &l, &s); free(l); return r; }},
-        {"lib_list", [](const char *u) { pelmorabox_bus_lib_list_t bl; int r = pelmorabox_lib_list(u, 0, 0, &bl, &s); pelmorabox_bus_lib_release(&bl); return r; }},
+        {"errorflag_list",
+         [](const char *u) {
+             pelmorabox_event_t *l = nullptr;
+             int r = pelmorabox_errorflag_list(u, 0, 0x2000100, &l, &s);
+             free(l);
+             return r;
+         }},
+        {"absent_list",
+         [](const char *u) {
+             pelmorabox_event_t *l = nullptr;
+             int r = pelmorabox_absent_list(u, 0, &l, &s);
+             free(l);
+             return r;
+         }},
+        {"lib_list",
+         [](const char *u) {
+             pelmorabox_bus_lib_list_t bl;
+             int r = pelmorabox_lib_list(u, 0, 0, &bl, &s);
+             pelmorabox_bus_lib_release(&bl);
+             return r;
+         }},
         {"snapshot_new", [](const char *u) { return pelmorabox_snapshot_new(u, 0, &s); }},
         {"snapshot_curr", [](const char *u) { return pelmorabox_snapshot_curr(u, 0, &s); }},
         {"snapshot_destroy", [](const char *u) { return pelmorabox_snapshot_destroy(u, 0, 1, &s); }},
@@ -254,8 +287,8 @@ TEST_F(HostileAnswers, TrickleEndsWithinTheTimeout)
     pelmorabox_bus_state_t s;
     for (const char *name : {"take", "get_state"}) {
         auto t0 = std::chrono::steady_clock::now();
-        int r = name[0] == 't' ? pelmorabox_take(srv.url().c_str(), 0, &s)
-                               : pelmorabox_get_state(srv.url().c_str(), 0, &s);
+        int r =
+            name[0] == 't' ? pelmorabox_take(srv.url().c_str(), 0, &s) : pelmorabox_get_state(srv.url().c_str(), 0, &s);
         auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
         EXPECT_EQ(r, -14) << name;
         /* Generous: the point is that the call ends, not how fast. */
@@ -264,4 +297,4 @@ TEST_F(HostileAnswers, TrickleEndsWithinTheTimeout)
     }
 }
 
-}  // namespace
+} // namespace

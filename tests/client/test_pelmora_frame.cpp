@@ -37,8 +37,7 @@ using clock_type = std::chrono::steady_clock;
 
 // Waits for cond up to a generous bound; the bound only keeps a broken
 // build from hanging, it is not a speed check.
-template <typename F>
-bool wait_for(F cond, int ms = 10000)
+template <typename F> bool wait_for(F cond, int ms = 10000)
 {
     auto end = clock_type::now() + std::chrono::milliseconds(ms);
     while (!cond()) {
@@ -77,7 +76,7 @@ struct silent_listener
     std::string url() const { return "http://127.0.0.1:" + std::to_string(port) + "/RPC2"; }
 };
 
-}  // namespace
+} // namespace
 
 TEST(CallFrame, PrimitiveSendsParametersAndReturnsResponse)
 {
@@ -86,9 +85,9 @@ TEST(CallFrame, PrimitiveSendsParametersAndReturnsResponse)
     });
     xmlrpc_env env;
     xmlrpc_env_init(&env);
-    xmlrpc_value *v = xmlrpc_client_callX(&env, srv.url().c_str(), "Test.Types", "(iIsbd6(I){s:i})", 1,
-                                          (xmlrpc_int64)1 << 40, "text", 1, 2.25, "ab", (size_t)2,
-                                          (xmlrpc_int64)5, "k", 3);
+    xmlrpc_value *v =
+        xmlrpc_client_callX(&env, srv.url().c_str(), "Test.Types", "(iIsbd6(I){s:i})", 1, (xmlrpc_int64)1 << 40, "text",
+                            1, 2.25, "ab", (size_t)2, (xmlrpc_int64)5, "k", 3);
     ASSERT_FALSE(env.fault_occurred) << env.fault_string;
     ASSERT_NE(v, nullptr);
     double x = 0;
@@ -110,8 +109,7 @@ TEST(CallFrame, BadFormatsFaultWithoutCalling)
     EXPECT_EQ(xmlrpc_client_callX(&env, srv.url().c_str(), "Test.Junk", "(i)(i)", 1, 2), nullptr);
     ASSERT_TRUE(env.fault_occurred);
     EXPECT_EQ(env.fault_code, -500);
-    EXPECT_STREQ(env.fault_string,
-                 "Junk after the argument specifier: '(i)'.  There must be exactly one arument.");
+    EXPECT_STREQ(env.fault_string, "Junk after the argument specifier: '(i)'.  There must be exactly one arument.");
     xmlrpc_env_clean(&env);
 
     xmlrpc_env_init(&env);
@@ -204,7 +202,8 @@ TEST(CallFrame, MethodNoArgResults)
     // Nobody listens on the port of a stopped server.
     int port;
     {
-        test_xmlrpc_server gone([](xmlrpc_env *env, const std::string &, xmlrpc_value *) { return result_only(env, 0); });
+        test_xmlrpc_server gone(
+            [](xmlrpc_env *env, const std::string &, xmlrpc_value *) { return result_only(env, 0); });
         port = gone.port();
     }
     std::string dead = "http://127.0.0.1:" + std::to_string(port) + "/RPC2";
@@ -462,7 +461,7 @@ TEST(Datagram, SendsTextWithTerminatingZero)
     EXPECT_EQ(pelmora_msg("127.0.0.1:", "x"), -22);
     EXPECT_EQ(pelmora_msg("no-such-host.invalid:5000", "x"), -22);
     struct pollfd p = {fd, POLLIN, 0};
-    EXPECT_EQ(poll(&p, 1, 200), 0);  // nothing was sent by the refused ones
+    EXPECT_EQ(poll(&p, 1, 200), 0); // nothing was sent by the refused ones
     close(fd);
 }
 

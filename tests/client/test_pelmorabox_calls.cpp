@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "event_builder.h"
 #include "pelmora.h"
 #include "pelmora_version.h"
 #include "pelmorabox.h"
-#include "event_builder.h"
 #include "pelmorabox_timings.h"
 #include "test_xmlrpc_server.h"
 #include "timecode.h"
@@ -35,7 +35,7 @@ pelmorabox_bus_state_t sample_state(int64_t amend = 77)
     memset(&s, 0, sizeof(s));
     s.f_running = 1;
     s.amend = amend;
-    s.count = 5000000000LL;  // beyond 32 bits: must travel as i8
+    s.count = 5000000000LL; // beyond 32 bits: must travel as i8
     strcpy(s.time, "12:00:00:00");
     for (int i = 0; i < 5; i++)
         s.er[i] = 0;
@@ -110,7 +110,7 @@ std::string line15(const char *title)
            "\tassets\t\ttag\tk\\tv\tmap\tamp\tar";
 }
 
-}  // namespace
+} // namespace
 
 TEST(AutomationCalls, EveryMethodSendsItsParameterTypes)
 {
@@ -255,10 +255,9 @@ TEST(AutomationCalls, InsertedEventArrivesWhole)
 {
     // compose -> compress -> (wire) -> inflate -> parse, checked on the server's side.
     scripted s;
-    pelmorabox_event_t *e =
-        event_build({"10:00:00:00", '(', "00:00:01:00", "00:00:09:00", "00:00:08:01", 'L', "/lib/live feed",
-                     "Live \\ news", "a", "10:00:00:00", "t", "m", "0", "4:3"},
-                    {{"k\ttab", "v\nnl\r\\bs\\\\"}, {"\\", "\t"}, {"x@tpl#1", "plain"}});
+    pelmorabox_event_t *e = event_build({"10:00:00:00", '(', "00:00:01:00", "00:00:09:00", "00:00:08:01", 'L',
+                                         "/lib/live feed", "Live \\ news", "a", "10:00:00:00", "t", "m", "0", "4:3"},
+                                        {{"k\ttab", "v\nnl\r\\bs\\\\"}, {"\\", "\t"}, {"x@tpl#1", "plain"}});
     pelmorabox_bus_state_t st;
     ASSERT_EQ(pelmorabox_insert_event(s.url.c_str(), 2, 17, e, &st), 0);
 
@@ -320,7 +319,7 @@ TEST(AutomationCalls, StandardResponseDecoding)
     scripted s;
     s.answers["PelmoraBox.Take"] = [](xmlrpc_env *env, xmlrpc_value *) { return std_response(env, -16); };
     s.answers["PelmoraBox.Run"] = [](xmlrpc_env *env, xmlrpc_value *) {
-        return xmlrpc_build_value(env, "{s:i}", "result", 3);  // no state
+        return xmlrpc_build_value(env, "{s:i}", "result", 3); // no state
     };
     s.answers["PelmoraBox.Fallback"] = [](xmlrpc_env *env, xmlrpc_value *) {
         return xmlrpc_build_value(env, "{s:s}", "result", "0");
@@ -335,8 +334,8 @@ TEST(AutomationCalls, StandardResponseDecoding)
     testing::internal::CaptureStderr();
     EXPECT_EQ(pelmorabox_take(u, 0, &st), -16);
     std::string log = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(log, "pelmorabox_take/parser_std_response: PelmoraBox.Take return -16 (" + std::string(strerror(16)) +
-                       ")\n");
+    EXPECT_EQ(log,
+              "pelmorabox_take/parser_std_response: PelmoraBox.Take return -16 (" + std::string(strerror(16)) + ")\n");
 
     memset(&st, 0x5a, sizeof(st));
     testing::internal::CaptureStderr();
@@ -394,8 +393,8 @@ TEST(AutomationCalls, BusStateMembers)
     state_value = [&](xmlrpc_env *env) {
         return xmlrpc_build_value(env, "{s:i,s:I,s:I,s:s,s:(II),s:s,s:s,s:i,s:i,s:i,s:i,s:i,s:i}", "f_running", 1,
                                   "amend", (xmlrpc_int64)5, "count", (xmlrpc_int64)6, "time", longtext.c_str(), "er",
-                                  (xmlrpc_int64)9, (xmlrpc_int64)8, "curr_remain", longtext.c_str(), "ply_remain",
-                                  "r", "lib_queued_count", 1, "lib_absent_count", 2, "lib_present_count", 3,
+                                  (xmlrpc_int64)9, (xmlrpc_int64)8, "curr_remain", longtext.c_str(), "ply_remain", "r",
+                                  "lib_queued_count", 1, "lib_absent_count", 2, "lib_present_count", 3,
                                   "ply_stat_flag_range", 4, "ply_stat_flag_subclip", 5, "ply_hash", 12);
     };
     ASSERT_EQ(pelmorabox_get_state(u, 0, &st), 0);
@@ -404,7 +403,7 @@ TEST(AutomationCalls, BusStateMembers)
     EXPECT_EQ(st.er[0], 9);
     EXPECT_EQ(st.er[1], 8);
     EXPECT_EQ(st.er[2], 0);
-    EXPECT_STREQ(st.ply_hash, "");  // mistyped optional member: left empty
+    EXPECT_STREQ(st.ply_hash, ""); // mistyped optional member: left empty
     EXPECT_STREQ(st.last_playlist, "");
     EXPECT_EQ(st.ply_stat_flag_subclip, 5);
 
@@ -422,9 +421,9 @@ TEST(AutomationCalls, BusStateMembers)
 
     // "amend" as a 32-bit int is a wrong type, not silently accepted.
     state_value = [&](xmlrpc_env *env) {
-        return xmlrpc_build_value(env, "{s:i,s:i,s:I,s:s,s:(),s:s,s:s,s:i,s:i,s:i,s:i,s:i}", "f_running", 1, "amend",
-                                  5, "count", (xmlrpc_int64)1, "time", "t", "er", "curr_remain", "c", "ply_remain",
-                                  "r", "lib_queued_count", 1, "lib_absent_count", 2, "lib_present_count", 3,
+        return xmlrpc_build_value(env, "{s:i,s:i,s:I,s:s,s:(),s:s,s:s,s:i,s:i,s:i,s:i,s:i}", "f_running", 1, "amend", 5,
+                                  "count", (xmlrpc_int64)1, "time", "t", "er", "curr_remain", "c", "ply_remain", "r",
+                                  "lib_queued_count", 1, "lib_absent_count", 2, "lib_present_count", 3,
                                   "ply_stat_flag_range", 4, "ply_stat_flag_subclip", 5);
     };
     testing::internal::CaptureStderr();
@@ -443,10 +442,10 @@ TEST(AutomationCalls, GetEvents2TakesGoodItemsAndSkipsBadOnes)
             xmlrpc_DECREF(item);
         };
         add(event_item(env, line15("plain"), false, 0x44, 1001, 1700000000000LL, 10, 50));
-        add(xmlrpc_build_value(env, "{s:i}", "nothing", 1));  // neither event nor event_c
+        add(xmlrpc_build_value(env, "{s:i}", "nothing", 1)); // neither event nor event_c
         add(event_item(env, line15("packed"), true, 0x2, 5000000000LL, 1700000001000LL, 11, 51));
-        add(event_item(env, "a\tb\tc\td\te\tf\tg\th\ti\tj\tk\tl\tm", false, 0, 0, 0, 12, 52));  // 13 fields
-        add(event_item(env, huge, true, 0, 0, 0, 13, 53));  // text does not end within 16384
+        add(event_item(env, "a\tb\tc\td\te\tf\tg\th\ti\tj\tk\tl\tm", false, 0, 0, 0, 12, 52)); // 13 fields
+        add(event_item(env, huge, true, 0, 0, 0, 13, 53)); // text does not end within 16384
         add(event_item(env, line15("last"), true, 0x4, 1003, 1700000002000LL, 14, 54));
         pelmorabox_bus_state_t ss = sample_state(60);
         xmlrpc_value *st = pelmorabox_state2xmlrpc(env, &ss);
@@ -482,7 +481,7 @@ TEST(AutomationCalls, GetEvents2TakesGoodItemsAndSkipsBadOnes)
     EXPECT_EQ(idxs[2], 14);
     EXPECT_EQ(pe[2]->amend, 54);
     EXPECT_EQ(pe[3], nullptr);
-    EXPECT_EQ(st.amend, 60);  // the response's own state
+    EXPECT_EQ(st.amend, 60); // the response's own state
     for (int i = 0; i < n; i++)
         pelmorabox_event_destroy(&pe[i]);
 
@@ -510,8 +509,8 @@ TEST(AutomationCalls, GetEvents2Failures)
         xmlrpc_DECREF(arr);
         xmlrpc_env_clean(&e2);
         if (n == 1)
-            return std_response(env, 0);  // no "events"
-        if (n == 2) {                     // only a refused item
+            return std_response(env, 0); // no "events"
+        if (n == 2) {                    // only a refused item
             xmlrpc_value *item = event_item(env, "1\t2\t3", false, 0, 0, 0, 0, 0);
             xmlrpc_value *v = xmlrpc_build_value(env, "{s:i,s:(V)}", "result", 0, "events", item);
             xmlrpc_DECREF(item);
@@ -574,11 +573,21 @@ TEST(AutomationCalls, ListPlaylists)
         xmlrpc_value *st = pelmorabox_state2xmlrpc(env, &ss);
         xmlrpc_value *v = nullptr;
         switch (variant) {
-        case 0: v = xmlrpc_build_value(env, "{s:i,s:((s)(s)),s:S}", "result", 2, "list", "a.ply", "b.ply", "state", st); break;
-        case 1: v = xmlrpc_build_value(env, "{s:i,s:(),s:S}", "result", 0, "list", "state", st); break;
-        case 2: v = xmlrpc_build_value(env, "{s:i,s:((s)s),s:S}", "result", 0, "list", "a.ply", "bare", "state", st); break;
-        case 3: v = xmlrpc_build_value(env, "{s:i,s:((s)),s:S}", "result", -13, "list", "a.ply", "state", st); break;
-        case 4: v = xmlrpc_build_value(env, "{s:i,s:S}", "result", 0, "state", st); break;
+        case 0:
+            v = xmlrpc_build_value(env, "{s:i,s:((s)(s)),s:S}", "result", 2, "list", "a.ply", "b.ply", "state", st);
+            break;
+        case 1:
+            v = xmlrpc_build_value(env, "{s:i,s:(),s:S}", "result", 0, "list", "state", st);
+            break;
+        case 2:
+            v = xmlrpc_build_value(env, "{s:i,s:((s)s),s:S}", "result", 0, "list", "a.ply", "bare", "state", st);
+            break;
+        case 3:
+            v = xmlrpc_build_value(env, "{s:i,s:((s)),s:S}", "result", -13, "list", "a.ply", "state", st);
+            break;
+        case 4:
+            v = xmlrpc_build_value(env, "{s:i,s:S}", "result", 0, "state", st);
+            break;
         }
         xmlrpc_DECREF(st);
         return v;
@@ -630,7 +639,7 @@ TEST(AutomationCalls, ErrorFlagAndLibLists)
                                                  (xmlrpc_int64)1700000000000LL, "comment", "gap", "sys_id",
                                                  (xmlrpc_int64)9, "flags", (xmlrpc_int64)0x2000100, "media_id", "b",
                                                  "start_time", "11:00:00:00", "start", (xmlrpc_int64)2));
-        if (variant == 1)  // second item lacks "start"
+        if (variant == 1) // second item lacks "start"
             return with_state(env, 0,
                               xmlrpc_build_value(env, "({s:s,s:s,s:I}{s:s,s:s})", "media_id", "a", "start_time", "x",
                                                  "start", (xmlrpc_int64)1, "media_id", "b", "start_time", "y"));
@@ -639,12 +648,12 @@ TEST(AutomationCalls, ErrorFlagAndLibLists)
     s.answers["PelmoraBox.LibList"] = [&](xmlrpc_env *env, xmlrpc_value *) {
         if (variant == 0)
             return with_state(env, 0,
-                              xmlrpc_build_value(env, "({s:s,s:s,s:i}{s:s,s:s,s:i})", "origin", "o1", "object",
-                                                 "clip#", "ref", 2, "origin", "o2", "object", "b.mxf", "ref", 0));
+                              xmlrpc_build_value(env, "({s:s,s:s,s:i}{s:s,s:s,s:i})", "origin", "o1", "object", "clip#",
+                                                 "ref", 2, "origin", "o2", "object", "b.mxf", "ref", 0));
         if (variant == 1)
             return with_state(env, 0,
-                              xmlrpc_build_value(env, "({s:s,s:s,s:i}{s:s,s:i})", "origin", "o1", "object", "x",
-                                                 "ref", 2, "origin", "o2", "ref", 0));
+                              xmlrpc_build_value(env, "({s:s,s:s,s:i}{s:s,s:i})", "origin", "o1", "object", "x", "ref",
+                                                 2, "origin", "o2", "ref", 0));
         return with_state(env, -5, xmlrpc_build_value(env, "()"));
     };
     pelmorabox_bus_state_t st;
@@ -660,7 +669,7 @@ TEST(AutomationCalls, ErrorFlagAndLibLists)
     EXPECT_STREQ(recs[1].media_id, "b");
     EXPECT_STREQ(recs[1].title, "");
     EXPECT_EQ(recs[1].flags, 0);
-    EXPECT_STREQ(recs[2].media_id, "");  // the zeroed extra record
+    EXPECT_STREQ(recs[2].media_id, ""); // the zeroed extra record
     free(recs);
 
     pelmorabox_bus_lib_list_t bl;
@@ -771,7 +780,7 @@ TEST(Timings, ConversionsAndLocalTimecode)
     setenv("TZ", "UTC", 1);
     tzset();
     tv.tv_sec = 3600 * 5 + 60 * 6 + 7;
-    tv.tv_usec = 480000;  // 12 frames at 25 fps
+    tv.tv_usec = 480000; // 12 frames at 25 fps
     char tc[32];
     EXPECT_STREQ(pelmorabox_tv2tc(&tv, tc), "05:06:07:12");
 

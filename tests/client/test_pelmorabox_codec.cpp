@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "pelmorabox.h"
 #include "event_builder.h"
+#include "pelmorabox.h"
 #include "proc_status.h"
 #include "strl.h"
 #include "timecode.h"
@@ -33,7 +33,8 @@ struct EventPtr
 pelmorabox_event_t *full_event()
 {
     return event_build({"10:00:00:00", 'F', "00:00:01:00", "00:00:10:24", "00:00:10:00", 'C', "/media/ads/spot 1.mxf",
-                        "Spot, with \"quotes\" and ünïcode", "logo|crawl", "10:00:00:00", "tag-1", "1:2", "-3.5", "16:9"},
+                        "Spot, with \"quotes\" and ünïcode", "logo|crawl", "10:00:00:00", "tag-1", "1:2", "-3.5",
+                        "16:9"},
                        {{"plain", "value"},
                         {"tab\tkey", "val\twith\ttabs"},
                         {"nl\nkey", "line1\nline2\r\n"},
@@ -64,7 +65,7 @@ void expect_same_fields(const pelmorabox_event_t *a, const pelmorabox_event_t *b
     }
 }
 
-}  // namespace
+} // namespace
 
 TEST(EventRecord, CreateCloneAddrefDestroy)
 {

@@ -13,7 +13,15 @@
 
 struct jv
 {
-    enum kind_t { NUL, BOOL, NUM, STR, ARR, OBJ } kind = NUL;
+    enum kind_t
+    {
+        NUL,
+        BOOL,
+        NUM,
+        STR,
+        ARR,
+        OBJ
+    } kind = NUL;
     bool b = false;
     long long num = 0;
     std::string str;
@@ -59,19 +67,14 @@ struct jv_reader
     {
         if (cp < 0x80)
             o->push_back((char)cp);
-        else if (cp < 0x800)
-        {
+        else if (cp < 0x800) {
             o->push_back((char)(0xc0 | (cp >> 6)));
             o->push_back((char)(0x80 | (cp & 0x3f)));
-        }
-        else if (cp < 0x10000)
-        {
+        } else if (cp < 0x10000) {
             o->push_back((char)(0xe0 | (cp >> 12)));
             o->push_back((char)(0x80 | ((cp >> 6) & 0x3f)));
             o->push_back((char)(0x80 | (cp & 0x3f)));
-        }
-        else
-        {
+        } else {
             o->push_back((char)(0xf0 | (cp >> 18)));
             o->push_back((char)(0x80 | ((cp >> 12) & 0x3f)));
             o->push_back((char)(0x80 | ((cp >> 6) & 0x3f)));
@@ -83,10 +86,12 @@ struct jv_reader
         if (end - p < 4)
             return fail();
         *v = 0;
-        for (int i = 0; i < 4; i++)
-        {
+        for (int i = 0; i < 4; i++) {
             char c = *p++;
-            int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+            int d = c >= '0' && c <= '9'   ? c - '0'
+                    : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                    : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                           : -1;
             if (d < 0)
                 return fail();
             *v = *v * 16 + (uint32_t)d;
@@ -98,33 +103,44 @@ struct jv_reader
         if (p >= end || *p != '"')
             return fail();
         p++;
-        while (p < end && *p != '"')
-        {
+        while (p < end && *p != '"') {
             unsigned char c = (unsigned char)*p;
             if (c < 0x20)
                 return fail();
-            if (c == '\\')
-            {
+            if (c == '\\') {
                 if (++p >= end)
                     return fail();
                 char e = *p++;
-                switch (e)
-                {
-                case '"': o->push_back('"'); break;
-                case '\\': o->push_back('\\'); break;
-                case '/': o->push_back('/'); break;
-                case 'b': o->push_back('\b'); break;
-                case 'f': o->push_back('\f'); break;
-                case 'n': o->push_back('\n'); break;
-                case 'r': o->push_back('\r'); break;
-                case 't': o->push_back('\t'); break;
-                case 'u':
-                {
+                switch (e) {
+                case '"':
+                    o->push_back('"');
+                    break;
+                case '\\':
+                    o->push_back('\\');
+                    break;
+                case '/':
+                    o->push_back('/');
+                    break;
+                case 'b':
+                    o->push_back('\b');
+                    break;
+                case 'f':
+                    o->push_back('\f');
+                    break;
+                case 'n':
+                    o->push_back('\n');
+                    break;
+                case 'r':
+                    o->push_back('\r');
+                    break;
+                case 't':
+                    o->push_back('\t');
+                    break;
+                case 'u': {
                     uint32_t v;
                     if (!hex4(&v))
                         return false;
-                    if (v >= 0xd800 && v <= 0xdbff)
-                    {
+                    if (v >= 0xd800 && v <= 0xdbff) {
                         uint32_t lo;
                         if (end - p < 2 || p[0] != '\\' || p[1] != 'u')
                             return fail();
@@ -132,23 +148,26 @@ struct jv_reader
                         if (!hex4(&lo) || lo < 0xdc00 || lo > 0xdfff)
                             return fail();
                         v = 0x10000 + ((v - 0xd800) << 10) + (lo - 0xdc00);
-                    }
-                    else if (v >= 0xdc00 && v <= 0xdfff)
+                    } else if (v >= 0xdc00 && v <= 0xdfff)
                         return fail();
                     put_utf8(o, v);
                     break;
                 }
-                default: return fail();
+                default:
+                    return fail();
                 }
                 continue;
             }
             /* Raw bytes must be well-formed UTF-8. */
-            int len = c < 0x80 ? 1 : (c >= 0xc2 && c <= 0xdf) ? 2 : (c >= 0xe0 && c <= 0xef) ? 3 : (c >= 0xf0 && c <= 0xf4) ? 4 : 0;
+            int len = c < 0x80                   ? 1
+                      : (c >= 0xc2 && c <= 0xdf) ? 2
+                      : (c >= 0xe0 && c <= 0xef) ? 3
+                      : (c >= 0xf0 && c <= 0xf4) ? 4
+                                                 : 0;
             if (!len || end - p < len)
                 return fail();
             uint32_t cp = len == 1 ? c : len == 2 ? (c & 0x1f) : len == 3 ? (c & 0x0f) : (c & 0x07);
-            for (int i = 1; i < len; i++)
-            {
+            for (int i = 1; i < len; i++) {
                 unsigned char cc = (unsigned char)p[i];
                 if ((cc & 0xc0) != 0x80)
                     return fail();
@@ -170,18 +189,15 @@ struct jv_reader
         ws();
         if (p >= end)
             return fail();
-        if (*p == '{')
-        {
+        if (*p == '{') {
             v->kind = jv::OBJ;
             p++;
             ws();
-            if (p < end && *p == '}')
-            {
+            if (p < end && *p == '}') {
                 p++;
                 return true;
             }
-            for (;;)
-            {
+            for (;;) {
                 ws();
                 std::string k;
                 if (!string(&k))
@@ -195,69 +211,58 @@ struct jv_reader
                     return false;
                 v->obj.emplace_back(k, std::move(m));
                 ws();
-                if (p < end && *p == ',')
-                {
+                if (p < end && *p == ',') {
                     p++;
                     continue;
                 }
-                if (p < end && *p == '}')
-                {
+                if (p < end && *p == '}') {
                     p++;
                     return true;
                 }
                 return fail();
             }
         }
-        if (*p == '[')
-        {
+        if (*p == '[') {
             v->kind = jv::ARR;
             p++;
             ws();
-            if (p < end && *p == ']')
-            {
+            if (p < end && *p == ']') {
                 p++;
                 return true;
             }
-            for (;;)
-            {
+            for (;;) {
                 jv m;
                 if (!value(&m))
                     return false;
                 v->arr.push_back(std::move(m));
                 ws();
-                if (p < end && *p == ',')
-                {
+                if (p < end && *p == ',') {
                     p++;
                     continue;
                 }
-                if (p < end && *p == ']')
-                {
+                if (p < end && *p == ']') {
                     p++;
                     return true;
                 }
                 return fail();
             }
         }
-        if (*p == '"')
-        {
+        if (*p == '"') {
             v->kind = jv::STR;
             return string(&v->str);
         }
-        if (end - p >= 4 && !strncmp(p, "true", 4))
-        {
+        if (end - p >= 4 && !strncmp(p, "true", 4)) {
             v->kind = jv::BOOL;
             v->b = true;
             p += 4;
             return true;
         }
-        if (end - p >= 5 && !strncmp(p, "false", 5))
-        {
+        if (end - p >= 5 && !strncmp(p, "false", 5)) {
             v->kind = jv::BOOL;
             p += 5;
             return true;
         }
-        if (end - p >= 4 && !strncmp(p, "null", 4))
-        {
+        if (end - p >= 4 && !strncmp(p, "null", 4)) {
             p += 4;
             return true;
         }
@@ -290,8 +295,7 @@ inline bool jv_parse(const std::string &text, jv *out)
 inline bool jv_parse_lines(const std::string &text, std::vector<jv> *out)
 {
     size_t pos = 0;
-    while (pos < text.size())
-    {
+    while (pos < text.size()) {
         size_t nl = text.find('\n', pos);
         if (nl == std::string::npos)
             return false; /* every object ends its line */

@@ -38,8 +38,7 @@ int temp_fd(const std::string &content = "")
 
 } // namespace
 
-ctl_run_result ctl_run(const std::vector<std::string> &args, const std::string &in,
-                       const std::vector<std::string> &env)
+ctl_run_result ctl_run(const std::vector<std::string> &args, const std::string &in, const std::vector<std::string> &env)
 {
     ctl_run_result r;
     std::string bin = std::string(PELMORA_BUILD_BIN_DIR) + "/pelmora-ctl";

@@ -74,17 +74,17 @@ TEST(CtlArgs, GlobalOptionsCommandAndWhereIdxBelongs)
     EXPECT_EQ(p.r, -22);
     EXPECT_NE(p.err.find("before the command"), std::string::npos);
 
-    EXPECT_EQ(parse({"state"}).r, -22);                       /* no host */
-    EXPECT_EQ(host({}).r, -22);                               /* no command */
-    EXPECT_EQ(host({"stat"}).r, -22);                         /* unknown command */
-    EXPECT_EQ(host({"state", "--bogus"}).r, -22);             /* unknown option */
-    EXPECT_EQ(host({"state", "extra"}).r, -22);               /* stray argument */
+    EXPECT_EQ(parse({"state"}).r, -22);           /* no host */
+    EXPECT_EQ(host({}).r, -22);                   /* no command */
+    EXPECT_EQ(host({"stat"}).r, -22);             /* unknown command */
+    EXPECT_EQ(host({"state", "--bogus"}).r, -22); /* unknown option */
+    EXPECT_EQ(host({"state", "extra"}).r, -22);   /* stray argument */
     EXPECT_EQ(host({"--idx", "-1", "state"}).r, -22);
     EXPECT_EQ(host({"--idx", "x", "state"}).r, -22);
     EXPECT_EQ(host({"--timeout", "0", "state"}).r, -22);
     EXPECT_EQ(host({"--timeout=250", "state"}).a.timeout_ms, 250);
-    EXPECT_EQ(host({"take", "--table=1"}).r, -22);            /* a flag takes no value */
-    EXPECT_EQ(host({"load"}).r, -22);                         /* value missing */
+    EXPECT_EQ(host({"take", "--table=1"}).r, -22); /* a flag takes no value */
+    EXPECT_EQ(host({"load"}).r, -22);              /* value missing */
     EXPECT_EQ(parse({"--help"}).r, 1);
     EXPECT_EQ(parse({"--host", "h:1", "take", "-h"}).r, 1);
 }
@@ -96,8 +96,8 @@ TEST(CtlArgs, HostForms)
     EXPECT_EQ(url, "http://127.0.0.1:8080/RPC2");
     EXPECT_EQ(ctl_host_url("[::1]:8080", &url), 0);
     EXPECT_EQ(url, "http://[::1]:8080/RPC2");
-    for (const char *bad : {"", "host", "host:", ":80", "host:0", "host:65536", "host:8x", "a:b:80",
-                            "ho st:80", "h/x:80", "user@h:80", "[::1]80", "[]:80"})
+    for (const char *bad : {"", "host", "host:", ":80", "host:0", "host:65536", "host:8x", "a:b:80", "ho st:80",
+                            "h/x:80", "user@h:80", "[::1]80", "[]:80"})
         EXPECT_EQ(ctl_host_url(bad, &url), -22) << bad;
 }
 
@@ -226,8 +226,8 @@ TEST(CtlArgs, InsertAndUpdateNeedPositionAndEvent)
     p = host({"insert", "--before-sys-id", "77", "--media", "a.mxf"});
     ASSERT_EQ(p.r, 0) << p.err;
     EXPECT_EQ(p.a.sys_id, 77);
-    EXPECT_EQ(host({"insert", "--media", "a.mxf"}).r, -22);                       /* where? */
-    EXPECT_EQ(host({"insert", "--at", "1"}).r, -22);                              /* what? */
+    EXPECT_EQ(host({"insert", "--media", "a.mxf"}).r, -22); /* where? */
+    EXPECT_EQ(host({"insert", "--at", "1"}).r, -22);        /* what? */
     EXPECT_EQ(host({"insert", "--at", "1", "--at", "end", "--media", "a"}).r, -22);
     EXPECT_EQ(host({"insert", "--at", "1", "--before-sys-id", "3", "--media", "a"}).r, -22);
     EXPECT_EQ(host({"insert", "--at", "-1", "--media", "a"}).r, -22);
@@ -250,16 +250,16 @@ TEST(CtlArgs, EventLineFromTheShell)
     EXPECT_EQ(ctl_line_unescape("a\tb\\tc"), "a\tb\\tc");
 
     std::string err;
-    EXPECT_EQ(ctl_line_check(std::string(8, '\t'), &err), 0);   /* 9 fields */
+    EXPECT_EQ(ctl_line_check(std::string(8, '\t'), &err), 0);    /* 9 fields */
     EXPECT_EQ(ctl_line_check(std::string(12, '\t'), &err), -22); /* 13 fields */
     EXPECT_NE(err.find("13"), std::string::npos);
-    EXPECT_EQ(ctl_line_check(std::string(15, '\t'), &err), 0);  /* 16 fields */
+    EXPECT_EQ(ctl_line_check(std::string(15, '\t'), &err), 0); /* 16 fields */
     EXPECT_EQ(ctl_line_check(std::string(16, '\t'), &err), -22);
-    EXPECT_EQ(ctl_line_check("\tX\t\t\t\t\t\t\t", &err), -22);  /* unknown start type */
+    EXPECT_EQ(ctl_line_check("\tX\t\t\t\t\t\t\t", &err), -22);     /* unknown start type */
     EXPECT_EQ(ctl_line_check("\tM\t\t\t\t\ta\rb\t\t", &err), -22); /* control character */
-    EXPECT_EQ(ctl_line_check("\tM\t\t\t\tCC\t\t\t", &err), -22);/* two-letter event type */
+    EXPECT_EQ(ctl_line_check("\tM\t\t\t\tCC\t\t\t", &err), -22);   /* two-letter event type */
     std::string long_title = "\t\t\t\t\t\t\t" + std::string(260, 'x') + "\t";
-    EXPECT_EQ(ctl_line_check(long_title, &err), -22);           /* would be cut to 259 */
+    EXPECT_EQ(ctl_line_check(long_title, &err), -22); /* would be cut to 259 */
     EXPECT_NE(err.find("title"), std::string::npos);
 
     /* A metadata pair whose value holds a tab travels as backslash sequences:
@@ -321,8 +321,7 @@ TEST(CtlArgs, EventBuilding)
     /* Metadata that would push the line past 16383 characters is refused
      * as a whole, never cut. */
     std::vector<std::string> args = {"insert", "--at", "0", "--media", "a"};
-    for (int i = 0; i < 5; i++)
-    {
+    for (int i = 0; i < 5; i++) {
         args.push_back("--meta");
         args.push_back("k" + std::to_string(i) + "=" + std::string(4000, 'v'));
     }

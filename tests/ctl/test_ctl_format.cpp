@@ -81,10 +81,23 @@ TEST(CtlFormat, StateHasAllMembersInOrder)
     ctl_json_state(&out, &s);
     jv v;
     ASSERT_TRUE(jv_parse(out, &v)) << out;
-    static const char *names[] = {"f_running", "amend", "count", "time", "er", "curr_remain", "ply_remain",
-                                  "lib_queued_count", "lib_absent_count", "lib_present_count",
-                                  "ply_stat_flag_range", "ply_stat_flag_subclip", "absent_remain",
-                                  "last_playlist", "type_C_remain", "type_L_remain", "fixed_time_remain",
+    static const char *names[] = {"f_running",
+                                  "amend",
+                                  "count",
+                                  "time",
+                                  "er",
+                                  "curr_remain",
+                                  "ply_remain",
+                                  "lib_queued_count",
+                                  "lib_absent_count",
+                                  "lib_present_count",
+                                  "ply_stat_flag_range",
+                                  "ply_stat_flag_subclip",
+                                  "absent_remain",
+                                  "last_playlist",
+                                  "type_C_remain",
+                                  "type_L_remain",
+                                  "fixed_time_remain",
                                   "ply_hash"};
     ASSERT_EQ(v.obj.size(), 18u);
     for (size_t i = 0; i < 18; i++)
@@ -113,8 +126,8 @@ TEST(CtlFormat, FlagNames)
     };
     EXPECT_EQ(names(0x4 | 0x2 | 0x40), "PLAY,PRESENT,PLAYING");
     EXPECT_EQ(names(0x4 | 0x8), "PRESENT,CUED");
-    EXPECT_EQ(names(0), "ABSENT");                     /* media not present */
-    EXPECT_EQ(names(0x80 | 0x4), "PRESENT,ABSENT");   /* the flagged-list absent bit */
+    EXPECT_EQ(names(0), "ABSENT");                  /* media not present */
+    EXPECT_EQ(names(0x80 | 0x4), "PRESENT,ABSENT"); /* the flagged-list absent bit */
     EXPECT_EQ(names(0x4 | 0x10 | 0x20 | 0x100 | 0x400 | 0x2000000 | 0x1),
               "CUEING,PRESENT,CUE_FAILED,PLAY_FAILED,RANGE_ERR,SUBCLIP,NON_CONT");
     EXPECT_EQ(names(0x4 | 0x800 | (1LL << 40)), "PRESENT,BIT11,BIT40");
@@ -188,8 +201,8 @@ TEST(CtlFormat, TablesAlignByDisplayWidth)
 {
     EXPECT_EQ(ctl_text_width("abc"), 3u);
     EXPECT_EQ(ctl_text_width("Caf\xc3\xa9"), 4u);
-    EXPECT_EQ(ctl_text_width("\xe6\x97\xa5\xe6\x9c\xac"), 4u);    /* two wide characters */
-    EXPECT_EQ(ctl_text_width("e\xcc\x81"), 1u);                  /* e with a combining accent */
+    EXPECT_EQ(ctl_text_width("\xe6\x97\xa5\xe6\x9c\xac"), 4u); /* two wide characters */
+    EXPECT_EQ(ctl_text_width("e\xcc\x81"), 1u);                /* e with a combining accent */
     EXPECT_EQ(ctl_cell_text("a\tb\nc\x01", 6), "a\\tb\\nc\\x01");
     EXPECT_EQ(ctl_cell_text("Caf\xe9", 4), "Caf\xc3\xa9");
 

@@ -72,8 +72,7 @@ std::vector<int64_t> asked(xmlrpc_env *env, xmlrpc_value *params)
     xmlrpc_value *arr = nullptr;
     xmlrpc_array_read_item(env, params, 1, &arr);
     int n = xmlrpc_array_size(env, arr);
-    for (int i = 0; i < n; i++)
-    {
+    for (int i = 0; i < n; i++) {
         xmlrpc_value *item = nullptr, *inner = nullptr;
         xmlrpc_array_read_item(env, arr, i, &item);
         xmlrpc_array_read_item(env, item, 0, &inner);
@@ -193,16 +192,15 @@ TEST(CtlHostile, AListThatNeverHoldsStill)
         std::vector<int64_t> idx = asked(env, p);
         amend++;
         xmlrpc_value *events = xmlrpc_array_new(env);
-        for (int64_t i : idx)
-        {
+        for (int64_t i : idx) {
             xmlrpc_value *it = event_item(env, "\t \t\t\t\t\tclip.mxf\tT\t", 1000 + i, i, amend);
             xmlrpc_array_append_item(env, events, it);
             xmlrpc_DECREF(it);
         }
         pelmorabox_bus_state_t bs = a_state(amend, 3);
         xmlrpc_value *state = pelmorabox_state2xmlrpc(env, &bs);
-        xmlrpc_value *v = xmlrpc_build_value(env, "{s:i,s:A,s:S}", "result", (int)idx.size(), "events", events,
-                                             "state", state);
+        xmlrpc_value *v =
+            xmlrpc_build_value(env, "{s:i,s:A,s:S}", "result", (int)idx.size(), "events", events, "state", state);
         xmlrpc_DECREF(events);
         xmlrpc_DECREF(state);
         return v;
@@ -293,7 +291,7 @@ struct bus_script
 {
     scripted s;
     std::vector<std::pair<int64_t, std::string>> list; /* sys_id, line */
-    int search_offset = 0;                              /* answer this many rows too far */
+    int search_offset = 0;                             /* answer this many rows too far */
 
     bus_script()
     {
@@ -304,8 +302,7 @@ struct bus_script
             std::vector<int64_t> idx = asked(env, p);
             xmlrpc_value *events = xmlrpc_array_new(env);
             int n = 0;
-            for (int64_t i : idx)
-            {
+            for (int64_t i : idx) {
                 if (i < 0 || i >= (int64_t)list.size())
                     continue;
                 xmlrpc_value *it = event_item(env, list[(size_t)i].second, list[(size_t)i].first, i, 9);
@@ -315,8 +312,7 @@ struct bus_script
             }
             pelmorabox_bus_state_t bs = a_state(9, (int64_t)list.size());
             xmlrpc_value *state = pelmorabox_state2xmlrpc(env, &bs);
-            xmlrpc_value *v =
-                xmlrpc_build_value(env, "{s:i,s:A,s:S}", "result", n, "events", events, "state", state);
+            xmlrpc_value *v = xmlrpc_build_value(env, "{s:i,s:A,s:S}", "result", n, "events", events, "state", state);
             xmlrpc_DECREF(events);
             xmlrpc_DECREF(state);
             return v;
@@ -346,8 +342,7 @@ struct bus_script
     std::string sent(const std::string &method, int64_t *target)
     {
         std::vector<test_xmlrpc_call> calls = s.srv.calls();
-        for (size_t k = calls.size(); k-- > 0;)
-        {
+        for (size_t k = calls.size(); k-- > 0;) {
             if (calls[k].method != method)
                 continue;
             xmlrpc_env env;
@@ -387,7 +382,8 @@ TEST(CtlHostile, UpdateByFieldsSendsTheCurrentEventChanged)
 
     o = run(b.s, {"update", "--sys-id", "503", "--meta", "slot=2", "--type", "none"});
     ASSERT_EQ(o.status, 0) << o.err;
-    EXPECT_EQ(b.sent("PelmoraBox.UpdateEvent2", &target), "\t \t\t\t00:00:07:00\t \tads/c.mxf\tThird\t\t\t\tslot\\t2\t\t\t");
+    EXPECT_EQ(b.sent("PelmoraBox.UpdateEvent2", &target),
+              "\t \t\t\t00:00:07:00\t \tads/c.mxf\tThird\t\t\t\tslot\\t2\t\t\t");
     EXPECT_EQ(target, 503);
 
     /* A line goes by list index as given, without reading anything. */

@@ -129,8 +129,7 @@ TEST_F(CtlSim, StateAndEventsOfALoadedPlaylist)
 
     std::vector<jv> ev = events();
     ASSERT_EQ((long long)ev.size(), n);
-    for (size_t i = 0; i < ev.size(); i++)
-    {
+    for (size_t i = 0; i < ev.size(); i++) {
         EXPECT_EQ(ev[i].n("idx"), (long long)i);
         EXPECT_GT(ev[i].n("sys_id"), 0);
         EXPECT_EQ(ev[i].n("amend"), st.n("amend"));
@@ -147,8 +146,7 @@ TEST_F(CtlSim, StateAndEventsOfALoadedPlaylist)
     bool found_presenter = false;
     for (const jv &e : ev)
         for (const jv &pair : e.get("metadata")->arr)
-            if (pair.arr.size() == 2 && pair.arr[0].str == "presenter")
-            {
+            if (pair.arr.size() == 2 && pair.arr[0].str == "presenter") {
                 EXPECT_EQ(pair.arr[1].str, "Mia Holm; Erik Dahl");
                 found_presenter = true;
             }
@@ -196,9 +194,9 @@ TEST_F(CtlSim, InsertUpdateDeleteAreSeenByTheNextRead)
 
     /* Fields, with quotes, a backslash and non-ASCII text in the title. */
     const std::string title = "Caf\xc3\xa9 \"Nord\" \\ \xe6\x97\xa5\xe6\x9c\xac";
-    run_result r = run({"insert", "--at", "1", "--media", "news/weather.mxf", "--title", title, "--dur",
-                        "00:00:20:00", "--type", "V", "--start-type", "manual", "--meta", "presenter=Ola Nord",
-                        "--meta", "note=line1\tline2", "--tag", "wx"});
+    run_result r = run({"insert", "--at", "1", "--media", "news/weather.mxf", "--title", title, "--dur", "00:00:20:00",
+                        "--type", "V", "--start-type", "manual", "--meta", "presenter=Ola Nord", "--meta",
+                        "note=line1\tline2", "--tag", "wx"});
     ASSERT_EQ(r.status, 0) << r.err;
     jv res = one(r);
     EXPECT_EQ(res.s("command"), "insert");
@@ -433,8 +431,8 @@ TEST_F(CtlSim, SearchAndErrorLists)
     size_t errors_before = lines(r).size();
 
     ASSERT_EQ(run({"insert", "--at", "0", "--media", "nowhere/missing.mxf", "--dur", "00:00:10:00"}).status, 0);
-    ASSERT_EQ(run({"insert", "--at", "end", "--media", "news/open.mxf", "--in", "00:00:00:00", "--out",
-                   "09:00:00:00", "--title", "Too long"})
+    ASSERT_EQ(run({"insert", "--at", "end", "--media", "news/open.mxf", "--in", "00:00:00:00", "--out", "09:00:00:00",
+                   "--title", "Too long"})
                   .status,
               0);
     r = run({"errors", "--absent"});
@@ -442,8 +440,7 @@ TEST_F(CtlSim, SearchAndErrorLists)
     std::vector<jv> absent = lines(r);
     ASSERT_EQ(absent.size(), absent_before + 1);
     size_t missing = 0;
-    for (const jv &a : absent)
-    {
+    for (const jv &a : absent) {
         missing += a.s("media_id") == "nowhere/missing.mxf";
         bool named = false;
         for (const jv &f : a.get("flag_names")->arr)
@@ -457,8 +454,7 @@ TEST_F(CtlSim, SearchAndErrorLists)
     std::vector<jv> errs = lines(r);
     ASSERT_EQ(errs.size(), errors_before + 1);
     size_t too_long = 0;
-    for (const jv &x : errs)
-    {
+    for (const jv &x : errs) {
         EXPECT_NE(x.n("flags") & 0x2000100, 0);
         too_long += x.s("title") == "Too long";
     }
@@ -495,8 +491,7 @@ TEST_F(CtlSim, BadCommandLinesNeverReachTheServer)
         {"errors", "--mask", "SOMETHING"},
         {"search", "x", "--fields", "everything"},
     };
-    for (const auto &args : bad)
-    {
+    for (const auto &args : bad) {
         run_result r = run(args);
         EXPECT_EQ(r.status, 2) << args[0] << ": " << r.err;
         EXPECT_EQ(r.out, "");
@@ -540,13 +535,11 @@ TEST(CtlNoServer, NoUsableAnswer)
     int port = unused_port();
     ASSERT_GT(port, 0);
     std::string host = "127.0.0.1:" + std::to_string(port);
-    for (const char *cmd : {"state", "events", "take", "playlists", "errors"})
-    {
+    for (const char *cmd : {"state", "events", "take", "playlists", "errors"}) {
         run_result r = ctl({"--host", host, cmd});
         EXPECT_EQ(r.status, 3) << cmd;
         EXPECT_EQ(r.out, "");
-        EXPECT_NE(r.err.find(std::string("pelmora-ctl: ") + cmd + ": no usable answer from " + host +
-                             " (result -14"),
+        EXPECT_NE(r.err.find(std::string("pelmora-ctl: ") + cmd + ": no usable answer from " + host + " (result -14"),
                   std::string::npos)
             << r.err;
     }

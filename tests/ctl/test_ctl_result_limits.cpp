@@ -51,8 +51,7 @@ bool own_lines(const std::string &err, std::vector<std::string> *own)
     if (!err.empty() && err.back() != '\n')
         return false;
     size_t start = 0;
-    for (size_t nl; (nl = err.find('\n', start)) != std::string::npos; start = nl + 1)
-    {
+    for (size_t nl; (nl = err.find('\n', start)) != std::string::npos; start = nl + 1) {
         std::string line = err.substr(start, nl - start + 1);
         for (size_t i = 0; i + 1 < line.size(); i++)
             if ((unsigned char)line[i] < 0x20 || line[i] == 0x7f)
@@ -80,8 +79,7 @@ TEST(CtlResultLimits, TheMostNegativeResultIsAnOrdinaryRefusal)
         {{"search", "weather"},
          "pelmora-ctl: search: no event matches [weather]; server result -2147483648 " + why + "\n"},
     };
-    for (const auto &c : cases)
-    {
+    for (const auto &c : cases) {
         std::vector<std::string> args = {"--host", s.srv.hostport()};
         args.insert(args.end(), c.args.begin(), c.args.end());
         run_result r = ctl(args);

@@ -119,10 +119,12 @@ TEST_F(Dnd, SevenHundredRowsCarryTheFirst682AndForeignAddressesAreNotRead)
     ASSERT_TRUE(wait_filled(bus(0), 1));
     library_ui_showhide(lib(), 1);
     ASSERT_TRUE(open_path(0, "/many"));
-    ASSERT_TRUE(engine_run_until([&] {
-        GtkTreeIter r;
-        return row(0, "/many", &r) && gtk_tree_model_iter_n_children(gtk_tree_view_get_model(tree()), &r) == 700;
-    }, 20000));
+    ASSERT_TRUE(engine_run_until(
+        [&] {
+            GtkTreeIter r;
+            return row(0, "/many", &r) && gtk_tree_model_iter_n_children(gtk_tree_view_get_model(tree()), &r) == 700;
+        },
+        20000));
     GtkTreeIter many, first, last;
     GtkTreeModel *m = gtk_tree_view_get_model(tree());
     ASSERT_TRUE(row(0, "/many", &many));
@@ -167,4 +169,4 @@ TEST_F(Dnd, SevenHundredRowsCarryTheFirst682AndForeignAddressesAreNotRead)
     g_object_unref(ctx);
 }
 
-}  // namespace
+} // namespace

@@ -91,8 +91,7 @@ int engine_app::stop(int limit_ms)
             done = true;
         });
         bool ok = engine_run_until([&done] { return done.load(); }, limit_ms, 5);
-        ms = (int)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0)
-                 .count();
+        ms = (int)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
         if (!ok) {
             /* Leave the stuck thread behind rather than hang the suite. */
             th.detach();

@@ -200,7 +200,8 @@ TEST_F(BusEngine, PlayedOutEventDropsFirstRowAndRefetchesVisibleRows)
 {
     std::vector<std::string> lines = {engine_event_line("00:00:01:00", 'V', "demo/clip001.mxf", "Short opener")};
     for (int i = 0; i < 40; i++)
-        lines.push_back(engine_event_line("00:10:00:00", 'V', "demo/clip002.mxf", ("Long " + std::to_string(i)).c_str()));
+        lines.push_back(
+            engine_event_line("00:10:00:00", 'V', "demo/clip002.mxf", ("Long " + std::to_string(i)).c_str()));
     data = engine_data_dir({{"short_first", lines}});
     start_sim({"--data", data, "--playlist", "short_first"});
     start_console();
@@ -432,7 +433,8 @@ TEST_F(BusEngine, PollAnsweredBeforeAnOperatorEditNeverRollsItBack)
 {
     std::vector<std::string> lines;
     for (int i = 0; i < 5; i++)
-        lines.push_back(engine_event_line("00:00:30:00", 'V', "demo/clip003.mxf", ("Row " + std::to_string(i)).c_str()));
+        lines.push_back(
+            engine_event_line("00:00:30:00", 'V', "demo/clip003.mxf", ("Row " + std::to_string(i)).c_str()));
     data = engine_data_dir({{"five", lines}});
     /* Each poll is answered 300 ms after it arrives, from the list as it is
      * then; row fetches (which bring a state too) take 0.7 s. */

@@ -13,8 +13,8 @@
 #include <string>
 
 #include "child_process.h"
-#include "x_windows.h"
 #include "sim_child.h"
+#include "x_windows.h"
 
 namespace {
 

@@ -52,7 +52,8 @@ class MainWindow : public testing::Test
     engine_app e;
 };
 
-std::vector<std::string> two_buses(std::vector<std::string> extra_first = {}, std::vector<std::string> extra_second = {})
+std::vector<std::string> two_buses(std::vector<std::string> extra_first = {},
+                                   std::vector<std::string> extra_second = {})
 {
     std::vector<std::string> a = {"--add-bus=NEWS", "--host=127.0.0.1:1", "--idx=0"};
     a.insert(a.end(), extra_first.begin(), extra_first.end());
@@ -171,8 +172,8 @@ TEST_F(MainWindow, PageHoldsGridAndFoldedLibrary)
 
 TEST_F(MainWindow, ColumnOptionsShowTheirColumns)
 {
-    instance_t *app = build({"--ab-reconciliation-key", "--sgt-event-id", "--add-bus=A", "--host=127.0.0.1:1",
-                             "--auxmedia-columns=5"});
+    instance_t *app = build(
+        {"--ab-reconciliation-key", "--sgt-event-id", "--add-bus=A", "--host=127.0.0.1:1", "--auxmedia-columns=5"});
     GtkTreeView *v = GTK_TREE_VIEW(app->bus.list[0].grid);
     GtkTreeViewColumn *aux1 = gtk_tree_view_get_column(v, BUS_COLUMN_AUX1);
     GtkTreeViewColumn *aux2 = gtk_tree_view_get_column(v, BUS_COLUMN_AUX2);

@@ -14,14 +14,16 @@
 namespace {
 
 // Restores the process-wide mode when a test ends, whatever it set.
-struct ModeGuard {
+struct ModeGuard
+{
     tc_modes_t saved = tc_getmode();
     explicit ModeGuard(tc_modes_t m) { tc_setmode(m); }
     ~ModeGuard() { tc_setmode(saved); }
 };
 
 // Restores TC_MODE in the environment.
-struct EnvGuard {
+struct EnvGuard
+{
     bool had;
     std::string value;
     EnvGuard()
@@ -47,7 +49,8 @@ std::string text(int f)
     return tc_frames2tc(f, buf);
 }
 
-struct Fields {
+struct Fields
+{
     int hh, mm, ss, ff;
 };
 
@@ -192,18 +195,15 @@ TEST(TimecodeFields, HmsfFieldsAreNotLimitedAndUnknownModesGiveZero)
 
 TEST(TimecodeParse, Tc2hmsfFullAndShortForms)
 {
-    struct Case {
+    struct Case
+    {
         const char *in;
         int result, hh, mm, ss, ff;
     } cases[] = {
-        {"01:02:03:04", -1, 1, 2, 3, 4},
-        {" 1:-2:+3:400 and more", -1, 1, -2, 3, 400}, // what the scanner accepts
-        {"01:02:03;04", 0, 1, 2, 3, 4},
-        {"12", 0, 0, 0, 12, 0},
-        {"1234", 0, 0, 12, 34, 0},
-        {"12:34:56", 0, 0, 12, 34, 56},
-        {"123456789", 0, 12, 34, 56, 78},
-        {"1.2", 0, 0, 1, 2, 0},
+        {"01:02:03:04", -1, 1, 2, 3, 4},  {" 1:-2:+3:400 and more", -1, 1, -2, 3, 400}, // what the scanner accepts
+        {"01:02:03;04", 0, 1, 2, 3, 4},   {"12", 0, 0, 0, 12, 0},
+        {"1234", 0, 0, 12, 34, 0},        {"12:34:56", 0, 0, 12, 34, 56},
+        {"123456789", 0, 12, 34, 56, 78}, {"1.2", 0, 0, 1, 2, 0},
         {"a1b22c333", 0, 1, 22, 33, 3},
     };
     for (const Case &c : cases) {
@@ -239,14 +239,13 @@ TEST(TimecodeParse, Txt2frames2FreeForm)
     EXPECT_EQ(tc_txt2frames2("01020304"), 93079);
     EXPECT_EQ(tc_txt2frames2("01.02 03/04"), 93079);
     EXPECT_EQ(tc_txt2frames2("123"), 48);
-    EXPECT_EQ(tc_txt2frames2("1:30"), 55);      // fields not limited
-    EXPECT_EQ(tc_txt2frames2("5:0"), 125);      // a zero group fills one field
+    EXPECT_EQ(tc_txt2frames2("1:30"), 55);         // fields not limited
+    EXPECT_EQ(tc_txt2frames2("5:0"), 125);         // a zero group fills one field
     EXPECT_EQ(tc_txt2frames2("9:1:2:3:4"), 93079); // earlier groups ignored
     EXPECT_EQ(tc_txt2frames2("102:03:04"), 93079); // a group spills into higher fields
 
     // The twelfth group stops reading and keeps its first digit only.
-    EXPECT_EQ(tc_txt2frames2("1 2 3 4 5 6 7 8 9 10 11 12 13"),
-              tc_hmsf2frames(9, 10, 11, 1));
+    EXPECT_EQ(tc_txt2frames2("1 2 3 4 5 6 7 8 9 10 11 12 13"), tc_hmsf2frames(9, 10, 11, 1));
 
     // Groups wider than 32 bits: their low eight digits fill the fields,
     // and a group of five or more pieces fills every remaining field.
@@ -302,9 +301,9 @@ TEST(TimecodeSeconds, CurrentModeTruncation)
     {
         ModeGuard g(TC_PAL);
         EXPECT_EQ(tc_sec2frames(0.5), 12);
-        EXPECT_EQ(tc_sec2frames(0.9997), 25);  // within 0.01 frame counts as the frame
+        EXPECT_EQ(tc_sec2frames(0.9997), 25); // within 0.01 frame counts as the frame
         EXPECT_EQ(tc_sec2frames(0.9995), 24);
-        EXPECT_EQ(tc_sec2frames(-0.5), -12);   // toward zero
+        EXPECT_EQ(tc_sec2frames(-0.5), -12); // toward zero
         EXPECT_EQ(tc_sec2frames(1e300), INT_MAX);
         EXPECT_EQ(tc_sec2frames(-1e300), INT_MIN);
         EXPECT_EQ(tc_sec2frames(NAN), 0);
@@ -329,9 +328,9 @@ TEST(TimecodeSeconds, CurrentModeTruncation)
         EXPECT_EQ(tc_sec2frames(1.0), 29);
         EXPECT_EQ(tc_frames2mili(1), 33);
         EXPECT_EQ(tc_frames2mili(-1), -33);
-        EXPECT_EQ(tc_frames2mili(3000), 100100);  // product beyond 32 bits
+        EXPECT_EQ(tc_frames2mili(3000), 100100); // product beyond 32 bits
         EXPECT_EQ(tc_mili2frames(1000), 29);
-        EXPECT_EQ(tc_mili2frames(100000), 2997);  // product beyond 32 bits
+        EXPECT_EQ(tc_mili2frames(100000), 2997); // product beyond 32 bits
     }
 }
 
@@ -370,8 +369,8 @@ TEST(TimecodeBcd, TextFramesAndUnknownDigits)
     EXPECT_EQ(tc_bcd2frames(0x01020304), 93079);
     EXPECT_EQ(tc_frames2bcd(93079), 0x01020304);
     EXPECT_EQ(tc_frames2bcd(2160000), 0x24000000);
-    EXPECT_EQ(tc_frames2bcd(-1), -1);               // no text for a negative count
-    EXPECT_EQ(tc_frames2bcd(100 * 90000), -1);      // three hour digits do not fit
+    EXPECT_EQ(tc_frames2bcd(-1), -1);          // no text for a negative count
+    EXPECT_EQ(tc_frames2bcd(100 * 90000), -1); // three hour digits do not fit
     for (int f : {0, 1, 24, 25, 93079, 2159999, 100 * 90000 - 1})
         EXPECT_EQ(tc_bcd2frames(tc_frames2bcd(f)), f) << f;
 

@@ -60,8 +60,8 @@ void edit_cell(GtkWidget *dlg, ui_bus_item_dialog_t *c, const char *path, int co
                bool expect_tc = false)
 {
     GtkTreePath *p = gtk_tree_path_new_from_string(path);
-    gtk_tree_view_set_cursor(GTK_TREE_VIEW(c->tree->gr), p, gtk_tree_view_get_column(GTK_TREE_VIEW(c->tree->gr), column),
-                             TRUE);
+    gtk_tree_view_set_cursor(GTK_TREE_VIEW(c->tree->gr), p,
+                             gtk_tree_view_get_column(GTK_TREE_VIEW(c->tree->gr), column), TRUE);
     gtk_tree_path_free(p);
     GtkWidget *ed = gtk_window_get_focus(GTK_WINDOW(dlg));
     ASSERT_TRUE(ed && GTK_IS_ENTRY(ed)) << "no editing entry at " << path;
@@ -364,7 +364,8 @@ TEST_F(Items, TemplatesVariablesDirectionAndTheAudioMap)
         ui_bus_item_dialog_t *c = item(d);
         GtkWidget *menu = tree_menu(c, "0");
         EXPECT_EQ(items_menu_labels(menu), (std::vector<std::string>{"Set direction", "Add template"}));
-        GtkWidget *sub = gtk_menu_item_get_submenu(GTK_MENU_ITEM(gtk_container_get_children(GTK_CONTAINER(menu))->next->data));
+        GtkWidget *sub =
+            gtk_menu_item_get_submenu(GTK_MENU_ITEM(gtk_container_get_children(GTK_CONTAINER(menu))->next->data));
         EXPECT_EQ(items_menu_labels(sub), (std::vector<std::string>{"A", "B", "C"}));
         EXPECT_TRUE(items_menu_activate(menu, "B", "Add template"));
         EXPECT_TRUE(items_menu_activate(tree_menu(c, "0"), "A", "Add template"));

@@ -12,13 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "library_ui.h"
 #include "pelmora.h"
 #include "pelmora_jobs.h"
 #include "sim_child.h"
 #include "strl.h"
 #include "timecode.h"
 #include "transcoder.h"
-#include "library_ui.h"
 #include "transfer.h"
 
 namespace {

@@ -18,7 +18,13 @@
 namespace {
 
 /* Store columns of the library tree holding the records. */
-enum { COL_TITLE = 1, COL_ITEM = 7, COL_DIR = 8, COL_SUB = 9 };
+enum
+{
+    COL_TITLE = 1,
+    COL_ITEM = 7,
+    COL_DIR = 8,
+    COL_SUB = 9
+};
 
 bool find(GtkTreeModel *m, GtkTreeIter *parent, const std::string &path, GtkTreeIter *out)
 {
@@ -47,7 +53,7 @@ bool find(GtkTreeModel *m, GtkTreeIter *parent, const std::string &path, GtkTree
     return false;
 }
 
-}  // namespace
+} // namespace
 
 void LibConsoleTest::TearDown()
 {
@@ -77,7 +83,8 @@ void LibConsoleTest::start_all(int buses, const std::vector<std::vector<std::str
     char tmpl[] = "/tmp/lib_console_XXXXXX";
     ASSERT_TRUE(mkdtemp(tmpl));
     root = tmpl;
-    ASSERT_EQ(0, system((std::string(PELMORA_SOURCE_DIR) + "/scripts/make-media --quick " + root + " >/dev/null").c_str()));
+    ASSERT_EQ(
+        0, system((std::string(PELMORA_SOURCE_DIR) + "/scripts/make-media --quick " + root + " >/dev/null").c_str()));
     if (links) {
         mkdir((root + "/many").c_str(), 0755);
         for (int i = 0; i < links; i++) {
@@ -200,8 +207,9 @@ void LibConsoleTest::row_point(GtkTreeView *view, GtkTreePath *p, int *x, int *y
 
 bool LibConsoleTest::x_drag(int x0, int y0, int x1, int y1, int via_x, int via_y)
 {
-    std::vector<std::string> cmd = {"xdotool", "mousemove", std::to_string(x0), std::to_string(y0), "sleep", "0.3",
-                                    "mousedown", "1", "sleep", "0.2"};
+    std::vector<std::string> cmd = {"xdotool", "mousemove", std::to_string(x0), std::to_string(y0),
+                                    "sleep",   "0.3",       "mousedown",        "1",
+                                    "sleep",   "0.2"};
     auto step = [&](int x, int y) {
         for (std::string w : {std::string("mousemove"), std::to_string(x), std::to_string(y), std::string("sleep"),
                               std::string("0.15")})
@@ -213,7 +221,7 @@ bool LibConsoleTest::x_drag(int x0, int y0, int x1, int y1, int via_x, int via_y
         step(via_x, via_y);
         step(via_x + 2, via_y + 1);
         cmd.push_back("sleep");
-        cmd.push_back("1.5");  /* a tab under the pointer switches its page */
+        cmd.push_back("1.5"); /* a tab under the pointer switches its page */
         step(via_x + 3, via_y + 2);
     }
     step((x0 + x1) / 2, (y0 + y1) / 2);

@@ -43,7 +43,7 @@ void free_items(pelmora_lib_item_t **items, int n)
     free(items);
 }
 
-}  // namespace
+} // namespace
 
 TEST(LibraryClient, SortOrdersAndFullPaths)
 {
@@ -65,7 +65,7 @@ TEST(LibraryClient, SortOrdersAndFullPaths)
     EXPECT_STREQ("A", items[0]->name);
     EXPECT_STREQ("b", items[1]->name);
     EXPECT_STREQ("c", items[2]->name);
-    EXPECT_STREQ("/A", items[0]->full);  // no second slash after a path ending in one
+    EXPECT_STREQ("/A", items[0]->full); // no second slash after a path ending in one
     EXPECT_STREQ("00:00:00:00", items[0]->timecode);
     free_items(items, 3);
     ASSERT_EQ(3, pelmora_lib_list_items(srv.url().c_str(), "", &items));
@@ -82,11 +82,11 @@ TEST(LibraryClient, ItemReaderToleratesMissingAndMistypedMembers)
     test_xmlrpc_server srv([](xmlrpc_env *env, const std::string &, xmlrpc_value *) {
         // duration_v "0" (the container's duration counts), numbers in the
         // wrong type, garbage in a ratio, no timecode, a huge count.
-        xmlrpc_value *item = xmlrpc_build_value(
-            env, "{s:s,s:s,s:s,s:i,s:s,s:s,s:s,s:s,s:i,s:I,s:s}", "name", "clip.mov", "duration", "12.5",
-            "duration_v", "0", "width", 1280, "height", "720", "display_aspect_ratio", "16:9", "r_frame_rate",
-            "25/1", "sample_aspect_ratio", "x:y", "st_size", 5, "st_mtime", (xmlrpc_int64)1700000000, "nb_frames",
-            "99999999999999999999");
+        xmlrpc_value *item =
+            xmlrpc_build_value(env, "{s:s,s:s,s:s,s:i,s:s,s:s,s:s,s:s,s:i,s:I,s:s}", "name", "clip.mov", "duration",
+                               "12.5", "duration_v", "0", "width", 1280, "height", "720", "display_aspect_ratio",
+                               "16:9", "r_frame_rate", "25/1", "sample_aspect_ratio", "x:y", "st_size", 5, "st_mtime",
+                               (xmlrpc_int64)1700000000, "nb_frames", "99999999999999999999");
         xmlrpc_value *v = xmlrpc_build_value(env, "{s:i,s:S}", "result", 0, "item", item);
         xmlrpc_DECREF(item);
         return v;
@@ -95,14 +95,14 @@ TEST(LibraryClient, ItemReaderToleratesMissingAndMistypedMembers)
     ASSERT_EQ(0, pelmora_lib_meta_item(srv.url().c_str(), "/a/clip.mov", &it));
     EXPECT_STREQ("/a/clip.mov", it.full);
     EXPECT_DOUBLE_EQ(12.5, it.duration);
-    EXPECT_EQ(0, it.width);  // an int where text belongs: that field only stays empty
+    EXPECT_EQ(0, it.width); // an int where text belongs: that field only stays empty
     EXPECT_EQ(720, it.height);
     EXPECT_EQ(16, it.dar_num);
     EXPECT_EQ(9, it.dar_den);
     EXPECT_EQ(25, it.r_frame_rate_num);
     EXPECT_EQ(1, it.r_frame_rate_den);
     EXPECT_EQ(0, it.sar_num);
-    EXPECT_EQ(0, it.stat_size);  // i4 where i8 is documented
+    EXPECT_EQ(0, it.stat_size); // i4 where i8 is documented
     EXPECT_EQ(1700000000, it.stat_mtime);
     EXPECT_EQ(0, it.nb_frames);
     EXPECT_STREQ("00:00:00:00", it.timecode);
@@ -167,7 +167,7 @@ TEST(LibraryClient, FloodingJournalIsCutAtTheLimitAndAnEmptyOneStillGivesAState)
     ASSERT_EQ(128, pelmora_lib_state(srv.url().c_str(), 128, &st));
     EXPECT_EQ(123456789012LL, st->amend_idx);
     EXPECT_EQ(128, st->amend_list_len);
-    EXPECT_EQ(259u, strlen(st->amend_list_data[0]));  // cut to the record's size
+    EXPECT_EQ(259u, strlen(st->amend_list_data[0])); // cut to the record's size
     EXPECT_STREQ("+/clip127", st->amend_list_data[127]);
     EXPECT_EQ(75, st->used_space);
     free(st);
@@ -193,7 +193,7 @@ TEST(LibraryClient, HugeThumbnailIsRefusedAndBrokenBytesAreHandedOverAsTheyCame)
     EXPECT_EQ(-14, pelmora_lib_thumb_item(srv.url().c_str(), "/c", "c", 32, 32, &data, &len));
     EXPECT_EQ(nullptr, data);
     EXPECT_EQ(0, len);
-    size = 100;  // not an image: decoding it is the tree's job, the client only carries it
+    size = 100; // not an image: decoding it is the tree's job, the client only carries it
     ASSERT_EQ(0, pelmora_lib_thumb_item(srv.url().c_str(), "/c", "c", 32, 32, &data, &len));
     EXPECT_EQ(100, len);
     free(data);

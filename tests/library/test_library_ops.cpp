@@ -251,4 +251,4 @@ TEST_F(LibraryOps, SearchCapacityGaugeAndSubclipEntryRefusals)
     lib()->preview_io_host[0] = 0;
 }
 
-}  // namespace
+} // namespace

@@ -46,7 +46,7 @@ std::string run(const std::string &cmd)
 // One media folder for the whole program: making clips is the slow part.
 struct media_fixture
 {
-    std::string root;  // the tree the sim serves
+    std::string root; // the tree the sim serves
     media_fixture()
     {
         char dir[] = "/tmp/lib_it_XXXXXX";
@@ -88,8 +88,7 @@ struct lib_sim
     ~lib_sim() { EXPECT_EQ(0, sim_child_stop(&c)); }
 };
 
-template <typename F>
-bool wait_for(F cond, int ms)
+template <typename F> bool wait_for(F cond, int ms)
 {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (!cond()) {
@@ -125,9 +124,11 @@ std::map<std::string, std::string> ffprobe(const std::string &file)
 {
     std::map<std::string, std::string> m;
     std::string out = run("ffprobe -v error -show_entries stream=codec_type,width,height,r_frame_rate,"
-                          "display_aspect_ratio,sample_rate,channels -of default=nw=1 '" + file + "'; " +
+                          "display_aspect_ratio,sample_rate,channels -of default=nw=1 '" +
+                          file + "'; " +
                           "echo codec_type=; ffprobe -v error -show_entries format=format_name,duration "
-                          "-of default=nw=1 '" + file + "'");
+                          "-of default=nw=1 '" +
+                          file + "'");
     std::string type;
     size_t i = 0;
     while (i < out.size()) {
@@ -146,7 +147,7 @@ std::map<std::string, std::string> ffprobe(const std::string &file)
     return m;
 }
 
-}  // namespace
+} // namespace
 
 TEST(LibrarySim, MetadataOfEverySampleClipIsWhatFfprobeReports)
 {
@@ -169,12 +170,11 @@ TEST(LibrarySim, MetadataOfEverySampleClipIsWhatFfprobeReports)
                       std::to_string(it->r_frame_rate_num) + "/" + std::to_string(it->r_frame_rate_den));
             EXPECT_EQ(atoi(p["video.width"].c_str()), it->width);
             EXPECT_EQ(atoi(p["video.height"].c_str()), it->height);
-            EXPECT_EQ(p["video.display_aspect_ratio"],
-                      std::to_string(it->dar_num) + ":" + std::to_string(it->dar_den));
+            EXPECT_EQ(p["video.display_aspect_ratio"], std::to_string(it->dar_num) + ":" + std::to_string(it->dar_den));
             EXPECT_EQ(atoi(p["audio.channels"].c_str()), it->channels);
             EXPECT_EQ(atoi(p["audio.sample_rate"].c_str()), it->sample_rate);
             EXPECT_EQ(8, it->channels);
-            EXPECT_STRNE("00:00:00:00", it->timecode);  // the container's start timecode came through
+            EXPECT_STRNE("00:00:00:00", it->timecode); // the container's start timecode came through
             clips++;
             free(it);
         }
@@ -225,20 +225,24 @@ TEST(LibrarySim, OutsideChangesReachTheJournalAndOwnChangesCountOneEach)
     // Copied in from outside: announced within a second.
     ASSERT_EQ(0, system(("cp '" + media().root + "/news/opener.mov' '" + media().root + "/news/copy.mov'").c_str()));
     std::vector<std::string> j;
-    EXPECT_TRUE(wait_for([&] {
-        auto n = journal_since(s.url, idx, nullptr);
-        j.insert(j.end(), n.begin(), n.end());
-        journal_since(s.url, 0, &idx);
-        return has(j, "+/news/copy.mov");
-    }, 1000));
+    EXPECT_TRUE(wait_for(
+        [&] {
+            auto n = journal_since(s.url, idx, nullptr);
+            j.insert(j.end(), n.begin(), n.end());
+            journal_since(s.url, 0, &idx);
+            return has(j, "+/news/copy.mov");
+        },
+        1000));
     ASSERT_EQ(0, mkdir((media().root + "/news/later").c_str(), 0755));
     ASSERT_EQ(0, unlink((media().root + "/news/copy.mov").c_str()));
-    EXPECT_TRUE(wait_for([&] {
-        auto n = journal_since(s.url, idx, nullptr);
-        j.insert(j.end(), n.begin(), n.end());
-        journal_since(s.url, 0, &idx);
-        return has(j, "&/news/later") && has(j, "-/news/copy.mov");
-    }, 1000));
+    EXPECT_TRUE(wait_for(
+        [&] {
+            auto n = journal_since(s.url, idx, nullptr);
+            j.insert(j.end(), n.begin(), n.end());
+            journal_since(s.url, 0, &idx);
+            return has(j, "&/news/later") && has(j, "-/news/copy.mov");
+        },
+        1000));
 
     // Our own change: exactly one entry, there when the call returns, and
     // the watch does not add a second one.
@@ -266,7 +270,7 @@ TEST(LibrarySim, SubclipsSurviveInTheirSidecarAndPathsCannotLeaveTheFolder)
     pelmora_lib_subclip_t **subs = nullptr;
     ASSERT_EQ(2, pelmora_lib_list_subclips(s.url.c_str(), clip, &subs, nullptr));
     EXPECT_EQ(25, subs[0]->mark_in);
-    EXPECT_STREQ("first second", subs[0]->title);  // a tab would break the sidecar's lines
+    EXPECT_STREQ("first second", subs[0]->title); // a tab would break the sidecar's lines
     EXPECT_EQ(1, subs[1]->idx);
     EXPECT_EQ(nullptr, subs[2]);
     pelmora_lib_list_subclips_free(&subs);
@@ -315,7 +319,7 @@ TEST(LibrarySim, PagesOfAFolderAndSearches)
     lib_sim s(media().root);
     ASSERT_FALSE(s.url.empty());
     pelmora_lib_item_t **items = nullptr;
-    ASSERT_EQ(5, pelmora_lib_list_items2(s.url.c_str(), "/many", &items, 25, 10));  // 5 left after 25
+    ASSERT_EQ(5, pelmora_lib_list_items2(s.url.c_str(), "/many", &items, 25, 10)); // 5 left after 25
     EXPECT_STREQ("/many/item125.mov", items[0]->full);
     for (int i = 0; i < 5; i++)
         free(items[i]);

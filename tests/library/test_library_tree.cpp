@@ -47,7 +47,7 @@ bool gtk_ready()
             ready = gtk_init_check(nullptr, nullptr) ? 1 : 0;
             if (ready) {
                 pelmora_init("library-tree-test", "0");
-                gdk_threads_enter();  // held as the program holds it around its loop
+                gdk_threads_enter(); // held as the program holds it around its loop
             }
         }
     }
@@ -74,8 +74,7 @@ struct pause_meter
     }
 };
 
-template <typename F>
-bool pump_until(F cond, int ms)
+template <typename F> bool pump_until(F cond, int ms)
 {
     auto end = steady::now() + std::chrono::milliseconds(ms);
     while (!cond()) {
@@ -185,7 +184,7 @@ int with_thumb(GtkTreeModel *m, GtkTreeIter *parent, int from, int to)
     return n;
 }
 
-}  // namespace
+} // namespace
 
 TEST(LibraryTree, TenThousandItemsOpenWithoutStoppingTheMainLoopAndOnlyRowsInViewGetThumbnails)
 {
@@ -206,7 +205,7 @@ TEST(LibraryTree, TenThousandItemsOpenWithoutStoppingTheMainLoopAndOnlyRowsInVie
     double first_rows_ms = std::chrono::duration<double, std::milli>(steady::now() - t0).count();
     // (the first children are placeholders until the whole folder is in)
     ASSERT_TRUE(pump_until([&] { return with_thumb(f.model(), &big, 0, 7) >= 5; }, 20000));
-    EXPECT_LT(gtk_tree_model_iter_n_children(f.model(), &big), 10000);  // thumbnails before the last rows
+    EXPECT_LT(gtk_tree_model_iter_n_children(f.model(), &big), 10000); // thumbnails before the last rows
     ASSERT_TRUE(pump_until([&] { return gtk_tree_model_iter_n_children(f.model(), &big) == 10000; }, 120000));
     pump_until([] { return false; }, 300);
     printf("first rows after %.0f ms, all 10,000 after %.0f ms, longest main-loop pause %.1f ms\n", first_rows_ms,
@@ -265,7 +264,7 @@ TEST(LibraryTree, NotificationThreadBringsOutsideChangesIntoTheOpenTree)
     EXPECT_TRUE(within_a_second([&] { return !f.child(&news, "copied.mov", &row); }));
     ASSERT_EQ(0, mkdir((f.root + "/news/made").c_str(), 0755));
     EXPECT_TRUE(within_a_second([&] { return f.child(&news, "made", &row); }));
-    EXPECT_TRUE(f.child(&news, "opener.mov", &row));  // the reload kept what was there
+    EXPECT_TRUE(f.child(&news, "opener.mov", &row)); // the reload kept what was there
 
     // Folders stay above items whichever way the names are sorted.
     for (GtkSortType order : {GTK_SORT_DESCENDING, GTK_SORT_ASCENDING}) {
@@ -281,9 +280,8 @@ TEST(LibraryTree, NotificationThreadBringsOutsideChangesIntoTheOpenTree)
     // A subclip registered by anyone: the item row comes back openable, and
     // opening it lists the subclip.
     ASSERT_EQ(0, pelmora_lib_register_subclip(f.lib->url, "/news/opener.mov", 25, 50, "intro"));
-    EXPECT_TRUE(within_a_second([&] {
-        return f.child(&news, "opener.mov", &row) && gtk_tree_model_iter_has_child(f.model(), &row);
-    }));
+    EXPECT_TRUE(within_a_second(
+        [&] { return f.child(&news, "opener.mov", &row) && gtk_tree_model_iter_has_child(f.model(), &row); }));
     f.expand(&row);
     GtkTreeIter sub;
     EXPECT_TRUE(pump_until([&] { return f.child(&row, "intro", &sub); }, 5000));
@@ -316,7 +314,7 @@ TEST(LibraryTree, SearchTextFormsAndUndecodableThumbnails)
     EXPECT_STREQ("00:02:00:00", hi);
     ASSERT_EQ(1, library_search_pattern("00:01:00:00", lo, hi));
     EXPECT_STREQ("00:01:00:01", hi);
-    ASSERT_EQ(1, library_search_pattern("00:1*", lo, hi));  // the tens digit typed last: ten more
+    ASSERT_EQ(1, library_search_pattern("00:1*", lo, hi)); // the tens digit typed last: ten more
     EXPECT_STREQ("00:10:00:00", lo);
     EXPECT_STREQ("00:20:00:00", hi);
     ASSERT_EQ(1, library_search_pattern("#", lo, hi));
@@ -338,8 +336,8 @@ TEST(LibraryTree, SearchTextFormsAndUndecodableThumbnails)
     std::string broken = std::string("\x89PNG\r\n\x1a\n", 8) + std::string(200, '\x07');
     EXPECT_EQ(-1, library_thumb_from_data(broken.data(), (int)broken.size(), &pb));
     EXPECT_EQ(nullptr, pb);
-    unsigned char huge[33] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R',
-                              0, 1, 0x86, 0xa0, 0, 1, 0x86, 0xa0, 8, 6, 0, 0, 0};
+    unsigned char huge[33] = {0x89, 'P', 'N', 'G',  '\r', '\n', 0x1a, '\n', 0,    0, 0, 13, 'I', 'H', 'D',
+                              'R',  0,   1,   0x86, 0xa0, 0,    1,    0x86, 0xa0, 8, 6, 0,  0,   0};
     EXPECT_EQ(-1, library_thumb_from_data(huge, (int)sizeof huge, &pb));
     EXPECT_EQ(-1, library_thumb_from_data(nullptr, 0, &pb));
 }
@@ -350,23 +348,23 @@ TEST(LibraryTree, HostileLibraryAnswersCrashNothing)
         GTEST_SKIP() << "no display";
     std::atomic<int64_t> amend{1};
     test_xmlrpc_server srv([&](xmlrpc_env *env, const std::string &m, xmlrpc_value *) -> xmlrpc_value * {
-        if (m == "PelmoraLib.LibListDirs")  // a name that is no text
+        if (m == "PelmoraLib.LibListDirs") // a name that is no text
             return xmlrpc_build_value(env, "{s:i,s:({s:s}{s:s}{s:6})}", "result", 0, "list", "name", "ok", "name",
                                       std::string(5000, 'd').c_str(), "name", "x", (size_t)1);
-        if (m == "PelmoraLib.LibListItems") {  // members missing, mistyped, over-long
+        if (m == "PelmoraLib.LibListItems") { // members missing, mistyped, over-long
             std::string longname(5000, 'n');
             return xmlrpc_build_value(env, "{s:i,s:({}{s:s,s:i}{s:s,s:s,s:s})}", "result", 0, "list", "name",
                                       longname.c_str(), "width", 7, "name", "clip.mov", "duration", "1e308",
                                       "r_frame_rate", "25/0");
         }
-        if (m == "PelmoraLib.LibThumbItem") {  // a broken PNG, then 50 MB
+        if (m == "PelmoraLib.LibThumbItem") { // a broken PNG, then 50 MB
             static std::atomic<int> n{0};
-            std::string bytes = n++ % 2 ? std::string(50u << 20, '\x89')
-                                        : std::string("\x89PNG\r\n\x1a\n", 8) + std::string(64, 'x');
+            std::string bytes =
+                n++ % 2 ? std::string(50u << 20, '\x89') : std::string("\x89PNG\r\n\x1a\n", 8) + std::string(64, 'x');
             return xmlrpc_build_value(env, "{s:i,s:6}", "result", 0, "thumb", (const unsigned char *)bytes.data(),
                                       bytes.size());
         }
-        if (m == "PelmoraLib.LibState") {  // odd paths, the counter jumping, then 10,000 entries
+        if (m == "PelmoraLib.LibState") { // odd paths, the counter jumping, then 10,000 entries
             static std::atomic<int> calls{0};
             int entries = calls++ < 2 ? 3000 : 10000;
             xmlrpc_value *arr = xmlrpc_array_new(env);
@@ -402,9 +400,9 @@ TEST(LibraryTree, HostileLibraryAnswersCrashNothing)
     // could be read; the rows stay consistent.
     EXPECT_TRUE(pump_until([&] { return gtk_tree_model_iter_n_children(m, &root) == 3; }, 10000));
     pump_until([] { return false; }, 1000);
-    EXPECT_EQ(0, library_stat_notify(lib, 1));  // the first pass applies nothing
-    EXPECT_EQ(0, library_stat_notify(lib, 1));  // 128 odd entries applied
-    EXPECT_EQ(-14, library_stat_notify(lib, 1));  // 10,000 entries do not fit an answer: refused whole
+    EXPECT_EQ(0, library_stat_notify(lib, 1));   // the first pass applies nothing
+    EXPECT_EQ(0, library_stat_notify(lib, 1));   // 128 odd entries applied
+    EXPECT_EQ(-14, library_stat_notify(lib, 1)); // 10,000 entries do not fit an answer: refused whole
     EXPECT_GE(gtk_tree_model_iter_n_children(m, &root), 1);
     library_release(lib);
     EXPECT_EQ(1, gtk_tree_model_iter_n_children(m, &root));

@@ -171,8 +171,8 @@ int ops_cursor_row(bus_t *bus)
     return r;
 }
 
-std::string ops_event_line(const char *dur, const char *media, const char *title, char start_type,
-                           const char *mark_in, const char *mark_out, const char *fixed_time)
+std::string ops_event_line(const char *dur, const char *media, const char *title, char start_type, const char *mark_in,
+                           const char *mark_out, const char *fixed_time)
 {
     char buf[1024];
     /* start time, start type, in, out, duration, type, media id, title,

@@ -170,8 +170,7 @@ TEST_F(OpsClipboard, CopyReadsSelectedRowsThatHoldNoEventAndRefusesWhenItCannot)
     ASSERT_TRUE(ops_send_key(b->grid, GDK_KEY_x, GDK_CONTROL_MASK));
     engine_run_for(2500);
     ASSERT_EQ(d.seen.size(), 1u) << "a delete followed the failed copy";
-    EXPECT_NE(d.seen[0].text.find("1 of the 2 selected events could not be read"), std::string::npos)
-        << d.seen[0].text;
+    EXPECT_NE(d.seen[0].text.find("1 of the 2 selected events could not be read"), std::string::npos) << d.seen[0].text;
     ASSERT_EQ(e.app->clipboard.count, 4);
     EXPECT_STREQ(e.app->clipboard.list[0]->title, "L4");
     EXPECT_EQ(d.unexpected, 0);

@@ -130,8 +130,7 @@ TEST_F(OpsCommands, TakeJumpAndFallbackAskFirstWithImmediateActionsConfirm)
         d.respond(GTK_RESPONSE_CANCEL);
         click(button);
     }
-    EXPECT_EQ(calls("PelmoraBox.Take", 0, m) + calls("PelmoraBox.TakeN", 0, m) + calls("PelmoraBox.Fallback", 0, m),
-              0)
+    EXPECT_EQ(calls("PelmoraBox.Take", 0, m) + calls("PelmoraBox.TakeN", 0, m) + calls("PelmoraBox.Fallback", 0, m), 0)
         << "cancelled questions sent a command";
     ASSERT_EQ(d.seen.size(), 3u);
     EXPECT_EQ(d.seen[0].text, "Are you sure to TAKE?");
@@ -316,8 +315,7 @@ TEST_F(OpsCommands, HelpOpensTheGuideBesideTheProgramAndVendorItsPage)
         bus_ctl_set_open_proc([](const char *) { return -2; });
         click(BUTTON_HELP);
         ASSERT_EQ(d.seen.size(), 1u);
-        EXPECT_NE(d.seen[0].text.find("No program to show the operator's guide"), std::string::npos)
-            << d.seen[0].text;
+        EXPECT_NE(d.seen[0].text.find("No program to show the operator's guide"), std::string::npos) << d.seen[0].text;
     }
     bus_ctl_set_open_proc(nullptr);
     EXPECT_EQ(d.unexpected, 0);

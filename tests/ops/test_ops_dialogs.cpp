@@ -36,7 +36,8 @@ ops_dialogs::step_t choose(const std::string &name, std::vector<std::string> *li
                            std::string *proposed = nullptr, bool by_enter = false)
 {
     return [=](GtkWidget *dlg) {
-        auto *ctx = static_cast<bus_ui_dialog_playlist_t *>(g_object_get_data(G_OBJECT(dlg), "bus_ui_dialog_playlist_t"));
+        auto *ctx =
+            static_cast<bus_ui_dialog_playlist_t *>(g_object_get_data(G_OBJECT(dlg), "bus_ui_dialog_playlist_t"));
         if (!ctx) {
             ADD_FAILURE() << "not the playlist chooser";
             gtk_dialog_response(GTK_DIALOG(dlg), GTK_RESPONSE_REJECT);
@@ -199,7 +200,8 @@ TEST_F(OpsDialogs, ChooserStaysOpenWithoutAChoiceAndCancelLoadsNothing)
     /* Name mode with an empty name: the same. */
     d.then([&](GtkWidget *dlg) {
         first_dlg = dlg;
-        auto *ctx = static_cast<bus_ui_dialog_playlist_t *>(g_object_get_data(G_OBJECT(dlg), "bus_ui_dialog_playlist_t"));
+        auto *ctx =
+            static_cast<bus_ui_dialog_playlist_t *>(g_object_get_data(G_OBJECT(dlg), "bus_ui_dialog_playlist_t"));
         EXPECT_FALSE(gtk_widget_get_sensitive(ctx->gr)) << "name mode starts with the list off";
         gtk_entry_set_text(GTK_ENTRY(ctx->e), "");
         gtk_dialog_response(GTK_DIALOG(dlg), GTK_RESPONSE_ACCEPT);
@@ -322,7 +324,8 @@ TEST_F(OpsDialogs, AbsentAndErrorListsJumpToTheirEvents)
     int rows = -1;
     std::string status0, color6;
     d.then([&](GtkWidget *dlg) {
-        auto *ctx = static_cast<bus_ui_absent_lib_items_t *>(g_object_get_data(G_OBJECT(dlg), "bus_ui_absent_lib_items_t"));
+        auto *ctx =
+            static_cast<bus_ui_absent_lib_items_t *>(g_object_get_data(G_OBJECT(dlg), "bus_ui_absent_lib_items_t"));
         rows = gtk_tree_model_iter_n_children(ctx->model, nullptr);
         /* Row activation (Enter) on the second item jumps and stays open. */
         GtkTreePath *p = gtk_tree_path_new_from_indices(1, -1);
@@ -349,7 +352,8 @@ TEST_F(OpsDialogs, AbsentAndErrorListsJumpToTheirEvents)
     EXPECT_EQ(d.seen[0].title, "ABSENT ITEMS");
 
     d.then([&](GtkWidget *dlg) {
-        auto *ctx = static_cast<bus_ui_absent_lib_items_t *>(g_object_get_data(G_OBJECT(dlg), "bus_ui_absent_lib_items_t"));
+        auto *ctx =
+            static_cast<bus_ui_absent_lib_items_t *>(g_object_get_data(G_OBJECT(dlg), "bus_ui_absent_lib_items_t"));
         rows = gtk_tree_model_iter_n_children(ctx->model, nullptr);
         GtkTreeIter it;
         gtk_tree_model_get_iter_first(ctx->model, &it);
@@ -461,8 +465,9 @@ TEST(OpsChooserRules, OrderAndFilters)
 {
     std::vector<std::string> names = {"2024-01-02_day.ply", "peer_slave", "alpha.ply", "peer_master",
                                       "2024-01-03_day.ply"};
-    std::sort(names.begin(), names.end(),
-              [](const std::string &a, const std::string &b) { return bus_ui_playlist_name_cmp(a.c_str(), b.c_str()) < 0; });
+    std::sort(names.begin(), names.end(), [](const std::string &a, const std::string &b) {
+        return bus_ui_playlist_name_cmp(a.c_str(), b.c_str()) < 0;
+    });
     EXPECT_EQ(names, (std::vector<std::string>{"peer_master", "peer_slave", "alpha.ply", "2024-01-03_day.ply",
                                                "2024-01-02_day.ply"}));
 

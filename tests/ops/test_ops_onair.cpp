@@ -165,8 +165,7 @@ TEST_F(OpsOnAir, RefusedAndUnansweredCommandsAreSaidInTheBusPanel)
 
     /* A stopped bus refuses the take. */
     click(BUTTON_LIST_TAKE);
-    EXPECT_EQ(std::string(bus_ui_notice_text(b)),
-              "TAKE failed: refused by " + host + ": " + g_strerror(1) + " (-1)");
+    EXPECT_EQ(std::string(bus_ui_notice_text(b)), "TAKE failed: refused by " + host + ": " + g_strerror(1) + " (-1)");
     EXPECT_NE(b->rt.notice_timer, 0u) << "the notice is not taken away after its time";
     /* The bus's next good command clears it. */
     click(BUTTON_CHANNEL_START);

@@ -54,20 +54,20 @@ class Oled : public testing::Test
         gtk_widget_get_allocation(w, &a);
         if (shot)
             g_object_unref(shot);
-        shot = gdk_pixbuf_get_from_drawable(nullptr, gtk_widget_get_window(w), nullptr, a.x, a.y, 0, 0, a.width,
-                                            a.height);
+        shot =
+            gdk_pixbuf_get_from_drawable(nullptr, gtk_widget_get_window(w), nullptr, a.x, a.y, 0, 0, a.width, a.height);
         ASSERT_NE(shot, nullptr);
         /* PANEL_SHOT_DIR=dir keeps each picture for a look by eye. */
         if (const char *dir = getenv("PANEL_SHOT_DIR")) {
-            std::string name = std::string(dir) + "/" +
-                               testing::UnitTest::GetInstance()->current_test_info()->name() + ".png";
+            std::string name =
+                std::string(dir) + "/" + testing::UnitTest::GetInstance()->current_test_info()->name() + ".png";
             gdk_pixbuf_save(shot, name.c_str(), "png", nullptr, NULL);
         }
     }
     rgb at(int x, int y)
     {
-        const guchar *p = gdk_pixbuf_get_pixels(shot) + y * gdk_pixbuf_get_rowstride(shot) +
-                          x * gdk_pixbuf_get_n_channels(shot);
+        const guchar *p =
+            gdk_pixbuf_get_pixels(shot) + y * gdk_pixbuf_get_rowstride(shot) + x * gdk_pixbuf_get_n_channels(shot);
         return {p[0], p[1], p[2]};
     }
     static bool near(rgb a, rgb b, int tol = 6)

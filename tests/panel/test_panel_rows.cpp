@@ -111,10 +111,10 @@ TEST_F(Panel, ToolColumnGroupsAndGridArePlacedInOrder)
     engine_run_for(300);
     GtkWidget *top = bus()->window;
 
-    const int column[] = {BUTTON_CHANNEL_START, BUTTON_CHANNEL_STOP, BUTTON_LIST_OPEN,
-                          BUTTON_LIST_APPEND, BUTTON_LIST_TRUNCATE_ABOVE, BUTTON_LIST_TRUNCATE_BELOW,
-                          BUTTON_LIST_SAVEAS, BUTTON_LIST_CLOSE, BUTTON_LIST_ITEM_ADD,
-                          BUTTON_LIST_ITEM_EDIT, BUTTON_LIST_ITEM_DEL, BUTTON_HELP,
+    const int column[] = {BUTTON_CHANNEL_START,  BUTTON_CHANNEL_STOP,        BUTTON_LIST_OPEN,
+                          BUTTON_LIST_APPEND,    BUTTON_LIST_TRUNCATE_ABOVE, BUTTON_LIST_TRUNCATE_BELOW,
+                          BUTTON_LIST_SAVEAS,    BUTTON_LIST_CLOSE,          BUTTON_LIST_ITEM_ADD,
+                          BUTTON_LIST_ITEM_EDIT, BUTTON_LIST_ITEM_DEL,       BUTTON_HELP,
                           BUTTON_COMPANY};
     GtkAllocation prev = alloc_in(bus()->buttons[column[0]], top);
     for (size_t i = 1; i < sizeof(column) / sizeof(column[0]); i++) {
@@ -154,9 +154,9 @@ TEST_F(Panel, ToolColumnGroupsAndGridArePlacedInOrder)
 TEST_F(Panel, ZoneClockAndPlaylistColoursComeFromTheOptions)
 {
     ASSERT_TRUE(console(with({"--tz=Europe/Paris", "--color-label-playlist-curr=#123456"})));
-    for (GtkWidget *c : {bus()->clock, bus()->clock_rem, bus()->clock_ply, bus()->clock_type_L_rem,
-                         bus()->clock_gap_overlap_rem, bus()->last_playlist, bus()->clock_type_C_rem,
-                         bus()->clock_absent_rem})
+    for (GtkWidget *c :
+         {bus()->clock, bus()->clock_rem, bus()->clock_ply, bus()->clock_type_L_rem, bus()->clock_gap_overlap_rem,
+          bus()->last_playlist, bus()->clock_type_C_rem, bus()->clock_absent_rem})
         EXPECT_NE(ui_oled_timer_ctx(c), nullptr);
     /* The playlist clock takes its colours from the options. */
     ui_oled_timer_ctx_t *pl = ui_oled_timer_ctx(bus()->last_playlist);
@@ -186,8 +186,7 @@ TEST_F(Panel, ColumnPlanAndTheOptionsThatShowColumns)
     GList *cols = gtk_tree_view_get_columns(v);
     EXPECT_EQ(g_list_length(cols), 22u);
     g_list_free(cols);
-    EXPECT_EQ(gtk_tree_model_get_column_type(gtk_tree_view_get_model(v), BUS_COLUMN_START_TYPE_ICON),
-              GDK_TYPE_PIXBUF);
+    EXPECT_EQ(gtk_tree_model_get_column_type(gtk_tree_view_get_model(v), BUS_COLUMN_START_TYPE_ICON), GDK_TYPE_PIXBUF);
     for (int i = 0; i < 22; i++) {
         bool hidden_by_default = i <= BUS_COLUMN_AUXMEDIA_STL_889 || i == BUS_COLUMN_AUX1 || i == BUS_COLUMN_AUX2;
         EXPECT_EQ(gtk_tree_view_column_get_visible(gtk_tree_view_get_column(v, i)) != FALSE, !hidden_by_default)
@@ -197,8 +196,8 @@ TEST_F(Panel, ColumnPlanAndTheOptionsThatShowColumns)
     EXPECT_STREQ(gtk_tree_view_column_get_title(gtk_tree_view_get_column(v, BUS_COLUMN_AAMP)), "A.AMP");
 
     engine_app e2;
-    ASSERT_TRUE(panel_console(e2, with({"--auxmedia-columns=5", "--ab-reconciliation-key", "--sgt-event-id",
-                                        "--adonis-branding-key"})));
+    ASSERT_TRUE(panel_console(
+        e2, with({"--auxmedia-columns=5", "--ab-reconciliation-key", "--sgt-event-id", "--adonis-branding-key"})));
     GtkTreeView *v2 = GTK_TREE_VIEW(e2.app->bus.list[0].grid);
     const bool aux_shown[6] = {true, false, true, false, false, false};
     for (int i = 0; i < 6; i++)
@@ -211,8 +210,7 @@ TEST_F(Panel, ColumnPlanAndTheOptionsThatShowColumns)
     engine_app e3;
     ASSERT_TRUE(panel_console(e3, with({"--adonis-branding-key"})));
     GtkTreeView *v3 = GTK_TREE_VIEW(e3.app->bus.list[0].grid);
-    EXPECT_STREQ(gtk_tree_view_column_get_title(gtk_tree_view_get_column(v3, BUS_COLUMN_AUX2)),
-                 "Adonis Branding Key");
+    EXPECT_STREQ(gtk_tree_view_column_get_title(gtk_tree_view_get_column(v3, BUS_COLUMN_AUX2)), "Adonis Branding Key");
     EXPECT_TRUE(gtk_tree_view_column_get_visible(gtk_tree_view_get_column(v3, BUS_COLUMN_AUX2)));
     EXPECT_FALSE(gtk_tree_view_column_get_visible(gtk_tree_view_get_column(v3, BUS_COLUMN_AUX1)));
 }
@@ -280,11 +278,9 @@ TEST_F(Panel, FixedTimeEventsShowGapOrOverlapInTwentyFiveFrameTimecode)
  * --ab-subclip-is-error, for a type with and without its own colour. */
 TEST_F(Panel, RowColoursFollowTypeThenErrorThenSubclip)
 {
-    const std::vector<std::string> colours = {"--helper-type-color=L:#3050c0:#eeeeee",
-                                              "--color-item-bg-error-range=#aa0000",
-                                              "--color-item-fg-error-range=#ffff00",
-                                              "--color-item-bg-subclip=#c47603",
-                                              "--color-item-fg-subclip=#000011"};
+    const std::vector<std::string> colours = {
+        "--helper-type-color=L:#3050c0:#eeeeee", "--color-item-bg-error-range=#aa0000",
+        "--color-item-fg-error-range=#ffff00", "--color-item-bg-subclip=#c47603", "--color-item-fg-subclip=#000011"};
     ASSERT_TRUE(console(with(colours)));
     engine_app sie;
     std::vector<std::string> sie_args = colours;
@@ -631,9 +627,9 @@ TEST_F(LongStart, TwoBusesInDifferentZonesShowTheirOwnTimesForOneInstant)
 TEST_F(LongStart, AZoneNameWithDotDotGivesUtc)
 {
     /* Resolved, this name would reach the Paris file: it must be refused. */
-    ASSERT_TRUE(console({"--long-start=1", "--add-bus=A", "--host=127.0.0.1:9", "--idx=0",
-                         "--tz=../zoneinfo/Europe/Paris", "--add-bus=B", "--host=127.0.0.1:9", "--idx=1",
-                         "--tz=No/Such_Zone"}));
+    ASSERT_TRUE(
+        console({"--long-start=1", "--add-bus=A", "--host=127.0.0.1:9", "--idx=0", "--tz=../zoneinfo/Europe/Paris",
+                 "--add-bus=B", "--host=127.0.0.1:9", "--idx=1", "--tz=No/Such_Zone"}));
     int64_t t = utc_ms(2024, 7, 15, 10, 0, 0, 0);
     EXPECT_EQ(start_of(bus(0), t), "2024-07-15 10:00:00:00");
     EXPECT_EQ(start_of(bus(1), t), "2024-07-15 10:00:00:00");

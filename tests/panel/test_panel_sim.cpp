@@ -37,8 +37,8 @@ bool short_form(const std::string &t)
     return t.size() == 8 && sscanf(t.c_str(), "%2d:%2d:%2d%c", &h, &m, &s, &tail) == 3;
 }
 
-std::string line(const char *type_start, const char *in, const char *out, const char *dur, char type,
-                 const char *media, const char *title)
+std::string line(const char *type_start, const char *in, const char *out, const char *dur, char type, const char *media,
+                 const char *title)
 {
     char buf[1024];
     snprintf(buf, sizeof buf, "\t%s\t%s\t%s\t%s\t%c\t%s\t%s\t\t\t\t\t\t\t", type_start, in, out, dur, type, media,

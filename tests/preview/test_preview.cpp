@@ -452,8 +452,8 @@ TEST(PreviewLive, SourceLostAndFoundAgain)
     EXPECT_TRUE(pump_until([&] { return pelmora_io_preview_level(ctx, 0) < playing - 10; }, 4000))
         << "the meters still read " << pelmora_io_preview_level(ctx, 0) << " with the server gone";
     auto dimmed = [&] { /* a corner, away from the label */
-        int px[3];
-        return pixel(ctx->ndi_window, 15, 15, px) && abs(px[2] - 32) <= 3;
+                        int px[3];
+                        return pixel(ctx->ndi_window, 15, 15, px) && abs(px[2] - 32) <= 3;
     };
     EXPECT_TRUE(pump_until([&] { return preview_recv_stale(ctx->recv) && dimmed(); }, 3000))
         << "the last picture still passes for the channel";

@@ -39,8 +39,8 @@ std::string hostile_values::text()
 
 int64_t hostile_values::number()
 {
-    static const int64_t edge[] = {0, 1, -1, 2, 31, 32, 33, 4096, INT_MAX, INT_MIN, (int64_t)INT_MAX + 1,
-                                   INT64_MAX, INT64_MIN, -14, -22};
+    static const int64_t edge[] = {
+        0, 1, -1, 2, 31, 32, 33, 4096, INT_MAX, INT_MIN, (int64_t)INT_MAX + 1, INT64_MAX, INT64_MIN, -14, -22};
     if (small_counts)
         return chance(80) ? (int64_t)pick(120) : -(int64_t)pick(5);
     return chance(50) ? (int64_t)pick(200) - 20 : edge[pick(sizeof edge / sizeof edge[0])];
@@ -193,8 +193,8 @@ xmlrpc_value *hostile_automation::state(xmlrpc_env *env)
         xmlrpc_DECREF(v);
     }
     member(env, st, "er", er);
-    for (const char *k : {"lib_queued_count", "lib_absent_count", "lib_present_count", "ply_stat_flag_range",
-                          "ply_stat_flag_subclip"})
+    for (const char *k :
+         {"lib_queued_count", "lib_absent_count", "lib_present_count", "ply_stat_flag_range", "ply_stat_flag_subclip"})
         member(env, st, k, xmlrpc_int_new(env, (int)number()));
     return st;
 }
@@ -251,10 +251,10 @@ xmlrpc_value *hostile_automation::response(xmlrpc_env *env, const std::string &m
     xmlrpc_value *st = xmlrpc_struct_new(env);
     member(env, st, "result", xmlrpc_int_new(env, chance(60) ? (int)pick(40) : (int)number()));
     member(env, st, "state", state(env));
-    const char *list = method == "PelmoraBox.GetEvents2"                                     ? "events"
-                       : method == "PelmoraBox.ListPlaylists"                                ? "list"
+    const char *list = method == "PelmoraBox.GetEvents2"                                        ? "events"
+                       : method == "PelmoraBox.ListPlaylists"                                   ? "list"
                        : method == "PelmoraBox.ErrorFlagList" || method == "PelmoraBox.LibList" ? "list"
-                                                                                              : nullptr;
+                                                                                                : nullptr;
     if (method == "PelmoraBox.GetEvent") {
         xmlrpc_value *it = event_item(env);
         xmlrpc_value *v = nullptr;
@@ -290,7 +290,6 @@ xmlrpc_value *hostile_automation::response(xmlrpc_env *env, const std::string &m
     }
     return st;
 }
-
 
 std::string hostile_automation::answer(const std::string &method, bool *close_after)
 {
@@ -392,7 +391,7 @@ std::string hostile_server::read_request(int c, std::string &buf)
                 buf.erase(0, end + 4 + len);
                 size_t a = body.find("<methodName>"), b = body.find("</methodName>");
                 return a != std::string::npos && b != std::string::npos && b > a ? body.substr(a + 12, b - a - 12)
-                                                                                  : "?";
+                                                                                 : "?";
             }
         }
         pollfd p = {c, POLLIN, 0};

@@ -43,10 +43,7 @@ struct reliability_row
     std::string line;
     int64_t sys_id = 0;
     int64_t flags = 0;
-    bool operator==(const reliability_row &o) const
-    {
-        return line == o.line && sys_id == o.sys_id && flags == o.flags;
-    }
+    bool operator==(const reliability_row &o) const { return line == o.line && sys_id == o.sys_id && flags == o.flags; }
 };
 reliability_row reliability_row_of(pelmorabox_event_t *e);
 /* The server's list of bus idx through GetEvents2, 32 at a time (the

@@ -91,8 +91,8 @@ class ReliabilityFaults : public testing::Test
         std::vector<reliability_row> grid = reliability_grid_list(b);
         ASSERT_EQ(grid.size(), server.size());
         for (size_t r = 0; r < grid.size(); r++)
-            EXPECT_TRUE(grid[r] == server[r]) << "bus " << i << " row " << r << ":\n  grid   " << grid[r].line
-                                              << "\n  server " << server[r].line;
+            EXPECT_TRUE(grid[r] == server[r])
+                << "bus " << i << " row " << r << ":\n  grid   " << grid[r].line << "\n  server " << server[r].line;
     }
 
     sim_child_t sim;
@@ -120,8 +120,8 @@ TEST_F(ReliabilityFaults, ListsEqualTheServersOnceFailedCallsStop)
         if (rng() % 3 == 0) {
             r = pelmorabox_delete_event(sim.url.c_str(), i, 1, &at, &s);
         } else {
-            std::string line = engine_event_line("00:00:20:00", 'V', "demo/clip002.mxf",
-                                                 ("edit " + std::to_string(edits)).c_str());
+            std::string line =
+                engine_event_line("00:00:20:00", 'V', "demo/clip002.mxf", ("edit " + std::to_string(edits)).c_str());
             pelmorabox_event_t *ev = pelmorabox_event_create_from_string(line.c_str(), nullptr, 0);
             r = rng() % 2 ? pelmorabox_insert_event(sim.url.c_str(), i, at, ev, &s)
                           : pelmorabox_update_event(sim.url.c_str(), i, at, ev, &s);

@@ -27,12 +27,12 @@
 #include "hostile_support.h"
 #include "library.h"
 #include "library_ui.h"
-#include "reliability_support.h"
 #include "pelmora.h"
 #include "pelmora_io.h"
 #include "pelmora_jobs.h"
 #include "pelmora_lib.h"
 #include "pelmora_settings.h"
+#include "reliability_support.h"
 #include "strl.h"
 #include "test_xmlrpc_server.h"
 
@@ -42,12 +42,12 @@ namespace {
 
 struct hostile_media : hostile_values
 {
-    hostile_automation automation;  /* PelmoraBox calls of the running console */
-    std::string png;                /* a real thumbnail, made at start */
-    int last_list = -1;             /* length of the answer's outermost list */
+    hostile_automation automation; /* PelmoraBox calls of the running console */
+    std::string png;               /* a real thumbnail, made at start */
+    int last_list = -1;            /* length of the answer's outermost list */
     int list_depth = 0;
     int64_t amend = 1;
-    bool short_lists = false;       /* the running console: lists of a few rows */
+    bool short_lists = false; /* the running console: lists of a few rows */
 
     explicit hostile_media(uint64_t seed) : hostile_values(seed), automation(seed + 1)
     {
@@ -96,8 +96,9 @@ struct hostile_media : hostile_values
 
     xmlrpc_value *numtext(xmlrpc_env *env)
     {
-        static const char *odd[] = {"1e308", "-1e308", "nan", "inf", "25/0", "0:0", "-1:-1", "2147483648",
-                                    "99999999999999999999", "1/3", "16:9", "12.5", ""};
+        static const char *odd[] = {
+            "1e308", "-1e308", "nan",  "inf", "25/0", "0:0", "-1:-1", "2147483648", "99999999999999999999",
+            "1/3",   "16:9",   "12.5", ""};
         if (chance(50)) {
             std::string n = std::to_string(number());
             return xmlrpc_string_new(env, n.c_str());
@@ -109,8 +110,8 @@ struct hostile_media : hostile_values
      * below: it would end this run at once. */
     std::string path()
     {
-        static const char *paths[] = {"/", "/news", "/news/opener.mov", "/a/b/c", "noslash", "//", "/..",
-                                      "/news/", "/x/../../etc"};
+        static const char *paths[] = {"/",  "/news", "/news/opener.mov", "/a/b/c",      "noslash",
+                                      "//", "/..",   "/news/",           "/x/../../etc"};
         return chance(70) ? paths[pick(sizeof paths / sizeof paths[0])] : "/" + text();
     }
 
@@ -120,8 +121,7 @@ struct hostile_media : hostile_values
         for (const char *k : {"name", "format_name", "sample_fmt", "timecode"})
             member(env, st, k, str(env));
         for (const char *k : {"duration", "duration_v", "duration_a", "nb_frames", "nb_streams", "width", "height",
-                              "display_aspect_ratio", "sample_aspect_ratio", "r_frame_rate", "sample_rate",
-                              "channels"})
+                              "display_aspect_ratio", "sample_aspect_ratio", "r_frame_rate", "sample_rate", "channels"})
             member(env, st, k, numtext(env));
         for (const char *k : {"st_ino", "st_size", "st_mtime", "st_ctime", "st_atime"})
             member(env, st, k, i8(env));
@@ -167,21 +167,25 @@ struct hostile_media : hostile_values
     xmlrpc_value *journal(xmlrpc_env *env)
     {
         static const char kinds[] = "+-&^*?";
-        return list(env, [&] {
-            std::string e = chance(95) ? std::string(1, kinds[pick(6)]) + path() : text();
-            if (e.empty())
-                e = "?"; /* an empty entry has its own test below */
-            return xmlrpc_build_value(env, "(s)", e.c_str());
-        },
-        /* For the running console no other value that reads as an empty
+        return list(
+            env,
+            [&] {
+                std::string e = chance(95) ? std::string(1, kinds[pick(6)]) + path() : text();
+                if (e.empty())
+                    e = "?"; /* an empty entry has its own test below */
+                return xmlrpc_build_value(env, "(s)", e.c_str());
+            },
+            /* For the running console no other value that reads as an empty
          * entry either (an array holding ""). */
-        [&] { return short_lists ? i4(env) : any(env); });
+            [&] { return short_lists ? i4(env) : any(env); });
     }
 
     xmlrpc_value *mode(xmlrpc_env *env)
     {
         xmlrpc_value *m = strs(env, ints(env, xmlrpc_struct_new(env), {"idx"}), {"name", "desc"});
-        member(env, m, "list", list(env, [&] { return strs(env, ints(env, xmlrpc_struct_new(env), {"idx"}), {"name", "desc"}); }));
+        member(env, m, "list", list(env, [&] {
+                   return strs(env, ints(env, xmlrpc_struct_new(env), {"idx"}), {"name", "desc"});
+               }));
         member(env, m, "osds", list(env, [&] { return xmlrpc_build_value(env, "(s)", text().c_str()); }));
         return m;
     }
@@ -197,8 +201,9 @@ struct hostile_media : hostile_values
     {
         xmlrpc_value *st = ints(env, xmlrpc_struct_new(env),
                                 {"id", "f_delete", "progress", "state", "audio_conf", "transfer_f_delete"});
-        strs(env, st, {"src_object", "src_local", "dst_object", "dst_local", "in", "dur", "factory", "profile",
-                       "error", "audio_map", "timecode", "osd", "transfer_target"});
+        strs(env, st,
+             {"src_object", "src_local", "dst_object", "dst_local", "in", "dur", "factory", "profile", "error",
+              "audio_map", "timecode", "osd", "transfer_target"});
         return i8s(env, st, {"updated", "created"});
     }
 
@@ -223,7 +228,9 @@ struct hostile_media : hostile_values
         else if (m == "PelmoraLib.LibListItems")
             put("list", list(env, [&] { return item(env); }));
         else if (m == "PelmoraLib.LibListSubclips")
-            put("list", list(env, [&] { return strs(env, ints(env, xmlrpc_struct_new(env), {"mark_in", "duration"}), {"title"}); }));
+            put("list", list(env, [&] {
+                    return strs(env, ints(env, xmlrpc_struct_new(env), {"mark_in", "duration"}), {"title"});
+                }));
         else if (m == "PelmoraLib.LibMetaItem")
             put("item", item(env));
         else if (m == "PelmoraLib.LibThumbItem" || m == "PelmoraLib.LibThumbOverlay")
@@ -249,25 +256,27 @@ struct hostile_media : hostile_values
                    m == "PelmoraFileTransfer.ListRemote")
             simple();
         else if (m == "PelmoraIO.GetStatus") {
-            ints(env, st, {"status", "loop", "clip_length", "clip_in", "clip_dur", "clip_pos", "clip_start",
-                           "clip_idx", "playlist_gen", "playlist_dur", "playlist_pos", "playlist_count", "rec_paused",
-                           "tc_frames", "tc_src"});
+            ints(env, st,
+                 {"status", "loop", "clip_length", "clip_in", "clip_dur", "clip_pos", "clip_start", "clip_idx",
+                  "playlist_gen", "playlist_dur", "playlist_pos", "playlist_count", "rec_paused", "tc_frames",
+                  "tc_src"});
             strs(env, st, {"name", "cookie"});
             put("playlist_speed", xmlrpc_double_new(env, (double)number() / 7.0));
         } else if (m == "PelmoraIO.PlaylistItems") {
             ints(env, st, {"gen", "pos", "idx"});
             put("list", list(env, [&] {
-                    return strs(env, ints(env, xmlrpc_struct_new(env),
-                                          {"length", "in", "dur", "pos", "start", "idx", "repeat"}),
-                                {"name", "cookie"});
+                    return strs(
+                        env,
+                        ints(env, xmlrpc_struct_new(env), {"length", "in", "dur", "pos", "start", "idx", "repeat"}),
+                        {"name", "cookie"});
                 }));
         } else if (m == "PelmoraIO.SettingsGet") {
-            static const char *names[] = {"PelmoraIO", "mode", "enc", "playback_osd", "record_channels_conf",
-                                          "keyer", "record_channels_map", "record_bitdepth"};
+            static const char *names[] = {
+                "PelmoraIO",           "mode",           "enc", "playback_osd", "record_channels_conf", "keyer",
+                "record_channels_map", "record_bitdepth"};
             put("list", list(env, [&] {
                     xmlrpc_value *e = xmlrpc_struct_new(env);
-                    member(env, e, "name",
-                           xmlrpc_string_new(env, chance(80) ? names[pick(8)] : text().c_str()));
+                    member(env, e, "name", xmlrpc_string_new(env, chance(80) ? names[pick(8)] : text().c_str()));
                     member(env, e, "value", chance(50) ? numtext(env) : str(env));
                     return e;
                 }));
@@ -610,8 +619,9 @@ TEST_F(ReliabilityHostileMedia, IoClientKeepsItsConventions)
                     "append");
             break;
         default: {
-            int r = (k / 6) % 3 == 0 ? pelmora_stop(u) : (k / 6) % 3 == 1 ? pelmora_cue_play_with_data(u, 90000)
-                                                                            : pelmora_playlist_seek(u, 12);
+            int r = (k / 6) % 3 == 0   ? pelmora_stop(u)
+                    : (k / 6) % 3 == 1 ? pelmora_cue_play_with_data(u, 90000)
+                                       : pelmora_playlist_seek(u, 12);
             v.count(r, INT32_MAX, "transport");
             break;
         }
@@ -797,9 +807,9 @@ TEST_F(ReliabilityHostileMedia, RunningConsoleMeetsBrokenLibraryAndIoAnswers)
     const int buses = 4;
     std::vector<std::string> args;
     for (int i = 0; i < buses; i++)
-        for (const std::string &a : {"--add-bus=BUS" + std::to_string(i), "--host=" + srv.hostport(),
-                                     "--idx=" + std::to_string(i), "--lib=" + srv.hostport(),
-                                     "--io-preview=" + srv.hostport()})
+        for (const std::string &a :
+             {"--add-bus=BUS" + std::to_string(i), "--host=" + srv.hostport(), "--idx=" + std::to_string(i),
+              "--lib=" + srv.hostport(), "--io-preview=" + srv.hostport()})
             args.push_back(a);
     engine_app e;
     ASSERT_TRUE(e.create(args));
@@ -812,8 +822,7 @@ TEST_F(ReliabilityHostileMedia, RunningConsoleMeetsBrokenLibraryAndIoAnswers)
      * notification threads, the monitors and the bus engines poll. */
     std::mt19937 rng(11);
     int lib0 = srv.served_prefix("PelmoraLib."), status0 = srv.served("PelmoraIO.GetStatus"),
-        state0 = srv.served("PelmoraLib.LibState"), list0 = srv.served("PelmoraLib.LibListItems"),
-        all0 = srv.served();
+        state0 = srv.served("PelmoraLib.LibState"), list0 = srv.served("PelmoraLib.LibListItems"), all0 = srv.served();
     auto t0 = clock_type::now();
     while (ms_since(t0) < 90000 && (srv.served_prefix("PelmoraLib.") - lib0 < 1000 || srv.served() - all0 < 1500)) {
         for (int i = 0; i < buses; i++)
@@ -840,8 +849,8 @@ namespace {
 xmlrpc_value *lib_state(xmlrpc_env *env, int64_t amend, int64_t free_space, const char *entry)
 {
     return xmlrpc_build_value(env, "{s:i,s:I,s:i,s:I,s:I,s:((s))}", "result", 0, "amend_idx", (xmlrpc_int64)amend,
-                              "total_items", 1, "free_space", (xmlrpc_int64)free_space, "total_space",
-                              (xmlrpc_int64)3, "amend_list", entry);
+                              "total_items", 1, "free_space", (xmlrpc_int64)free_space, "total_space", (xmlrpc_int64)3,
+                              "amend_list", entry);
 }
 
 /* Two notification passes of a library tree over a server whose LibState
@@ -893,7 +902,7 @@ TEST_F(ReliabilityHostileMedia, JournalEntryWithoutAPathLeavesTheTreeWhole)
      * here ends the process (a fresh process: GTK is not forked). */
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(two_passes_then_exit([](xmlrpc_env *env, int pass) { return lib_state(env, 11 + pass, 1, "-"); }),
-        testing::ExitedWithCode(0), "");
+                testing::ExitedWithCode(0), "");
 }
 
 TEST_F(ReliabilityHostileMedia, EmptyJournalEntryIsPassedOver)

@@ -156,7 +156,12 @@ void storm_one(storm_child *c)
 
 /* ---- The tree and the disk ---- */
 
-enum { COL_TITLE = 1, COL_ITEM = 7, COL_DIR = 8 };
+enum
+{
+    COL_TITLE = 1,
+    COL_ITEM = 7,
+    COL_DIR = 8
+};
 
 /* Names of the rows under parent (folders and items; placeholders left out). */
 std::set<std::string> row_names(GtkTreeModel *m, GtkTreeIter *parent)
@@ -223,9 +228,9 @@ std::string tree_against_disk(GtkTreeView *view, const std::string &root, int *f
             std::vector<std::string> extra, missing;
             std::set_difference(tree.begin(), tree.end(), disk.begin(), disk.end(), std::back_inserter(extra));
             std::set_difference(disk.begin(), disk.end(), tree.begin(), tree.end(), std::back_inserter(missing));
-            report += "[" + path + "] " + std::to_string(extra.size()) + " extra (" +
-                      (extra.empty() ? "" : extra[0]) + ") " + std::to_string(missing.size()) + " missing (" +
-                      (missing.empty() ? "" : missing[0]) + "); ";
+            report += "[" + path + "] " + std::to_string(extra.size()) + " extra (" + (extra.empty() ? "" : extra[0]) +
+                      ") " + std::to_string(missing.size()) + " missing (" + (missing.empty() ? "" : missing[0]) +
+                      "); ";
         }
         GtkTreeIter it;
         for (gboolean ok = gtk_tree_model_iter_children(m, &it, row); ok; ok = gtk_tree_model_iter_next(m, &it)) {

@@ -83,8 +83,8 @@ class ReliabilityRestartPaste : public testing::Test
 
     std::vector<std::string> sim_args(int port)
     {
-        return {"--automation", std::to_string(port), "--events", "10", "--keep-lists", "--data", data,
-                "--log-calls", "--latency", "InsertEvent2:30"};
+        return {"--automation", std::to_string(port), "--events",       "10", "--keep-lists", "--data", data,
+                "--log-calls",  "--latency",          "InsertEvent2:30"};
     }
 
     std::string data;
@@ -106,8 +106,8 @@ TEST_F(ReliabilityRestartPaste, AcknowledgedInsertsSurviveAndFailedOnesAreReport
     /* Fifty events on the clipboard, and no selection: they go to the end. */
     const int n = 50;
     for (int i = 0; i < n; i++) {
-        std::string line = engine_event_line("00:00:15:00", 'V', "demo/clip003.mxf",
-                                             ("paste " + std::to_string(i)).c_str());
+        std::string line =
+            engine_event_line("00:00:15:00", 'V', "demo/clip003.mxf", ("paste " + std::to_string(i)).c_str());
         e.app->clipboard.list[i] = pelmorabox_event_create_from_string(line.c_str(), nullptr, 0);
         ASSERT_NE(e.app->clipboard.list[i], nullptr);
     }

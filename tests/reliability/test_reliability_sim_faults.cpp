@@ -127,8 +127,8 @@ TEST(SimFaults, KeptListsSurviveAKillAndReplaceTheStartUpList)
     ASSERT_EQ(sim_child_start(&sim, sim_child_bin(), first), 0);
     int port = sim.port;
 
-    pelmorabox_event_t *e =
-        pelmorabox_event_create_from_string("\t \t\t\t00:00:10:00\tV\tdemo/clip001.mxf\tKept title\t\t\t\t\t\t\t", nullptr, 0);
+    pelmorabox_event_t *e = pelmorabox_event_create_from_string(
+        "\t \t\t\t00:00:10:00\tV\tdemo/clip001.mxf\tKept title\t\t\t\t\t\t\t", nullptr, 0);
     ASSERT_NE(e, nullptr);
     pelmorabox_bus_state_t s;
     EXPECT_EQ(pelmorabox_insert_event(sim.url.c_str(), 0, 1, e, &s), 1);

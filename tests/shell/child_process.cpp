@@ -81,8 +81,14 @@ void child_process::kill_now()
     }
 }
 
-std::string child_process::out() const { return slurp(out_path); }
-std::string child_process::err() const { return slurp(err_path); }
+std::string child_process::out() const
+{
+    return slurp(out_path);
+}
+std::string child_process::err() const
+{
+    return slurp(err_path);
+}
 
 int child_process::exit_code() const
 {

@@ -185,13 +185,11 @@ TEST_F(Lifecycle, SingleInstanceRaisesTheFirstAndEnds)
 TEST_F(Lifecycle, SingleInstanceWithDifferentTitlesBothRun)
 {
     child_process a, b;
-    ASSERT_TRUE(a.start({program_path(), "--single-instance", "--window-title=Studio A", "--add-bus=A"},
-                        {"-TC_MODE"}));
+    ASSERT_TRUE(a.start({program_path(), "--single-instance", "--window-title=Studio A", "--add-bus=A"}, {"-TC_MODE"}));
     std::string title;
     Window wa = d.wait_window(a.pid, &title);
     ASSERT_NE(wa, 0u);
-    ASSERT_TRUE(b.start({program_path(), "--single-instance", "--window-title=Studio B", "--add-bus=B"},
-                        {"-TC_MODE"}));
+    ASSERT_TRUE(b.start({program_path(), "--single-instance", "--window-title=Studio B", "--add-bus=B"}, {"-TC_MODE"}));
     Window wb = d.wait_window(b.pid, &title);
     ASSERT_NE(wb, 0u) << b.err();
     EXPECT_EQ(title, "Studio B");

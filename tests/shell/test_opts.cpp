@@ -104,13 +104,28 @@ TEST(Opts, EightBusesAcceptedTheNinthRefused)
 
 TEST(Opts, BusOptionsBeforeAddBusAreRefusedByName)
 {
-    const char *bus_options[] = {"lib=h:1", "io-preview=h:1", "host=h:1", "idx=1", "helper-type-path=H@/a",
-                                 "special-item=x", "icon=x.png", "lib-no-thumbs", "long-start-offset=1",
-                                 "prv-io=h:1", "tz=UTC", "filter-playlist-keyword=k",
-                                 "filter-playlist-date-today", "filter-playlist-date-tomorrow",
-                                 "filter-playlist-date-yesterday", "assets-details-height=10",
-                                 "show-type-C-remain", "show-type-L-remain", "auxmedia-columns=1",
-                                 "media-completition=/a", "filter-playlist-sgt-suffixes=AB", "xkeys-row=1",
+    const char *bus_options[] = {"lib=h:1",
+                                 "io-preview=h:1",
+                                 "host=h:1",
+                                 "idx=1",
+                                 "helper-type-path=H@/a",
+                                 "special-item=x",
+                                 "icon=x.png",
+                                 "lib-no-thumbs",
+                                 "long-start-offset=1",
+                                 "prv-io=h:1",
+                                 "tz=UTC",
+                                 "filter-playlist-keyword=k",
+                                 "filter-playlist-date-today",
+                                 "filter-playlist-date-tomorrow",
+                                 "filter-playlist-date-yesterday",
+                                 "assets-details-height=10",
+                                 "show-type-C-remain",
+                                 "show-type-L-remain",
+                                 "auxmedia-columns=1",
+                                 "media-completition=/a",
+                                 "filter-playlist-sgt-suffixes=AB",
+                                 "xkeys-row=1",
                                  "xkeys-col=1"};
     for (const char *o : bus_options) {
         auto app = fresh();
@@ -126,12 +141,28 @@ TEST(Opts, BusOptionsBeforeAddBusAreRefusedByName)
 TEST(Opts, BusOptionsFillTheLastBus)
 {
     auto app = fresh();
-    ASSERT_EQ(parse(app.get(), {"--add-bus", "A", "--host=h:1", "--add-bus=B", "--host", "srv:900", "--idx=3",
-                                "--lib=lib:10", "--io-preview=io:20", "--prv-io=io:21", "--tz=Europe/Paris",
-                                "--long-start-offset=-2", "--xkeys-row=2", "--xkeys-col=1",
-                                "--filter-playlist-date-today", "--filter-playlist-date-tomorrow",
-                                "--filter-playlist-date-yesterday", "--lib-no-thumbs", "--auxmedia-columns=5",
-                                "--assets-details-height", "120", "--special-item=#LIVE"}),
+    ASSERT_EQ(parse(app.get(), {"--add-bus",
+                                "A",
+                                "--host=h:1",
+                                "--add-bus=B",
+                                "--host",
+                                "srv:900",
+                                "--idx=3",
+                                "--lib=lib:10",
+                                "--io-preview=io:20",
+                                "--prv-io=io:21",
+                                "--tz=Europe/Paris",
+                                "--long-start-offset=-2",
+                                "--xkeys-row=2",
+                                "--xkeys-col=1",
+                                "--filter-playlist-date-today",
+                                "--filter-playlist-date-tomorrow",
+                                "--filter-playlist-date-yesterday",
+                                "--lib-no-thumbs",
+                                "--auxmedia-columns=5",
+                                "--assets-details-height",
+                                "120",
+                                "--special-item=#LIVE"}),
               0);
     ASSERT_EQ(app->bus.count, 2);
     EXPECT_STREQ(app->bus.list[0].url, "http://h:1/RPC2");
@@ -179,11 +210,8 @@ TEST(Opts, LongOptionRules)
 TEST(Opts, UnknownOptionsMissingArgumentsAndHelpAreRefused)
 {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-        {{"--bogus"}, "--bogus"},
-        {{"--add-bus"}, "--add-bus"},
-        {{"-h"}, "-h"},
-        {{"--help"}, "--help"},
-        {{"--add-bus=A", "--host"}, "--host"},
+        {{"--bogus"}, "--bogus"}, {{"--add-bus"}, "--add-bus"},          {{"-h"}, "-h"},
+        {{"--help"}, "--help"},   {{"--add-bus=A", "--host"}, "--host"},
     };
     for (const auto &c : cases) {
         auto app = fresh();

@@ -14,8 +14,8 @@ long x_window_pid(Display *dpy, Window w)
     unsigned long n = 0, after;
     unsigned char *data = nullptr;
     long pid = -1;
-    if (XGetWindowProperty(dpy, w, a, 0, 1, False, XA_CARDINAL, &type, &format, &n, &after, &data) == Success &&
-        data && n == 1)
+    if (XGetWindowProperty(dpy, w, a, 0, 1, False, XA_CARDINAL, &type, &format, &n, &after, &data) == Success && data &&
+        n == 1)
         pid = (long)*reinterpret_cast<unsigned long *>(data);
     if (data)
         XFree(data);

@@ -79,7 +79,8 @@ std::string read_answer(int fd)
 std::string post(const std::string &body)
 {
     return "POST /RPC2 HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: text/xml\r\nConnection: close\r\n"
-           "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+           "Content-Length: " +
+           std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
 std::string call_xml(const std::string &method, const std::string &params)
@@ -152,7 +153,8 @@ TEST_F(SimHostile, MalformedDoctypeAndEndlessRequestsAreRefused)
     const std::string chunk(64 * 1024, ' ');
     size_t sent = 0;
     for (struct pollfd p = {fd, POLLOUT | POLLIN, 0}; sent < ((size_t)1 << 30) && poll(&p, 1, 10000) > 0 &&
-                                                     !(p.revents & (POLLIN | POLLHUP | POLLERR)) && send_all(fd, chunk);)
+                                                      !(p.revents & (POLLIN | POLLHUP | POLLERR)) &&
+                                                      send_all(fd, chunk);)
         sent += chunk.size();
     close(fd);
     EXPECT_LT(sent, (size_t)64 << 20);
@@ -274,4 +276,4 @@ TEST_F(SimHostile, ControlCharactersAreRefusedOrRoundTrip)
     pelmorabox_event_destroy(&back);
 }
 
-}  // namespace
+} // namespace

@@ -76,8 +76,7 @@ std::string content(pelmorabox_event_t *e)
 std::vector<pelmorabox_event_t *> fetch_all(const std::string &url, int bus, int64_t count)
 {
     std::vector<pelmorabox_event_t *> out;
-    for (int64_t from = 0; from < count; from += 32)
-    {
+    for (int64_t from = 0; from < count; from += 32) {
         int n = (int)std::min<int64_t>(32, count - from);
         std::vector<int64_t> idxs(n);
         std::vector<pelmorabox_event_t *> pe(n, nullptr);
@@ -86,8 +85,7 @@ std::vector<pelmorabox_event_t *> fetch_all(const std::string &url, int bus, int
         pelmorabox_bus_state_t s;
         int r = pelmorabox_get_events2(url.c_str(), bus, n, idxs.data(), pe.data(), &s);
         EXPECT_EQ(r, n);
-        for (int i = 0; i < r; i++)
-        {
+        for (int i = 0; i < r; i++) {
             EXPECT_EQ(idxs[i], from + i);
             out.push_back(pe[i]);
         }
@@ -142,8 +140,7 @@ TEST_F(SimRun, ListsEditsPlaylistsAndSearches)
     char **names = nullptr;
     ASSERT_EQ(pelmorabox_list_playlists(url.c_str(), 0, &names, &s), 3);
     std::vector<std::string> listed;
-    for (int i = 0; names[i]; i++)
-    {
+    for (int i = 0; names[i]; i++) {
         listed.push_back(names[i]);
         free(names[i]);
     }
@@ -198,7 +195,8 @@ TEST_F(SimRun, ListsEditsPlaylistsAndSearches)
     EXPECT_EQ(pelmorabox_search_event(url.c_str(), 0, "Cola Co", 0, 1 << PELMORABOX_EVENT_SEARCH_IDX_META_VAL, &s), 4);
     EXPECT_EQ(pelmorabox_search_event(url.c_str(), 0, "break", 5, 1 << PELMORABOX_EVENT_SEARCH_IDX_TITLE, &s), 5);
     EXPECT_EQ(pelmorabox_search_event(url.c_str(), 0, std::to_string(id3).c_str(), 0,
-                                      1 << PELMORABOX_EVENT_SEARCH_IDX_SYS_ID, &s), 3);
+                                      1 << PELMORABOX_EVENT_SEARCH_IDX_SYS_ID, &s),
+              3);
     EXPECT_LT(pelmorabox_search_event(url.c_str(), 0, "no such thing", 0, 0x7f, &s), 0);
 
     /* Insert by index and before a sys_id, update by sys_id, delete. */
@@ -239,8 +237,7 @@ TEST_F(SimRun, ListsEditsPlaylistsAndSearches)
     ASSERT_EQ(pelmorabox_load_playlist(url.c_str(), 0, "copy.ply", &s), 11);
     std::vector<pelmorabox_event_t *> after = fetch_all(url, 0, s.count);
     ASSERT_EQ(after.size(), before.size());
-    for (size_t i = 0; i < after.size(); i++)
-    {
+    for (size_t i = 0; i < after.size(); i++) {
         EXPECT_EQ(content(after[i]), content(before[i])) << i;
         EXPECT_EQ(after[i]->flags & 0xfff, before[i]->flags & 0xfff) << i;
     }
@@ -312,8 +309,7 @@ TEST_F(SimRun, ListsEditsPlaylistsAndSearches)
 /* Waits (bounded) until the bus's event count is `count`. */
 bool wait_count(const std::string &url, int64_t count, pelmorabox_bus_state_t *s)
 {
-    for (int i = 0; i < 500; i++)
-    {
+    for (int i = 0; i < 500; i++) {
         if (pelmorabox_get_state(url.c_str(), 0, s) == 0 && s->count == count)
             return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -326,8 +322,7 @@ TEST_F(SimRun, TimeModelAndUdpTake)
     start({"--cue-ms", "100"});
     pelmorabox_bus_state_t s;
     const char *titles[] = {"short", "second", "third", "fourth", "fifth"};
-    for (int i = 0; i < 5; i++)
-    {
+    for (int i = 0; i < 5; i++) {
         pelmorabox_event_t *e = ev(line(' ', i == 0 ? "00:00:01:00" : "00:01:00:00", i == 2 ? 'C' : 'V',
                                         i == 3 ? "nowhere.mxf" : "news/weather.mxf", titles[i]));
         ASSERT_EQ(pelmorabox_insert_event(url.c_str(), 0, -1, e, &s), i);
@@ -400,8 +395,7 @@ bool raw_call_answers(int port, int ms)
     sa.sin_family = AF_INET;
     sa.sin_port = htons((uint16_t)port);
     inet_pton(AF_INET, "127.0.0.1", &sa.sin_addr);
-    if (connect(fd, (struct sockaddr *)&sa, sizeof sa) != 0)
-    {
+    if (connect(fd, (struct sockaddr *)&sa, sizeof sa) != 0) {
         close(fd);
         return false;
     }
@@ -434,10 +428,11 @@ TEST_F(SimRun, InjectedFaultsAndMalformedCalls)
     EXPECT_TRUE(raw_call_answers(sim.port, 5000));
     /* Wrong parameter types: a fault each, and the server lives on. */
     xmlrpc_env env;
-    const char *calls[][2] = {{"PelmoraBox.GetState", "(s)"}, {"PelmoraBox.GetState", "()"},
-                              {"PelmoraBox.DeleteEvents", "(i(s))"}, {"PelmoraBox.InsertEvent", "(iiI)"}};
-    for (auto &c : calls)
-    {
+    const char *calls[][2] = {{"PelmoraBox.GetState", "(s)"},
+                              {"PelmoraBox.GetState", "()"},
+                              {"PelmoraBox.DeleteEvents", "(i(s))"},
+                              {"PelmoraBox.InsertEvent", "(iiI)"}};
+    for (auto &c : calls) {
         xmlrpc_env_init(&env);
         xmlrpc_value *v = nullptr;
         if (!strcmp(c[1], "(s)"))
@@ -455,8 +450,8 @@ TEST_F(SimRun, InjectedFaultsAndMalformedCalls)
     /* A compressed line that is no zlib stream, and a line of 3 fields: refused. */
     xmlrpc_env_init(&env);
     const unsigned char junk[] = "not zlib at all";
-    xmlrpc_value *v = xmlrpc_client_callX(&env, url.c_str(), "PelmoraBox.InsertEvent", "(i6I)", 0, junk,
-                                          sizeof junk, (xmlrpc_int64)0);
+    xmlrpc_value *v = xmlrpc_client_callX(&env, url.c_str(), "PelmoraBox.InsertEvent", "(i6I)", 0, junk, sizeof junk,
+                                          (xmlrpc_int64)0);
     EXPECT_EQ(parser_std_response(&env, url.c_str(), "PelmoraBox.InsertEvent", "test", v, &s), -22);
     xmlrpc_env_clean(&env);
     pelmorabox_event_t *bad = pelmorabox_event_create();
@@ -497,8 +492,7 @@ TEST_F(SimRun, RestartOnTheSamePortKeepsTheData)
 TEST_F(SimRun, GeneratedEventsOnSeveralBuses)
 {
     start({"--buses", "3", "--events", "300"});
-    for (int b = 0; b < 3; b++)
-    {
+    for (int b = 0; b < 3; b++) {
         pelmorabox_bus_state_t s = state(b);
         EXPECT_EQ(s.count, 300);
         EXPECT_EQ(s.lib_absent_count, 0);
@@ -510,4 +504,4 @@ TEST_F(SimRun, GeneratedEventsOnSeveralBuses)
     destroy_all(all);
 }
 
-}  // namespace
+} // namespace

@@ -23,7 +23,8 @@ std::string line(char st, const char *dur, char et, const char *media, const cha
                  const char *in = "", const char *out = "")
 {
     char buf[1024];
-    snprintf(buf, sizeof buf, "\t%c\t%s\t%s\t%s\t%c\t%s\t%s\t\t%s\t\t\t\t\t", st, in, out, dur, et, media, title, fixed);
+    snprintf(buf, sizeof buf, "\t%c\t%s\t%s\t%s\t%c\t%s\t%s\t\t%s\t\t\t\t\t", st, in, out, dur, et, media, title,
+             fixed);
     return buf;
 }
 
@@ -44,10 +45,9 @@ struct Model : ::testing::Test
         tc_setmode(TC_PAL);
         sim_media_t m;
         m.origin = "library";
-        for (const char *id : {"a", "b", "c", "fallback"})
-        {
+        for (const char *id : {"a", "b", "c", "fallback"}) {
             m.id = id;
-            m.frames = 25 * 60;  /* one minute */
+            m.frames = 25 * 60; /* one minute */
             cat.items[id] = m;
         }
         m.id = "clip";
@@ -178,8 +178,8 @@ TEST_F(Model, FixedTimeGapFillAndOverlap)
 {
     /* 05:50:00 now; 60 s of clip, then a gap fill up to the 06:00:00 fixed start. */
     load({line(' ', "00:01:00:00", 'V', "a", "opener"), line('G', "00:00:30:00", 'V', "b", "filler"),
-          line('F', "00:00:20:00", 'V', "c", "six o'clock", "06:00:00:00"),
-          line(' ', "00:10:00:00", 'C', "a", "ads"), line('F', "00:00:20:00", 'V', "c", "six ten", "06:10:00:00")});
+          line('F', "00:00:20:00", 'V', "c", "six o'clock", "06:00:00:00"), line(' ', "00:10:00:00", 'C', "a", "ads"),
+          line('F', "00:00:20:00", 'V', "c", "six ten", "06:10:00:00")});
     sim_bus_run(&bus, 1, t0);
     pelmorabox_bus_state_t s = state(t0);
     ASSERT_EQ(bus.list.size(), 5u);
@@ -324,7 +324,8 @@ TEST(SimPlaylist, NamesFilesAndBrokenLines)
     EXPECT_EQ(sim_playlist_read(dir, "copy.ply", &back), 2);
     char a[16384], b[16384];
     for (size_t i = 0; i < 2; i++)
-        EXPECT_STREQ(pelmorabox_event_format_string(v[i], a, sizeof a), pelmorabox_event_format_string(back[i], b, sizeof b));
+        EXPECT_STREQ(pelmorabox_event_format_string(v[i], a, sizeof a),
+                     pelmorabox_event_format_string(back[i], b, sizeof b));
     std::vector<std::string> names;
     EXPECT_EQ(sim_playlist_list(dir, &names), 2);
     EXPECT_EQ(names[0], "copy.ply");
@@ -342,7 +343,9 @@ TEST(SimMedia, DescriptionsAndTakeDatagrams)
     tc_setmode(TC_PAL);
     sim_media_t m;
     testing::internal::CaptureStderr();
-    EXPECT_EQ(sim_media_parse("duration=00:01:00:00\ntitle=T\nsubclip=s 00:00:10:00 00:00:19:24\nsubclip=bad\nnoeq\n", "x.media", &m), 0);
+    EXPECT_EQ(sim_media_parse("duration=00:01:00:00\ntitle=T\nsubclip=s 00:00:10:00 00:00:19:24\nsubclip=bad\nnoeq\n",
+                              "x.media", &m),
+              0);
     std::string log = testing::internal::GetCapturedStderr();
     EXPECT_NE(log.find("x.media:4"), std::string::npos);
     EXPECT_NE(log.find("x.media:5"), std::string::npos);
@@ -376,4 +379,4 @@ TEST(SimMedia, DescriptionsAndTakeDatagrams)
     EXPECT_EQ(sim_server_parse_take(huge.c_str(), huge.size()), -22);
 }
 
-}  // namespace
+} // namespace

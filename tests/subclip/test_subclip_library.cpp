@@ -95,9 +95,10 @@ void subclip_command_case(bool refuse)
     const std::string work = dir;
     mkdir((work + "/media").c_str(), 0700);
     setenv("PELMORA_PREVIEW_ANNOUNCE", (work + "/announce").c_str(), 1);
-    ASSERT_EQ(system(("ffmpeg -v error -f lavfi -i testsrc=d=10:s=160x90:r=25 -c:v ffv1 " + work + "/media/clip.mkv")
-                         .c_str()),
-              0);
+    ASSERT_EQ(
+        system(
+            ("ffmpeg -v error -f lavfi -i testsrc=d=10:s=160x90:r=25 -c:v ffv1 " + work + "/media/clip.mkv").c_str()),
+        0);
     setenv("NDI_RUNTIME_DIR_V3", PELMORA_PREVIEW_RUNTIME_DIR, 1);
     int prv = pelmora_io_preview_init();
 
@@ -143,29 +144,29 @@ void subclip_command_case(bool refuse)
             << "the pane says [" << (said ? said : "") << "]";
     } else {
         /* The library server holds the subclip... */
-    pelmora_lib_item_t item;
-    memset(&item, 0, sizeof item);
-    pelmora_lib_subclip_t **subs = nullptr;
-    const std::string lib_url = "http://" + lib + "/RPC2";
-    ASSERT_EQ(pelmora_lib_list_subclips(lib_url.c_str(), "/clip.mkv", &subs, &item), 1);
-    EXPECT_STREQ(subs[0]->title, "opening shot");
-    EXPECT_EQ(subs[0]->mark_in, 25);
-    EXPECT_EQ(subs[0]->duration, 250 - 25);
-    pelmora_lib_list_subclips_free(&subs);
+        pelmora_lib_item_t item;
+        memset(&item, 0, sizeof item);
+        pelmora_lib_subclip_t **subs = nullptr;
+        const std::string lib_url = "http://" + lib + "/RPC2";
+        ASSERT_EQ(pelmora_lib_list_subclips(lib_url.c_str(), "/clip.mkv", &subs, &item), 1);
+        EXPECT_STREQ(subs[0]->title, "opening shot");
+        EXPECT_EQ(subs[0]->mark_in, 25);
+        EXPECT_EQ(subs[0]->duration, 250 - 25);
+        pelmora_lib_list_subclips_free(&subs);
 
-    /* ...and the open tree shows it under the clip. */
-    bool shown = engine_run_until(
-        [&] {
-            GtkTreeIter r, c, s;
-            if (!gtk_tree_model_get_iter_first(m, &r) || !child_titled(m, &r, "clip.mkv", &c))
-                return false;
-            GtkTreePath *p = gtk_tree_model_get_path(m, &c);
-            gtk_tree_view_expand_row(view, p, FALSE);
-            gtk_tree_path_free(p);
-            return child_titled(m, &c, "opening shot", &s);
-        },
-        10000);
-    EXPECT_TRUE(shown) << "the tree does not show the saved subclip";
+        /* ...and the open tree shows it under the clip. */
+        bool shown = engine_run_until(
+            [&] {
+                GtkTreeIter r, c, s;
+                if (!gtk_tree_model_get_iter_first(m, &r) || !child_titled(m, &r, "clip.mkv", &c))
+                    return false;
+                GtkTreePath *p = gtk_tree_model_get_path(m, &c);
+                gtk_tree_view_expand_row(view, p, FALSE);
+                gtk_tree_path_free(p);
+                return child_titled(m, &c, "opening shot", &s);
+            },
+            10000);
+        EXPECT_TRUE(shown) << "the tree does not show the saved subclip";
     }
 
     GdkEvent *ev = gdk_event_new(GDK_DELETE);

@@ -26,8 +26,7 @@ static void sim_child_read(sim_child_t *c)
 {
     std::string part;
     char buf[4096];
-    for (;;)
-    {
+    for (;;) {
         ssize_t n = read(c->out_fd, buf, sizeof buf);
         if (n < 0 && errno == EINTR)
             continue;
@@ -35,8 +34,7 @@ static void sim_child_read(sim_child_t *c)
             break;
         part.append(buf, (size_t)n);
         size_t nl;
-        while ((nl = part.find('\n')) != std::string::npos)
-        {
+        while ((nl = part.find('\n')) != std::string::npos) {
             std::lock_guard<std::mutex> g(c->lock);
             c->lines.push_back(part.substr(0, nl));
             part.erase(0, nl + 1);
@@ -57,8 +55,7 @@ int sim_child_start(sim_child_t *c, const std::string &bin, const std::vector<st
     pid_t pid = fork();
     if (pid < 0)
         return -errno;
-    if (pid == 0)
-    {
+    if (pid == 0) {
         dup2(fds[1], 1);
         close(fds[0]);
         close(fds[1]);
@@ -71,21 +68,18 @@ int sim_child_start(sim_child_t *c, const std::string &bin, const std::vector<st
     c->lines.clear();
     c->reader = std::thread(sim_child_read, c);
     auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < until)
-    {
+    while (std::chrono::steady_clock::now() < until) {
         {
             std::lock_guard<std::mutex> g(c->lock);
             for (const std::string &l : c->lines)
-                if (sscanf(l.c_str(), "automation port %d", &c->port) == 1)
-                {
+                if (sscanf(l.c_str(), "automation port %d", &c->port) == 1) {
                     c->hostport = "127.0.0.1:" + std::to_string(c->port);
                     c->url = "http://" + c->hostport + "/RPC2";
                     return 0;
                 }
         }
         int status;
-        if (waitpid(pid, &status, WNOHANG) == pid)
-        {
+        if (waitpid(pid, &status, WNOHANG) == pid) {
             c->pid = -1;
             if (c->reader.joinable())
                 c->reader.join();
@@ -103,19 +97,16 @@ int sim_child_start(sim_child_t *c, const std::string &bin, const std::vector<st
 int sim_child_stop(sim_child_t *c)
 {
     int status = -1;
-    if (c->pid > 0)
-    {
+    if (c->pid > 0) {
         kill(c->pid, SIGTERM);
         int waited = 0;
-        for (; waited < 1000; waited++)
-        {
+        for (; waited < 1000; waited++) {
             if (waitpid(c->pid, &status, WNOHANG) == c->pid)
                 break;
             struct timespec ts = {0, 10 * 1000 * 1000};
             nanosleep(&ts, nullptr);
         }
-        if (waited == 1000)
-        {
+        if (waited == 1000) {
             kill(c->pid, SIGKILL);
             waitpid(c->pid, &status, 0);
             status = -1;

@@ -16,9 +16,9 @@ typedef struct sim_child_desc
     int out_fd = -1;
     std::thread reader;
     std::mutex lock;
-    std::vector<std::string> lines;  /* standard output, line by line */
-    std::string url;                 /* http://127.0.0.1:PORT/RPC2 */
-    std::string hostport;            /* 127.0.0.1:PORT */
+    std::vector<std::string> lines; /* standard output, line by line */
+    std::string url;                /* http://127.0.0.1:PORT/RPC2 */
+    std::string hostport;           /* 127.0.0.1:PORT */
 } sim_child_t;
 
 /* Starts `bin` with the arguments (add "--automation", "0" yourself or a

@@ -4,8 +4,8 @@
 #include "test_xmlrpc_server.h"
 
 #include <arpa/inet.h>
-#include <netinet/in.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <string.h>
 #include <sys/socket.h>
@@ -24,14 +24,30 @@ std::string test_xmlrpc_types(xmlrpc_value *v)
     xmlrpc_env_init(&env);
     std::string out;
     switch (xmlrpc_value_type(v)) {
-    case XMLRPC_TYPE_INT: out = "i"; break;
-    case XMLRPC_TYPE_I8: out = "I"; break;
-    case XMLRPC_TYPE_BOOL: out = "b"; break;
-    case XMLRPC_TYPE_DOUBLE: out = "d"; break;
-    case XMLRPC_TYPE_DATETIME: out = "t"; break;
-    case XMLRPC_TYPE_STRING: out = "s"; break;
-    case XMLRPC_TYPE_BASE64: out = "6"; break;
-    case XMLRPC_TYPE_NIL: out = "n"; break;
+    case XMLRPC_TYPE_INT:
+        out = "i";
+        break;
+    case XMLRPC_TYPE_I8:
+        out = "I";
+        break;
+    case XMLRPC_TYPE_BOOL:
+        out = "b";
+        break;
+    case XMLRPC_TYPE_DOUBLE:
+        out = "d";
+        break;
+    case XMLRPC_TYPE_DATETIME:
+        out = "t";
+        break;
+    case XMLRPC_TYPE_STRING:
+        out = "s";
+        break;
+    case XMLRPC_TYPE_BASE64:
+        out = "6";
+        break;
+    case XMLRPC_TYPE_NIL:
+        out = "n";
+        break;
     case XMLRPC_TYPE_ARRAY: {
         out = "(";
         int n = xmlrpc_array_size(&env, v);
@@ -64,7 +80,9 @@ std::string test_xmlrpc_types(xmlrpc_value *v)
         out += "}";
         break;
     }
-    default: out = "?"; break;
+    default:
+        out = "?";
+        break;
     }
     xmlrpc_env_clean(&env);
     return out;

@@ -53,10 +53,10 @@ class test_xmlrpc_server
     test_xmlrpc_server &operator=(const test_xmlrpc_server &) = delete;
 
     int port() const { return port_; }
-    std::string hostport() const;  /* "127.0.0.1:PORT", as the console's options give it */
-    std::string url() const;       /* "http://127.0.0.1:PORT/RPC2" */
+    std::string hostport() const; /* "127.0.0.1:PORT", as the console's options give it */
+    std::string url() const;      /* "http://127.0.0.1:PORT/RPC2" */
 
-    std::vector<test_xmlrpc_call> calls();  /* copy of everything received so far */
+    std::vector<test_xmlrpc_call> calls(); /* copy of everything received so far */
     size_t count(const std::string &method);
     void clear();
 
@@ -70,7 +70,7 @@ class test_xmlrpc_server
     int listen_fd_ = -1;
     int stop_pipe_[2] = {-1, -1};
     int port_ = 0;
-    void *server_ = nullptr;  /* TServer */
+    void *server_ = nullptr; /* TServer */
     std::thread acceptor_;
     std::mutex lock_;
     std::vector<test_xmlrpc_call> calls_;

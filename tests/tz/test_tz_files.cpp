@@ -207,7 +207,7 @@ TEST(TzFiles, PosixrulesGiveTransitionsToARuleWithoutDates)
     EXPECT_EQ(conv(ctx, 322401600).tm_gmtoff, -10800); // 1980-03-20 12:00Z
     EXPECT_EQ(conv(ctx, 330782400).tm_gmtoff, -7200);  // 1980-06-25
     // Beyond the file's last transition its rule keeps our offsets.
-    EXPECT_EQ(conv(ctx, 2539339200LL).tm_gmtoff, -7200);  // 2050-06-21
+    EXPECT_EQ(conv(ctx, 2539339200LL).tm_gmtoff, -7200); // 2050-06-21
     EXPECT_STREQ(conv(ctx, 2539339200LL).tm_zone, "XDT");
     EXPECT_EQ(conv(ctx, 2525515200LL).tm_gmtoff, -10800); // 2050-01-12
     localtime_tz_release(ctx);
@@ -230,9 +230,11 @@ TEST(TzFiles, EveryTruncationIsRefusedOrLosesOnlyTheFooter)
     std::string second = img.substr(v1);
     size_t data_end = v1 + tzif_v1_size(second) + /* 64-bit times are 4 bytes wider */
                       (size_t)((uint8_t)second[32] << 24 | (uint8_t)second[33] << 16 | (uint8_t)second[34] << 8 |
-                               (uint8_t)second[35]) * 4 +
+                               (uint8_t)second[35]) *
+                          4 +
                       (size_t)((uint8_t)second[28] << 24 | (uint8_t)second[29] << 16 | (uint8_t)second[30] << 8 |
-                               (uint8_t)second[31]) * 4;
+                               (uint8_t)second[31]) *
+                          4;
     ASSERT_LT(data_end, img.size());
 
     localtime_tz_t *ctx = localtime_tz_new();

@@ -188,9 +188,20 @@ TEST(TzRules, CalendarAgreesWithGmtime)
     std::mt19937_64 rng(11);
     // The ends of the range of struct tm (years INT_MIN + 1900 and
     // INT_MAX + 1900) and their neighbours outside.
-    std::vector<int64_t> ts = {0,          -1,          86399,          86400,          -86400,
-                               951782400,  951868800,   4107542400LL,   253402300799LL, -62135596800LL,
-                               -62135596801LL, 67768036191676799LL, 67768036191676800LL, -67768040609740800LL,
+    std::vector<int64_t> ts = {0,
+                               -1,
+                               86399,
+                               86400,
+                               -86400,
+                               951782400,
+                               951868800,
+                               4107542400LL,
+                               253402300799LL,
+                               -62135596800LL,
+                               -62135596801LL,
+                               67768036191676799LL,
+                               67768036191676800LL,
+                               -67768040609740800LL,
                                -67768040609740801LL};
     std::uniform_int_distribution<int64_t> wide(-(1LL << 45), 1LL << 45);
     for (int i = 0; i < 20000; i++)

@@ -67,9 +67,9 @@ TEST(TzSystem, AgreesWithSystemConversionInManyZones)
 {
     EnvGuard env;
     setenv("TZDIR", SYSTEM_DIR, 1);
-    const char *zones[] = {"Europe/Paris",     "America/New_York", "Australia/Sydney", "Australia/Adelaide",
-                           "Asia/Kolkata",     "America/Sao_Paulo", "Pacific/Chatham", "Africa/Casablanca",
-                           "Europe/Dublin",    "Asia/Kathmandu",   "America/St_Johns", "Antarctica/Troll"};
+    const char *zones[] = {"Europe/Paris",  "America/New_York",  "Australia/Sydney", "Australia/Adelaide",
+                           "Asia/Kolkata",  "America/Sao_Paulo", "Pacific/Chatham",  "Africa/Casablanca",
+                           "Europe/Dublin", "Asia/Kathmandu",    "America/St_Johns", "Antarctica/Troll"};
     uint64_t seed = 1;
     for (const char *z : zones) {
         SCOPED_TRACE(z);
@@ -155,8 +155,9 @@ TEST(TzSystem, RefusedNamesGiveUtc)
     EnvGuard env;
     setenv("TZDIR", SYSTEM_DIR, 1);
     // Each would reach a real zone file if it were not refused.
-    const char *names[] = {"TZ=../zoneinfo/Europe/Paris", "TZ=Europe/../Europe/Paris", "TZ=:../zoneinfo/Asia/Tokyo",
-                           "TZ=/usr/share/zoneinfo/Europe/Paris", "TZ=No/Such_Zone", "TZ=Europe"};
+    const char *names[] = {
+        "TZ=../zoneinfo/Europe/Paris",         "TZ=Europe/../Europe/Paris", "TZ=:../zoneinfo/Asia/Tokyo",
+        "TZ=/usr/share/zoneinfo/Europe/Paris", "TZ=No/Such_Zone",           "TZ=Europe"};
     const time_t t = 1721044800;
     struct tm utc;
     gmtime_r(&t, &utc);

@@ -100,8 +100,8 @@ inline std::string tzif_build(const TzifParts &s)
 inline size_t tzif_v1_size(const std::string &img)
 {
     auto c = [&](size_t at) {
-        return (size_t)(uint8_t)img[at] << 24 | (size_t)(uint8_t)img[at + 1] << 16 |
-               (size_t)(uint8_t)img[at + 2] << 8 | (size_t)(uint8_t)img[at + 3];
+        return (size_t)(uint8_t)img[at] << 24 | (size_t)(uint8_t)img[at + 1] << 16 | (size_t)(uint8_t)img[at + 2] << 8 |
+               (size_t)(uint8_t)img[at + 3];
     };
     size_t isut = c(20), isstd = c(24), leap = c(28), time = c(32), type = c(36), chr = c(40);
     return 44 + time * 5 + type * 6 + chr + leap * 8 + isstd + isut;

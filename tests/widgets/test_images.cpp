@@ -15,7 +15,8 @@
 
 namespace {
 
-struct decoded {
+struct decoded
+{
     const ui_image_desc *desc;
     GdkPixbuf *pb;
 };
@@ -120,14 +121,27 @@ TEST(Images, NamesAreUniqueAndPicturesDiffer)
 
 TEST(Images, RolesNamedByTheWindowsExist)
 {
-    const char *names[] = {"inline_image_logo_16x16", "inline_image_logo_32x32", "inline_image_logo_48x48",
-                           "inline_image_logo", "status_offline_image", "status_online_paused_image",
-                           "status_online_playing_image", "inline_image_start_type_follow",
-                           "inline_image_start_type_manual", "inline_image_start_type_fixed_time",
-                           "inline_image_start_type_gap_fill", "list_take_image", "preview_show_img",
-                           "preview_hide_img", "item_dlg_audio_map_image", "metatree_4", "transfer_dir_id",
-                           "transcoder_state_cancel", "subclip_edit_delete_image_inline",
-                           "inline_pelmora_io_preview_audio_pairs_button", "library_capacity_image"};
+    const char *names[] = {"inline_image_logo_16x16",
+                           "inline_image_logo_32x32",
+                           "inline_image_logo_48x48",
+                           "inline_image_logo",
+                           "status_offline_image",
+                           "status_online_paused_image",
+                           "status_online_playing_image",
+                           "inline_image_start_type_follow",
+                           "inline_image_start_type_manual",
+                           "inline_image_start_type_fixed_time",
+                           "inline_image_start_type_gap_fill",
+                           "list_take_image",
+                           "preview_show_img",
+                           "preview_hide_img",
+                           "item_dlg_audio_map_image",
+                           "metatree_4",
+                           "transfer_dir_id",
+                           "transcoder_state_cancel",
+                           "subclip_edit_delete_image_inline",
+                           "inline_pelmora_io_preview_audio_pairs_button",
+                           "library_capacity_image"};
     for (const char *n : names)
         EXPECT_NE(ui_images_lookup(n), nullptr) << n;
     /* the logo sizes are what their names say */
@@ -191,7 +205,8 @@ TEST(Images, ContactSheet)
     /* each entry: 1x and, for small images, 3x side by side */
     std::vector<int> heights;
     int x = 0, row_h = 0, y = pad;
-    struct place {
+    struct place
+    {
         int x, y, zoom;
     };
     std::vector<place> places;

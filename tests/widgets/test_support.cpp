@@ -14,7 +14,8 @@
 namespace {
 
 /* A scratch directory with a few files, removed afterwards. */
-struct scratch_dir {
+struct scratch_dir
+{
     std::string path;
     scratch_dir()
     {

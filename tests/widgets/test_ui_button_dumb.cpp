@@ -14,7 +14,8 @@
 
 namespace {
 
-struct rgba {
+struct rgba
+{
     uint8_t r, g, b, a;
 };
 
@@ -66,7 +67,8 @@ std::vector<guint8> solid(int w, int h, rgba c)
     return serialize(w, h, std::vector<rgba>((size_t)w * h, c));
 }
 
-struct shown_button {
+struct shown_button
+{
     GtkWidget *win = nullptr, *btn = nullptr;
     explicit shown_button(GtkWidget *b) : btn(b)
     {
@@ -83,8 +85,8 @@ struct shown_button {
     {
         widgets_pump();
         GdkPixbuf *pb = widgets_grab(btn, 120, 60);
-        const guchar *p = gdk_pixbuf_get_pixels(pb) + y * gdk_pixbuf_get_rowstride(pb) +
-                          x * gdk_pixbuf_get_n_channels(pb);
+        const guchar *p =
+            gdk_pixbuf_get_pixels(pb) + y * gdk_pixbuf_get_rowstride(pb) + x * gdk_pixbuf_get_n_channels(pb);
         rgba c{p[0], p[1], p[2], 255};
         g_object_unref(pb);
         return c;
@@ -114,7 +116,8 @@ bool same(rgba a, rgba b)
     return a.r == b.r && a.g == b.g && a.b == b.b;
 }
 
-struct calls {
+struct calls
+{
     int press = 0, click = 0, release = 0;
 };
 
@@ -242,8 +245,8 @@ TEST(ButtonDumb, SeparateImagesFillTheViewsRowByRow)
     auto red = solid(30, 12, {220, 20, 20, 255});
     auto blue = solid(40, 40, {20, 20, 220, 255});
     auto green = solid(30, 12, {20, 200, 20, 255});
-    GtkWidget *b = ui_button_dumb_create(0, (const guint8 *)nullptr, red.data(), (const guint8 *)nullptr,
-                                         blue.data(), green.data(), UI_BUTTON_DUMB_END);
+    GtkWidget *b = ui_button_dumb_create(0, (const guint8 *)nullptr, red.data(), (const guint8 *)nullptr, blue.data(),
+                                         green.data(), UI_BUTTON_DUMB_END);
     ASSERT_NE(b, nullptr);
     auto *ctx = (ui_button_dumb_t *)g_object_get_data(G_OBJECT(b), "ui_button_dumb_t");
     EXPECT_EQ(ctx->w, 30) << "the first image sets the size";

@@ -16,7 +16,8 @@
 namespace {
 
 /* What the answering side saw of the dialog. */
-struct seen_desc {
+struct seen_desc
+{
     std::string title, text, entry_text;
     int width = -2, max_length = -2;
     GtkWindow *transient = nullptr;
@@ -122,12 +123,15 @@ template <class F> auto locked(F fn)
 void run_until(std::atomic<bool> &done)
 {
     gdk_threads_enter();
-    g_timeout_add(10, [](gpointer p) -> gboolean {
-        if (!((std::atomic<bool> *)p)->load())
-            return TRUE;
-        gtk_main_quit();
-        return FALSE;
-    }, &done);
+    g_timeout_add(
+        10,
+        [](gpointer p) -> gboolean {
+            if (!((std::atomic<bool> *)p)->load())
+                return TRUE;
+            gtk_main_quit();
+            return FALSE;
+        },
+        &done);
     gtk_main();
     gdk_threads_leave();
 }
@@ -371,14 +375,16 @@ TEST(DialogsAsync, RefusedOnTheMainLoopThreadInsteadOfWaitingForItself)
     std::atomic<bool> done{false};
     int r_ok = -1, r_in = -1, r_err = 1;
     char input[260] = "keep";
-    g_idle_add([](gpointer p) -> gboolean {
-        auto *a = (std::tuple<std::atomic<bool> *, int *, int *, int *, char *> *)p;
-        *std::get<1>(*a) = ui_dialog_ok_cancel_async("Sure?");
-        *std::get<2>(*a) = ui_dialog_input_async("Name", 64, std::get<4>(*a));
-        *std::get<3>(*a) = ui_show_error_async(nullptr, "ERROR", "x");
-        *std::get<0>(*a) = true;
-        return FALSE;
-    }, new std::tuple<std::atomic<bool> *, int *, int *, int *, char *>(&done, &r_ok, &r_in, &r_err, input));
+    g_idle_add(
+        [](gpointer p) -> gboolean {
+            auto *a = (std::tuple<std::atomic<bool> *, int *, int *, int *, char *> *)p;
+            *std::get<1>(*a) = ui_dialog_ok_cancel_async("Sure?");
+            *std::get<2>(*a) = ui_dialog_input_async("Name", 64, std::get<4>(*a));
+            *std::get<3>(*a) = ui_show_error_async(nullptr, "ERROR", "x");
+            *std::get<0>(*a) = true;
+            return FALSE;
+        },
+        new std::tuple<std::atomic<bool> *, int *, int *, int *, char *>(&done, &r_ok, &r_in, &r_err, input));
     run_until(done);
     EXPECT_EQ(r_ok, 0);
     EXPECT_EQ(r_in, 0);

@@ -17,14 +17,31 @@
 
 namespace {
 
-enum {
-    C_TITLE, C_ICON, C_ON, C_IDX, C_DATA, C_TIME, C_BG, C_BG_V, C_FG, C_FG_V, C_LAST
+enum
+{
+    C_TITLE,
+    C_ICON,
+    C_ON,
+    C_IDX,
+    C_DATA,
+    C_TIME,
+    C_BG,
+    C_BG_V,
+    C_FG,
+    C_FG_V,
+    C_LAST
 };
-const ui_column_desc plan[] = {
-    {C_TITLE, "TITLE", G_TYPE_STRING}, {C_ICON, "S", G_TYPE_OBJECT},  {C_ON, "ON", G_TYPE_BOOLEAN},
-    {C_IDX, nullptr, G_TYPE_INT},      {C_DATA, nullptr, G_TYPE_POINTER}, {C_TIME, "TIME", G_TYPE_INT64},
-    {C_BG, nullptr, G_TYPE_BOOLEAN},   {C_BG_V, nullptr, G_TYPE_STRING},  {C_FG, nullptr, G_TYPE_BOOLEAN},
-    {C_FG_V, nullptr, G_TYPE_STRING},  {-1, nullptr, 0}};
+const ui_column_desc plan[] = {{C_TITLE, "TITLE", G_TYPE_STRING},
+                               {C_ICON, "S", G_TYPE_OBJECT},
+                               {C_ON, "ON", G_TYPE_BOOLEAN},
+                               {C_IDX, nullptr, G_TYPE_INT},
+                               {C_DATA, nullptr, G_TYPE_POINTER},
+                               {C_TIME, "TIME", G_TYPE_INT64},
+                               {C_BG, nullptr, G_TYPE_BOOLEAN},
+                               {C_BG_V, nullptr, G_TYPE_STRING},
+                               {C_FG, nullptr, G_TYPE_BOOLEAN},
+                               {C_FG_V, nullptr, G_TYPE_STRING},
+                               {-1, nullptr, 0}};
 
 std::string text_of(GtkWidget *entry)
 {
@@ -32,7 +49,8 @@ std::string text_of(GtkWidget *entry)
 }
 
 /* Property values a cell renderer got for one row. */
-struct cell_seen {
+struct cell_seen
+{
     gboolean bg_set = FALSE, fg_set = FALSE;
     GdkColor *bg = nullptr, *fg = nullptr;
     gchar *text = nullptr;
@@ -122,8 +140,8 @@ TEST(TreeviewFactory, TextColumnsTakeColoursFromTheLastFourColumns)
     GtkTreeModel *model = GTK_TREE_MODEL(store);
     auto seen = [&](GtkTreeViewColumn *col, GtkTreeIter *it, cell_seen &s) {
         gtk_tree_view_column_cell_set_cell_data(col, model, it, FALSE, FALSE);
-        g_object_get(first_renderer(col), "background-set", &s.bg_set, "foreground-set", &s.fg_set,
-                     "background-gdk", &s.bg, "foreground-gdk", &s.fg, "text", &s.text, NULL);
+        g_object_get(first_renderer(col), "background-set", &s.bg_set, "foreground-set", &s.fg_set, "background-gdk",
+                     &s.bg, "foreground-gdk", &s.fg, "text", &s.text, NULL);
     };
     for (GtkTreeViewColumn *col : {title_col, time_col}) {
         cell_seen a;

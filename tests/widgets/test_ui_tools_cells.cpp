@@ -11,8 +11,17 @@
 
 namespace {
 
-enum {
-    C_TITLE, C_NOTES, C_COUNT, C_IDX, C_BG, C_BG_V, C_FG, C_FG_V, C_LAST
+enum
+{
+    C_TITLE,
+    C_NOTES,
+    C_COUNT,
+    C_IDX,
+    C_BG,
+    C_BG_V,
+    C_FG,
+    C_FG_V,
+    C_LAST
 };
 const ui_column_desc plan[] = {
     {C_TITLE, "TITLE", G_TYPE_STRING}, {C_NOTES, "NOTES", G_TYPE_STRING}, {C_COUNT, "N", G_TYPE_INT},
@@ -28,7 +37,8 @@ GtkCellRenderer *renderer_of(GtkTreeViewColumn *col)
 }
 
 /* What a column's renderer holds after the view filled it from a row. */
-struct shown_desc {
+struct shown_desc
+{
     std::string text;
     bool bg_set = false, fg_set = false;
     GdkColor bg{}, fg{};

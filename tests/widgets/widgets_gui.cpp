@@ -65,7 +65,8 @@ GtkWidget *widgets_find_dialog()
 }
 
 namespace {
-struct find_ctx {
+struct find_ctx
+{
     GType type;
     GtkWidget *found;
 };

@@ -12,10 +12,10 @@
 bool widgets_gui_init();
 
 /* Skips the calling test when there is no display to test on. */
-#define NEED_DISPLAY()                                        \
-    do {                                                      \
-        if (!widgets_gui_init())                              \
-            GTEST_SKIP() << "no display (DISPLAY unset)";     \
+#define NEED_DISPLAY()                                                                                                 \
+    do {                                                                                                               \
+        if (!widgets_gui_init())                                                                                       \
+            GTEST_SKIP() << "no display (DISPLAY unset)";                                                              \
     } while (0)
 
 /* Runs pending main loop work, then keeps iterating for ms milliseconds. */

@@ -50,8 +50,8 @@ TEST(KeypadConsole, NoKeypadKeepsTheConsoleRunning)
     ASSERT_NE(dpy, nullptr);
 
     child_process p;
-    ASSERT_TRUE(p.start({program_path(), "--add-bus=A", "--host=127.0.0.1:9", "--xkeys-row=2", "--xkeys-col=1"},
-                        {"-TC_MODE"}));
+    ASSERT_TRUE(
+        p.start({program_path(), "--add-bus=A", "--host=127.0.0.1:9", "--xkeys-row=2", "--xkeys-col=1"}, {"-TC_MODE"}));
     Window w = x_wait_window(dpy, p.pid);
     ASSERT_NE(w, 0u) << p.err();
     /* The keypad is started just before the main loop runs. */

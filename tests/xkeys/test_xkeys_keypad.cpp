@@ -86,8 +86,8 @@ TEST_F(Keypad, ArmKeysAndExecuteKeyTakeBothBusesOnTheServer)
                                                      "\t \t\t\t00:10:00:00\tL\t#LIVE1\tThird\t\n";
     sim_child_t sim;
     ASSERT_EQ(sim_child_start(&sim, sim_child_bin(),
-                              {"--automation", "0", "--buses", "2", "--data", dir, "--playlist", "long",
-                               "--autostart", "--log-calls"}),
+                              {"--automation", "0", "--buses", "2", "--data", dir, "--playlist", "long", "--autostart",
+                               "--log-calls"}),
               0);
     pelmora_init(PELMORA_APP_NAME, PELMORA_VERSION);
     ASSERT_EQ(title_on_air(sim.url, 0), "First");
@@ -128,15 +128,14 @@ TEST_F(Keypad, ArmKeysAndExecuteKeyTakeBothBusesOnTheServer)
               (std::vector<hid_script_bytes_t>{light(1, 0), light(25, 1), light(9, 0), light(25, 2)}));
     hid_script_clear_writes();
     pad_send(pad, pad_keys(0x02, 0x02, 0, 0x02));
-    EXPECT_EQ(hid_script_writes(pad),
-              (std::vector<hid_script_bytes_t>{light(25, 0), light(1, 0), light(9, 0)}));
+    EXPECT_EQ(hid_script_writes(pad), (std::vector<hid_script_bytes_t>{light(25, 0), light(1, 0), light(9, 0)}));
     pad_send(pad, pad_keys(0, 0, 0, 0));
 
     /* Bus 0 first, then bus 1, and nothing else reached the server. */
     for (int i = 0; i < 100 && udp_takes(&sim).size() < 2; i++)
         usleep(50000);
     EXPECT_EQ(udp_takes(&sim), (std::vector<std::string>{"call udp:PelmoraBox.Take bus=0 n=0 result=0",
-                                                          "call udp:PelmoraBox.Take bus=1 n=0 result=0"}));
+                                                         "call udp:PelmoraBox.Take bus=1 n=0 result=0"}));
     EXPECT_EQ(title_on_air(sim.url, 0), "Second");
     EXPECT_EQ(title_on_air(sim.url, 1), "Second");
 

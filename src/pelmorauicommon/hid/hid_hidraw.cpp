@@ -134,6 +134,6 @@ void hidraw_close(void *dev)
 } // namespace
 
 const hid_layer_backend_t hid_layer_hidraw_backend = {
-    "hidraw",      hidraw_init,  hidraw_exit,  hidraw_enumerate, hidraw_report_descriptor,
-    hidraw_open,   hidraw_read,  hidraw_write, hidraw_close,
+    "hidraw",    hidraw_init, hidraw_exit,  hidraw_enumerate, hidraw_report_descriptor,
+    hidraw_open, hidraw_read, hidraw_write, hidraw_close,
 };

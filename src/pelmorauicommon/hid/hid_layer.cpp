@@ -40,7 +40,7 @@ struct open_dev
     std::mutex io; /* one backend call at a time; guards dev and closed */
     bool closed = false;
 
-    std::thread reader;  /* started once a callback is set and data enabled (table lock) */
+    std::thread reader;   /* started once a callback is set and data enabled (table lock) */
     bool closing = false; /* cleaned up; guarded by the table lock */
     std::atomic<bool> f_stop{false}, f_gone{false}, f_disabled{true}, f_suppress{false};
     std::atomic<hid_layer_data_cb_t> data_cb{nullptr};
@@ -223,8 +223,12 @@ int hid_layer_parse_descriptor(const unsigned char *d, size_t len, hid_layer_siz
         int type = (prefix >> 2) & 3, tag = prefix >> 4;
         if (type == 1) { /* global */
             switch (tag) {
-            case 7: g.size = v; break;
-            case 9: g.count = v; break;
+            case 7:
+                g.size = v;
+                break;
+            case 9:
+                g.count = v;
+                break;
             case 8:
                 if (v == 0 || v > 255)
                     return -22;
@@ -241,7 +245,8 @@ int hid_layer_parse_descriptor(const unsigned char *d, size_t len, hid_layer_siz
                     return -22;
                 g = stack[--depth];
                 break;
-            default: break;
+            default:
+                break;
             }
         } else if (type == 0) { /* main */
             if (tag == 8)

@@ -28,7 +28,7 @@ namespace {
 struct load_job
 {
     std::string path;
-    int kind;  /* 0: folders and items, 1: items only, 2: subclips */
+    int kind; /* 0: folders and items, 1: items only, 2: subclips */
     int64_t token;
 };
 
@@ -38,7 +38,7 @@ struct thumb_job
     std::string path;
 };
 
-}  // namespace
+} // namespace
 
 struct library_engine_desc
 {
@@ -47,9 +47,9 @@ struct library_engine_desc
     std::condition_variable cv;
     int f_stop = 0;
     std::deque<load_job> loads;
-    std::vector<thumb_job> thumbs;  /* the latest wanted set, taken from the back */
+    std::vector<thumb_job> thumbs; /* the latest wanted set, taken from the back */
     std::atomic<int64_t> thumbs_asked{0};
-    std::atomic<int> f_done{0};  /* the loader has ended */
+    std::atomic<int> f_done{0}; /* the loader has ended */
     /* A state was read: a server whose counter starts at 0 has its first
      * changes applied too (amend_idx alone cannot tell 0 from unread). */
     int f_state_read = 0;
@@ -153,7 +153,7 @@ void run_load(library_t *lib, const load_job &job, const std::function<void()> &
             });
         } while (!stop && handed < n);
         for (int k = handed; k < n; k++)
-            free(items[k]);  /* not handed over: the listing was dropped */
+            free(items[k]); /* not handed over: the listing was dropped */
         free(items);
         if (last || stop)
             break;
@@ -170,8 +170,7 @@ void fetch_thumb(library_t *lib, const thumb_job &t)
     void *data = nullptr;
     int size = 0;
     lib->engine->thumbs_asked++;
-    int r = pelmora_lib_thumb_item(lib->url, t.path.c_str(), "c", LIBRARY_THUMB_SIZE, LIBRARY_THUMB_SIZE, &data,
-                                   &size);
+    int r = pelmora_lib_thumb_item(lib->url, t.path.c_str(), "c", LIBRARY_THUMB_SIZE, LIBRARY_THUMB_SIZE, &data, &size);
     if (r < 0)
         g_warning("library_thumb_item: pelmora_lib_thumb_item(%s) returns %d", t.path.c_str(), r);
     on_main(0, [&] {
@@ -225,7 +224,7 @@ void loader_loop(library_t *lib)
     }
 }
 
-}  // namespace
+} // namespace
 
 /* ---- Record ---- */
 
@@ -445,8 +444,8 @@ int library_stat_notify(library_t *lib, int f_gtk_thread)
     pthread_mutex_unlock(&lib->lock);
     /* What the journal no longer holds is read again from the folders. */
     if (missed && lib->hooks.resync) {
-        g_warning("%s: %lld changes, the journal carried %d: open folders listed again", __func__,
-                  (long long)gap, (int)st->amend_list_len);
+        g_warning("%s: %lld changes, the journal carried %d: open folders listed again", __func__, (long long)gap,
+                  (int)st->amend_list_len);
         on_main(f_gtk_thread, [&] { lib->hooks.resync(lib); });
     }
     if (lib->engine && (missed || d >= LIBRARY_JOURNAL_LIMIT / 4))
@@ -502,7 +501,7 @@ int library_search_pattern(const char *text, char *lo, char *hi)
     for (int i = 0; i < 4; i++)
         pairs[i] = upper[i] = digits[2 * i] * 10 + digits[2 * i + 1];
     if (typed > 0) {
-        int k = typed - 1;  /* the last typed digit, one more */
+        int k = typed - 1; /* the last typed digit, one more */
         upper[k / 2] += k % 2 ? 1 : 10;
     }
     snprintf(lo, 32, "%.2d:%.2d:%.2d:%.2d", pairs[0], pairs[1], pairs[2], pairs[3]);

@@ -22,7 +22,8 @@ typedef void (*library_row_activated_cb_proc)(library_t *lib, void *item, void *
 typedef void (*library_stat_notify_cb)(library_t *lib, pelmora_lib_state_t *state, int on_gtk, void *cookie,
                                        const char *entry);
 
-enum {
+enum
+{
     LIBRARY_UI_CLIPS_TREE = 1,
     LIBRARY_UI_SEARCH = 2,
     LIBRARY_UI_FREE_SPACE = 3,
@@ -92,7 +93,7 @@ struct library_desc
 {
     char host[260];
     char url[260];
-    pthread_mutex_t lock;  /* recursive; amend_idx and the callback slots */
+    pthread_mutex_t lock; /* recursive; amend_idx and the callback slots */
     GdkPixbuf *icons[8];
     GtkWidget *ui[LIBRARY_UI_LAST];
     struct
@@ -116,7 +117,7 @@ struct library_desc
         char path[260];
     } select_item_dialog;
     library_hooks_t hooks;
-    struct library_engine_desc *engine;  /* the loader thread and its queue */
+    struct library_engine_desc *engine; /* the loader thread and its queue */
 };
 
 /* Prepares the record (lock, root folder, search position) and starts the

@@ -75,7 +75,7 @@ GtkWidget *button(library_t *lib, int id, int slot, GCallback cb)
     return b;
 }
 
-}  // namespace
+} // namespace
 
 GtkWidget *library_ui_search_row_create(library_t *lib)
 {
@@ -92,11 +92,12 @@ GtkWidget *library_ui_search_row_create(library_t *lib)
 
     GtkWidget *img = gtk_image_new();
     /* The whole gauge image rides on the widget that shows its cells. */
-    g_object_set_data_full(G_OBJECT(img), "library_capacity_image", ui_images_pixbuf(library_capacity_image),
-                           (GDestroyNotify)+[](gpointer pb) {
-                               if (pb)
-                                   g_object_unref(pb);
-                           });
+    g_object_set_data_full(
+        G_OBJECT(img), "library_capacity_image", ui_images_pixbuf(library_capacity_image),
+        (GDestroyNotify) + [](gpointer pb) {
+            if (pb)
+                g_object_unref(pb);
+        });
     lib->ui[LIBRARY_UI_CAPACITY_DST] = img;
     gtk_widget_set_has_tooltip(img, TRUE);
     g_signal_connect(img, "query-tooltip", G_CALLBACK(library_capacity_query_tooltip_cb), lib);
@@ -123,9 +124,9 @@ int library_ui_set_capacity(library_t *lib, int cap)
     if (!src || gdk_pixbuf_get_width(src) < 10 * LIBRARY_CAPACITY_CELL ||
         gdk_pixbuf_get_height(src) < 10 * LIBRARY_CAPACITY_CELL)
         return 0;
-    GdkPixbuf *cell = gdk_pixbuf_new_subpixbuf(src, (cap % 10) * LIBRARY_CAPACITY_CELL,
-                                               (cap / 10) * LIBRARY_CAPACITY_CELL, LIBRARY_CAPACITY_CELL,
-                                               LIBRARY_CAPACITY_CELL);
+    GdkPixbuf *cell =
+        gdk_pixbuf_new_subpixbuf(src, (cap % 10) * LIBRARY_CAPACITY_CELL, (cap / 10) * LIBRARY_CAPACITY_CELL,
+                                 LIBRARY_CAPACITY_CELL, LIBRARY_CAPACITY_CELL);
     gtk_image_set_from_pixbuf(GTK_IMAGE(img), cell);
     g_object_unref(cell);
     return 0;
@@ -137,8 +138,8 @@ int library_ui_capacity_cell(library_t *lib)
     return it == cells.end() ? -1 : it->second;
 }
 
-void library_capacity_texts(int64_t free_space, int64_t total_space, int total_items, char free_gb[32],
-                            char free_p[32], char total_gb[32], char items[32])
+void library_capacity_texts(int64_t free_space, int64_t total_space, int total_items, char free_gb[32], char free_p[32],
+                            char total_gb[32], char items[32])
 {
     const double gib = 1024.0 * 1024.0 * 1024.0;
     double f = (double)free_space / gib, t = (double)total_space / gib;
@@ -176,8 +177,8 @@ gboolean library_capacity_query_tooltip_cb(GtkWidget *, gint, gint, gboolean, Gt
         for (int c = 0; c < 3; c++) {
             GtkWidget *l = gtk_label_new(cells_text[r2][c]);
             gtk_misc_set_alignment(GTK_MISC(l), c == 1 ? 1.0f : 0.0f, 0.5f);
-            gtk_table_attach(GTK_TABLE(table), l, (guint)c, (guint)c + 1, (guint)r2, (guint)r2 + 1, GTK_FILL,
-                             GTK_FILL, 0, 0);
+            gtk_table_attach(GTK_TABLE(table), l, (guint)c, (guint)c + 1, (guint)r2, (guint)r2 + 1, GTK_FILL, GTK_FILL,
+                             0, 0);
         }
     gtk_container_add(GTK_CONTAINER(frame), table);
     gtk_widget_show_all(frame);

@@ -23,8 +23,8 @@ int library_ui_set_capacity(library_t *lib, int cap);
 int library_ui_capacity_cell(library_t *lib);
 /* The tooltip's texts: free GiB, free percent ("" for a total of 0), total
  * GiB, item count. */
-void library_capacity_texts(int64_t free_space, int64_t total_space, int total_items, char free_gb[32],
-                            char free_p[32], char total_gb[32], char items[32]);
+void library_capacity_texts(int64_t free_space, int64_t total_space, int total_items, char free_gb[32], char free_p[32],
+                            char total_gb[32], char items[32]);
 /* "query-tooltip" of the indicator (user data: the library). */
 gboolean library_capacity_query_tooltip_cb(GtkWidget *widget, gint x, gint y, gboolean keyboard_mode,
                                            GtkTooltip *tooltip, gpointer user_data);

@@ -42,8 +42,8 @@ struct busy_guard
  * replaced afterwards, so the operator's text is not silently shortened. */
 int ask_name(const char *question, char name[260])
 {
-    GtkWidget *dlg = gtk_dialog_new_with_buttons(question, nullptr, GTK_DIALOG_MODAL, GTK_STOCK_OK,
-                                                 GTK_RESPONSE_ACCEPT, GTK_STOCK_CANCEL, GTK_RESPONSE_REJECT, NULL);
+    GtkWidget *dlg = gtk_dialog_new_with_buttons(question, nullptr, GTK_DIALOG_MODAL, GTK_STOCK_OK, GTK_RESPONSE_ACCEPT,
+                                                 GTK_STOCK_CANCEL, GTK_RESPONSE_REJECT, NULL);
     ui_dlg_place(dlg, nullptr);
     gtk_dialog_set_default_response(GTK_DIALOG(dlg), GTK_RESPONSE_ACCEPT);
     GtkWidget *entry = gtk_entry_new();
@@ -113,7 +113,7 @@ struct selection
     selection &operator=(const selection &) = delete;
 };
 
-}  // namespace
+} // namespace
 
 int _fix_chars_paths(char *str)
 {
@@ -134,7 +134,7 @@ int library_ops_sibling_path(const char *full, const char *name, char *out)
     std::string p(full, (size_t)(s - full) + 1);
     p += name;
     if (p.size() >= 260)
-        return -36;  /* cut to fit, it would name another row */
+        return -36; /* cut to fit, it would name another row */
     strlcpy(out, p.c_str(), 260);
     return 0;
 }

@@ -18,7 +18,8 @@
 
 namespace {
 
-enum {
+enum
+{
     BTN_CREATE_DIR = 1,
     BTN_MOVE = 2,
     BTN_SUBCLIP = 5,
@@ -180,7 +181,7 @@ void spacer(GtkWidget *box, int padding)
     gtk_box_pack_start(GTK_BOX(box), l, TRUE, TRUE, (guint)padding);
 }
 
-}  // namespace
+} // namespace
 
 gboolean library_tree_key_press_cb(GtkWidget *, GdkEventKey *ev, gpointer p)
 {
@@ -218,10 +219,10 @@ GtkWidget *library_ui_create_main(GtkWidget *top, library_t *lib, int f_show, Gt
     }
     lib->ui[LIBRARY_UI_SIZEAREA] = top;
     GtkWidget *box = gtk_hbox_new(FALSE, 0);
-    gtk_box_pack_start(GTK_BOX(box), button(lib, BTN_SHOW, LIBRARY_UI_BUTTON_SHOW, G_CALLBACK(on_show)), FALSE,
-                       FALSE, 0);
-    gtk_box_pack_start(GTK_BOX(box), button(lib, BTN_HIDE, LIBRARY_UI_BUTTON_HIDE, G_CALLBACK(on_hide)), FALSE,
-                       FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(box), button(lib, BTN_SHOW, LIBRARY_UI_BUTTON_SHOW, G_CALLBACK(on_show)), FALSE, FALSE,
+                       0);
+    gtk_box_pack_start(GTK_BOX(box), button(lib, BTN_HIDE, LIBRARY_UI_BUTTON_HIDE, G_CALLBACK(on_hide)), FALSE, FALSE,
+                       0);
     GtkWidget *area = gtk_vbox_new(FALSE, 0);
     lib->ui[LIBRARY_UI_SHOWAREA] = area;
     gtk_widget_set_size_request(area, 450, -1);

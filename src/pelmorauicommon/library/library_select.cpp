@@ -27,7 +27,7 @@ char **path_list(const char *(*full_of)(const void *, int), const void *records,
     return l;
 }
 
-}  // namespace
+} // namespace
 
 int library_ui_select_item_dialog_create(library_ui_select_item_dialog_t **pp, GtkWidget *window, const char *title,
                                          const char *lib_url)
@@ -86,16 +86,18 @@ int library_ui_select_item_dialog_run(library_ui_select_item_dialog_t *ctx, cons
         pelmora_lib_dir_t *dirs = library_get_selected_dirs(&ctx->lib, &nd);
         pelmora_lib_item_t *items = library_get_selected_items(&ctx->lib, &ni);
         if (p_paths_list && p_paths_cnt) {
-            *p_paths_list = path_list(
-                [](const void *rec, int i) -> const char * { return static_cast<const pelmora_lib_dir_t *>(rec)[i].full; },
-                dirs, nd);
+            *p_paths_list =
+                path_list([](const void *rec,
+                             int i) -> const char * { return static_cast<const pelmora_lib_dir_t *>(rec)[i].full; },
+                          dirs, nd);
             *p_paths_cnt = nd;
             n += nd;
         }
         if (p_items_list && p_items_cnt) {
-            *p_items_list = path_list(
-                [](const void *rec, int i) -> const char * { return static_cast<const pelmora_lib_item_t *>(rec)[i].full; },
-                items, ni);
+            *p_items_list =
+                path_list([](const void *rec,
+                             int i) -> const char * { return static_cast<const pelmora_lib_item_t *>(rec)[i].full; },
+                          items, ni);
             *p_items_cnt = ni;
             n += ni;
         }

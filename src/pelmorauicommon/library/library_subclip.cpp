@@ -36,7 +36,7 @@ int count(pelmora_lib_subclip_t **l)
     return n;
 }
 
-}  // namespace
+} // namespace
 
 int library_subclip_dialog(library_t *lib)
 {
@@ -130,8 +130,8 @@ int library_subclip_dialog(library_t *lib)
         });
         /* Said where the operator looks, not only in the log. */
         if (failed) {
-            char *why = g_strdup_printf(_("%d of %d subclips of %s were not saved: %s (%d)"), failed,
-                                        (int)keep.size(), src.c_str(), g_strerror(-first_error), first_error);
+            char *why = g_strdup_printf(_("%d of %d subclips of %s were not saved: %s (%d)"), failed, (int)keep.size(),
+                                        src.c_str(), g_strerror(-first_error), first_error);
             library_ui_notice(lib, why);
             g_free(why);
         }

@@ -14,11 +14,11 @@
 #include <unordered_set>
 #include <vector>
 
-#include "ui_images.h"
-#include "ui_tools.h"
 #include "strl.h"
 #include "timecode.h"
 #include "transfer_jobs.h"
+#include "ui_images.h"
+#include "ui_tools.h"
 
 /* ---- Folding ---- */
 
@@ -76,7 +76,7 @@ void notice_label_gone(GtkWidget *, gpointer lib)
     notices.erase(it);
 }
 
-}  // namespace
+} // namespace
 
 int library_ui_notice_attach(library_t *lib, GtkWidget *label)
 {
@@ -128,7 +128,8 @@ const char *library_ui_notice_text(library_t *lib)
 
 namespace {
 
-enum {
+enum
+{
     COL_THUMB = 0,
     COL_TITLE,
     COL_DUR,
@@ -175,9 +176,9 @@ struct library_tree_desc
      * (row references would be updated on every insertion, which makes
      * filling a large folder quadratic). */
     std::map<int64_t, GtkTreeIter> items;
-    std::map<std::string, int64_t> waiting;            /* folder path -> token of its listing */
-    std::set<std::string> waiting_dirs;                /* of those, the listings that include folders */
-    std::set<int64_t> done;                           /* thumbnails answered, with or without one */
+    std::map<std::string, int64_t> waiting; /* folder path -> token of its listing */
+    std::set<std::string> waiting_dirs;     /* of those, the listings that include folders */
+    std::set<int64_t> done;                 /* thumbnails answered, with or without one */
     guint thumbs_idle = 0;
 };
 std::map<const library_t *, library_tree_desc> trees;
@@ -309,8 +310,7 @@ gboolean thumbs_in_view(gpointer data)
                     gtk_tree_path_next(p);
                     break;
                 }
-                if (gtk_tree_path_get_depth(p) <= 1 || !gtk_tree_path_up(p) ||
-                    !gtk_tree_model_get_iter(m, &it, p)) {
+                if (gtk_tree_path_get_depth(p) <= 1 || !gtk_tree_path_up(p) || !gtk_tree_model_get_iter(m, &it, p)) {
                     gtk_tree_path_free(p);
                     p = gtk_tree_path_copy(b);
                     gtk_tree_path_next(p);
@@ -386,8 +386,7 @@ void hook_dirs(library_t *lib, const char *path, int64_t token, pelmora_lib_dir_
             GtkTreeIter it, fake;
             gtk_tree_store_insert_with_values(t->store, &it, &parent, 0, COL_THUMB, icon(lib, 0), COL_TITLE,
                                               dirs[i]->name, COL_DUR, dirs[i]->name, COL_FRAME, "", COL_AUDIO, "",
-                                              COL_DIR_DATA, dirs[i], COL_BG_COLOR, FALSE, COL_BG_COLOR_V, "red",
-                                              -1);
+                                              COL_DIR_DATA, dirs[i], COL_BG_COLOR, FALSE, COL_BG_COLOR_V, "red", -1);
             gtk_tree_store_append(t->store, &fake, &it);
             live_records.insert(dirs[i]);
         } else
@@ -396,8 +395,8 @@ void hook_dirs(library_t *lib, const char *path, int64_t token, pelmora_lib_dir_
     free(dirs);
 }
 
-int hook_items(library_t *lib, const char *path, int64_t token, pelmora_lib_item_t **items, int n, int first,
-               int last, int r)
+int hook_items(library_t *lib, const char *path, int64_t token, pelmora_lib_item_t **items, int n, int first, int last,
+               int r)
 {
     library_tree_desc *t = tree_of(lib);
     GtkTreeIter parent;
@@ -480,7 +479,7 @@ void hook_thumb(library_t *lib, int64_t id, const void *data, int size)
         return;
     auto row = t->items.find(id);
     if (row == t->items.end())
-        return;  /* the row went away meanwhile */
+        return; /* the row went away meanwhile */
     t->done.insert(id);
     GtkTreeIter it = row->second;
     pelmora_lib_item_t *item = item_of(GTK_TREE_MODEL(t->store), &it);
@@ -521,7 +520,7 @@ void hook_subclips(library_t *lib, int64_t id, pelmora_lib_subclip_t **subs, int
             gtk_tree_store_remove(t->store, &child);
     }
     if (live)
-        free(subs);  /* the records belong to their rows now */
+        free(subs); /* the records belong to their rows now */
     else if (subs)
         pelmora_lib_list_subclips_free(&subs);
 }
@@ -659,7 +658,7 @@ std::vector<library_row_records_t> selected_records(library_t *lib, size_t max)
         gpointer item = nullptr, dir = nullptr, sub = nullptr;
         gtk_tree_model_get(m, &it, COL_DIR_DATA, &dir, COL_ITEM_DATA, &item, COL_SUBCLIP_DATA, &sub, -1);
         if (!item && !dir && !sub)
-            continue;  /* a placeholder */
+            continue; /* a placeholder */
         out.push_back({static_cast<pelmora_lib_dir_t *>(dir), static_cast<pelmora_lib_item_t *>(item),
                        static_cast<pelmora_lib_subclip_t *>(sub)});
     }
@@ -741,7 +740,7 @@ void on_tree_destroy(GtkWidget *, gpointer lib)
     trees.erase(it);
 }
 
-}  // namespace
+} // namespace
 
 int library_add_fake(GtkTreeStore *store, GtkTreeIter *parent)
 {
@@ -1068,9 +1067,9 @@ GtkWidget *library_ui_tree_create(library_t *lib)
      * picks a sort header, GTK sorts. */
 
     GtkTreeIter root;
-    gtk_tree_store_insert_with_values(t.store, &root, nullptr, -1, COL_THUMB, icon(lib, 0), COL_TITLE, g_dgettext("PelmoraBox", "LIBRARY"),
-                                      COL_DUR, "<dir>", COL_FRAME, "", COL_AUDIO, "", COL_DIR_DATA, &lib->root_dir,
-                                      COL_BG_COLOR, FALSE, COL_BG_COLOR_V, "red", -1);
+    gtk_tree_store_insert_with_values(t.store, &root, nullptr, -1, COL_THUMB, icon(lib, 0), COL_TITLE,
+                                      g_dgettext("PelmoraBox", "LIBRARY"), COL_DUR, "<dir>", COL_FRAME, "", COL_AUDIO,
+                                      "", COL_DIR_DATA, &lib->root_dir, COL_BG_COLOR, FALSE, COL_BG_COLOR_V, "red", -1);
     library_add_fake(t.store, &root);
 
     /* Fixed column widths and one row height: GTK then measures no row to
@@ -1126,8 +1125,7 @@ GtkWidget *library_ui_tree_create(library_t *lib)
 
 namespace {
 
-template <typename T>
-T *copy_selected(library_t *lib, int *count, T *library_row_records_t::*field)
+template <typename T> T *copy_selected(library_t *lib, int *count, T *library_row_records_t::*field)
 {
     if (count)
         *count = 0;
@@ -1148,7 +1146,7 @@ T *copy_selected(library_t *lib, int *count, T *library_row_records_t::*field)
     return out;
 }
 
-}  // namespace
+} // namespace
 
 pelmora_lib_item_t *library_get_selected_items(library_t *lib, int *count)
 {
@@ -1230,9 +1228,9 @@ gboolean keep_press(GtkWidget *w, GdkEventButton *ev, gpointer)
     GtkTreeSelection *sel = gtk_tree_view_get_selection(v);
     gint expander = 12;
     gtk_widget_style_get(w, "expander-size", &expander, NULL);
-    bool on_expander = col == gtk_tree_view_get_expander_column(v) &&
-                       cx < gtk_tree_path_get_depth(p) * (expander + 4);
-    if (on_expander || !gtk_tree_selection_path_is_selected(sel, p) || gtk_tree_selection_count_selected_rows(sel) < 2) {
+    bool on_expander = col == gtk_tree_view_get_expander_column(v) && cx < gtk_tree_path_get_depth(p) * (expander + 4);
+    if (on_expander || !gtk_tree_selection_path_is_selected(sel, p) ||
+        gtk_tree_selection_count_selected_rows(sel) < 2) {
         gtk_tree_path_free(p);
         return FALSE;
     }
@@ -1255,7 +1253,7 @@ void keep_drag_began(GtkWidget *w, GdkDragContext *, gpointer)
     g_object_set_data(G_OBJECT(w), "library_ui_kept_press", nullptr);
 }
 
-}  // namespace
+} // namespace
 
 int library_ui_drag_keeps_selection(GtkTreeView *view)
 {

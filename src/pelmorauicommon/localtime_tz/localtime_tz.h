@@ -47,12 +47,12 @@ enum tz_rule_type
 typedef struct tz_rule
 {
     char name[LOCALTIME_TZ_ABBR_MAX + 1];
-    long offset;              /* seconds east of UTC */
+    long offset; /* seconds east of UTC */
     enum tz_rule_type type;
-    unsigned short m, n, d;   /* month, week, day (M); day number in n (J, D) */
-    int secs;                 /* local time of day of the change, may be <0 or >24h */
-    int64_t change;           /* the change in UTC for computed_for */
-    int64_t computed_for;     /* year `change` belongs to; 0 none */
+    unsigned short m, n, d; /* month, week, day (M); day number in n (J, D) */
+    int secs;               /* local time of day of the change, may be <0 or >24h */
+    int64_t change;         /* the change in UTC for computed_for */
+    int64_t computed_for;   /* year `change` belongs to; 0 none */
 } tz_rule;
 
 typedef struct localtime_tz_desc
@@ -82,9 +82,9 @@ typedef struct localtime_tz_desc
     tz_rule tz_rules[2];
 
     /* Private to the modules of this folder. */
-    void *tzfile_block;   /* the one allocation all the tables above live in */
-    size_t tzfile_chars;  /* bytes usable at zone_names */
-    int tzspec_usable;    /* tzspec parsed into tz_rules for times after the last transition */
+    void *tzfile_block;  /* the one allocation all the tables above live in */
+    size_t tzfile_chars; /* bytes usable at zone_names */
+    int tzspec_usable;   /* tzspec parsed into tz_rules for times after the last transition */
     int have_old_tz;
     char old_tz[LOCALTIME_TZ_NAME_MAX + 1];
 } localtime_tz_t;

@@ -12,8 +12,14 @@
 
 namespace {
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-bool is_alpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool is_digit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+bool is_alpha(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
 
 /* Reads one or more digits into *out; fails beyond max. */
 bool read_num(const char *&p, unsigned max, unsigned *out)

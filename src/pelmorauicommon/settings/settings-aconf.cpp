@@ -1,7 +1,6 @@
 /* Recording audio configuration selector. */
 #include "settings-aconf.h"
 
-
 #include "pelmora_settings.h"
 #include "settings-modes.h"
 
