@@ -44,6 +44,51 @@ int localtime_tzdir_set(const char *path)
     return 0;
 }
 
+namespace {
+
+/* The tzset of a context for the zone `tz` (the value of TZ; NULL when
+ * unset): a zone file, else a rule string, else UTC. Does nothing when tz
+ * names the zone set up last. */
+void localtime_tz_setup(localtime_tz_t *ctx, const char *tz)
+{
+    const char *name;
+    if (!tz)
+        name = "localtime";
+    else if (!*tz)
+        name = "Universal";
+    else
+        name = tz + (*tz == ':');
+
+    if (strlen(name) > LOCALTIME_TZ_NAME_MAX) {
+        fprintf(stderr, "%s:%d: zone name of %zu bytes refused, UTC\n", __func__, __LINE__, strlen(name));
+        ctx->have_old_tz = 0;
+        tzset_utc(ctx);
+        return;
+    }
+    if (ctx->have_old_tz && strcmp(ctx->old_tz, name) == 0)
+        return;
+    strlcpy(ctx->old_tz, name, sizeof(ctx->old_tz));
+    ctx->have_old_tz = 1;
+
+    if (tzfile_read(ctx, name, 0) == 0)
+        return;
+    if (!*name || strcmp(name, "localtime") == 0) {
+        tzset_utc(ctx);
+        return;
+    }
+    int norules = 0;
+    tz_rule rules[2];
+    if (tzset_parse_rules(name, rules, &norules) < 0) {
+        tzset_utc(ctx);
+        return;
+    }
+    if (norules && tzfile_default(ctx, rules[0].name, rules[1].name, rules[0].offset, rules[1].offset) == 0)
+        return;
+    tzset_use_rules(ctx, rules);
+}
+
+} // namespace
+
 localtime_tz_t *localtime_tz_new(void)
 {
     localtime_tz_t *ctx = static_cast<localtime_tz_t *>(calloc(1, sizeof(localtime_tz_t)));
@@ -73,7 +118,7 @@ int localtime_tz_set(const char *name, localtime_tz_t **pctx)
     const char *value = name;
     if (name && strncmp(name, "TZ=", 3) == 0)
         value = name + 3;
-    tzset_ctx(ctx, value);
+    localtime_tz_setup(ctx, value);
     *pctx = ctx;
     return 0;
 }

@@ -2,7 +2,7 @@
  * TZDIR, checking and reading it into the context's one table block, the
  * "posixrules" rewrite, and the local time type in force at an instant. */
 #pragma once
-#include "localtime_tz.h"
+#include "tz_types.h"
 
 #include <stddef.h>
 

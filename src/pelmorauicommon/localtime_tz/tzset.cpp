@@ -1,11 +1,10 @@
-/* POSIX TZ rule strings and the context's tzset. Every number of a rule
+/* POSIX TZ rule strings. Every number of a rule
  * string is read by hand with a bound, so an absurd value is refused rather
  * than wrapped, and nothing is read past the terminating zero. */
 #include "tzset.h"
 
 #include "offtime.h"
 #include "strl.h"
-#include "tzfile.h"
 
 #include <cstdio>
 #include <cstring>
@@ -259,42 +258,9 @@ void tzset_utc(localtime_tz_t *ctx)
     update_vars_from_rules(ctx);
 }
 
-void tzset_ctx(localtime_tz_t *ctx, const char *tz)
+void tzset_use_rules(localtime_tz_t *ctx, const tz_rule rules[2])
 {
-    const char *name;
-    if (!tz)
-        name = "localtime";
-    else if (!*tz)
-        name = "Universal";
-    else
-        name = tz + (*tz == ':');
-
-    if (strlen(name) > LOCALTIME_TZ_NAME_MAX) {
-        fprintf(stderr, "%s:%d: zone name of %zu bytes refused, UTC\n", __func__, __LINE__, strlen(name));
-        ctx->have_old_tz = 0;
-        tzset_utc(ctx);
-        return;
-    }
-    if (ctx->have_old_tz && strcmp(ctx->old_tz, name) == 0)
-        return;
-    strlcpy(ctx->old_tz, name, sizeof(ctx->old_tz));
-    ctx->have_old_tz = 1;
-
-    if (tzfile_read(ctx, name, 0) == 0)
-        return;
-    if (!*name || strcmp(name, "localtime") == 0) {
-        tzset_utc(ctx);
-        return;
-    }
-    int norules = 0;
-    tz_rule rules[2];
-    if (tzset_parse_rules(name, rules, &norules) < 0) {
-        tzset_utc(ctx);
-        return;
-    }
-    if (norules && tzfile_default(ctx, rules[0].name, rules[1].name, rules[0].offset, rules[1].offset) == 0)
-        return;
     ctx->__use_tzfile = 0;
-    memcpy(ctx->tz_rules, rules, sizeof(rules));
+    memcpy(ctx->tz_rules, rules, sizeof(ctx->tz_rules));
     update_vars_from_rules(ctx);
 }

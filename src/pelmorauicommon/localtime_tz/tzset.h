@@ -1,8 +1,8 @@
-/* POSIX TZ rule strings and the set-up of a context: parsing a rule string
- * into the two tz_rule halves, the change times of a year, daylight time
- * for an instant, and the context's own tzset (zone file, rule or UTC). */
+/* POSIX TZ rule strings: parsing a rule string into the two tz_rule
+ * halves, the change times of a year, daylight time for an instant, and a
+ * context put on rules or on UTC. */
 #pragma once
-#include "localtime_tz.h"
+#include "tz_types.h"
 
 /* Parses a whole rule string ("CET-1CEST,M3.5.0,M10.5.0/3", "<+0530>-5:30")
  * into rules. A rule string naming daylight time without change rules gets
@@ -20,7 +20,6 @@ int tzset_compute(tz_rule rules[2], int64_t t, int64_t year);
 /* Sets ctx to UTC. */
 void tzset_utc(localtime_tz_t *ctx);
 
-/* The tzset of a context for the zone `tz` (the value of TZ; NULL when
- * unset): a zone file, else a rule string, else UTC. Does nothing when tz
- * names the zone set up last. */
-void tzset_ctx(localtime_tz_t *ctx, const char *tz);
+/* Puts ctx on the rule pair (no zone file), with its abbreviations and
+ * offsets. */
+void tzset_use_rules(localtime_tz_t *ctx, const tz_rule rules[2]);
