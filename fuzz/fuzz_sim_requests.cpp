@@ -3,9 +3,9 @@
 // the IO server, the rest is the request as it arrives. It passes the XML
 // guard as on the wire, then the server's own method table answers it over
 // a scratch media folder that every library path is confined to.
+#include <ftw.h>
 #include <stdint.h>
 #include <stdio.h>
-#include <ftw.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>

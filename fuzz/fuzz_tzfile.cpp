@@ -42,13 +42,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (r != 0 && (ctx->__use_tzfile || ctx->tzfile_block))
         abort();
     if (r == 0) {
-        const int64_t fixed[] = {INT64_MIN, INT64_MIN + 1, -2208988800LL, -1, 0, 1, 2147483647LL,
-                                 4133980799LL, 67768036191676799LL, INT64_MAX};
+        const int64_t fixed[] = {INT64_MIN,    INT64_MIN + 1, -2208988800LL,       -1,       0, 1,
+                                 2147483647LL, 4133980799LL,  67768036191676799LL, INT64_MAX};
         for (int64_t t : fixed)
             check(ctx, t);
         for (size_t i = 0; i < ctx->num_transitions && i < 64; i++)
             for (int d = -1; d <= 1; d++)
-                check(ctx, ctx->transitions[i] + (ctx->transitions[i] > INT64_MIN && ctx->transitions[i] < INT64_MAX ? d : 0));
+                check(ctx, ctx->transitions[i] +
+                               (ctx->transitions[i] > INT64_MIN && ctx->transitions[i] < INT64_MAX ? d : 0));
         for (size_t i = 0; i < ctx->num_leaps && i < 16; i++)
             check(ctx, ctx->leaps[i].transition);
         // A second image into the same context replaces the first cleanly.

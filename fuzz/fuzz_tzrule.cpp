@@ -74,8 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         abort();
     if (r == 0 && !norules && ctx->tz_rules[0].offset != rules[0].offset)
         abort();
-    const int64_t instants[] = {INT64_MIN, -62135596800LL, -2208988800LL, 0, 1710046800LL, 4133980799LL,
-                                253402300799LL, INT64_MAX};
+    const int64_t instants[] = {INT64_MIN,    -62135596800LL, -2208988800LL,  0,
+                                1710046800LL, 4133980799LL,   253402300799LL, INT64_MAX};
     for (int64_t t : instants)
         check(ctx, t);
     localtime_tz_release(ctx);

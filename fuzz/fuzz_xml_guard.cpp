@@ -19,14 +19,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::string body(reinterpret_cast<const char *>(data) + 1, size - 1);
     std::string doc;
     switch (data[0] % 4) {
-    case 0: doc = body; break;
+    case 0:
+        doc = body;
+        break;
     case 1:
         doc = "<?xml version=\"1.0\"?><methodResponse><params><param><value>" + body +
               "</value></param></params></methodResponse>";
         break;
     case 2:
         doc = "<?xml version=\"1.0\"?><methodResponse><fault><value><struct><member><name>faultCode</name><value>" +
-              body + "</value></member><member><name>faultString</name><value>x</value></member></struct></value>"
+              body +
+              "</value></member><member><name>faultString</name><value>x</value></member></struct></value>"
               "</fault></methodResponse>";
         break;
     default:
@@ -37,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const char *why = nullptr;
     if (pelmora_xml_guard(doc.data(), doc.size(), &why) < 0) {
         if (!why || !*why)
-            abort();  // every refusal names its reason
+            abort(); // every refusal names its reason
         return 0;
     }
     xmlrpc_env env;

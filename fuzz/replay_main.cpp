@@ -58,12 +58,26 @@ int main(int argc, char **argv)
         int edits = 1 + rng() % 8;
         for (int k = 0; k < edits; k++) {
             switch (rng() % 5) {
-            case 0: if (!s.empty()) s[rng() % s.size()] ^= (char)(1u << (rng() % 8)); break;
-            case 1: if (!s.empty()) s.resize(rng() % s.size()); break;
-            case 2: s.insert(s.begin() + (s.empty() ? 0 : rng() % s.size()), (char)(rng() & 0xff)); break;
-            case 3: { const std::string &o = corpus[rng() % corpus.size()];
-                      if (!o.empty()) s += o.substr(rng() % o.size()); } break;
-            case 4: if (!s.empty()) s[rng() % s.size()] = "\t\n\\:#@=-\r "[rng() % 10]; break;
+            case 0:
+                if (!s.empty())
+                    s[rng() % s.size()] ^= (char)(1u << (rng() % 8));
+                break;
+            case 1:
+                if (!s.empty())
+                    s.resize(rng() % s.size());
+                break;
+            case 2:
+                s.insert(s.begin() + (s.empty() ? 0 : rng() % s.size()), (char)(rng() & 0xff));
+                break;
+            case 3: {
+                const std::string &o = corpus[rng() % corpus.size()];
+                if (!o.empty())
+                    s += o.substr(rng() % o.size());
+            } break;
+            case 4:
+                if (!s.empty())
+                    s[rng() % s.size()] = "\t\n\\:#@=-\r "[rng() % 10];
+                break;
             }
         }
         LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t *>(s.data()), s.size());
