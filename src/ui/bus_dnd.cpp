@@ -41,7 +41,26 @@ struct drop_job
     std::vector<pelmorabox_event_t *> events;
     int64_t at;
     std::vector<int64_t> del; /* moved events to delete once inserted */
+    /* Library rows of the payload, and those no library held any more when
+     * it arrived (deleted, or their folder listed again, meanwhile). */
+    int rows = 0, gone = 0;
 };
+
+/* Dropped rows that were not inserted because their records had gone are
+ * said on the notice line, after what the inserts themselves said. */
+void say_gone(bus_t *bus, int gone, int rows, bool keep_notice)
+{
+    if (!gone)
+        return;
+    char text[400];
+    snprintf(text, sizeof text, _("%d of %d dropped library rows had gone from the library and were not inserted"),
+             gone, rows);
+    std::string shown = keep_notice ? bus_ui_notice_text(bus) : "";
+    if (shown.empty())
+        bus_ctl_notice_failure(bus, "DROP", -2, text);
+    else
+        bus_ui_notice(bus, (shown + "; " + text).c_str(), BUS_UI_NOTICE_FAILED);
+}
 
 int run_drop(drop_job *job, pelmorabox_bus_state_t *s)
 {
@@ -87,6 +106,7 @@ gboolean drop_idle(gpointer p)
     __atomic_store_n(&bus->state.ign, 0, __ATOMIC_RELEASE);
     if (!ran)
         bus_ctl_notice_failure(bus, "DROP", r, _("another command of this bus is waiting for its server"));
+    say_gone(bus, job->gone, job->rows, r < 0);
     for (pelmorabox_event_t *&e : job->events)
         pelmorabox_event_destroy(&e);
     delete job;
@@ -266,12 +286,14 @@ void bus_drag_data_received(GtkWidget *widget, GdkDragContext *context, gint x, 
         fprintf(stderr, "%s:%d: c=%d\n", __func__, __LINE__, n);
         std::vector<library_row_records_t> rows((size_t)n);
         memcpy(rows.data(), data->data, (size_t)len);
+        job->rows = n;
         for (const library_row_records_t &r : rows) {
             bool ok =
                 (!r.dir || library_ui_record_alive(r.dir)) && (!r.item || library_ui_record_alive(r.item)) &&
                 (!r.subclip || (library_ui_record_alive(r.subclip) && library_ui_record_alive(r.subclip->parent)));
             if (!ok) {
                 g_warning("%s: a row that no library holds now, ignored", __func__);
+                job->gone++;
                 continue;
             }
             if (pelmorabox_event_t *e = bus_dnd_event_from_library(bus, r.dir, r.item, r.subclip))
@@ -298,6 +320,7 @@ void bus_drag_data_received(GtkWidget *widget, GdkDragContext *context, gint x, 
             if (e->sys_id > 0)
                 job->del.push_back(e->sys_id);
     if (job->events.empty()) {
+        say_gone(bus, job->gone, job->rows, false);
         delete job;
         return;
     }
