@@ -16,6 +16,7 @@
 #include <string>
 #include <thread>
 
+#include "lib_tree_support.h"
 #include "library.h"
 #include "library_ui.h"
 #include "pelmora.h"
@@ -26,7 +27,7 @@
 
 namespace {
 
-using steady = std::chrono::steady_clock;
+using steady = lib_steady;
 
 // The longest pause allowed while a folder fills. The sanitizer build runs
 // GTK's own drawing of the rows in view about three times slower (the
@@ -36,137 +37,6 @@ const double max_pause_ms = 200.0;
 #else
 const double max_pause_ms = 100.0;
 #endif
-
-bool gtk_ready()
-{
-    static int ready = -1;
-    if (ready < 0) {
-        ready = 0;
-        if (getenv("DISPLAY")) {
-            gdk_threads_init();
-            ready = gtk_init_check(nullptr, nullptr) ? 1 : 0;
-            if (ready) {
-                pelmora_init("library-tree-test", "0");
-                gdk_threads_enter(); // held as the program holds it around its loop
-            }
-        }
-    }
-    return ready == 1;
-}
-
-// The longest time between two ticks of a 10 ms timer: how long the main
-// loop was kept from running.
-struct pause_meter
-{
-    steady::time_point last = steady::now();
-    double max_ms = 0;
-    guint id;
-    pause_meter() { id = g_timeout_add(10, tick, this); }
-    ~pause_meter() { g_source_remove(id); }
-    static gboolean tick(gpointer p)
-    {
-        auto *m = static_cast<pause_meter *>(p);
-        auto now = steady::now();
-        double gap = std::chrono::duration<double, std::milli>(now - m->last).count();
-        m->max_ms = std::max(m->max_ms, gap);
-        m->last = now;
-        return TRUE;
-    }
-};
-
-template <typename F> bool pump_until(F cond, int ms)
-{
-    auto end = steady::now() + std::chrono::milliseconds(ms);
-    while (!cond()) {
-        if (steady::now() > end)
-            return false;
-        gtk_main_iteration_do(FALSE);
-        g_usleep(1000);
-    }
-    return true;
-}
-
-struct fixture
-{
-    std::string dir, root;
-    sim_child_t sim;
-    library_t *lib = nullptr;
-    GtkWidget *window = nullptr;
-    GtkTreeView *view = nullptr;
-
-    bool start(int big)
-    {
-        char tmpl[] = "/tmp/lib_tree_XXXXXX";
-        if (!mkdtemp(tmpl))
-            return false;
-        dir = tmpl;
-        root = dir + "/media";
-        if (system((std::string(PELMORA_SOURCE_DIR) + "/scripts/make-media --quick " + root + " >/dev/null").c_str()))
-            return false;
-        if (big) {
-            mkdir((root + "/big").c_str(), 0755);
-            for (int i = 0; i < big; i++) {
-                char name[64];
-                snprintf(name, sizeof name, "/big/clip%05d.mov", i);
-                if (link((root + "/news/opener.mov").c_str(), (root + name).c_str()))
-                    return false;
-            }
-        }
-        if (sim_child_start(&sim, sim_child_bin(),
-                            {"--automation=0", "--library=0", "--media=" + root, "--data=" + dir, "--log-calls"}) < 0)
-            return false;
-        lib = static_cast<library_t *>(calloc(1, sizeof(library_t)));
-        {
-            std::lock_guard<std::mutex> g(sim.lock);
-            for (const std::string &l : sim.lines)
-                if (l.compare(0, 13, "library port ") == 0)
-                    snprintf(lib->url, sizeof lib->url, "http://127.0.0.1:%s/RPC2", l.substr(13).c_str());
-        }
-        window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-        gtk_window_set_default_size(GTK_WINDOW(window), 900, 700);
-        gtk_container_add(GTK_CONTAINER(window), library_ui_tree_create(lib));
-        view = GTK_TREE_VIEW(lib->ui[LIBRARY_UI_CLIPS_TREE]);
-        library_init(lib);
-        gtk_widget_show_all(window);
-        pump_until([] { return false; }, 200);
-        return lib->url[0] != 0;
-    }
-    ~fixture()
-    {
-        if (lib) {
-            library_release(lib);
-            gtk_widget_destroy(window);
-            free(lib);
-        }
-        EXPECT_EQ(0, sim_child_stop(&sim));
-        if (dir.compare(0, 14, "/tmp/lib_tree_") == 0)
-            system(("rm -rf " + dir).c_str());
-    }
-
-    GtkTreeModel *model() { return gtk_tree_view_get_model(view); }
-    // The row of a child named `name` under parent (null: top level).
-    bool child(GtkTreeIter *parent, const char *name, GtkTreeIter *out)
-    {
-        if (!gtk_tree_model_iter_children(model(), out, parent))
-            return false;
-        do {
-            gchar *t = nullptr;
-            gtk_tree_model_get(model(), out, 1, &t, -1);
-            bool hit = t && !strcmp(t, name);
-            g_free(t);
-            if (hit)
-                return true;
-        } while (gtk_tree_model_iter_next(model(), out));
-        return false;
-    }
-    void expand(GtkTreeIter *it)
-    {
-        GtkTreePath *p = gtk_tree_model_get_path(model(), it);
-        gtk_tree_view_expand_row(view, p, FALSE);
-        gtk_tree_path_free(p);
-    }
-    int thumbs_asked() { return sim_child_count(&sim, "call PelmoraLib.LibThumbItem"); }
-};
 
 // Item rows under parent that show a thumbnail (item record's first slot).
 int with_thumb(GtkTreeModel *m, GtkTreeIter *parent, int from, int to)
@@ -188,26 +58,26 @@ int with_thumb(GtkTreeModel *m, GtkTreeIter *parent, int from, int to)
 
 TEST(LibraryTree, TenThousandItemsOpenWithoutStoppingTheMainLoopAndOnlyRowsInViewGetThumbnails)
 {
-    if (!gtk_ready())
+    if (!lib_gtk_ready())
         GTEST_SKIP() << "no display";
-    fixture f;
+    lib_tree_fixture f;
     ASSERT_TRUE(f.start(10000));
     GtkTreeIter root, big;
     ASSERT_TRUE(gtk_tree_model_get_iter_first(f.model(), &root));
     f.expand(&root);
-    ASSERT_TRUE(pump_until([&] { return f.child(&root, "big", &big); }, 10000));
+    ASSERT_TRUE(lib_pump_until([&] { return f.child(&root, "big", &big); }, 10000));
     int before = f.thumbs_asked();
 
-    pause_meter meter;
+    lib_pause_meter meter;
     auto t0 = steady::now();
     f.expand(&big);
-    ASSERT_TRUE(pump_until([&] { return gtk_tree_model_iter_n_children(f.model(), &big) >= 20; }, 20000));
+    ASSERT_TRUE(lib_pump_until([&] { return gtk_tree_model_iter_n_children(f.model(), &big) >= 20; }, 20000));
     double first_rows_ms = std::chrono::duration<double, std::milli>(steady::now() - t0).count();
     // (the first children are placeholders until the whole folder is in)
-    ASSERT_TRUE(pump_until([&] { return with_thumb(f.model(), &big, 0, 7) >= 5; }, 20000));
+    ASSERT_TRUE(lib_pump_until([&] { return with_thumb(f.model(), &big, 0, 7) >= 5; }, 20000));
     EXPECT_LT(gtk_tree_model_iter_n_children(f.model(), &big), 10000); // thumbnails before the last rows
-    ASSERT_TRUE(pump_until([&] { return gtk_tree_model_iter_n_children(f.model(), &big) == 10000; }, 120000));
-    pump_until([] { return false; }, 300);
+    ASSERT_TRUE(lib_pump_until([&] { return gtk_tree_model_iter_n_children(f.model(), &big) == 10000; }, 120000));
+    lib_pump_until([] { return false; }, 300);
     printf("first rows after %.0f ms, all 10,000 after %.0f ms, longest main-loop pause %.1f ms\n", first_rows_ms,
            std::chrono::duration<double, std::milli>(steady::now() - t0).count(), meter.max_ms);
     EXPECT_LT(meter.max_ms, max_pause_ms);
@@ -220,9 +90,9 @@ TEST(LibraryTree, TenThousandItemsOpenWithoutStoppingTheMainLoopAndOnlyRowsInVie
 
     // Dragging the scroll bar to the end asks for the rows now in view.
     GtkAdjustment *adj = gtk_tree_view_get_vadjustment(f.view);
-    pause_meter scroll_meter;
+    lib_pause_meter scroll_meter;
     gtk_adjustment_set_value(adj, gtk_adjustment_get_upper(adj) - gtk_adjustment_get_page_size(adj));
-    EXPECT_TRUE(pump_until([&] { return with_thumb(f.model(), &big, 9990, 10000) == 10; }, 20000));
+    EXPECT_TRUE(lib_pump_until([&] { return with_thumb(f.model(), &big, 9990, 10000) == 10; }, 20000));
     EXPECT_LT(f.thumbs_asked() - before, 200);
     // GTK's own drawing of the rows at the end of a 10,000-row folder is
     // slower; that figure goes to the benchmark, not to a verdict here.
@@ -231,16 +101,16 @@ TEST(LibraryTree, TenThousandItemsOpenWithoutStoppingTheMainLoopAndOnlyRowsInVie
 
 TEST(LibraryTree, NotificationThreadBringsOutsideChangesIntoTheOpenTree)
 {
-    if (!gtk_ready())
+    if (!lib_gtk_ready())
         GTEST_SKIP() << "no display";
-    fixture f;
+    lib_tree_fixture f;
     ASSERT_TRUE(f.start(0));
     GtkTreeIter root, news, row;
     ASSERT_TRUE(gtk_tree_model_get_iter_first(f.model(), &root));
     f.expand(&root);
-    ASSERT_TRUE(pump_until([&] { return f.child(&root, "news", &news); }, 10000));
+    ASSERT_TRUE(lib_pump_until([&] { return f.child(&root, "news", &news); }, 10000));
     f.expand(&news);
-    ASSERT_TRUE(pump_until([&] { return f.child(&news, "opener.mov", &row); }, 10000));
+    ASSERT_TRUE(lib_pump_until([&] { return f.child(&news, "opener.mov", &row); }, 10000));
 
     // A change made before the first pass is not applied by it.
     ASSERT_EQ(0, mkdir((f.root + "/early").c_str(), 0755));
@@ -256,7 +126,7 @@ TEST(LibraryTree, NotificationThreadBringsOutsideChangesIntoTheOpenTree)
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
     });
-    auto within_a_second = [&](std::function<bool()> cond) { return pump_until(cond, 1000); };
+    auto within_a_second = [&](std::function<bool()> cond) { return lib_pump_until(cond, 1000); };
 
     ASSERT_EQ(0, system(("cp '" + f.root + "/news/opener.mov' '" + f.root + "/news/copied.mov'").c_str()));
     EXPECT_TRUE(within_a_second([&] { return f.child(&news, "copied.mov", &row); }));
@@ -284,14 +154,14 @@ TEST(LibraryTree, NotificationThreadBringsOutsideChangesIntoTheOpenTree)
         [&] { return f.child(&news, "opener.mov", &row) && gtk_tree_model_iter_has_child(f.model(), &row); }));
     f.expand(&row);
     GtkTreeIter sub;
-    EXPECT_TRUE(pump_until([&] { return f.child(&row, "intro", &sub); }, 5000));
+    EXPECT_TRUE(lib_pump_until([&] { return f.child(&row, "intro", &sub); }, 5000));
 
     // A closed folder is not filled by the journal; it only stays openable.
     GtkTreePath *p = gtk_tree_model_get_path(f.model(), &news);
     gtk_tree_view_collapse_row(f.view, p);
     gtk_tree_path_free(p);
     ASSERT_EQ(0, system(("cp '" + f.root + "/news/opener.mov' '" + f.root + "/news/later.mov'").c_str()));
-    pump_until([] { return false; }, 600);
+    lib_pump_until([] { return false; }, 600);
     EXPECT_EQ(1, gtk_tree_model_iter_n_children(f.model(), &news));
 
     // The thread may be waiting for a hand-over: the loop keeps running
@@ -302,7 +172,7 @@ TEST(LibraryTree, NotificationThreadBringsOutsideChangesIntoTheOpenTree)
         notify.join();
         joined = 1;
     });
-    EXPECT_TRUE(pump_until([&] { return joined.load() == 1; }, 10000));
+    EXPECT_TRUE(lib_pump_until([&] { return joined.load() == 1; }, 10000));
     joiner.join();
 }
 
@@ -344,7 +214,7 @@ TEST(LibraryTree, SearchTextFormsAndUndecodableThumbnails)
 
 TEST(LibraryTree, HostileLibraryAnswersCrashNothing)
 {
-    if (!gtk_ready())
+    if (!lib_gtk_ready())
         GTEST_SKIP() << "no display";
     std::atomic<int64_t> amend{1};
     test_xmlrpc_server srv([&](xmlrpc_env *env, const std::string &m, xmlrpc_value *) -> xmlrpc_value * {
@@ -398,8 +268,8 @@ TEST(LibraryTree, HostileLibraryAnswersCrashNothing)
     gtk_tree_path_free(p);
     // The folder listing is abandoned whole; the items are kept with what
     // could be read; the rows stay consistent.
-    EXPECT_TRUE(pump_until([&] { return gtk_tree_model_iter_n_children(m, &root) == 3; }, 10000));
-    pump_until([] { return false; }, 1000);
+    EXPECT_TRUE(lib_pump_until([&] { return gtk_tree_model_iter_n_children(m, &root) == 3; }, 10000));
+    lib_pump_until([] { return false; }, 1000);
     EXPECT_EQ(0, library_stat_notify(lib, 1));   // the first pass applies nothing
     EXPECT_EQ(0, library_stat_notify(lib, 1));   // 128 odd entries applied
     EXPECT_EQ(-14, library_stat_notify(lib, 1)); // 10,000 entries do not fit an answer: refused whole

@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -372,12 +373,118 @@ int library_parent_path(const char *path, char *parent, size_t size)
     return 0;
 }
 
+namespace {
+
+/* The last state read of each library server, shared by the libraries of
+ * that server: eight buses on one server make one call per period. */
+struct shared_state
+{
+    int f_in_flight = 0;
+    uint64_t serial = 0; /* reads completed */
+    int r = 0;
+    std::vector<char> copy; /* the state as read; empty after a failure */
+    const library_t *reader = nullptr;
+    gint64 done_us = 0;
+};
+std::mutex shared_m;
+std::condition_variable shared_cv;
+std::map<std::string, shared_state> shared_states;
+
+size_t state_bytes(const pelmora_lib_state_t *st)
+{
+    int n = std::max(0, std::min(st->amend_list_len, LIBRARY_JOURNAL_LIMIT));
+    return sizeof(pelmora_lib_state_t) + (size_t)n * sizeof st->amend_list_data[0];
+}
+
+/* A copy of the shared result that the caller frees. */
+int shared_take(const shared_state &s, pelmora_lib_state_t **out)
+{
+    *out = nullptr;
+    if (s.r < 0 || s.copy.empty())
+        return s.r < 0 ? s.r : -14;
+    void *p = malloc(s.copy.size());
+    if (!p)
+        return -12;
+    memcpy(p, s.copy.data(), s.copy.size());
+    *out = static_cast<pelmora_lib_state_t *>(p);
+    return s.r;
+}
+
+int state_read_shared(library_t *lib, pelmora_lib_state_t **out)
+{
+    std::string url = lib->url;
+    std::unique_lock<std::mutex> g(shared_m);
+    shared_state &s = shared_states[url]; /* entries stay: one per server */
+    if (s.f_in_flight) {
+        uint64_t serial = s.serial;
+        shared_cv.wait(g, [&] { return s.serial != serial; });
+        return shared_take(s, out);
+    }
+    /* A library's own last read is never taken again: it polls once a
+     * period, so what it read before is always older than it wants. */
+    if (s.reader != lib && s.serial && g_get_monotonic_time() - s.done_us < LIBRARY_STATE_SHARE_MS * 1000)
+        return shared_take(s, out);
+    s.f_in_flight = 1;
+    g.unlock();
+    pelmora_lib_state_t *st = nullptr;
+    int r = pelmora_lib_state(url.c_str(), LIBRARY_JOURNAL_LIMIT, &st);
+    if (r >= 0 && !st)
+        r = -14;
+    g.lock();
+    s.f_in_flight = 0;
+    s.serial++;
+    s.r = r;
+    s.reader = lib;
+    s.done_us = g_get_monotonic_time();
+    s.copy.clear();
+    if (r >= 0) {
+        if (st->amend_list_len > LIBRARY_JOURNAL_LIMIT)
+            st->amend_list_len = LIBRARY_JOURNAL_LIMIT;
+        const char *b = reinterpret_cast<const char *>(st);
+        s.copy.assign(b, b + state_bytes(st));
+    }
+    g.unlock();
+    shared_cv.notify_all();
+    *out = r >= 0 ? st : nullptr;
+    if (r < 0)
+        free(st);
+    return r;
+}
+
+} // namespace
+
+namespace {
+
+/* Reads the item at path and hands it to the tree; false when the read
+ * failed or the folder no longer has item rows (the caller lists it). */
+bool update_one(library_t *lib, const char *folder, const std::string &path)
+{
+    auto *item = static_cast<pelmora_lib_item_t *>(calloc(1, sizeof(pelmora_lib_item_t)));
+    if (!item)
+        return false;
+    int r = pelmora_lib_meta_item(lib->url, path.c_str(), item);
+    if (r != 0) {
+        g_warning("%s: pelmora_lib_meta_item(%s)=%d: the folder is listed again", "library_stat_notify", path.c_str(),
+                  r);
+        free(item);
+        return false;
+    }
+    /* The row is named as the journal names it, as a listing would. */
+    strlcpy(item->name, strrchr(path.c_str(), '/') + 1, sizeof item->name);
+    strlcpy(item->full, path.c_str(), sizeof item->full);
+    int gone = 1;
+    on_main(0, [&] { gone = lib->hooks.update_item(lib, folder, item); });
+    return gone == 0;
+}
+
+} // namespace
+
 int library_stat_notify(library_t *lib, int f_gtk_thread)
 {
     if (!lib || !lib->url[0])
         return -22;
     pelmora_lib_state_t *st = nullptr;
-    int r = pelmora_lib_state(lib->url, LIBRARY_JOURNAL_LIMIT, &st);
+    int r = state_read_shared(lib, &st);
     if (r < 0 || !st)
         return r < 0 ? r : -14;
 
@@ -401,7 +508,7 @@ int library_stat_notify(library_t *lib, int f_gtk_thread)
         }
     }
 
-    std::vector<std::string> applied;
+    std::vector<std::string> applied; /* oldest first */
     pthread_mutex_lock(&lib->lock);
     int64_t d = 0;
     int f_read = lib->engine ? lib->engine->f_state_read : lib->amend_idx != 0;
@@ -414,34 +521,58 @@ int library_stat_notify(library_t *lib, int f_gtk_thread)
     lib->amend_idx = st->amend_idx;
     if (lib->engine)
         lib->engine->f_state_read = 1;
-    std::set<std::string> reloaded; /* one listing per folder and pass */
+    pthread_mutex_unlock(&lib->lock);
     for (int64_t i = d - 1; i >= 0; i--) {
         std::string e(st->amend_list_data[i], strnlen(st->amend_list_data[i], sizeof st->amend_list_data[i]));
-        if (e.size() < 2) /* a kind without a path means nothing */
-            continue;
-        applied.push_back(e);
+        if (e.size() >= 2) /* a kind without a path means nothing */
+            applied.push_back(e);
+    }
+    /* Entries per folder: a folder with many in one pass is listed once. */
+    std::map<std::string, int> per_dir;
+    for (const std::string &e : applied) {
+        char parent[260];
+        if (e[0] != '&' && library_parent_path(e.c_str() + 1, parent, sizeof parent) == 0)
+            per_dir[parent]++;
+    }
+    std::set<std::string> reloaded; /* one listing per folder and pass */
+    std::set<std::string> read;     /* items read in this pass (current until dropped) */
+    for (size_t k = 0; k < applied.size(); k++) {
+        const std::string &e = applied[k];
+        int i = (int)(applied.size() - 1 - k);
         std::string path = e.substr(1);
         const char kind = e[0];
         /* Not holding the lock while the main loop works: a callback there
          * may take it. */
-        pthread_mutex_unlock(&lib->lock);
         if (kind == '&') {
             if (lib->hooks.add_dir)
                 on_main(f_gtk_thread, [&] { lib->hooks.add_dir(lib, path.c_str()); });
         } else if (kind == '-' || kind == '^') {
+            read.erase(path);
             if (lib->hooks.drop_item)
                 on_main(f_gtk_thread, [&] { lib->hooks.drop_item(lib, path.c_str()); });
         } else {
             char parent[260];
-            if (library_parent_path(path.c_str(), parent, sizeof parent) == 0 && reloaded.insert(parent).second) {
-                g_warning("%s:%d: s=[%s], j=%d d=%d", __func__, __LINE__, parent, (int)i, (int)d);
-                if (lib->hooks.reload_dir)
-                    on_main(f_gtk_thread, [&] { lib->hooks.reload_dir(lib, parent); });
+            if (library_parent_path(path.c_str(), parent, sizeof parent) != 0 || reloaded.count(parent))
+                continue;
+            /* One row read alone, on this thread: only for an open folder
+             * that is not being listed, and never on the main loop. */
+            if (!f_gtk_thread && lib->hooks.item_rows && lib->hooks.update_item &&
+                per_dir[parent] <= LIBRARY_SINGLE_ROW_MAX) {
+                if (read.count(path))
+                    continue;
+                int rows = 0;
+                on_main(0, [&] { rows = lib->hooks.item_rows(lib, parent); });
+                if (rows == 1 && update_one(lib, parent, path)) {
+                    read.insert(path);
+                    continue;
+                }
             }
+            reloaded.insert(parent);
+            g_warning("%s:%d: s=[%s], j=%d d=%d", __func__, __LINE__, parent, i, (int)d);
+            if (lib->hooks.reload_dir)
+                on_main(f_gtk_thread, [&] { lib->hooks.reload_dir(lib, parent); });
         }
-        pthread_mutex_lock(&lib->lock);
     }
-    pthread_mutex_unlock(&lib->lock);
     /* What the journal no longer holds is read again from the folders. */
     if (missed && lib->hooks.resync) {
         g_warning("%s: %lld changes, the journal carried %d: open folders listed again", __func__, (long long)gap,

@@ -57,6 +57,12 @@ enum
 #define LIBRARY_PAGE_ITEMS 100
 /* Items handed to the main loop at once. */
 #define LIBRARY_SLICE_ITEMS 25
+/* Item entries of one folder in one journal pass that are read one by one;
+ * with more, one listing of the folder is cheaper than the reads. */
+#define LIBRARY_SINGLE_ROW_MAX 16
+/* A state read of a server is shared with the other libraries of the same
+ * server that poll within this time. */
+#define LIBRARY_STATE_SHARE_MS 90
 #define LIBRARY_THUMB_SIZE 32
 
 /* What the model announces; every hook runs on the main loop under the GDK
@@ -77,6 +83,13 @@ typedef struct library_hooks_desc
     void (*thumb)(library_t *lib, int64_t id, const void *data, int size);
     /* The journal's actions and the capacity of a state read. */
     void (*reload_dir)(library_t *lib, const char *path);
+    /* 1 when the folder's item rows are in the tree (open) and no listing
+     * of it is under way: an item entry is then read alone. */
+    int (*item_rows)(library_t *lib, const char *path);
+    /* One item read after a journal entry: the row of that name in the
+     * folder is updated, or put in. Non-zero when the folder has no item
+     * rows to update any more (the record is freed either way). */
+    int (*update_item)(library_t *lib, const char *folder, pelmora_lib_item_t *item);
     void (*add_dir)(library_t *lib, const char *path);
     void (*drop_item)(library_t *lib, const char *path);
     void (*capacity)(library_t *lib, int cap, const pelmora_lib_state_t *st);
@@ -127,7 +140,11 @@ int library_init(library_t *lib);
  * thread while the main loop runs. */
 int library_release(library_t *lib);
 /* Reads the state once and applies it (f_gtk_thread: on the main loop; else
- * every tree action is handed to the main loop and waited for). */
+ * every tree action is handed to the main loop and waited for). Libraries
+ * of one server share a read: a poll within LIBRARY_STATE_SHARE_MS of
+ * another library's read, or during it, takes that state (or its failure).
+ * Off the main loop, an item entry of an open folder is read alone and
+ * given to update_item; otherwise the folder is listed again. */
 int library_stat_notify(library_t *lib, int f_gtk_thread);
 int library_stat_notify_add(library_t *lib, library_stat_notify_cb proc, void *cookie);
 int library_stat_notify_del(library_t *lib, int idx);

@@ -164,6 +164,21 @@ const ui_column_desc library_columns[] = {
     {-1, nullptr, 0},
 };
 
+/* Item names in the order the server lists a folder (case ignored, then
+ * exact): the order of the item rows in a store the operator has not
+ * sorted. */
+struct name_less
+{
+    bool operator()(const std::string &a, const std::string &b) const
+    {
+        int c = g_ascii_strcasecmp(a.c_str(), b.c_str());
+        return c ? c < 0 : a < b;
+    }
+};
+
+/* Stale item rows removed per idle callback once a listing has ended. */
+const int SWEEP_ROWS = 250;
+
 /* Per library, main thread only: the item rows by id (for thumbnails that
  * arrive after their row may be gone) and the listing each open folder
  * waits for. */
@@ -180,6 +195,13 @@ struct library_tree_desc
     std::set<std::string> waiting_dirs;     /* of those, the listings that include folders */
     std::set<int64_t> done;                 /* thumbnails answered, with or without one */
     guint thumbs_idle = 0;
+    /* Folder path -> its item rows by name: a listing merges into them and
+     * a journal entry updates one, so a name never gets two rows. */
+    std::map<std::string, std::map<std::string, int64_t, name_less>> names;
+    /* Folder path -> item rows its listing under way has not named yet;
+     * those left when it ends go, SWEEP_ROWS at a time. */
+    std::map<std::string, std::set<int64_t>> stale;
+    guint sweep_idle = 0;
 };
 std::map<const library_t *, library_tree_desc> trees;
 
@@ -355,6 +377,213 @@ bool listing_row(library_t *lib, library_tree_desc *t, const char *path, int64_t
     return w != t->waiting.end() && w->second == token && find_dir(lib, path, 1, row);
 }
 
+bool folder_row(library_t *lib, const char *path, GtkTreeIter *row)
+{
+    library_tree_desc *t = tree_of(lib);
+    if (!strcmp(path, "/"))
+        return gtk_tree_model_get_iter_first(GTK_TREE_MODEL(t->store), row);
+    return find_dir(lib, path, 1, row);
+}
+
+/* 1 when the folder's item rows are in the tree (it is open and filled)
+ * and no listing of it is under way. */
+int item_rows_at(library_t *lib, const char *path, GtkTreeIter *row)
+{
+    library_tree_desc *t = tree_of(lib);
+    if (!t || !path || t->waiting.count(path) || !folder_row(lib, path, row))
+        return 0;
+    GtkTreeModel *m = GTK_TREE_MODEL(t->store);
+    GtkTreePath *p = gtk_tree_model_get_path(m, row);
+    bool open = gtk_tree_view_row_expanded(t->view, p);
+    gtk_tree_path_free(p);
+    return open && gtk_tree_model_iter_has_child(m, row) ? 1 : 0;
+}
+
+bool row_of(library_tree_desc *t, int64_t id, GtkTreeIter *out)
+{
+    auto row = t->items.find(id);
+    if (row == t->items.end())
+        return false;
+    *out = row->second;
+    return true;
+}
+
+void set_item_row(library_t *lib, library_tree_desc *t, GtkTreeIter *it, pelmora_lib_item_t *item)
+{
+    char dur[32], frame[32], audio[64], date[64];
+    item_texts(item, dur, frame, audio, date);
+    GdkPixbuf *pic = item->priv[0] ? static_cast<GdkPixbuf *>(item->priv[0]) : icon(lib, 1);
+    gtk_tree_store_set(t->store, it, COL_THUMB, pic, COL_TITLE, item->name, COL_DUR, dur, COL_TIMECODE, item->timecode,
+                       COL_FRAME, frame, COL_AUDIO, audio, COL_DATE, date, COL_ITEM_DATA, item, COL_BG_COLOR, FALSE,
+                       COL_BG_COLOR_V, "red", -1);
+}
+
+bool same_item(const pelmora_lib_item_t *a, const pelmora_lib_item_t *b)
+{
+    return !strcmp(a->name, b->name) && !strcmp(a->full, b->full) && a->stat_ino == b->stat_ino &&
+           a->stat_size == b->stat_size && a->stat_mtime == b->stat_mtime && a->stat_ctime == b->stat_ctime &&
+           !strcmp(a->format_name, b->format_name) && a->duration == b->duration && a->duration_f == b->duration_f &&
+           a->duration_v == b->duration_v && a->duration_a == b->duration_a && a->nb_frames == b->nb_frames &&
+           a->nb_streams == b->nb_streams && a->width == b->width && a->height == b->height &&
+           a->dar_num == b->dar_num && a->dar_den == b->dar_den && a->sar_num == b->sar_num &&
+           a->sar_den == b->sar_den && a->r_frame_rate_num == b->r_frame_rate_num &&
+           a->r_frame_rate_den == b->r_frame_rate_den && !strcmp(a->sample_fmt, b->sample_fmt) &&
+           a->sample_rate == b->sample_rate && a->channels == b->channels && !strcmp(a->timecode, b->timecode) &&
+           a->subclips == b->subclips;
+}
+
+/* The subclip rows of a changed item: read again when the row is open,
+ * else only a placeholder when it has subclips (they are read on opening). */
+void refresh_subclips(library_t *lib, library_tree_desc *t, GtkTreeIter *row, const pelmora_lib_item_t *item)
+{
+    GtkTreeModel *m = GTK_TREE_MODEL(t->store);
+    GtkTreePath *p = gtk_tree_model_get_path(m, row);
+    bool open = gtk_tree_view_row_expanded(t->view, p);
+    gtk_tree_path_free(p);
+    if (!open) {
+        library_delete_items(m, row);
+        if (item->subclips)
+            library_add_fake(t->store, row);
+        return;
+    }
+    /* The new placeholder goes in first: a row that loses its last child
+     * is closed by the view. */
+    GtkTreeIter fake, child;
+    gtk_tree_store_append(t->store, &fake, row);
+    while (gtk_tree_model_iter_children(m, &child, row) && child.user_data != fake.user_data)
+        library_delete_item(m, &child);
+    library_load_subclips(lib, item->full, item_id(item));
+}
+
+/* An item of an open folder, from a listing or read alone: the row of that
+ * name takes it (unchanged rows are left alone), or a new row goes where
+ * the server's order puts it. Takes the record. */
+void merge_item(library_t *lib, library_tree_desc *t, const char *folder, GtkTreeIter *parent, pelmora_lib_item_t *item,
+                int f_single)
+{
+    GtkTreeModel *m = GTK_TREE_MODEL(t->store);
+    auto &index = t->names[folder];
+    auto found = index.find(item->name);
+    GtkTreeIter it;
+    if (found != index.end()) {
+        int64_t id = found->second;
+        pelmora_lib_item_t *old = row_of(t, id, &it) ? item_of(m, &it) : nullptr;
+        if (old && item_id(old) == id) {
+            auto st = t->stale.find(folder);
+            if (st != t->stale.end())
+                st->second.erase(id);
+            if (same_item(old, item)) {
+                free(item);
+                /* A subclip edit changes no member the item shows. */
+                if (f_single)
+                    refresh_subclips(lib, t, &it, old);
+                return;
+            }
+            item->priv[1] = old->priv[1];
+            if (old->priv[0] && old->stat_ino == item->stat_ino && old->stat_size == item->stat_size &&
+                old->stat_mtime == item->stat_mtime) {
+                item->priv[0] = old->priv[0]; /* the same picture */
+                old->priv[0] = nullptr;
+            } else
+                t->done.erase(id);               /* asked for again while in view */
+            refresh_subclips(lib, t, &it, item); /* their records point at the old one */
+            live_records.erase(old);
+            live_records.insert(item);
+            set_item_row(lib, t, &it, item);
+            if (old->priv[0])
+                g_object_unref(old->priv[0]);
+            free(old);
+            return;
+        }
+        index.erase(found); /* its row went another way */
+    }
+    int64_t id = t->next_id++;
+    item->priv[1] = (void *)(intptr_t)id;
+    /* Before the next name, or right after the last: a store the operator
+     * sorted puts the row in place itself when its values are set. */
+    GtkTreeIter sibling;
+    auto next = index.upper_bound(item->name);
+    if (next != index.end() && row_of(t, next->second, &sibling))
+        gtk_tree_store_insert_before(t->store, &it, parent, &sibling);
+    else if (!index.empty() && row_of(t, index.rbegin()->second, &sibling))
+        gtk_tree_store_insert_after(t->store, &it, parent, &sibling);
+    else
+        gtk_tree_store_append(t->store, &it, parent);
+    set_item_row(lib, t, &it, item);
+    if (item->subclips)
+        library_add_fake(t->store, &it);
+    t->items[id] = it;
+    index[item->name] = id;
+    live_records.insert(item);
+}
+
+/* Removes the rows that listings which have ended did not name, a slice
+ * per call, so that a folder of 10,000 rows listed again never holds the
+ * main loop. */
+gboolean sweep_stale(gpointer data)
+{
+    library_t *lib = static_cast<library_t *>(data);
+    library_tree_desc *t = tree_of(lib);
+    if (!t)
+        return FALSE;
+    GtkTreeModel *m = GTK_TREE_MODEL(t->store);
+    int budget = SWEEP_ROWS;
+    bool more = false;
+    for (auto f = t->stale.begin(); f != t->stale.end();) {
+        if (t->waiting.count(f->first)) { /* its listing is still coming */
+            ++f;
+            continue;
+        }
+        std::set<int64_t> &ids = f->second;
+        while (!ids.empty() && budget > 0) {
+            int64_t id = *ids.begin();
+            ids.erase(ids.begin());
+            GtkTreeIter it;
+            if (row_of(t, id, &it)) {
+                library_delete_item(m, &it);
+                budget--;
+            }
+        }
+        if (ids.empty())
+            f = t->stale.erase(f);
+        else {
+            more = true;
+            ++f;
+        }
+    }
+    if (!more)
+        t->sweep_idle = 0;
+    return more;
+}
+
+void sweep_later(library_t *lib)
+{
+    library_tree_desc *t = tree_of(lib);
+    if (t && !t->sweep_idle && !t->stale.empty())
+        t->sweep_idle = gdk_threads_add_idle_full(G_PRIORITY_DEFAULT_IDLE, sweep_stale, lib, nullptr);
+}
+
+int hook_item_rows(library_t *lib, const char *path)
+{
+    GtkTreeIter row;
+    return item_rows_at(lib, path, &row);
+}
+
+int hook_update_item(library_t *lib, const char *folder, pelmora_lib_item_t *item)
+{
+    library_tree_desc *t = tree_of(lib);
+    GtkTreeIter parent;
+    /* Asked before the read: the folder may have been closed or listed
+     * since, and then the caller lists it. */
+    if (!t || item_rows_at(lib, folder, &parent) != 1) {
+        free(item);
+        return 1;
+    }
+    merge_item(lib, t, folder, &parent, item, 1);
+    thumbs_later(lib);
+    return 0;
+}
+
 void hook_dirs(library_t *lib, const char *path, int64_t token, pelmora_lib_dir_t **dirs, int n, int r)
 {
     library_tree_desc *t = tree_of(lib);
@@ -409,48 +638,22 @@ int hook_items(library_t *lib, const char *path, int64_t token, pelmora_lib_item
     }
     GtkTreeModel *m = GTK_TREE_MODEL(t->store);
     if (first) {
-        /* A reload: the placeholder keeps the row open while its item rows
-         * are replaced; folders stay. */
-        GtkTreeIter fake, it;
+        /* Listed again: the rows there stay and are merged by name with
+         * what comes (a selected row that is still there stays selected);
+         * those the listing does not name go once it has ended, a slice at
+         * a time. The placeholder keeps the row open meanwhile. */
+        GtkTreeIter fake;
         gtk_tree_store_append(t->store, &fake, &parent);
-        if (gtk_tree_model_iter_children(m, &it, &parent)) {
-            bool more = true;
-            while (more) {
-                if (item_of(m, &it))
-                    more = library_delete_item(m, &it) != 0;
-                else
-                    more = gtk_tree_model_iter_next(m, &it);
-            }
-        }
+        std::set<int64_t> &old = t->stale[path];
+        old.clear();
+        for (const auto &row : t->names[path])
+            old.insert(row.second);
     }
-    /* Each row goes right after the one before: appending would walk all
-     * the folder's rows for every row put in. */
-    GtkTreeIter tail;
-    int count = gtk_tree_model_iter_n_children(m, &parent);
-    bool has_tail = count > 0 && gtk_tree_model_iter_nth_child(m, &tail, &parent, count - 1);
-    for (int i = 0; i < n; i++) {
-        pelmora_lib_item_t *item = items[i];
-        item->priv[1] = (void *)(intptr_t)t->next_id++;
-        char dur[32], frame[32], audio[64], date[64];
-        item_texts(item, dur, frame, audio, date);
-        GtkTreeIter it;
-        if (has_tail)
-            gtk_tree_store_insert_after(t->store, &it, &parent, &tail);
-        else
-            gtk_tree_store_append(t->store, &it, &parent);
-        tail = it;
-        has_tail = true;
-        gtk_tree_store_set(t->store, &it, COL_THUMB, icon(lib, 1), COL_TITLE, item->name, COL_DUR, dur, COL_TIMECODE,
-                           item->timecode, COL_FRAME, frame, COL_AUDIO, audio, COL_DATE, date, COL_ITEM_DATA, item,
-                           COL_BG_COLOR, FALSE, COL_BG_COLOR_V, "red", -1);
-        if (item->subclips) {
-            GtkTreeIter fake;
-            gtk_tree_store_append(t->store, &fake, &it);
-        }
-        t->items[item_id(item)] = it;
-        live_records.insert(item);
-    }
+    for (int i = 0; i < n; i++)
+        merge_item(lib, t, path, &parent, items[i], 0);
     free(items);
+    if (r < 0) /* a failed listing removes nothing */
+        t->stale.erase(path);
     if (last) {
         /* The placeholders (the one of the closed row, the one of a reload)
          * go once everything is in. */
@@ -462,13 +665,13 @@ int hook_items(library_t *lib, const char *path, int64_t token, pelmora_lib_item
         }
         t->waiting.erase(path);
         t->waiting_dirs.erase(path);
+        sweep_later(lib);
     }
     /* Straight away: an idle callback would wait behind the slices still
      * coming, and the first rows would get their pictures last. */
     if (t->thumbs_idle)
         g_source_remove(t->thumbs_idle);
     thumbs_in_view(lib);
-    (void)r;
     return 0;
 }
 
@@ -615,6 +818,7 @@ void on_row_collapsed(GtkTreeView *view, GtkTreeIter *iter, GtkTreePath *, gpoin
     if (pelmora_lib_dir_t *d = dir_of(m, iter)) {
         tree_of(lib)->waiting.erase(d->full);
         tree_of(lib)->waiting_dirs.erase(d->full);
+        tree_of(lib)->stale.erase(d->full);
     }
     library_delete_items(m, iter);
     library_add_fake(GTK_TREE_STORE(m), iter);
@@ -737,6 +941,8 @@ void on_tree_destroy(GtkWidget *, gpointer lib)
         return;
     if (it->second.thumbs_idle)
         g_source_remove(it->second.thumbs_idle);
+    if (it->second.sweep_idle)
+        g_source_remove(it->second.sweep_idle);
     trees.erase(it);
 }
 
@@ -758,10 +964,20 @@ int library_delete_item(GtkTreeModel *model, GtkTreeIter *iter)
     live_records.erase(sub);
     if (item) {
         auto *it = static_cast<pelmora_lib_item_t *>(item);
+        GtkTreeIter up;
+        pelmora_lib_dir_t *folder = gtk_tree_model_iter_parent(model, &up, iter) ? dir_of(model, &up) : nullptr;
         for (auto &t : trees)
             if (t.second.store == GTK_TREE_STORE(model)) {
                 t.second.items.erase(item_id(it));
                 t.second.done.erase(item_id(it));
+                auto f = folder ? t.second.names.find(folder->full) : t.second.names.end();
+                if (f != t.second.names.end()) {
+                    auto n = f->second.find(it->name);
+                    if (n != f->second.end() && n->second == item_id(it))
+                        f->second.erase(n);
+                    if (f->second.empty())
+                        t.second.names.erase(f);
+                }
             }
         if (it->priv[0])
             g_object_unref(it->priv[0]);
@@ -791,6 +1007,7 @@ int library_release_rows(library_t *lib)
     library_add_fake(t->store, &root);
     t->waiting.clear();
     t->waiting_dirs.clear();
+    t->stale.clear();
     return 0;
 }
 
@@ -974,8 +1191,19 @@ int library_drop_item(library_t *lib, const char *path)
     /* Only a row under the root: the root's record is not the row's to free,
      * whatever path (empty, "/", "//") a journal names it by. */
     char up[260];
-    if (t && path && library_parent_path(path, up, sizeof up) == 0)
+    if (t && path && library_parent_path(path, up, sizeof up) == 0) {
         relist_if_waiting(lib, up); /* its answer may still hold the row */
+        /* An item row is found by name, not by walking a large folder. */
+        auto f = t->names.find(up);
+        if (f != t->names.end()) {
+            auto n = f->second.find(strrchr(path, '/') + 1);
+            if (n != f->second.end() && row_of(t, n->second, &it)) {
+                g_warning("%s: deleting from tree....", __func__);
+                library_delete_item(GTK_TREE_MODEL(t->store), &it);
+                return 0;
+            }
+        }
+    }
     if (!t || !path || !path[0] || !strcmp(path, "/") || !locate(lib, path, 0, &it) ||
         !gtk_tree_model_iter_parent(GTK_TREE_MODEL(t->store), &parent, &it))
         return -2;
@@ -1107,6 +1335,8 @@ GtkWidget *library_ui_tree_create(library_t *lib)
     lib->hooks.thumb = hook_thumb;
     lib->hooks.subclips = hook_subclips;
     lib->hooks.reload_dir = hook_reload_dir;
+    lib->hooks.item_rows = hook_item_rows;
+    lib->hooks.update_item = hook_update_item;
     lib->hooks.add_dir = [](library_t *l, const char *p) { library_amend_add_dir(l, p); };
     lib->hooks.drop_item = [](library_t *l, const char *p) { library_drop_item(l, p); };
     lib->hooks.clear = hook_clear;
