@@ -1,4 +1,4 @@
-/* Simulator server frame: sockets, Abyss, method dispatch with the injected
+/* Simulator server frame: sockets, HTTP connections, method dispatch with the injected
  * faults, the call log and the UDP take trigger. */
 #include "sim_server.h"
 
@@ -259,7 +259,7 @@ static void sim_server_udp_loop(sim_server_t *srv)
     }
 }
 
-/* One accepted connection, run by Abyss on its own thread. */
+/* One accepted connection, run on its own thread. */
 struct sim_conn_desc
 {
     int fd = -1;
@@ -269,15 +269,11 @@ struct sim_conn_desc
     std::thread thread;
 };
 
-/* The connection whose thread is running, for the request processor. */
-static thread_local sim_conn_desc *sim_server_conn;
-
 /* Every request: refused with a fault when the guard finds what xmlrpc-c
  * cannot parse safely, else handed to the method table. */
-static void sim_server_process(xmlrpc_env *envP, void *arg, const char *xml, size_t len, TSession *session,
+static void sim_server_process(xmlrpc_env *envP, sim_server_t *srv, sim_conn_desc *conn, const char *xml, size_t len,
                                xmlrpc_mem_block **responsePP)
 {
-    sim_server_t *srv = (sim_server_t *)arg;
     const char *why = nullptr;
     if (pelmora_xml_guard(xml, len, &why) < 0) {
         *responsePP = xmlrpc_mem_block_new(envP, 0);
@@ -296,25 +292,205 @@ static void sim_server_process(xmlrpc_env *envP, void *arg, const char *xml, siz
         }
         return;
     }
-    if (sim_server_conn)
-        sim_server_conn->f_busy = 1;
-    xmlrpc_registry_process_call2(envP, srv->registry, xml, len, session, responsePP);
-    if (sim_server_conn)
-        sim_server_conn->f_busy = 0;
+    conn->f_busy = 1;
+    xmlrpc_registry_process_call2(envP, srv->registry, xml, len, nullptr, responsePP);
+    conn->f_busy = 0;
+}
+
+/* HTTP of a connection. The real servers keep a connection open between
+ * calls, and so does this one: a console that polls every 100 ms would
+ * otherwise open and close a connection for every poll. */
+#define SIM_HTTP_HEAD_MAX (16 * 1024) /* request line and headers */
+#define SIM_HTTP_IDLE_MS 15000        /* an open connection waits this long for its next request */
+#define SIM_HTTP_READ_MS 60000        /* a started request, for each further piece */
+
+/* Reads more of the connection into in: false on close, error or time-out
+ * (a stop or an eviction shuts the socket down, which ends the wait). */
+static bool sim_http_read(int fd, std::string &in, int timeout_ms)
+{
+    struct pollfd p = {fd, POLLIN, 0};
+    int r;
+    do
+        r = poll(&p, 1, timeout_ms);
+    while (r < 0 && errno == EINTR);
+    if (r <= 0)
+        return false;
+    char buf[16384];
+    ssize_t n;
+    do
+        n = recv(fd, buf, sizeof buf, 0);
+    while (n < 0 && errno == EINTR);
+    if (n <= 0)
+        return false;
+    in.append(buf, (size_t)n);
+    return true;
+}
+
+static bool sim_http_send(int fd, const char *data, size_t len)
+{
+    while (len) {
+        ssize_t n = send(fd, data, len, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        len -= (size_t)n;
+    }
+    return true;
+}
+
+/* An answer without body that ends the connection. */
+static void sim_http_refuse(int fd, int code, const char *reason)
+{
+    char head[160];
+    int n =
+        snprintf(head, sizeof head, "HTTP/1.1 %d %s\r\nContent-Length: 0\r\nConnection: close\r\n\r\n", code, reason);
+    sim_http_send(fd, head, (size_t)n);
+}
+
+static std::string sim_http_lower(std::string v)
+{
+    for (char &ch : v)
+        if (ch >= 'A' && ch <= 'Z')
+            ch = (char)(ch - 'A' + 'a');
+    return v;
+}
+
+static std::string sim_http_trim(const std::string &v)
+{
+    size_t b = v.find_first_not_of(" \t");
+    if (b == std::string::npos)
+        return "";
+    return v.substr(b, v.find_last_not_of(" \t") - b + 1);
+}
+
+/* One request and its answer: false when the connection is to end. */
+static bool sim_http_exchange(sim_server_t *srv, sim_conn_desc *c, std::string &in)
+{
+    size_t end;
+    bool f_started = !in.empty();
+    while ((end = in.find("\r\n\r\n")) == std::string::npos) {
+        if (in.size() > SIM_HTTP_HEAD_MAX) {
+            sim_http_refuse(c->fd, 431, "Request Header Fields Too Large");
+            return false;
+        }
+        if (!sim_http_read(c->fd, in, f_started ? SIM_HTTP_READ_MS : SIM_HTTP_IDLE_MS))
+            return false;
+        f_started = true;
+    }
+    if (end > SIM_HTTP_HEAD_MAX) {
+        sim_http_refuse(c->fd, 431, "Request Header Fields Too Large");
+        return false;
+    }
+    const std::string head = in.substr(0, end);
+    size_t eol = head.find("\r\n");
+    const std::string line = head.substr(0, eol);
+    size_t sp1 = line.find(' ');
+    size_t sp2 = sp1 == std::string::npos ? std::string::npos : line.find(' ', sp1 + 1);
+    if (sp2 == std::string::npos || line.compare(sp2 + 1, 7, "HTTP/1.") != 0 || line.size() != sp2 + 9) {
+        sim_http_refuse(c->fd, 400, "Bad Request");
+        return false;
+    }
+    const bool f_http10 = line[sp2 + 8] == '0';
+    if (line.compare(0, sp1, "POST") != 0) {
+        sim_http_refuse(c->fd, 405, "Method Not Allowed");
+        return false;
+    }
+    if (line.compare(sp1 + 1, sp2 - sp1 - 1, "/RPC2") != 0) {
+        sim_http_refuse(c->fd, 404, "Not Found");
+        return false;
+    }
+    long long length = -1;
+    bool f_keep = !f_http10, f_xml = false, f_continue = false;
+    for (size_t at = eol; at != std::string::npos && at < head.size();) {
+        size_t next = head.find("\r\n", at + 2);
+        std::string field = head.substr(at + 2, next == std::string::npos ? std::string::npos : next - at - 2);
+        at = next;
+        size_t colon = field.find(':');
+        if (colon == std::string::npos || colon == 0) {
+            sim_http_refuse(c->fd, 400, "Bad Request");
+            return false;
+        }
+        std::string name = sim_http_lower(field.substr(0, colon));
+        std::string value = sim_http_trim(field.substr(colon + 1));
+        if (name == "content-length") {
+            if (value.empty() || value.size() > 12 || value.find_first_not_of("0123456789") != std::string::npos ||
+                (length >= 0 && length != std::stoll(value))) {
+                sim_http_refuse(c->fd, 400, "Bad Request");
+                return false;
+            }
+            length = std::stoll(value);
+        } else if (name == "transfer-encoding") {
+            sim_http_refuse(c->fd, 501, "Not Implemented");
+            return false;
+        } else if (name == "content-type")
+            f_xml = sim_http_lower(value).compare(0, 8, "text/xml") == 0;
+        else if (name == "connection") {
+            std::string v = sim_http_lower(value);
+            if (v.find("close") != std::string::npos)
+                f_keep = false;
+            else if (v.find("keep-alive") != std::string::npos)
+                f_keep = true;
+        } else if (name == "expect")
+            f_continue = sim_http_lower(value) == "100-continue";
+    }
+    if (length < 0) {
+        sim_http_refuse(c->fd, 411, "Length Required");
+        return false;
+    }
+    if ((unsigned long long)length > pelmora_xml_limit()) {
+        sim_http_refuse(c->fd, 413, "Payload Too Large");
+        return false;
+    }
+    if (!f_xml) {
+        sim_http_refuse(c->fd, 400, "Bad Request");
+        return false;
+    }
+    if (f_continue && in.size() < end + 4 + (size_t)length) {
+        static const char cont[] = "HTTP/1.1 100 Continue\r\n\r\n";
+        if (!sim_http_send(c->fd, cont, sizeof cont - 1))
+            return false;
+    }
+    while (in.size() < end + 4 + (size_t)length)
+        if (!sim_http_read(c->fd, in, SIM_HTTP_READ_MS))
+            return false;
+
+    xmlrpc_env env;
+    xmlrpc_env_init(&env);
+    xmlrpc_mem_block *out = nullptr;
+    sim_server_process(&env, srv, c, in.data() + end + 4, (size_t)length, &out);
+    in.erase(0, end + 4 + (size_t)length);
+    bool f_ok = !env.fault_occurred && out;
+    xmlrpc_env_clean(&env);
+    if (!f_ok) {
+        if (out)
+            xmlrpc_mem_block_free(out);
+        sim_http_refuse(c->fd, 500, "Internal Server Error");
+        return false;
+    }
+    size_t size = xmlrpc_mem_block_size(out);
+    char head_out[200];
+    int n = snprintf(head_out, sizeof head_out,
+                     "HTTP/1.1 200 OK\r\nServer: pelmora-sim\r\nContent-Type: text/xml\r\nContent-Length: %zu\r\n"
+                     "Connection: %s\r\n\r\n",
+                     size, f_keep ? "keep-alive" : "close");
+    bool f_sent = sim_http_send(c->fd, head_out, (size_t)n) &&
+                  sim_http_send(c->fd, (const char *)xmlrpc_mem_block_contents(out), size);
+    xmlrpc_mem_block_free(out);
+    return f_sent && f_keep && !srv->f_stop.load();
 }
 
 static void sim_server_conn_run(sim_server_t *srv, sim_conn_desc *c)
 {
-    sim_server_conn = c;
-    TSocket *sock = nullptr;
-    SocketUnixCreateFd(c->fd, &sock);
-    if (sock) {
-        const char *err = nullptr;
-        ServerRunConn2(srv->abyss, sock, &err);
-        free((void *)err);
-        SocketDestroy(sock);
+    /* A client that stops reading its answer holds the thread no longer than this. */
+    struct timeval tv = {SIM_HTTP_READ_MS / 1000, 0};
+    setsockopt(c->fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    std::string in;
+    while (sim_http_exchange(srv, c, in)) {
     }
-    sim_server_conn = nullptr;
+    /* The client sees the end at once rather than when the socket is reaped. */
+    shutdown(c->fd, SHUT_RDWR);
     c->f_done = 1;
 }
 
@@ -389,18 +565,6 @@ int sim_server_start(sim_server_t *srv)
 {
     if (pipe2(srv->stop_pipe, O_CLOEXEC) != 0)
         return -errno;
-    srv->abyss = new TServer;
-    if (!ServerCreateNoAccept(srv->abyss, "pelmora-sim", nullptr, nullptr)) {
-        fprintf(stderr, "sim: port %d: server creation failed\n", srv->port);
-        delete srv->abyss;
-        srv->abyss = nullptr;
-        return -14;
-    }
-    ServerSetKeepaliveTimeout(srv->abyss, 15);
-    ServerSetKeepaliveMaxConn(srv->abyss, 100000);
-    ServerSetTimeout(srv->abyss, 60);
-    xmlrpc_server_abyss_set_handler2(srv->abyss, "/RPC2", sim_server_process, srv,
-                                     xmlrpc_registry_max_stackSize(srv->registry), 0);
     srv->run_thread = std::thread(sim_server_accept_loop, srv);
     srv->udp_thread = std::thread(sim_server_udp_loop, srv);
     return 0;
@@ -440,11 +604,6 @@ void sim_server_stop(sim_server_t *srv)
         c->thread.join();
         close(c->fd);
     }
-    if (srv->abyss) {
-        ServerFree(srv->abyss);
-        delete srv->abyss;
-    }
-    srv->abyss = nullptr;
     for (int &fd : srv->stop_pipe) {
         if (fd >= 0)
             close(fd);

@@ -1,8 +1,8 @@
 /* Simulator server frame: one XML-RPC server on a loopback port with its UDP
  * trigger socket, the method table, and the faults injected on request
  * (latency, refused calls, methods that never answer). Connections are
- * accepted here and run by Abyss; every request passes the XML guard before
- * xmlrpc-c parses it. */
+ * accepted and their HTTP run here, kept open between calls as the real
+ * servers do; every request passes the XML guard before xmlrpc-c parses it. */
 #pragma once
 #include <stdint.h>
 
@@ -60,7 +60,7 @@ typedef struct sim_server_desc
     std::vector<std::unique_ptr<sim_bus_t>> buses;
     std::deque<sim_method_t> methods;
     xmlrpc_registry *registry;
-    TServer *abyss; /* runs the accepted connections */
+    TServer *abyss; /* none: the frame runs its connections itself */
     int stop_pipe[2] = {-1, -1};
     std::thread run_thread; /* the accept loop */
     std::mutex conn_lock;
@@ -89,7 +89,7 @@ typedef struct sim_server_desc
 int sim_server_bind(sim_server_t *srv, const char *addr, int port);
 /* Adds a method; `name` is the full XML-RPC method name. */
 int sim_server_add_method(sim_server_t *srv, const char *name, sim_method_fn fn);
-/* Creates the Abyss server and starts the accept and UDP threads. */
+/* Starts the accept and UDP threads. */
 int sim_server_start(sim_server_t *srv);
 /* Switches the injected faults (latency, fail rate, hangs, refusals) on or
  * off; calls held by a hang are answered as usual once they go off. */

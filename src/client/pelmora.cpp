@@ -316,14 +316,31 @@ int pelmora_release(void)
     return 0;
 }
 
-/* Lends out the first free client, waiting while none is free; -1 when the
- * pool has no client at all. */
+/* Each thread has a home client, handed out in turn at its first call: a
+ * polling thread gets the same client back, and with it the connection that
+ * client keeps open to the thread's server. Only when the home client is
+ * lent out does the thread borrow another one. */
+static thread_local int pool_home_slot = -1;
+static int pool_next_home; /* under pool.lock */
+
+/* Lends out this thread's home client or else the first free one, waiting
+ * while none is free; -1 when the pool has no client at all. */
 static int pool_borrow(void)
 {
     std::unique_lock<std::mutex> g(pool.lock);
+    if (pool_home_slot < 0) {
+        pool_home_slot = pool_next_home;
+        pool_next_home = (pool_next_home + 1) % PELMORA_POOL_SIZE;
+    }
+    const int home = pool_home_slot;
     for (;;) {
         if (!pool.f_init || !pool.usable)
             return -1;
+        if (!pool.busy[home] && pool.clients[home]) {
+            pool.busy[home] = 1;
+            pool.count++;
+            return home;
+        }
         if (pool.count < PELMORA_POOL_SIZE) {
             for (int i = 0; i < PELMORA_POOL_SIZE; i++) {
                 if (!pool.busy[i] && pool.clients[i]) {

@@ -1,0 +1,326 @@
+/* Connections kept open between calls: a poll reuses its connection, a
+ * server that restarts or drops a kept connection costs the operator no
+ * false failure, a dead server is still seen at once, and many threads
+ * calling through the pool each get their own answer. */
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <xmlrpc-c/base.h>
+
+#include "pelmora.h"
+#include "pelmorabox.h"
+#include "sim_child.h"
+
+namespace {
+
+/* An XML-RPC server on 127.0.0.1 that keeps each connection open as long as
+ * the client wants. Method "echo" answers {s: its string, c: the number of
+ * the connection that carried it}. drop is the number of coming requests
+ * to read and then answer by closing the connection instead. */
+class keepalive_server
+{
+  public:
+    explicit keepalive_server(int port = 0)
+    {
+        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        int one = 1;
+        setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        struct sockaddr_in a;
+        memset(&a, 0, sizeof a);
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons((uint16_t)port);
+        ok_ = bind(fd_, (struct sockaddr *)&a, sizeof a) == 0 && listen(fd_, 128) == 0 && pipe2(stop_, O_CLOEXEC) == 0;
+        socklen_t al = sizeof a;
+        getsockname(fd_, (struct sockaddr *)&a, &al);
+        port_ = ntohs(a.sin_port);
+        if (ok_)
+            acceptor_ = std::thread([this] { accept_loop(); });
+    }
+    ~keepalive_server()
+    {
+        if (ok_ && write(stop_[1], "x", 1) < 0) {
+        }
+        if (acceptor_.joinable())
+            acceptor_.join();
+        {
+            std::lock_guard<std::mutex> g(lock_);
+            for (int c : conns_)
+                shutdown(c, SHUT_RDWR);
+        }
+        for (auto &t : threads_)
+            t.join();
+        for (int c : conns_)
+            close(c);
+        close(fd_);
+        for (int p : stop_)
+            if (p >= 0)
+                close(p);
+    }
+    bool ok() const { return ok_; }
+    int port() const { return port_; }
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/RPC2"; }
+    std::atomic<int> accepted{0};
+    std::atomic<int> drop{0};
+
+  private:
+    void accept_loop()
+    {
+        for (;;) {
+            struct pollfd p[2] = {{fd_, POLLIN, 0}, {stop_[0], POLLIN, 0}};
+            if (poll(p, 2, -1) < 0)
+                continue;
+            if (p[1].revents)
+                return;
+            int c = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (c < 0)
+                continue;
+            int n = ++accepted;
+            std::lock_guard<std::mutex> g(lock_);
+            conns_.push_back(c);
+            threads_.emplace_back([this, c, n] { serve(c, n); });
+        }
+    }
+    void serve(int c, int n)
+    {
+        std::string in;
+        char buf[8192];
+        for (;;) {
+            size_t end = in.find("\r\n\r\n");
+            size_t length = 0;
+            if (end != std::string::npos) {
+                size_t at = in.find("Content-Length:");
+                if (at != std::string::npos && at < end)
+                    length = strtoul(in.c_str() + at + 15, nullptr, 10);
+            }
+            if (end == std::string::npos || in.size() < end + 4 + length) {
+                ssize_t got = recv(c, buf, sizeof buf, 0);
+                if (got <= 0)
+                    break;
+                in.append(buf, (size_t)got);
+                continue;
+            }
+            std::string body = in.substr(end + 4, length);
+            in.erase(0, end + 4 + length);
+            int d = drop.load();
+            while (d > 0 && !drop.compare_exchange_weak(d, d - 1)) {
+            }
+            if (d > 0)
+                break;
+            std::string answer = respond(body, n);
+            std::string head = "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nConnection: keep-alive\r\n"
+                               "Content-Length: " +
+                               std::to_string(answer.size()) + "\r\n\r\n";
+            std::string all = head + answer;
+            if (send(c, all.data(), all.size(), MSG_NOSIGNAL) != (ssize_t)all.size())
+                break;
+        }
+        shutdown(c, SHUT_RDWR);
+    }
+    static std::string respond(const std::string &body, int conn)
+    {
+        xmlrpc_env env;
+        xmlrpc_env_init(&env);
+        const char *method = nullptr;
+        xmlrpc_value *params = nullptr;
+        xmlrpc_parse_call(&env, body.data(), body.size(), &method, &params);
+        const char *s = nullptr;
+        if (!env.fault_occurred)
+            xmlrpc_decompose_value(&env, params, "(s)", &s);
+        xmlrpc_value *v = env.fault_occurred ? nullptr : xmlrpc_build_value(&env, "{s:s,s:i}", "s", s, "c", conn);
+        xmlrpc_mem_block *out = xmlrpc_mem_block_new(&env, 0);
+        xmlrpc_env ser;
+        xmlrpc_env_init(&ser);
+        if (v)
+            xmlrpc_serialize_response(&ser, out, v);
+        else
+            xmlrpc_serialize_fault(&ser, out, &env);
+        std::string text((const char *)xmlrpc_mem_block_contents(out), xmlrpc_mem_block_size(out));
+        xmlrpc_mem_block_free(out);
+        if (v)
+            xmlrpc_DECREF(v);
+        if (params)
+            xmlrpc_DECREF(params);
+        free((void *)s);
+        free((void *)method);
+        xmlrpc_env_clean(&ser);
+        xmlrpc_env_clean(&env);
+        return text;
+    }
+
+    int fd_ = -1;
+    int stop_[2] = {-1, -1};
+    int port_ = 0;
+    bool ok_ = false;
+    std::thread acceptor_;
+    std::mutex lock_;
+    std::vector<int> conns_;
+    std::vector<std::thread> threads_;
+};
+
+/* One echo call: the string that came back and the connection it came on;
+ * fault text (empty when none) in *fault. */
+std::string echo(const std::string &url, const std::string &text, int *conn, std::string *fault)
+{
+    xmlrpc_env env;
+    xmlrpc_env_init(&env);
+    xmlrpc_value *v = xmlrpc_client_callX(&env, url.c_str(), "echo", "(s)", text.c_str());
+    std::string got;
+    fault->clear();
+    if (!env.fault_occurred) {
+        const char *s = nullptr;
+        xmlrpc_int32 c = 0;
+        xmlrpc_decompose_value(&env, v, "{s:s,s:i,*}", "s", &s, "c", &c);
+        if (!env.fault_occurred) {
+            got = s;
+            *conn = c;
+        }
+        free((void *)s);
+    }
+    if (env.fault_occurred)
+        *fault = env.fault_string;
+    if (v)
+        xmlrpc_DECREF(v);
+    xmlrpc_env_clean(&env);
+    return got;
+}
+
+class KeepAlive : public ::testing::Test
+{
+  protected:
+    static void SetUpTestSuite() { pelmora_init("test_pelmora_keepalive", "1"); }
+    static void TearDownTestSuite() { pelmora_release(); }
+};
+
+} // namespace
+
+TEST_F(KeepAlive, APollingThreadKeepsItsConnectionAndSurvivesADroppedOne)
+{
+    keepalive_server srv;
+    ASSERT_TRUE(srv.ok());
+    std::thread([&] {
+        std::string fault;
+        int conn = 0;
+        for (int i = 0; i < 50; i++)
+            ASSERT_EQ(echo(srv.url(), "poll " + std::to_string(i), &conn, &fault), "poll " + std::to_string(i))
+                << fault;
+        EXPECT_EQ(srv.accepted.load(), 1) << "fifty polls of one thread, one connection";
+
+        /* The server closes the kept connection on the next request without
+         * answering it (as one does whose idle time-out ran out just then):
+         * the call goes out again on a new connection instead of failing. */
+        srv.drop = 1;
+        EXPECT_EQ(echo(srv.url(), "after drop", &conn, &fault), "after drop") << fault;
+        EXPECT_EQ(conn, 2);
+        EXPECT_EQ(srv.drop.load(), 0);
+
+        /* A server that drops every request still fails the call, once, with
+         * the transport's fault; no endless retrying. */
+        srv.drop = 1000;
+        EXPECT_EQ(echo(srv.url(), "never", &conn, &fault), "");
+        EXPECT_EQ(fault.rfind("HTTP POST to URL '" + srv.url() + "' failed.  ", 0), 0u) << fault;
+        EXPECT_LE(1000 - srv.drop.load(), 2) << "at most one retry";
+        srv.drop = 0;
+        EXPECT_EQ(echo(srv.url(), "back", &conn, &fault), "back") << fault;
+    }).join();
+    EXPECT_EQ(pelmora_pool_in_use(), 0);
+}
+
+TEST_F(KeepAlive, ManyThreadsThroughThePoolGetTheirOwnAnswers)
+{
+    keepalive_server a, b;
+    ASSERT_TRUE(a.ok());
+    ASSERT_TRUE(b.ok());
+    /* More threads than clients, each alternating between two servers, so
+     * that clients are borrowed away from their threads and each client's
+     * connections lead to both servers. */
+    const int threads = PELMORA_POOL_SIZE + 12, calls = 40;
+    std::atomic<int> wrong{0}, failed{0};
+    std::vector<std::thread> ts;
+    for (int t = 0; t < threads; t++)
+        ts.emplace_back([&, t] {
+            for (int i = 0; i < calls; i++) {
+                keepalive_server &s = (i + t) % 2 ? a : b;
+                std::string text = std::to_string(t) + "/" + std::to_string(i) + "@" + std::to_string(s.port());
+                std::string fault;
+                int conn = 0;
+                std::string got = echo(s.url(), text, &conn, &fault);
+                if (!fault.empty())
+                    failed++;
+                else if (got != text)
+                    wrong++;
+            }
+        });
+    for (auto &t : ts)
+        t.join();
+    EXPECT_EQ(failed.load(), 0);
+    EXPECT_EQ(wrong.load(), 0) << "an answer reached another call";
+    EXPECT_EQ(pelmora_pool_in_use(), 0);
+    EXPECT_LE(a.accepted.load() + b.accepted.load(), threads * calls / 4) << "connections are reused";
+}
+
+TEST_F(KeepAlive, SimulatorRestartIsSeenAtOnceAndCostsNoFalseFailure)
+{
+    char tmpl[] = "/tmp/pelmora-keepalive-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    std::string dir = tmpl;
+    sim_child_t sim;
+    ASSERT_EQ(sim_child_start(&sim, sim_child_bin(), {"--automation", "0", "--data", dir, "--buses", "1"}), 0);
+    const int port = sim.port;
+    const std::string url = sim.url;
+    pelmorabox_bus_state_t s;
+    std::thread([&] {
+        for (int i = 0; i < 5; i++)
+            ASSERT_EQ(pelmorabox_get_state(url.c_str(), 0, &s), 0);
+
+        /* Gone: the kept connection is not waited on; the call fails at
+         * once with the transport's fault, as a first call would. */
+        ASSERT_EQ(sim_child_stop(&sim), 0);
+        xmlrpc_env env;
+        xmlrpc_env_init(&env);
+        auto t0 = std::chrono::steady_clock::now();
+        xmlrpc_value *v = xmlrpc_client_callX(&env, url.c_str(), "PelmoraBox.GetState", "(i)", 0);
+        auto took = std::chrono::steady_clock::now() - t0;
+        EXPECT_EQ(v, nullptr);
+        EXPECT_EQ(env.fault_code, XMLRPC_NETWORK_ERROR);
+        EXPECT_EQ(
+            std::string(env.fault_string ? env.fault_string : "").rfind("HTTP POST to URL '" + url + "' failed.  ", 0),
+            0u)
+            << env.fault_string;
+        EXPECT_LT(took, std::chrono::seconds(5)) << "well inside the 10 s time-out: no hang on the old connection";
+        xmlrpc_env_clean(&env);
+        EXPECT_EQ(pelmorabox_get_state(url.c_str(), 0, &s), -14);
+
+        /* Back on the same port: the first call answers. */
+        sim_child_t again;
+        ASSERT_EQ(sim_child_start(&again, sim_child_bin(),
+                                  {"--automation", std::to_string(port), "--data", dir, "--buses", "1"}),
+                  0);
+        EXPECT_EQ(pelmorabox_get_state(url.c_str(), 0, &s), 0);
+
+        /* Restarted between two polls, with the connection open: again no
+         * failure. */
+        ASSERT_EQ(sim_child_stop(&again), 0);
+        ASSERT_EQ(sim_child_start(&again, sim_child_bin(),
+                                  {"--automation", std::to_string(port), "--data", dir, "--buses", "1"}),
+                  0);
+        EXPECT_EQ(pelmorabox_get_state(url.c_str(), 0, &s), 0);
+        EXPECT_EQ(sim_child_stop(&again), 0);
+    }).join();
+    std::string rm = "rm -rf '" + dir + "'";
+    EXPECT_EQ(system(rm.c_str()), 0);
+}
