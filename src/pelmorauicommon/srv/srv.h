@@ -1,6 +1,7 @@
 /* IO status monitor: a thread per IO server polls its status and hands each
  * record to up to sixteen subscribers, saying whether it changed. The record
- * is embedded in its owner (the bus, or a dialog that needs a player). */
+ * is embedded in its owner (the bus, or a dialog that needs a player);
+ * monitors running on the same URL share one poll and its thread. */
 #pragma once
 #include <pthread.h>
 
@@ -29,12 +30,16 @@ typedef struct srv_desc
     } cb[SRV_STATUS_CB_MAX];
     volatile int f_exit;
     pelmora_status_t status_prev;
-    int f_running; /* the thread was started and not yet joined */
+    int f_running; /* started (polling, or beside the poller) and not yet stopped */
 } srv_t;
 
 int srv_init(srv_t *srv);
 int srv_release(srv_t *srv);
+/* Starts the monitor: a thread of its own, or a place beside the monitor
+ * already polling srv->url (url must not change until srv_stop). */
 int srv_run(srv_t *srv);
+/* After it returns no subscriber of srv is called by the poll; a monitor
+ * that shared this one's thread goes on polling in a thread of its own. */
 int srv_stop(srv_t *srv);
 /* Index of the entry taken, -16 when the table is full. */
 int srv_status_cb_add(srv_t *srv, srv_status_cb proc, void *cookie);
