@@ -94,10 +94,16 @@ void tell(library_t *lib, std::vector<std::string> failed)
 
 /* A call that got no answer may have been made, and the server may have
  * been restarted since: its journal then lacks the changes made before. The
- * open folders are listed again at the first state it answers after the
- * operation (slot of the state callback per library; -1 once queued). */
+ * open folders are listed again at the first state the server answers after
+ * the operation. */
+struct resync_wait
+{
+    int slot;        /* of the state callback */
+    gint64 since_us; /* when the operation ended */
+    bool queued;     /* the listing is handed to the main loop */
+};
 std::mutex resync_lock;
-std::map<library_t *, int> resync_slots;
+std::map<library_t *, resync_wait> resync_waits;
 
 gboolean resync_now(gpointer p)
 {
@@ -105,11 +111,11 @@ gboolean resync_now(gpointer p)
     int slot;
     {
         std::lock_guard<std::mutex> g(resync_lock);
-        auto it = resync_slots.find(lib);
-        if (it == resync_slots.end())
+        auto it = resync_waits.find(lib);
+        if (it == resync_waits.end())
             return FALSE; /* the library went meanwhile */
-        slot = it->second < 0 ? -1 - it->second : it->second;
-        resync_slots.erase(it);
+        slot = it->second.slot;
+        resync_waits.erase(it);
     }
     library_stat_notify_del(lib, slot);
     g_warning("%s: the library server answers again: open folders listed again", "library_ops");
@@ -123,23 +129,24 @@ void resync_on_answer(library_t *lib, pelmora_lib_state_t *, int, void *, const 
     if (entry)
         return; /* once per state read */
     std::lock_guard<std::mutex> g(resync_lock);
-    auto it = resync_slots.find(lib);
-    if (it == resync_slots.end() || it->second < 0)
+    auto it = resync_waits.find(lib);
+    /* A state shared by another library of the server may have been read
+     * before the operation ended: only a later one shows the server up. */
+    if (it == resync_waits.end() || it->second.queued ||
+        g_get_monotonic_time() - it->second.since_us <= LIBRARY_STATE_SHARE_MS * 1000)
         return;
-    /* The slot is given back on the main loop, with the listing. */
-    int slot = it->second;
-    it->second = -1 - slot;
+    it->second.queued = true;
     gdk_threads_add_idle(resync_now, lib);
 }
 
 void resync_when_answered(library_t *lib)
 {
     std::lock_guard<std::mutex> g(resync_lock);
-    if (resync_slots.count(lib))
+    if (resync_waits.count(lib))
         return;
     int slot = library_stat_notify_add(lib, resync_on_answer, nullptr);
     if (slot >= 0)
-        resync_slots[lib] = slot;
+        resync_waits[lib] = {slot, g_get_monotonic_time(), false};
 }
 
 struct selection
@@ -404,10 +411,10 @@ void library_ops_release(library_t *lib)
         return;
     {
         std::lock_guard<std::mutex> g(resync_lock);
-        auto it = resync_slots.find(lib);
-        if (it != resync_slots.end()) {
-            library_stat_notify_del(lib, it->second < 0 ? -1 - it->second : it->second);
-            resync_slots.erase(it);
+        auto it = resync_waits.find(lib);
+        if (it != resync_waits.end()) {
+            library_stat_notify_del(lib, it->second.slot);
+            resync_waits.erase(it);
         }
     }
     if (!lib->select_item_dialog.ctx)
