@@ -957,6 +957,9 @@ int library_add_fake(GtkTreeStore *store, GtkTreeIter *parent)
 
 int library_delete_item(GtkTreeModel *model, GtkTreeIter *iter)
 {
+    /* Children first: an item row finds its folder through the parent row's
+     * record, which goes below. */
+    library_delete_items(model, iter);
     gpointer item = nullptr, dir = nullptr, sub = nullptr;
     gtk_tree_model_get(model, iter, COL_ITEM_DATA, &item, COL_DIR_DATA, &dir, COL_SUBCLIP_DATA, &sub, -1);
     live_records.erase(item);
@@ -985,7 +988,6 @@ int library_delete_item(GtkTreeModel *model, GtkTreeIter *iter)
     }
     free(dir);
     free(sub);
-    library_delete_items(model, iter);
     return gtk_tree_store_remove(GTK_TREE_STORE(model), iter);
 }
 
