@@ -324,3 +324,122 @@ TEST_F(KeepAlive, SimulatorRestartIsSeenAtOnceAndCostsNoFalseFailure)
     std::string rm = "rm -rf '" + dir + "'";
     EXPECT_EQ(system(rm.c_str()), 0);
 }
+
+namespace {
+
+int connect_port(int port)
+{
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    struct sockaddr_in a;
+    memset(&a, 0, sizeof a);
+    a.sin_family = AF_INET;
+    a.sin_port = htons((uint16_t)port);
+    inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
+    if (connect(fd, (struct sockaddr *)&a, sizeof a) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+/* Everything until the server closes, or until 10 s of silence. */
+std::string read_until_closed(int fd)
+{
+    std::string out;
+    char buf[4096];
+    for (;;) {
+        struct pollfd p = {fd, POLLIN, 0};
+        if (poll(&p, 1, 10000) <= 0)
+            return out + "<silent>";
+        ssize_t n = recv(fd, buf, sizeof buf, 0);
+        if (n <= 0)
+            return out;
+        out.append(buf, (size_t)n);
+    }
+}
+
+std::string get_state_request(int bus, const char *extra_headers)
+{
+    std::string body = "<?xml version=\"1.0\"?><methodCall><methodName>PelmoraBox.GetState</methodName><params>"
+                       "<param><value><i4>" +
+                       std::to_string(bus) + "</i4></value></param></params></methodCall>";
+    return std::string("POST /RPC2 HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: text/xml\r\n") + extra_headers +
+           "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+size_t count_of(const std::string &s, const std::string &what)
+{
+    size_t n = 0;
+    for (size_t at = s.find(what); at != std::string::npos; at = s.find(what, at + 1))
+        n++;
+    return n;
+}
+
+} // namespace
+
+/* The simulator's own HTTP on a kept connection: requests sent together are
+ * answered in order on it, "Connection: close" ends it after the answer, and
+ * heads that are too large, lengths that are missing and bodies of unknown
+ * size end the connection with an error status while other clients go on. */
+TEST_F(KeepAlive, SimulatorConnectionsUnderOddAndHostileRequests)
+{
+    char tmpl[] = "/tmp/pelmora-keepalive-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    std::string dir = tmpl;
+    sim_child_t sim;
+    ASSERT_EQ(sim_child_start(&sim, sim_child_bin(), {"--automation", "0", "--data", dir, "--buses", "2"}), 0);
+
+    int fd = connect_port(sim.port);
+    ASSERT_GE(fd, 0);
+    std::string three =
+        get_state_request(0, "") + get_state_request(1, "") + get_state_request(0, "Connection: close\r\n");
+    ASSERT_EQ(send(fd, three.data(), three.size(), MSG_NOSIGNAL), (ssize_t)three.size());
+    std::string got = read_until_closed(fd);
+    close(fd);
+    EXPECT_EQ(count_of(got, "HTTP/1.1 200 OK\r\n"), 3u) << got.substr(0, 400);
+    EXPECT_EQ(count_of(got, "</methodResponse>"), 3u);
+    EXPECT_EQ(count_of(got, "Connection: keep-alive\r\n"), 2u);
+    size_t last = got.rfind("HTTP/1.1 200 OK\r\n");
+    ASSERT_NE(last, std::string::npos);
+    std::string last_head = got.substr(last, got.find("\r\n\r\n", last) + 2 - last);
+    EXPECT_NE(last_head.find("Connection: close\r\n"), std::string::npos) << "the last answer says it closes";
+    EXPECT_EQ(got.find("<silent>"), std::string::npos) << "closed after the answer to the close request";
+
+    struct
+    {
+        std::string request;
+        const char *status;
+    } bad[] = {
+        {"POST /RPC2 HTTP/1.1\r\nContent-Type: text/xml\r\nX-Fill: " + std::string(20000, 'a') + "\r\n\r\n",
+         "HTTP/1.1 431 "},
+        {"POST /RPC2 HTTP/1.1\r\nContent-Type: text/xml\r\n\r\n<methodCall/>", "HTTP/1.1 411 "},
+        {"POST /RPC2 HTTP/1.1\r\nContent-Type: text/xml\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n",
+         "HTTP/1.1 501 "},
+        {"POST /RPC2 HTTP/1.1\r\nContent-Type: text/xml\r\nContent-Length: 5\r\nContent-Length: 6\r\n\r\nhello!",
+         "HTTP/1.1 400 "},
+        {"POST /RPC2 HTTP/1.1\r\nContent-Type: text/xml\r\nContent-Length: -1\r\n\r\n", "HTTP/1.1 400 "},
+        {"POST /RPC2 HTTP/1.1\r\nContent-Type: text/xml\r\nContent-Length: 99999999999999\r\n\r\n", "HTTP/1.1 400 "},
+        {"POST /RPC2 HTTP/1.1\r\nContent-Type: text/plain\r\nContent-Length: 2\r\n\r\nhi", "HTTP/1.1 400 "},
+        {"GET /RPC2 HTTP/1.1\r\n\r\n", "HTTP/1.1 405 "},
+        {"POST /other HTTP/1.1\r\nContent-Type: text/xml\r\nContent-Length: 2\r\n\r\nhi", "HTTP/1.1 404 "},
+        {"POST /RPC2\r\n\r\n", "HTTP/1.1 400 "},
+    };
+    for (auto &b : bad) {
+        fd = connect_port(sim.port);
+        ASSERT_GE(fd, 0);
+        /* A good request follows the bad one on the same connection: it is
+         * never answered, the connection ends with the error. */
+        std::string req = b.request + get_state_request(0, "");
+        send(fd, req.data(), req.size(), MSG_NOSIGNAL);
+        got = read_until_closed(fd);
+        close(fd);
+        EXPECT_EQ(got.rfind(b.status, 0), 0u) << b.request.substr(0, 80) << "\n-> " << got.substr(0, 200);
+        EXPECT_EQ(got.find("<silent>"), std::string::npos) << b.request.substr(0, 80);
+        EXPECT_EQ(got.find("methodResponse"), std::string::npos) << b.request.substr(0, 80);
+    }
+    pelmorabox_bus_state_t s;
+    std::thread([&] { EXPECT_EQ(pelmorabox_get_state(sim.url.c_str(), 1, &s), 0); }).join();
+    EXPECT_EQ(sim_child_stop(&sim), 0) << "the simulator ends cleanly";
+    std::string rm = "rm -rf '" + dir + "'";
+    EXPECT_EQ(system(rm.c_str()), 0);
+}
