@@ -26,6 +26,7 @@
 #include "bus.h"
 #include "console_probe.h"
 #include "instance.h"
+#include "instance_lifecycle.h"
 #include "library.h"
 #include "pelmora.h"
 #include "pelmora_lib.h"

@@ -1,6 +1,6 @@
 /* Bus engine: the state thread (bus state every 0.9 s), the events thread
  * (stale rows, at most 32 per call) and the update queue between them, the
- * hand-over of results to the main loop, and the grid's engine hooks. */
+ * hand-over of results to the main loop, and the grid's scrolling hooks. */
 #include "bus.h"
 
 #include <gtk/gtk.h>
@@ -17,11 +17,8 @@
 #include <unordered_set>
 #include <vector>
 
-#include "bus_ctl.h"
 #include "gdk_unlock.h"
 #include "pelmorabox.h"
-#include "ui_bus.h"
-#include "ui_bus_dialogs.h"
 
 /* A hostile or broken server must not make the grid allocate without bound. */
 #define BUS_LIST_MAX 1000000
@@ -136,7 +133,7 @@ int update_events_proc(G_IDLE_WRAP_t *w)
     int cnt = (int)w->args[1];
     const int64_t *idxs = reinterpret_cast<const int64_t *>(w->args[2]);
     pelmorabox_event_t **events = reinterpret_cast<pelmorabox_event_t **>(w->args[3]);
-    int r = bus_ui_update_events(bus, cnt, idxs, events);
+    int r = bus->view.events_updated ? bus->view.events_updated(bus, cnt, idxs, events) : 0;
     if (bus_engine_desc *eng = engine_of(bus)) {
         for (int i = 0; i < cnt; i++) {
             if (!events[i] || events[i]->amend <= bus->state.s.amend || idxs[i] < 0 || idxs[i] > INT32_MAX)
@@ -302,28 +299,6 @@ void grid_release_far_rows(bus_t *bus, bus_engine_desc *eng, int first, int last
     if (released)
         g_warning("%s: bus %d: %d records given back, rows %d..%d kept", __func__, bus->idx, released, std::max(0, lo),
                   hi);
-}
-
-/* ---- Grid hooks. ---- */
-
-gboolean on_grid_cursor_changed_event(GtkTreeView *view, gpointer user_data)
-{
-    (void)view;
-    bus_t *bus = static_cast<bus_t *>(user_data);
-    if (bus_assert_main_thread("on_grid_cursor_changed_event"))
-        bus_ui_redraw_event_details(bus);
-    return TRUE;
-}
-
-gboolean on_grid_button_press_event(GtkWidget *widget, GdkEventButton *event, gpointer user_data)
-{
-    (void)widget;
-    bus_t *bus = static_cast<bus_t *>(user_data);
-    if (event->type == GDK_2BUTTON_PRESS && event->button == 1) {
-        bus_ui_dialog_edit(bus, 0);
-        return TRUE;
-    }
-    return FALSE;
 }
 
 /* ---- The grid set up for long lists. ---- */
@@ -503,14 +478,16 @@ int bus_apply_state(bus_t *bus, int ret, pelmorabox_bus_state_t *s)
             if (queued)
                 pthread_mutex_unlock(&bus->update.lock);
         }
-        bus_ui_update_time(bus);
+        if (bus->view.time_updated)
+            bus->view.time_updated(bus);
     } else if (bus->state.ret >= 0) {
         g_warning("%s: bus become offline", "bus_push_state");
         if (eng) {
             eng->ahead.clear();
             eng->ahead_all = false;
         }
-        bus_ui_set_offline(bus);
+        if (bus->view.gone_offline)
+            bus->view.gone_offline(bus);
         bus->state.ret = ret;
         std::lock_guard<std::mutex> g(engines_lock);
         bool queued = bus->rt.engine != nullptr;
@@ -775,15 +752,9 @@ int bus_init(bus_t *bus)
     GtkWidget *grid = bus->grid;
     if (grid && GTK_IS_TREE_VIEW(grid))
         grid_prepare_for_long_lists(grid);
-    if (grid) {
-        gtk_widget_add_events(grid, GDK_KEY_PRESS_MASK | GDK_BUTTON_PRESS_MASK);
-        g_signal_connect(grid, "key-press-event", G_CALLBACK(on_grid_key_press_event), bus);
-        g_signal_connect(grid, "button-press-event", G_CALLBACK(on_grid_button_press_event), bus);
-        g_signal_connect(grid, "cursor-changed", G_CALLBACK(on_grid_cursor_changed_event), bus);
-    }
-    for (int i = 0; i < BUTTON_LAST; i++)
-        if (bus->buttons[i])
-            g_signal_connect(bus->buttons[i], "clicked", G_CALLBACK(on_button_click), bus);
+    /* The widgets connect their own signals of the grid and the buttons. */
+    if (bus->view.attach)
+        bus->view.attach(bus);
 
     if (bus->scrolled) {
         GtkAdjustment *vadj = gtk_scrolled_window_get_vadjustment(GTK_SCROLLED_WINDOW(bus->scrolled));

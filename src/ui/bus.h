@@ -15,6 +15,41 @@
  * away keep their texts only until they are in view again. */
 #define BUS_KEEP_ROWS 256
 
+/* The grid's model columns: the panel fills them, the engine reads the
+ * event record of a row (BUS_COLUMN_DATA) and frees it with its icon. */
+enum bus_columns
+{
+    BUS_COLUMN_AUXMEDIA_STEREO_1 = 0,
+    BUS_COLUMN_AUXMEDIA_STEREO_2,
+    BUS_COLUMN_AUXMEDIA_STEREO_3,
+    BUS_COLUMN_AUXMEDIA_STEREO_4,
+    BUS_COLUMN_AUXMEDIA_STL_888,
+    BUS_COLUMN_AUXMEDIA_STL_889,
+    BUS_COLUMN_NOTES,
+    BUS_COLUMN_START_TYPE_ICON,
+    BUS_COLUMN_START,
+    BUS_COLUMN_MEDIA_TYPE,
+    BUS_COLUMN_MEDIA_ID,
+    BUS_COLUMN_AUX1,
+    BUS_COLUMN_DUR,
+    BUS_COLUMN_MARK_IN,
+    BUS_COLUMN_MARK_OUT,
+    BUS_COLUMN_TITLE,
+    BUS_COLUMN_TAG,
+    BUS_COLUMN_ASSETS,
+    BUS_COLUMN_AR,
+    BUS_COLUMN_AMAP,
+    BUS_COLUMN_AAMP,
+    BUS_COLUMN_AUX2,
+    BUS_COLUMN_IDX,
+    BUS_COLUMN_DATA,
+    BUS_COLUMN_BG_COLOR,
+    BUS_COLUMN_BG_COLOR_V,
+    BUS_COLUMN_FG_COLOR,
+    BUS_COLUMN_FG_COLOR_V,
+    BUS_COLUMN_LAST
+};
+
 int bus_init(bus_t *bus);
 int bus_release(bus_t *bus);
 int bus_push_state(bus_t *bus, int ret, pelmorabox_bus_state_t *s);

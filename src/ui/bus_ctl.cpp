@@ -12,16 +12,12 @@
 #include <algorithm>
 #include <functional>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include "bus.h"
 #include "gdk_unlock.h"
 #include "pelmorabox.h"
-#include "settings/settings.h"
-#include "strl.h"
 #include "ui_bus.h"
 #include "ui_bus_dialogs.h"
 #include "ui_bus_setprops.h"
@@ -77,97 +73,10 @@ int ask(const char *question)
     return ui_dialog_ok_cancel(_(question));
 }
 
-bool exiting(const bus_t *bus)
-{
-    return bus->app && instance_stopping(bus->app) != 0;
-}
-
-/* A command's server call, made on a worker thread while the main thread
- * waits in a nested main loop: clocks keep counting and the other buses stay
- * operable. The answer is applied on the main loop as soon as it comes, even
- * when another bus's command is waiting in a loop nested deeper. */
-struct pending_call_desc
-{
-    bus_t *bus = nullptr;
-    const char *what = "";
-    std::function<int(pelmorabox_bus_state_t *, std::string *)> call;
-    pelmorabox_bus_state_t s;
-    int r = -14;
-    /* Set by the call when it chose not to send (plain words). */
-    std::string why;
-    GMainLoop *loop = nullptr;
-};
-
-gboolean pending_call_answered(gpointer data)
-{
-    auto *pc = static_cast<pending_call_desc *>(data);
-    bus_t *bus = pc->bus;
-    bus->rt.pending = 0;
-    bus->rt.pending_what[0] = 0;
-    g_warning("%s: bus %d: %s answered %d", "bus_ctl_command", bus->idx, pc->what, pc->r);
-    /* Closing the window while the call was out: the panel may be gone. */
-    if (!exiting(bus)) {
-        if (pc->r >= 0) {
-            bus_push_state(bus, 0, &pc->s);
-            bus_ui_notice(bus, nullptr, BUS_UI_NOTICE_NONE);
-        } else {
-            bus_ctl_notice_failure(bus, pc->what, pc->r, pc->why.empty() ? nullptr : pc->why.c_str());
-        }
-    }
-    g_main_loop_quit(pc->loop);
-    return FALSE;
-}
-
-/* Runs one command of the bus: nothing while another command of the same
- * bus waits for its answer. Returns the call's result (-16 when not sent
- * because the bus is busy). */
-int command(bus_t *bus, const char *what, std::function<int(pelmorabox_bus_state_t *, std::string *)> call)
-{
-    if (bus->rt.pending) {
-        g_warning("%s: bus %d: %s not sent, %s is waiting for its answer", "bus_ctl_command", bus->idx, what,
-                  bus->rt.pending_what);
-        return -16;
-    }
-    pending_call_desc pc;
-    memset(&pc.s, 0, sizeof(pc.s));
-    pc.bus = bus;
-    pc.what = what;
-    pc.call = std::move(call);
-    bus->rt.pending = 1;
-    strlcpy(bus->rt.pending_what, what, sizeof(bus->rt.pending_what));
-    char text[600];
-    snprintf(text, sizeof(text), _("%s: sending to %s ..."), what, bus->host[0] ? bus->host : bus->url);
-    bus_ui_notice(bus, text, BUS_UI_NOTICE_SENDING);
-
-    pc.loop = g_main_loop_new(nullptr, FALSE);
-    std::thread worker;
-    try {
-        worker = std::thread([&pc] {
-            pc.r = pc.call(&pc.s, &pc.why);
-            gdk_threads_add_idle_full(G_PRIORITY_DEFAULT, pending_call_answered, &pc, nullptr);
-        });
-    } catch (const std::system_error &) {
-        g_warning("%s: bus %d: no thread for %s, calling from the main thread", "bus_ctl_command", bus->idx, what);
-    }
-    {
-        gdk_unlock_guard unlocked;
-        if (worker.joinable())
-            g_main_loop_run(pc.loop);
-        else
-            pc.r = pc.call(&pc.s, &pc.why);
-    }
-    if (worker.joinable())
-        worker.join();
-    else
-        pending_call_answered(&pc);
-    g_main_loop_unref(pc.loop);
-    return pc.r;
-}
-
 /* A command without choices of its own. */
 int plain_command(bus_t *bus, const char *what, std::function<int(pelmorabox_bus_state_t *)> call)
 {
-    return command(bus, what, [&call](pelmorabox_bus_state_t *s, std::string *) { return call(s); });
+    return bus_ctl_command(bus, what, [&call](pelmorabox_bus_state_t *s, std::string *) { return call(s); });
 }
 
 /* The jump names its target by list index, and the list moves on its own
@@ -250,53 +159,6 @@ int setprops(bus_t *bus)
 
 } // namespace
 
-/* ---- Plain words. ---- */
-
-char *bus_ctl_reason(int result, char *buf, size_t size)
-{
-    if (!buf || !size)
-        return buf;
-    if (result == -14)
-        snprintf(buf, size, "%s",
-                 _("The server gave no usable answer: it could not be reached, did not answer in time, or sent "
-                   "something unreadable."));
-    else if (result < 0 && result > -4096)
-        snprintf(buf, size, _("The server refused it: %s (result %d)."), g_strerror(-result), result);
-    else
-        snprintf(buf, size, _("The server answered with result %d."), result);
-    return buf;
-}
-
-int bus_ctl_show_failure(bus_t *bus, const char *message, int result)
-{
-    std::string text = _(message);
-    if (result < 0) {
-        char reason[512];
-        text += "\n\n";
-        text += bus_ctl_reason(result, reason, sizeof(reason));
-    }
-    ui_show_error(bus && bus->app ? bus->app->window : nullptr, _("ERROR"), text.c_str());
-    return 0;
-}
-
-int bus_ctl_notice_failure(bus_t *bus, const char *what, int result, const char *why)
-{
-    if (!bus)
-        return -22;
-    const char *server = bus->host[0] ? bus->host : bus->url;
-    char text[1024];
-    if (why)
-        snprintf(text, sizeof(text), _("%s not sent: %s"), what, why);
-    else if (result == -14)
-        snprintf(text, sizeof(text), _("%s failed: no answer from %s (%d)"), what, server, result);
-    else if (result < 0 && result > -4096)
-        snprintf(text, sizeof(text), _("%s failed: refused by %s: %s (%d)"), what, server, g_strerror(-result), result);
-    else
-        snprintf(text, sizeof(text), _("%s failed: %s answered %d"), what, server, result);
-    g_warning("%s: bus %d: %s", __func__, bus->idx, text);
-    return bus_ui_notice(bus, text, BUS_UI_NOTICE_FAILED);
-}
-
 /* ---- Desktop "open". ---- */
 
 int bus_ctl_open_uri(const char *uri)
@@ -334,27 +196,6 @@ char *bus_ctl_help_path(char *buf, size_t size)
 }
 
 /* ---- Channel commands. ---- */
-
-int bus_ctl_command(bus_t *bus, const char *what, std::function<int(pelmorabox_bus_state_t *, std::string *)> call)
-{
-    if (!bus || !call)
-        return -22;
-    return command(bus, what, std::move(call));
-}
-
-int bus_ctl_io_settings(bus_t *bus, GtkWidget *parent, srv_t *srv)
-{
-    g_warning("%s: IO settings of [%s]", __func__, srv->host);
-    int r = settings_dialog(parent, srv);
-    if (r == -16)
-        bus_ctl_notice_failure(bus, _("IO SETTINGS"), r, _("another IO settings dialog is waiting for its server"));
-    else if (r < 0) {
-        char why[600];
-        snprintf(why, sizeof(why), _("the settings of %s cannot be read"), srv->host);
-        bus_ctl_notice_failure(bus, _("IO SETTINGS"), r, why);
-    }
-    return r;
-}
 
 int bus_ctl(bus_t *bus, int f_run)
 {
@@ -395,7 +236,7 @@ int bus_ctl_take_n(bus_t *bus)
         bus_ctl_notice_failure(bus, "JUMP", -2, _("no event is selected"));
         return 0;
     }
-    command(bus, "JUMP", [bus, idx, sys_id](pelmorabox_bus_state_t *s, std::string *why) {
+    bus_ctl_command(bus, "JUMP", [bus, idx, sys_id](pelmorabox_bus_state_t *s, std::string *why) {
         return take_n_selected(bus->url, bus->idx, idx, sys_id, s, why);
     });
     return 0;
@@ -412,108 +253,6 @@ int bus_ctl_fallback(bus_t *bus)
 }
 
 /* ---- Clipboard. ---- */
-
-namespace {
-
-/* Reads the events at list indexes idxs from the server, BUS_FETCH_MAX at a
- * time with the GDK lock released, into out (in the order of idxs). Returns
- * how many could not be read, and the last failed result in *result. */
-int read_events_at(bus_t *bus, const std::vector<int64_t> &idxs, std::vector<pelmorabox_event_t *> *out, int *result)
-{
-    out->assign(idxs.size(), nullptr);
-    int missing = 0;
-    for (size_t at = 0; at < idxs.size(); at += BUS_FETCH_MAX) {
-        int n = (int)std::min<size_t>(BUS_FETCH_MAX, idxs.size() - at);
-        int64_t asked[BUS_FETCH_MAX];
-        pelmorabox_event_t *got[BUS_FETCH_MAX] = {};
-        std::copy(idxs.begin() + (long)at, idxs.begin() + (long)at + n, asked);
-        pelmorabox_bus_state_t s;
-        memset(&s, 0, sizeof(s));
-        int r;
-        {
-            gdk_unlock_guard unlocked;
-            r = pelmorabox_get_events2(bus->url, bus->idx, n, asked, got, &s);
-        }
-        /* Each answer carries its own index: take only what was asked. */
-        for (int k = 0; k < std::min(std::max(r, 0), n); k++) {
-            for (int j = 0; got[k] && j < n; j++)
-                if (idxs[at + (size_t)j] == asked[k] && !(*out)[at + (size_t)j]) {
-                    (*out)[at + (size_t)j] = got[k];
-                    got[k] = nullptr;
-                }
-        }
-        for (pelmorabox_event_t *&e : got)
-            if (e)
-                pelmorabox_event_destroy(&e);
-        for (int j = 0; j < n; j++)
-            if (!(*out)[at + (size_t)j]) {
-                missing++;
-                *result = r < 0 ? r : -14;
-            }
-    }
-    return missing;
-}
-
-} // namespace
-
-int bus_ctl_selected_events(bus_t *bus, size_t max, const char *nothing_done, std::vector<pelmorabox_event_t *> *events,
-                            std::vector<int> *row_idxs)
-{
-    events->clear();
-    if (row_idxs)
-        row_idxs->clear();
-    if (!bus || !bus->grid)
-        return -22;
-    GtkTreeModel *model = nullptr;
-    GtkTreeSelection *sel = gtk_tree_view_get_selection(GTK_TREE_VIEW(bus->grid));
-    GList *rows = gtk_tree_selection_get_selected_rows(sel, &model);
-    /* Selection order; rows beyond max are ignored. */
-    std::vector<pelmorabox_event_t *> &picked = *events;
-    std::vector<int64_t> unread;
-    std::vector<size_t> unread_at;
-    for (GList *l = rows; l && picked.size() < max; l = l->next) {
-        GtkTreePath *path = static_cast<GtkTreePath *>(l->data);
-        GtkTreeIter iter;
-        if (!gtk_tree_model_get_iter(model, &iter, path))
-            continue;
-        pelmorabox_event_t *e = nullptr;
-        gtk_tree_model_get(model, &iter, BUS_COLUMN_DATA, &e, -1);
-        int idx = gtk_tree_path_get_indices(path)[0];
-        if (!e) {
-            /* Not fetched yet, or given back while far from view. */
-            unread.push_back(idx);
-            unread_at.push_back(picked.size());
-        }
-        picked.push_back(e ? pelmorabox_event_clone(e) : nullptr);
-        if (row_idxs)
-            row_idxs->push_back(idx);
-    }
-    g_list_free_full(rows, (GDestroyNotify)gtk_tree_path_free);
-
-    int result = 0, missing = 0;
-    if (!unread.empty()) {
-        std::vector<pelmorabox_event_t *> got;
-        missing = read_events_at(bus, unread, &got, &result);
-        for (size_t k = 0; k < got.size(); k++)
-            picked[unread_at[k]] = got[k];
-    }
-    if (!missing)
-        return 0;
-    /* Acting on part of a selection would do something nobody chose. */
-    int total = (int)picked.size();
-    for (pelmorabox_event_t *&e : picked)
-        if (e)
-            pelmorabox_event_destroy(&e);
-    picked.clear();
-    if (row_idxs)
-        row_idxs->clear();
-    g_warning("%s: %d of %d selected events could not be read, nothing done", __func__, missing, total);
-    char text[512];
-    snprintf(text, sizeof(text), _("%d of the %d selected events could not be read from the server. %s"), missing,
-             total, _(nothing_done));
-    bus_ctl_show_failure(bus, text, result);
-    return result < 0 ? result : -14;
-}
 
 int bus_clipboard_copy(bus_t *bus)
 {
@@ -873,4 +612,31 @@ gboolean on_grid_key_press_event(GtkWidget *widget, GdkEventKey *event, gpointer
     else
         k->action(bus);
     return TRUE;
+}
+
+namespace {
+
+gboolean on_grid_button_press_event(GtkWidget *widget, GdkEventButton *event, gpointer user_data)
+{
+    (void)widget;
+    bus_t *bus = static_cast<bus_t *>(user_data);
+    if (event->type == GDK_2BUTTON_PRESS && event->button == 1) {
+        bus_ui_dialog_edit(bus, 0);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+} // namespace
+
+void bus_ctl_attach(bus_t *bus)
+{
+    if (GtkWidget *grid = bus->grid) {
+        gtk_widget_add_events(grid, GDK_KEY_PRESS_MASK | GDK_BUTTON_PRESS_MASK);
+        g_signal_connect(grid, "key-press-event", G_CALLBACK(on_grid_key_press_event), bus);
+        g_signal_connect(grid, "button-press-event", G_CALLBACK(on_grid_button_press_event), bus);
+    }
+    for (int i = 0; i < BUTTON_LAST; i++)
+        if (bus->buttons[i])
+            g_signal_connect(bus->buttons[i], "clicked", G_CALLBACK(on_button_click), bus);
 }

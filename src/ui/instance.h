@@ -119,6 +119,16 @@ typedef struct bus_desc
         unsigned int notice_timer;
         int notice_failed; /* the notice shows a failure */
     } rt;
+    /* What the bus engine calls into the widgets, on the main loop; a null
+     * hook is skipped. The panel fills the renderers when it builds itself,
+     * the window the attach that bus_init calls. */
+    struct
+    {
+        void (*attach)(struct bus_desc *bus); /* keys and clicks connect to the commands */
+        int (*events_updated)(struct bus_desc *bus, int cnt, const int64_t *idxs, pelmorabox_event_t **events);
+        int (*time_updated)(struct bus_desc *bus);
+        int (*gone_offline)(struct bus_desc *bus);
+    } view;
 } bus_t;
 
 struct instance_desc
@@ -161,22 +171,12 @@ struct instance_desc
     char color_label_playlist_prev[260];
 };
 
-/* Start-up and shutdown (instance.cpp). */
-instance_t *instance_create(int argc, char **argv);
-int instance_init(instance_t *app);
 /* The process's stop flag as worker threads read it: nonzero once the
  * console is closing. */
 static inline int instance_stopping(const instance_t *app)
 {
     return __atomic_load_n(&app->f_exit, __ATOMIC_ACQUIRE);
 }
-int instance_release(instance_t *app);
-int instance_destroy(instance_t *app);
-void *instance_stop_wait(void *app);
-void *library_stat_notify_proc(void *bus);
-const char *instance_title(const instance_t *app);
-/* Non-zero when instance_create had a valid configuration but no display. */
-int instance_display_missing(void);
 
 /* The executable's directory, found once by main; "" until then. */
 const char *instance_bin_dir(void);

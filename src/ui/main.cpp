@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "instance.h"
+#include "instance_lifecycle.h"
 #include "ndi_runtime.h"
 #include "pelmora_version.h"
 #include "single_instance_check.h"

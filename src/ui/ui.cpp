@@ -18,6 +18,7 @@
 #include "pelmora_io_preview.h"
 #include "strl.h"
 #include "ui_bus.h"
+#include "ui_bus_dialogs.h"
 #include "ui_dlg.h"
 #include "ui_images.h"
 #include "ui_search.h"
@@ -315,7 +316,10 @@ GtkWidget *ui_create(instance_t *app)
         GtkWidget *paned = gtk_hpaned_new();
         gtk_paned_set_position(GTK_PANED(paned), 900);
         bus->window = ui_bus_create(paned, bus);
+        bus_ui_dialogs_attach(bus);
         bus_dnd_attach(bus);
+        /* Keys and clicks run commands once the bus's engine runs. */
+        bus->view.attach = bus_ctl_attach;
         gtk_paned_pack1(GTK_PANED(paned), bus->window, TRUE, FALSE);
 
         GtkWidget *btm = gtk_vbox_new(FALSE, 0);

@@ -5,33 +5,8 @@
 #include <gtk/gtk.h>
 
 #include "instance.h"
+#include "ui_bus.h"
 #include "ui_tools.h"
-
-enum assets_details_column
-{
-    ASSETS_DETAILS_COLUMN_TITLE = 0,
-    ASSETS_DETAILS_COLUMN_IN,
-    ASSETS_DETAILS_COLUMN_OUT,
-    ASSETS_DETAILS_COLUMN_DUR,
-    ASSETS_DETAILS_COLUMN_ITEM_DATA,
-    ASSETS_DETAILS_COLUMN_BG_COLOR,
-    ASSETS_DETAILS_COLUMN_BG_COLOR_V,
-    ASSETS_DETAILS_COLUMN_FG_COLOR,
-    ASSETS_DETAILS_COLUMN_FG_COLOR_V,
-    ASSETS_DETAILS_COLUMN_LAST
-};
-
-enum metas_details_column
-{
-    METAS_DETAILS_COLUMN_NAME = 0,
-    METAS_DETAILS_COLUMN_VALUE,
-    METAS_DETAILS_COLUMN_ITEM_DATA,
-    METAS_DETAILS_COLUMN_BG_COLOR,
-    METAS_DETAILS_COLUMN_BG_COLOR_V,
-    METAS_DETAILS_COLUMN_FG_COLOR,
-    METAS_DETAILS_COLUMN_FG_COLOR_V,
-    METAS_DETAILS_COLUMN_LAST
-};
 
 extern const ui_column_desc assets_details_columns[ASSETS_DETAILS_COLUMN_LAST + 1];
 extern const ui_column_desc metas_details_columns[METAS_DETAILS_COLUMN_LAST + 1];

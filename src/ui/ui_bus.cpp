@@ -17,8 +17,6 @@
 #include "localtime_tz.h"
 #include "strl.h"
 #include "timecode.h"
-#include "ui.h"
-#include "ui_bus_dialogs.h"
 #include "ui_images.h"
 #include "ui_oled.h"
 
@@ -362,9 +360,6 @@ GtkWidget *controls_group(GtkWidget *parent, bus_t *bus)
             pack_blank(row, true);
         pack_button(row, parent, bus, ids[i]);
     }
-    /* A double right click on preview opens the preview server's settings. */
-    if (GtkWidget *preview = bus->buttons[BUTTON_LIST_ITEM_PREVIEW])
-        g_signal_connect(preview, "button-press-event", G_CALLBACK(on_button_playlist_item_preview_press_event), bus);
     gtk_widget_show(row);
     return group_box(_("Controls"), row);
 }
@@ -445,6 +440,15 @@ int on_air_weight(GtkTreeModel *model, GtkTreeIter *iter, void *data)
     return e && (e->flags & PELMORABOX_EVENT_FLAG_PLAYING) ? PANGO_WEIGHT_BOLD : 0;
 }
 
+gboolean on_grid_cursor_changed_event(GtkTreeView *view, gpointer user_data)
+{
+    (void)view;
+    bus_t *bus = static_cast<bus_t *>(user_data);
+    if (bus_assert_main_thread("on_grid_cursor_changed_event"))
+        bus_ui_redraw_event_details(bus);
+    return TRUE;
+}
+
 void grid_create(GtkWidget *parent, bus_t *bus)
 {
     const instance_t *app = bus->app;
@@ -480,6 +484,7 @@ void grid_create(GtkWidget *parent, bus_t *bus)
     g_list_free(cells);
     /* The event on air stands out at a glance, whatever its type colours. */
     ui_treeview_set_row_weight(bus->grid, on_air_weight, nullptr);
+    g_signal_connect(bus->grid, "cursor-changed", G_CALLBACK(on_grid_cursor_changed_event), bus);
     gtk_widget_show(bus->scrolled);
 }
 
@@ -668,6 +673,9 @@ GtkWidget *ui_bus_create(GtkWidget *parent, bus_t *bus)
     gtk_widget_show(operation);
     gtk_box_pack_start(GTK_BOX(top), operation, TRUE, TRUE, 0);
     gtk_widget_show(top);
+    bus->view.events_updated = bus_ui_update_events;
+    bus->view.time_updated = bus_ui_update_time;
+    bus->view.gone_offline = bus_ui_set_offline;
     return top;
 }
 

@@ -6,41 +6,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "bus.h"
 #include "instance.h"
 #include "ui_tools.h"
-
-enum bus_columns
-{
-    BUS_COLUMN_AUXMEDIA_STEREO_1 = 0,
-    BUS_COLUMN_AUXMEDIA_STEREO_2,
-    BUS_COLUMN_AUXMEDIA_STEREO_3,
-    BUS_COLUMN_AUXMEDIA_STEREO_4,
-    BUS_COLUMN_AUXMEDIA_STL_888,
-    BUS_COLUMN_AUXMEDIA_STL_889,
-    BUS_COLUMN_NOTES,
-    BUS_COLUMN_START_TYPE_ICON,
-    BUS_COLUMN_START,
-    BUS_COLUMN_MEDIA_TYPE,
-    BUS_COLUMN_MEDIA_ID,
-    BUS_COLUMN_AUX1,
-    BUS_COLUMN_DUR,
-    BUS_COLUMN_MARK_IN,
-    BUS_COLUMN_MARK_OUT,
-    BUS_COLUMN_TITLE,
-    BUS_COLUMN_TAG,
-    BUS_COLUMN_ASSETS,
-    BUS_COLUMN_AR,
-    BUS_COLUMN_AMAP,
-    BUS_COLUMN_AAMP,
-    BUS_COLUMN_AUX2,
-    BUS_COLUMN_IDX,
-    BUS_COLUMN_DATA,
-    BUS_COLUMN_BG_COLOR,
-    BUS_COLUMN_BG_COLOR_V,
-    BUS_COLUMN_FG_COLOR,
-    BUS_COLUMN_FG_COLOR_V,
-    BUS_COLUMN_LAST
-};
 
 /* Ids of the panel's buttons; the same numbers index bus->buttons. Entries
  * 1..21 are created by ui_bus_create; 22..25 belong to the item dialog and
@@ -111,9 +79,38 @@ int bus_ui_start_type_idx(char start_type);
 /* The row of the panel's button table with that id (1..25), or null. */
 const ui_button_desc *ui_button_lookup_local(int id);
 
+/* Columns of the event details lists under the library (built by the main
+ * window, filled from the selected row by bus_ui_redraw_event_details). */
+enum assets_details_column
+{
+    ASSETS_DETAILS_COLUMN_TITLE = 0,
+    ASSETS_DETAILS_COLUMN_IN,
+    ASSETS_DETAILS_COLUMN_OUT,
+    ASSETS_DETAILS_COLUMN_DUR,
+    ASSETS_DETAILS_COLUMN_ITEM_DATA,
+    ASSETS_DETAILS_COLUMN_BG_COLOR,
+    ASSETS_DETAILS_COLUMN_BG_COLOR_V,
+    ASSETS_DETAILS_COLUMN_FG_COLOR,
+    ASSETS_DETAILS_COLUMN_FG_COLOR_V,
+    ASSETS_DETAILS_COLUMN_LAST
+};
+
+enum metas_details_column
+{
+    METAS_DETAILS_COLUMN_NAME = 0,
+    METAS_DETAILS_COLUMN_VALUE,
+    METAS_DETAILS_COLUMN_ITEM_DATA,
+    METAS_DETAILS_COLUMN_BG_COLOR,
+    METAS_DETAILS_COLUMN_BG_COLOR_V,
+    METAS_DETAILS_COLUMN_FG_COLOR,
+    METAS_DETAILS_COLUMN_FG_COLOR_V,
+    METAS_DETAILS_COLUMN_LAST
+};
+
 /* Builds the panel of bus (buttons 1..21 into bus->buttons, the clocks, the
- * grid and its scrolled window); button hookup names are registered on
- * parent. Returns the panel's top widget, shown. */
+ * grid and its scrolled window) and fills its renderers into bus->view;
+ * button hookup names are registered on parent. Returns the panel's top
+ * widget, shown. */
 GtkWidget *ui_bus_create(GtkWidget *parent, bus_t *bus);
 
 /* Renderers called by the bus engine on the main loop. */

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "bus.h"
-#include "bus_ctl.h"
+#include "bus_ctl_call.h"
 #include "gdk_unlock.h"
 #include "pelmora_io.h"
 #include "pelmora_lib.h"
@@ -1099,4 +1099,11 @@ gboolean on_button_playlist_item_preview_press_event(GtkWidget *widget, GdkEvent
         return FALSE;
     bus_ctl_io_settings(bus, bus->app ? bus->app->window : nullptr, &bus->preview);
     return TRUE;
+}
+
+void bus_ui_dialogs_attach(bus_t *bus)
+{
+    /* A double right click on preview opens the preview server's settings. */
+    if (GtkWidget *preview = bus->buttons[BUTTON_LIST_ITEM_PREVIEW])
+        g_signal_connect(preview, "button-press-event", G_CALLBACK(on_button_playlist_item_preview_press_event), bus);
 }

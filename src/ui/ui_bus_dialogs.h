@@ -109,6 +109,10 @@ int bus_ui_playlist_name_cmp(const char *a, const char *b);
  * "NON CONT" or ""). */
 const char *bus_ui_errorflag_status(int64_t flags);
 
+/* Connects the dialogs' own press handler to the panel's preview button;
+ * called once the panel is built. */
+void bus_ui_dialogs_attach(bus_t *bus);
+
 /* Handlers. */
 gboolean on_button_playlist_item_preview_press_event(GtkWidget *widget, GdkEventButton *event, gpointer user_data);
 void bus_ui_dialog_playlist_toggle_radio(GtkToggleButton *button, gpointer user_data);

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "grid_probe.h"
-#include "instance.h"
+#include "instance_lifecycle.h"
 #include "sim_child.h"
 
 /* GDK thread lock and GTK, once per process; false without a display.
