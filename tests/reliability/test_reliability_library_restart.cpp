@@ -420,3 +420,30 @@ TEST_F(ReliabilityLibraryRestart, DropOfThirtyRowsInsertsEachAcknowledgedOnceAnd
 }
 
 } // namespace
+
+/* The library's server goes away while the operator only looks, the folder
+ * changes meanwhile, and a new server (whose journal knows nothing of it)
+ * answers on the same port: the open folders follow the disk again. */
+TEST_F(ReliabilityLibraryRestart, ChangesWhileTheServerWasAwayReachTheOpenTree)
+{
+    const int n = 20;
+    start_split(n, {});
+    if (HasFatalFailure())
+        return;
+    ASSERT_TRUE(open_path(0, "/dest"));
+    ASSERT_TRUE(open_path(0, "/many"));
+    ASSERT_TRUE(engine_run_until([&] { return tree_items("/many") == n; }, 10000));
+
+    kill(libsim.pid, SIGKILL);
+    waitpid(libsim.pid, nullptr, 0);
+    libsim.pid = -1;
+    /* Seen away by the notification thread before anything changes. */
+    engine_run_until([] { return false; }, 400);
+    for (int i = 0; i < 6; i++)
+        ASSERT_EQ(0, rename((root + "/many/" + clip(i)).c_str(), (root + "/dest/" + clip(i)).c_str()));
+    ASSERT_EQ(0, unlink((root + "/many/" + clip(6)).c_str()));
+    ASSERT_EQ(0, sim_child_start(&libsim2, sim_child_bin(), lib_args(lib_port)));
+
+    std::string why;
+    EXPECT_TRUE(engine_run_until([&] { return tree_matches_disk(n, &why); }, 20000)) << why;
+}

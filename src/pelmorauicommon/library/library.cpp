@@ -62,6 +62,9 @@ struct library_engine_desc
      * folders are listed once more, so that a listing read in the middle of
      * the burst cannot leave a row behind. */
     int f_burst = 0;
+    /* The last state read failed: a server that answers again may have
+     * restarted, its journal without the changes made meanwhile. */
+    int f_unanswered = 0;
 };
 
 /* ---- Hand-over to the main loop ---- */
@@ -485,8 +488,12 @@ int library_stat_notify(library_t *lib, int f_gtk_thread)
         return -22;
     pelmora_lib_state_t *st = nullptr;
     int r = state_read_shared(lib, &st);
-    if (r < 0 || !st)
+    library_engine_desc *en = lib->engine;
+    if (r < 0 || !st) {
+        if (en)
+            en->f_unanswered = 1;
         return r < 0 ? r : -14;
+    }
 
     /* A total of 0 (an unmounted or unreadable folder) shows as full, not as
      * a division by zero. */
@@ -495,7 +502,6 @@ int library_stat_notify(library_t *lib, int f_gtk_thread)
         double used = 100.0 - (double)st->free_space * 100.0 / (double)st->total_space;
         cap = used < 0 ? 0 : used > 100 ? 100 : (int)used;
     }
-    library_engine_desc *en = lib->engine;
     bool cap_new = !en || cap != en->cap_shown || st->used_space != en->used_shown ||
                    st->total_space != en->total_shown || st->free_space != en->free_shown;
     if (lib->hooks.capacity && cap_new) {
@@ -518,9 +524,15 @@ int library_stat_notify(library_t *lib, int f_gtk_thread)
         missed = __builtin_sub_overflow(st->amend_idx, lib->amend_idx, &gap) || gap > st->amend_list_len;
         d = missed ? st->amend_list_len : gap;
     }
+    /* A server that was away, or whose counter went back (it restarted),
+     * carries none of the changes made before it answered: every open
+     * folder is read again. */
+    bool back = f_read && ((en && en->f_unanswered) || st->amend_idx < lib->amend_idx);
     lib->amend_idx = st->amend_idx;
-    if (lib->engine)
-        lib->engine->f_state_read = 1;
+    if (en) {
+        en->f_state_read = 1;
+        en->f_unanswered = 0;
+    }
     pthread_mutex_unlock(&lib->lock);
     for (int64_t i = d - 1; i >= 0; i--) {
         std::string e(st->amend_list_data[i], strnlen(st->amend_list_data[i], sizeof st->amend_list_data[i]));
@@ -572,6 +584,11 @@ int library_stat_notify(library_t *lib, int f_gtk_thread)
             if (lib->hooks.reload_dir)
                 on_main(f_gtk_thread, [&] { lib->hooks.reload_dir(lib, parent); });
         }
+    }
+    if (back && !missed && lib->hooks.resync) {
+        g_warning("%s: the library server answers again (change counter %lld): open folders listed again", __func__,
+                  (long long)st->amend_idx);
+        on_main(f_gtk_thread, [&] { lib->hooks.resync(lib); });
     }
     /* What the journal no longer holds is read again from the folders. */
     if (missed && lib->hooks.resync) {
