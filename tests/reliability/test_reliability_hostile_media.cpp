@@ -832,7 +832,8 @@ TEST_F(ReliabilityHostileMedia, RunningConsoleMeetsBrokenLibraryAndIoAnswers)
     EXPECT_GE(srv.served_prefix("PelmoraLib.") - lib0, 1000);
     EXPECT_GT(srv.served("PelmoraLib.LibState") - state0, 20) << "the notification threads met broken journals";
     EXPECT_GT(srv.served("PelmoraLib.LibListItems") - list0, 20) << "the tree loader met broken listings";
-    EXPECT_GT(srv.served("PelmoraIO.GetStatus") - status0, 2 * buses) << "the monitors met broken status";
+    /* The buses' monitors of this one server share one poll. */
+    EXPECT_GT(srv.served("PelmoraIO.GetStatus") - status0, 2) << "the monitors met broken status";
     for (int i = 0; i < buses; i++)
         EXPECT_TRUE(e.app->bus.list[i].preview.f_running);
 
