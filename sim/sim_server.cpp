@@ -260,10 +260,20 @@ static void sim_server_udp_loop(sim_server_t *srv)
     }
 }
 
-/* One accepted connection, run on its own thread. */
+/* HTTP of a connection. The real servers keep a connection open between
+ * calls, and so does this one: a console that polls every 100 ms would
+ * otherwise open and close a connection for every poll. */
+#define SIM_HTTP_HEAD_MAX (16 * 1024) /* request line and headers */
+#define SIM_HTTP_IDLE_MS 15000        /* an open connection waits this long for its next request */
+#define SIM_HTTP_READ_MS 60000        /* a started request, for each further piece */
+
+/* One connection: accepted and run on its own thread, or handed to
+ * sim_server_serve_fd. */
 struct sim_conn_desc
 {
     int fd = -1;
+    int idle_ms = SIM_HTTP_IDLE_MS;
+    int read_ms = SIM_HTTP_READ_MS;
     uint64_t seq = 0;           /* order of acceptance: the oldest goes first */
     std::atomic<int> f_busy{0}; /* a call is being answered on it */
     std::atomic<int> f_done{0}; /* its thread has ended */
@@ -297,13 +307,6 @@ static void sim_server_process(xmlrpc_env *envP, sim_server_t *srv, sim_conn_des
     xmlrpc_registry_process_call2(envP, srv->registry, xml, len, nullptr, responsePP);
     conn->f_busy = 0;
 }
-
-/* HTTP of a connection. The real servers keep a connection open between
- * calls, and so does this one: a console that polls every 100 ms would
- * otherwise open and close a connection for every poll. */
-#define SIM_HTTP_HEAD_MAX (16 * 1024) /* request line and headers */
-#define SIM_HTTP_IDLE_MS 15000        /* an open connection waits this long for its next request */
-#define SIM_HTTP_READ_MS 60000        /* a started request, for each further piece */
 
 /* Reads more of the connection into in: false on close, error or time-out
  * (a stop or an eviction shuts the socket down, which ends the wait). */
@@ -379,7 +382,7 @@ static bool sim_http_exchange(sim_server_t *srv, sim_conn_desc *c, std::string &
             sim_http_refuse(c->fd, 431, "Request Header Fields Too Large");
             return false;
         }
-        if (!sim_http_read(c->fd, in, f_started ? SIM_HTTP_READ_MS : SIM_HTTP_IDLE_MS))
+        if (!sim_http_read(c->fd, in, f_started ? c->read_ms : c->idle_ms))
             return false;
         f_started = true;
     }
@@ -457,7 +460,7 @@ static bool sim_http_exchange(sim_server_t *srv, sim_conn_desc *c, std::string &
             return false;
     }
     while (in.size() < end + 4 + (size_t)length)
-        if (!sim_http_read(c->fd, in, SIM_HTTP_READ_MS))
+        if (!sim_http_read(c->fd, in, c->read_ms))
             return false;
 
     xmlrpc_env env;
@@ -488,7 +491,7 @@ static bool sim_http_exchange(sim_server_t *srv, sim_conn_desc *c, std::string &
 static void sim_server_conn_run(sim_server_t *srv, sim_conn_desc *c)
 {
     /* A client that stops reading its answer holds the thread no longer than this. */
-    struct timeval tv = {SIM_HTTP_READ_MS / 1000, 0};
+    struct timeval tv = {c->read_ms / 1000, (c->read_ms % 1000) * 1000};
     setsockopt(c->fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
     std::string in;
     while (sim_http_exchange(srv, c, in)) {
@@ -496,6 +499,17 @@ static void sim_server_conn_run(sim_server_t *srv, sim_conn_desc *c)
     /* The client sees the end at once rather than when the socket is reaped. */
     shutdown(c->fd, SHUT_RDWR);
     c->f_done = 1;
+}
+
+void sim_server_serve_fd(sim_server_t *srv, int fd, int idle_ms, int read_ms)
+{
+    sim_conn_desc c;
+    c.fd = fd;
+    if (idle_ms > 0)
+        c.idle_ms = idle_ms;
+    if (read_ms > 0)
+        c.read_ms = read_ms;
+    sim_server_conn_run(srv, &c);
 }
 
 /* Joins and forgets the connections whose threads have ended (conn_lock held). */

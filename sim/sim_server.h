@@ -96,6 +96,13 @@ int sim_server_start(sim_server_t *srv);
 void sim_server_set_faults(sim_server_t *srv, int on);
 /* Ends both threads, releases hung calls, frees the server. */
 void sim_server_stop(sim_server_t *srv);
+/* Serves one connected stream socket on the calling thread as a connection
+ * thread does, until the peer stops, a request ends the connection or a
+ * wait runs out; then shuts the socket down (the caller closes it). It is
+ * not one of the server's counted connections. idle_ms and read_ms replace
+ * the waits for a next request and for each further piece of a started one
+ * (0: the usual 15 s and 60 s). */
+void sim_server_serve_fd(sim_server_t *srv, int fd, int idle_ms, int read_ms);
 
 /* The bus of a call, or null (with nothing sent) when the index is out of range. */
 sim_bus_t *sim_server_bus(sim_server_t *srv, int idx);
