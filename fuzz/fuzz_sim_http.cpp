@@ -7,7 +7,6 @@
 // exactly that much body each, nothing after an answer that ends the
 // connection, and no more calls answered than request heads sent.
 #include <errno.h>
-#include <ftw.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -23,6 +22,7 @@
 #include <xmlrpc-c/base.h>
 #include <xmlrpc-c/server.h>
 
+#include "fuzz_scratch.h"
 #include "sim_automation.h"
 #include "sim_bus.h"
 #include "sim_clock.h"
@@ -40,19 +40,6 @@ const int WAIT_MS = 5000;
 /* Answers kept for the check; past this they are drained unchecked. */
 const size_t ANSWERS_MAX = 32u << 20;
 
-std::string scratch; /* the scratch folder, removed at exit */
-
-int remove_one(const char *path, const struct stat *, int, struct FTW *)
-{
-    return remove(path);
-}
-
-void remove_scratch()
-{
-    if (!scratch.empty())
-        nftw(scratch.c_str(), remove_one, 16, FTW_DEPTH | FTW_PHYS);
-}
-
 struct sim_fixture
 {
     sim_opts_t opts;
@@ -62,11 +49,9 @@ struct sim_fixture
 
     sim_fixture()
     {
-        char tmpl[] = "/tmp/fuzz_sim_http_XXXXXX";
-        if (!mkdtemp(tmpl))
+        std::string scratch = fuzz_scratch_make("/tmp/fuzz_sim_http_XXXXXX");
+        if (scratch.empty())
             return;
-        scratch = tmpl;
-        atexit(remove_scratch);
         opts.data_dir = scratch;
         sim_media_generate_default(&cat);
         xmlrpc_env env;

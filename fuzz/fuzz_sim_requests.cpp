@@ -3,7 +3,6 @@
 // the IO server, the rest is the request as it arrives. It passes the XML
 // guard as on the wire, then the server's own method table answers it over
 // a scratch media folder that every library path is confined to.
-#include <ftw.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -15,6 +14,7 @@
 #include <xmlrpc-c/base.h>
 #include <xmlrpc-c/server.h>
 
+#include "fuzz_scratch.h"
 #include "pelmora_guard.h"
 #include "sim_io.h"
 #include "sim_jobs.h"
@@ -24,19 +24,6 @@
 #include "sim_server.h"
 
 namespace {
-
-std::string scratch; /* the scratch folder, removed at exit */
-
-int remove_one(const char *path, const struct stat *, int, struct FTW *)
-{
-    return remove(path);
-}
-
-void remove_scratch()
-{
-    if (!scratch.empty())
-        nftw(scratch.c_str(), remove_one, 16, FTW_DEPTH | FTW_PHYS);
-}
 
 struct sim_fixture
 {
@@ -52,12 +39,9 @@ struct sim_fixture
 
     sim_fixture()
     {
-        char tmpl[] = "/tmp/fuzz_sim_requests_XXXXXX";
-        if (!mkdtemp(tmpl))
+        std::string dir = fuzz_scratch_make("/tmp/fuzz_sim_requests_XXXXXX"), media = dir + "/media";
+        if (dir.empty())
             return;
-        std::string dir = tmpl, media = dir + "/media";
-        scratch = dir;
-        atexit(remove_scratch);
         mkdir(media.c_str(), 0755);
         mkdir((media + "/news").c_str(), 0755);
         if (FILE *f = fopen((media + "/news/clip.mov").c_str(), "w")) {
