@@ -6,8 +6,6 @@
 #include <string.h>
 
 #include <algorithm>
-#include <map>
-#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -92,63 +90,6 @@ void tell(library_t *lib, std::vector<std::string> failed)
     library_ui_notice(lib, text.c_str());
 }
 
-/* A call that got no answer may have been made, and the server may have
- * been restarted since: its journal then lacks the changes made before. The
- * open folders are listed again at the first state the server answers after
- * the operation. */
-struct resync_wait
-{
-    int slot;        /* of the state callback */
-    gint64 since_us; /* when the operation ended */
-    bool queued;     /* the listing is handed to the main loop */
-};
-std::mutex resync_lock;
-std::map<library_t *, resync_wait> resync_waits;
-
-gboolean resync_now(gpointer p)
-{
-    library_t *lib = static_cast<library_t *>(p);
-    int slot;
-    {
-        std::lock_guard<std::mutex> g(resync_lock);
-        auto it = resync_waits.find(lib);
-        if (it == resync_waits.end())
-            return FALSE; /* the library went meanwhile */
-        slot = it->second.slot;
-        resync_waits.erase(it);
-    }
-    library_stat_notify_del(lib, slot);
-    g_warning("%s: the library server answers again: open folders listed again", "library_ops");
-    if (lib->hooks.resync)
-        lib->hooks.resync(lib);
-    return FALSE;
-}
-
-void resync_on_answer(library_t *lib, pelmora_lib_state_t *, int, void *, const char *entry)
-{
-    if (entry)
-        return; /* once per state read */
-    std::lock_guard<std::mutex> g(resync_lock);
-    auto it = resync_waits.find(lib);
-    /* A state shared by another library of the server may have been read
-     * before the operation ended: only a later one shows the server up. */
-    if (it == resync_waits.end() || it->second.queued ||
-        g_get_monotonic_time() - it->second.since_us <= LIBRARY_STATE_SHARE_MS * 1000)
-        return;
-    it->second.queued = true;
-    gdk_threads_add_idle(resync_now, lib);
-}
-
-void resync_when_answered(library_t *lib)
-{
-    std::lock_guard<std::mutex> g(resync_lock);
-    if (resync_waits.count(lib))
-        return;
-    int slot = library_stat_notify_add(lib, resync_on_answer, nullptr);
-    if (slot >= 0)
-        resync_waits[lib] = {slot, g_get_monotonic_time(), false};
-}
-
 struct selection
 {
     int ni = 0, nd = 0, ns = 0;
@@ -230,8 +171,6 @@ gboolean library_create_dir_srv(GtkWidget *, gpointer p)
     std::string url = lib->url, dir = path;
     int r = library_jobs_call([&] { return pelmora_lib_create_dir(url.c_str(), dir.c_str()); });
     g_warning("%s: pelmora_lib_create_dir(%s)=%d", __func__, path, r);
-    if (r == -14)
-        resync_when_answered(lib);
     if (r < 0)
         tell(lib, {failure(LIB_("Creating the folder"), path, r)});
     return TRUE;
@@ -266,8 +205,6 @@ gboolean library_rename_item_srv(GtkWidget *, gpointer p)
     std::string url = lib->url, a = src, b = dst;
     int r = library_jobs_call([&] { return pelmora_lib_rename_item(url.c_str(), a.c_str(), b.c_str()); });
     g_warning("%s: pelmora_lib_rename_item(%s, %s)=%d", __func__, a.c_str(), b.c_str(), r);
-    if (r == -14)
-        resync_when_answered(lib);
     if (r < 0)
         tell(lib, {failure(LIB_("Renaming"), a.c_str(), r)});
     return TRUE;
@@ -323,8 +260,6 @@ gboolean library_move_items_srv(GtkWidget *button, gpointer p)
         for (size_t i = 0; i < moves.size(); i++)
             if (results[i] < 0)
                 failed.push_back(failure(LIB_("Moving"), moves[i].first.c_str(), results[i]));
-        if (std::count(results.begin(), results.end(), -14))
-            resync_when_answered(lib);
         tell(lib, failed);
     }
     library_ui_select_item_dialog_list_destroy(&paths);
@@ -377,9 +312,6 @@ gboolean library_delete_items_srv(GtkWidget *, gpointer p)
         }
         return 0;
     });
-    if (std::count(ri.begin(), ri.end(), -14) || std::count(rd.begin(), rd.end(), -14) ||
-        std::count(rs.begin(), rs.end(), -14))
-        resync_when_answered(lib);
     std::vector<std::string> failed;
     for (size_t i = 0; i < items.size(); i++)
         if (ri[i] < 0)
@@ -407,17 +339,7 @@ gboolean library_delete_items_srv(GtkWidget *, gpointer p)
 
 void library_ops_release(library_t *lib)
 {
-    if (!lib)
-        return;
-    {
-        std::lock_guard<std::mutex> g(resync_lock);
-        auto it = resync_waits.find(lib);
-        if (it != resync_waits.end()) {
-            library_stat_notify_del(lib, it->second.slot);
-            resync_waits.erase(it);
-        }
-    }
-    if (!lib->select_item_dialog.ctx)
+    if (!lib || !lib->select_item_dialog.ctx)
         return;
     auto *d = static_cast<library_ui_select_item_dialog_t *>(lib->select_item_dialog.ctx);
     library_ui_select_item_dialog_destroy(&d);

@@ -2,9 +2,8 @@
  * pane's buttons: create a folder, rename, move, delete. Each reads the
  * tree's selection, asks where needed, and calls the library server on a
  * worker while the main loop goes on; the tree follows through the journal
- * (deleted folders excepted); after a call that got no answer (the server
- * may have been restarted without the journal of what it did), the open
- * folders are listed again once the server answers. Failures are said on
+ * (deleted folders excepted; a server that was away or restarted has the
+ * open folders listed again by the library itself). Failures are said on
  * the pane's notice line. */
 #pragma once
 #include <gtk/gtk.h>
