@@ -304,6 +304,7 @@ TEST_F(SubclipDialog, NewSubclipMarksStepsAndTheCloseQuestion)
         EXPECT_EQ(sc.duration, 200 - 49 + 1);
         EXPECT_EQ(s.text(ENTRY_MARK_OUT), "10:00:08:00");
         EXPECT_EQ(s.focus(), s.ctx->entries[ENTRY_TIMELINE]);
+        EXPECT_EQ(s.ctx->f_dirty, 2); /* the set mark and the typed one */
         /* Left without Enter: what was typed goes. */
         gtk_widget_grab_focus(s.ctx->entries[ENTRY_MARK_IN]);
         gtk_entry_set_text(GTK_ENTRY(s.ctx->entries[ENTRY_MARK_IN]), "10:00:05:00");
@@ -313,7 +314,7 @@ TEST_F(SubclipDialog, NewSubclipMarksStepsAndTheCloseQuestion)
     s.act("Escape in the title", [&] {
         gtk_widget_grab_focus(s.ctx->entries[ENTRY_TITLE]);
         s.key(GDK_i); /* typing, not a mark */
-        EXPECT_EQ(s.ctx->f_dirty, 1);
+        EXPECT_EQ(s.ctx->f_dirty, 2);
         s.key(GDK_Escape);
         EXPECT_EQ(s.focus(), s.ctx->entries[ENTRY_TIMELINE]);
         EXPECT_TRUE(gtk_widget_get_visible(s.dlg));
@@ -341,7 +342,7 @@ TEST_F(SubclipDialog, NewSubclipMarksStepsAndTheCloseQuestion)
 }
 
 /* The shuttle speeds both ways, Page Down on a 50 fps clip and a typed in
- * point taken as clip frames. */
+ * point taken as clip frames; closing after it asks. */
 TEST_F(SubclipDialog, SpeedSequenceFiftyFramesAndTypedInPoint)
 {
     NEED_DISPLAY();
@@ -377,11 +378,11 @@ TEST_F(SubclipDialog, SpeedSequenceFiftyFramesAndTypedInPoint)
         s.type(ENTRY_MARK_IN, "10:00");
         EXPECT_EQ(sc.mark_in, 250);
         EXPECT_EQ(s.text(ENTRY_MARK_IN), "00:00:05:00"); /* 250 frames of 50 fps in PAL */
-        EXPECT_EQ(s.ctx->f_dirty, 0);                    /* typed marks do not ask on close */
+        EXPECT_EQ(s.ctx->f_dirty, 1);
         gtk_dialog_response(GTK_DIALOG(s.dlg), GTK_RESPONSE_REJECT);
     });
     EXPECT_EQ(s.run(&srv, &sc, 0, 0, nullptr), 0);
-    EXPECT_EQ(s.questions, 0);
+    EXPECT_EQ(s.questions, 1); /* the typed mark is not saved: asked */
 }
 
 /* The bus preview's form: nothing loaded by the editor, no marks; a call
@@ -612,4 +613,120 @@ TEST_F(SubclipDialog, MarkInFrameIsThePicture)
     });
     EXPECT_EQ(s.run(&srv, &sc, 0, 0, nullptr), 0);
     EXPECT_EQ(s.questions, 1); /* MARK IN was set */
+}
+
+/* Typed positions outside the clip are refused on the editor's notice line
+ * (no box, the entry keeps the text to be typed over, nothing changes);
+ * inside it they are taken and the notice goes. The reset keys count as
+ * changes: closing asks. */
+TEST_F(SubclipDialog, TypedPositionOutsideTheClipIsRefusedInTheEditor)
+{
+    NEED_DISPLAY();
+    ASSERT_TRUE(start("/tc25.mkv"));
+    pelmora_lib_subclip_t sc = {-1, 0, 0, "", &item};
+    script s;
+    s.step("shown", [&] { return s.ctx->status_here; });
+    s.act("outside", [&] {
+        for (const char *t : {"10:00:12:00", "09:59:59:24", "99:00:00:00"}) {
+            s.type(ENTRY_MARK_IN, t);
+            EXPECT_NE(s.notice().find(std::string(t) + " lies outside the clip (10:00:00:00 to 10:00:11:24)"),
+                      std::string::npos)
+                << s.notice();
+            EXPECT_EQ(s.focus(), s.ctx->entries[ENTRY_MARK_IN]);
+            EXPECT_EQ(s.text(ENTRY_MARK_IN), t);
+        }
+        s.type(ENTRY_MARK_OUT, "10:00:12:00");
+        EXPECT_NE(s.notice().find("lies outside the clip"), std::string::npos);
+        s.type(ENTRY_CURR, "11:00");
+        EXPECT_NE(s.notice().find("lies outside the clip"), std::string::npos);
+        EXPECT_EQ(s.focus(), s.ctx->entries[ENTRY_CURR]);
+        EXPECT_EQ(question(), nullptr);
+        EXPECT_EQ(sc.mark_in, 0);
+        EXPECT_EQ(sc.duration, 300);
+        EXPECT_EQ(s.ctx->f_dirty, 0);
+    });
+    s.act("inside, free form", [&] {
+        s.type(ENTRY_MARK_OUT, "10:00:11:24"); /* the last frame */
+        EXPECT_EQ(s.notice(), "");
+        EXPECT_EQ(sc.duration, 300);
+        s.type(ENTRY_MARK_IN, "10000200"); /* 10:00:02:00 */
+        EXPECT_EQ(sc.mark_in, 50);
+        EXPECT_EQ(sc.duration, 250);
+        s.type(ENTRY_CURR, "10:00:04:00");
+        EXPECT_EQ(s.focus(), s.ctx->entries[ENTRY_TIMELINE]);
+    });
+    s.wait_at(100);
+    s.act("reset keys, close", [&] {
+        s.key(GDK_g);
+        EXPECT_EQ(sc.mark_in, 0);
+        EXPECT_EQ(sc.duration, 300);
+        EXPECT_EQ(s.ctx->f_dirty, 3);
+        gtk_dialog_response(GTK_DIALOG(s.dlg), GTK_RESPONSE_REJECT);
+    });
+    EXPECT_EQ(s.run(&srv, &sc, -1, 0, nullptr), 0);
+    EXPECT_EQ(s.questions, 1);
+}
+
+/* Save with a list stores what the operator changed and did not put in the
+ * list yet, and nothing when nothing changed: an untouched free subclip
+ * adds no row, a changed one is added, a changed row is written back, and
+ * one whose out point lies before its in point keeps the editor open. */
+TEST_F(SubclipDialog, SaveStoresChangesNotYetInTheList)
+{
+    NEED_DISPLAY();
+    ASSERT_TRUE(start("/tc25.mkv"));
+    auto titles = [](pelmora_lib_subclip_t **l) {
+        std::vector<std::string> v;
+        for (pelmora_lib_subclip_t **p = l; p && *p; p++)
+            v.push_back(std::string((*p)->title) + "@" + std::to_string((*p)->mark_in) + "+" +
+                        std::to_string((*p)->duration));
+        return v;
+    };
+    pelmora_lib_subclip_t **list = (pelmora_lib_subclip_t **)calloc(2, sizeof(*list));
+    list[0] = rec(0, 100, 50, "a", &item);
+    {
+        SCOPED_TRACE("untouched");
+        pelmora_lib_subclip_t sc = {-1, 0, 0, "", &item};
+        script s;
+        s.step("shown", [&] { return s.ctx->status_here; });
+        s.act("save", [&] { gtk_dialog_response(GTK_DIALOG(s.dlg), GTK_RESPONSE_ACCEPT); });
+        EXPECT_EQ(s.run(&srv, &sc, -1, 0, &list), 1);
+        EXPECT_EQ(titles(list), (std::vector<std::string>{"a@100+50"}));
+    }
+    {
+        SCOPED_TRACE("free subclip marked");
+        pelmora_lib_subclip_t sc = {-1, 0, 0, "", &item};
+        script s;
+        s.step("shown", [&] { return s.ctx->status_here; });
+        s.act("out before in, save", [&] {
+            s.type(ENTRY_MARK_OUT, "10:00:02:00");
+            s.type(ENTRY_MARK_IN, "10:00:03:00");
+            EXPECT_EQ(sc.duration, -24);
+            gtk_dialog_response(GTK_DIALOG(s.dlg), GTK_RESPONSE_ACCEPT);
+        });
+        s.step("kept open", [&] {
+            EXPECT_TRUE(gtk_widget_get_visible(s.dlg));
+            return s.notice().find("out point lies before the in point") != std::string::npos;
+        });
+        s.act("mark out, title, save", [&] {
+            s.type(ENTRY_MARK_OUT, "10:00:05:00");
+            gtk_entry_set_text(GTK_ENTRY(s.ctx->entries[ENTRY_TITLE]), "b");
+            gtk_dialog_response(GTK_DIALOG(s.dlg), GTK_RESPONSE_ACCEPT);
+        });
+        EXPECT_EQ(s.run(&srv, &sc, -1, 0, &list), 1);
+        EXPECT_EQ(titles(list), (std::vector<std::string>{"a@100+50", "b@75+51"}));
+    }
+    {
+        SCOPED_TRACE("row retitled");
+        pelmora_lib_subclip_t sc = *list[0];
+        script s;
+        s.step("shown", [&] { return s.ctx->status_here; });
+        s.act("retitle, save", [&] {
+            gtk_entry_set_text(GTK_ENTRY(s.ctx->entries[ENTRY_TITLE]), "a2");
+            gtk_dialog_response(GTK_DIALOG(s.dlg), GTK_RESPONSE_ACCEPT);
+        });
+        EXPECT_EQ(s.run(&srv, &sc, -1, 0, &list), 1);
+        EXPECT_EQ(titles(list), (std::vector<std::string>{"a2@100+50", "b@75+51"}));
+    }
+    pelmora_lib_list_subclips_free(&list);
 }

@@ -204,6 +204,7 @@ void notice(subclip_dialog_t *ctx, const char *text)
 {
     if (ctx->notice)
         gtk_label_set_text(GTK_LABEL(ctx->notice), text ? text : "");
+    ctx->notice_typed = 0;
 }
 
 void send(subclip_dialog_t *ctx, subclip_player_op_t op, int i = 0, double d = 0)
@@ -336,22 +337,52 @@ void refresh_marks(subclip_dialog_t *ctx)
     show_mark_out(ctx, false);
 }
 
-/* A typed position in clip frames, or false for a text without digits. */
-bool typed(subclip_dialog_t *ctx, GtkEntry *e, int *f)
+/* Says in the editor why a typed position was not taken; the entry keeps
+ * the text, selected, to be typed over. */
+void refuse_typed(subclip_dialog_t *ctx, GtkEntry *e, const char *why)
+{
+    notice(ctx, why);
+    ctx->notice_typed = 1;
+    gtk_editable_select_region(GTK_EDITABLE(e), 0, -1);
+}
+
+/* A position taken: a refusal said before goes (not what the player said). */
+void typed_taken(subclip_dialog_t *ctx)
+{
+    if (ctx->notice_typed)
+        notice(ctx, "");
+}
+
+/* A typed position in clip frames: 1, or 0 for a text without digits
+ * (ignored), or -1 for a position outside the clip (refused on the notice
+ * line). A clip of unknown length has no end to check against. */
+int typed(subclip_dialog_t *ctx, GtkEntry *e, int *f)
 {
     int v = tc_txt2frames2(gtk_entry_get_text(e));
     if (v < 0)
-        return false;
+        return 0;
     *f = clamp_int((int64_t)v - ctx->timecode);
-    return true;
+    if (*f >= 0 && (ctx->clip_frames <= 0 || *f < ctx->clip_frames))
+        return 1;
+    char text[400];
+    if (ctx->clip_frames > 0)
+        snprintf(text, sizeof(text), _("%s lies outside the clip (%s to %s): not taken."), gtk_entry_get_text(e),
+                 form_b(ctx, 0).c_str(), form_b(ctx, ctx->clip_frames - 1).c_str());
+    else
+        snprintf(text, sizeof(text), _("%s lies before the clip's start %s: not taken."), gtk_entry_get_text(e),
+                 form_b(ctx, 0).c_str());
+    refuse_typed(ctx, e, text);
+    return -1;
 }
 
 void on_mark_in_activate(GtkEntry *e, gpointer data)
 {
     subclip_dialog_t *ctx = (subclip_dialog_t *)data;
     int f;
-    if (!typed(ctx, e, &f))
+    if (typed(ctx, e, &f) <= 0)
         return;
+    typed_taken(ctx);
+    ctx->f_dirty++;
     move_mark_in(ctx, f);
     show_mark_in(ctx, false);
     gtk_editable_select_region(GTK_EDITABLE(e), 0, -1);
@@ -362,8 +393,17 @@ void on_mark_out_activate(GtkEntry *e, gpointer data)
 {
     subclip_dialog_t *ctx = (subclip_dialog_t *)data;
     int f;
-    if (!typed(ctx, e, &f) || f < ctx->subclip->mark_in)
+    if (typed(ctx, e, &f) <= 0)
         return;
+    if (f < ctx->subclip->mark_in) {
+        char text[400];
+        snprintf(text, sizeof(text), _("%s lies before the in point %s: not taken."), gtk_entry_get_text(e),
+                 form_b(ctx, ctx->subclip->mark_in).c_str());
+        refuse_typed(ctx, e, text);
+        return;
+    }
+    typed_taken(ctx);
+    ctx->f_dirty++;
     ctx->subclip->duration = clamp_int((int64_t)f - ctx->subclip->mark_in + 1);
     show_mark_out(ctx, false);
     gtk_editable_select_region(GTK_EDITABLE(e), 0, -1);
@@ -374,8 +414,13 @@ void on_curr_activate(GtkEntry *e, gpointer data)
 {
     subclip_dialog_t *ctx = (subclip_dialog_t *)data;
     int f;
-    if (typed(ctx, e, &f))
+    int t = typed(ctx, e, &f);
+    if (t < 0)
+        return; /* stays to be typed over */
+    if (t > 0) {
+        typed_taken(ctx);
         seek(ctx, f);
+    }
     focus_timeline(ctx);
 }
 
@@ -441,6 +486,24 @@ bool row_of_idx(subclip_dialog_t *ctx, int idx, GtkTreeIter *it)
     return false;
 }
 
+/* The current subclip's marks and title become what Save compares with. */
+void remember(subclip_dialog_t *ctx)
+{
+    ctx->base = *ctx->subclip;
+    if (GtkEntry *e = entry(ctx, ENTRY_TITLE))
+        strlcpy(ctx->base.title, gtk_entry_get_text(e), sizeof(ctx->base.title));
+}
+
+/* Marks or title differ from what was opened, added, stored or loaded. */
+bool changed(subclip_dialog_t *ctx)
+{
+    const pelmora_lib_subclip_t *s = ctx->subclip;
+    if (s->mark_in != ctx->base.mark_in || s->duration != ctx->base.duration)
+        return true;
+    GtkEntry *e = entry(ctx, ENTRY_TITLE);
+    return e && strncmp(gtk_entry_get_text(e), ctx->base.title, sizeof(ctx->base.title) - 1) != 0;
+}
+
 /* A copy of the current subclip titled from the TITLE entry. */
 pelmora_lib_subclip_t *current_copy(subclip_dialog_t *ctx)
 {
@@ -453,17 +516,29 @@ pelmora_lib_subclip_t *current_copy(subclip_dialog_t *ctx)
     return r;
 }
 
-void list_add(subclip_dialog_t *ctx)
+/* A subclip whose out point lies before its in point cannot be kept by a
+ * library server: refused here rather than lose the whole list there. */
+bool storable(subclip_dialog_t *ctx)
+{
+    if (ctx->subclip->duration > 0)
+        return true;
+    notice(ctx, _("The out point lies before the in point: the subclip was not stored."));
+    return false;
+}
+
+bool list_add(subclip_dialog_t *ctx)
 {
     if (rows(ctx) >= SUBCLIP_LIST_MAX) {
         char text[300];
         snprintf(text, sizeof(text), _("A clip keeps at most %d subclips: not added."), SUBCLIP_LIST_MAX);
         notice(ctx, text);
-        return;
+        return false;
     }
+    if (!storable(ctx))
+        return false;
     pelmora_lib_subclip_t *r = current_copy(ctx);
     if (!r)
-        return;
+        return false;
     r->idx = ctx->subclips_cnt++;
     GtkTreeIter it;
     gtk_list_store_append(store(ctx), &it);
@@ -471,7 +546,9 @@ void list_add(subclip_dialog_t *ctx)
     ctx->subclip->idx = -1;
     ctx->subclips_dirty++;
     ctx->f_dirty = 0;
+    remember(ctx);
     focus_timeline(ctx);
+    return true;
 }
 
 /* Shows a subclip and puts the player on its in point. */
@@ -493,21 +570,24 @@ void take_row(subclip_dialog_t *ctx, const pelmora_lib_subclip_t *r)
     ctx->subclip->parent = parent;
 }
 
-void list_save(subclip_dialog_t *ctx)
+bool list_save(subclip_dialog_t *ctx)
 {
     GtkTreeIter it;
     if (ctx->subclip->idx < 0 || !row_of_idx(ctx, ctx->subclip->idx, &it)) {
         /* Free, or its row was deleted: stored as a new row. */
-        list_add(ctx);
-        return;
+        return list_add(ctx);
     }
+    if (!storable(ctx))
+        return false;
     pelmora_lib_subclip_t *r = current_copy(ctx);
     if (!r)
-        return;
+        return false;
     free(row_rec(ctx, &it));
     row_show(ctx, &it, r);
     ctx->subclips_dirty++;
     ctx->f_dirty = 0;
+    remember(ctx);
+    return true;
 }
 
 void list_undo(subclip_dialog_t *ctx)
@@ -518,6 +598,7 @@ void list_undo(subclip_dialog_t *ctx)
     take_row(ctx, row_rec(ctx, &it));
     ctx->f_dirty = 0;
     load_subclip(ctx);
+    remember(ctx);
     ctx->subclips_dirty++;
 }
 
@@ -552,6 +633,7 @@ void on_row_activated(GtkTreeView *, GtkTreePath *path, GtkTreeViewColumn *, gpo
         take_row(ctx, r);
         ctx->f_dirty = 0;
         load_subclip(ctx);
+        remember(ctx);
         focus_timeline(ctx);
     }
 }
@@ -666,6 +748,7 @@ gboolean on_key(GtkWidget *, GdkEventKey *ev, gpointer data)
         case GDK_f:
         case GDK_g:
             if (ed) {
+                ctx->f_dirty++;
                 if (key != GDK_f)
                     s->mark_in = 0;
                 if (key != GDK_d)
@@ -1049,8 +1132,10 @@ int subclip_dialog(GtkWidget *window, srv_t *srv, pelmora_lib_subclip_t *subclip
         g_signal_connect(ctx->entries[ENTRY_MARK_IN], "focus-out-event", G_CALLBACK(on_entry_focus_out), ctx);
         g_signal_connect(ctx->entries[ENTRY_MARK_OUT], "focus-out-event", G_CALLBACK(on_entry_focus_out), ctx);
     }
+    ui_dlg_fit_screen(dlg, window);
     gtk_widget_show_all(dlg);
     focus_timeline(ctx);
+    remember(ctx);
 
     int result = 0;
     for (;;) {
@@ -1058,12 +1143,16 @@ int subclip_dialog(GtkWidget *window, srv_t *srv, pelmora_lib_subclip_t *subclip
         if (!ctx->dialog)
             break; /* destroyed from outside: nothing to ask, nothing saved */
         if (resp == GTK_RESPONSE_ACCEPT) {
+            /* Changed marks not yet in the list go with it; a subclip the
+             * list cannot take keeps the editor open, said on its line. */
+            if (ctx->rows && changed(ctx) && !list_save(ctx))
+                continue;
             if (GtkEntry *e = entry(ctx, ENTRY_TITLE))
                 strlcpy(subclip->title, gtk_entry_get_text(e), sizeof(subclip->title));
             result = 1;
             break;
         }
-        if (ctx->f_dirty == 0 && (!psubclips || ctx->subclips_dirty == 0))
+        if (ctx->f_dirty == 0 && !changed(ctx) && (!psubclips || ctx->subclips_dirty == 0))
             break;
         if (ui_dialog_ok_cancel(_("Subclips not saved! Are you sure to quit?")))
             break;

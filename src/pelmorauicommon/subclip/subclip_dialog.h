@@ -43,7 +43,7 @@ enum
 typedef struct subclip_dialog_desc
 {
     int f_ro;           /* 0 editable; 1, 2 read-only; 2: the caller loaded the player */
-    int f_dirty;        /* set-mark changes since the subclip was stored or loaded */
+    int f_dirty;        /* mark changes (set, typed, reset keys) since stored or loaded */
     int timecode;       /* start timecode of the material, mode frames */
     int subclips_cnt;   /* number given to the next subclip added */
     int subclips_dirty; /* list changes */
@@ -61,8 +61,12 @@ typedef struct subclip_dialog_desc
     double clip_len; /* seconds, as the item gives it, held to a week */
     GtkWidget *dialog;
     struct _GtkListStore *rows; /* the list's rows, each owning its record */
-    GtkWidget *notice;          /* what went wrong with the player, in the dialog */
+    GtkWidget *notice;          /* what went wrong with the player or a typed position */
     struct subclip_player_desc *player;
+    /* Marks and title as they were when the subclip was opened, added,
+     * stored or loaded: Save stores a subclip that differs from them. */
+    pelmora_lib_subclip_t base;
+    int notice_typed; /* the notice is about a typed position */
 } subclip_dialog_t;
 
 /* Runs the editor modally over `window` (may be null) on the player that
@@ -71,8 +75,11 @@ typedef struct subclip_dialog_desc
  * frames, below 0 to read it from the item. `psubclips` (may be null): the
  * item's null-terminated list; it is released and replaced by the rows as
  * shown (at most SUBCLIP_LIST_MAX), owned by the caller; `subclip` must not
- * be one of its records. `f_ro`: 0 editable, 1 read-only, 2 read-only with
- * the player already loaded by the caller. Returns 1 when the operator
- * saved, 0 otherwise. Main loop, under the GDK lock. */
+ * be one of its records. With a list, Save first stores a subclip whose
+ * marks or title changed since it was opened, added, stored or loaded: into
+ * its row, or as a new row when it has none. `f_ro`: 0 editable, 1
+ * read-only, 2 read-only with the player already loaded by the caller.
+ * Returns 1 when the operator saved, 0 otherwise. Main loop, under the GDK
+ * lock. */
 int subclip_dialog(GtkWidget *window, srv_t *srv, pelmora_lib_subclip_t *subclip, int timecode, int f_ro,
                    pelmora_lib_subclip_t ***psubclips);
