@@ -370,11 +370,23 @@ TEST(PreviewLive, PictureMetersAndSound)
     /* On a loaded machine blocks can come late and leave gaps, and the
      * sink still holds what was queued before a change: the level heard is
      * waited for, not sampled once. */
-    auto hears = [&](double el, double er) {
-        return pump_until([&] { return pa.record(300, &l, &r) && fabs(l - el) < 1 && fabs(r - er) < 1; }, 5000);
+    auto hears = [&](double el, double er, double tol = 1) {
+        return pump_until([&] { return pa.record(300, &l, &r) && fabs(l - el) < tol && fabs(r - er) < tol; }, 5000);
     };
     ASSERT_TRUE(pump_until([&] { return preview_sound_is_open(ctx->recv->sound); }, 5000));
     EXPECT_TRUE(hears(-6 - 3.01, -8 - 3.01)) << "pair 1 heard at " << l << " / " << r << " dBFS RMS";
+    /* The slider is a linear gain: half way is 6 dB down, a quarter 12. */
+    const struct
+    {
+        int value;
+        double db;
+    } gains[] = {{32768, -6.02}, {16384, -12.04}};
+    for (const auto &g : gains) {
+        pelmora_io_preview_volume(ctx, g.value);
+        EXPECT_TRUE(hears(-6 - 3.01 + g.db, -8 - 3.01 + g.db, 0.5))
+            << "volume " << g.value << " heard at " << l << " / " << r << " dBFS RMS";
+    }
+    pelmora_io_preview_volume(ctx, 65535);
     pelmora_io_preview_track_click(ctx, 2);
     EXPECT_TRUE(hears(-10 - 3.01, -12 - 3.01)) << "pair 2 heard at " << l << " / " << r << " dBFS RMS";
     pelmora_io_preview_track_click(ctx, 2); /* again: muted */

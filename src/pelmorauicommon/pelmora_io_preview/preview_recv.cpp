@@ -59,6 +59,16 @@ static int recv_match(preview_recv_t *r, const ndi_source_t *s)
     return 0;
 }
 
+/* Tells the widget, unless the stop has given up on this thread (the widget
+ * may be gone then). */
+static void recv_announce(preview_recv_t *r, int picture)
+{
+    std::lock_guard<std::mutex> g(r->end_lock);
+    void (*fn)(void *) = picture ? r->hooks.picture : r->hooks.meters;
+    if (fn && !r->orphaned)
+        fn(r->hooks.cookie);
+}
+
 static void recv_meters_zero(preview_recv_t *r)
 {
     for (int j = 0; j < PREVIEW_METERS; j++) {
@@ -68,8 +78,7 @@ static void recv_meters_zero(preview_recv_t *r)
         qpm_value_curr(r->qpm[j], 1, &db);
         r->qpm_levels[j] = db;
     }
-    if (r->hooks.meters)
-        r->hooks.meters(r->hooks.cookie);
+    recv_announce(r, 0);
 }
 
 static int64_t recv_now_us(void)
@@ -103,8 +112,7 @@ static void recv_video(preview_recv_t *r, const ndi_video_frame_v2_t *v)
         r->video_datas[VIDEO_FRAME_BOTTOM] = *v;
     }
     recv_free_video(r, &out);
-    if (r->hooks.picture)
-        r->hooks.picture(r->hooks.cookie);
+    recv_announce(r, 1);
 }
 
 static void recv_audio(preview_recv_t *r, const ndi_audio_frame_v2_t *a)
@@ -138,8 +146,7 @@ static void recv_audio(preview_recv_t *r, const ndi_audio_frame_v2_t *a)
         qpm_value_curr(r->qpm[j], 1, &db);
         r->qpm_levels[j] = db;
     }
-    if (r->hooks.meters)
-        r->hooks.meters(r->hooks.cookie);
+    recv_announce(r, 0);
     preview_sound_play(r->sound, s, nch, n, r->track_state);
 }
 
@@ -150,8 +157,7 @@ static void recv_note_stale(preview_recv_t *r, int *said)
     if (*said || !preview_recv_stale(r))
         return;
     *said = 1;
-    if (r->hooks.picture)
-        r->hooks.picture(r->hooks.cookie);
+    recv_announce(r, 1);
 }
 
 static void ndi_proc(preview_recv_t *r)
@@ -262,6 +268,33 @@ static void ndi_proc(preview_recv_t *r)
     fprintf(stderr, "%s: exiting thread\n", __FUNCTION__);
 }
 
+static void recv_free(preview_recv_t *r)
+{
+    preview_sound_free(r->sound);
+    for (int j = 0; j < PREVIEW_METERS; j++)
+        qpm_release(&r->qpm[j]);
+    delete r;
+}
+
+static void ndi_thread_main(preview_recv_t *r)
+{
+    ndi_proc(r);
+    /* Out of the runtime for good. */
+    pelmora_ndi_drop();
+    recv_threads--;
+    int orphaned;
+    {
+        std::lock_guard<std::mutex> g(r->end_lock);
+        r->ended = 1;
+        orphaned = r->orphaned;
+        r->end_cond.notify_all();
+    }
+    if (orphaned) {
+        fprintf(stderr, "%s: a receive thread left behind has ended\n", __FUNCTION__);
+        recv_free(r);
+    }
+}
+
 preview_recv_t *preview_recv_start(const char *ip, const char *name, const preview_recv_hooks_t *hooks, int volume)
 {
     if (!pelmora_ndi_api)
@@ -282,22 +315,33 @@ preview_recv_t *preview_recv_start(const char *ip, const char *name, const previ
         memset(&r->hooks, 0, sizeof(r->hooks));
     r->sound = preview_sound_new(volume);
     recv_threads++;
-    r->ndi_thread = std::thread(ndi_proc, r);
+    pelmora_ndi_hold();
+    r->ndi_thread = std::thread(ndi_thread_main, r);
     return r;
 }
 
-void preview_recv_stop(preview_recv_t *r)
+int preview_recv_stop(preview_recv_t *r)
 {
     if (!r)
-        return;
+        return 0;
     r->f_exit = 1;
-    if (r->ndi_thread.joinable())
-        r->ndi_thread.join();
-    recv_threads--;
-    preview_sound_free(r->sound);
-    for (int j = 0; j < PREVIEW_METERS; j++)
-        qpm_release(&r->qpm[j]);
-    delete r;
+    {
+        /* A runtime that does not come back (a capture that blocks, a
+         * hung finder) must not hold the close, nor the main loop. */
+        std::unique_lock<std::mutex> g(r->end_lock);
+        if (!r->end_cond.wait_for(g, std::chrono::milliseconds(PREVIEW_STOP_WAIT_MS), [r] { return r->ended != 0; })) {
+            r->orphaned = 1;
+            r->ndi_thread.detach();
+            fprintf(stderr,
+                    "%s: the receive thread is still inside the NDI runtime after %d ms; left behind, it ends on "
+                    "its own\n",
+                    __FUNCTION__, PREVIEW_STOP_WAIT_MS);
+            return 1;
+        }
+    }
+    r->ndi_thread.join();
+    recv_free(r);
+    return 0;
 }
 
 int preview_recv_frame_begin(preview_recv_t *r, ndi_video_frame_v2_t *f)

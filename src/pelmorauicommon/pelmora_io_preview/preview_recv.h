@@ -5,6 +5,7 @@
  * touches a widget. No GTK here. */
 #pragma once
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -50,7 +51,17 @@ typedef struct preview_recv_desc
     std::atomic<int> connected{0};
     /* When the last usable picture came (steady clock, µs; 0: none yet). */
     std::atomic<int64_t> last_video_us{0};
+    /* The end of the thread: `ended` once it has left the runtime for good;
+     * `orphaned` once the stop gave up waiting, after which the hooks are
+     * no longer called and the thread frees the record itself. The hooks
+     * are called under `end_lock`. */
+    std::mutex end_lock;
+    std::condition_variable end_cond;
+    int ended = 0, orphaned = 0;
 } preview_recv_t;
+
+/* How long the stop waits for the thread to come back from the runtime. */
+#define PREVIEW_STOP_WAIT_MS 100
 
 /* A picture stops counting as live this long after it came. */
 #define PREVIEW_STALE_US 1000000
@@ -62,8 +73,11 @@ int preview_recv_stale(const preview_recv_t *r);
 /* Starts the receive thread for the source named "... (`name`)" at
  * address `ip`:PORT. Null without a runtime: then no thread runs. */
 preview_recv_t *preview_recv_start(const char *ip, const char *name, const preview_recv_hooks_t *hooks, int volume);
-/* Stops and joins the thread, frees every slot, the sound output and `r`. */
-void preview_recv_stop(preview_recv_t *r);
+/* Stops the thread and frees every slot, the sound output and `r`. A thread
+ * that does not come back from the runtime within PREVIEW_STOP_WAIT_MS is
+ * left behind (logged): it no longer reaches the hooks and frees `r` when
+ * it ends. 0, or 1 when the thread was left behind. */
+int preview_recv_stop(preview_recv_t *r);
 /* The drawing side: copies the top slot into `f` (1 when it holds data),
  * then after drawing hands it back: the middle frame moves up, and the drawn
  * one is freed when replaced or kept to be drawn again. */
@@ -72,5 +86,5 @@ void preview_recv_frame_end(preview_recv_t *r, const ndi_video_frame_v2_t *drawn
 /* A frame's line stride, or 0 when the frame cannot be drawn safely. */
 int preview_recv_frame_stride(const ndi_video_frame_v2_t *f);
 void preview_recv_volume(preview_recv_t *r, int value);
-/* Whether a receive thread exists in this process (for the no-runtime case). */
+/* Receive threads running in this process, those left behind included. */
 int preview_recv_threads(void);

@@ -88,10 +88,12 @@ static void sound_release(preview_sound_t *s)
     sound_destroy(ml, ctx, st);
 }
 
+/* The slider is a linear gain (half way is half the amplitude, -6 dB); the
+ * sound server's own scale is cubic, so the factor is converted. */
 static pa_cvolume sound_cvolume(int value)
 {
     pa_cvolume cv;
-    pa_cvolume_set(&cv, 2, (pa_volume_t)((uint64_t)value * PA_VOLUME_NORM / 65535));
+    pa_cvolume_set(&cv, 2, pa_sw_volume_from_linear(value / 65535.0));
     return cv;
 }
 
