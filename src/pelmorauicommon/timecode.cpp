@@ -142,23 +142,13 @@ char *tc_frames2tc(int f, char *buf)
     return buf;
 }
 
-int tc_tc2hmsf(const char *tc, int *phh, int *pmm, int *pss, int *pff)
+/* Short form: up to four parts of at most two digits each; the number of
+ * parts. *rest (when given) points after the last digit read. */
+static int short_parts(const char *tc, int parts[4], const char **rest)
 {
-    if (!tc)
-        return -1;
-
-    int hh, mm, ss, ff;
-    if (sscanf(tc, "%d:%d:%d:%d", &hh, &mm, &ss, &ff) == 4) {
-        *phh = hh;
-        *pmm = mm;
-        *pss = ss;
-        *pff = ff;
-        return -1;
-    }
-
-    /* Short form: up to four parts of at most two digits each. */
-    int parts[4], n = 0, digits = 0;
-    for (const char *p = tc; *p && n < 4; p++) {
+    int n = 0, digits = 0;
+    const char *p = tc;
+    for (; *p && n < 4; p++) {
         if (*p >= '0' && *p <= '9') {
             if (!digits)
                 parts[n] = 0;
@@ -174,7 +164,27 @@ int tc_tc2hmsf(const char *tc, int *phh, int *pmm, int *pss, int *pff)
     }
     if (digits)
         n++;
+    if (rest)
+        *rest = p;
+    return n;
+}
 
+int tc_tc2hmsf(const char *tc, int *phh, int *pmm, int *pss, int *pff)
+{
+    if (!tc)
+        return -1;
+
+    int hh, mm, ss, ff;
+    if (sscanf(tc, "%d:%d:%d:%d", &hh, &mm, &ss, &ff) == 4) {
+        *phh = hh;
+        *pmm = mm;
+        *pss = ss;
+        *pff = ff;
+        return -1;
+    }
+
+    int parts[4];
+    int n = short_parts(tc, parts, nullptr);
     switch (n) {
     case 0:
         return -1;
@@ -204,6 +214,96 @@ int tc_tc2hmsf(const char *tc, int *phh, int *pmm, int *pss, int *pff)
         break;
     }
     return 0;
+}
+
+int tc_fps(void)
+{
+    switch (tc_mode) {
+    case TC_PAL:
+        return 25;
+    case TC_50:
+        return 50;
+    case TC_NTSC:
+    case TC_NTSC_DF:
+        return 30;
+    default:
+        return 0;
+    }
+}
+
+int tc_check_hmsf(int hh, int mm, int ss, int ff, int max_hours)
+{
+    int fps = tc_fps();
+    if (hh < 0 || (max_hours >= 0 && hh > max_hours))
+        return TC_CHECK_HOURS;
+    if (mm < 0 || mm > 59)
+        return TC_CHECK_MINUTES;
+    if (ss < 0 || ss > 59)
+        return TC_CHECK_SECONDS;
+    if (ff < 0 || ff >= fps)
+        return TC_CHECK_FRAMES;
+    /* The labels 00 and 01 of every minute but each tenth do not exist. */
+    if (tc_mode == TC_NTSC_DF && ss == 0 && ff < 2 && mm % 10 != 0)
+        return TC_CHECK_DROPPED;
+    /* Whatever the hours, the frame count must be an int. */
+    int64_t t = (int64_t)hh * 60 + mm;
+    int64_t frames = (t * 60 + ss) * fps + ff;
+    if (tc_mode == TC_NTSC_DF)
+        frames -= 2 * (t - t / 10);
+    if (frames > INT_MAX)
+        return TC_CHECK_HOURS;
+    return TC_CHECK_OK;
+}
+
+int tc_check(const char *tc, int max_hours, int *phh, int *pmm, int *pss, int *pff)
+{
+    if (!tc)
+        return TC_CHECK_FORM;
+    /* Signs and blanks are no part of a timecode (the scanner of tc_tc2hmsf
+     * would read them), nor is a digit run longer than an int holds. */
+    int run = 0;
+    for (const char *q = tc; *q; q++) {
+        if (*q == '+' || *q == '-' || *q == ' ' || (*q >= '\t' && *q <= '\r'))
+            return TC_CHECK_FORM;
+        run = (*q >= '0' && *q <= '9') ? run + 1 : 0;
+        if (run > 9)
+            return TC_CHECK_FORM;
+    }
+    /* Full form: four digit groups and three colons, nothing after. */
+    int v[4], n = 0;
+    const char *p = tc;
+    for (; n < 4; n++) {
+        int x = 0, digits = 0;
+        for (; *p >= '0' && *p <= '9'; p++, digits++)
+            x = x * 10 + (*p - '0');
+        if (!digits || (n < 3 && *p != ':'))
+            break;
+        v[n] = x;
+        if (n < 3)
+            p++;
+    }
+    if (n == 4) {
+        if (*p)
+            return TC_CHECK_FORM;
+    } else {
+        int parts[4];
+        const char *rest = nullptr;
+        if (!short_parts(tc, parts, &rest))
+            return TC_CHECK_FORM;
+        /* Digits beyond the fourth part would be dropped unseen. */
+        for (; *rest; rest++)
+            if (*rest >= '0' && *rest <= '9')
+                return TC_CHECK_FORM;
+        tc_tc2hmsf(tc, &v[0], &v[1], &v[2], &v[3]);
+    }
+    int r = tc_check_hmsf(v[0], v[1], v[2], v[3], max_hours);
+    if (r == TC_CHECK_OK) {
+        *phh = v[0];
+        *pmm = v[1];
+        *pss = v[2];
+        *pff = v[3];
+    }
+    return r;
 }
 
 int tc_tc2frames(const char *tc)

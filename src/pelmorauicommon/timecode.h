@@ -52,6 +52,29 @@ int tc_tc2frames(const char *tc);
 /* Free-form operator input, right-aligned; -1 when empty or without digit. */
 int tc_txt2frames2(const char *src);
 
+/* Timecode labels per second of the current mode (25, 50, 30; 0 for a
+ * value that is no mode). */
+int tc_fps(void);
+/* What keeps operator input from being a timecode of the current mode. */
+enum tc_check_result
+{
+    TC_CHECK_OK = 0,
+    TC_CHECK_FORM = -1,    /* no digit, a sign or tail, digits left over */
+    TC_CHECK_HOURS = -2,   /* above max_hours, or no int frame count */
+    TC_CHECK_MINUTES = -3, /* not 0..59 */
+    TC_CHECK_SECONDS = -4, /* not 0..59 */
+    TC_CHECK_FRAMES = -5,  /* not below tc_fps() */
+    TC_CHECK_DROPPED = -6  /* a label that drop-frame numbering skips */
+};
+/* Fields as a timecode: hours 0..max_hours (max_hours < 0: any whose frame
+ * count is an int), minutes and seconds 0..59, frames below the rate, and
+ * in TC_NTSC_DF no skipped label. */
+int tc_check_hmsf(int hh, int mm, int ss, int ff, int max_hours);
+/* Operator input: the full form H:M:S:F (digits and colons only) or a
+ * short form that tc_tc2hmsf expands (1:2:3 is 00:01:02:03), whose fields
+ * then pass tc_check_hmsf. Fills the fields only on TC_CHECK_OK. */
+int tc_check(const char *tc, int max_hours, int *phh, int *pmm, int *pss, int *pff);
+
 /* Seconds and milliseconds by the current mode. */
 double tc_frames2sec(int f);
 int tc_sec2frames(double t);

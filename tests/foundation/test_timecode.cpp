@@ -378,3 +378,86 @@ TEST(TimecodeBcd, TextFramesAndUnknownDigits)
     EXPECT_EQ(tc_frames2bcd(1800), 0x00010002);
     EXPECT_EQ(tc_bcd2frames(0x00010002), 1800);
 }
+
+namespace {
+// tc_check's verdict and, when accepted, the fields as timecode text.
+std::string check(const char *in, int max_hours = -1)
+{
+    int hh = -7, mm = -7, ss = -7, ff = -7;
+    int r = tc_check(in, max_hours, &hh, &mm, &ss, &ff);
+    if (r != TC_CHECK_OK) {
+        EXPECT_TRUE(hh == -7 && mm == -7 && ss == -7 && ff == -7) << "fields stored for refused [" << in << "]";
+        return std::to_string(r);
+    }
+    char buf[64];
+    snprintf(buf, sizeof buf, "%.2d:%.2d:%.2d:%.2d", hh, mm, ss, ff);
+    return buf;
+}
+} // namespace
+
+TEST(TimecodeCheck, RangesPerModeHoursAndForms)
+{
+    const std::string form = std::to_string(TC_CHECK_FORM), hours = std::to_string(TC_CHECK_HOURS),
+                      minutes = std::to_string(TC_CHECK_MINUTES), seconds = std::to_string(TC_CHECK_SECONDS),
+                      frames = std::to_string(TC_CHECK_FRAMES), dropped = std::to_string(TC_CHECK_DROPPED);
+    {
+        ModeGuard g(TC_PAL);
+        EXPECT_EQ(tc_fps(), 25);
+        EXPECT_EQ(check("00:00:00:24"), "00:00:00:24");
+        EXPECT_EQ(check("00:00:00:25"), frames);
+        EXPECT_EQ(check("99:99:99:99"), minutes);
+        EXPECT_EQ(check("00:00:60:00"), seconds);
+        // A start time stays within the day; other fields take any hours
+        // as long as the frame count is an int.
+        EXPECT_EQ(check("25:61:00:00", 23), hours);
+        EXPECT_EQ(check("23:59:59:24", 23), "23:59:59:24");
+        EXPECT_EQ(check("24:00:00:00", 23), hours);
+        EXPECT_EQ(check("24:00:00:00"), "24:00:00:00");
+        EXPECT_EQ(check("23860:00:00:00"), "23860:00:00:00");
+        EXPECT_EQ(check("23861:00:00:00"), hours);
+        // Short forms expand as the completion offers them.
+        EXPECT_EQ(check("1:2:3"), "00:01:02:03");
+        EXPECT_EQ(check("1234"), "00:12:34:00");
+        EXPECT_EQ(check("01:02:03;04"), "01:02:03:04");
+        EXPECT_EQ(check("1:2:3:4"), "01:02:03:04");
+        // What the scanner would half-read, or drop, is refused.
+        for (const char *bad : {"", "::", "abc", "1:2:3:4:5", "1:2:3:4x", "+1:2:3:4", " 1:2:3:4", "00:-1:00:00",
+                                "123456789", "1234567890:00:00:00"})
+            EXPECT_EQ(check(bad), form) << bad;
+    }
+    {
+        ModeGuard g(TC_50);
+        EXPECT_EQ(tc_fps(), 50);
+        EXPECT_EQ(check("00:00:00:49"), "00:00:00:49");
+        EXPECT_EQ(check("00:00:00:50"), frames);
+        EXPECT_EQ(check("11930:00:00:00"), "11930:00:00:00");
+        EXPECT_EQ(check("11931:00:00:00"), hours);
+    }
+    {
+        ModeGuard g(TC_NTSC);
+        EXPECT_EQ(tc_fps(), 30);
+        EXPECT_EQ(check("00:00:00:29"), "00:00:00:29");
+        EXPECT_EQ(check("00:00:00:30"), frames);
+        EXPECT_EQ(check("00:01:00:00"), "00:01:00:00");
+    }
+    {
+        ModeGuard g(TC_NTSC_DF);
+        EXPECT_EQ(tc_fps(), 30);
+        EXPECT_EQ(check("00:01:00:00"), dropped);
+        EXPECT_EQ(check("00:01:00:01"), dropped);
+        EXPECT_EQ(check("00:01:00:02"), "00:01:00:02");
+        EXPECT_EQ(check("00:10:00:00"), "00:10:00:00");
+        EXPECT_EQ(check("00:00:00:00"), "00:00:00:00");
+        EXPECT_EQ(check("00:00:00:30"), frames);
+        // Every accepted label is one that frames display as.
+        for (const char *l : {"00:01:00:02", "00:09:59:29", "01:00:00:00", "23:59:59:29"}) {
+            char buf[32];
+            EXPECT_EQ(tc_frames2tc(tc_tc2frames(l), buf), std::string(l));
+        }
+    }
+    {
+        ModeGuard g((tc_modes_t)7);
+        EXPECT_EQ(tc_fps(), 0);
+        EXPECT_EQ(check("00:00:00:00"), frames) << "no mode, no timecode";
+    }
+}
