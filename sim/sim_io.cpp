@@ -881,7 +881,9 @@ static std::string io_announce_path(int port)
     return dir + "/" + std::to_string(port);
 }
 
-static void io_announce(const sim_server_t *srv, int on)
+/* The announcement names the player's media folder: the stand-in opens
+ * the files the player names only inside it. */
+static void io_announce(const sim_server_t *srv, int on, const sim_library_t *lib = nullptr)
 {
     if (srv->port <= 0)
         return;
@@ -891,10 +893,17 @@ static void io_announce(const sim_server_t *srv, int on)
         return;
     }
     int fd = open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0)
+    if (fd < 0) {
         fprintf(stderr, "%s: cannot announce the preview source in %s: %s\n", __FUNCTION__, p.c_str(), strerror(errno));
-    else
-        close(fd);
+        return;
+    }
+    std::string root;
+    if (lib && sim_library_resolve(lib, "/", 1, &root) == 0) {
+        std::string line = "media=" + root + "\n";
+        if (write(fd, line.data(), line.size()) != (ssize_t)line.size())
+            fprintf(stderr, "%s: cannot write %s: %s\n", __FUNCTION__, p.c_str(), strerror(errno));
+    }
+    close(fd);
 }
 
 /* ------------------------------------------------------------------------
@@ -965,7 +974,7 @@ sim_io_t *sim_io_create(sim_server_t *srv, int idx, sim_library_t *lib, std::str
             sim_io_destroy(io);
             return nullptr;
         }
-    io_announce(srv, 1);
+    io_announce(srv, 1, lib);
     return io;
 }
 

@@ -13,7 +13,6 @@
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
-#include <xmlrpc-c/client.h>
 
 #include <algorithm>
 #include <atomic>
@@ -27,6 +26,7 @@
 #include <vector>
 
 #include "ndi_abi.h"
+#include "pelmora.h"
 #include "preview_source.h"
 
 #define RT_EXPORT extern "C" __attribute__((visibility("default")))
@@ -38,6 +38,8 @@ static const size_t RT_MAX_SOURCES = 64, RT_MAX_VIDEO = 3, RT_MAX_AUDIO = 8;
 static const int RT_BLOCK = PS_RATE / PS_FPS; /* 1920 samples per picture */
 
 static std::atomic<int> rt_initialized{0};
+/* Producer threads running: the client pool stays while any does. */
+static std::atomic<int> rt_producers{0};
 
 /* ------------------------------------------------------------------------
  * Finding sources
@@ -54,12 +56,6 @@ struct rt_finder
     std::vector<rt_source> seen, current;
     std::vector<ndi_source_t> out;
 };
-
-static std::string rt_announce_dir(void)
-{
-    const char *d = getenv("PELMORA_PREVIEW_ANNOUNCE");
-    return d && *d ? d : "/tmp/pelmora-preview-" + std::to_string((long)getuid());
-}
 
 static int rt_port_alive(int port)
 {
@@ -82,7 +78,7 @@ static std::vector<rt_source> rt_scan(void)
     char host[256] = "localhost";
     gethostname(host, sizeof(host) - 1);
     host[sizeof(host) - 1] = 0;
-    DIR *d = opendir(rt_announce_dir().c_str());
+    DIR *d = opendir(ps_announce_dir().c_str());
     if (!d)
         return list;
     std::vector<int> ports;
@@ -181,6 +177,7 @@ static void rt_audio_free(const ndi_audio_frame_v2_t *a)
 
 static void rt_producer(rt_recv *r)
 {
+    rt_producers++;
     ps_source_t *src = ps_source_new(r->port);
     int64_t phase = 0, tc = 0;
     const int64_t frame_100ns = 10000000 / PS_FPS;
@@ -254,6 +251,7 @@ static void rt_producer(rt_recv *r)
         r->cond.notify_all();
     }
     ps_source_free(src);
+    rt_producers--;
 }
 
 static void rt_recv_disconnect(rt_recv *r)
@@ -377,21 +375,24 @@ static void rt_to_interleaved_16s(const ndi_audio_frame_v2_t *src, ndi_audio_fra
  * Library and table
  * ---------------------------------------------------------------------- */
 
+/* The players are asked through the console's own guarded client, linked
+ * into this library with a pool of its own (its symbols are kept local). */
 static bool rt_initialize(void)
 {
-    if (rt_initialized++ == 0) {
-        xmlrpc_env env;
-        xmlrpc_env_init(&env);
-        xmlrpc_client_setup_global_const(&env);
-        xmlrpc_env_clean(&env);
-    }
+    if (rt_initialized++ == 0)
+        pelmora_init("pelmora-preview-runtime", "1");
     return true;
 }
 
 static void rt_destroy(void)
 {
-    if (rt_initialized > 0 && --rt_initialized == 0)
-        xmlrpc_client_teardown_global_const();
+    if (rt_initialized <= 0 || --rt_initialized > 0)
+        return;
+    if (rt_producers > 0)
+        fprintf(stderr, "preview runtime stand-in: %d receiver(s) still running, client pool kept\n",
+                rt_producers.load());
+    else
+        pelmora_release();
 }
 
 static const char *rt_version(void)

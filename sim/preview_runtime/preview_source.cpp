@@ -1,16 +1,28 @@
-/* The stand-in runtime's sources: the player's position over XML-RPC, the
- * clip decoded with libavcodec at that position, a test card when idle. */
+/* The stand-in runtime's sources: the player's position over XML-RPC (the
+ * console's guarded client, with its own pool in this library), the clip
+ * decoded with libavcodec at that position, a test card when idle. Only
+ * regular files inside the media folder the player announced are opened,
+ * and pictures past a size bound are refused before they are decoded. */
 #include "preview_source.h"
 
 #include <cairo.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
 #include <math.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
 #include <xmlrpc-c/base.h>
-#include <xmlrpc-c/client.h>
 
 #include <algorithm>
 #include <map>
+
+#include "pelmora_call.h"
+#include "preview_answer.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -21,10 +33,19 @@ extern "C" {
 
 /* Packets read at most for one picture: a broken file cannot stall us. */
 static const int PS_MAX_PACKETS = 600;
+/* The largest picture decoded: bigger ones are refused before decoding, so
+ * a small file cannot make the decoder hold gigabytes. */
+static const int PS_DECODE_MAX_SIDE = 8192;
+static const int64_t PS_DECODE_MAX_PIXELS = 8192LL * 4320;
+/* A clip whose file was refused is asked for again after this long. */
+static const int64_t PS_REFUSED_RETRY_MS = 5000;
+static const int PS_IO_BUFFER = 32768;
 
 struct ps_decoder
 {
     std::string file;
+    int fd = -1;
+    AVIOContext *io = nullptr; /* reads fd: the file checked is the file decoded */
     AVFormatContext *fmt = nullptr;
     AVCodecContext *dec = nullptr;
     SwsContext *sws = nullptr;
@@ -43,13 +64,29 @@ struct ps_decoder
 
 static const size_t PS_AUDIO_MAX = PS_RATE * 2;
 
+struct ps_file_entry
+{
+    std::string file;       /* real path inside the media folder */
+    int64_t refused_ms = 0; /* when it could not be shown (0: it can) */
+};
+
 struct ps_source_desc
 {
+    int port = 0;
     std::string url;
-    xmlrpc_client *client = nullptr;
-    std::map<std::string, std::string> files; /* clip name -> media file */
+    std::string root;                           /* the announced media folder (real path), or "" */
+    int64_t root_read_ms = 0;                   /* when the announcement was read */
+    int failing = 0;                            /* the last status call failed: logged once */
+    std::map<std::string, ps_file_entry> files; /* clip name -> media file */
     ps_decoder d;
 };
+
+static int64_t ps_now_ms(void)
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (int64_t)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
+}
 
 static void ps_audio_flush(ps_decoder *d)
 {
@@ -71,6 +108,13 @@ static void ps_decoder_close(ps_decoder *d)
     av_frame_free(&d->frame);
     avcodec_free_context(&d->dec);
     avformat_close_input(&d->fmt);
+    if (d->io) {
+        av_freep(&d->io->buffer);
+        avio_context_free(&d->io);
+    }
+    if (d->fd >= 0)
+        close(d->fd);
+    d->fd = -1;
     d->sws = nullptr;
     d->vs = -1;
     d->last_pts = INT64_MIN;
@@ -134,25 +178,138 @@ static void ps_audio_packet(ps_decoder *d, const AVPacket *pkt)
     av_frame_free(&af);
 }
 
-static int ps_decoder_open(ps_decoder *d, const std::string &file)
+static int ps_picture_size_ok(int w, int h)
+{
+    return w > 0 && h > 0 && w <= PS_DECODE_MAX_SIDE && h <= PS_DECODE_MAX_SIDE &&
+           (int64_t)w * h <= PS_DECODE_MAX_PIXELS;
+}
+
+/* The file `file` names, opened for reading when it is a regular file
+ * inside the media folder `root`: the descriptor, or a negated errno. The
+ * open does not wait (a FIFO or a device is refused, not waited on), and
+ * the file opened is checked again, so a link swapped in after the check
+ * leads nowhere else. */
+static int ps_media_open(const std::string &root, const std::string &file)
+{
+    if (root.empty())
+        return -EACCES;
+    char real[PATH_MAX];
+    if (!realpath(file.c_str(), real))
+        return -errno;
+    if (!ps_path_inside(root, real))
+        return -EPERM;
+    int fd = open(real, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return -errno;
+    struct stat st;
+    char link[64], now[PATH_MAX];
+    snprintf(link, sizeof(link), "/proc/self/fd/%d", fd);
+    ssize_t n = readlink(link, now, sizeof(now) - 1);
+    int r = 0;
+    if (fstat(fd, &st) < 0)
+        r = -errno;
+    else if (!S_ISREG(st.st_mode))
+        r = -EINVAL;
+    else if (n <= 0 || (now[n] = 0, !ps_path_inside(root, now)))
+        r = -EPERM;
+    if (r < 0) {
+        close(fd);
+        return r;
+    }
+    return fd;
+}
+
+static int ps_io_read(void *opaque, uint8_t *buf, int size)
+{
+    ssize_t n = read(*(int *)opaque, buf, (size_t)size);
+    return n > 0 ? (int)n : n == 0 ? AVERROR_EOF : AVERROR(errno);
+}
+
+static int64_t ps_io_seek(void *opaque, int64_t offset, int whence)
+{
+    int fd = *(int *)opaque;
+    if (whence & AVSEEK_SIZE) {
+        struct stat st;
+        return fstat(fd, &st) < 0 ? AVERROR(errno) : (int64_t)st.st_size;
+    }
+    off_t r = lseek(fd, (off_t)offset, whence & ~AVSEEK_FORCE);
+    return r < 0 ? AVERROR(errno) : (int64_t)r;
+}
+
+/* Demuxers that would open further files by name (image sequences,
+ * playlists) get none: only the checked file is read. */
+static int ps_io_open_refused(AVFormatContext *, AVIOContext **, const char *, int, AVDictionary **)
+{
+    return AVERROR(EPERM);
+}
+
+/* Codec options that keep a decoder within the picture bound. */
+static AVDictionary *ps_codec_opts(void)
+{
+    AVDictionary *o = nullptr;
+    av_dict_set_int(&o, "max_pixels", PS_DECODE_MAX_PIXELS, 0);
+    av_dict_set(&o, "threads", "1", 0);
+    return o;
+}
+
+static int ps_decoder_open(ps_decoder *d, const std::string &root, const std::string &file)
 {
     ps_decoder_close(d);
+    d->fd = ps_media_open(root, file);
+    if (d->fd < 0) {
+        fprintf(stderr, "%s: [%s] refused: %s\n", __FUNCTION__, file.c_str(), strerror(-d->fd));
+        return d->fd;
+    }
+    uint8_t *buf = (uint8_t *)av_malloc(PS_IO_BUFFER);
+    d->io = buf ? avio_alloc_context(buf, PS_IO_BUFFER, 0, &d->fd, ps_io_read, nullptr, ps_io_seek) : nullptr;
+    d->fmt = avformat_alloc_context();
+    if (!d->io || !d->fmt) {
+        if (!d->io)
+            av_free(buf);
+        return -12;
+    }
+    d->fmt->pb = d->io;
+    d->fmt->flags |= AVFMT_FLAG_CUSTOM_IO;
+    d->fmt->io_open = ps_io_open_refused;
     if (avformat_open_input(&d->fmt, file.c_str(), nullptr, nullptr) < 0)
-        return -2;
-    if (avformat_find_stream_info(d->fmt, nullptr) < 0)
+        return -22; /* the context is freed by the failed open */
+    /* What the container says of the pictures is checked before any of
+     * them is decoded (the stream probe below decodes one). */
+    for (unsigned i = 0; i < d->fmt->nb_streams; i++) {
+        const AVCodecParameters *cp = d->fmt->streams[i]->codecpar;
+        if (cp->codec_type == AVMEDIA_TYPE_VIDEO && (cp->width || cp->height) &&
+            !ps_picture_size_ok(cp->width, cp->height)) {
+            fprintf(stderr, "%s: [%s] pictures of %dx%d refused\n", __FUNCTION__, file.c_str(), cp->width, cp->height);
+            return -27;
+        }
+    }
+    std::vector<AVDictionary *> opts(d->fmt->nb_streams);
+    for (auto &o : opts)
+        o = ps_codec_opts();
+    int r = avformat_find_stream_info(d->fmt, opts.empty() ? nullptr : opts.data());
+    for (auto &o : opts)
+        av_dict_free(&o);
+    if (r < 0)
         return -22;
     const AVCodec *codec = nullptr;
     d->vs = av_find_best_stream(d->fmt, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
     if (d->vs < 0 || !codec)
         return -22;
+    const AVCodecParameters *cp = d->fmt->streams[d->vs]->codecpar;
+    if (!ps_picture_size_ok(cp->width, cp->height)) {
+        fprintf(stderr, "%s: [%s] pictures of %dx%d refused\n", __FUNCTION__, file.c_str(), cp->width, cp->height);
+        return -27;
+    }
     d->dec = avcodec_alloc_context3(codec);
     d->frame = av_frame_alloc();
-    if (!d->dec || !d->frame || avcodec_parameters_to_context(d->dec, d->fmt->streams[d->vs]->codecpar) < 0 ||
-        avcodec_open2(d->dec, codec, nullptr) < 0)
+    AVDictionary *o = ps_codec_opts();
+    r = !d->dec || !d->frame || avcodec_parameters_to_context(d->dec, cp) < 0 || avcodec_open2(d->dec, codec, &o) < 0;
+    av_dict_free(&o);
+    if (r)
         return -22;
     int w = d->dec->width, h = d->dec->height;
-    if (w <= 0 || h <= 0 || w > 16384 || h > 16384)
-        return -22;
+    if (!ps_picture_size_ok(w, h))
+        return -27;
     /* Scaled down to fit, keeping the shape. */
     double k = std::min(1.0, std::min((double)PS_MAX_W / w, (double)PS_MAX_H / h));
     d->pic.w = std::max(2, (int)(w * k) & ~1);
@@ -211,7 +368,8 @@ static int ps_decode_to(ps_decoder *d, int64_t target)
     av_packet_free(&pkt);
     if (!got)
         return -2;
-    if (d->frame->width != d->dec->width || d->frame->height != d->dec->height)
+    if (d->frame->width != d->dec->width || d->frame->height != d->dec->height ||
+        !ps_picture_size_ok(d->frame->width, d->frame->height))
         return -22;
     d->sws = sws_getCachedContext(d->sws, d->frame->width, d->frame->height, (AVPixelFormat)d->frame->format, d->pic.w,
                                   d->pic.h, AV_PIX_FMT_BGR0, SWS_BILINEAR, nullptr, nullptr, nullptr);
@@ -261,24 +419,8 @@ static void ps_test_card(ps_picture_t *out, const std::string &name, int frames)
 ps_source_t *ps_source_new(int port)
 {
     ps_source_t *s = new ps_source_t();
+    s->port = port;
     s->url = "http://127.0.0.1:" + std::to_string(port) + "/RPC2";
-    xmlrpc_env env;
-    xmlrpc_env_init(&env);
-    struct xmlrpc_curl_xportparms cx;
-    memset(&cx, 0, sizeof(cx));
-    cx.timeout = 1000; /* ms: a stuck player must not stall the receiver */
-    struct xmlrpc_clientparms cp;
-    memset(&cp, 0, sizeof(cp));
-    cp.transport = "curl";
-    cp.transportparmsP = &cx;
-    cp.transportparm_size = XMLRPC_CXPSIZE(timeout);
-    xmlrpc_client_create(&env, XMLRPC_CLIENT_NO_FLAGS, "pelmora-preview-runtime", "1", &cp,
-                         XMLRPC_CPSIZE(transportparm_size), &s->client);
-    if (env.fault_occurred) {
-        fprintf(stderr, "%s: no XML-RPC client: %s\n", __FUNCTION__, env.fault_string);
-        s->client = nullptr;
-    }
-    xmlrpc_env_clean(&env);
     return s;
 }
 
@@ -287,76 +429,116 @@ void ps_source_free(ps_source_t *s)
     if (!s)
         return;
     ps_decoder_close(&s->d);
-    if (s->client)
-        xmlrpc_client_destroy(s->client);
     delete s;
 }
 
-/* The media file of a clip name, asked once per name. */
+std::string ps_announce_dir(void)
+{
+    const char *d = getenv("PELMORA_PREVIEW_ANNOUNCE");
+    return d && *d ? d : "/tmp/pelmora-preview-" + std::to_string((long)getuid());
+}
+
+/* The media folder the player on `port` announced (a real path), or "".
+ * The announcement folder is ours alone (a folder anyone could write to
+ * in /tmp would let anyone name the folder). */
+static std::string ps_announced_root(int port)
+{
+    std::string dir = ps_announce_dir();
+    struct stat st;
+    if (lstat(dir.c_str(), &st) < 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid() || (st.st_mode & 022)) {
+        fprintf(stderr, "%s: announcement folder [%s] missing or not ours alone\n", __FUNCTION__, dir.c_str());
+        return "";
+    }
+    std::string path = dir + "/" + std::to_string(port);
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return "";
+    char text[PS_ANNOUNCE_MAX + 1];
+    ssize_t n = -1;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == getuid() && st.st_size <= PS_ANNOUNCE_MAX)
+        n = read(fd, text, sizeof(text));
+    close(fd);
+    std::string root;
+    if (n < 0 || ps_announce_media(text, (size_t)n, &root) < 0)
+        return "";
+    char real[PATH_MAX];
+    if (!realpath(root.c_str(), real) || stat(real, &st) < 0 || !S_ISDIR(st.st_mode))
+        return "";
+    return real;
+}
+
+/* The media file of a clip name, asked once per name; "" when there is
+ * none or it was refused a moment ago. */
 static std::string ps_file_of(ps_source_t *s, const std::string &name)
+{
+    int64_t now = ps_now_ms();
+    auto it = s->files.find(name);
+    if (it != s->files.end()) {
+        if (!it->second.refused_ms)
+            return it->second.file;
+        if (now - it->second.refused_ms < PS_REFUSED_RETRY_MS)
+            return "";
+        s->files.erase(it);
+    }
+    if (s->root.empty() && now - s->root_read_ms >= 1000) {
+        s->root_read_ms = now;
+        s->root = ps_announced_root(s->port);
+    }
+    pelmora_call c(__func__, s->url.c_str(), "PelmoraIO.LibBasenameItem");
+    std::string file;
+    int r = c.run("(s)", name.c_str()) ? ps_answer_file(c.answer(), &file) : -14;
+    if (s->files.size() > 256)
+        s->files.clear();
+    ps_file_entry &e = s->files[name];
+    e.file = file;
+    e.refused_ms = r < 0 ? now : 0;
+    return r < 0 ? "" : file;
+}
+
+/* The file of `name` could not be shown: shown as a test card for a while. */
+static void ps_file_refused(ps_source_t *s, const std::string &name)
 {
     auto it = s->files.find(name);
     if (it != s->files.end())
-        return it->second;
-    xmlrpc_env env;
-    xmlrpc_env_init(&env);
-    xmlrpc_value *res = nullptr;
-    std::string file;
-    xmlrpc_client_call2f(&env, s->client, s->url.c_str(), "PelmoraIO.LibBasenameItem", &res, "(s)", name.c_str());
-    if (!env.fault_occurred) {
-        int result = -1;
-        const char *value = nullptr;
-        xmlrpc_decompose_value(&env, res, "{s:i,s:s,*}", "result", &result, "value", &value);
-        if (!env.fault_occurred && result == 0 && value)
-            file = value;
-        free((void *)value);
-        xmlrpc_DECREF(res);
-    }
-    xmlrpc_env_clean(&env);
-    if (s->files.size() > 256)
-        s->files.clear();
-    s->files[name] = file;
-    return file;
+        it->second.refused_ms = ps_now_ms();
 }
 
 int ps_source_picture(ps_source_t *s, ps_picture_t *out, int *playing)
 {
     *playing = 0;
-    if (!s->client)
+    pelmora_call c(__func__, s->url.c_str(), "PelmoraIO.GetStatus");
+    ps_status_t st;
+    int r = c.run("()") ? ps_answer_status(c.answer(), &st) : -14;
+    if (r < 0) {
+        /* Said once, not 25 times a second. */
+        if (!s->failing) {
+            if (c.failed() && !c.answer())
+                c.call_failed(nullptr, nullptr, 0);
+            else
+                fprintf(stderr, "%s: unusable status answer from [%s]\n", __FUNCTION__, s->url.c_str());
+        }
+        s->failing = 1;
         return -14;
-    xmlrpc_env env;
-    xmlrpc_env_init(&env);
-    xmlrpc_value *res = nullptr;
-    xmlrpc_client_call2f(&env, s->client, s->url.c_str(), "PelmoraIO.GetStatus", &res, "()");
-    int status = 0, clip_pos = 0, tc = 0;
-    const char *name = nullptr;
-    if (!env.fault_occurred) {
-        xmlrpc_decompose_value(&env, res, "{s:i,s:s,s:i,s:i,*}", "status", &status, "name", &name, "clip_pos",
-                               &clip_pos, "tc_frames", &tc);
-        xmlrpc_DECREF(res);
     }
-    int failed = env.fault_occurred;
-    xmlrpc_env_clean(&env);
-    std::string clip = name && !failed ? name : "";
-    free((void *)name);
-    if (failed)
-        return -14;
+    s->failing = 0;
     /* Cued, playing or paused: the clip's own picture. */
-    if (!clip.empty() && status >= 1 && status <= 3) {
-        std::string file = ps_file_of(s, clip);
-        if (!file.empty() && (s->d.file == file || ps_decoder_open(&s->d, file) == 0)) {
-            AVStream *st = s->d.fmt->streams[s->d.vs];
-            int64_t start = st->start_time == AV_NOPTS_VALUE ? 0 : st->start_time;
-            int64_t target = start + av_rescale_q(clip_pos, AVRational{1, PS_FPS}, st->time_base);
+    if (!st.name.empty() && st.status >= 1 && st.status <= 3) {
+        std::string file = ps_file_of(s, st.name);
+        if (!file.empty() && (s->d.file == file || ps_decoder_open(&s->d, s->root, file) == 0)) {
+            AVStream *vst = s->d.fmt->streams[s->d.vs];
+            int64_t start = vst->start_time == AV_NOPTS_VALUE ? 0 : vst->start_time;
+            int64_t target = start + av_rescale_q(st.clip_pos, AVRational{1, PS_FPS}, vst->time_base);
             if (target == s->d.last_pts || ps_decode_to(&s->d, target) == 0) {
                 *out = s->d.pic;
-                *playing = status == 2 ? 1 : 2;
+                *playing = st.status == 2 ? 1 : 2;
                 return 0;
             }
-        } else if (!file.empty())
+        } else if (!file.empty()) {
             ps_decoder_close(&s->d);
+            ps_file_refused(s, st.name);
+        }
     }
-    ps_test_card(out, clip, tc);
+    ps_test_card(out, st.name, st.tc_frames);
     return 0;
 }
 

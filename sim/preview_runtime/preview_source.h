@@ -25,11 +25,15 @@ typedef struct ps_picture_desc
     std::vector<uint8_t> bgrx; /* w * h * 4 */
 } ps_picture_t;
 
-/* The player whose XML-RPC endpoint is 127.0.0.1:port. */
+/* The folder where players announce themselves, one file per port; a
+ * player's file names its media folder ("media=/path"). */
+std::string ps_announce_dir(void);
+/* The player whose XML-RPC endpoint is 127.0.0.1:port. Its calls go through
+ * the console's guarded client (pelmora_init done by the runtime). */
 ps_source_t *ps_source_new(int port);
 void ps_source_free(ps_source_t *s);
 /* Asks the player where it is and renders that picture. 0, or -14 when the
- * player does not answer (nothing rendered). *playing: 1 while the clip
+ * player gives no usable answer (nothing rendered). *playing: 1 while the clip
  * plays (its sound waits in ps_source_audio), 2 while it stands on a clip
  * (silence), 0 when idle (tone). */
 int ps_source_picture(ps_source_t *s, ps_picture_t *out, int *playing);

@@ -11,6 +11,7 @@
 
 #include "settings/settings-amap.h"
 #include "strl.h"
+#include "timecode.h"
 #include "ui_dlg.h"
 #include "ui_images.h"
 
@@ -255,6 +256,110 @@ void say(ui_bus_item_dialog_t *ctx, const char *text)
     g_free(markup);
 }
 
+/* A field the operator has to fix: tinted until the next OK, and focused
+ * with its text selected. */
+void mark_field(GtkWidget *entry, bool on)
+{
+    GdkColor pink;
+    gdk_color_parse("#ffd0d0", &pink);
+    gtk_widget_modify_base(entry, GTK_STATE_NORMAL, on ? &pink : nullptr);
+    if (on) {
+        gtk_widget_grab_focus(entry);
+        gtk_editable_select_region(GTK_EDITABLE(entry), 0, -1);
+    }
+}
+
+/* Why text (a field's caption and input) is no timecode, by tc_check's
+ * verdict; the start time stays within the day. */
+std::string tc_refusal(int verdict, const char *caption, const char *text, bool day)
+{
+    const char *why;
+    switch (verdict) {
+    case TC_CHECK_HOURS:
+        why = day ? _("hours run from 0 to 23") : _("too many hours");
+        break;
+    case TC_CHECK_MINUTES:
+        why = _("minutes run from 0 to 59");
+        break;
+    case TC_CHECK_SECONDS:
+        why = _("seconds run from 0 to 59");
+        break;
+    case TC_CHECK_FRAMES:
+        why = nullptr;
+        break;
+    case TC_CHECK_DROPPED:
+        why = _("drop-frame numbering skips this label");
+        break;
+    default:
+        why = _("type HH:MM:SS:FF or a short form such as 1:2:3");
+        break;
+    }
+    gchar *t;
+    if (why)
+        t = g_strdup_printf(_("%s %s is not a timecode: %s."), _(caption), text, why);
+    else
+        t = g_strdup_printf(_("%s %s is not a timecode: frames run from 0 to %d in this timecode mode."), _(caption),
+                            text, tc_fps() - 1);
+    std::string out = t;
+    g_free(t);
+    return out;
+}
+
+/* Reads the timecode fields as tc_check does: a short form is written back
+ * expanded, so the operator sees what goes out; an empty field stays
+ * empty. The first field that is no timecode of the current mode, or a
+ * mark out before the mark in, is marked and said; the result is false
+ * then and nothing may be sent. A field still holding what the event came
+ * with (shown[slot]) goes back as the server gave it: a start time the
+ * server worked out from the clock need not follow drop-frame numbering,
+ * and the operator cannot be held up over a text not typed. */
+bool check_timecodes(ui_bus_item_dialog_t *ctx, const std::string *shown, std::string *why)
+{
+    int frames[14];
+    for (int &f : frames)
+        f = -1;
+    for (const field_desc &f : fields) {
+        GtkWidget *entry = ctx->entry[f.slot];
+        if (!f.tc || !entry)
+            continue;
+        mark_field(entry, false);
+        std::string text = gtk_entry_get_text(GTK_ENTRY(entry));
+        if (text.empty() || text == shown[f.slot])
+            continue;
+        bool day = f.slot == ITEM_ENTRY_START_TIME;
+        int hh, mm, ss, ff;
+        int r = tc_check(text.c_str(), day ? 23 : -1, &hh, &mm, &ss, &ff);
+        if (r != TC_CHECK_OK) {
+            *why = tc_refusal(r, f.caption, text.c_str(), day);
+            mark_field(entry, true);
+            return false;
+        }
+        char canon[TC_TEXT_SIZE + 8];
+        snprintf(canon, sizeof canon, "%.2d:%.2d:%.2d:%.2d", hh, mm, ss, ff);
+        if (text != canon)
+            gtk_entry_set_text(GTK_ENTRY(entry), canon);
+        frames[f.slot] = tc_hmsf2frames(hh, mm, ss, ff);
+    }
+    /* Both marks as given: nothing of the operator's to refuse. */
+    int in = frames[ITEM_ENTRY_MARK_IN], out = frames[ITEM_ENTRY_MARK_OUT];
+    if (in < 0 && entry_text(ctx, ITEM_ENTRY_MARK_IN)[0])
+        in = tc_tc2frames(entry_text(ctx, ITEM_ENTRY_MARK_IN));
+    if (out < 0 && entry_text(ctx, ITEM_ENTRY_MARK_OUT)[0])
+        out = tc_tc2frames(entry_text(ctx, ITEM_ENTRY_MARK_OUT));
+    if (frames[ITEM_ENTRY_MARK_IN] < 0 && frames[ITEM_ENTRY_MARK_OUT] < 0)
+        return true;
+    if (in >= 0 && out >= 0 && out < in) {
+        gchar *t = g_strdup_printf(_("MARK OUT %s is before MARK IN %s."), entry_text(ctx, ITEM_ENTRY_MARK_OUT),
+                                   entry_text(ctx, ITEM_ENTRY_MARK_IN));
+        *why = t;
+        g_free(t);
+        /* The mark the operator changed (the out when both). */
+        mark_field(ctx->entry[frames[ITEM_ENTRY_MARK_OUT] >= 0 ? ITEM_ENTRY_MARK_OUT : ITEM_ENTRY_MARK_IN], true);
+        return false;
+    }
+    return true;
+}
+
 /* While the accepted event is out, the window cannot be closed: the dialog
  * answers only once the server has. */
 gboolean delete_while_busy(GtkWidget *, GdkEvent *, gpointer user_data)
@@ -279,8 +384,18 @@ void amap_editor(ui_bus_item_dialog_t *ctx)
     settings_amap_ui_t amap;
     memset(&amap, 0, sizeof amap);
     GtkWidget *w = settings_amap_ui_create(&amap, entry_text(ctx, ITEM_ENTRY_AUDIO_MAP));
+    /* The editor's frame is the IO settings' own: this line says whose map
+     * it is. */
+    gchar *whose = g_strdup_printf(_("Audio map of the event %s (%s)"), entry_text(ctx, ITEM_ENTRY_TITLE),
+                                   entry_text(ctx, ITEM_ENTRY_MEDIA_ID));
+    GtkWidget *event_line = gtk_label_new(whose);
+    g_free(whose);
+    gtk_label_set_ellipsize(GTK_LABEL(event_line), PANGO_ELLIPSIZE_MIDDLE);
+    gtk_widget_set_name(event_line, "amap_event");
+    gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(dlg))), event_line, FALSE, FALSE, 4);
     gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(dlg))), w, TRUE, TRUE, 0);
     g_object_set_data(G_OBJECT(dlg), "settings_amap_ui_t", &amap);
+    ui_dlg_fit_screen(dlg, ctx->dlg);
     gtk_widget_show_all(dlg);
     if (gtk_dialog_run(GTK_DIALOG(dlg)) == GTK_RESPONSE_ACCEPT) {
         char map[260];
@@ -295,6 +410,12 @@ void aamp_editor(ui_bus_item_dialog_t *ctx)
     GtkWidget *dlg = editor_dialog(ctx, _("Audio Amp configuration"), 500, 100);
     GtkWidget *scale = gtk_hscale_new_with_range(-12.0, 12.0, 0.5);
     gtk_scale_set_digits(GTK_SCALE(scale), 1);
+    /* A scale under the slider: a tick every 3 dB, numbered every 6. */
+    for (int db = -12; db <= 12; db += 3) {
+        gchar *mark = db % 6 ? nullptr : g_strdup_printf("%+d dB", db);
+        gtk_scale_add_mark(GTK_SCALE(scale), db, GTK_POS_BOTTOM, db ? mark : "0 dB");
+        g_free(mark);
+    }
     gtk_range_set_value(GTK_RANGE(scale), ui_bus_item_dialog_amp_value(entry_text(ctx, ITEM_ENTRY_AUDIO_AMP)));
     gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(dlg))), scale, TRUE, TRUE, 0);
     g_object_set_data(G_OBJECT(dlg), "ui_bus_item_dialog_aamp_scale", scale);
@@ -350,7 +471,13 @@ int ui_bus_item_dialog(ui_bus_item_dialog_t *ctx, pelmorabox_event_t **pe)
     ctx->tree->lib_url = ctx->lib_url;
     char original_start_type = (*pe)->start_type;
     build(ctx, *pe);
+    /* What each field shows before the operator types (as filtered and
+     * cut to the field's length). */
+    std::string shown[14];
+    for (int i = 0; i < 14; i++)
+        shown[i] = entry_text(ctx, i);
     g_signal_connect(ctx->dlg, "delete-event", G_CALLBACK(delete_while_busy), ctx);
+    ui_dlg_fit_screen(ctx->dlg, ctx->top);
     gtk_widget_show_all(ctx->dlg);
     ui_bus_meta_tree_set(ctx->tree, *pe);
     if (ctx->pre_run_proc)
@@ -361,6 +488,12 @@ int ui_bus_item_dialog(ui_bus_item_dialog_t *ctx, pelmorabox_event_t **pe)
         gint r = gtk_dialog_run(GTK_DIALOG(ctx->dlg));
         if (r != GTK_RESPONSE_ACCEPT)
             break;
+        std::string why;
+        if (!check_timecodes(ctx, shown, &why)) {
+            g_warning("%s: refused: %s", __func__, why.c_str());
+            say(ctx, why.c_str());
+            continue;
+        }
         write_back(ctx, pe, original_start_type);
         if (!(*pe)->media_id[0]) {
             say(ctx, _("MEDIA ID is empty: an event needs one."));

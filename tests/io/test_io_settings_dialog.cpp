@@ -372,3 +372,111 @@ TEST(IoSettingsDialog, ServerGoneAtOkKeepsTheInputSaysWhyAndSavesOnceBack)
     ASSERT_EQ(pelmora_io_settings_get(srv.url, &s), 0);
     EXPECT_EQ(s.keyer, 2);
 }
+
+TEST(IoSettingsDialog, LengthsThatAreNoWholeNumberAreRefusedInTheDialogAndNeverSent)
+{
+    if (!gtk_ready())
+        GTEST_SKIP() << "no display: run the suite through scripts/test (xvfb-run)";
+    io_sim sim(1, {"--log-calls"});
+    ASSERT_TRUE(sim.ok());
+    settings_amap_presets_reset();
+    srv_t srv;
+    memset(&srv, 0, sizeof srv);
+    strlcpy(srv.host, sim.hosts[0].c_str(), sizeof srv.host);
+    strlcpy(srv.url, sim.urls[0].c_str(), sizeof srv.url);
+    pelmora_io_settings_t before;
+    memset(&before, 0, sizeof before);
+    ASSERT_EQ(pelmora_io_settings_get(srv.url, &before), 0);
+
+    // OK with "abc", then with "-9999": each time the dialog stays, names the
+    // entry on its message line and gives it the keyboard; then the bad
+    // entries are emptied and OK saves.
+    struct steps
+    {
+        int step = 0;
+        std::vector<std::string> said;
+        std::vector<bool> focused;
+        static gboolean tick(gpointer p)
+        {
+            steps *s = (steps *)p;
+            GList *l = gtk_window_list_toplevels();
+            for (GList *i = l; i; i = i->next) {
+                auto *d = (srv_settings_dialog_t *)g_object_get_data(G_OBJECT(i->data), "srv_settings_dialog_t");
+                if (!d || !gtk_widget_get_visible(GTK_WIDGET(i->data)) || !gtk_widget_is_sensitive(GTK_WIDGET(i->data)))
+                    continue;
+                GtkWindow *w = GTK_WINDOW(i->data);
+                const char *label = gtk_label_get_text(GTK_LABEL(d->error_label));
+                bool shown = gtk_widget_get_visible(d->error_label);
+                if (s->step == 0) {
+                    gtk_entry_set_text(GTK_ENTRY(d->playback_buffer_entry), "abc");
+                    s->step = 1;
+                    gtk_dialog_response(GTK_DIALOG(i->data), GTK_RESPONSE_ACCEPT);
+                } else if (s->step == 1 && shown && strstr(label, "abc")) {
+                    s->said.push_back(label);
+                    s->focused.push_back(gtk_window_get_focus(w) == d->playback_buffer_entry);
+                    gtk_entry_set_text(GTK_ENTRY(d->playback_buffer_entry), "12");
+                    gtk_entry_set_text(GTK_ENTRY(d->playback_prefill_entry), "-9999");
+                    s->step = 2;
+                    gtk_dialog_response(GTK_DIALOG(i->data), GTK_RESPONSE_ACCEPT);
+                } else if (s->step == 2 && shown && strstr(label, "-9999")) {
+                    s->said.push_back(label);
+                    s->focused.push_back(gtk_window_get_focus(w) == d->playback_prefill_entry);
+                    for (GtkWidget *e : {d->playback_prefill_entry, d->playback_preroll_entry, d->record_buffer_entry})
+                        gtk_entry_set_text(GTK_ENTRY(e), "");
+                    s->step = 3;
+                    gtk_dialog_response(GTK_DIALOG(i->data), GTK_RESPONSE_ACCEPT);
+                }
+            }
+            g_list_free(l);
+            return TRUE;
+        }
+    } st;
+    guint id = gdk_threads_add_timeout(20, steps::tick, &st);
+    EXPECT_EQ(settings_dialog(nullptr, &srv), 0);
+    g_source_remove(id);
+
+    ASSERT_EQ(st.step, 3) << "the dialog closed although a length was no number";
+    ASSERT_EQ(st.said.size(), 2u);
+    EXPECT_NE(st.said[0].find("Playback buffer len"), std::string::npos) << st.said[0];
+    EXPECT_NE(st.said[1].find("Playback prefill len"), std::string::npos) << st.said[1];
+    EXPECT_EQ(st.focused, (std::vector<bool>{true, true}));
+
+    // One save, after the one accepted OK: the refused ones sent nothing.
+    // Its values: the buffer, the three choices and the bit depth, the
+    // audio configuration, the map, the OSD and the keyer (the emptied
+    // entries left out).
+    ASSERT_TRUE(io_wait_for([&] { return sim_child_count(&sim.c, "call PelmoraIO.SettingsSave") >= 1; }, 5000));
+    EXPECT_EQ(sim_child_count(&sim.c, "call PelmoraIO.SettingsSave"), 1);
+    EXPECT_EQ(sim_child_count(&sim.c, "call PelmoraIO.SettingsSetValue"), 9);
+    pelmora_io_settings_t after;
+    memset(&after, 0, sizeof after);
+    ASSERT_EQ(pelmora_io_settings_get(srv.url, &after), 0);
+    EXPECT_STREQ(after.playback_consumer_buffer, "12");
+    EXPECT_STREQ(after.playback_consumer_prefill, before.playback_consumer_prefill);
+    EXPECT_STREQ(after.playback_consumer_preroll, before.playback_consumer_preroll);
+    EXPECT_STREQ(after.record_producer_buffer, before.record_producer_buffer);
+}
+
+TEST(IoSettingsDialog, MapCharactersOfNoSourceGiveTheIdentity)
+{
+    if (!gtk_ready())
+        GTEST_SKIP() << "no display";
+    settings_amap_presets_reset();
+    settings_amap_ui_t ctx;
+    memset(&ctx, 0, sizeof ctx);
+    GtkWidget *win = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_container_add(GTK_CONTAINER(win), settings_amap_ui_create(&ctx, "0123456W"));
+    gtk_widget_show_all(win);
+    char map[260];
+    EXPECT_STREQ(settings_amap_get(&ctx, map, sizeof map), "01234567");
+    // Over a map that is not the identity, so each row really moves: the
+    // last source "V" stands, every character past it or outside the
+    // alphabet leaves its destination at its own source.
+    settings_amap_ui_set(&ctx, "76543210");
+    ASSERT_STREQ(settings_amap_get(&ctx, map, sizeof map), "76543210");
+    settings_amap_ui_set(&ctx, "WXYZ[a\xff~");
+    EXPECT_STREQ(settings_amap_get(&ctx, map, sizeof map), "01234567");
+    settings_amap_ui_set(&ctx, "VW");
+    EXPECT_STREQ(settings_amap_get(&ctx, map, sizeof map), "V1234567");
+    gtk_widget_destroy(win);
+}

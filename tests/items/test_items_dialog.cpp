@@ -346,6 +346,73 @@ TEST_F(Items, RefusedInsertAndUpdateKeepTheInputAndSayWhy)
     EXPECT_TRUE(wait_titles(b, {"Second try", "C2"})) << testing::PrintToString(titles(b));
 }
 
+TEST_F(Items, ImpossibleTimecodesAreRefusedInTheDialogAndNeverSent)
+{
+    std::vector<std::string> list = clips(3);
+    list[1] = ops_event_line("00:00:10:00", "demo/clip002.mxf", "Edit me", 'M', "00:00:00:10", "00:00:09:09");
+    run(list);
+    bus_t *b = bus();
+    ops_select_rows(b, {1});
+    size_t m = mark();
+    items_script s;
+    int sent_while_refusing = -1;
+    /* Each step waits for the dialog's message line to name the field at
+     * fault, checks that field has the keyboard, then types the next
+     * impossible input and presses Enter. */
+    auto refused = [&](const char *says, int slot, std::function<void(ui_bus_item_dialog_t *)> next) {
+        return [&s, says, slot, next] {
+            GtkWidget *d = items_dialog("Playlist item");
+            if (!d || status(item(d)).find(says) == std::string::npos)
+                return false;
+            ui_bus_item_dialog_t *c = item(d);
+            EXPECT_EQ(gtk_window_get_focus(GTK_WINDOW(d)), c->entry[slot]) << says;
+            next(c);
+            items_key(c->entry[ITEM_ENTRY_TITLE], GDK_KEY_Return);
+            return true;
+        };
+    };
+    s.then([&] {
+        GtkWidget *d = items_dialog("Playlist item");
+        if (!d)
+            return false;
+        put(item(d), ITEM_ENTRY_DURATION, "99:99:99:99");
+        items_key(item(d)->entry[ITEM_ENTRY_TITLE], GDK_KEY_Return);
+        return true;
+    });
+    s.then(refused("DURATION: 99:99:99:99", ITEM_ENTRY_DURATION, [](ui_bus_item_dialog_t *c) {
+        put(c, ITEM_ENTRY_DURATION, "00:00:05:00");
+        put(c, ITEM_ENTRY_START_TIME, "25:61:00:00");
+        gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(c->ms[2]), TRUE);
+    }));
+    s.then(refused("START TIME: 25:61:00:00", ITEM_ENTRY_START_TIME, [](ui_bus_item_dialog_t *c) {
+        put(c, ITEM_ENTRY_START_TIME, "23:59:59:24");
+        put(c, ITEM_ENTRY_MARK_IN, "00:00:00:25");
+    }));
+    s.then(refused("MARK IN: 00:00:00:25", ITEM_ENTRY_MARK_IN, [](ui_bus_item_dialog_t *c) {
+        put(c, ITEM_ENTRY_MARK_IN, "00:00:05:00");
+        put(c, ITEM_ENTRY_MARK_OUT, "00:00:01:00");
+    }));
+    s.then(refused("MARK OUT 00:00:01:00 is before MARK IN 00:00:05:00", ITEM_ENTRY_MARK_OUT,
+                   [&](ui_bus_item_dialog_t *c) {
+                       sent_while_refusing = calls("PelmoraBox.UpdateEvent2", 0, m);
+                       /* A short form goes out as the completion offers it. */
+                       put(c, ITEM_ENTRY_MARK_IN, "1:2:3");
+                       put(c, ITEM_ENTRY_MARK_OUT, "2:0:0");
+                   }));
+    ASSERT_TRUE(items_key(b->grid, GDK_KEY_e));
+    EXPECT_TRUE(s.done());
+    EXPECT_EQ(sent_while_refusing, 0);
+    EXPECT_EQ(calls("PelmoraBox.UpdateEvent2", 0, m), 1);
+    ASSERT_TRUE(wait_titles(b, {"C1", "Edit me", "C3"}));
+    pelmorabox_event_t *got = items_server_event(sim.url, 1);
+    ASSERT_TRUE(got);
+    EXPECT_STREQ(got->mark_in, "00:01:02:03");
+    EXPECT_STREQ(got->mark_out, "00:02:00:00");
+    EXPECT_STREQ(got->duration, "00:00:05:00");
+    EXPECT_EQ(got->start_type, 'F');
+    pelmorabox_event_destroy(&got);
+}
+
 TEST_F(Items, TemplatesVariablesDirectionAndTheAudioMap)
 {
     char media[] = "/tmp/pelmora_engine_XXXXXX";

@@ -28,16 +28,19 @@ char map_char(int src)
     return (char)(src < 10 ? '0' + src : 'A' + src - 10);
 }
 
-/* Source of destination p in a map text, the identity when none is given. */
+/* Source of destination p in a map text, the identity when none is given.
+ * Only the characters of the 32 sources ("0".."9", "A".."V") name one; any
+ * other (a map from elsewhere) is logged and gives the identity. */
 int map_src(const char *map, int p)
 {
     if (!map || (int)strnlen(map, 260) <= p)
         return p;
-    char ch = map[p];
+    unsigned char ch = (unsigned char)map[p];
     if (ch >= '0' && ch <= '9')
         return ch - '0';
-    if (ch >= 'A' && ch <= 'W')
+    if (ch >= 'A' && ch < 'A' + 32 - 10)
         return ch - 'A' + 10;
+    g_warning("%s: no source [0x%.2X] for destination %d, keeping its own", "settings_amap_ui_set", ch, p + 1);
     return p;
 }
 

@@ -60,6 +60,55 @@ int num(const char *s)
 }
 
 /* One call of the apply sequence: a value, the mode, or the save. */
+/* A buffer length as the server keeps it: a whole number 0..99999, digits
+ * only (no sign, no blank). The empty text is handled by the caller. */
+bool whole_number(const char *t)
+{
+    size_t n = strlen(t);
+    if (n < 1 || n > 5)
+        return false;
+    for (size_t i = 0; i < n; i++)
+        if (t[i] < '0' || t[i] > '9')
+            return false;
+    return true;
+}
+
+/* The numeric entries, each either empty (the setting stays as it is) or a
+ * whole number. The first one that is neither is tinted, focused and said
+ * in why; nothing may be sent then. */
+bool check_numbers(srv_settings_dialog_t *d, std::string *why)
+{
+    const struct
+    {
+        GtkWidget *entry;
+        const char *name;
+    } numbers[] = {
+        {d->record_buffer_entry, _("Recording buffer len")},
+        {d->playback_buffer_entry, _("Playback buffer len")},
+        {d->playback_prefill_entry, _("Playback prefill len")},
+        {d->playback_preroll_entry, _("Playback preroll len")},
+    };
+    GdkColor pink;
+    gdk_color_parse("#ffd0d0", &pink);
+    for (const auto &n : numbers)
+        gtk_widget_modify_base(n.entry, GTK_STATE_NORMAL, nullptr);
+    for (const auto &n : numbers) {
+        const char *t = gtk_entry_get_text(GTK_ENTRY(n.entry));
+        if (!t[0] || whole_number(t))
+            continue;
+        gchar *text = g_strdup_printf(_("%s: %s is not a whole number from 0 to 99999 (leave it empty to keep the "
+                                        "server's value). Nothing was sent."),
+                                      n.name, t);
+        *why = text;
+        g_free(text);
+        gtk_widget_modify_base(n.entry, GTK_STATE_NORMAL, &pink);
+        gtk_widget_grab_focus(n.entry);
+        gtk_editable_select_region(GTK_EDITABLE(n.entry), 0, -1);
+        return false;
+    }
+    return true;
+}
+
 struct apply_op
 {
     char kind; /* 'v', 'm', 's' */
@@ -235,6 +284,13 @@ int settings_dialog(GtkWidget *parent, srv_t *srv)
         gtk_widget_set_sensitive(dlg, FALSE);
         gdk_off_main([&] { r = apply_ops(url.c_str(), ops, &what); });
         gtk_widget_set_sensitive(dlg, TRUE);
+        std::string refused;
+        if (!check_numbers(d, &refused)) {
+            g_warning("%s: refused: %s", __func__, refused.c_str());
+            gtk_label_set_text(GTK_LABEL(d->error_label), refused.c_str());
+            gtk_widget_show(d->error_label);
+            continue;
+        }
         if (r >= 0)
             break;
         char *why = g_strdup_printf(_("Not saved: %s did not take %s (%s). Nothing you entered is lost; press OK to "
