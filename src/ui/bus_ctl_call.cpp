@@ -3,6 +3,7 @@
  * box), and the selected events read for a command. */
 #include "bus_ctl_call.h"
 
+#include <stdint.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -53,6 +54,11 @@ gboolean pending_call_answered(gpointer data)
             bus_ui_notice(bus, nullptr, BUS_UI_NOTICE_NONE);
         } else {
             bus_ctl_notice_failure(bus, pc->what, pc->r, pc->why.empty() ? nullptr : pc->why.c_str());
+            /* The server may have carried it out all the same: every row in
+             * view is read again at once, and its answer brings the state;
+             * a server still silent is read by the polls until it answers. */
+            if (pc->r == -14 && pc->why.empty())
+                bus_enqueu_update_visible(bus, INT64_MAX);
         }
     }
     g_main_loop_quit(pc->loop);
@@ -78,6 +84,17 @@ char *bus_ctl_reason(int result, char *buf, size_t size)
     return buf;
 }
 
+char *bus_ctl_outcome(int result, char *buf, size_t size)
+{
+    if (result != -14)
+        return bus_ctl_reason(result, buf, size);
+    if (buf && size)
+        snprintf(buf, size, "%s",
+                 _("No answer came from the server: it may still carry this out. The list shows what it did; look "
+                   "there before sending it again."));
+    return buf;
+}
+
 int bus_ctl_show_failure(bus_t *bus, const char *message, int result)
 {
     std::string text = _(message);
@@ -99,7 +116,12 @@ int bus_ctl_notice_failure(bus_t *bus, const char *what, int result, const char 
     if (why)
         snprintf(text, sizeof(text), _("%s not sent: %s"), what, why);
     else if (result == -14)
-        snprintf(text, sizeof(text), _("%s failed: no answer from %s (%d)"), what, server, result);
+        /* Not a failure: the call may have reached the server, which may
+         * carry it out late. Sending it again could do it twice. */
+        snprintf(text, sizeof(text),
+                 _("%s: no answer from %s, it may still be carried out; the list shows what the "
+                   "server did"),
+                 what, server);
     else if (result < 0 && result > -4096)
         snprintf(text, sizeof(text), _("%s failed: refused by %s: %s (%d)"), what, server, g_strerror(-result), result);
     else

@@ -14,8 +14,10 @@
 /* Runs call on a worker thread while the main loop goes on in a nested loop,
  * with "WHAT: sending ..." on the bus's notice line. On success the state
  * the call filled is applied and the notice cleared; a failure is said on
- * the notice line (with *why when the call set it). Nothing is sent while
- * another command of the bus waits (-16). The call must not touch widgets. */
+ * the notice line (with *why when the call set it). A call without an
+ * answer (-14) is said to have an unknown outcome and the rows in view are
+ * read again at once. Nothing is sent while another command of the bus
+ * waits (-16). The call must not touch widgets. */
 int bus_ctl_command(bus_t *bus, const char *what, std::function<int(pelmorabox_bus_state_t *, std::string *)> call);
 
 /* The IO settings dialog of srv (the bus's preview server, or a record made
@@ -37,12 +39,16 @@ int bus_ctl_selected_events(bus_t *bus, size_t max, const char *nothing_done, st
 /* Plain words for a failed server result: "no usable answer ..." for -14,
  * otherwise the server's refusal and its system error text. Returns buf. */
 char *bus_ctl_reason(int result, char *buf, size_t size);
+/* The same for a call that changes something: for -14 that it may still be
+ * carried out (the list shows what the server did), else bus_ctl_reason. */
+char *bus_ctl_outcome(int result, char *buf, size_t size);
 /* Error box titled "ERROR" over the main window: the translated message,
  * then, when result is negative, a blank line and the reason in plain
  * words. 0. */
 int bus_ctl_show_failure(bus_t *bus, const char *message, int result);
 
 /* Says in the bus panel's notice line, without a dialog, that command `what`
- * (TAKE, JUMP, ...) failed: the server, the result and its meaning, or `why`
- * it was not sent. Logged as well. 0. */
+ * (TAKE, JUMP, ...) was refused: the server, the result and its meaning, or
+ * `why` it was not sent; for a call without an answer (-14) that its
+ * outcome is unknown. Logged as well. 0. */
 int bus_ctl_notice_failure(bus_t *bus, const char *what, int result, const char *why);

@@ -255,7 +255,7 @@ int edit_send(void *cookie, ui_bus_item_dialog_t *ctx, pelmorabox_event_t *e, ch
     if (r == -16)
         snprintf(why, why_size, "%s", _("Not sent: another command of this bus is waiting for its answer. Try again."));
     else
-        bus_ctl_reason(r, why, why_size);
+        bus_ctl_outcome(r, why, why_size);
     return r;
 }
 
@@ -735,16 +735,12 @@ int bus_ui_dialog_delete(bus_t *bus)
         gtk_tree_view_set_cursor(view, path, nullptr, FALSE);
         gtk_tree_path_free(path);
     }
-    pelmorabox_bus_state_t s;
-    memset(&s, 0, sizeof(s));
-    int r;
-    {
-        gdk_unlock_guard unlocked;
-        r = pelmorabox_delete_event2(bus->url, bus->idx, (int)ids.size(), ids.data(), &s);
-    }
+    /* As a command of the bus: a refusal, or a delete without an answer
+     * (which the server may still carry out), is said on its notice line. */
+    int r = bus_ctl_command(bus, _("DELETE"), [bus, ids](pelmorabox_bus_state_t *s, std::string *) {
+        return pelmorabox_delete_event2(bus->url, bus->idx, (int)ids.size(), ids.data(), s);
+    });
     g_warning("%s: pelmorabox_delete_event2(%d)=%d", __func__, (int)ids.size(), r);
-    if (r >= 0)
-        bus_push_state(bus, 0, &s);
     return 0;
 }
 

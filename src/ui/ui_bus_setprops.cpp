@@ -3,12 +3,15 @@
 #include "ui_bus_setprops.h"
 
 #include <gtk/gtk.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "bus.h"
+#include "bus_ctl_call.h"
 #include "gdk_unlock.h"
 #include "pelmorabox.h"
 #include "strl.h"
@@ -24,26 +27,6 @@ namespace {
 
 /* The first choice offered: the templates and the pairs. */
 const int PROPS_DEFAULT = 12;
-
-/* Clones of the events of the selected rows that hold one. */
-std::vector<pelmorabox_event_t *> selected_events(bus_t *bus)
-{
-    std::vector<pelmorabox_event_t *> out;
-    if (!bus->grid)
-        return out;
-    GtkTreeModel *model = nullptr;
-    GList *rows = gtk_tree_selection_get_selected_rows(gtk_tree_view_get_selection(GTK_TREE_VIEW(bus->grid)), &model);
-    for (GList *l = rows; l; l = l->next) {
-        GtkTreeIter it;
-        pelmorabox_event_t *e = nullptr;
-        if (gtk_tree_model_get_iter(model, &it, static_cast<GtkTreePath *>(l->data)))
-            gtk_tree_model_get(model, &it, BUS_COLUMN_DATA, &e, -1);
-        if (e)
-            out.push_back(pelmorabox_event_clone(e));
-    }
-    g_list_free_full(rows, (GDestroyNotify)gtk_tree_path_free);
-    return out;
-}
 
 /* Worker side (no widgets): one update per event, each by its own sys_id.
  * A refused update does not stop the others; the result is the last
@@ -144,12 +127,25 @@ int ui_bus_setprops_with(bus_t *bus, ui_bus_setprops_send_t send)
         return 0;
     g_warning("%s: applying properties", __func__);
     bus->props_max = mask;
+    /* Every selected row, those far from view (no record kept) read from
+     * the server first: all of them or, when some cannot be read, none. */
+    std::vector<pelmorabox_event_t *> events;
+    if (bus_ctl_selected_events(bus, SIZE_MAX, "No properties were applied.", &events, nullptr) < 0)
+        return 0;
     /* The clipboard may change while the updates are out: its own copy. */
     pelmorabox_event_t *src = pelmorabox_event_clone(app->clipboard.list[0]);
-    std::vector<pelmorabox_event_t *> events = selected_events(bus);
     for (pelmorabox_event_t *&e : events)
         e = ui_bus_setprops_apply(e, src, mask);
     pelmorabox_event_destroy(&src);
+    /* A row whose copy could not be made is not skipped unsaid. */
+    size_t lost = (size_t)std::count(events.begin(), events.end(), nullptr);
+    if (lost) {
+        for (pelmorabox_event_t *&e : events)
+            if (e)
+                pelmorabox_event_destroy(&e);
+        bus_ctl_show_failure(bus, "Out of memory: no properties were applied.", -12);
+        return 0;
+    }
     if (!events.empty()) {
         std::string url = bus->url;
         int idx = bus->idx;
