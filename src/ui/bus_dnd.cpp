@@ -2,7 +2,9 @@
  * by address; only addresses this process handed out (event copies) or
  * that a library row holds now are ever read, so a drop from another
  * program, or of rows that went away meanwhile, reads nothing. The server
- * calls of a drop run on a worker after the drag has finished. */
+ * calls of a drop run on a worker after the drag has finished. Only a move
+ * within one grid deletes: a drop never deletes on its target what came
+ * from elsewhere. */
 #include "bus_dnd.h"
 
 #include <inttypes.h>
@@ -269,6 +271,11 @@ void bus_drag_data_received(GtkWidget *widget, GdkDragContext *context, gint x, 
     int n = len / size;
     auto *job = new drop_job();
     job->bus = bus;
+    /* A move deletes the originals only when they are rows of this very
+     * grid: the sys_ids of another bus's events mean other events here (or
+     * none), and the other bus keeps its own. */
+    const bool own_move = info == BUS_DND_INFO_EVENTS && context->action == GDK_ACTION_MOVE &&
+                          gtk_drag_get_source_widget(context) == widget;
     if (info == BUS_DND_INFO_EVENTS) {
         std::vector<pelmorabox_event_t *> refs((size_t)n);
         memcpy(refs.data(), data->data, (size_t)len);
@@ -279,8 +286,11 @@ void bus_drag_data_received(GtkWidget *widget, GdkDragContext *context, gint x, 
                     g_warning("%s: %p is no event this console handed out, ignored", __func__, (void *)e);
                 continue;
             }
+            bool ours = it->second == bus;
             handed_out.erase(it);
             job->events.push_back(e);
+            if (own_move && ours && e->sys_id > 0)
+                job->del.push_back(e->sys_id);
         }
     } else {
         fprintf(stderr, "%s:%d: c=%d\n", __func__, __LINE__, n);
@@ -315,10 +325,6 @@ void bus_drag_data_received(GtkWidget *widget, GdkDragContext *context, gint x, 
         g_warning("%s: sys_id = %" PRId64, __func__, job->at);
         gtk_tree_path_free(p);
     }
-    if (info == BUS_DND_INFO_EVENTS && context->action == GDK_ACTION_MOVE)
-        for (pelmorabox_event_t *e : job->events)
-            if (e->sys_id > 0)
-                job->del.push_back(e->sys_id);
     if (job->events.empty()) {
         say_gone(bus, job->gone, job->rows, false);
         delete job;

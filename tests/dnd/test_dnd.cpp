@@ -3,8 +3,11 @@
 // leave their old place; events dragged onto another bus's tab and then its
 // grid are copied there while the first bus stays as it was; a folder, a
 // 10 s clip and a subclip dragged from the library make two events with
-// their marks; addresses that no library row holds are never read.
+// their marks; addresses that no library row holds are never read; a Shift
+// drag onto another bus deletes nothing there.
 #include <gtest/gtest.h>
+
+#include <sys/wait.h>
 
 #include "bus_dnd.h"
 #include "lib_console.h"
@@ -77,6 +80,96 @@ TEST_F(Dnd, EventsDraggedToAnotherBusAreCopiedAndTheFirstBusStays)
     EXPECT_EQ(gtk_notebook_get_current_page(GTK_NOTEBOOK(e.app->apps_notebook)), 1) << "the tab did not switch";
     EXPECT_TRUE(wait_titles(bus(1), {"B0", "A0", "A2", "B1", "B2"})) << ::testing::PrintToString(titles(bus(1)));
     EXPECT_EQ(calls("PelmoraBox.DeleteEvents2", -2, m), 0);
+    show_page(0);
+    EXPECT_TRUE(wait_titles(bus(0), {"A0", "A1", "A2", "A3"}));
+}
+
+/* The same drag with Shift held from the moment the drag has begun (Shift
+ * on the press would change the selection): the toolkit then offers the
+ * move alone. xdotool runs while the main loop goes on. */
+bool x_shift_drag(int x0, int y0, int x1, int y1, int tx, int ty)
+{
+    std::vector<std::string> cmd = {"xdotool", "mousemove", std::to_string(x0), std::to_string(y0),
+                                    "sleep",   "0.3",       "mousedown",        "1",
+                                    "sleep",   "0.2"};
+    auto step = [&](int x, int y, const char *rest) {
+        for (std::string w :
+             {std::string("mousemove"), std::to_string(x), std::to_string(y), std::string("sleep"), std::string(rest)})
+            cmd.push_back(w);
+    };
+    step(x0, y0 + 12, "0.15");
+    for (const char *w : {"keydown", "shift", "sleep", "0.15"})
+        cmd.push_back(w);
+    step(x0, y0 + 14, "0.15");
+    step(tx, ty, "0.15");
+    step(tx + 2, ty + 1, "1.5"); /* the tab switches its page */
+    step(tx + 3, ty + 2, "0.15");
+    step((x0 + x1) / 2, (y0 + y1) / 2, "0.15");
+    step(x1, y1 + 1, "0.15");
+    step(x1, y1, "0.3");
+    for (const char *w : {"mouseup", "1", "sleep", "0.1", "keyup", "shift"})
+        cmd.push_back(w);
+    std::vector<char *> argv;
+    for (std::string &w : cmd)
+        argv.push_back(const_cast<char *>(w.c_str()));
+    argv.push_back(nullptr);
+    GPid pid = 0;
+    if (!g_spawn_async(nullptr, argv.data(), nullptr, (GSpawnFlags)(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD),
+                       nullptr, nullptr, &pid, nullptr))
+        return false;
+    int status = -1;
+    bool reaped = false;
+    bool done = engine_run_until([&] { return reaped || (reaped = waitpid(pid, &status, WNOHANG) == pid); }, 20000);
+    g_spawn_close_pid(pid);
+    engine_run_for(300);
+    return done && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+/* Shift offers the move alone; onto another bus it is still a copy there,
+ * and the target is never sent a delete of the source's events. */
+TEST_F(Dnd, ShiftDragOntoAnotherBusDeletesNothingOnTheTarget)
+{
+    start_all(2, {events("A", 4), events("B", 3)});
+    show_page(1);
+    ASSERT_TRUE(wait_filled(bus(1), 3));
+    show_page(0);
+    ASSERT_TRUE(wait_filled(bus(0), 4));
+    ops_select_rows(bus(0), {0, 2});
+    int x0, y0, x1, y1;
+    grid_point(bus(0), 0, &x0, &y0);
+    grid_point(bus(0), 1, &x1, &y1);
+    GtkWidget *tab = gtk_notebook_get_tab_label(GTK_NOTEBOOK(e.app->apps_notebook),
+                                                gtk_notebook_get_nth_page(GTK_NOTEBOOK(e.app->apps_notebook), 1));
+    int tx, ty;
+    gdk_window_get_origin(gtk_widget_get_window(tab), &tx, &ty);
+    tx += tab->allocation.x + tab->allocation.width / 2;
+    ty += tab->allocation.y + tab->allocation.height / 2;
+    /* The drop's action as the target saw it: the test is only worth its
+     * name when it was a move. */
+    struct seen_drop
+    {
+        GtkWidget *grid;
+        GdkDragAction action;
+    } seen = {bus(1)->grid, (GdkDragAction)0};
+    /* A hook: the grid's own handler stops the emission. */
+    guint sig = g_signal_lookup("drag-data-received", GTK_TYPE_WIDGET);
+    gulong hook = g_signal_add_emission_hook(
+        sig, 0,
+        [](GSignalInvocationHint *, guint n, const GValue *v, gpointer p) -> gboolean {
+            auto *s = static_cast<seen_drop *>(p);
+            if (n > 1 && g_value_get_object(&v[0]) == s->grid)
+                s->action = GDK_DRAG_CONTEXT(g_value_get_object(&v[1]))->action;
+            return TRUE;
+        },
+        &seen, nullptr);
+    size_t m = mark();
+    bool dragged = x_shift_drag(x0, y0, x1, y1, tx, ty);
+    g_signal_remove_emission_hook(sig, hook);
+    ASSERT_TRUE(dragged);
+    EXPECT_EQ(seen.action, GDK_ACTION_MOVE) << "Shift did not make the drag a move";
+    EXPECT_TRUE(wait_titles(bus(1), {"B0", "A0", "A2", "B1", "B2"})) << ::testing::PrintToString(titles(bus(1)));
+    EXPECT_EQ(calls("PelmoraBox.InsertEvent2", 1, m), 2);
+    EXPECT_EQ(calls("PelmoraBox.DeleteEvents2", -2, m), 0) << "a drop from another bus deleted on its target";
     show_page(0);
     EXPECT_TRUE(wait_titles(bus(0), {"A0", "A1", "A2", "A3"}));
 }
