@@ -299,7 +299,7 @@ void bus_ctl_report_paste(bus_t *bus, int cnt, const std::vector<std::pair<int, 
         const pelmorabox_event_t *e = app->clipboard.list[f.first];
         char reason[512];
         snprintf(line, sizeof(line), "\n%d. %s [%s]: %s", f.first + 1, e ? e->title : "", e ? e->media_id : "",
-                 bus_ctl_reason(f.second, reason, sizeof(reason)));
+                 bus_ctl_outcome(f.second, reason, sizeof(reason)));
         text += line;
     }
     g_warning("%s: %d of %d inserts failed", "bus_clipboard_paste", (int)failed.size(), cnt);
@@ -465,47 +465,34 @@ namespace {
 
 /* Keys of the buttons that have none of their own, so that a show can be
  * run from the keyboard alone; they act as a click on the button would,
- * confirmations included. Alt+1..8 bring bus 1..8 to the front. */
+ * confirmations included. The channel commands keep off every key the
+ * library's tree binds (F2, F6 to F8, Insert, Delete, BackSpace): with the
+ * focus in the wrong place a library key must do nothing on air. */
+const bus_ctl_button_key_t button_keys[] = {
+    {GDK_KEY_F1, 0, BUTTON_HELP},
+    {GDK_KEY_F5, 0, BUTTON_LIST_TAKE},
+    {GDK_KEY_F9, 0, BUTTON_CHANNEL_STOP},
+    {GDK_KEY_F10, 0, BUTTON_LIST_TAKE_N},
+    {GDK_KEY_F11, 0, BUTTON_LIST_FALLBACK},
+    {GDK_KEY_F12, 0, BUTTON_CHANNEL_START},
+    {GDK_KEY_a, GDK_MOD1_MASK, BUTTON_LIST_APPEND},
+    {GDK_KEY_c, GDK_MOD1_MASK, BUTTON_LIST_CLOSE},
+    {GDK_KEY_Up, GDK_MOD1_MASK, BUTTON_LIST_TRUNCATE_ABOVE},
+    {GDK_KEY_KP_Up, GDK_MOD1_MASK, BUTTON_LIST_TRUNCATE_ABOVE},
+    {GDK_KEY_Down, GDK_MOD1_MASK, BUTTON_LIST_TRUNCATE_BELOW},
+    {GDK_KEY_KP_Down, GDK_MOD1_MASK, BUTTON_LIST_TRUNCATE_BELOW},
+    {GDK_KEY_m, GDK_MOD1_MASK, BUTTON_LIST_BUS_ABSENT_ITEMS},
+    {GDK_KEY_r, GDK_MOD1_MASK, BUTTON_LIST_BUS_ERROR_ITEMS},
+    {GDK_KEY_p, GDK_MOD1_MASK, BUTTON_LIST_ITEM_PREVIEW},
+};
+
+/* Shift does not matter; Ctrl never (Ctrl keys are the editing keys). */
 int button_of_key(guint key, bool alt)
 {
-    if (!alt) {
-        switch (key) {
-        case GDK_KEY_F1:
-            return BUTTON_HELP;
-        case GDK_KEY_F5:
-            return BUTTON_LIST_TAKE;
-        case GDK_KEY_F6:
-            return BUTTON_LIST_TAKE_N;
-        case GDK_KEY_F7:
-            return BUTTON_LIST_FALLBACK;
-        case GDK_KEY_F8:
-            return BUTTON_CHANNEL_START;
-        case GDK_KEY_F9:
-            return BUTTON_CHANNEL_STOP;
-        default:
-            return 0;
-        }
-    }
-    switch (key) {
-    case GDK_KEY_a:
-        return BUTTON_LIST_APPEND;
-    case GDK_KEY_c:
-        return BUTTON_LIST_CLOSE;
-    case GDK_KEY_Up:
-    case GDK_KEY_KP_Up:
-        return BUTTON_LIST_TRUNCATE_ABOVE;
-    case GDK_KEY_Down:
-    case GDK_KEY_KP_Down:
-        return BUTTON_LIST_TRUNCATE_BELOW;
-    case GDK_KEY_m:
-        return BUTTON_LIST_BUS_ABSENT_ITEMS;
-    case GDK_KEY_r:
-        return BUTTON_LIST_BUS_ERROR_ITEMS;
-    case GDK_KEY_p:
-        return BUTTON_LIST_ITEM_PREVIEW;
-    default:
-        return 0;
-    }
+    for (const bus_ctl_button_key_t &k : button_keys)
+        if (k.key == key && ((k.mods & GDK_MOD1_MASK) != 0) == alt)
+            return k.button;
+    return 0;
 }
 
 /* The grid's editing keys. Keys that do what a panel button does run the
@@ -575,6 +562,32 @@ bool show_bus_page(bus_t *bus, guint key)
 }
 
 } // namespace
+
+size_t bus_ctl_button_keys(const bus_ctl_button_key_t **keys)
+{
+    if (keys)
+        *keys = button_keys;
+    return sizeof(button_keys) / sizeof(button_keys[0]);
+}
+
+int bus_ctl_key_button(guint keyval, guint state)
+{
+    bool ctrl = (state & GDK_CONTROL_MASK) != 0;
+    bool shift = (state & GDK_SHIFT_MASK) != 0;
+    bool alt = (state & GDK_MOD1_MASK) != 0;
+    guint key = gdk_keyval_to_lower(keyval);
+    if (!ctrl)
+        if (int id = button_of_key(key, alt))
+            return id;
+    const grid_key_desc *k = grid_key_lookup(key, ctrl, shift, alt);
+    return k ? k->button : 0;
+}
+
+int bus_ctl_button_is_onair(int id)
+{
+    return id == BUTTON_CHANNEL_START || id == BUTTON_CHANNEL_STOP || id == BUTTON_LIST_TAKE ||
+           id == BUTTON_LIST_TAKE_N || id == BUTTON_LIST_FALLBACK;
+}
 
 gboolean on_grid_key_press_event(GtkWidget *widget, GdkEventKey *event, gpointer user_data)
 {

@@ -23,11 +23,29 @@
  * button is one of the bus's buttons 1..25, FALSE otherwise. */
 gboolean on_button_click(GtkWidget *button, gpointer user_data);
 /* "key-press-event" of the grid (user data: the bus): TRUE when taken.
- * Besides the editing keys, F1, F5..F9 and Alt with A, C, M, R, P, Up and
- * Down act as the buttons without keys of their own (help, take, jump,
- * fallback, start, stop, append, close, absent and error lists, preview,
- * truncate above and below), and Alt+1..8 bring a bus to the front. */
+ * Besides the editing keys, the keys of bus_ctl_button_keys act as the
+ * buttons without keys of their own (help, take, jump, fallback, start,
+ * stop, append, close, absent and error lists, preview, truncate above and
+ * below), and Alt+1..8 bring a bus to the front. */
 gboolean on_grid_key_press_event(GtkWidget *widget, GdkEventKey *event, gpointer user_data);
+
+/* A grid key that acts as a panel button: the key (lower case), the
+ * modifier it needs (GDK_MOD1_MASK or 0; Shift does not matter, Ctrl keys
+ * are editing keys) and the button. */
+typedef struct bus_ctl_button_key_desc
+{
+    guint key;
+    guint mods;
+    int button;
+} bus_ctl_button_key_t;
+/* The grid's button keys: *keys gets the table, the count is returned. */
+size_t bus_ctl_button_keys(const bus_ctl_button_key_t **keys);
+/* The panel button that keyval with the modifiers of state runs on the
+ * grid (its button keys and its editing keys), 0 when none. */
+int bus_ctl_key_button(guint keyval, guint state);
+/* 1 for the buttons whose command goes on air at once (start, stop, take,
+ * jump, fallback), else 0. */
+int bus_ctl_button_is_onair(int id);
 /* Connects the grid's keys and double click (edit the row) and the clicks
  * of the bus's buttons 0..25 to the commands; bus_init calls it through the
  * view hooks. */

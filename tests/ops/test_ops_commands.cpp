@@ -177,11 +177,11 @@ TEST_F(OpsCommands, KeyboardAloneStartsTakesJumpsAndStops)
     /* Start and stop from the keyboard always ask, whatever
      * --bus-start-stop-confirm says. */
     d.respond(GTK_RESPONSE_CANCEL);
-    ASSERT_TRUE(ops_send_key(g, GDK_KEY_F8, 0, 500));
-    EXPECT_EQ(calls("PelmoraBox.Run", 0, m), 0) << "F8 cancelled still started the bus";
+    ASSERT_TRUE(ops_send_key(g, GDK_KEY_F12, 0, 500));
+    EXPECT_EQ(calls("PelmoraBox.Run", 0, m), 0) << "F12 cancelled still started the bus";
     d.respond(GTK_RESPONSE_OK);
-    ASSERT_TRUE(ops_send_key(g, GDK_KEY_F8, 0, 1000));
-    EXPECT_EQ(b->state.s.f_running, 1) << "F8 starts the bus";
+    ASSERT_TRUE(ops_send_key(g, GDK_KEY_F12, 0, 1000));
+    EXPECT_EQ(b->state.s.f_running, 1) << "F12 starts the bus";
 
     /* F5 asks, as the button does; a held key repeats its press but takes
      * once. */
@@ -194,12 +194,12 @@ TEST_F(OpsCommands, KeyboardAloneStartsTakesJumpsAndStops)
 
     ops_select_rows(b, {2});
     d.respond(GTK_RESPONSE_OK);
-    ASSERT_TRUE(ops_send_key(g, GDK_KEY_F6, 0, 5000));
+    ASSERT_TRUE(ops_send_key(g, GDK_KEY_F10, 0, 5000));
     EXPECT_EQ(calls("PelmoraBox.TakeN", 0, m), 1);
     EXPECT_TRUE(top_is("E4"));
 
     d.respond(GTK_RESPONSE_OK);
-    ASSERT_TRUE(ops_send_key(g, GDK_KEY_F7, 0, 6000));
+    ASSERT_TRUE(ops_send_key(g, GDK_KEY_F11, 0, 6000));
     EXPECT_EQ(calls("PelmoraBox.Fallback", 0, m), 1);
 
     d.respond(GTK_RESPONSE_OK);
