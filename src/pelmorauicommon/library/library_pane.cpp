@@ -120,8 +120,8 @@ gboolean on_transcode(GtkWidget *, gpointer p)
 {
     library_t *lib = static_cast<library_t *>(p);
     item_list l(lib, true);
-    if (l.n || l.ns)
-        library_transcoder_item(lib, l.ptrs.data(), l.n, l.sptrs.data(), l.ns, nullptr);
+    /* Also with nothing selected: the operator is told so. */
+    library_transcoder_item(lib, l.ptrs.data(), l.n, l.sptrs.data(), l.ns, nullptr);
     return TRUE;
 }
 

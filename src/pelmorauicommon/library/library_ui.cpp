@@ -14,6 +14,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "gdk_unlock.h"
+#include "library_thumb.h"
 #include "strl.h"
 #include "timecode.h"
 #include "transfer_jobs.h"
@@ -672,25 +674,63 @@ int hook_items(library_t *lib, const char *path, int64_t token, pelmora_lib_item
     if (t->thumbs_idle)
         g_source_remove(t->thumbs_idle);
     thumbs_in_view(lib);
+    /* And once more when the view has laid the new rows out: until then
+     * they are not in its visible range. */
+    thumbs_later(lib);
     return 0;
+}
+
+/* A decoded thumbnail (or, with id 0, room again for the ones the decoder
+ * refused): the row is looked up again, it may have gone meanwhile. The
+ * rows in view are looked at again too: a picture changes the row heights,
+ * and rows put in since the last look may have come into view. */
+void thumb_decoded(void *cookie, int64_t id, GdkPixbuf *pb)
+{
+    library_t *lib = static_cast<library_t *>(cookie);
+    thumbs_later(lib);
+    if (!id)
+        return;
+    library_tree_desc *t = tree_of(lib);
+    auto row = t ? t->items.find(id) : std::map<int64_t, GtkTreeIter>::iterator();
+    if (!t || !pb || row == t->items.end())
+        return;
+    GtkTreeIter it = row->second;
+    pelmora_lib_item_t *item = item_of(GTK_TREE_MODEL(t->store), &it);
+    if (item && item_id(item) == id && !item->priv[0]) {
+        item->priv[0] = g_object_ref(pb);
+        gtk_tree_store_set(t->store, &it, COL_THUMB, pb, -1);
+    }
+}
+
+#define THUMB_DECODER_KEY "library_thumb_t"
+
+/* Drops the tree's decoder with whatever it has not handed over yet. */
+void thumb_decoder_drop(GtkWidget *view, gpointer)
+{
+    g_object_set_data(G_OBJECT(view), THUMB_DECODER_KEY, nullptr);
 }
 
 void hook_thumb(library_t *lib, int64_t id, const void *data, int size)
 {
     library_tree_desc *t = tree_of(lib);
-    if (!t)
-        return;
-    auto row = t->items.find(id);
-    if (row == t->items.end())
+    if (!t || t->items.find(id) == t->items.end())
         return; /* the row went away meanwhile */
-    t->done.insert(id);
-    GtkTreeIter it = row->second;
-    pelmora_lib_item_t *item = item_of(GTK_TREE_MODEL(t->store), &it);
-    GdkPixbuf *pb = nullptr;
-    if (item && item_id(item) == id && !item->priv[0] && library_thumb_from_data(data, size, &pb) == 0) {
-        item->priv[0] = pb;
-        gtk_tree_store_set(t->store, &it, COL_THUMB, pb, -1);
+    /* Decoded on the tree's decoder thread, made with the first thumbnail
+     * and dropped with the view or the library's rows. */
+    GObject *view = G_OBJECT(t->view);
+    auto *dec = static_cast<library_thumb_t *>(g_object_get_data(view, THUMB_DECODER_KEY));
+    if (!dec && (dec = library_thumb_new(thumb_decoded, lib, &gdk_idle_lock))) {
+        g_object_set_data_full(view, THUMB_DECODER_KEY, dec, (GDestroyNotify)library_thumb_release);
+        if (!g_object_get_data(view, THUMB_DECODER_KEY "_hooked")) {
+            g_object_set_data(view, THUMB_DECODER_KEY "_hooked", view);
+            g_signal_connect(view, "destroy", G_CALLBACK(thumb_decoder_drop), nullptr);
+        }
     }
+    /* A full queue takes nothing: the row is asked for again once it has
+     * room. */
+    if (dec && library_thumb_queue(dec, id, data, size > 0 ? (size_t)size : 0) == -11)
+        return;
+    t->done.insert(id);
 }
 
 /* Subclip rows at the front of their item; the item's placeholder goes
@@ -762,6 +802,8 @@ void hook_reload_dir(library_t *lib, const char *path)
 
 void hook_clear(library_t *lib)
 {
+    if (library_tree_desc *t = tree_of(lib))
+        thumb_decoder_drop(GTK_WIDGET(t->view), nullptr);
     library_release_rows(lib);
 }
 
@@ -1015,45 +1057,8 @@ int library_release_rows(library_t *lib)
 
 int library_thumb_from_data(const void *data, int size, GdkPixbuf **ppixbuf)
 {
-    *ppixbuf = nullptr;
-    if (!data || size <= 0)
-        return -1;
-    /* A PNG says its size first: one too big for a thumbnail is refused
-     * before any of it is decoded. */
-    const unsigned char *b = static_cast<const unsigned char *>(data);
-    if (size >= 24 && !memcmp(b, "\x89PNG\r\n\x1a\n", 8)) {
-        uint32_t w = (uint32_t)b[16] << 24 | b[17] << 16 | b[18] << 8 | b[19];
-        uint32_t h = (uint32_t)b[20] << 24 | b[21] << 16 | b[22] << 8 | b[23];
-        if (w > 1024 || h > 1024)
-            return -1;
-    }
-    GdkPixbufLoader *loader = gdk_pixbuf_loader_new();
-    /* A thumbnail is a small picture: anything that claims to be bigger is
-     * not decoded into memory. */
-    g_signal_connect(loader, "size-prepared", G_CALLBACK(+[](GdkPixbufLoader *l, gint w, gint h, gpointer) {
-                         if (w > 1024 || h > 1024)
-                             gdk_pixbuf_loader_set_size(l, 1, 1);
-                     }),
-                     nullptr);
-    int r = 0;
-    if (!gdk_pixbuf_loader_write(loader, (const guchar *)data, (gsize)size, nullptr)) {
-        g_warning("on_library_row_expanded: gdk_pixbuf_loader_write return FALSE");
-        r = -1;
-    }
-    if (!gdk_pixbuf_loader_close(loader, nullptr)) {
-        if (!r)
-            g_warning("%s: gdk_pixbuf_loader_close return FALSE", __func__);
-        r = -1;
-    }
-    if (!r) {
-        GdkPixbuf *pb = gdk_pixbuf_loader_get_pixbuf(loader);
-        if (pb)
-            *ppixbuf = GDK_PIXBUF(g_object_ref(pb));
-        else
-            r = -1;
-    }
-    g_object_unref(loader);
-    return r;
+    /* Refused unless its header says a picture of thumbnail size. */
+    return library_thumb_decode(data, size > 0 ? (size_t)size : 0, 0, ppixbuf);
 }
 
 int library_thumb_item(library_t *lib, const char *src, const char *scale_type, int scale_width, int scale_height,

@@ -8,6 +8,7 @@
 
 #include <vector>
 
+#include "library_select.h"
 #include "library_ui.h"
 #include "pelmora_settings.h"
 #include "settings/settings-aconf.h"
@@ -89,10 +90,9 @@ static void transcoder_fill(GtkListStore *store, GtkTreeIter *it, const void *re
     const pelmora_filetranscoder_request_t *r = (const pelmora_filetranscoder_request_t *)records + pos;
     char id[16], comment[300], up[32], cr[32], amap[65] = "";
     snprintf(id, sizeof(id), "%d", r->id);
-    bool conf_ok = r->audio_conf >= 0 && r->audio_conf < pelmora_settings_get_record_channels_conf_cnt();
-    const char *aconf = conf_ok ? pelmora_settings_get_record_channels_conf(r->audio_conf) : "";
-    if (conf_ok)
-        pelmora_settings_record_map_build(amap, sizeof(amap), r->audio_conf, r->audio_map);
+    /* A configuration the server made up shows as "<unknown>", not blank. */
+    const char *aconf = pelmora_settings_get_record_channels_conf(r->audio_conf);
+    pelmora_settings_record_map_build(amap, sizeof(amap), r->audio_conf, r->audio_map);
     gtk_list_store_set(store, it, TC_ID, id, TC_STATE, icons[library_job_state_icon(r->state)], TC_SRC,
                        library_transcoder_src_text(r), TC_PROFILE, r->profile, TC_IN, r->in, TC_DUR, r->dur,
                        TC_TIMECODE, r->timecode, TC_OSD, r->osd, TC_DST, r->dst.object, TC_ACONF, aconf ? aconf : "",
@@ -270,20 +270,46 @@ int library_transcoder_dlg(library_t *lib, library_transcoder_dlg_result_t *res)
     return r;
 }
 
+/* The "Override destination path" step: a select-item dialog of its own
+ * over the library, starting at the root; dst changes only for one folder
+ * or one item chosen alone. */
+static void library_transcoder_dst_override(library_t *lib, char *dst, size_t size)
+{
+    library_ui_select_item_dialog_t *d = nullptr;
+    if (library_ui_select_item_dialog_create(&d, lib->ui[LIBRARY_UI_BUTTON_TRANSCODER_ITEM],
+                                             _("Override destination path"), lib->url) < 0)
+        return;
+    int n_dirs = 0, n_items = 0;
+    char **dirs = nullptr, **items = nullptr;
+    library_ui_select_item_dialog_run(d, "/", &n_dirs, &dirs, &n_items, &items);
+    if (library_transcoder_dst_choice(n_dirs, dirs, n_items, items, dst, size))
+        g_warning("%s: DST=[%s]", "library_transcoder_item", dst);
+    library_ui_select_item_dialog_list_destroy(&dirs);
+    library_ui_select_item_dialog_list_destroy(&items);
+    library_ui_select_item_dialog_destroy(&d);
+}
+
 int library_transcoder_item(library_t *lib, pelmora_lib_item_t *const *items, int n_items,
                             pelmora_lib_subclip_t *const *subs, int n_subs, const char *dst_path)
 {
     if (n_items <= 0 && n_subs <= 0) {
-        ui_show_error(nullptr, "ERROR", _("No library item selected"));
+        /* On the pane's line: a dialog would stand in the way of the buses. */
+        library_ui_notice(lib, _("No library item selected"));
         return -2;
     }
     library_transcoder_dlg_result_t res;
     int r = library_transcoder_dlg(lib, &res);
     if (r <= 0)
         return r;
+    /* A result sent to a transfer target needs no folder here. */
+    char dst[260] = "";
+    if (!res.transfer_target[0]) {
+        strlcpy(dst, dst_path ? dst_path : "", sizeof dst);
+        library_transcoder_dst_override(lib, dst, sizeof dst);
+    }
     r = library_jobs_call([&] {
         return library_transcoder_items_add(lib, &res, items, n_items > 0 ? n_items : 0, subs, n_subs > 0 ? n_subs : 0,
-                                            res.transfer_target[0] ? nullptr : dst_path);
+                                            dst[0] ? dst : nullptr);
     });
     if (r < 0) /* how many requests the server did not take */
         library_ui_notice_refused(lib, _("TRANSCODE"), -r, (n_items > 0 ? n_items : 0) + (n_subs > 0 ? n_subs : 0));

@@ -107,6 +107,23 @@ int library_transcoder_items_add(library_t *lib, const library_transcoder_dlg_re
     return -failed;
 }
 
+int library_transcoder_dst_choice(int n_dirs, char *const *dirs, int n_items, char *const *items, char *dst,
+                                  size_t size)
+{
+    if (!dst || !size)
+        return 0;
+    if (n_dirs == 1 && n_items == 0 && dirs && dirs[0] && dirs[0][0] == '/') {
+        strlcpy(dst, dirs[0], size);
+        return 1;
+    }
+    char parent[260];
+    if (n_items == 1 && n_dirs == 0 && items && items[0] && library_parent_path(items[0], parent, sizeof parent) == 0) {
+        strlcpy(dst, parent, size);
+        return 1;
+    }
+    return 0;
+}
+
 int library_transcoder_tc_valid(const char *text)
 {
     if (!text || !*text)

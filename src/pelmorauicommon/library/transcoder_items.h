@@ -34,6 +34,12 @@ int library_transcoder_items_add(library_t *lib, const library_transcoder_dlg_re
                                  pelmora_lib_item_t *const *items, int n_items, pelmora_lib_subclip_t *const *subs,
                                  int n_subs, const char *dst_path);
 
+/* The destination folder after the "Override destination path" choice: the
+ * one folder chosen alone, or the folder of the one item chosen alone; 1
+ * with dst set, 0 when the choice leaves dst as it was. */
+int library_transcoder_dst_choice(int n_dirs, char *const *dirs, int n_items, char *const *items, char *dst,
+                                  size_t size);
+
 /* A timecode text the operator typed: 1 when empty or when its frame count
  * formats back to the same text, else 0. */
 int library_transcoder_tc_valid(const char *text);
