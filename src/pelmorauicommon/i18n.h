@@ -7,5 +7,8 @@
 #include <libintl.h>
 
 #define _(s) dgettext("PelmoraBox", s)
+/* Marks a text in a table for the catalogue; the code that shows it
+ * translates it with _(). */
+#define N_(s) (s)
 
 #endif

@@ -43,8 +43,23 @@ void ui_dlg_set_default_parent(GtkWidget *window);
  * centred on it; centred on the screen without one. */
 void ui_dlg_place(GtkWidget *dlg, GtkWidget *window);
 
+/* The part of window's monitor (the default parent's, else the first
+ * monitor's) that windows may use: the monitor less the desktop's panels
+ * where the window manager names them. */
+void ui_dlg_work_area(GtkWidget *window, GdkRectangle *area);
+/* Makes a built dialog fit the work area with every button reachable: what
+ * lies above its button row goes into a scrolled window as large as that
+ * content asks, but no larger than the work area leaves, its default size is
+ * cut to the work area, and it is placed as ui_dlg_place does. Call it once
+ * the content is built and shown, before the dialog runs. A plain window
+ * (no dialog) only gets its default size cut and its place. */
+void ui_dlg_fit_screen(GtkWidget *dlg, GtkWidget *window);
+
 /* OK/Cancel question: 1 for OK, 0 for Cancel or a closed window. */
 int ui_dialog_ok_cancel(const char *msg);
+/* The same question with what it acts on listed below it, one name a line
+ * (count names; the list scrolls when long). */
+int ui_dialog_ok_cancel_list(const char *msg, const char *const *names, int count);
 
 /* One-line input titled msg. len above 100 packs the dialog width
  * (len / 100) and the entry's maximum length (len % 100); otherwise len is

@@ -766,3 +766,16 @@ int ui_treeview_set_row_weight(GtkWidget *view, ui_row_weight_proc weight_of, vo
     gtk_widget_queue_draw(view);
     return 0;
 }
+
+GtkWidget *ui_hscroller(GtkWidget *child)
+{
+    GtkWidget *sw = gtk_scrolled_window_new(nullptr, nullptr);
+    gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(sw), GTK_POLICY_AUTOMATIC, GTK_POLICY_NEVER);
+    gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(sw), GTK_SHADOW_NONE);
+    gtk_scrolled_window_add_with_viewport(GTK_SCROLLED_WINDOW(sw), child);
+    GtkWidget *viewport = gtk_bin_get_child(GTK_BIN(sw));
+    gtk_viewport_set_shadow_type(GTK_VIEWPORT(viewport), GTK_SHADOW_NONE);
+    gtk_widget_show(viewport);
+    gtk_widget_show(sw);
+    return sw;
+}

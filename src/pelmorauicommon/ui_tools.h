@@ -84,6 +84,12 @@ const ui_button_desc *ui_button_lookup(const ui_button_desc *buttons, int id);
  * without a widget. */
 int ui_set_font_weight(GtkWidget *widget, int weight);
 
+/* child in a frameless scrolled window that scrolls it sideways only: it
+ * asks for the child's height (and its scroll bar's) but hardly any width,
+ * so a row too wide for a small screen scrolls instead of widening the
+ * window or being cut off. */
+GtkWidget *ui_hscroller(GtkWidget *child);
+
 /* Entry filters: every inserted character found in drop_chars_only is
  * dropped; otherwise it is kept when allow_chars_only is null or holds it.
  * The kept text is inserted where the typed or pasted text was to go.

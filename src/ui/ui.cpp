@@ -103,12 +103,27 @@ GtkWidget *preview_box(bus_t *bus)
     if (!bus->prv.host[0])
         return box;
 
+    /* The hide button, and the way to the preview server's settings that
+     * an operator can see (the right double click on the picture is also
+     * there); it stays when the picture is hidden. */
+    GtkWidget *top_row = gtk_hbox_new(FALSE, 0);
     bus->prv.btn_off = ui_create_button_image(ui_button_lookup_local(BUTTON_PRV_HIDE));
     if (bus->prv.btn_off) {
         g_signal_connect(bus->prv.btn_off, "clicked", G_CALLBACK(preview_button_hide_cb), bus);
-        gtk_box_pack_start(GTK_BOX(box), bus->prv.btn_off, FALSE, FALSE, 0);
+        gtk_box_pack_start(GTK_BOX(top_row), bus->prv.btn_off, FALSE, FALSE, 0);
         gtk_widget_show(bus->prv.btn_off);
     }
+    GtkWidget *settings = gtk_button_new_with_label(_("Channel settings"));
+    gtk_widget_set_can_focus(settings, FALSE);
+    gchar *tip = g_strdup_printf(_("Settings of the IO server %s"), bus->prv.host);
+    gtk_widget_set_tooltip_text(settings, tip);
+    g_free(tip);
+    gtk_widget_set_name(settings, "preview_io_settings");
+    g_signal_connect(settings, "clicked", G_CALLBACK(preview_settings_clicked), bus);
+    gtk_box_pack_end(GTK_BOX(top_row), settings, FALSE, FALSE, 0);
+    gtk_widget_show(settings);
+    gtk_box_pack_start(GTK_BOX(box), top_row, FALSE, FALSE, 0);
+    gtk_widget_show(top_row);
 
     bus->prv.hbox = gtk_hbox_new(FALSE, 0);
     gtk_box_pack_start(GTK_BOX(bus->prv.hbox), expanding_label(), TRUE, TRUE, 0);
@@ -139,6 +154,24 @@ GtkWidget *preview_box(bus_t *bus)
 
 } // namespace
 
+namespace {
+
+/* The IO settings of the strip's server. */
+void preview_io_settings(bus_t *bus)
+{
+    /* The strip's server may be another than the bus's preview server: a
+     * record of its own for the dialog's time. */
+    auto *srv = static_cast<srv_t *>(calloc(1, sizeof(srv_t)));
+    if (!srv)
+        return;
+    strlcpy(srv->host, bus->prv.host, sizeof(srv->host));
+    strlcpy(srv->url, ("http://" + std::string(bus->prv.host) + "/RPC2").c_str(), sizeof(srv->url));
+    bus_ctl_io_settings(bus, nullptr, srv);
+    free(srv);
+}
+
+} // namespace
+
 gboolean on_ndi_prvs_button_press_event(GtkWidget *widget, GdkEventButton *event, gpointer user_data)
 {
     (void)widget;
@@ -146,15 +179,16 @@ gboolean on_ndi_prvs_button_press_event(GtkWidget *widget, GdkEventButton *event
     g_warning("%s: !", __func__);
     if (!bus || !event || event->type != GDK_2BUTTON_PRESS || event->button != 3 || !bus->prv.host[0])
         return FALSE;
-    /* The strip's server may be another than the bus's preview server: a
-     * record of its own for the dialog's time. */
-    auto *srv = static_cast<srv_t *>(calloc(1, sizeof(srv_t)));
-    if (!srv)
-        return TRUE;
-    strlcpy(srv->host, bus->prv.host, sizeof(srv->host));
-    strlcpy(srv->url, ("http://" + std::string(bus->prv.host) + "/RPC2").c_str(), sizeof(srv->url));
-    bus_ctl_io_settings(bus, nullptr, srv);
-    free(srv);
+    preview_io_settings(bus);
+    return TRUE;
+}
+
+gboolean preview_settings_clicked(GtkWidget *button, gpointer user_data)
+{
+    (void)button;
+    bus_t *bus = static_cast<bus_t *>(user_data);
+    if (bus && bus->prv.host[0])
+        preview_io_settings(bus);
     return TRUE;
 }
 
@@ -295,6 +329,8 @@ GtkWidget *ui_create(instance_t *app)
     GtkWidget *window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_title(GTK_WINDOW(window), ui_window_title(app));
     gtk_window_set_default_size(GTK_WINDOW(window), 1024, 768);
+    /* A screen smaller than that gets a window it can hold. */
+    ui_dlg_fit_screen(window, nullptr);
     ui_window_set_icons_list(window);
     g_object_set_data(G_OBJECT(window), "pelmorabox_window", window);
     /* Questions and messages open centred over the console. */

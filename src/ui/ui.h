@@ -27,3 +27,6 @@ gboolean preview_button_show_cb(GtkWidget *button, gpointer user_data);
  * double click of the right button opens the IO settings of the strip's
  * server (prv.host) and is taken; other presses pass on. */
 gboolean on_ndi_prvs_button_press_event(GtkWidget *widget, GdkEventButton *event, gpointer user_data);
+/* "Channel settings" beside the preview (user data: the bus): the same IO
+ * settings, for an operator who does not know the double click. */
+gboolean preview_settings_clicked(GtkWidget *button, gpointer user_data);

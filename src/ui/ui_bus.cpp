@@ -656,7 +656,10 @@ GtkWidget *ui_bus_create(GtkWidget *parent, bus_t *bus)
 
     GtkWidget *operation = gtk_vbox_new(FALSE, 0);
     GtkWidget *top_row = gtk_hbox_new(FALSE, 0);
-    gtk_box_pack_start(GTK_BOX(top_row), timers_group(bus), FALSE, FALSE, 3);
+    /* The clocks scroll sideways where the page is narrower than they are
+     * (the library shown on a small screen); the controls beside them stay
+     * in sight. */
+    gtk_box_pack_start(GTK_BOX(top_row), ui_hscroller(timers_group(bus)), TRUE, TRUE, 3);
     /* Controls over the counters rather than beside them: side by side the
      * panel needs more than a 1280-pixel screen. */
     GtkWidget *right = gtk_vbox_new(FALSE, 0);

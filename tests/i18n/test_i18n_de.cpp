@@ -1,7 +1,8 @@
 // The console in German: with LANGUAGE=de the real window, built against
 // pelmora-sim, shows the panel's tooltips, frames and column titles from the
 // catalogue compiled into share/locale beside bin/, still fits the smallest
-// screen, and a dialog opened by a panel button speaks German too.
+// screen, and a dialog opened by a panel button speaks German too; the item
+// dialog and the library pane show no English caption.
 #include <gtest/gtest.h>
 
 #include <libintl.h>
@@ -13,7 +14,11 @@
 #include <vector>
 
 #include "engine_support.h"
+#include "event_builder.h"
+#include "library.h"
+#include "library_ui.h"
 #include "ui_bus.h"
+#include "ui_bus_item_dialog.h"
 
 namespace {
 
@@ -30,6 +35,60 @@ void collect_texts(GtkWidget *w, std::vector<std::string> *out)
             collect_texts(GTK_WIDGET(p->data), out);
         g_list_free(l);
     }
+}
+
+/* Labels, frame labels, tooltips and list column titles under w. */
+void collect_all(GtkWidget *w, std::vector<std::string> *out)
+{
+    if (GTK_IS_LABEL(w))
+        out->push_back(gtk_label_get_text(GTK_LABEL(w)));
+    if (GTK_IS_FRAME(w) && gtk_frame_get_label(GTK_FRAME(w)))
+        out->push_back(gtk_frame_get_label(GTK_FRAME(w)));
+    if (GTK_IS_BUTTON(w) && gtk_button_get_label(GTK_BUTTON(w)) && !gtk_button_get_use_stock(GTK_BUTTON(w)))
+        out->push_back(gtk_button_get_label(GTK_BUTTON(w)));
+    if (gchar *tip = gtk_widget_get_tooltip_text(w)) {
+        out->push_back(tip);
+        g_free(tip);
+    }
+    if (GTK_IS_TREE_VIEW(w)) {
+        GList *cols = gtk_tree_view_get_columns(GTK_TREE_VIEW(w));
+        for (GList *p = cols; p; p = p->next)
+            if (const char *t = gtk_tree_view_column_get_title(GTK_TREE_VIEW_COLUMN(p->data)))
+                out->push_back(t);
+        g_list_free(cols);
+    }
+    if (GTK_IS_CONTAINER(w)) {
+        GList *l = gtk_container_get_children(GTK_CONTAINER(w));
+        for (GList *p = l; p; p = p->next)
+            collect_all(GTK_WIDGET(p->data), out);
+        g_list_free(l);
+    }
+}
+
+/* Texts shown in English although the catalogues have them in German, and
+ * the English captions that must not be seen. */
+std::vector<std::string> english(const std::vector<std::string> &texts, const std::vector<std::string> &forbidden)
+{
+    std::vector<std::string> found;
+    for (const std::string &t : texts) {
+        if (t.empty())
+            continue;
+        bool translatable = t != dgettext("PelmoraBox", t.c_str()) || t != dgettext("pelmorabox", t.c_str());
+        bool listed = false;
+        for (const std::string &f : forbidden)
+            listed = listed || t == f;
+        if (translatable || listed)
+            found.push_back(t);
+    }
+    return found;
+}
+
+std::string joined(const std::vector<std::string> &v)
+{
+    std::string s;
+    for (const std::string &x : v)
+        s += " [" + x + "]";
+    return s;
 }
 
 bool has(const std::vector<std::string> &v, const std::string &s)
@@ -79,8 +138,10 @@ class German : public testing::Test
         unsetenv("LC_MESSAGES");
         /* The program's own layout: share/locale beside bin/. */
         std::string locale_dir = std::string(PELMORA_BUILD_BIN_DIR) + "/../share/locale/";
-        bindtextdomain("PelmoraBox", locale_dir.c_str());
-        bind_textdomain_codeset("PelmoraBox", "UTF-8");
+        for (const char *domain : {"PelmoraBox", "pelmorabox"}) {
+            bindtextdomain(domain, locale_dir.c_str());
+            bind_textdomain_codeset(domain, "UTF-8");
+        }
         textdomain("PelmoraBox");
         if (!engine_gtk_ready())
             GTEST_SKIP() << "no display: run the suite through scripts/test (xvfb-run)";
@@ -145,6 +206,57 @@ TEST_F(German, PanelTooltipsFramesColumnsAndADialog)
     EXPECT_EQ(seen.title, "Name der zu ladenden Playlist eingeben");
     EXPECT_TRUE(has(seen.texts, "Name eingeben"));
     EXPECT_TRUE(has(seen.texts, "Aus Liste wählen"));
+}
+
+/* The item dialog as the bus opens it (start type and time) and the library
+ * pane shown: every caption in German. */
+TEST_F(German, ItemDialogAndLibraryPaneHaveNoEnglishCaption)
+{
+    ASSERT_TRUE(e.create(engine_bus_args(sim.hostport, 1)));
+    e.start();
+    bus_t *bus = &e.app->bus.list[0];
+    library_ui_showhide(&bus->lib, 1);
+    engine_run_for(200);
+
+    /* The captions of the item dialog, its start types, and the pane's
+     * tooltips and column titles as the English sources have them (those
+     * that German writes the same, TAG: or NAME, left out). */
+    const std::vector<std::string> captions = {
+        "START TYPE:", "START TIME:", "MARK IN:",   "MARK OUT:",  "DURATION:", "MEDIA TYPE:", "MEDIA ID:",  "TITLE:",
+        "META TREE",   "AR:",         "AUDIO MAP:", "AUDIO AMP:", "FOLLOW",    "MANUAL",      "FIXED TIME", "GAP FILL"};
+    const std::vector<std::string> pane = {"Rename library item",
+                                           "Delete library items",
+                                           "Move items (F6)",
+                                           "Create directory (F7)",
+                                           "Show transfer list window",
+                                           "Export selected items",
+                                           "Normalize audio of selected items",
+                                           "Find item",
+                                           "Hide Library",
+                                           "DUR"};
+
+    std::vector<std::string> pane_texts;
+    collect_all(bus->lib.ui[LIBRARY_UI_SHOWAREA], &pane_texts);
+    EXPECT_GT(pane_texts.size(), 10u);
+    std::vector<std::string> bad = english(pane_texts, pane);
+    EXPECT_TRUE(bad.empty()) << "English in the library pane:" << joined(bad);
+
+    pelmorabox_event_t *ev = event_build(
+        {"", 'M', "00:00:00:00", "00:00:10:00", "00:00:10:00", 'C', "CLIP1", "Opening", "", "", "", "", "", ""});
+    ui_bus_item_dialog_t ctx;
+    memset(&ctx, 0, sizeof ctx);
+    ctx.opts_flags = ITEM_DIALOG_START;
+    ctx.lib_url = "http://127.0.0.1:1/RPC2";
+    ctx.top = e.app->window;
+    dialog_seen seen;
+    g_timeout_add(50, read_and_cancel_dialog, &seen);
+    EXPECT_EQ(ui_bus_item_dialog(&ctx, &ev), 0);
+    pelmorabox_event_destroy(&ev);
+    EXPECT_EQ(seen.title, "Playlist-Element") << "the dialog did not come up in German";
+    EXPECT_GT(seen.texts.size(), 14u);
+    bad = english(seen.texts, captions);
+    EXPECT_TRUE(bad.empty()) << "English in the item dialog:" << joined(bad);
+    EXPECT_TRUE(has(seen.texts, "STARTZEIT:"));
 }
 
 } // namespace

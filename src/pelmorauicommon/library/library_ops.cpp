@@ -277,7 +277,19 @@ gboolean library_delete_items_srv(GtkWidget *, gpointer p)
     selection sel(lib, true);
     if (!sel.ni && !sel.nd && !sel.ns)
         return TRUE;
-    if (!ui_dialog_ok_cancel("Delete selected library items?"))
+    /* What goes is named under the question: items and folders by path,
+     * subclips by item and title. */
+    std::vector<std::string> shown;
+    for (int i = 0; i < sel.ni; i++)
+        shown.push_back(sel.items[i].full);
+    for (int i = 0; i < sel.nd; i++)
+        shown.push_back(std::string(sel.dirs[i].full) + "/");
+    for (int i = 0; i < sel.ns; i++)
+        shown.push_back(std::string(sel.subs[i].parent ? sel.subs[i].parent->full : "") + " # " + sel.subs[i].title);
+    std::vector<const char *> names;
+    for (const std::string &n : shown)
+        names.push_back(n.c_str());
+    if (!ui_dialog_ok_cancel_list("Delete selected library items?", names.data(), (int)names.size()))
         return TRUE;
     std::vector<std::string> items, dirs;
     for (int i = 0; i < sel.ni; i++)

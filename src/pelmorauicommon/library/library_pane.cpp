@@ -256,14 +256,26 @@ GtkWidget *library_ui_create_main(GtkWidget *top, library_t *lib, int f_show, Gt
         else
             spacer(bar, 0);
     }
-    gtk_box_pack_start(GTK_BOX(area), bar, FALSE, FALSE, 0);
+    /* Narrower than its buttons, the bar scrolls rather than cutting them
+     * off or pressing them over each other. */
+    gtk_box_pack_start(GTK_BOX(area), ui_hscroller(bar), FALSE, FALSE, 0);
     gtk_box_pack_start(GTK_BOX(area), library_ui_tree_create(lib), TRUE, TRUE, 0);
     gtk_box_pack_start(GTK_BOX(area), library_ui_search_row_create(lib), FALSE, FALSE, 0);
     GtkWidget *notice = gtk_label_new("");
     gtk_misc_set_alignment(GTK_MISC(notice), 0.0f, 0.5f);
     gtk_label_set_ellipsize(GTK_LABEL(notice), PANGO_ELLIPSIZE_END);
     gtk_widget_set_no_show_all(notice, TRUE);
-    gtk_box_pack_start(GTK_BOX(area), notice, FALSE, FALSE, 2);
+    /* The line is kept while no notice shows: a notice coming or going
+     * moves nothing the operator is about to click. */
+    GtkWidget *notice_line = gtk_vbox_new(FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(notice_line), notice, TRUE, TRUE, 0);
+    PangoLayout *probe = gtk_widget_create_pango_layout(notice, "Ag");
+    int line_h = 0;
+    pango_layout_get_pixel_size(probe, nullptr, &line_h);
+    g_object_unref(probe);
+    gtk_widget_set_size_request(notice_line, -1, line_h);
+    gtk_widget_show(notice_line);
+    gtk_box_pack_start(GTK_BOX(area), notice_line, FALSE, FALSE, 2);
     library_ui_notice_attach(lib, notice);
     if (btm)
         gtk_box_pack_start(GTK_BOX(area), btm, FALSE, FALSE, 0);

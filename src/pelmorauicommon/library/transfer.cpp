@@ -17,6 +17,7 @@
 #include "pelmora.h"
 #include "strl.h"
 #include "transfer_jobs.h"
+#include "ui_dlg.h"
 #include "ui_images.h"
 
 #include "i18n.h"
@@ -165,6 +166,8 @@ library_job_window_t *library_job_window(library_t *lib, const library_job_kind_
     w->window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_title(GTK_WINDOW(w->window), kind->title);
     gtk_window_set_default_size(GTK_WINDOW(w->window), 800, 600);
+    /* Over the console, and no larger than the screen. */
+    ui_dlg_fit_screen(w->window, lib->ui[LIBRARY_UI_SIZEAREA]);
     g_signal_connect(w->window, "delete-event", G_CALLBACK(on_close), nullptr);
     for (int i = 0; i < kind->n_icons && i < 16; i++)
         w->icons[i] = job_icon(w->window, kind->icon_names[i], kind->icon_stock[i]);
@@ -424,11 +427,18 @@ int library_transfer_export(library_t *lib, pelmora_lib_item_t *const *items, in
         gtk_combo_box_append_text(GTK_COMBO_BOX(combo), trg[(size_t)i].title);
     gtk_combo_box_set_active(GTK_COMBO_BOX(combo), nt > 0 ? 0 : -1);
     gtk_widget_set_name(combo, "export_target");
-    gtk_box_pack_start(GTK_BOX(area), combo, FALSE, FALSE, 4);
+    /* The box says what it chooses. */
+    GtkWidget *row = gtk_hbox_new(FALSE, 6);
+    GtkWidget *caption = gtk_label_new_with_mnemonic(_("Transfer _target:"));
+    gtk_label_set_mnemonic_widget(GTK_LABEL(caption), combo);
+    gtk_box_pack_start(GTK_BOX(row), caption, FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(row), combo, TRUE, TRUE, 0);
+    gtk_box_pack_start(GTK_BOX(area), row, FALSE, FALSE, 4);
     GtkWidget *del = gtk_check_button_new_with_label(_("Delete source"));
     gtk_widget_set_name(del, "export_delete_source");
     gtk_box_pack_start(GTK_BOX(area), del, FALSE, FALSE, 4);
     gtk_widget_show_all(area);
+    ui_dlg_fit_screen(dlg, lib->ui[LIBRARY_UI_SIZEAREA]);
     int resp = gtk_dialog_run(GTK_DIALOG(dlg));
     int sel = gtk_combo_box_get_active(GTK_COMBO_BOX(combo));
     int f_delete = gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(del)) ? 1 : 0;
