@@ -45,17 +45,17 @@ struct field_desc
 };
 
 const field_desc fields[] = {
-    {ITEM_ENTRY_START_TIME, 1, "START TIME:", 12, true},
-    {ITEM_ENTRY_MARK_IN, 2, "MARK IN:", 12, true},
-    {ITEM_ENTRY_MARK_OUT, 3, "MARK OUT:", 12, true},
-    {ITEM_ENTRY_DURATION, 4, "DURATION:", 12, true},
-    {ITEM_ENTRY_MEDIA_TYPE, 5, "MEDIA TYPE:", 1, false},
-    {ITEM_ENTRY_MEDIA_ID, 6, "MEDIA ID:", 259, false},
-    {ITEM_ENTRY_TITLE, 7, "TITLE:", 259, false},
-    {ITEM_ENTRY_AR, 9, "AR:", 31, false},
-    {ITEM_ENTRY_AUDIO_MAP, 10, "AUDIO MAP:", 31, false},
-    {ITEM_ENTRY_AUDIO_AMP, 11, "AUDIO AMP:", 31, false},
-    {ITEM_ENTRY_TAG, 13, "TAG:", 259, false},
+    {ITEM_ENTRY_START_TIME, 1, N_("START TIME:"), 12, true},
+    {ITEM_ENTRY_MARK_IN, 2, N_("MARK IN:"), 12, true},
+    {ITEM_ENTRY_MARK_OUT, 3, N_("MARK OUT:"), 12, true},
+    {ITEM_ENTRY_DURATION, 4, N_("DURATION:"), 12, true},
+    {ITEM_ENTRY_MEDIA_TYPE, 5, N_("MEDIA TYPE:"), 1, false},
+    {ITEM_ENTRY_MEDIA_ID, 6, N_("MEDIA ID:"), 259, false},
+    {ITEM_ENTRY_TITLE, 7, N_("TITLE:"), 259, false},
+    {ITEM_ENTRY_AR, 9, N_("AR:"), 31, false},
+    {ITEM_ENTRY_AUDIO_MAP, 10, N_("AUDIO MAP:"), 31, false},
+    {ITEM_ENTRY_AUDIO_AMP, 11, N_("AUDIO AMP:"), 31, false},
+    {ITEM_ENTRY_TAG, 13, N_("TAG:"), 259, false},
 };
 
 const GtkAttachOptions FILL_X = (GtkAttachOptions)(GTK_EXPAND | GTK_FILL);
@@ -166,7 +166,7 @@ void build(ui_bus_item_dialog_t *ctx, pelmorabox_event_t *e)
                     active = i;
             }
         ctx->player_channel_hbox = radio_row(ctx->player_channel_items, labels, 4, active);
-        attach_row(ctx, 0, "PLAYER:", ctx->player_channel_hbox);
+        attach_row(ctx, 0, N_("PLAYER:"), ctx->player_channel_hbox);
     }
     if (ctx->opts_flags & ITEM_DIALOG_START) {
         const char *labels[4];
@@ -174,7 +174,7 @@ void build(ui_bus_item_dialog_t *ctx, pelmorabox_event_t *e)
             labels[i] = _(start_type_labels[i]);
         int active = e->start_type == 'M' ? 1 : e->start_type == 'F' ? 2 : e->start_type == 'G' ? 3 : 0;
         ctx->ms_hbox = radio_row(ctx->ms, labels, 4, active);
-        attach_row(ctx, 0, "START TYPE:", ctx->ms_hbox);
+        attach_row(ctx, 0, N_("START TYPE:"), ctx->ms_hbox);
     }
 
     char tmp[8];
@@ -206,7 +206,7 @@ void build(ui_bus_item_dialog_t *ctx, pelmorabox_event_t *e)
     }
 
     ctx->meta_tree = ui_bus_meta_tree_create(ctx->tree);
-    attach_row(ctx, 8, "META TREE", ctx->meta_tree, (GtkAttachOptions)(GTK_EXPAND | GTK_FILL));
+    attach_row(ctx, 8, N_("META TREE"), ctx->meta_tree, (GtkAttachOptions)(GTK_EXPAND | GTK_FILL));
 
     ctx->status = gtk_label_new("");
     gtk_misc_set_alignment(GTK_MISC(ctx->status), 0.0f, 0.5f);

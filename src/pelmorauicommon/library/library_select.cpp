@@ -8,6 +8,7 @@
 #include "library_ui.h"
 #include "strl.h"
 #include "transfer_jobs.h"
+#include "ui_dlg.h"
 
 #include "i18n.h"
 
@@ -50,6 +51,7 @@ int library_ui_select_item_dialog_create(library_ui_select_item_dialog_t **pp, G
     gtk_box_pack_start(GTK_BOX(d->vbox), library_ui_search_row_create(&d->lib), FALSE, FALSE, 0);
     gtk_box_pack_start(GTK_BOX(d->box), d->vbox, TRUE, TRUE, 0);
     gtk_widget_show_all(d->vbox);
+    ui_dlg_fit_screen(d->dlg, window);
     library_init(&d->lib);
     d->lib.row_activated_cb.proc = on_item_activated;
     d->lib.row_activated_cb.data = d->dlg;

@@ -238,6 +238,7 @@ int library_transcoder_dlg(library_t *lib, library_transcoder_dlg_result_t *res)
     gtk_widget_set_name(del, "transcode_transfer_delete");
     gtk_box_pack_start(GTK_BOX(box), del, FALSE, FALSE, 2);
     gtk_widget_show_all(GTK_DIALOG(dlg)->vbox);
+    ui_dlg_fit_screen(dlg, lib->ui[LIBRARY_UI_SIZEAREA]);
 
     int r = 0;
     while (gtk_dialog_run(GTK_DIALOG(dlg)) == GTK_RESPONSE_ACCEPT) {
