@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "ctl_format.h"
+#include "ctl_sys.h"
 #include "pelmora.h"
 #include "pelmora_call.h"
 #include "pelmora_version.h"
@@ -502,6 +503,8 @@ int ctl_run(const ctl_args_t *a, FILE *out, FILE *err)
         return ctl_cmd_insert(&c);
     case CTL_CMD_UPDATE:
         return ctl_cmd_update(&c);
+    case CTL_CMD_SYS:
+        return ctl_sys_run(a, out, err);
     case CTL_CMD_DELETE: {
         int n = (int)a->ids.size();
         r = a->f_sys_id ? pelmorabox_delete_event2(c.url, c.bus, n, a->ids.data(), &s)

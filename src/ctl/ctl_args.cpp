@@ -9,6 +9,7 @@
 #include <string.h>
 #include <strings.h>
 
+#include "ctl_sys.h"
 #include "optwalk.h"
 #include "pelmora_version.h"
 #include "strl.h"
@@ -16,10 +17,15 @@
 void ctl_usage(FILE *f)
 {
     fputs("Usage: pelmora-ctl --host HOST:PORT [--idx BUS] [OPTIONS] COMMAND [ARGS...]\n"
-          "Command-line client of a bus's automation server (PelmoraBox methods).\n"
+          "       pelmora-ctl --lib HOST:PORT [OPTIONS] lib|transfer|transcode COMMAND [ARGS...]\n"
+          "       pelmora-ctl --io HOST:PORT [OPTIONS] io COMMAND [ARGS...]\n"
+          "Command-line client of the playout servers: a bus's automation server\n"
+          "(PelmoraBox), the library with its transfer and transcoding jobs, an IO server.\n"
           "\n"
           "Global options (before the command; all but --idx may also follow it):\n"
-          "  --host HOST:PORT        the automation server (required)\n"
+          "  --host HOST:PORT        the automation server (bus commands)\n"
+          "  --lib HOST:PORT         the library server (lib, transfer, transcode)\n"
+          "  --io HOST:PORT          the IO server (io)\n"
           "  --idx N                 bus index on that server (default 0)\n"
           "  --table                 readable table instead of one JSON object per line\n"
           "  --quiet, -q             hide the client library's diagnostics on stderr\n"
@@ -27,7 +33,7 @@ void ctl_usage(FILE *f)
           "  --connect-timeout MS    connect time-out (PELMORA_RPC_CONNECT_TIMEOUT_MS)\n"
           "  --help, -h              this text;  --version  the version\n"
           "\n"
-          "Commands:\n"
+          "Bus commands (--host):\n"
           "  state                          the bus state (18 members)\n"
           "  events [RANGE...]              events by list index: N, A-B or A- (all)\n"
           "  take                           take the next event\n"
@@ -57,8 +63,12 @@ void ctl_usage(FILE *f)
           "  --meta KEY=VALUE (repeatable; replaces the metadata) --no-meta.\n"
           "  TC is HH:MM:SS:FF (or empty to clear).\n"
           "\n"
-          "Exit status: 0 success, 1 refused by the server (or nothing there),\n"
-          "2 bad command line (nothing sent), 3 no usable answer, 4 local failure.\n",
+          "\n",
+          f);
+    ctl_sys_usage(f);
+    fputs("\nExit status: 0 success, 1 refused by the server (or nothing there; for a\n"
+          "job's wait: the job ended in error or was cancelled), 2 bad command line\n"
+          "(nothing sent), 3 no usable answer, 4 local failure.\n",
           f);
 }
 
@@ -548,7 +558,7 @@ int ctl_is_event_cmd(ctl_cmd_t c)
 /* Options that take a value, global and per command. */
 int ctl_takes_value(const std::string &name, ctl_cmd_t cmd)
 {
-    static const char *global[] = {"host", "idx", "timeout", "connect-timeout"};
+    static const char *global[] = {"host", "lib", "io", "idx", "timeout", "connect-timeout"};
     for (const char *g : global)
         if (name == g)
             return 1;
@@ -601,7 +611,14 @@ int ctl_args_parse(int argc, char **argv, ctl_args_t *a, std::string *err, FILE 
         std::string arg = argv[i];
         int f_opt = !f_dashdash && arg.size() >= 2 && arg[0] == '-';
         if (!f_opt) {
-            if (a->cmd == CTL_CMD_NONE) {
+            if (a->cmd == CTL_CMD_NONE && ctl_sys_is_group(arg.c_str())) {
+                a->cmd = CTL_CMD_SYS;
+                a->sys.group = arg;
+                a->cmd_name = "";
+            } else if (a->cmd == CTL_CMD_SYS && a->sys.sub < 0) {
+                if (ctl_sys_select(a, arg.c_str(), err) < 0)
+                    return -22;
+            } else if (a->cmd == CTL_CMD_NONE) {
                 for (const auto &c : ctl_cmds)
                     if (arg == c.name) {
                         a->cmd = c.cmd;
@@ -639,7 +656,11 @@ int ctl_args_parse(int argc, char **argv, ctl_args_t *a, std::string *err, FILE 
             return -22;
         }
         if (name.empty() && optwalk_long(
-                                argc, argv, &i, [a](const std::string &n) { return ctl_takes_value(n, a->cmd) != 0; },
+                                argc, argv, &i,
+                                [a](const std::string &n) {
+                                    return ctl_takes_value(n, a->cmd) != 0 ||
+                                           (a->cmd == CTL_CMD_SYS && ctl_sys_takes_value(&a->sys, n.c_str()));
+                                },
                                 &name, &val, err) < 0)
             return -22;
         const std::string opt = "--" + name;
@@ -659,6 +680,16 @@ int ctl_args_parse(int argc, char **argv, ctl_args_t *a, std::string *err, FILE 
                 return -22;
             }
             a->host = val;
+            continue;
+        }
+        if (name == "lib" || name == "io") {
+            std::string *h = name == "lib" ? &a->lib_host : &a->io_host;
+            std::string *u = name == "lib" ? &a->lib_url : &a->io_url;
+            if (ctl_host_url(val.c_str(), u) < 0) {
+                *err = opt + " takes HOST:PORT (port 1..65535), not [" + val + "]";
+                return -22;
+            }
+            *h = val;
             continue;
         }
         if (name == "table") {
@@ -693,6 +724,13 @@ int ctl_args_parse(int argc, char **argv, ctl_args_t *a, std::string *err, FILE 
         /* Options of the command. */
         int f_known = 1;
         switch (a->cmd) {
+        case CTL_CMD_SYS: {
+            int r = ctl_sys_opt(a, name.c_str(), val, err);
+            if (r < 0)
+                return -22;
+            f_known = r;
+            break;
+        }
         case CTL_CMD_TRUNCATE:
             if (name == "sys-id") {
                 if (ctl_one_int(opt, val, 0, INT64_MAX, &a->sys_id, err) < 0)
@@ -836,6 +874,8 @@ int ctl_args_parse(int argc, char **argv, ctl_args_t *a, std::string *err, FILE 
         *err = "no command given (see --help)";
         return -22;
     }
+    if (a->cmd == CTL_CMD_SYS)
+        return ctl_sys_finish(a, pos, err);
     if (a->host.empty()) {
         *err = "--host HOST:PORT is required";
         return -22;

@@ -37,7 +37,8 @@ typedef enum ctl_cmd
     CTL_CMD_ERRORS,
     CTL_CMD_INSERT,
     CTL_CMD_UPDATE,
-    CTL_CMD_DELETE
+    CTL_CMD_DELETE,
+    CTL_CMD_SYS /* a command of the library, IO or job groups (ctl_sys.h) */
 } ctl_cmd_t;
 
 /* Readable event fields, each set by one option. */
@@ -78,10 +79,22 @@ typedef struct ctl_range_desc
     int64_t to;
 } ctl_range_t;
 
+/* A command of the library, IO and job groups: its entry in the command
+ * table and its arguments, each already checked against its kind. */
+typedef struct ctl_sys_args_desc
+{
+    int sub = -1;                                          /* index into the table, -1 before the sub-command */
+    std::string group;                                     /* lib, io, transfer, transcode */
+    std::vector<std::string> pos;                          /* positional arguments */
+    std::vector<std::pair<std::string, std::string>> opts; /* name, value ("" for a flag) */
+} ctl_sys_args_t;
+
 typedef struct ctl_args_desc
 {
-    std::string host; /* HOST:PORT */
-    std::string url;  /* http://HOST:PORT/RPC2 */
+    std::string host;              /* HOST:PORT */
+    std::string url;               /* http://HOST:PORT/RPC2 */
+    std::string lib_host, lib_url; /* --lib: library server and its job services */
+    std::string io_host, io_url;   /* --io: IO server */
     int bus_idx = 0;
     int f_table = 0;
     int f_quiet = 0;
@@ -104,6 +117,7 @@ typedef struct ctl_args_desc
     int f_search_all = 0;
     int64_t error_mask = 0;
     ctl_event_edit_t edit;
+    ctl_sys_args_t sys;
 } ctl_args_t;
 
 /* 0 to run, 1 when --help or --version was asked (text written to out),
