@@ -15,6 +15,7 @@
 #include "gdk_unlock.h"
 #include "pelmora.h"
 #include "strl.h"
+#include "ui_dlg.h"
 
 #include "i18n.h"
 
@@ -193,7 +194,7 @@ int apply_ops(const char *url, const std::vector<apply_op> &ops, std::string *wh
     return 0;
 }
 
-GtkWidget *build(srv_settings_dialog_t *d)
+GtkWidget *build(srv_settings_dialog_t *d, const char *host)
 {
     static const char *const rec_tc[] = {"VITC", "Local Time", "LTC", "Custom"};
     static const char *const keyers[] = {"None", "Internal", "External"};
@@ -206,6 +207,10 @@ GtkWidget *build(srv_settings_dialog_t *d)
     GtkWidget *dlg = gtk_dialog_new_with_buttons(_("Channel settings"), nullptr, GTK_DIALOG_MODAL, GTK_STOCK_OK,
                                                  GTK_RESPONSE_ACCEPT, GTK_STOCK_CANCEL, GTK_RESPONSE_REJECT, NULL);
     gtk_dialog_set_default_response(GTK_DIALOG(dlg), GTK_RESPONSE_ACCEPT);
+    /* Which server these settings are of: the title is the same for all. */
+    gchar *which = g_strdup_printf(_("IO server: %s"), host);
+    gtk_box_pack_start(GTK_BOX(GTK_DIALOG(dlg)->vbox), gtk_label_new(which), FALSE, FALSE, 4);
+    g_free(which);
     GtkWidget *row = gtk_hbox_new(TRUE, 2);
     gtk_box_pack_start(GTK_BOX(GTK_DIALOG(dlg)->vbox), row, TRUE, TRUE, 0);
 
@@ -244,6 +249,7 @@ GtkWidget *build(srv_settings_dialog_t *d)
     gtk_box_pack_end(GTK_BOX(GTK_DIALOG(dlg)->vbox), d->error_label, FALSE, FALSE, 4);
 
     g_object_set_data(G_OBJECT(dlg), "srv_settings_dialog_t", d);
+    ui_dlg_fit_screen(dlg, nullptr);
     gtk_widget_show_all(dlg);
     gtk_widget_hide(d->error_label);
     return dlg;
@@ -274,7 +280,7 @@ int settings_dialog(GtkWidget *parent, srv_t *srv)
         return -14;
     }
 
-    GtkWidget *dlg = build(d);
+    GtkWidget *dlg = build(d, srv->host);
     /* A change the server does not take keeps the dialog open with the
      * operator's input, says why, and OK may be pressed again. */
     while (gtk_dialog_run(GTK_DIALOG(dlg)) == GTK_RESPONSE_ACCEPT) {
