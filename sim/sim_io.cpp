@@ -110,7 +110,10 @@ struct sim_io_desc
     int64_t anchor_ms = 0;
     double speed = 0;
     std::map<std::string, std::string> settings;
-    std::map<std::string, int> lengths; /* media path -> frames, probed once */
+    /* media path -> frames, probed once. Its own lock: a probe runs with
+     * no lock held, so a slow file never holds up the status poll. */
+    std::mutex lengths_lock;
+    std::map<std::string, int> lengths;
 };
 
 static std::mutex sim_io_registry_lock;
@@ -204,18 +207,24 @@ static void io_changed(sim_io_t *io)
  * Media lengths
  * ---------------------------------------------------------------------- */
 
-/* Frames of a library path, or a negative value when there is no such clip. */
+/* Frames of a library path, or a negative value when there is no such
+ * clip. Called without io->lock: the file is opened (a regular file only,
+ * never blocking) and probed while the player goes on answering. */
 static int io_media_frames(sim_io_t *io, const std::string &name)
 {
-    auto it = io->lengths.find(name);
-    if (it != io->lengths.end())
-        return it->second;
+    {
+        std::lock_guard<std::mutex> g(io->lengths_lock);
+        auto it = io->lengths.find(name);
+        if (it != io->lengths.end())
+            return it->second;
+    }
     int frames = -2;
     if (io->lib) {
-        std::string file;
+        struct stat st;
         sim_probe_t p;
-        frames = sim_library_resolve(io->lib, name, 1, &file);
-        if (frames == 0 && sim_probe_file(file.c_str(), &p) < 0)
+        sim_fd_t fd(sim_library_open_item(io->lib, name, &st));
+        frames = fd.fd < 0 ? fd.fd : 0;
+        if (frames == 0 && sim_probe_file(fd.fd, &p) < 0)
             frames = -22;
         else if (frames == 0) {
             double d = p.duration_v > 0 ? p.duration_v : p.duration;
@@ -227,6 +236,7 @@ static int io_media_frames(sim_io_t *io, const std::string &name)
         if (m)
             frames = (int)std::min<int64_t>(m->frames, 86400 * 60);
     }
+    std::lock_guard<std::mutex> g(io->lengths_lock);
     if (frames >= 0 && io->lengths.size() < 10000)
         io->lengths[name] = frames;
     return frames;
@@ -446,7 +456,8 @@ static xmlrpc_value *sim_io_step(xmlrpc_env *env, xmlrpc_value *params, sim_serv
  * Playlist
  * ---------------------------------------------------------------------- */
 
-/* Checks a clip against its media and fills its length; 0 or a negative result. */
+/* Checks a clip against its media and fills its length; 0 or a negative
+ * result. Without io->lock (it may read the file). */
 static int io_clip_check(sim_io_t *io, io_clip *c)
 {
     if (c->name.empty() || c->in < 0 || c->dur < 0)
@@ -464,11 +475,9 @@ static int io_clip_check(sim_io_t *io, io_clip *c)
     return c->dur > 0 ? 0 : -22;
 }
 
+/* Under io->lock, a clip io_clip_check accepted. */
 static int io_insert(sim_io_t *io, int idx, io_clip *c)
 {
-    int r = io_clip_check(io, c);
-    if (r < 0)
-        return r;
     if (io->list.size() >= IO_LIST_MAX)
         return -28;
     if (idx < 0 || (size_t)idx > io->list.size())
@@ -540,6 +549,9 @@ template <int KIND> static xmlrpc_value *sim_io_list_add(xmlrpc_env *env, xmlrpc
             return nullptr;
         break;
     }
+    int r = io_clip_check(io, &c);
+    if (r < 0)
+        return io_result(env, r);
     std::lock_guard<std::mutex> g(io->lock);
     return io_result(env, io_insert(io, idx, &c));
 }
@@ -1009,6 +1021,9 @@ int sim_io_preview(const std::string &io_url, const std::string &media_id, int i
     c.in = in < 0 ? 0 : in;
     c.dur = dur < 0 ? 0 : dur;
     c.cookie = cookie;
+    int r = io_clip_check(io, &c);
+    if (r < 0)
+        return r;
     std::lock_guard<std::mutex> g(io->lock);
     io_settle(io);
     io->list.clear();

@@ -31,6 +31,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include "sim_confine.h"
 #include "sim_media_probe.h"
 
 namespace {
@@ -106,6 +107,7 @@ struct sim_jobs_desc
     int next_id = 1;
     int f_stop = 0;
     int f_dirty = 0;
+    int f_save_failed = 0; /* the last write of the kept file failed (logged once) */
     std::thread worker;
 };
 
@@ -197,10 +199,10 @@ struct ebur_guard
 
 /* progress(percent) is told now and then; a false answer stops the work
  * (-125, cancelled). */
-static int loudness_measure(const char *path, double *lufs, double *tp, const std::function<bool(int)> &progress)
+static int loudness_measure(int fd, double *lufs, double *tp, const std::function<bool(int)> &progress)
 {
     AVFormatContext *fc = nullptr;
-    int r = sim_probe_open(path, &fc);
+    int r = sim_probe_open(fd, &fc);
     if (r < 0)
         return r;
     std::unique_ptr<AVFormatContext, void (*)(AVFormatContext *)> fg(
@@ -284,7 +286,11 @@ static int loudness_measure(const char *path, double *lufs, double *tp, const st
 
 int sim_jobs_loudness(const char *path, double *lufs, double *true_peak_db)
 {
-    return loudness_measure(path, lufs, true_peak_db, [](int) { return true; });
+    struct stat st;
+    sim_fd_t fd(sim_confine_open_file(AT_FDCWD, path, &st));
+    if (fd.fd < 0)
+        return fd.fd;
+    return loudness_measure(fd.fd, lufs, true_peak_db, [](int) { return true; });
 }
 
 /* ------------------------------------------------------------------------
@@ -390,12 +396,13 @@ static bool job_parse(const std::string &line, int *kind, job *j)
     return true;
 }
 
-/* Under the lock. A temporary file renamed over the old one. */
-static void jobs_save(sim_jobs_t *js)
+/* Under the lock. A temporary file renamed over the old one; 0, or the
+ * error with f_dirty left set, so that the worker tries again. */
+static int jobs_save(sim_jobs_t *js)
 {
     js->f_dirty = 0;
     if (js->kept_file.empty())
-        return;
+        return 0;
     std::string text;
     for (int k = 0; k < 2; k++)
         for (const auto &e : js->jobs[k])
@@ -404,15 +411,32 @@ static void jobs_save(sim_jobs_t *js)
     std::vector<char> name(tmp.begin(), tmp.end());
     name.push_back(0);
     int fd = mkstemp(name.data());
-    if (fd < 0)
-        return;
-    fchmod(fd, 0644);
-    bool ok = write(fd, text.data(), text.size()) == (ssize_t)text.size();
-    ok = close(fd) == 0 && ok;
-    if (!ok || rename(name.data(), js->kept_file.c_str()) != 0) {
-        fprintf(stderr, "pelmora-sim: cannot write %s: %s\n", js->kept_file.c_str(), strerror(errno));
-        unlink(name.data());
+    int r = fd < 0 ? -errno : 0;
+    if (fd >= 0) {
+        fchmod(fd, 0644);
+        ssize_t n = write(fd, text.data(), text.size());
+        if (n != (ssize_t)text.size())
+            r = n < 0 ? -errno : -28; /* a short write: the disk is full */
+        if (!r && fsync(fd) != 0)
+            r = -errno;
+        if (close(fd) != 0 && !r)
+            r = -errno;
+        if (!r && rename(name.data(), js->kept_file.c_str()) != 0)
+            r = -errno;
+        if (r)
+            unlink(name.data());
     }
+    if (r) {
+        js->f_dirty = 1;
+        if (!js->f_save_failed)
+            fprintf(stderr, "pelmora-sim: cannot write %s: %s; changes are refused until it can be written\n",
+                    js->kept_file.c_str(), strerror(-r));
+        js->f_save_failed = 1;
+    } else if (js->f_save_failed) {
+        fprintf(stderr, "pelmora-sim: %s written again\n", js->kept_file.c_str());
+        js->f_save_failed = 0;
+    }
+    return r;
 }
 
 /* The jobs of a kept file's text; the number of lines that were not read. */
@@ -483,29 +507,17 @@ static void job_touch(job *j, int state, int progress)
     j->updated = (int64_t)time(nullptr);
 }
 
-/* Copies from to a temporary name beside to, then renames it. keep_going
+/* Copies the open regular file `in` to a temporary name of ours in
+ * out_dir, then renames it to out_name: over what is there with
+ * f_replace, else never (-17 when the name is taken by then). keep_going
  * is asked after each block. 0, -125 when stopped, else -errno. */
-static int copy_file(const std::string &from, const std::string &to, const std::function<bool(int)> &keep_going)
+static int copy_file(int in, const struct stat &sb, int out_dir, const std::string &out_name, bool f_replace,
+                     const std::function<bool(int)> &keep_going)
 {
-    int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0)
-        return -errno;
-    struct stat sb;
-    if (fstat(in, &sb) != 0 || !S_ISREG(sb.st_mode)) {
-        close(in);
-        return -EINVAL;
-    }
-    size_t slash = to.rfind('/');
-    std::string tmp = to.substr(0, slash + 1) + "." + to.substr(slash + 1) + ".XXXXXX";
-    std::vector<char> name(tmp.begin(), tmp.end());
-    name.push_back(0);
-    int out = mkstemp(name.data());
-    if (out < 0) {
-        int e = -errno;
-        close(in);
-        return e;
-    }
-    fchmod(out, 0644);
+    std::string tmp;
+    int out = sim_confine_tmp(out_dir, out_name.c_str(), &tmp);
+    if (out < 0)
+        return out;
     std::vector<char> buf(1 << 20);
     int r = 0;
     int64_t done = 0;
@@ -537,21 +549,43 @@ static int copy_file(const std::string &from, const std::string &to, const std::
             break;
         }
     }
-    close(in);
     if (!r && fsync(out) != 0)
         r = -errno;
     if (close(out) != 0 && !r)
         r = -errno;
-    if (!r && rename(name.data(), to.c_str()) != 0)
+    if (!r && f_replace && renameat(out_dir, tmp.c_str(), out_dir, out_name.c_str()) != 0)
+        r = -errno;
+    if (!r && !f_replace && renameat2(out_dir, tmp.c_str(), out_dir, out_name.c_str(), RENAME_NOREPLACE) != 0)
         r = -errno;
     if (r)
-        unlink(name.data());
+        unlinkat(out_dir, tmp.c_str(), 0);
     return r;
+}
+
+/* The folder of a target, opened; -2 when there is none. */
+static int target_dir(const sim_jobs_t *js, const std::string &target, sim_fd_t *dir)
+{
+    if (!plain_name(target))
+        return -22;
+    dir->reset(open((js->targets_dir + "/" + target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return dir->fd < 0 ? -2 : 0;
+}
+
+/* An item path that names something already in the library: -17. */
+static int library_taken(const sim_library_t *lib, const std::string &path)
+{
+    sim_fd_t dir;
+    std::string name;
+    int r = sim_library_open_parent(lib, path, 0, &dir, &name);
+    struct stat st;
+    if (r == 0 && fstatat(dir.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+        r = -17;
+    return r == -2 ? 0 : r; /* a folder still to be made is not taken */
 }
 
 static std::string errtext(int r)
 {
-    return r == -125 ? "cancelled" : strerror(-r);
+    return r == -125 ? "cancelled" : r == -17 ? "an item of that name is already there" : strerror(-r);
 }
 
 /* Runs the transfer with the lock released; the outcome goes into the job
@@ -560,9 +594,16 @@ static void run_transfer(sim_jobs_t *js, std::unique_lock<std::mutex> &g, int id
 {
     job j = js->jobs[TRANSFER][id];
     g.unlock();
-    std::string lib_file, remote = js->targets_dir + "/" + j.target + "/" + j.object_remote;
-    int r = sim_library_resolve(js->lib, j.object_local, j.f_import ? 0 : 1, &lib_file);
-    std::string from = j.f_import ? remote : lib_file, to = j.f_import ? lib_file : remote;
+    /* Both ends are a folder and a name: the library's walked from its
+     * root without following a link, the target's opened by the job's
+     * plain name; the source opened as a regular file without blocking. */
+    sim_fd_t lib_dir, remote_dir;
+    std::string lib_name;
+    int r = sim_library_open_parent(js->lib, j.object_local, j.f_import ? 0 : 1, &lib_dir, &lib_name);
+    if (!r)
+        r = target_dir(js, j.target, &remote_dir);
+    int from_dir = j.f_import ? remote_dir.fd : lib_dir.fd, to_dir = j.f_import ? lib_dir.fd : remote_dir.fd;
+    const std::string &from = j.f_import ? j.object_remote : lib_name, &to = j.f_import ? lib_name : j.object_remote;
     auto keep_going = [&](int pct) {
         std::lock_guard<std::mutex> l(js->lock);
         auto it = js->jobs[TRANSFER].find(id);
@@ -571,9 +612,15 @@ static void run_transfer(sim_jobs_t *js, std::unique_lock<std::mutex> &g, int id
         job_touch(&it->second, 1, pct);
         return true;
     };
+    struct stat sb;
+    sim_fd_t in;
     if (!r)
-        r = copy_file(from, to, keep_going);
-    if (!r && j.f_delete && unlink(from.c_str()) != 0)
+        r = (in.fd = sim_confine_open_file(from_dir, from.c_str(), &sb)) < 0 ? in.fd : 0;
+    if (!r)
+        /* Into the library never over an item (its subclips would stay
+         * with another clip); out to a target as the target likes. */
+        r = copy_file(in.fd, sb, to_dir, to, !j.f_import, keep_going);
+    if (!r && j.f_delete && unlinkat(from_dir, from.c_str(), 0) != 0)
         r = -errno;
     g.lock();
     auto it = js->jobs[TRANSFER].find(id);
@@ -592,11 +639,12 @@ static void run_audionorm(sim_jobs_t *js, std::unique_lock<std::mutex> &g, int i
 {
     job j = js->jobs[TRANSCODER][id];
     g.unlock();
-    std::string file;
     double lufs = 0, tp = 0;
-    int r = sim_library_resolve(js->lib, j.src, 1, &file);
+    struct stat sb;
+    sim_fd_t fd(sim_library_open_item(js->lib, j.src, &sb));
+    int r = fd.fd < 0 ? fd.fd : 0;
     if (!r)
-        r = loudness_measure(file.c_str(), &lufs, &tp, [&](int pct) {
+        r = loudness_measure(fd.fd, &lufs, &tp, [&](int pct) {
             std::lock_guard<std::mutex> l(js->lock);
             auto it = js->jobs[TRANSCODER].find(id);
             if (it == js->jobs[TRANSCODER].end() || it->second.state != 1 || js->f_stop)
@@ -616,7 +664,10 @@ static void run_audionorm(sim_jobs_t *js, std::unique_lock<std::mutex> &g, int i
     js->f_dirty = 1;
     if (r || !std::isfinite(lufs)) {
         job_touch(&k, 3, k.progress);
-        k.error = r == -2 ? "source missing" : r ? "no measurable audio" : "silent: nothing to normalise";
+        k.error = r == -2                  ? "source missing"
+                  : r == SIM_PROBE_TOO_BIG ? "picture too large to read"
+                  : r                      ? "no measurable audio"
+                                           : "silent: nothing to normalise";
         return;
     }
     double target = strtod(k.profile.c_str(), nullptr);
@@ -860,7 +911,12 @@ static int jobs_add(sim_jobs_t *js, int kind, job &&j)
     j.created = j.updated = (int64_t)time(nullptr);
     int id = j.id;
     js->jobs[kind][id] = std::move(j);
-    jobs_save(js);
+    int r = jobs_save(js);
+    if (r < 0) {
+        /* Not kept is not added: the client is told, nothing runs. */
+        js->jobs[kind].erase(id);
+        return r;
+    }
     js->cond.notify_all();
     return id;
 }
@@ -889,6 +945,9 @@ static xmlrpc_value *sim_jobs_transfer_add(xmlrpc_env *env, xmlrpc_value *params
     std::vector<std::string> t = jobs_targets(js);
     if (std::find(t.begin(), t.end(), j.target) == t.end())
         return jobs_result(env, -2);
+    /* An import onto an item that is there is refused, as a rename is. */
+    if (j.f_import && library_taken(js->lib, j.object_local) == -17)
+        return jobs_result(env, -17);
     int r = jobs_add(js, TRANSFER, std::move(j));
     /* The new job's id goes beside the result, which stays 0 on success. */
     return r < 0 ? jobs_result(env, r) : xmlrpc_build_value(env, "{s:i,s:i}", "result", 0, "id", (xmlrpc_int32)r);
@@ -952,6 +1011,7 @@ static xmlrpc_value *sim_jobs_control(xmlrpc_env *env, xmlrpc_value *params, sim
     if (it == js->jobs[KIND].end())
         return jobs_result(env, -2);
     job &j = it->second;
+    const job before = j;
     int r = 0;
     switch (OP) {
     case 'd': /* a running job is cancelled first */
@@ -978,10 +1038,12 @@ static xmlrpc_value *sim_jobs_control(xmlrpc_env *env, xmlrpc_value *params, sim
         }
         break;
     }
-    if (!r) {
-        jobs_save(js);
-        js->cond.notify_all();
+    if (!r && (r = jobs_save(js)) < 0) {
+        /* What cannot be kept is not done: the job is as it was. */
+        js->jobs[KIND][before.id] = before;
     }
+    if (!r)
+        js->cond.notify_all();
     return jobs_result(env, r);
 }
 
@@ -1056,6 +1118,13 @@ sim_jobs_t *sim_jobs_create(sim_server_t *srv, const sim_library_t *lib, const c
         }
         mkdir((js->targets_dir + "/archive").c_str(), 0755);
         mkdir((js->targets_dir + "/playout").c_str(), 0755);
+    }
+    {
+        /* Half-copied files of a killed run are removed before anything
+         * runs: they would never be finished. */
+        sim_fd_t td(open(js->targets_dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (td.fd >= 0)
+            sim_confine_sweep(td.fd, 0);
     }
     if (f_keep) {
         js->kept_file = std::string(data_dir) + "/.jobs";

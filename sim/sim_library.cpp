@@ -30,6 +30,7 @@
 #include <tuple>
 #include <vector>
 
+#include "sim_confine.h"
 #include "sim_media_probe.h"
 
 /* Longest library path and the journal kept for LibState. */
@@ -56,6 +57,7 @@ struct sim_library_desc
     sim_server_t *srv;
     std::vector<sim_server_t *> also; /* other servers answering its methods */
     std::string root;                 /* real path, no trailing "/" */
+    int root_fd = -1;                 /* every path is walked from here */
     std::string data_dir;             /* templates file lives here */
 
     std::mutex lock; /* journal, expected, watches, logged */
@@ -66,8 +68,15 @@ struct sim_library_desc
     std::multimap<std::string, int64_t> expected;
     std::map<int, std::string> watches; /* wd -> library path of the folder */
     std::set<std::string> logged;       /* files libavformat could not read, logged once */
-    int64_t counted_at = -1;            /* amend_idx when total_items was counted */
-    int total_items = 0;
+
+    /* Items per folder (library path -> regular files directly in it),
+     * brought up to date from the journal: a change marks its folder (an
+     * item) or its subtree (a folder) to be counted again, nothing else. */
+    std::mutex dirty_lock; /* taken under lock */
+    std::set<std::string> dirty_dirs, dirty_trees;
+    std::mutex count_lock;
+    std::map<std::string, int> dir_items;
+    int64_t total_items = 0;
 
     std::mutex meta_lock;
     std::map<sim_lib_meta_key, std::pair<int, sim_probe_t>> meta; /* result, probe */
@@ -98,10 +107,57 @@ static sim_library_t *sim_lib_of(sim_server_t *srv)
  * Paths
  * ---------------------------------------------------------------------- */
 
+/* Names go out as UTF-8 that xmlrpc-c and XML take: characters beyond
+ * U+FFFF, bytes that are not UTF-8 and control characters are written as
+ * %XX, one per byte (upper-case hex). */
+static std::string sim_lib_wire(const std::string &s)
+{
+    std::string o;
+    size_t i = 0, n = s.size();
+    while (i < n) {
+        unsigned char c = (unsigned char)s[i];
+        size_t len = c >= 0x20 && c < 0x7f ? 1 : c >= 0xc2 && c <= 0xdf ? 2 : c >= 0xe0 && c <= 0xef ? 3 : 0;
+        bool ok = len > 0 && i + len <= n;
+        for (size_t k = 1; ok && k < len; k++)
+            ok = ((unsigned char)s[i + k] & 0xc0) == 0x80;
+        if (ok && len == 3) {
+            unsigned char c1 = (unsigned char)s[i + 1], c2 = (unsigned char)s[i + 2];
+            ok = !(c == 0xe0 && c1 < 0xa0) && !(c == 0xed && c1 >= 0xa0) && /* overlong, surrogates */
+                 !(c == 0xef && c1 == 0xbf && c2 >= 0xbe);                  /* U+FFFE, U+FFFF */
+        }
+        if (ok) {
+            o.append(s, i, len);
+            i += len;
+            continue;
+        }
+        char b[4];
+        snprintf(b, sizeof b, "%%%02X", c);
+        o += b;
+        i++;
+    }
+    return o;
+}
+
+/* A path as a client sends it back: %XX of 80 to FF is that byte. */
+static std::string sim_lib_unwire(const std::string &s)
+{
+    auto hex = [](char ch) { return ch >= '0' && ch <= '9' ? ch - '0' : ch >= 'A' && ch <= 'F' ? ch - 'A' + 10 : -1; };
+    std::string o;
+    for (size_t i = 0; i < s.size(); i++) {
+        if (s[i] == '%' && i + 2 < s.size() && hex(s[i + 1]) >= 8 && hex(s[i + 2]) >= 0) {
+            o += (char)(hex(s[i + 1]) * 16 + hex(s[i + 2]));
+            i += 2;
+        } else
+            o += s[i];
+    }
+    return o;
+}
+
 /* Splits a library path into its components; -1 for anything that is not a
  * plain path below the root. */
-static int sim_lib_split(const std::string &path, std::vector<std::string> *parts)
+static int sim_lib_split(const std::string &wire, std::vector<std::string> *parts)
 {
+    std::string path = sim_lib_unwire(wire);
     if (path.size() > SIM_LIB_PATH_MAX)
         return -1;
     for (unsigned char ch : path)
@@ -132,47 +188,75 @@ static int sim_lib_split(const std::string &path, std::vector<std::string> *part
     return 0;
 }
 
-static int sim_lib_inside(const std::string &root, const std::string &real)
+/* The folder holding a library path (walked from the root without following
+ * a link) and the path's last name (empty for the root itself). The last
+ * name is looked at without following it: a link is -1; with f_must_exist
+ * a missing name is -2. *parts receives the components when given. */
+static int sim_lib_at(const sim_library_t *lib, const std::string &path, int f_must_exist, sim_fd_t *dir,
+                      std::string *name, std::vector<std::string> *parts = nullptr)
 {
-    return real == root ||
-           (real.size() > root.size() && real.compare(0, root.size(), root) == 0 && real[root.size()] == '/');
+    std::vector<std::string> p;
+    if (sim_lib_split(path, &p) < 0)
+        return -1;
+    int r = sim_confine_walk(lib->root_fd, p, p.empty() ? 0 : p.size() - 1, dir);
+    if (r < 0)
+        return r;
+    name->clear();
+    if (!p.empty()) {
+        *name = p.back();
+        struct stat st;
+        if (fstatat(dir->fd, name->c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno != ENOENT || f_must_exist)
+                return errno == ENOENT ? -2 : -errno;
+        } else if (S_ISLNK(st.st_mode))
+            return -1;
+    }
+    if (parts)
+        *parts = std::move(p);
+    return 0;
+}
+
+/* A whole library path opened as a folder. */
+static int sim_lib_open_dir(const sim_library_t *lib, const std::string &path, sim_fd_t *dir)
+{
+    std::vector<std::string> p;
+    if (sim_lib_split(path, &p) < 0)
+        return -1;
+    return sim_confine_walk(lib->root_fd, p, p.size(), dir);
 }
 
 int sim_library_resolve(const sim_library_t *lib, const std::string &path, int f_must_exist, std::string *out)
 {
+    sim_fd_t dir;
+    std::string name;
     std::vector<std::string> parts;
-    if (sim_lib_split(path, &parts) < 0)
-        return -1;
+    int r = sim_lib_at(lib, path, f_must_exist, &dir, &name, &parts);
+    if (r < 0)
+        return r;
     std::string file = lib->root;
     for (const std::string &c : parts)
         file += "/" + c;
-    /* The longest existing prefix must resolve inside the root; what does
-     * not exist yet cannot lead anywhere else. */
-    std::string probe = file;
-    size_t keep = parts.size();
-    for (;;) {
-        char real[PATH_MAX];
-        if (realpath(probe.c_str(), real)) {
-            if (!sim_lib_inside(lib->root, real))
-                return -1;
-            break;
-        }
-        if (errno != ENOENT && errno != ENOTDIR)
-            return -errno;
-        struct stat lst;
-        if (lstat(probe.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode))
-            return -1; /* a dangling link: where it would lead is not ours to say */
-        if (f_must_exist)
-            return -2;
-        if (keep == 0)
-            return -2;
-        keep--;
-        probe = lib->root;
-        for (size_t k = 0; k < keep; k++)
-            probe += "/" + parts[k];
-    }
     *out = file;
     return 0;
+}
+
+int sim_library_open_parent(const sim_library_t *lib, const std::string &path, int f_must_exist, sim_fd_t *dir,
+                            std::string *name)
+{
+    int r = sim_lib_at(lib, path, f_must_exist, dir, name);
+    if (r == 0 && name->empty())
+        r = -1; /* the root is no item */
+    return r;
+}
+
+int sim_library_open_item(const sim_library_t *lib, const std::string &path, struct stat *st)
+{
+    sim_fd_t dir;
+    std::string name;
+    int r = sim_library_open_parent(lib, path, 1, &dir, &name);
+    if (r < 0)
+        return r;
+    return sim_confine_open_file(dir.fd, name.c_str(), st);
 }
 
 static std::string sim_lib_base(const std::string &path)
@@ -193,70 +277,27 @@ static std::string sim_lib_canon(const std::string &path)
     return c.empty() ? "/" : c;
 }
 
-static std::string sim_lib_sidecar(const std::string &file)
+/* The sidecar of the item `name`, beside it in the same folder. */
+static std::string sim_lib_sidecar(const std::string &name)
 {
-    size_t s = file.find_last_of('/');
-    return file.substr(0, s + 1) + "." + file.substr(s + 1) + ".subclips";
+    return "." + name + ".subclips";
 }
 
-/* Writes a whole file through a temporary file and a rename, so a reader
- * or a crash never sees half of it. */
+/* The templates file lives in the data folder, which is ours: read and
+ * written by name, still through the same no-follow helpers. */
+static int sim_lib_read_file(const std::string &file, std::string *text)
+{
+    return sim_confine_read(AT_FDCWD, file.c_str(), SIM_LIB_TEXT_FILE_MAX, text);
+}
+
 static int sim_lib_write_file(const std::string &file, const std::string &text)
 {
     size_t s = file.find_last_of('/');
-    std::string tmp = file.substr(0, s + 1) + ".tmp." + std::to_string(getpid()) + "." + file.substr(s + 1);
-    int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd < 0)
+    sim_fd_t dir(
+        open(s == std::string::npos ? "." : file.substr(0, s + 1).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.fd < 0)
         return -errno;
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            int e = errno;
-            close(fd);
-            unlink(tmp.c_str());
-            return -e;
-        }
-        done += (size_t)n;
-    }
-    if (fsync(fd) != 0 || close(fd) != 0) {
-        int e = errno;
-        unlink(tmp.c_str());
-        return -e;
-    }
-    if (rename(tmp.c_str(), file.c_str()) != 0) {
-        int e = errno;
-        unlink(tmp.c_str());
-        return -e;
-    }
-    return 0;
-}
-
-/* Reads a small text file without following a link; "" when absent. */
-static int sim_lib_read_file(const std::string &file, std::string *text)
-{
-    text->clear();
-    int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0)
-        return errno == ENOENT ? 0 : -errno;
-    char buf[65536];
-    for (;;) {
-        ssize_t n = read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        text->append(buf, (size_t)n);
-        if (text->size() > SIM_LIB_TEXT_FILE_MAX) {
-            close(fd);
-            text->clear();
-            return -27; /* EFBIG */
-        }
-    }
-    close(fd);
-    return 0;
+    return sim_confine_write(dir.fd, file.substr(s + 1).c_str(), text);
 }
 
 static std::vector<std::string> sim_lib_lines(const std::string &text)
@@ -302,12 +343,34 @@ static std::string sim_lib_clean(const std::string &s)
  * Journal
  * ---------------------------------------------------------------------- */
 
+static std::string sim_lib_parent(const std::string &path)
+{
+    size_t s = path.find_last_of('/');
+    return s == 0 || s == std::string::npos ? "/" : path.substr(0, s);
+}
+
+/* What a change means for the item count: its folder (an item) or its
+ * subtree (a folder) is counted again at the next state read. */
+static void sim_lib_count_mark(sim_library_t *lib, char kind, const std::string &path)
+{
+    std::lock_guard<std::mutex> g(lib->dirty_lock);
+    if (lib->dirty_dirs.size() + lib->dirty_trees.size() > 100000) {
+        lib->dirty_dirs.clear();
+        lib->dirty_trees.clear();
+        lib->dirty_trees.insert("/");
+    } else if (kind == '&' || kind == '^')
+        lib->dirty_trees.insert(path);
+    else
+        lib->dirty_dirs.insert(sim_lib_parent(path));
+}
+
 static void sim_lib_journal_locked(sim_library_t *lib, char kind, const std::string &path)
 {
     lib->journal.push_back(std::string(1, kind) + path);
     if (lib->journal.size() > SIM_LIB_JOURNAL_KEEP)
         lib->journal.pop_front();
     lib->amend_idx++;
+    sim_lib_count_mark(lib, kind, path);
 }
 
 static int64_t sim_lib_now_ms(void)
@@ -406,21 +469,24 @@ static void sim_lib_watch_add_tree(sim_library_t *lib, const std::string &path, 
     while (!todo.empty() && budget-- > 0) {
         std::string p = todo.back();
         todo.pop_back();
-        std::string file;
-        if (sim_library_resolve(lib, p, 1, &file) < 0)
+        sim_fd_t dir;
+        if (sim_lib_open_dir(lib, p, &dir) < 0)
             continue;
-        int wd = inotify_add_watch(lib->ino_fd, file.c_str(),
+        /* The folder just opened without following a link, through its
+         * descriptor's name. */
+        int wd = inotify_add_watch(lib->ino_fd, sim_confine_fd_name(dir.fd).c_str(),
                                    IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_CLOSE_WRITE | IN_ONLYDIR |
-                                       IN_DONT_FOLLOW | IN_EXCL_UNLINK);
+                                       IN_EXCL_UNLINK);
         if (wd < 0)
             continue;
         {
             std::lock_guard<std::mutex> g(lib->lock);
             lib->watches[wd] = p;
         }
-        DIR *d = opendir(file.c_str());
+        DIR *d = fdopendir(dir.fd);
         if (!d)
             continue;
+        dir.fd = -1; /* closedir closes it */
         while (struct dirent *de = readdir(d)) {
             if (de->d_name[0] == '.')
                 continue;
@@ -451,9 +517,10 @@ static void sim_lib_watch_loop(sim_library_t *lib)
             continue;
         for (ssize_t off = 0; off + (ssize_t)sizeof(struct inotify_event) <= n;) {
             const struct inotify_event *ev = (const struct inotify_event *)(buf + off);
-            if (ev->mask & IN_Q_OVERFLOW)
+            if (ev->mask & IN_Q_OVERFLOW) {
                 fprintf(stderr, "sim: library: the folder watch overflowed, changes were lost\n");
-            else
+                sim_lib_count_mark(lib, '&', "/");
+            } else
                 sim_lib_watch_event(lib, ev);
             off += (ssize_t)sizeof(struct inotify_event) + ev->len;
         }
@@ -470,12 +537,18 @@ struct sim_lib_entry
     struct stat st;
 };
 
-/* The folder's items (regular files) or sub-folders, by name ignoring case. */
-static int sim_lib_list(const std::string &file, int f_dirs, std::vector<sim_lib_entry> *out)
+/* The folder's items (regular files) or sub-folders, by name ignoring case.
+ * Links are not followed: neither an item nor a folder. */
+static int sim_lib_list(int dir_fd, int f_dirs, std::vector<sim_lib_entry> *out)
 {
-    DIR *d = opendir(file.c_str());
-    if (!d)
+    int fd = openat(dir_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
         return -errno;
+    DIR *d = fdopendir(fd);
+    if (!d) {
+        close(fd);
+        return -errno;
+    }
     while (struct dirent *de = readdir(d)) {
         if (de->d_name[0] == '.')
             continue;
@@ -483,9 +556,7 @@ static int sim_lib_list(const std::string &file, int f_dirs, std::vector<sim_lib
         e.name = de->d_name;
         if (e.name.size() > SIM_LIB_PATH_MAX)
             continue;
-        /* A link is listed for what it points at, when that is inside the
-         * root; resolve refuses the rest when it is used. */
-        if (fstatat(dirfd(d), de->d_name, &e.st, 0) != 0)
+        if (fstatat(dirfd(d), de->d_name, &e.st, AT_SYMLINK_NOFOLLOW) != 0)
             continue;
         if (f_dirs ? S_ISDIR(e.st.st_mode) : S_ISREG(e.st.st_mode))
             out->push_back(std::move(e));
@@ -497,8 +568,9 @@ static int sim_lib_list(const std::string &file, int f_dirs, std::vector<sim_lib
     return 0;
 }
 
-/* Metadata of a file, probed once per (file, size, mtime). */
-static int sim_lib_probe(sim_library_t *lib, const std::string &file, const struct stat &st, sim_probe_t *p)
+/* Metadata of the item `name` in dir_fd, probed once per (file, size,
+ * mtime); st is what the listing saw. */
+static int sim_lib_probe(sim_library_t *lib, int dir_fd, const std::string &name, const struct stat &st, sim_probe_t *p)
 {
     sim_lib_meta_key k{st.st_dev, st.st_ino, (int64_t)st.st_size, (int64_t)st.st_mtime};
     {
@@ -509,12 +581,18 @@ static int sim_lib_probe(sim_library_t *lib, const std::string &file, const stru
             return it->second.first;
         }
     }
-    int r = sim_probe_file(file.c_str(), p);
+    struct stat now;
+    sim_fd_t fd(sim_confine_open_file(dir_fd, name.c_str(), &now));
+    if (fd.fd < 0)
+        return *p = sim_probe_t(), fd.fd; /* gone or replaced since the listing: not cached */
+    k = sim_lib_meta_key{now.st_dev, now.st_ino, (int64_t)now.st_size, (int64_t)now.st_mtime};
+    int r = sim_probe_file(fd.fd, p);
     if (r < 0) {
         std::lock_guard<std::mutex> g(lib->lock);
-        if (lib->logged.size() < 10000 && lib->logged.insert(file).second)
+        std::string id = std::to_string((long long)now.st_dev) + ":" + std::to_string((long long)now.st_ino);
+        if (lib->logged.size() < 10000 && lib->logged.insert(id).second)
             fprintf(stderr, "sim: library: [%s] is not media libavformat can read (%d); listed as a plain file\n",
-                    file.c_str(), r);
+                    sim_lib_wire(name).c_str(), r);
     }
     std::lock_guard<std::mutex> g(lib->meta_lock);
     if (lib->meta.size() >= SIM_LIB_META_CACHE_MAX)
@@ -523,10 +601,10 @@ static int sim_lib_probe(sim_library_t *lib, const std::string &file, const stru
     return r;
 }
 
-static int sim_lib_subclip_count(const std::string &file)
+static int sim_lib_subclip_count(int dir_fd, const std::string &name)
 {
     std::string text;
-    if (sim_lib_read_file(sim_lib_sidecar(file), &text) < 0)
+    if (sim_confine_read(dir_fd, sim_lib_sidecar(name).c_str(), SIM_LIB_TEXT_FILE_MAX, &text) < 0)
         return 0;
     return (int)sim_lib_lines(text).size();
 }
@@ -538,11 +616,11 @@ static std::string sim_lib_num(double d)
     return b;
 }
 
-static xmlrpc_value *sim_lib_item_value(xmlrpc_env *env, sim_library_t *lib, const std::string &file,
-                                        const std::string &name, const struct stat &st)
+static xmlrpc_value *sim_lib_item_value(xmlrpc_env *env, sim_library_t *lib, int dir_fd, const std::string &name,
+                                        const struct stat &st)
 {
     sim_probe_t p;
-    sim_lib_probe(lib, file, st, &p);
+    sim_lib_probe(lib, dir_fd, name, st, &p);
     char dar[48] = "", sar[48] = "", rate[48] = "";
     if (p.dar_den)
         snprintf(dar, sizeof dar, "%d:%d", p.dar_num, p.dar_den);
@@ -552,7 +630,7 @@ static xmlrpc_value *sim_lib_item_value(xmlrpc_env *env, sim_library_t *lib, con
         snprintf(rate, sizeof rate, "%d/%d", p.rate_num, p.rate_den);
     xmlrpc_value *v = xmlrpc_build_value(
         env, "{s:s,s:I,s:I,s:I,s:I,s:I,s:s,s:s,s:s,s:s,s:s,s:s,s:s,s:s,s:s,s:s,s:s,s:s,s:s,s:s,s:i}", "name",
-        name.c_str(), "st_ino", (xmlrpc_int64)st.st_ino, "st_size", (xmlrpc_int64)st.st_size, "st_mtime",
+        sim_lib_wire(name).c_str(), "st_ino", (xmlrpc_int64)st.st_ino, "st_size", (xmlrpc_int64)st.st_size, "st_mtime",
         (xmlrpc_int64)st.st_mtime, "st_ctime", (xmlrpc_int64)st.st_ctime, "st_atime", (xmlrpc_int64)st.st_atime,
         "format_name", p.format_name.c_str(), "duration", sim_lib_num(p.duration).c_str(), "duration_v",
         sim_lib_num(p.duration_v).c_str(), "duration_a", sim_lib_num(p.duration_a).c_str(), "nb_frames",
@@ -560,7 +638,7 @@ static xmlrpc_value *sim_lib_item_value(xmlrpc_env *env, sim_library_t *lib, con
         std::to_string(p.width).c_str(), "height", std::to_string(p.height).c_str(), "display_aspect_ratio", dar,
         "sample_aspect_ratio", sar, "r_frame_rate", rate, "sample_fmt", p.sample_fmt.c_str(), "sample_rate",
         std::to_string(p.sample_rate).c_str(), "channels", std::to_string(p.channels).c_str(), "subclips",
-        (xmlrpc_int32)sim_lib_subclip_count(file));
+        (xmlrpc_int32)sim_lib_subclip_count(dir_fd, name));
     if (!env->fault_occurred && !p.timecode.empty()) {
         xmlrpc_value *tc = xmlrpc_string_new(env, p.timecode.c_str());
         if (!env->fault_occurred) {
@@ -571,22 +649,117 @@ static xmlrpc_value *sim_lib_item_value(xmlrpc_env *env, sim_library_t *lib, con
     return v;
 }
 
-/* Every item of the library, depth first in name order: the search order. */
-static void sim_lib_walk(const sim_library_t *lib, const std::string &path, std::vector<std::string> *out, int depth)
+/* Every item of the library, depth first in name order: the search order.
+ * Links are never followed, so the walk sees each folder once. */
+static void sim_lib_walk(int dir_fd, const std::string &path, std::vector<std::string> *out, int depth)
 {
     if (depth > 64 || out->size() > 1000000)
         return;
-    std::string file;
-    if (sim_library_resolve(lib, path, 1, &file) < 0)
-        return;
     std::vector<sim_lib_entry> dirs, items;
-    sim_lib_list(file, 1, &dirs);
-    sim_lib_list(file, 0, &items);
+    sim_lib_list(dir_fd, 1, &dirs);
+    sim_lib_list(dir_fd, 0, &items);
     std::string pre = path == "/" ? "" : path;
     for (const auto &e : items)
         out->push_back(pre + "/" + e.name);
-    for (const auto &e : dirs)
-        sim_lib_walk(lib, pre + "/" + e.name, out, depth + 1);
+    for (const auto &e : dirs) {
+        sim_fd_t sub(openat(dir_fd, e.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (sub.fd >= 0)
+            sim_lib_walk(sub.fd, pre + "/" + e.name, out, depth + 1);
+    }
+}
+
+/* Regular files directly in a folder (not hidden), as the listing counts. */
+static int sim_lib_count_dir(int dir_fd, std::vector<std::string> *subdirs)
+{
+    int fd = openat(dir_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    DIR *d = fdopendir(fd);
+    if (!d) {
+        close(fd);
+        return 0;
+    }
+    int n = 0;
+    while (struct dirent *de = readdir(d)) {
+        if (de->d_name[0] == '.' || strlen(de->d_name) > SIM_LIB_PATH_MAX)
+            continue;
+        unsigned char t = de->d_type;
+        if (t == DT_UNKNOWN) {
+            struct stat st;
+            if (fstatat(dirfd(d), de->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                continue;
+            t = S_ISREG(st.st_mode) ? DT_REG : S_ISDIR(st.st_mode) ? DT_DIR : DT_LNK;
+        }
+        if (t == DT_REG)
+            n++;
+        else if (t == DT_DIR && subdirs && subdirs->size() < 100000)
+            subdirs->push_back(de->d_name);
+    }
+    closedir(d);
+    return n;
+}
+
+/* Forgets the counts of a folder and everything below it (count_lock held). */
+static void sim_lib_count_forget(sim_library_t *lib, const std::string &path)
+{
+    auto at = lib->dir_items.find(path);
+    if (at != lib->dir_items.end()) {
+        lib->total_items -= at->second;
+        lib->dir_items.erase(at);
+    }
+    std::string pre = path == "/" ? "/" : path + "/";
+    for (auto it = lib->dir_items.lower_bound(pre);
+         it != lib->dir_items.end() && it->first.compare(0, pre.size(), pre) == 0;) {
+        lib->total_items -= it->second;
+        it = lib->dir_items.erase(it);
+    }
+}
+
+/* Counts a folder again (with its subtree when f_tree) from the disk as it
+ * is now (count_lock held). */
+static void sim_lib_count_again(sim_library_t *lib, const std::string &path, int f_tree)
+{
+    if (f_tree)
+        sim_lib_count_forget(lib, path);
+    std::vector<std::pair<std::string, int>> todo{{path, 0}};
+    size_t budget = 100000;
+    while (!todo.empty() && budget-- > 0) {
+        auto [p, depth] = todo.back();
+        todo.pop_back();
+        sim_fd_t dir;
+        auto it = lib->dir_items.find(p);
+        if (it != lib->dir_items.end()) {
+            lib->total_items -= it->second;
+            lib->dir_items.erase(it);
+        }
+        if (sim_lib_open_dir(lib, p, &dir) < 0) {
+            sim_lib_count_forget(lib, p); /* gone: so is what was below */
+            continue;
+        }
+        std::vector<std::string> subs;
+        int n = sim_lib_count_dir(dir.fd, f_tree && depth < 64 ? &subs : nullptr);
+        lib->dir_items[p] = n;
+        lib->total_items += n;
+        for (const std::string &c : subs)
+            todo.push_back({(p == "/" ? "" : p) + "/" + c, depth + 1});
+    }
+}
+
+/* The item count, brought up to date with what changed since last time. */
+static int64_t sim_lib_count(sim_library_t *lib)
+{
+    std::lock_guard<std::mutex> g(lib->count_lock);
+    std::set<std::string> dirs, trees;
+    {
+        std::lock_guard<std::mutex> d(lib->dirty_lock);
+        dirs.swap(lib->dirty_dirs);
+        trees.swap(lib->dirty_trees);
+    }
+    for (const std::string &t : trees)
+        sim_lib_count_again(lib, t, 1);
+    for (const std::string &d : dirs)
+        sim_lib_count_again(lib, d, 0);
+    return lib->total_items;
 }
 
 /* ------------------------------------------------------------------------
@@ -696,11 +869,13 @@ static xmlrpc_value *sim_lib_string_list(xmlrpc_env *env, const std::vector<std:
                                [&](size_t i) { return xmlrpc_build_value(env, "(s)", items[i].c_str()); });
 }
 
-/* The item (a regular file) at path: 0 with *file and *st set, or the result. */
-static int sim_lib_item_file(sim_library_t *lib, const std::string &path, std::string *file, struct stat *st)
+/* The item (a regular file, not a link) at path: 0 with its folder, its
+ * name and *st set, or the result. */
+static int sim_lib_item_at(sim_library_t *lib, const std::string &path, sim_fd_t *dir, std::string *name,
+                           struct stat *st)
 {
-    int r = sim_library_resolve(lib, path, 1, file);
-    if (r == 0 && (stat(file->c_str(), st) != 0 || !S_ISREG(st->st_mode)))
+    int r = sim_library_open_parent(lib, path, 1, dir, name);
+    if (r == 0 && (fstatat(dir->fd, name->c_str(), st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st->st_mode)))
         r = -2;
     return r;
 }
@@ -715,17 +890,19 @@ static int sim_lib_item_file(sim_library_t *lib, const std::string &path, std::s
 static xmlrpc_value *sim_m_list_dirs(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv)
 {
     SIM_LIB_BEGIN
-    std::string path, file;
+    std::string path;
     if (sim_lib_str(env, params, 0, &path) < 0)
         return nullptr;
-    int r = sim_library_resolve(lib, path, 1, &file);
+    sim_fd_t dir;
+    int r = sim_lib_open_dir(lib, path, &dir);
     if (r < 0)
         return sim_lib_result(env, r);
     std::vector<sim_lib_entry> dirs;
-    if ((r = sim_lib_list(file, 1, &dirs)) < 0)
+    if ((r = sim_lib_list(dir.fd, 1, &dirs)) < 0)
         return sim_lib_result(env, r);
-    return sim_lib_list_answer(
-        env, dirs.size(), [&](size_t i) { return xmlrpc_build_value(env, "{s:s}", "name", dirs[i].name.c_str()); });
+    return sim_lib_list_answer(env, dirs.size(), [&](size_t i) {
+        return xmlrpc_build_value(env, "{s:s}", "name", sim_lib_wire(dirs[i].name).c_str());
+    });
 }
 
 static xmlrpc_value *sim_m_list_items(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv)
@@ -738,11 +915,12 @@ static xmlrpc_value *sim_m_list_items(xmlrpc_env *env, xmlrpc_value *params, sim
     if (sim_lib_nparams(env, params) >= 3 &&
         (sim_lib_int(env, params, 1, &offset) < 0 || sim_lib_int(env, params, 2, &limit) < 0))
         return nullptr;
-    int r = sim_library_resolve(lib, path, 1, &file);
+    sim_fd_t dir;
+    int r = sim_lib_open_dir(lib, path, &dir);
     if (r < 0)
         return sim_lib_result(env, r);
     std::vector<sim_lib_entry> items;
-    if ((r = sim_lib_list(file, 0, &items)) < 0)
+    if ((r = sim_lib_list(dir.fd, 0, &items)) < 0)
         return sim_lib_result(env, r);
     size_t from = 0, to = items.size();
     if (!(offset == -1 && limit == -1)) {
@@ -753,7 +931,7 @@ static xmlrpc_value *sim_m_list_items(xmlrpc_env *env, xmlrpc_value *params, sim
     }
     return sim_lib_list_answer(env, to - from, [&](size_t i) {
         const sim_lib_entry &e = items[from + i];
-        return sim_lib_item_value(env, lib, file + "/" + e.name, e.name, e.st);
+        return sim_lib_item_value(env, lib, dir.fd, e.name, e.st);
     });
 }
 
@@ -764,10 +942,12 @@ static xmlrpc_value *sim_m_meta_item(xmlrpc_env *env, xmlrpc_value *params, sim_
     if (sim_lib_str(env, params, 0, &path) < 0)
         return nullptr;
     struct stat st;
-    int r = sim_lib_item_file(lib, path, &file, &st);
+    sim_fd_t dir;
+    std::string name;
+    int r = sim_lib_item_at(lib, path, &dir, &name, &st);
     if (r < 0)
         return sim_lib_result(env, r);
-    xmlrpc_value *item = sim_lib_item_value(env, lib, file, sim_lib_base(file), st);
+    xmlrpc_value *item = sim_lib_item_value(env, lib, dir.fd, name, st);
     if (env->fault_occurred)
         return nullptr;
     xmlrpc_value *v = xmlrpc_build_value(env, "{s:i,s:S}", "result", 0, "item", item);
@@ -784,9 +964,10 @@ static xmlrpc_value *sim_m_thumb_item(xmlrpc_env *env, xmlrpc_value *params, sim
         sim_lib_int(env, params, 2, &w) < 0 || sim_lib_int(env, params, 3, &h) < 0)
         return nullptr;
     struct stat st;
-    int r = sim_lib_item_file(lib, path, &file, &st);
-    if (r < 0)
-        return sim_lib_result(env, r);
+    sim_fd_t fd(sim_library_open_item(lib, path, &st));
+    if (fd.fd < 0)
+        return sim_lib_result(env, fd.fd);
+    file = std::to_string((long long)st.st_dev) + ":" + std::to_string((long long)st.st_ino);
     std::string key = file + "\n" + mode + "\n" + std::to_string(w) + "x" + std::to_string(h) + "\n" +
                       std::to_string((long long)st.st_mtime) + "\n" + std::to_string((long long)st.st_size);
     std::string png;
@@ -800,9 +981,9 @@ static xmlrpc_value *sim_m_thumb_item(xmlrpc_env *env, xmlrpc_value *params, sim
         }
     }
     if (!f_cached) {
-        r = sim_probe_thumb_png(file.c_str(), mode.c_str(), w, h, &png);
+        int r = sim_probe_thumb_png(fd.fd, mode.c_str(), w, h, &png);
         if (r < 0)
-            return sim_lib_result(env, r == -22 ? -22 : -61);
+            return sim_lib_result(env, r == -22 || r == SIM_PROBE_TOO_BIG ? r : -61);
         lib->thumbs_decoded++;
         std::lock_guard<std::mutex> g(lib->thumb_lock);
         if (lib->thumb_bytes + png.size() > SIM_LIB_THUMB_CACHE_BYTES) {
@@ -820,10 +1001,11 @@ static xmlrpc_value *sim_m_thumb_item(xmlrpc_env *env, xmlrpc_value *params, sim
 template <typename F> static xmlrpc_value *sim_lib_search(xmlrpc_env *env, sim_library_t *lib, int start_idx, F hit)
 {
     std::vector<std::string> all;
-    sim_lib_walk(lib, "/", &all, 0);
+    sim_lib_walk(lib->root_fd, "/", &all, 0);
     for (size_t i = (size_t)std::max(0, start_idx + 1); i < all.size(); i++)
         if (hit(all[i]))
-            return xmlrpc_build_value(env, "{s:i,s:s}", "result", (xmlrpc_int32)i, "item", all[i].c_str());
+            return xmlrpc_build_value(env, "{s:i,s:s}", "result", (xmlrpc_int32)i, "item",
+                                      sim_lib_wire(all[i]).c_str());
     return sim_lib_result(env, -2);
 }
 
@@ -837,7 +1019,7 @@ static xmlrpc_value *sim_m_search_item(xmlrpc_env *env, xmlrpc_value *params, si
         return nullptr;
     if (key.empty())
         return sim_lib_result(env, -22);
-    std::string lkey = key;
+    std::string lkey = sim_lib_unwire(key);
     std::transform(lkey.begin(), lkey.end(), lkey.begin(), ::tolower);
     return sim_lib_search(env, lib, start, [&](const std::string &p) {
         std::string n = sim_lib_base(p);
@@ -856,12 +1038,13 @@ static xmlrpc_value *sim_m_search_dur(xmlrpc_env *env, xmlrpc_value *params, sim
         sim_lib_double(env, params, 2, &a) < 0 || sim_lib_double(env, params, 3, &b) < 0)
         return nullptr;
     return sim_lib_search(env, lib, start, [&](const std::string &p) {
-        std::string file;
+        sim_fd_t dir;
+        std::string name;
         struct stat st;
-        if (sim_library_resolve(lib, p, 1, &file) < 0 || stat(file.c_str(), &st) != 0)
+        if (sim_lib_item_at(lib, p, &dir, &name, &st) < 0)
             return false;
         sim_probe_t pr;
-        if (sim_lib_probe(lib, file, st, &pr) < 0)
+        if (sim_lib_probe(lib, dir.fd, name, st, &pr) < 0)
             return false;
         double d = pr.duration_v != 0 ? pr.duration_v : pr.duration;
         /* The upper bound is the first duration not asked for. */
@@ -883,30 +1066,17 @@ static xmlrpc_value *sim_m_state(xmlrpc_env *env, xmlrpc_value *params, sim_serv
         avail = (int64_t)vfs.f_bavail * (int64_t)vfs.f_frsize;
     }
     int64_t amend;
-    int count_at;
     std::vector<std::string> entries;
     {
         std::lock_guard<std::mutex> g(lib->lock);
         amend = lib->amend_idx;
         for (auto it = lib->journal.rbegin(); it != lib->journal.rend() && (int)entries.size() < limit; ++it)
             entries.push_back(*it);
-        count_at = lib->counted_at == amend;
     }
-    if (!count_at) {
-        /* Counting walks the tree: done again only after a change. */
-        std::vector<std::string> all;
-        sim_lib_walk(lib, "/", &all, 0);
-        std::lock_guard<std::mutex> g(lib->lock);
-        lib->total_items = (int)all.size();
-        lib->counted_at = amend;
-    }
-    int total_items;
-    {
-        std::lock_guard<std::mutex> g(lib->lock);
-        total_items = lib->total_items;
-    }
-    xmlrpc_value *list = sim_lib_array(env, entries.size(),
-                                       [&](size_t i) { return xmlrpc_build_value(env, "(s)", entries[i].c_str()); });
+    int total_items = (int)std::min<int64_t>(sim_lib_count(lib), INT32_MAX);
+    xmlrpc_value *list = sim_lib_array(env, entries.size(), [&](size_t i) {
+        return xmlrpc_build_value(env, "(s)", sim_lib_wire(entries[i]).c_str());
+    });
     if (!list)
         return nullptr;
     xmlrpc_value *v =
@@ -920,16 +1090,17 @@ static xmlrpc_value *sim_m_state(xmlrpc_env *env, xmlrpc_value *params, sim_serv
 static xmlrpc_value *sim_m_create_dir(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv)
 {
     SIM_LIB_BEGIN
-    std::string path, file;
+    std::string path, name;
     if (sim_lib_str(env, params, 0, &path) < 0)
         return nullptr;
-    int r = sim_library_resolve(lib, path, 0, &file);
-    if (r == 0 && file == lib->root)
+    sim_fd_t dir;
+    int r = sim_lib_at(lib, path, 0, &dir, &name);
+    if (r == 0 && name.empty())
         r = -17;
     if (r == 0) {
         std::lock_guard<std::mutex> g(lib->files_lock);
         sim_lib_expect(lib, '&', path);
-        r = mkdir(file.c_str(), 0755) == 0 ? 0 : -errno;
+        r = mkdirat(dir.fd, name.c_str(), 0755) == 0 ? 0 : -errno;
         if (r == 0)
             sim_lib_own_change(lib, '&', path);
         else
@@ -938,33 +1109,51 @@ static xmlrpc_value *sim_m_create_dir(xmlrpc_env *env, xmlrpc_value *params, sim
     return sim_lib_result(env, r);
 }
 
+/* Renames without ever replacing what is at the new name: two clients
+ * moving onto one name cannot both succeed, and nothing is lost. */
+static int sim_lib_rename_noreplace(int sdir, const char *sname, int ddir, const char *dname)
+{
+    if (renameat2(sdir, sname, ddir, dname, RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return -errno;
+    /* A file system without the flag: the check and the rename under
+     * files_lock, which every rename of ours holds. */
+    struct stat st;
+    if (fstatat(ddir, dname, &st, AT_SYMLINK_NOFOLLOW) == 0)
+        return -17;
+    return renameat(sdir, sname, ddir, dname) == 0 ? 0 : -errno;
+}
+
 static xmlrpc_value *sim_m_rename_item(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv)
 {
     SIM_LIB_BEGIN
-    std::string src, dst, fsrc, fdst;
+    std::string src, dst, sname, dname;
     if (sim_lib_str(env, params, 0, &src) < 0 || sim_lib_str(env, params, 1, &dst) < 0)
         return nullptr;
-    int r = sim_library_resolve(lib, src, 1, &fsrc);
+    sim_fd_t sdir, ddir;
+    int r = sim_lib_at(lib, src, 1, &sdir, &sname);
     if (r == 0)
-        r = sim_library_resolve(lib, dst, 0, &fdst);
-    struct stat st, dt;
-    if (r == 0 && (fsrc == lib->root || fdst == lib->root))
+        r = sim_lib_at(lib, dst, 0, &ddir, &dname);
+    struct stat st;
+    if (r == 0 && (sname.empty() || dname.empty()))
         r = -1;
-    if (r == 0 && lstat(fsrc.c_str(), &st) != 0)
+    if (r == 0 && fstatat(sdir.fd, sname.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         r = -errno;
-    if (r == 0 && lstat(fdst.c_str(), &dt) == 0)
-        r = -17;
-    if (r == 0 && S_ISDIR(st.st_mode) && fdst.compare(0, fsrc.size() + 1, fsrc + "/") == 0)
+    std::string csrc = sim_lib_canon(src), cdst = sim_lib_canon(dst);
+    if (r == 0 && S_ISDIR(st.st_mode) && cdst.compare(0, csrc.size() + 1, csrc + "/") == 0)
         r = -22; /* a folder into itself */
     if (r == 0) {
         std::lock_guard<std::mutex> g(lib->files_lock);
         int f_dir = S_ISDIR(st.st_mode);
         sim_lib_expect(lib, f_dir ? '^' : '-', src);
         sim_lib_expect(lib, f_dir ? '&' : '+', dst);
-        r = rename(fsrc.c_str(), fdst.c_str()) == 0 ? 0 : -errno;
+        r = sim_lib_rename_noreplace(sdir.fd, sname.c_str(), ddir.fd, dname.c_str());
         if (r == 0) {
-            if (!f_dir)
-                rename(sim_lib_sidecar(fsrc).c_str(), sim_lib_sidecar(fdst).c_str());
+            /* The subclips go along; a stale sidecar at the new name goes. */
+            if (!f_dir &&
+                renameat(sdir.fd, sim_lib_sidecar(sname).c_str(), ddir.fd, sim_lib_sidecar(dname).c_str()) != 0)
+                unlinkat(ddir.fd, sim_lib_sidecar(dname).c_str(), 0);
             sim_lib_own_change(lib, f_dir ? '^' : '-', src);
             sim_lib_own_change(lib, f_dir ? '&' : '+', dst);
         } else {
@@ -978,19 +1167,20 @@ static xmlrpc_value *sim_m_rename_item(xmlrpc_env *env, xmlrpc_value *params, si
 static xmlrpc_value *sim_m_delete_item(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv)
 {
     SIM_LIB_BEGIN
-    std::string path, file;
+    std::string path, name;
     if (sim_lib_str(env, params, 0, &path) < 0)
         return nullptr;
-    int r = sim_library_resolve(lib, path, 1, &file);
+    sim_fd_t dir;
+    int r = sim_lib_at(lib, path, 1, &dir, &name);
     struct stat st;
-    if (r == 0 && (lstat(file.c_str(), &st) != 0 || S_ISDIR(st.st_mode)))
+    if (r == 0 && (name.empty() || fstatat(dir.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(st.st_mode)))
         r = -21; /* EISDIR (or gone) */
     if (r == 0) {
         std::lock_guard<std::mutex> g(lib->files_lock);
         sim_lib_expect(lib, '-', path);
-        r = unlink(file.c_str()) == 0 ? 0 : -errno;
+        r = unlinkat(dir.fd, name.c_str(), 0) == 0 ? 0 : -errno;
         if (r == 0) {
-            unlink(sim_lib_sidecar(file).c_str());
+            unlinkat(dir.fd, sim_lib_sidecar(name).c_str(), 0);
             sim_lib_own_change(lib, '-', path);
         } else
             sim_lib_unexpect(lib, '-', path);
@@ -1001,16 +1191,17 @@ static xmlrpc_value *sim_m_delete_item(xmlrpc_env *env, xmlrpc_value *params, si
 static xmlrpc_value *sim_m_delete_dir(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv)
 {
     SIM_LIB_BEGIN
-    std::string path, file;
+    std::string path, name;
     if (sim_lib_str(env, params, 0, &path) < 0)
         return nullptr;
-    int r = sim_library_resolve(lib, path, 1, &file);
-    if (r == 0 && file == lib->root)
+    sim_fd_t dir;
+    int r = sim_lib_at(lib, path, 1, &dir, &name);
+    if (r == 0 && name.empty())
         r = -1;
     if (r == 0) {
         std::lock_guard<std::mutex> g(lib->files_lock);
         sim_lib_expect(lib, '^', path);
-        r = rmdir(file.c_str()) == 0 ? 0 : -errno;
+        r = unlinkat(dir.fd, name.c_str(), AT_REMOVEDIR) == 0 ? 0 : -errno;
         if (r == 0)
             sim_lib_own_change(lib, '^', path);
         else
@@ -1025,10 +1216,10 @@ struct sim_lib_subclip
     std::string title;
 };
 
-static int sim_lib_subclips_read(const std::string &file, std::vector<sim_lib_subclip> *out)
+static int sim_lib_subclips_read(int dir_fd, const std::string &name, std::vector<sim_lib_subclip> *out)
 {
     std::string text;
-    int r = sim_lib_read_file(sim_lib_sidecar(file), &text);
+    int r = sim_confine_read(dir_fd, sim_lib_sidecar(name).c_str(), SIM_LIB_TEXT_FILE_MAX, &text);
     if (r < 0)
         return r;
     for (const std::string &line : sim_lib_lines(text)) {
@@ -1040,41 +1231,42 @@ static int sim_lib_subclips_read(const std::string &file, std::vector<sim_lib_su
     return 0;
 }
 
-static int sim_lib_subclips_write(const std::string &file, const std::vector<sim_lib_subclip> &subs)
+static int sim_lib_subclips_write(int dir_fd, const std::string &name, const std::vector<sim_lib_subclip> &subs)
 {
     if (subs.empty()) {
-        unlink(sim_lib_sidecar(file).c_str());
+        unlinkat(dir_fd, sim_lib_sidecar(name).c_str(), 0);
         return 0;
     }
     std::string text;
     for (const auto &s : subs)
         text += std::to_string(s.mark_in) + "\t" + std::to_string(s.duration) + "\t" + sim_lib_clean(s.title) + "\n";
-    return sim_lib_write_file(sim_lib_sidecar(file), text);
+    return sim_confine_write(dir_fd, sim_lib_sidecar(name).c_str(), text);
 }
 
 static xmlrpc_value *sim_m_list_subclips(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv)
 {
     SIM_LIB_BEGIN
-    std::string path, file;
+    std::string path, name;
     if (sim_lib_str(env, params, 0, &path) < 0)
         return nullptr;
     struct stat st;
-    int r = sim_lib_item_file(lib, path, &file, &st);
+    sim_fd_t dir;
+    int r = sim_lib_item_at(lib, path, &dir, &name, &st);
     std::vector<sim_lib_subclip> subs;
     if (r == 0)
-        r = sim_lib_subclips_read(file, &subs);
+        r = sim_lib_subclips_read(dir.fd, name, &subs);
     if (r < 0)
         return sim_lib_result(env, r);
     return sim_lib_list_answer(env, subs.size(), [&](size_t i) {
         return xmlrpc_build_value(env, "{s:i,s:i,s:s}", "mark_in", (xmlrpc_int32)subs[i].mark_in, "duration",
-                                  (xmlrpc_int32)subs[i].duration, "title", subs[i].title.c_str());
+                                  (xmlrpc_int32)subs[i].duration, "title", sim_lib_wire(subs[i].title).c_str());
     });
 }
 
 static xmlrpc_value *sim_m_register_subclip(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv)
 {
     SIM_LIB_BEGIN
-    std::string path, title, file;
+    std::string path, title, name;
     int mark_in = 0, duration = 0;
     if (sim_lib_str(env, params, 0, &path) < 0 || sim_lib_int(env, params, 1, &mark_in) < 0 ||
         sim_lib_int(env, params, 2, &duration) < 0 || sim_lib_str(env, params, 3, &title) < 0)
@@ -1082,16 +1274,17 @@ static xmlrpc_value *sim_m_register_subclip(xmlrpc_env *env, xmlrpc_value *param
     if (mark_in < 0 || duration <= 0)
         return sim_lib_result(env, -22);
     struct stat st;
-    int r = sim_lib_item_file(lib, path, &file, &st);
+    sim_fd_t dir;
+    int r = sim_lib_item_at(lib, path, &dir, &name, &st);
     if (r == 0) {
         std::lock_guard<std::mutex> g(lib->files_lock);
         std::vector<sim_lib_subclip> subs;
-        r = sim_lib_subclips_read(file, &subs);
+        r = sim_lib_subclips_read(dir.fd, name, &subs);
         if (r == 0 && subs.size() >= 10000)
             r = -28; /* ENOSPC */
         if (r == 0) {
             subs.push_back({mark_in, duration, sim_lib_clean(title)});
-            r = sim_lib_subclips_write(file, subs);
+            r = sim_lib_subclips_write(dir.fd, name, subs);
         }
         if (r == 0)
             sim_lib_own_change(lib, '*', path);
@@ -1102,21 +1295,22 @@ static xmlrpc_value *sim_m_register_subclip(xmlrpc_env *env, xmlrpc_value *param
 static xmlrpc_value *sim_m_delete_subclip(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv)
 {
     SIM_LIB_BEGIN
-    std::string path, file;
+    std::string path, name;
     int idx = 0;
     if (sim_lib_str(env, params, 0, &path) < 0 || sim_lib_int(env, params, 1, &idx) < 0)
         return nullptr;
     struct stat st;
-    int r = sim_lib_item_file(lib, path, &file, &st);
+    sim_fd_t dir;
+    int r = sim_lib_item_at(lib, path, &dir, &name, &st);
     if (r == 0) {
         std::lock_guard<std::mutex> g(lib->files_lock);
         std::vector<sim_lib_subclip> subs;
-        r = sim_lib_subclips_read(file, &subs);
+        r = sim_lib_subclips_read(dir.fd, name, &subs);
         if (r == 0 && (idx < 0 || idx >= (int)subs.size()))
             r = -2;
         if (r == 0) {
             subs.erase(subs.begin() + idx);
-            r = sim_lib_subclips_write(file, subs);
+            r = sim_lib_subclips_write(dir.fd, name, subs);
         }
         if (r == 0)
             sim_lib_own_change(lib, '*', path);
@@ -1309,11 +1503,12 @@ static xmlrpc_value *sim_m_disk_usage(xmlrpc_env *env, xmlrpc_value *, sim_serve
 static xmlrpc_value *sim_m_register_item(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv)
 {
     SIM_LIB_BEGIN
-    std::string path, file;
+    std::string path, name;
     if (sim_lib_str(env, params, 0, &path) < 0)
         return nullptr;
     struct stat st;
-    int r = sim_lib_item_file(lib, path, &file, &st);
+    sim_fd_t dir;
+    int r = sim_lib_item_at(lib, path, &dir, &name, &st);
     if (r == 0)
         sim_lib_own_change(lib, '*', path);
     return sim_lib_result(env, r);
@@ -1331,12 +1526,16 @@ static xmlrpc_value *sim_m_basename_item(xmlrpc_env *env, xmlrpc_value *params, 
     if (!ext.empty())
         obj += (ext[0] == '.' ? "" : ".") + ext;
     struct stat st;
-    int r = sim_lib_item_file(lib, obj, &file, &st);
+    sim_fd_t dir;
+    std::string name;
+    int r = sim_lib_item_at(lib, obj, &dir, &name, &st);
+    if (r == 0)
+        r = sim_library_resolve(lib, obj, 1, &file);
     if (r < 0)
         return xmlrpc_build_value(env, "{s:i,s:s,s:s,s:I}", "result", (xmlrpc_int32)r, "value", "", "object", "",
                                   "cache_shm_id", (xmlrpc_int64)-1);
-    return xmlrpc_build_value(env, "{s:i,s:s,s:s,s:I}", "result", 0, "value", file.c_str(), "object",
-                              sim_lib_canon(obj).c_str(), "cache_shm_id", (xmlrpc_int64)-1);
+    return xmlrpc_build_value(env, "{s:i,s:s,s:s,s:I}", "result", 0, "value", sim_lib_wire(file).c_str(), "object",
+                              sim_lib_wire(sim_lib_canon(obj)).c_str(), "cache_shm_id", (xmlrpc_int64)-1);
 }
 
 /* ------------------------------------------------------------------------
@@ -1366,6 +1565,15 @@ sim_library_t *sim_library_create(sim_server_t *srv, const char *root, const cha
     if (lib->root.size() > 1 && lib->root.back() == '/')
         lib->root.pop_back();
     lib->data_dir = data_dir ? data_dir : ".";
+    lib->root_fd = open(lib->root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (lib->root_fd < 0) {
+        *err = std::string("library folder [") + lib->root + "] cannot be opened: " + strerror(errno);
+        delete lib;
+        return nullptr;
+    }
+    /* What a killed run left half-written is of no use to anyone. */
+    sim_confine_sweep(lib->root_fd, 0);
+    lib->dirty_trees.insert("/"); /* counted at the first state read */
 
     lib->ino_fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (lib->ino_fd < 0)
@@ -1447,6 +1655,8 @@ void sim_library_destroy(sim_library_t *lib)
         lib->watch_thread.join();
     if (lib->ino_fd >= 0)
         close(lib->ino_fd);
+    if (lib->root_fd >= 0)
+        close(lib->root_fd);
     {
         std::lock_guard<std::mutex> g(sim_lib_registry_lock);
         sim_lib_registry.erase(lib->srv);

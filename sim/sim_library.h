@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "sim_confine.h"
 #include "sim_server.h"
 
 typedef struct sim_library_desc sim_library_t;
@@ -24,13 +25,24 @@ int sim_library_serve_on(sim_library_t *lib, sim_server_t *srv);
  * must be stopped first. */
 void sim_library_destroy(sim_library_t *lib);
 
-/* Maps a library path ("/folder/clip.mov"; the leading "/" is the root) to a
- * file name inside the root. Refuses (-1 EPERM) "..", ".", empty components
- * inside the path, hidden names (our sidecars and temporary files), NUL and
- * control characters, over-long paths, and anything whose existing part
- * resolves outside the root through a symbolic link. With f_must_exist the
- * whole path must exist (-2 otherwise). 0 with *out set. */
+/* Checks a library path ("/folder/clip.mov"; the leading "/" is the root)
+ * and names the file inside the root, for answers and logs only: nothing
+ * may be opened by that name (a folder on the way may be swapped for a
+ * link at any time); use the two calls below. Refuses (-1 EPERM) "..",
+ * ".", empty components inside the path, hidden names (our sidecars and
+ * temporary files), NUL and control characters, over-long paths, and any
+ * symbolic link on the way. With f_must_exist the whole path must exist
+ * (-2 otherwise). 0 with *out set. Names arrive as the library sends them
+ * (%XX for bytes it cannot send as they are). */
 int sim_library_resolve(const sim_library_t *lib, const std::string &path, int f_must_exist, std::string *out);
+/* The folder holding an item path, walked from the root without following
+ * a link, and the item's name in it (not followed either: a link is -1),
+ * for the *at calls. The root itself is -1. */
+int sim_library_open_parent(const sim_library_t *lib, const std::string &path, int f_must_exist, sim_fd_t *dir,
+                            std::string *name);
+/* Opens an item for reading as sim_confine_open_file does (regular files
+ * only, never blocking): the descriptor, or -1 / -2 / -errno. */
+int sim_library_open_item(const sim_library_t *lib, const std::string &path, struct stat *st);
 
 /* Thumbnails decoded so far (not served from the cache); for tests. */
 int64_t sim_library_thumbs_decoded(const sim_library_t *lib);

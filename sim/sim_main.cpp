@@ -255,6 +255,15 @@ int main(int argc, char **argv)
         fprintf(stderr, "pelmora-sim: signal %d, stopping\n", sig);
     }
 
+    /* Every server stops taking calls and lets go of its connections at
+     * once; then each is waited for in turn. */
+    for (auto &srv : io_srvs)
+        sim_server_stop_begin(srv.get());
+    if (lib_srv)
+        sim_server_stop_begin(lib_srv.get());
+    for (auto &srv : servers)
+        sim_server_stop_begin(srv.get());
+
     for (size_t i = 0; i < io_srvs.size(); i++) {
         sim_server_stop(io_srvs[i].get());
         sim_io_destroy(ios[i]);

@@ -1,9 +1,16 @@
 /* Media probing and thumbnails for the library server, on libavformat,
- * libavcodec and libswscale. Every function is self-contained (no state
- * kept between calls), so concurrent calls need no lock. */
+ * libavcodec and libswscale. Files come in as descriptors the caller has
+ * opened (confined, regular); pictures past a size bound are refused
+ * before anything decodes them, and only a few decodes run at once. */
 #include "sim_media_probe.h"
 
 #include <string.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <vector>
+
+#include "sim_confine.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -51,38 +58,108 @@ double stream_seconds(const AVStream *st)
     return st->duration * av_q2d(st->time_base);
 }
 
+/* Decodes (stream analysis included) running at once; the others wait. */
+const int DECODES_MAX = 2;
+std::mutex decode_lock;
+std::condition_variable decode_cond;
+int decodes = 0;
+
+struct decode_slot
+{
+    decode_slot()
+    {
+        std::unique_lock<std::mutex> g(decode_lock);
+        decode_cond.wait(g, [] { return decodes < DECODES_MAX; });
+        decodes++;
+    }
+    ~decode_slot()
+    {
+        {
+            std::lock_guard<std::mutex> g(decode_lock);
+            decodes--;
+        }
+        decode_cond.notify_one();
+    }
+};
+
+bool picture_too_big(int w, int h)
+{
+    return w > SIM_PROBE_MAX_SIDE || h > SIM_PROBE_MAX_SIDE || (int64_t)w * h > SIM_PROBE_MAX_PIXELS;
+}
+
+/* A video stream whose header already declares a picture past the bound. */
+bool header_too_big(const AVFormatContext *f)
+{
+    for (unsigned i = 0; i < f->nb_streams; i++) {
+        const AVCodecParameters *cp = f->streams[i]->codecpar;
+        if (cp->codec_type == AVMEDIA_TYPE_VIDEO && picture_too_big(cp->width, cp->height))
+            return true;
+    }
+    return false;
+}
+
+/* Stream analysis with every decoder it opens bounded to the largest
+ * picture we take: a bigger one fails in the decoder before its frame
+ * buffer is allocated. */
+int find_stream_info(AVFormatContext *f)
+{
+    std::vector<AVDictionary *> opts(f->nb_streams, nullptr);
+    for (auto &o : opts)
+        av_dict_set_int(&o, "max_pixels", SIM_PROBE_MAX_PIXELS, 0);
+    int r = avformat_find_stream_info(f, opts.empty() ? nullptr : opts.data());
+    for (auto &o : opts)
+        av_dict_free(&o);
+    return r;
+}
+
 /* Opens the file with no network protocols: a crafted file naming a URL or
  * another file (playlists, concat lists) is not followed. */
-int open_file(const char *path, AVFormatContext **pf)
+int open_file(int fd, AVFormatContext **pf)
 {
+    if (fd < 0)
+        return AVERROR(EBADF);
+    std::string path = sim_confine_fd_name(fd);
     AVDictionary *o = nullptr;
     av_dict_set(&o, "protocol_whitelist", "file", 0);
     av_dict_set(&o, "format_whitelist",
                 "mov,mp4,m4a,3gp,3g2,mj2,matroska,webm,mxf,mpegts,mpeg,avi,wav,mp3,flac,ogg,aiff,image2,png_pipe,"
                 "jpeg_pipe,gxf,dv,flv,asf,nut",
                 0);
-    int r = avformat_open_input(pf, path, nullptr, &o);
+    /* Small probes: the format is told from the first bytes, and the
+     * analysis reads no more than a few megabytes. */
+    av_dict_set(&o, "probesize", "5000000", 0);
+    int r = avformat_open_input(pf, path.c_str(), nullptr, &o);
     av_dict_free(&o);
     return r;
 }
 
 } // namespace
 
-int sim_probe_open(const char *path, AVFormatContext **pf)
+int sim_probe_open(int fd, AVFormatContext **pf)
 {
-    return open_file(path, pf);
+    int r = open_file(fd, pf);
+    if (r >= 0 && header_too_big(*pf)) {
+        avformat_close_input(pf);
+        return SIM_PROBE_TOO_BIG;
+    }
+    return r;
 }
 
-int sim_probe_file(const char *path, sim_probe_t *p)
+int sim_probe_file(int fd, sim_probe_t *p)
 {
     *p = sim_probe_t();
     fmt_guard g;
-    int r = open_file(path, &g.f);
+    int r = open_file(fd, &g.f);
     if (r < 0)
         return r;
-    r = avformat_find_stream_info(g.f, nullptr);
-    if (r < 0)
-        return r;
+    /* A picture the header declares too big is described from the header
+     * alone: analysing it would decode it. */
+    if (!header_too_big(g.f)) {
+        decode_slot slot;
+        r = find_stream_info(g.f);
+        if (r < 0)
+            return r;
+    }
     AVFormatContext *f = g.f;
     p->format_name = f->iformat ? f->iformat->name : "";
     if (f->duration != AV_NOPTS_VALUE && f->duration > 0)
@@ -156,7 +233,7 @@ static int encode_png(const AVFrame *rgb, std::string *png)
     return 0;
 }
 
-int sim_probe_thumb_png(const char *path, const char *mode, int w, int h, std::string *png)
+int sim_probe_thumb_png(int fd, const char *mode, int w, int h, std::string *png)
 {
     png->clear();
     if (!mode || w < 1 || w > 1920 || (strcmp(mode, "w") != 0 && (h < 1 || h > 1080)))
@@ -164,25 +241,32 @@ int sim_probe_thumb_png(const char *path, const char *mode, int w, int h, std::s
     if (strcmp(mode, "c") != 0 && strcmp(mode, "s") != 0 && strcmp(mode, "w") != 0)
         return -22;
     fmt_guard g;
-    int r = open_file(path, &g.f);
+    int r = open_file(fd, &g.f);
     if (r < 0)
         return r;
-    if ((r = avformat_find_stream_info(g.f, nullptr)) < 0)
+    if (header_too_big(g.f))
+        return SIM_PROBE_TOO_BIG;
+    decode_slot slot;
+    if ((r = find_stream_info(g.f)) < 0)
         return r;
     const AVCodec *dec = nullptr;
     int vi = av_find_best_stream(g.f, AVMEDIA_TYPE_VIDEO, -1, -1, &dec, 0);
     if (vi < 0 || !dec)
         return -61; /* ENODATA: nothing to show */
+    const AVCodecParameters *vp = g.f->streams[vi]->codecpar;
+    if (picture_too_big(vp->width, vp->height))
+        return SIM_PROBE_TOO_BIG;
     codec_guard cg;
     cg.c = avcodec_alloc_context3(dec);
     if (!cg.c)
         return -12;
     avcodec_parameters_to_context(cg.c, g.f->streams[vi]->codecpar);
     cg.c->thread_count = 1;
+    cg.c->max_pixels = SIM_PROBE_MAX_PIXELS;
     if ((r = avcodec_open2(cg.c, dec, nullptr)) < 0)
         return r;
-    if (cg.c->width <= 0 || cg.c->height <= 0 || cg.c->width > 16384 || cg.c->height > 16384)
-        return -22;
+    if (picture_too_big(cg.c->width, cg.c->height))
+        return SIM_PROBE_TOO_BIG;
 
     frame_guard fr;
     packet_guard pk;
@@ -200,6 +284,8 @@ int sim_probe_thumb_png(const char *path, const char *mode, int w, int h, std::s
             got = avcodec_receive_frame(cg.c, fr.f) == 0;
         av_packet_unref(pk.p);
     }
+    if (got && picture_too_big(fr.f->width, fr.f->height))
+        return SIM_PROBE_TOO_BIG;
     if (!got || fr.f->width <= 0 || fr.f->height <= 0)
         return -61;
 

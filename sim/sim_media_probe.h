@@ -26,17 +26,30 @@ typedef struct sim_probe_desc
     std::string timecode; /* empty when the file carries none */
 } sim_probe_t;
 
+/* The largest picture decoded: a side of 8192 and 8K's pixel count. A
+ * file whose picture is bigger is described from its header, never
+ * decoded (a few megabytes of a flat 16000 x 16000 picture would take
+ * gigabytes). */
+#define SIM_PROBE_MAX_SIDE 8192
+#define SIM_PROBE_MAX_PIXELS (8192 * 4608)
+/* The answer for such a picture (EFBIG). */
+#define SIM_PROBE_TOO_BIG (-27)
+
+/* Every function takes a descriptor of a regular file opened by the caller
+ * (sim_confine_open_file): nothing is looked up by name here. */
+
 /* Fills *p from the file; 0, or a negative value when libavformat cannot
  * read it (p then holds nothing). */
-int sim_probe_file(const char *path, sim_probe_t *p);
+int sim_probe_file(int fd, sim_probe_t *p);
 
 /* The first picture of the file scaled to w x h and encoded as PNG into
  * *png. mode "c": fit inside w x h keeping the picture's aspect; "s":
  * stretch to exactly w x h; "w": w wide with the height that keeps the
  * aspect (h ignored). 0, -22 for a bad size or mode, else another negative
  * value (no video, undecodable). */
-int sim_probe_thumb_png(const char *path, const char *mode, int w, int h, std::string *png);
+int sim_probe_thumb_png(int fd, const char *mode, int w, int h, std::string *png);
 
 /* Opens a media file the way every reader here does (local files of the
- * media formats only, nothing followed); libavformat's result. */
-int sim_probe_open(const char *path, struct AVFormatContext **pf);
+ * media formats only, nothing followed); libavformat's result, or
+ * SIM_PROBE_TOO_BIG for a picture past the bound. */
+int sim_probe_open(int fd, struct AVFormatContext **pf);

@@ -132,8 +132,11 @@ static xmlrpc_value *sim_server_dispatch(xmlrpc_env *env, xmlrpc_value *params, 
     }
     const int faults = srv->f_faults.load();
     int delay = !faults ? 0 : m->latency_ms >= 0 ? m->latency_ms : srv->opts->latency_ms;
-    if (delay > 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+    if (delay > 0) {
+        /* A stop cuts the wait short: the call then goes on at once. */
+        std::unique_lock<std::mutex> g(srv->hang_lock);
+        srv->hang_cond.wait_for(g, std::chrono::milliseconds(delay), [srv] { return srv->f_stop.load() != 0; });
+    }
     int refused = 0, refuse_result = 0;
     {
         std::lock_guard<std::mutex> g(srv->count_lock);
@@ -233,8 +236,8 @@ static void sim_server_udp_loop(sim_server_t *srv)
 {
     char buf[256];
     while (!srv->f_stop.load()) {
-        struct pollfd pfd = {srv->udp_fd, POLLIN, 0};
-        if (poll(&pfd, 1, 200) <= 0)
+        struct pollfd pfd[2] = {{srv->udp_fd, POLLIN, 0}, {srv->stop_pipe[0], POLLIN, 0}};
+        if (poll(pfd, 2, 200) <= 0 || !(pfd[0].revents & POLLIN))
             continue;
         ssize_t got = recv(srv->udp_fd, buf, sizeof buf, 0);
         if (got <= 0)
@@ -601,7 +604,7 @@ void sim_server_set_faults(sim_server_t *srv, int on)
     srv->hang_cond.notify_all();
 }
 
-void sim_server_stop(sim_server_t *srv)
+void sim_server_stop_begin(sim_server_t *srv)
 {
     {
         std::lock_guard<std::mutex> g(srv->hang_lock);
@@ -612,9 +615,21 @@ void sim_server_stop(sim_server_t *srv)
         perror("sim: stop");
     if (srv->run_thread.joinable())
         srv->run_thread.join();
+    /* The port is free at once, for a new process on the same port. */
+    if (srv->tcp_fd >= 0)
+        close(srv->tcp_fd);
+    srv->tcp_fd = -1;
+    /* Every connection is woken: a read ends, a hung or delayed call goes on. */
+    std::lock_guard<std::mutex> g(srv->conn_lock);
+    for (auto &c : srv->conns)
+        shutdown(c->fd, SHUT_RDWR);
+}
+
+void sim_server_stop(sim_server_t *srv)
+{
+    sim_server_stop_begin(srv);
     if (srv->udp_thread.joinable())
         srv->udp_thread.join();
-    /* Every connection is woken (a read or a hung call ends) and joined. */
     std::list<std::shared_ptr<sim_conn_desc>> conns;
     {
         std::lock_guard<std::mutex> g(srv->conn_lock);

@@ -94,6 +94,11 @@ int sim_server_start(sim_server_t *srv);
 /* Switches the injected faults (latency, fail rate, hangs, refusals) on or
  * off; calls held by a hang are answered as usual once they go off. */
 void sim_server_set_faults(sim_server_t *srv, int on);
+/* Starts the stop without waiting for calls in progress: no more
+ * connections (the port is closed), hung and delayed calls released, every
+ * connection woken. A process stops all its servers this way first, so
+ * that they wind down together. */
+void sim_server_stop_begin(sim_server_t *srv);
 /* Ends both threads, releases hung calls, frees the server. */
 void sim_server_stop(sim_server_t *srv);
 /* Serves one connected stream socket on the calling thread as a connection
