@@ -329,12 +329,13 @@ GtkWidget *ui_create(instance_t *app)
     GtkWidget *window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_title(GTK_WINDOW(window), ui_window_title(app));
     gtk_window_set_default_size(GTK_WINDOW(window), 1024, 768);
-    /* A screen smaller than that gets a window it can hold. */
-    ui_dlg_fit_screen(window, nullptr);
     ui_window_set_icons_list(window);
     g_object_set_data(G_OBJECT(window), "pelmorabox_window", window);
     /* Questions and messages open centred over the console. */
     ui_dlg_set_default_parent(window);
+    /* A screen smaller than that gets a window it can hold (the window is
+     * the default parent now: it is placed on the screen, over nothing). */
+    ui_dlg_fit_screen(window, nullptr);
 
     GtkWidget *notebook = gtk_notebook_new();
     app->apps_notebook = notebook;
