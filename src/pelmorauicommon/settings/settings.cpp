@@ -60,7 +60,6 @@ int num(const char *s)
     return sscanf(s, "%d", &v) == 1 ? v : -1;
 }
 
-/* One call of the apply sequence: a value, the mode, or the save. */
 /* A buffer length as the server keeps it: a whole number 0..99999, digits
  * only (no sign, no blank). The empty text is handled by the caller. */
 bool whole_number(const char *t)
@@ -110,6 +109,7 @@ bool check_numbers(srv_settings_dialog_t *d, std::string *why)
     return true;
 }
 
+/* One call of the apply sequence: a value, the mode, or the save. */
 struct apply_op
 {
     char kind; /* 'v', 'm', 's' */
@@ -284,12 +284,6 @@ int settings_dialog(GtkWidget *parent, srv_t *srv)
     /* A change the server does not take keeps the dialog open with the
      * operator's input, says why, and OK may be pressed again. */
     while (gtk_dialog_run(GTK_DIALOG(dlg)) == GTK_RESPONSE_ACCEPT) {
-        std::vector<apply_op> ops = collect(d);
-        std::string what;
-        int r = 0;
-        gtk_widget_set_sensitive(dlg, FALSE);
-        gdk_off_main([&] { r = apply_ops(url.c_str(), ops, &what); });
-        gtk_widget_set_sensitive(dlg, TRUE);
         std::string refused;
         if (!check_numbers(d, &refused)) {
             g_warning("%s: refused: %s", __func__, refused.c_str());
@@ -297,6 +291,12 @@ int settings_dialog(GtkWidget *parent, srv_t *srv)
             gtk_widget_show(d->error_label);
             continue;
         }
+        std::vector<apply_op> ops = collect(d);
+        std::string what;
+        int r = 0;
+        gtk_widget_set_sensitive(dlg, FALSE);
+        gdk_off_main([&] { r = apply_ops(url.c_str(), ops, &what); });
+        gtk_widget_set_sensitive(dlg, TRUE);
         if (r >= 0)
             break;
         char *why = g_strdup_printf(_("Not saved: %s did not take %s (%s). Nothing you entered is lost; press OK to "
