@@ -17,7 +17,7 @@
 void ctl_usage(FILE *f)
 {
     fputs("Usage: pelmora-ctl --host HOST:PORT [--idx BUS] [OPTIONS] COMMAND [ARGS...]\n"
-          "       pelmora-ctl --lib HOST:PORT [OPTIONS] lib|transfer|transcode COMMAND [ARGS...]\n"
+          "       pelmora-ctl --lib HOST:PORT [OPTIONS] lib|transfer|transcode COMMAND ...\n"
           "       pelmora-ctl --io HOST:PORT [OPTIONS] io COMMAND [ARGS...]\n"
           "Command-line client of the playout servers: a bus's automation server\n"
           "(PelmoraBox), the library with its transfer and transcoding jobs, an IO server.\n"

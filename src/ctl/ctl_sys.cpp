@@ -93,7 +93,8 @@ const ctl_sys_cmd ctl_sys_cmds[] = {
      "transfer jobs, newest first"},
     {"transfer", "add", "transfer add", CTL_SRV_LIB, "", "target:T local:P remote:T import:F " CTL_JOB_ADD_OPTS,
      "target local remote", ctl_jobs_add,
-     "--target ID --local PATH --remote NAME [--import] [--delete-source] [--wait]",
+     "--target ID --local PATH --remote NAME\n"
+     "      [--import] [--delete-source] [--wait]",
      "copy a library item to a target (or with --import from it)"},
     {"transfer", "cancel", "transfer cancel", CTL_SRV_LIB, "I", "", "", ctl_jobs_control, "ID", "cancel a job"},
     {"transfer", "restart", "transfer restart", CTL_SRV_LIB, "I", "", "", ctl_jobs_control, "ID",
@@ -108,9 +109,10 @@ const ctl_sys_cmd ctl_sys_cmds[] = {
      "src:P dst:P factory:T profile:T in:E dur:E audio-map:E audio-conf:I timecode:E osd:E transfer-target:E "
      "transfer-delete:F " CTL_JOB_ADD_OPTS,
      "src dst factory profile", ctl_jobs_add,
-     "--src PATH --dst PATH --factory F --profile P [--in TC --dur TC] [--audio-map M --audio-conf N]\n"
-     "                     [--timecode TC] [--osd T] [--transfer-target ID [--transfer-delete]]\n"
-     "                     [--delete-source] [--wait]",
+     "--src PATH --dst PATH --factory F --profile P\n"
+     "      [--in TC --dur TC] [--audio-map M --audio-conf N] [--timecode TC]\n"
+     "      [--osd T] [--transfer-target ID [--transfer-delete]] [--delete-source]\n"
+     "      [--wait]",
      "a transcoding (factory audionorm, profile LUFS: a loudness measurement)"},
     {"transcode", "cancel", "transcode cancel", CTL_SRV_LIB, "I", "", "", ctl_jobs_control, "ID", "cancel a job"},
     {"transcode", "restart", "transcode restart", CTL_SRV_LIB, "I", "", "", ctl_jobs_control, "ID",
