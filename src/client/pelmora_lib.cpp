@@ -19,6 +19,15 @@ static const char *SRC_NAME = "pelmora_lib.cpp";
 
 namespace {
 
+/* The fault of this thread's last call that got no answer to read. */
+thread_local int last_fault = 0;
+
+/* Keeps what run() left in the fault environment. */
+void note_fault(bool answered, int code)
+{
+    last_fault = answered ? 0 : code ? code : XMLRPC_INTERNAL_ERROR;
+}
+
 /* One call's bookkeeping: the fault environment, the answer reference and
  * the documented log lines, released on every way out. */
 struct lib_call
@@ -42,7 +51,9 @@ struct lib_call
      * result (kept in `result`, negatives logged), else -14. */
     template <typename... A> int call(const char *format, A... args)
     {
-        if (!pc.run(format, args...))
+        bool ok = pc.run(format, args...);
+        note_fault(ok, env.fault_code);
+        if (!ok)
             return pc.call_failed(nullptr, nullptr, 0);
         return read_result();
     }
@@ -292,11 +303,18 @@ int pelmora_lib_item_read(const char *caller, xmlrpc_value *v, pelmora_lib_item_
  * that the fuzz targets share. */
 template <typename... A> static xmlrpc_value *lib_answer(pelmora_call &pc, const char *format, A... args)
 {
-    if (!pc.run(format, args...)) {
+    bool ok = pc.run(format, args...);
+    note_fault(ok, pc.env()->fault_code);
+    if (!ok) {
         pc.call_failed(nullptr, nullptr, 0);
         return nullptr;
     }
     return pc.answer();
+}
+
+int pelmora_lib_last_fault(void)
+{
+    return last_fault;
 }
 
 int pelmora_lib_list_dirs(const char *url, const char *path, pelmora_lib_dir_t ***pdirs)
@@ -712,6 +730,7 @@ int pelmora_lib_state(const char *url, int amend_list_limit, pelmora_lib_state_t
     xmlrpc_env env;
     xmlrpc_env_init(&env);
     xmlrpc_value *res = xmlrpc_client_callX(&env, url, "PelmoraLib.LibState", "(i)", (xmlrpc_int32)amend_list_limit);
+    note_fault(!env.fault_occurred, env.fault_code);
     int r;
     if (env.fault_occurred) {
         fprintf(stderr, "%s: xmlrpc_client_callX(%s, %s) failed: %s (%d)\n", __func__, url, "PelmoraLib.LibState",

@@ -58,6 +58,14 @@ typedef struct pelmora_lib_state_desc
 /* Largest thumbnail accepted (bytes); a bigger one is refused with -14. */
 #define PELMORA_LIB_THUMB_MAX 4194304
 
+/* The fault code of the last library call of this thread that got no
+ * answer to read (-504: the server could not be reached or did not answer in
+ * time; any other code: it answered with a fault, or with what could not be
+ * parsed), 0 when that call was answered. */
+int pelmora_lib_last_fault(void);
+/* Whether a fault code means that no answer came at all. */
+#define PELMORA_LIB_NO_ANSWER(fault) ((fault) == XMLRPC_NETWORK_ERROR || (fault) == XMLRPC_TIMEOUT_ERROR)
+
 /* Folder list, sorted by name descending ignoring case. *pdirs: exactly the
  * returned count of records (caller frees each and the array). */
 int pelmora_lib_list_dirs(const char *url, const char *path, pelmora_lib_dir_t ***pdirs);

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "library_capacity.h"
 #include "library_ui.h"
 #include "pelmora.h"
 #include "pelmora_lib.h"
@@ -36,12 +37,13 @@ gboolean pause_tick(gpointer p)
     return TRUE;
 }
 
-bool server_less(const std::string &a, const std::string &b)
-{
-    return strcasecmp(a.c_str(), b.c_str()) < 0;
-}
-
 } // namespace
+
+bool lib_name_less(const std::string &a, const std::string &b)
+{
+    int c = g_utf8_collate(a.c_str(), b.c_str());
+    return c ? c < 0 : a < b;
+}
 
 bool lib_gtk_ready()
 {
@@ -88,10 +90,8 @@ bool lib_tree_fixture::start(int big, const std::vector<std::string> &sim_extra)
                 return false;
         }
     }
-    std::vector<std::string> args = {"--automation=0", "--library=0", "--media=" + root, "--data=" + dir,
-                                     "--log-calls"};
-    args.insert(args.end(), sim_extra.begin(), sim_extra.end());
-    if (sim_child_start(&sim, sim_child_bin(), args) < 0)
+    extra = sim_extra;
+    if (sim_child_start(&sim, sim_child_bin(), sim_args("0")) < 0)
         return false;
     lib = static_cast<library_t *>(calloc(1, sizeof(library_t)));
     {
@@ -102,7 +102,14 @@ bool lib_tree_fixture::start(int big, const std::vector<std::string> &sim_extra)
     }
     window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_default_size(GTK_WINDOW(window), 900, 700);
-    gtk_container_add(GTK_CONTAINER(window), library_ui_tree_create(lib));
+    GtkWidget *box = gtk_vbox_new(FALSE, 0);
+    gtk_container_add(GTK_CONTAINER(window), box);
+    gtk_box_pack_start(GTK_BOX(box), library_ui_tree_create(lib), TRUE, TRUE, 0);
+    gtk_box_pack_start(GTK_BOX(box), library_ui_search_row_create(lib), FALSE, FALSE, 0);
+    notice = gtk_label_new("");
+    gtk_widget_set_no_show_all(notice, TRUE);
+    gtk_box_pack_start(GTK_BOX(box), notice, FALSE, FALSE, 0);
+    library_ui_notice_attach(lib, notice);
     view = GTK_TREE_VIEW(lib->ui[LIBRARY_UI_CLIPS_TREE]);
     library_init(lib);
     gtk_widget_show_all(window);
@@ -110,8 +117,55 @@ bool lib_tree_fixture::start(int big, const std::vector<std::string> &sim_extra)
     return lib->url[0] != 0;
 }
 
+std::vector<std::string> lib_tree_fixture::sim_args(const std::string &port)
+{
+    std::vector<std::string> args = {"--automation=0", "--library=" + port, "--media=" + root, "--data=" + dir,
+                                     "--log-calls"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+}
+
+bool lib_tree_fixture::sim_stop()
+{
+    return sim_child_stop(&sim) == 0;
+}
+
+bool lib_tree_fixture::sim_restart()
+{
+    const char *at = strrchr(lib->url, ':');
+    return at && sim_child_start(&sim, sim_child_bin(), sim_args(std::to_string(atoi(at + 1)))) == 0;
+}
+
+void lib_tree_fixture::notify_start()
+{
+    notifier_stop = 0;
+    notifier = std::thread([this] {
+        while (!notifier_stop) {
+            library_stat_notify(lib, 0);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    });
+}
+
+void lib_tree_fixture::notify_stop()
+{
+    if (!notifier.joinable())
+        return;
+    /* The thread may be waiting for a hand-over: the loop runs until it
+     * has seen the flag. */
+    notifier_stop = 1;
+    std::atomic<int> joined{0};
+    std::thread joiner([&] {
+        notifier.join();
+        joined = 1;
+    });
+    lib_pump_until([&] { return joined.load() == 1; }, 30000);
+    joiner.join();
+}
+
 lib_tree_fixture::~lib_tree_fixture()
 {
+    notify_stop();
     if (lib) {
         library_release(lib);
         gtk_widget_destroy(window);
@@ -181,7 +235,7 @@ std::string lib_rows_against_disk(GtkTreeModel *m, GtkTreeIter *parent, const st
 {
     std::vector<std::string> rows = lib_row_titles(m, parent, true);
     for (size_t i = 1; i < rows.size(); i++)
-        if (server_less(rows[i], rows[i - 1]) || rows[i] == rows[i - 1])
+        if (!lib_name_less(rows[i - 1], rows[i]))
             return "out of order or twice at row " + std::to_string(i) + ": " + rows[i - 1] + ", " + rows[i];
     std::vector<std::string> sorted = rows, disk = lib_disk_names(dir, false);
     std::sort(sorted.begin(), sorted.end());

@@ -5,8 +5,10 @@
 #pragma once
 #include <gtk/gtk.h>
 
+#include <atomic>
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "library.h"
@@ -57,6 +59,9 @@ struct lib_tree_fixture
     library_t *lib = nullptr;
     GtkWidget *window = nullptr;
     GtkTreeView *view = nullptr;
+    GtkWidget *notice = nullptr; /* the pane's notice line; the gauge is lib->ui[LIBRARY_UI_CAPACITY_DST] */
+    std::thread notifier;        /* the notification thread, as the console runs it */
+    std::atomic<int> notifier_stop{0};
 
     /* Media, `big` links /big/clip%05d.mov, the simulator (calls logged,
      * sim_extra added), the tree in a window and the library started. */
@@ -69,6 +74,16 @@ struct lib_tree_fixture
     void expand(GtkTreeIter *it);
     int calls(const char *method) { return sim_child_count(&sim, std::string("call ") + method + " "); }
     int thumbs_asked() { return calls("PelmoraLib.LibThumbItem"); }
+    /* The state read every 100 ms on a thread of its own; stopped (the loop
+     * serving its hand-overs meanwhile) by notify_stop or the destructor. */
+    void notify_start();
+    void notify_stop();
+    /* The library's simulator stopped, and started again on the same port
+     * over the same media. */
+    bool sim_stop();
+    bool sim_restart();
+    std::vector<std::string> sim_args(const std::string &port);
+    std::vector<std::string> extra;
 };
 
 /* Titles of the rows under parent, in row order (placeholders left out);
@@ -77,6 +92,8 @@ std::vector<std::string> lib_row_titles(GtkTreeModel *m, GtkTreeIter *parent, bo
 /* What the library server lists in a folder on disk: regular files (and
  * folders with f_dirs), hidden names left out, sorted. */
 std::vector<std::string> lib_disk_names(const std::string &dir, bool f_dirs);
+/* Names in the order of the tree's NAME column (UTF-8 collation). */
+bool lib_name_less(const std::string &a, const std::string &b);
 /* "" when the item rows under parent are exactly the folder's files, each
  * once and in the server's order (case ignored); else what differs. */
 std::string lib_rows_against_disk(GtkTreeModel *m, GtkTreeIter *parent, const std::string &dir);

@@ -11,13 +11,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <stdint.h>
+
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "lib_tree_support.h"
 #include "library.h"
+#include "library_capacity.h"
 #include "library_ui.h"
 #include "pelmora.h"
 #include "pelmora_lib.h"
@@ -179,9 +184,13 @@ TEST(LibraryTree, NotificationThreadBringsOutsideChangesIntoTheOpenTree)
 TEST(LibraryTree, SearchTextFormsAndUndecodableThumbnails)
 {
     char lo[32], hi[32];
-    ASSERT_EQ(1, library_search_pattern("00:01#", lo, hi));
-    EXPECT_STREQ("00:01:00:00", lo);
-    EXPECT_STREQ("00:02:00:00", hi);
+    ASSERT_EQ(1, library_search_pattern("00:01:1#", lo, hi));
+    EXPECT_STREQ("00:01:10:00", lo);
+    EXPECT_STREQ("00:01:20:00", hi);
+    // "#" or "*" where a colon goes makes the text a keyword.
+    EXPECT_EQ(0, library_search_pattern("00#", lo, hi));
+    EXPECT_EQ(0, library_search_pattern("00:01*", lo, hi));
+    EXPECT_EQ(0, library_search_pattern("00:01:00#", lo, hi));
     ASSERT_EQ(1, library_search_pattern("00:01:00:00", lo, hi));
     EXPECT_STREQ("00:01:00:01", hi);
     ASSERT_EQ(1, library_search_pattern("00:1*", lo, hi)); // the tens digit typed last: ten more
@@ -278,4 +287,183 @@ TEST(LibraryTree, HostileLibraryAnswersCrashNothing)
     EXPECT_EQ(1, gtk_tree_model_iter_n_children(m, &root));
     gtk_widget_destroy(window);
     free(lib);
+}
+
+namespace {
+
+// Titles of the rows under parent (placeholders left out), in row order.
+std::vector<std::string> titles(GtkTreeModel *m, GtkTreeIter *parent)
+{
+    std::vector<std::string> out;
+    GtkTreeIter it;
+    for (gboolean ok = gtk_tree_model_iter_children(m, &it, parent); ok; ok = gtk_tree_model_iter_next(m, &it)) {
+        gchar *t = nullptr;
+        gtk_tree_model_get(m, &it, 1, &t, -1);
+        if (t)
+            out.push_back(t);
+        g_free(t);
+    }
+    return out;
+}
+
+bool name_sorted(const std::vector<std::string> &v)
+{
+    for (size_t i = 1; i < v.size(); i++)
+        if (!lib_name_less(v[i - 1], v[i]))
+            return false;
+    return true;
+}
+
+} // namespace
+
+TEST(LibraryTree, FolderNeverListedTwiceAndRowsInNameOrderWithoutAHeaderClick)
+{
+    if (!lib_gtk_ready())
+        GTEST_SKIP() << "no display";
+    lib_tree_fixture f;
+    ASSERT_TRUE(f.start(0));
+    // Names whose NAME order differs from the server's (case ignored).
+    ASSERT_EQ(0, system(("cp '" + f.root + "/news/opener.mov' '" + f.root + "/news/Zed.mov'").c_str()));
+    ASSERT_EQ(0, library_stat_notify(f.lib, 1));
+    gint col = -1;
+    GtkSortType order = GTK_SORT_DESCENDING;
+    ASSERT_TRUE(gtk_tree_sortable_get_sort_column_id(GTK_TREE_SORTABLE(f.model()), &col, &order));
+    EXPECT_EQ(1, col);
+    EXPECT_EQ(GTK_SORT_ASCENDING, order);
+
+    // Made while the root is closed, listed on opening, and then the
+    // journal's entry for it comes: one row.
+    ASSERT_EQ(0, mkdir((f.root + "/echo").c_str(), 0755));
+    ASSERT_EQ(0, mkdir((f.root + "/Alpha").c_str(), 0755));
+    lib_pump_until([] { return false; }, 400);
+    GtkTreeIter root, row, news;
+    ASSERT_TRUE(gtk_tree_model_get_iter_first(f.model(), &root));
+    f.expand(&root);
+    ASSERT_TRUE(lib_pump_until([&] { return f.child(&root, "echo", &row) && f.child(&root, "news", &news); }, 10000));
+    ASSERT_EQ(0, library_stat_notify(f.lib, 1));
+    lib_pump_until([] { return false; }, 300);
+    std::vector<std::string> top = titles(f.model(), &root);
+    EXPECT_EQ(1, std::count(top.begin(), top.end(), "echo")) << ::testing::PrintToString(top);
+
+    // A folder made while the root is open goes where its name sorts, not
+    // on top; folders before items, each in NAME order.
+    f.notify_start();
+    ASSERT_EQ(0, mkdir((f.root + "/zz_last").c_str(), 0755));
+    ASSERT_EQ(0, mkdir((f.root + "/middle").c_str(), 0755));
+    ASSERT_TRUE(
+        lib_pump_until([&] { return f.child(&root, "zz_last", &row) && f.child(&root, "middle", &row); }, 5000));
+    top = titles(f.model(), &root);
+    std::vector<std::string> dirs = lib_row_titles(f.model(), &root, false);
+    std::vector<std::string> items = lib_row_titles(f.model(), &root, true);
+    dirs.resize(dirs.size() - items.size());
+    EXPECT_TRUE(name_sorted(dirs)) << ::testing::PrintToString(dirs);
+    EXPECT_EQ(dirs.back(), "zz_last");
+    EXPECT_TRUE(name_sorted(items)) << ::testing::PrintToString(items);
+
+    // Items in NAME order, and subclips by title, as registered in another
+    // order.
+    ASSERT_EQ(0, pelmora_lib_register_subclip(f.lib->url, "/news/opener.mov", 10, 5, "charlie"));
+    ASSERT_EQ(0, pelmora_lib_register_subclip(f.lib->url, "/news/opener.mov", 20, 5, "alpha"));
+    ASSERT_EQ(0, pelmora_lib_register_subclip(f.lib->url, "/news/opener.mov", 30, 5, "bravo"));
+    f.expand(&news);
+    ASSERT_TRUE(
+        lib_pump_until([&] { return f.child(&news, "Zed.mov", &row) && f.child(&news, "opener.mov", &row); }, 10000));
+    EXPECT_EQ("", lib_rows_against_disk(f.model(), &news, f.root + "/news"));
+    ASSERT_TRUE(lib_pump_until(
+        [&] { return f.child(&news, "opener.mov", &row) && gtk_tree_model_iter_has_child(f.model(), &row); }, 5000));
+    f.expand(&row);
+    GtkTreeIter sub;
+    ASSERT_TRUE(
+        lib_pump_until([&] { return f.child(&row, "bravo", &sub) && titles(f.model(), &row).size() == 3; }, 5000));
+    EXPECT_EQ((std::vector<std::string>{"alpha", "bravo", "charlie"}), titles(f.model(), &row));
+}
+
+TEST(LibraryTree, OfflineServerIsSaidAndOpenedFoldersAreListedWhenItAnswersAgain)
+{
+    if (!lib_gtk_ready())
+        GTEST_SKIP() << "no display";
+    lib_tree_fixture f;
+    ASSERT_TRUE(f.start(0));
+    GtkWidget *gauge = f.lib->ui[LIBRARY_UI_CAPACITY_DST];
+    GtkTreeIter root, news, row;
+    ASSERT_TRUE(gtk_tree_model_get_iter_first(f.model(), &root));
+    f.expand(&root);
+    ASSERT_TRUE(lib_pump_until([&] { return f.child(&root, "news", &news); }, 10000));
+    f.notify_start();
+    ASSERT_TRUE(lib_pump_until([&] { return library_ui_capacity_cell(f.lib) != LIBRARY_CAPACITY_START; }, 5000));
+    EXPECT_TRUE(gtk_widget_is_sensitive(gauge));
+    EXPECT_STREQ("", library_ui_notice_text(f.lib));
+
+    ASSERT_TRUE(f.sim_stop());
+    // The pane says so and the gauge is greyed, not left at its last figure.
+    EXPECT_TRUE(
+        lib_pump_until([&] { return strstr(library_ui_notice_text(f.lib), "does not answer") != nullptr; }, 5000))
+        << library_ui_notice_text(f.lib);
+    EXPECT_FALSE(gtk_widget_is_sensitive(gauge));
+    EXPECT_TRUE(gtk_widget_get_visible(f.notice));
+
+    // A folder opened now, and the root closed and opened again, keep their
+    // expanders.
+    f.expand(&news);
+    GtkTreePath *rp = gtk_tree_model_get_path(f.model(), &root);
+    gtk_tree_view_collapse_row(f.view, rp);
+    gtk_tree_view_expand_row(f.view, rp, FALSE);
+    lib_pump_until([] { return false; }, 1500);
+    EXPECT_TRUE(gtk_tree_model_iter_has_child(f.model(), &root));
+    EXPECT_TRUE(gtk_tree_view_row_expanded(f.view, rp));
+    gtk_tree_path_free(rp);
+
+    // Once the server answers, the root and the folders are listed again.
+    ASSERT_TRUE(f.sim_restart());
+    EXPECT_TRUE(lib_pump_until([&] { return f.child(&root, "news", &news) && f.child(&root, "promos", &row); }, 15000));
+    EXPECT_TRUE(lib_pump_until([&] { return gtk_widget_is_sensitive(gauge); }, 5000));
+    EXPECT_STREQ("", library_ui_notice_text(f.lib));
+    // The folder opened while down keeps its expander: opened, it lists.
+    if (!gtk_tree_model_iter_has_child(f.model(), &news))
+        ADD_FAILURE() << "news lost its expander";
+    f.expand(&news);
+    EXPECT_TRUE(lib_pump_until([&] { return f.child(&news, "opener.mov", &row); }, 10000));
+}
+
+TEST(LibraryTree, CapacityTruncatesTheQuotientAsIntegers)
+{
+    if (!lib_gtk_ready())
+        GTEST_SKIP() << "no display";
+    test_xmlrpc_server srv([&](xmlrpc_env *env, const std::string &m, xmlrpc_value *) -> xmlrpc_value * {
+        if (m == "PelmoraLib.LibState")
+            return xmlrpc_build_value(env, "{s:i,s:I,s:i,s:I,s:I,s:()}", "result", 0, "amend_idx", (xmlrpc_int64)1,
+                                      "total_items", 4, "free_space", (xmlrpc_int64)75680624640LL, "total_space",
+                                      (xmlrpc_int64)270553174016LL, "amend_list");
+        return xmlrpc_build_value(env, "{s:i}", "result", -5);
+    });
+    library_t *lib = static_cast<library_t *>(calloc(1, sizeof(library_t)));
+    strlcpy(lib->url, srv.url().c_str(), sizeof lib->url);
+    GtkWidget *row = library_ui_search_row_create(lib);
+    g_object_ref_sink(row);
+    library_init(lib);
+    EXPECT_EQ(0, library_stat_notify(lib, 1));
+    EXPECT_EQ(73, library_ui_capacity_cell(lib)); // 100 - 27, not 100 - 27.97 floored
+    library_release(lib);
+    gtk_widget_destroy(row);
+    g_object_unref(row);
+    free(lib);
+
+    EXPECT_EQ(100, library_capacity_of(5, 0));
+    EXPECT_EQ(0, library_capacity_of(200, 100));
+    EXPECT_EQ(0, library_capacity_of(INT64_MAX, INT64_MAX));
+    EXPECT_EQ(100, library_capacity_of(INT64_MIN, INT64_MAX));    // absurd figures: no overflow
+    EXPECT_EQ(51, library_capacity_of(INT64_MAX / 2, INT64_MAX)); // 49.99... truncated: 51, not 50
+}
+
+TEST(LibraryTree, TextWithAHashAtAColonIsSearchedAsAKeyword)
+{
+    if (!lib_gtk_ready())
+        GTEST_SKIP() << "no display";
+    lib_tree_fixture f;
+    ASSERT_TRUE(f.start(0));
+    library_search(f.lib, -1, "00#");
+    library_search(f.lib, -1, "00:00:1#");
+    lib_pump_until([] { return false; }, 300);
+    EXPECT_EQ(1, f.calls("PelmoraLib.LibSearchItem"));
+    EXPECT_EQ(1, f.calls("PelmoraLib.LibSearchItemDurRange"));
 }

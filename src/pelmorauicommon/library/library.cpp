@@ -62,9 +62,23 @@ struct library_engine_desc
      * folders are listed once more, so that a listing read in the middle of
      * the burst cannot leave a row behind. */
     int f_burst = 0;
-    /* The last state read failed: a server that answers again may have
-     * restarted, its journal without the changes made meanwhile. */
-    int f_unanswered = 0;
+    /* A state read or a listing got no answer: a server that answers again
+     * may have restarted, its journal without the changes made meanwhile,
+     * and a folder whose listing failed is listed then. Set by the loader
+     * too. */
+    std::atomic<int> f_unanswered{0};
+    /* Items of the whole library as the last state said (-1: unknown): a
+     * folder's listing never holds more. */
+    std::atomic<int> total_items{-1};
+    /* How the state reads are answered (LIBRARY_SERVER_*), the failures in
+     * a row and when the next read is due while they fail. */
+    std::atomic<int> server_how{LIBRARY_SERVER_ANSWERS};
+    int fails = 0, last_r = 0;
+    gint64 next_poll_us = 0;
+    /* Listing every open folder again: asked for, last done, and when the
+     * change counter last went back (its journal is not trusted meanwhile). */
+    int resync_pending = 0;
+    gint64 resync_us = 0, back_us = 0;
 };
 
 /* ---- Hand-over to the main loop ---- */
@@ -113,8 +127,11 @@ void run_load(library_t *lib, const load_job &job, const std::function<void()> &
     if (job.kind == 0) {
         pelmora_lib_dir_t **dirs = nullptr;
         int r = pelmora_lib_list_dirs(lib->url, job.path.c_str(), &dirs);
-        if (r < 0)
+        if (r < 0) {
             g_warning("%s: pelmora_list_dirs failed, r=%d", "library_load_dir", r);
+            if (PELMORA_LIB_NO_ANSWER(pelmora_lib_last_fault()))
+                lib->engine->f_unanswered = 1;
+        }
         on_main(0, [&] {
             if (lib->hooks.dirs)
                 lib->hooks.dirs(lib, job.path.c_str(), job.token, dirs, r < 0 ? 0 : r, r);
@@ -125,14 +142,57 @@ void run_load(library_t *lib, const load_job &job, const std::function<void()> &
             }
         });
     }
-    for (int offset = 0, first = 1;; first = 0) {
+    /* Pages: a page the server refuses (a fault, not silence) is asked for
+     * again narrower, and an item refused alone is left out, so that one
+     * unsendable name does not hide the rest of the folder. A server that
+     * ignores the offset is caught by a page without a new name, or by more
+     * items than the whole library holds. */
+    std::set<std::string> seen;
+    int limit = LIBRARY_PAGE_ITEMS, refused = 0, left_out = 0, refusal = 0;
+    int64_t suspect_end = 0;
+    for (int offset = 0, first = 1;;) {
         pelmora_lib_item_t **items = nullptr;
-        int r = pelmora_lib_list_items2(lib->url, job.path.c_str(), &items, offset, LIBRARY_PAGE_ITEMS);
+        int r = pelmora_lib_list_items2(lib->url, job.path.c_str(), &items, offset, limit);
+        int fault = r < 0 ? pelmora_lib_last_fault() : 0;
         g_warning("%s: pelmora_list_items(%s)=%d", "library_load_dir", job.path.c_str(), r);
-        if (r < 0)
+        if (r < 0 && fault && !PELMORA_LIB_NO_ANSWER(fault) && refused < LIBRARY_REFUSED_MAX) {
+            refused++;
+            refusal = fault;
+            suspect_end = (int64_t)offset + limit;
+            if (limit > 1)
+                limit = std::max(1, limit / 4);
+            else {
+                g_warning("%s: item %d of %s refused by the server (%d): left out", "library_load_dir", offset,
+                          job.path.c_str(), fault);
+                left_out++;
+                offset++;
+                limit = LIBRARY_PAGE_ITEMS;
+            }
+            std::lock_guard<std::mutex> g(lib->engine->m);
+            if (lib->engine->f_stop)
+                break;
+            continue;
+        }
+        if (r < 0) {
             g_warning("%s: pelmora_lib_list_items(%s) failed, r=%d", "library_load_dir", job.path.c_str(), r);
+            if (PELMORA_LIB_NO_ANSWER(fault))
+                lib->engine->f_unanswered = 1; /* listed again when the server answers */
+        }
         int n = r < 0 ? 0 : r;
-        int last = r < LIBRARY_PAGE_ITEMS;
+        int last = r < limit;
+        int fresh = 0;
+        for (int k = 0; k < n; k++)
+            fresh += seen.insert(items[k]->name).second ? 1 : 0;
+        int total = lib->engine->total_items.load();
+        if (n > 0 && fresh == 0) {
+            g_warning("%s: the page at %d of %s lists only items listed before: the listing ends there",
+                      "library_load_dir", offset, job.path.c_str());
+            last = 1;
+        } else if (total >= 0 && (int64_t)seen.size() > total) {
+            g_warning("%s: %s lists more items (%d) than the library holds (%d): the listing ends there",
+                      "library_load_dir", job.path.c_str(), (int)seen.size(), total);
+            last = 1;
+        }
         int stop = 0, handed = 0;
         /* A page goes over in slices, so the main loop runs between them;
          * an empty page still tells the tree that the listing is done. */
@@ -156,16 +216,33 @@ void run_load(library_t *lib, const load_job &job, const std::function<void()> &
                     free_items(slice, cnt);
             });
         } while (!stop && handed < n);
+        first = 0;
         for (int k = handed; k < n; k++)
             free(items[k]); /* not handed over: the listing was dropped */
         free(items);
         if (last || stop)
             break;
         offset += n;
+        if (offset >= suspect_end)
+            limit = LIBRARY_PAGE_ITEMS;
         thumbs_between();
         std::lock_guard<std::mutex> g(lib->engine->m);
         if (lib->engine->f_stop)
             break;
+    }
+    if ((left_out || refused >= LIBRARY_REFUSED_MAX) && lib->hooks.notice) {
+        char *text = left_out ? g_strdup_printf(g_dngettext("PelmoraBox",
+                                                            "%s: %d item left out, the library server "
+                                                            "refuses to send it (%d)",
+                                                            "%s: %d items left out, the library server refuses to "
+                                                            "send them (%d)",
+                                                            (unsigned long)left_out),
+                                                job.path.c_str(), left_out, refusal)
+                              : g_strdup_printf(g_dgettext("PelmoraBox", "%s: the library server refuses to list "
+                                                                         "the folder (%d)"),
+                                                job.path.c_str(), refusal);
+        on_main(0, [&] { lib->hooks.notice(lib, text); });
+        g_free(text);
     }
 }
 
@@ -385,6 +462,7 @@ struct shared_state
     int f_in_flight = 0;
     uint64_t serial = 0; /* reads completed */
     int r = 0;
+    int fault = 0;          /* the failed read's fault code */
     std::vector<char> copy; /* the state as read; empty after a failure */
     const library_t *reader = nullptr;
     gint64 done_us = 0;
@@ -400,9 +478,10 @@ size_t state_bytes(const pelmora_lib_state_t *st)
 }
 
 /* A copy of the shared result that the caller frees. */
-int shared_take(const shared_state &s, pelmora_lib_state_t **out)
+int shared_take(const shared_state &s, pelmora_lib_state_t **out, int *fault)
 {
     *out = nullptr;
+    *fault = s.fault;
     if (s.r < 0 || s.copy.empty())
         return s.r < 0 ? s.r : -14;
     void *p = malloc(s.copy.size());
@@ -413,30 +492,33 @@ int shared_take(const shared_state &s, pelmora_lib_state_t **out)
     return s.r;
 }
 
-int state_read_shared(library_t *lib, pelmora_lib_state_t **out)
+int state_read_shared(library_t *lib, pelmora_lib_state_t **out, int *fault)
 {
+    *fault = 0;
     std::string url = lib->url;
     std::unique_lock<std::mutex> g(shared_m);
     shared_state &s = shared_states[url]; /* entries stay: one per server */
     if (s.f_in_flight) {
         uint64_t serial = s.serial;
         shared_cv.wait(g, [&] { return s.serial != serial; });
-        return shared_take(s, out);
+        return shared_take(s, out, fault);
     }
     /* A library's own last read is never taken again: it polls once a
      * period, so what it read before is always older than it wants. */
     if (s.reader != lib && s.serial && g_get_monotonic_time() - s.done_us < LIBRARY_STATE_SHARE_MS * 1000)
-        return shared_take(s, out);
+        return shared_take(s, out, fault);
     s.f_in_flight = 1;
     g.unlock();
     pelmora_lib_state_t *st = nullptr;
     int r = pelmora_lib_state(url.c_str(), LIBRARY_JOURNAL_LIMIT, &st);
+    *fault = r < 0 ? pelmora_lib_last_fault() : 0;
     if (r >= 0 && !st)
         r = -14;
     g.lock();
     s.f_in_flight = 0;
     s.serial++;
     s.r = r;
+    s.fault = *fault;
     s.reader = lib;
     s.done_us = g_get_monotonic_time();
     s.copy.clear();
@@ -482,26 +564,78 @@ bool update_one(library_t *lib, const char *folder, const std::string &path)
 
 } // namespace
 
+int library_capacity_of(int64_t free_space, int64_t total_space)
+{
+    if (total_space <= 0)
+        return 100; /* an unmounted or unreadable folder shows as full */
+    /* The quotient is truncated first, as integers; 128 bits hold the
+     * product of any figures. */
+    __int128 q = (__int128)free_space * 100 / total_space;
+    __int128 used = 100 - q;
+    return used < 0 ? 0 : used > 100 ? 100 : (int)used;
+}
+
+int library_server_how(const library_t *lib)
+{
+    return lib && lib->engine ? lib->engine->server_how.load() : LIBRARY_SERVER_ANSWERS;
+}
+
+namespace {
+
+/* Tells the tree how the server answers when that changed. */
+void server_changed(library_t *lib, library_engine_desc *en, int f_gtk_thread, int how, int fault)
+{
+    if (!en || en->server_how.load() == how)
+        return;
+    en->server_how = how;
+    if (how == LIBRARY_SERVER_ANSWERS)
+        g_warning("%s: the library server %s answers again", "library_stat_notify", lib->url);
+    else
+        g_warning("%s: the library server %s %s (%d): state read every %d ms at most", "library_stat_notify", lib->url,
+                  how == LIBRARY_SERVER_SILENT ? "does not answer" : "refuses the state", fault,
+                  LIBRARY_POLL_BACKOFF_MAX_MS);
+    if (lib->hooks.server)
+        on_main(f_gtk_thread, [&] { lib->hooks.server(lib, how, fault); });
+}
+
+} // namespace
+
 int library_stat_notify(library_t *lib, int f_gtk_thread)
 {
     if (!lib || !lib->url[0])
         return -22;
-    pelmora_lib_state_t *st = nullptr;
-    int r = state_read_shared(lib, &st);
     library_engine_desc *en = lib->engine;
+    gint64 now = g_get_monotonic_time();
+    /* A server that fails is asked less often, up to a bound. */
+    if (en && en->fails && now < en->next_poll_us)
+        return en->last_r;
+    pelmora_lib_state_t *st = nullptr;
+    int fault = 0;
+    int r = state_read_shared(lib, &st, &fault);
     if (r < 0 || !st) {
-        if (en)
+        r = r < 0 ? r : -14;
+        if (en) {
             en->f_unanswered = 1;
-        return r < 0 ? r : -14;
+            en->last_r = r;
+            en->fails = std::min(en->fails + 1, 30);
+            gint64 wait_ms = std::min<gint64>((gint64)100 << std::min(en->fails, 8), LIBRARY_POLL_BACKOFF_MAX_MS);
+            en->next_poll_us = now + wait_ms * 1000;
+            /* A fault or an unreadable answer is a refusal; no answer at all
+             * is silence. */
+            int how = fault && PELMORA_LIB_NO_ANSWER(fault) ? LIBRARY_SERVER_SILENT : LIBRARY_SERVER_REFUSES;
+            server_changed(lib, en, f_gtk_thread, how, fault ? fault : r);
+        }
+        return r;
+    }
+    if (en) {
+        en->fails = 0;
+        en->total_items = st->total_items;
+        if (en->server_how.load() != LIBRARY_SERVER_ANSWERS)
+            en->cap_shown = -1; /* the gauge is shown afresh */
+        server_changed(lib, en, f_gtk_thread, LIBRARY_SERVER_ANSWERS, 0);
     }
 
-    /* A total of 0 (an unmounted or unreadable folder) shows as full, not as
-     * a division by zero. */
-    int cap = 100;
-    if (st->total_space > 0) { /* in floating point: absurd figures must not overflow */
-        double used = 100.0 - (double)st->free_space * 100.0 / (double)st->total_space;
-        cap = used < 0 ? 0 : used > 100 ? 100 : (int)used;
-    }
+    int cap = library_capacity_of(st->free_space, st->total_space);
     bool cap_new = !en || cap != en->cap_shown || st->used_space != en->used_shown ||
                    st->total_space != en->total_shown || st->free_space != en->free_shown;
     if (lib->hooks.capacity && cap_new) {
@@ -518,21 +652,28 @@ int library_stat_notify(library_t *lib, int f_gtk_thread)
     pthread_mutex_lock(&lib->lock);
     int64_t d = 0;
     int f_read = lib->engine ? lib->engine->f_state_read : lib->amend_idx != 0;
-    int64_t gap = 0;
+    /* The counters are any 64-bit figures: their difference is taken
+     * without overflow. */
+    uint64_t gap = 0;
     bool missed = false;
+    bool went_back = f_read && st->amend_idx < lib->amend_idx;
+    if (en && went_back)
+        en->back_us = now;
+    /* A counter that went back lately does not say which entries are new:
+     * what changed is read from the folders, at the bounded rate. */
+    bool shaky = en && en->back_us && now - en->back_us < (gint64)LIBRARY_RESYNC_MIN_MS * 1000;
     if (f_read && lib->amend_idx < st->amend_idx) {
-        missed = __builtin_sub_overflow(st->amend_idx, lib->amend_idx, &gap) || gap > st->amend_list_len;
-        d = missed ? st->amend_list_len : gap;
+        gap = (uint64_t)st->amend_idx - (uint64_t)lib->amend_idx;
+        missed = shaky || gap > (uint64_t)std::max(0, st->amend_list_len);
+        d = shaky ? 0 : missed ? st->amend_list_len : (int64_t)gap;
     }
     /* A server that was away, or whose counter went back (it restarted),
      * carries none of the changes made before it answered: every open
      * folder is read again. */
-    bool back = f_read && ((en && en->f_unanswered) || st->amend_idx < lib->amend_idx);
+    bool back = (en && en->f_unanswered.exchange(0)) || went_back;
     lib->amend_idx = st->amend_idx;
-    if (en) {
+    if (en)
         en->f_state_read = 1;
-        en->f_unanswered = 0;
-    }
     pthread_mutex_unlock(&lib->lock);
     for (int64_t i = d - 1; i >= 0; i--) {
         std::string e(st->amend_list_data[i], strnlen(st->amend_list_data[i], sizeof st->amend_list_data[i]));
@@ -585,21 +726,31 @@ int library_stat_notify(library_t *lib, int f_gtk_thread)
                 on_main(f_gtk_thread, [&] { lib->hooks.reload_dir(lib, parent); });
         }
     }
-    if (back && !missed && lib->hooks.resync) {
-        g_warning("%s: the library server answers again (change counter %lld): open folders listed again", __func__,
-                  (long long)st->amend_idx);
-        on_main(f_gtk_thread, [&] { lib->hooks.resync(lib); });
-    }
-    /* What the journal no longer holds is read again from the folders. */
-    if (missed && lib->hooks.resync) {
-        g_warning("%s: %lld changes, the journal carried %d: open folders listed again", __func__, (long long)gap,
-                  (int)st->amend_list_len);
-        on_main(f_gtk_thread, [&] { lib->hooks.resync(lib); });
-    }
+    const char *why = nullptr;
+    if (back)
+        why = "the library server answers again or its change counter went back";
+    else if (missed)
+        why = "the journal does not carry every change";
     if (lib->engine && (missed || d >= LIBRARY_JOURNAL_LIMIT / 4))
         lib->engine->f_burst = 1;
-    else if (lib->engine && d == 0 && lib->engine->f_burst && lib->hooks.resync) {
+    else if (lib->engine && d == 0 && lib->engine->f_burst) {
         lib->engine->f_burst = 0;
+        why = "a burst of changes ended";
+    }
+    /* Every open folder listed again, at most once per LIBRARY_RESYNC_MIN_MS:
+     * a counter that jumps back and forth must not list them without end. */
+    if (why && en) {
+        if (!en->resync_pending)
+            g_warning("%s: %s (counter %lld, %llu new, the journal carried %d): open folders listed again", __func__,
+                      why, (long long)st->amend_idx, (unsigned long long)gap, (int)st->amend_list_len);
+        en->resync_pending = 1;
+    }
+    if (lib->hooks.resync &&
+        ((en && en->resync_pending && now - en->resync_us >= LIBRARY_RESYNC_MIN_MS * 1000LL) || (!en && why))) {
+        if (en) {
+            en->resync_pending = 0;
+            en->resync_us = now;
+        }
         on_main(f_gtk_thread, [&] { lib->hooks.resync(lib); });
     }
 
@@ -628,10 +779,8 @@ int library_search_pattern(const char *text, char *lo, char *hi)
     int f_ended = 0;
     for (size_t i = 0; i < len; i++) {
         char c = text[i];
-        if (c == '#' || c == '*') {
-            f_ended = 1;
-            break;
-        }
+        /* "#" or "*" ends the pattern only where a digit goes; at a colon's
+         * place the text is a keyword. */
         if (i == 2 || i == 5 || i == 8) {
             if (c != ':')
                 return 0;

@@ -64,6 +64,25 @@ enum
  * server that poll within this time. */
 #define LIBRARY_STATE_SHARE_MS 90
 #define LIBRARY_THUMB_SIZE 32
+/* Every open folder is listed again (journal entries missed, a change
+ * counter that went back, a server that answers again) at most once in this
+ * time; a request in between waits for it. */
+#define LIBRARY_RESYNC_MIN_MS 1000
+/* A state read that failed is tried again after a wait that doubles from
+ * the poll period up to this. */
+#define LIBRARY_POLL_BACKOFF_MAX_MS 2000
+/* Item pages of one listing the server may refuse (each refused page is
+ * asked again narrower, down to the one item, which is left out); with more
+ * the listing ends there. */
+#define LIBRARY_REFUSED_MAX 64
+
+/* How the library server answers the state reads. */
+enum
+{
+    LIBRARY_SERVER_ANSWERS = 0,
+    LIBRARY_SERVER_SILENT = 1,  /* no answer (down, unreachable, timed out) */
+    LIBRARY_SERVER_REFUSES = 2, /* a fault, or an answer that cannot be read */
+};
 
 /* What the model announces; every hook runs on the main loop under the GDK
  * lock. Records handed over belong to the hook from then on. */
@@ -100,6 +119,11 @@ typedef struct library_hooks_desc
     /* Journal entries were missed (more changes than one state carries):
      * every open folder is to be listed again, folders and items. */
     void (*resync)(library_t *lib);
+    /* How the server answers changed (LIBRARY_SERVER_*; fault: the call's
+     * fault code or negative result, 0 when it answers). */
+    void (*server)(library_t *lib, int how, int fault);
+    /* A text for the operator about a listing (items left out, ...). */
+    void (*notice)(library_t *lib, const char *text);
 } library_hooks_t;
 
 struct library_desc
@@ -160,6 +184,13 @@ int library_load_subclips(library_t *lib, const char *path, int64_t id);
 int library_thumbs_want(library_t *lib, int n, const int64_t *ids, const char *const *paths);
 /* Thumbnail calls made so far (for tests and the benchmark). */
 int64_t library_thumbs_asked(const library_t *lib);
+
+/* Used space in percent, 100 - free * 100 / total with the quotient
+ * truncated in integer arithmetic (no overflow for any figures); 100 for a
+ * total of 0 or less, clamped to 0..100. */
+int library_capacity_of(int64_t free_space, int64_t total_space);
+/* How the server answered state reads lately (LIBRARY_SERVER_*). */
+int library_server_how(const library_t *lib);
 
 /* The duration pattern of a search text: 1 with both bounds as timecode
  * texts (32 bytes each), 0 for a keyword. */

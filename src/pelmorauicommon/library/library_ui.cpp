@@ -54,6 +54,9 @@ struct notice_desc
 {
     GtkWidget *label = nullptr;
     guint timer = 0;
+    /* A standing state (the server does not answer): shown again when a
+     * passing notice has gone. */
+    std::string held;
 };
 std::map<const library_t *, notice_desc> notices;
 
@@ -62,8 +65,8 @@ gboolean notice_expired(gpointer lib)
     auto it = notices.find(static_cast<library_t *>(lib));
     if (it != notices.end()) {
         it->second.timer = 0;
-        gtk_label_set_text(GTK_LABEL(it->second.label), "");
-        gtk_widget_hide(it->second.label);
+        gtk_label_set_text(GTK_LABEL(it->second.label), it->second.held.c_str());
+        gtk_widget_set_visible(it->second.label, !it->second.held.empty());
     }
     return FALSE;
 }
@@ -100,12 +103,38 @@ int library_ui_notice(library_t *lib, const char *text)
     if (n.timer)
         g_source_remove(n.timer);
     n.timer = 0;
-    gtk_label_set_text(GTK_LABEL(n.label), text ? text : "");
     if (text && *text) {
+        gtk_label_set_text(GTK_LABEL(n.label), text);
         gtk_widget_show(n.label);
         n.timer = gdk_threads_add_timeout(LIBRARY_UI_NOTICE_MS, notice_expired, lib);
-    } else
-        gtk_widget_hide(n.label);
+    } else {
+        gtk_label_set_text(GTK_LABEL(n.label), n.held.c_str());
+        gtk_widget_set_visible(n.label, !n.held.empty());
+    }
+    return 0;
+}
+
+int library_ui_notice_hold(library_t *lib, const char *text)
+{
+    auto it = notices.find(lib);
+    if (it == notices.end())
+        return -2;
+    notice_desc &n = it->second;
+    std::string was = n.held;
+    n.held = text ? text : "";
+    if (n.held == was)
+        return 0;
+    if (!n.held.empty())
+        g_warning("%s: %s", __func__, n.held.c_str());
+    /* A new standing text shows at once; a passing notice on the line
+     * stays when the standing text goes. */
+    if (!n.held.empty() || !n.timer || was == gtk_label_get_text(GTK_LABEL(n.label))) {
+        if (n.timer)
+            g_source_remove(n.timer);
+        n.timer = 0;
+        gtk_label_set_text(GTK_LABEL(n.label), n.held.c_str());
+        gtk_widget_set_visible(n.label, !n.held.empty());
+    }
     return 0;
 }
 
@@ -166,16 +195,19 @@ const ui_column_desc library_columns[] = {
     {-1, nullptr, 0},
 };
 
-/* Item names in the order the server lists a folder (case ignored, then
- * exact): the order of the item rows in a store the operator has not
- * sorted. */
-struct name_less
+/* An item name in the order of the NAME column (UTF-8 collation, then the
+ * bytes): a row put in before the next name in this order is already where
+ * the sorted store wants it, so the store moves no row. */
+struct name_key
 {
-    bool operator()(const std::string &a, const std::string &b) const
+    std::string key, name;
+    explicit name_key(const char *n) : name(n)
     {
-        int c = g_ascii_strcasecmp(a.c_str(), b.c_str());
-        return c ? c < 0 : a < b;
+        gchar *k = g_utf8_collate_key(n, -1);
+        key = k ? k : "";
+        g_free(k);
     }
+    bool operator<(const name_key &o) const { return key != o.key ? key < o.key : name < o.name; }
 };
 
 /* Stale item rows removed per idle callback once a listing has ended. */
@@ -195,11 +227,15 @@ struct library_tree_desc
     std::map<int64_t, GtkTreeIter> items;
     std::map<std::string, int64_t> waiting; /* folder path -> token of its listing */
     std::set<std::string> waiting_dirs;     /* of those, the listings that include folders */
-    std::set<int64_t> done;                 /* thumbnails answered, with or without one */
+    /* Open folders whose last listing failed: they keep a placeholder (and
+     * so their expander) and are listed whole next time. */
+    std::set<std::string> failed;
+    std::set<std::string> failed_dirs; /* listings under way whose folders failed */
+    std::set<int64_t> done;            /* thumbnails answered, with or without one */
     guint thumbs_idle = 0;
     /* Folder path -> its item rows by name: a listing merges into them and
      * a journal entry updates one, so a name never gets two rows. */
-    std::map<std::string, std::map<std::string, int64_t, name_less>> names;
+    std::map<std::string, std::map<name_key, int64_t>> names;
     /* Folder path -> item rows its listing under way has not named yet;
      * those left when it ends go, SWEEP_ROWS at a time. */
     std::map<std::string, std::set<int64_t>> stale;
@@ -434,6 +470,39 @@ bool same_item(const pelmora_lib_item_t *a, const pelmora_lib_item_t *b)
            a->subclips == b->subclips;
 }
 
+/* The store is sorted by NAME descending. */
+bool sort_descending(library_tree_desc *t)
+{
+    gint col = 0;
+    GtkSortType order = GTK_SORT_ASCENDING;
+    gtk_tree_sortable_get_sort_column_id(GTK_TREE_SORTABLE(t->store), &col, &order);
+    return col == COL_TITLE && order == GTK_SORT_DESCENDING;
+}
+
+/* A placeholder sorts as a folder without a name (see sort_cmp): first
+ * when ascending, after the folders when descending. Put there, it moves
+ * no row when the rows around it are set. */
+void add_placeholder_in_order(library_tree_desc *t, GtkTreeIter *parent)
+{
+    GtkTreeModel *m = GTK_TREE_MODEL(t->store);
+    GtkTreeIter fake, it;
+    gint col = 0;
+    GtkSortType order = GTK_SORT_ASCENDING;
+    gtk_tree_sortable_get_sort_column_id(GTK_TREE_SORTABLE(t->store), &col, &order);
+    bool first = order == GTK_SORT_ASCENDING;
+    if (first || !gtk_tree_model_iter_children(m, &it, parent)) {
+        gtk_tree_store_prepend(t->store, &fake, parent);
+        return;
+    }
+    do {
+        if (!dir_of(m, &it) && !is_placeholder(m, &it)) {
+            gtk_tree_store_insert_before(t->store, &fake, parent, &it);
+            return;
+        }
+    } while (gtk_tree_model_iter_next(m, &it));
+    gtk_tree_store_append(t->store, &fake, parent);
+}
+
 /* The subclip rows of a changed item: read again when the row is open,
  * else only a placeholder when it has subclips (they are read on opening). */
 void refresh_subclips(library_t *lib, library_tree_desc *t, GtkTreeIter *row, const pelmora_lib_item_t *item)
@@ -465,7 +534,8 @@ void merge_item(library_t *lib, library_tree_desc *t, const char *folder, GtkTre
 {
     GtkTreeModel *m = GTK_TREE_MODEL(t->store);
     auto &index = t->names[folder];
-    auto found = index.find(item->name);
+    const name_key key(item->name);
+    auto found = index.find(key);
     GtkTreeIter it;
     if (found != index.end()) {
         int64_t id = found->second;
@@ -501,21 +571,29 @@ void merge_item(library_t *lib, library_tree_desc *t, const char *folder, GtkTre
     }
     int64_t id = t->next_id++;
     item->priv[1] = (void *)(intptr_t)id;
-    /* Before the next name, or right after the last: a store the operator
-     * sorted puts the row in place itself when its values are set. */
+    /* Beside the next name where the NAME order puts it (after it when
+     * the order is descending): the sorted store then moves no row. Under
+     * another sort column the store moves the row itself. */
     GtkTreeIter sibling;
-    auto next = index.upper_bound(item->name);
-    if (next != index.end() && row_of(t, next->second, &sibling))
-        gtk_tree_store_insert_before(t->store, &it, parent, &sibling);
-    else if (!index.empty() && row_of(t, index.rbegin()->second, &sibling))
-        gtk_tree_store_insert_after(t->store, &it, parent, &sibling);
-    else
+    bool down = sort_descending(t);
+    auto next = index.upper_bound(key);
+    if (next != index.end() && row_of(t, next->second, &sibling)) {
+        if (down)
+            gtk_tree_store_insert_after(t->store, &it, parent, &sibling);
+        else
+            gtk_tree_store_insert_before(t->store, &it, parent, &sibling);
+    } else if (!index.empty() && row_of(t, index.rbegin()->second, &sibling)) {
+        if (down)
+            gtk_tree_store_insert_before(t->store, &it, parent, &sibling);
+        else
+            gtk_tree_store_insert_after(t->store, &it, parent, &sibling);
+    } else
         gtk_tree_store_append(t->store, &it, parent);
     set_item_row(lib, t, &it, item);
     if (item->subclips)
         library_add_fake(t->store, &it);
     t->items[id] = it;
-    index[item->name] = id;
+    index[key] = id;
     live_records.insert(item);
 }
 
@@ -594,7 +672,9 @@ void hook_dirs(library_t *lib, const char *path, int64_t token, pelmora_lib_dir_
     /* An open folder listed again: its folder rows that are gone go, those
      * still there stay as they are (open or not), new ones come. */
     std::set<std::string> have;
-    if (live && r >= 0) { /* a failed listing removes nothing */
+    if (live && r < 0)
+        t->failed_dirs.insert(path); /* told when its items are in */
+    if (live && r >= 0) {            /* a failed listing removes nothing */
         std::set<std::string> now;
         for (int i = 0; i < n; i++)
             now.insert(dirs[i]->name);
@@ -644,8 +724,7 @@ int hook_items(library_t *lib, const char *path, int64_t token, pelmora_lib_item
          * what comes (a selected row that is still there stays selected);
          * those the listing does not name go once it has ended, a slice at
          * a time. The placeholder keeps the row open meanwhile. */
-        GtkTreeIter fake;
-        gtk_tree_store_append(t->store, &fake, &parent);
+        add_placeholder_in_order(t, &parent);
         std::set<int64_t> &old = t->stale[path];
         old.clear();
         for (const auto &row : t->names[path])
@@ -658,12 +737,26 @@ int hook_items(library_t *lib, const char *path, int64_t token, pelmora_lib_item
         t->stale.erase(path);
     if (last) {
         /* The placeholders (the one of the closed row, the one of a reload)
-         * go once everything is in. */
+         * go once everything is in; after a failure one stays when nothing
+         * else is there, so that the folder keeps its expander and is
+         * listed when the server answers or the folder is opened again. */
+        bool failed = r < 0 || t->failed_dirs.count(path);
+        t->failed_dirs.erase(path);
+        if (failed)
+            t->failed.insert(path);
+        else
+            t->failed.erase(path);
         GtkTreeIter it;
+        int keep = failed ? 1 : 0;
+        if (keep && gtk_tree_model_iter_children(m, &it, &parent))
+            do
+                keep = is_placeholder(m, &it) ? 1 : 0;
+            while (keep && gtk_tree_model_iter_next(m, &it));
         if (gtk_tree_model_iter_children(m, &it, &parent)) {
             bool more = true;
             while (more)
-                more = is_placeholder(m, &it) ? gtk_tree_store_remove(t->store, &it) : gtk_tree_model_iter_next(m, &it);
+                more = is_placeholder(m, &it) && keep-- <= 0 ? gtk_tree_store_remove(t->store, &it)
+                                                             : gtk_tree_model_iter_next(m, &it);
         }
         t->waiting.erase(path);
         t->waiting_dirs.erase(path);
@@ -753,7 +846,9 @@ void hook_subclips(library_t *lib, int64_t id, pelmora_lib_subclip_t **subs, int
             tc_frames2tc(subs[i]->duration, dur);
             tc_frames2tc(subs[i]->mark_in, mark);
             GtkTreeIter it;
-            gtk_tree_store_insert_with_values(t->store, &it, &item_it, 0, COL_THUMB, icon(lib, 2), COL_TITLE,
+            /* After the placeholder, which sorts first; the store puts them
+             * in title order. */
+            gtk_tree_store_insert_with_values(t->store, &it, &item_it, -1, COL_THUMB, icon(lib, 2), COL_TITLE,
                                               subs[i]->title, COL_DUR, dur, COL_TIMECODE, mark, COL_FRAME, "",
                                               COL_AUDIO, "", COL_SUBCLIP_DATA, subs[i], COL_BG_COLOR, FALSE,
                                               COL_BG_COLOR_V, "red", -1);
@@ -776,6 +871,11 @@ void start_listing(library_t *lib, const char *path, int items_only)
      * reload of items would drop what a full listing was to reconcile. */
     if (items_only && t->waiting.count(path) && t->waiting_dirs.count(path))
         items_only = 0;
+    /* A folder whose last listing failed may lack its folders too. */
+    if (t->failed.count(path))
+        items_only = 0;
+    if (!items_only)
+        t->failed_dirs.erase(path);
     t->waiting[path] = token;
     if (items_only)
         t->waiting_dirs.erase(path);
@@ -831,6 +931,23 @@ void hook_resync(library_t *lib)
         start_listing(lib, path.c_str(), 0);
 }
 
+/* The pane says while the server does not answer, and the gauge is greyed:
+ * the used space it shows is no longer known. */
+void hook_server(library_t *lib, int how, int fault)
+{
+    const char *who = lib->host[0] ? lib->host : lib->url;
+    char *text = nullptr;
+    if (how == LIBRARY_SERVER_SILENT)
+        text = g_strdup_printf(g_dgettext("PelmoraBox", "The library server %s does not answer"), who);
+    else if (how == LIBRARY_SERVER_REFUSES)
+        text = g_strdup_printf(g_dgettext("PelmoraBox", "The library server %s refuses the library state (%d)"), who,
+                               fault);
+    library_ui_notice_hold(lib, text);
+    g_free(text);
+    if (GtkWidget *gauge = lib->ui[LIBRARY_UI_CAPACITY_DST])
+        gtk_widget_set_sensitive(gauge, how == LIBRARY_SERVER_ANSWERS);
+}
+
 /* ---- Signals ---- */
 
 void on_row_expanded(GtkTreeView *view, GtkTreeIter *iter, GtkTreePath *, gpointer p)
@@ -861,6 +978,8 @@ void on_row_collapsed(GtkTreeView *view, GtkTreeIter *iter, GtkTreePath *, gpoin
         tree_of(lib)->waiting.erase(d->full);
         tree_of(lib)->waiting_dirs.erase(d->full);
         tree_of(lib)->stale.erase(d->full);
+        tree_of(lib)->failed.erase(d->full);
+        tree_of(lib)->failed_dirs.erase(d->full);
     }
     library_delete_items(m, iter);
     library_add_fake(GTK_TREE_STORE(m), iter);
@@ -955,7 +1074,9 @@ void on_selection_changed(GtkTreeSelection *, gpointer lib)
 
 gint sort_cmp(GtkTreeModel *m, GtkTreeIter *a, GtkTreeIter *b, gpointer col)
 {
-    bool da = dir_of(m, a) != nullptr, db = dir_of(m, b) != nullptr;
+    /* A placeholder sorts as a folder without a name: it then has one place
+     * in either direction (see add_placeholder_in_order). */
+    bool da = dir_of(m, a) != nullptr || is_placeholder(m, a), db = dir_of(m, b) != nullptr || is_placeholder(m, b);
     if (da != db) {
         gint c;
         GtkSortType order;
@@ -1017,7 +1138,7 @@ int library_delete_item(GtkTreeModel *model, GtkTreeIter *iter)
                 t.second.done.erase(item_id(it));
                 auto f = folder ? t.second.names.find(folder->full) : t.second.names.end();
                 if (f != t.second.names.end()) {
-                    auto n = f->second.find(it->name);
+                    auto n = f->second.find(name_key(it->name));
                     if (n != f->second.end() && n->second == item_id(it))
                         f->second.erase(n);
                     if (f->second.empty())
@@ -1052,6 +1173,8 @@ int library_release_rows(library_t *lib)
     t->waiting.clear();
     t->waiting_dirs.clear();
     t->stale.clear();
+    t->failed.clear();
+    t->failed_dirs.clear();
     return 0;
 }
 
@@ -1128,6 +1251,18 @@ int library_amend_add_dir(library_t *lib, const char *path)
         g_warning("%s: path=[%s] not empty not expanded", __func__, parent);
         return 0;
     }
+    /* The folder's listing may have brought it already (made while its
+     * parent was closed, listed on opening, and then the entry came). */
+    const char *name = strrchr(path, '/') + 1;
+    GtkTreeIter child;
+    if (gtk_tree_model_iter_children(m, &child, &it))
+        do {
+            pelmora_lib_dir_t *have = dir_of(m, &child);
+            if (have && !strcmp(have->name, name)) {
+                g_warning("%s: [%s] is in the tree already", __func__, path);
+                return 0;
+            }
+        } while (gtk_tree_model_iter_next(m, &child));
     g_warning("%s: add real item [%s] to path=[%s]", __func__, path, parent);
     auto *d = static_cast<pelmora_lib_dir_t *>(calloc(1, sizeof(pelmora_lib_dir_t)));
     strlcpy(d->full, path, sizeof d->full);
@@ -1203,7 +1338,7 @@ int library_drop_item(library_t *lib, const char *path)
         /* An item row is found by name, not by walking a large folder. */
         auto f = t->names.find(up);
         if (f != t->names.end()) {
-            auto n = f->second.find(strrchr(path, '/') + 1);
+            auto n = f->second.find(name_key(strrchr(path, '/') + 1));
             if (n != f->second.end() && row_of(t, n->second, &it)) {
                 g_warning("%s: deleting from tree....", __func__);
                 library_delete_item(GTK_TREE_MODEL(t->store), &it);
@@ -1295,11 +1430,10 @@ GtkWidget *library_ui_tree_create(library_t *lib)
             gtk_tree_view_column_set_clickable(col, TRUE);
         }
     }
-    /* The store starts unsorted: rows arrive in name order (folders first,
-     * then the items as the server sorts them), which is the initial order
-     * by name. A sorted store walks all siblings for every row put in, which
-     * makes filling a folder of 10,000 items quadratic; once the operator
-     * picks a sort header, GTK sorts. */
+    /* Sorted by NAME from the start. Rows are put in where that order wants
+     * them (merge_item), so the store only checks the two neighbours of each
+     * and moves nothing; filling a folder of 10,000 items stays linear. */
+    gtk_tree_sortable_set_sort_column_id(sortable, COL_TITLE, GTK_SORT_ASCENDING);
 
     GtkTreeIter root;
     gtk_tree_store_insert_with_values(t.store, &root, nullptr, -1, COL_THUMB, icon(lib, 0), COL_TITLE,
@@ -1348,6 +1482,8 @@ GtkWidget *library_ui_tree_create(library_t *lib)
     lib->hooks.drop_item = [](library_t *l, const char *p) { library_drop_item(l, p); };
     lib->hooks.clear = hook_clear;
     lib->hooks.resync = hook_resync;
+    lib->hooks.server = hook_server;
+    lib->hooks.notice = [](library_t *l, const char *text) { library_ui_notice(l, text); };
 
     GtkWidget *scroll = gtk_scrolled_window_new(nullptr, nullptr);
     gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroll), GTK_POLICY_AUTOMATIC, GTK_POLICY_AUTOMATIC);

@@ -20,6 +20,9 @@ int library_ui_notice(library_t *lib, const char *text);
 /* "WHAT: N of M requests refused by the library server HOST" on the line. */
 int library_ui_notice_refused(library_t *lib, const char *what, int refused, int total);
 const char *library_ui_notice_text(library_t *lib);
+/* A standing text on the line (null or "": none) that stays while it is
+ * set: shown at once, and again when a later passing notice has gone. */
+int library_ui_notice_hold(library_t *lib, const char *text);
 
 /* What a dragged library row carries: exactly one of the three is set. The
  * records stay owned by the tree. */
