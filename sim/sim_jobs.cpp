@@ -1,7 +1,7 @@
 /* Job services of the simulator's library server (see sim_jobs.h). One
- * worker thread runs the jobs: copies and loudness measurements one at a
- * time, in id order, with the lock released while the file work runs; the
- * other transcodes only advance on the clock. */
+ * worker thread runs the jobs one at a time, in id order, with the lock
+ * released while the file work runs; the work asks after every packet
+ * whether the job is still wanted, so a cancel or a stop ends it at once. */
 #include "sim_jobs.h"
 
 #include <dirent.h>
@@ -32,6 +32,7 @@ extern "C" {
 }
 
 #include "sim_confine.h"
+#include "sim_encode.h"
 #include "sim_media_probe.h"
 
 namespace {
@@ -42,8 +43,6 @@ const size_t JOBS_MAX = 10000;
 const int LIST_MAX = 1000;
 /* Targets listed at most. */
 const size_t TARGETS_MAX = 1000;
-/* How long a transcode that only follows the clock takes. */
-const int64_t TIME_MODEL_MS = 3000;
 /* The kept jobs file is refused past this size. */
 const off_t KEPT_MAX = 64 << 20;
 
@@ -68,14 +67,7 @@ struct job
     int audio_conf = 0, transfer_f_delete = 0;
     int f_measured = 0;
     double loudness = 0, true_peak = 0, gain = 0;
-    int64_t started_ms = 0; /* time model: when it started (not kept) */
 };
-
-int64_t mono_ms()
-{
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
 
 /* A single name inside a target folder: no separators, nothing hidden. */
 bool plain_name(const std::string &s)
@@ -98,7 +90,7 @@ bool audionorm(const job &j)
 struct sim_jobs_desc
 {
     sim_server_t *srv = nullptr;
-    const sim_library_t *lib = nullptr;
+    sim_library_t *lib = nullptr;
     std::string targets_dir;
     std::string kept_file; /* empty: jobs are not kept */
     std::mutex lock;
@@ -635,49 +627,139 @@ static void run_transfer(sim_jobs_t *js, std::unique_lock<std::mutex> &g, int id
     js->f_dirty = 1;
 }
 
-static void run_audionorm(sim_jobs_t *js, std::unique_lock<std::mutex> &g, int id)
+/* The job's "in" and "dur": empty, or a frame count. */
+static bool frames_of(const std::string &s, int64_t *out)
+{
+    *out = 0;
+    if (s.empty())
+        return true;
+    char *end = nullptr;
+    errno = 0;
+    long long v = strtoll(s.c_str(), &end, 10);
+    if (errno || *end || end == s.c_str() || v < 0 || v > INT32_MAX)
+        return false;
+    *out = v;
+    return true;
+}
+
+/* Writes the job's destination from its source. Loudness jobs measure
+ * first (the first half of the progress), then write with the gain and
+ * measure what they wrote before it takes its name; other transcodes encode
+ * in the job's mode. The outcome goes into the job unless it was cancelled
+ * meanwhile. */
+static void run_transcode(sim_jobs_t *js, std::unique_lock<std::mutex> &g, int id)
 {
     job j = js->jobs[TRANSCODER][id];
     g.unlock();
-    double lufs = 0, tp = 0;
-    struct stat sb;
-    sim_fd_t fd(sim_library_open_item(js->lib, j.src, &sb));
-    int r = fd.fd < 0 ? fd.fd : 0;
+    bool norm = audionorm(j);
+    int base = 0, span = 100; /* the share of the progress the current pass has */
+    auto keep_going = [&](int pct) {
+        std::lock_guard<std::mutex> l(js->lock);
+        auto it = js->jobs[TRANSCODER].find(id);
+        if (it == js->jobs[TRANSCODER].end() || it->second.state != 1 || js->f_stop)
+            return false;
+        int now = std::min(99, base + pct * span / 100);
+        if (now != it->second.progress)
+            job_touch(&it->second, 1, now);
+        return true;
+    };
+    std::string why;
+    sim_encode_params_t p;
+    int r = 0;
+    if (norm) {
+        double target = strtod(j.profile.c_str(), nullptr);
+        j.f_measured = 0;
+        struct stat sb;
+        sim_fd_t fd(sim_library_open_item(js->lib, j.src, &sb));
+        r = fd.fd < 0 ? fd.fd : 0;
+        span = 50;
+        if (!r)
+            r = loudness_measure(fd.fd, &j.loudness, &j.true_peak, keep_going);
+        if (!r && !std::isfinite(j.loudness))
+            r = -61, why = "silent: nothing to normalise";
+        else if (r && r != -2 && r != -125)
+            why = r == SIM_PROBE_TOO_BIG ? "picture too large to read" : "no measurable audio";
+        if (!r) {
+            j.f_measured = 1;
+            /* The gain that reaches the level, cut when the true peak would
+             * pass -1 dBTP (with a margin for the resampling). */
+            j.gain = target - j.loudness;
+            if (std::isfinite(j.true_peak) && j.true_peak + j.gain > -1.2)
+                j.gain = -1.2 - j.true_peak;
+            p.gain_db = j.gain;
+            base = 50;
+        }
+    } else {
+        size_t slash = j.profile.find('/');
+        std::string mode = j.profile.substr(0, slash);
+        if (sim_encode_mode(mode, &p) < 0)
+            r = -22, why = "unknown mode " + mode.substr(0, 64);
+        else if (!frames_of(j.in, &p.in_frames) || !frames_of(j.dur, &p.dur_frames))
+            r = -22, why = "in or duration is not a frame count";
+    }
+    double out_lufs = 0, out_tp = 0;
+    bool announced = false;
+    sim_fd_t src, dst_dir;
+    std::string dst_name;
+    if (!r) {
+        struct stat sb;
+        src.reset(sim_library_open_item(js->lib, j.src, &sb));
+        r = src.fd < 0 ? src.fd : 0;
+    }
+    if (!r && (r = sim_library_open_parent(js->lib, j.dst, 0, &dst_dir, &dst_name)) < 0)
+        why = r == -2 ? "destination folder missing" : "destination refused";
     if (!r)
-        r = loudness_measure(fd.fd, &lufs, &tp, [&](int pct) {
-            std::lock_guard<std::mutex> l(js->lock);
-            auto it = js->jobs[TRANSCODER].find(id);
-            if (it == js->jobs[TRANSCODER].end() || it->second.state != 1 || js->f_stop)
-                return false;
-            job_touch(&it->second, 1, pct);
-            return true;
+        r = sim_encode_file(src.fd, dst_dir.fd, dst_name, p, keep_going, &why, [&](const std::string &tmp) {
+            if (norm) {
+                struct stat sb;
+                sim_fd_t out(sim_confine_open_file(dst_dir.fd, tmp.c_str(), &sb));
+                int e = out.fd < 0 ? out.fd : loudness_measure(out.fd, &out_lufs, &out_tp, [](int) { return true; });
+                if (e < 0) {
+                    why = "the written file does not measure";
+                    return e;
+                }
+            }
+            if (!keep_going(100))
+                return -125;
+            sim_library_own_file(js->lib, j.dst, 0);
+            announced = true;
+            return 0;
         });
+    if (announced)
+        sim_library_own_file(js->lib, j.dst, r ? -1 : 1);
     g.lock();
     auto it = js->jobs[TRANSCODER].find(id);
     if (it == js->jobs[TRANSCODER].end() || it->second.state != 1)
         return;
     job &k = it->second;
     if (r == -125 && js->f_stop) {
-        job_touch(&k, 0, 0);
+        job_touch(&k, 0, 0); /* stopped by the shutdown: runs again */
         return;
     }
     js->f_dirty = 1;
-    if (r || !std::isfinite(lufs)) {
+    k.f_measured = j.f_measured;
+    k.loudness = j.loudness;
+    k.true_peak = j.true_peak;
+    k.gain = j.gain;
+    if (r) {
         job_touch(&k, 3, k.progress);
-        k.error = r == -2                  ? "source missing"
-                  : r == SIM_PROBE_TOO_BIG ? "picture too large to read"
-                  : r                      ? "no measurable audio"
-                                           : "silent: nothing to normalise";
+        k.error = r == -2 && why.empty() ? "source missing" : why.empty() ? errtext(r) : why;
+        if (norm && k.f_measured) {
+            char text[96];
+            snprintf(text, sizeof(text), " (I %.2f LUFS, TP %.2f dBTP)", k.loudness, k.true_peak);
+            k.error += text;
+        }
         return;
     }
-    double target = strtod(k.profile.c_str(), nullptr);
-    k.f_measured = 1;
-    k.loudness = lufs;
-    k.true_peak = tp;
-    k.gain = target - lufs;
-    char text[160];
-    snprintf(text, sizeof(text), "I %.2f LUFS, TP %.2f dBTP, gain %+.2f dB", lufs, tp, k.gain);
-    k.error = text;
+    if (norm) {
+        double target = strtod(k.profile.c_str(), nullptr);
+        char text[200];
+        snprintf(text, sizeof(text), "I %.2f LUFS, TP %.2f dBTP, gain %+.2f dB; written I %.2f LUFS, TP %.2f dBTP%s",
+                 k.loudness, k.true_peak, k.gain, out_lufs, out_tp,
+                 fabs(k.gain - (target - k.loudness)) > 0.005 ? "; gain limited by the true peak" : "");
+        k.error = text;
+    } else
+        k.error.clear();
     job_touch(&k, 2, 100);
 }
 
@@ -685,47 +767,21 @@ static void jobs_worker(sim_jobs_t *js)
 {
     std::unique_lock<std::mutex> g(js->lock);
     while (!js->f_stop) {
-        int64_t now = mono_ms();
         int run_kind = -1, run_id = 0;
-        for (int k = 0; k < 2; k++)
-            for (auto &e : js->jobs[k]) {
-                job &j = e.second;
-                bool real = k == TRANSFER || audionorm(j);
-                if (real) {
-                    if (j.state == 0 && run_kind < 0) {
-                        run_kind = k;
-                        run_id = j.id;
-                    }
-                    continue;
+        for (int k = 0; k < 2 && run_kind < 0; k++)
+            for (auto &e : js->jobs[k])
+                if (e.second.state == 0) {
+                    run_kind = k;
+                    run_id = e.first;
+                    break;
                 }
-                if (j.state == 0) {
-                    std::string file;
-                    if (sim_library_resolve(js->lib, j.src, 1, &file) != 0) {
-                        job_touch(&j, 3, 0);
-                        j.error = "source missing";
-                    } else {
-                        job_touch(&j, 1, 0);
-                        j.started_ms = now;
-                    }
-                    js->f_dirty = 1;
-                } else if (j.state == 1) {
-                    if (!j.started_ms)
-                        j.started_ms = now;
-                    int64_t p = (now - j.started_ms) * 100 / TIME_MODEL_MS;
-                    if (p >= 100) {
-                        job_touch(&j, 2, 100);
-                        js->f_dirty = 1;
-                    } else if (p != j.progress)
-                        job_touch(&j, 1, (int)p);
-                }
-            }
         if (run_kind >= 0) {
             job_touch(&js->jobs[run_kind][run_id], 1, 0);
             jobs_save(js);
             if (run_kind == TRANSFER)
                 run_transfer(js, g, run_id);
             else
-                run_audionorm(js, g, run_id);
+                run_transcode(js, g, run_id);
         }
         if (js->f_dirty)
             jobs_save(js);
@@ -1103,8 +1159,7 @@ static xmlrpc_value *sim_jobs_list_remote(xmlrpc_env *env, xmlrpc_value *params,
                           }));
 }
 
-sim_jobs_t *sim_jobs_create(sim_server_t *srv, const sim_library_t *lib, const char *data_dir, int f_keep,
-                            std::string *err)
+sim_jobs_t *sim_jobs_create(sim_server_t *srv, sim_library_t *lib, const char *data_dir, int f_keep, std::string *err)
 {
     std::unique_ptr<sim_jobs_t> js(new sim_jobs_t());
     js->srv = srv;

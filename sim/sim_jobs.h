@@ -1,8 +1,9 @@
 /* Job services of the simulator's library server: file transfers between
  * the library and target folders (PelmoraFileTransfer) and transcoding jobs
- * (PelmoraFileTranscoder). Jobs run on a worker thread: transfers really copy,
- * loudness jobs really measure (EBU R128), other transcodes follow a time
- * model. With keep set the jobs are kept in DATA/.jobs across restarts. */
+ * (PelmoraFileTranscoder). Jobs run one at a time on a worker thread:
+ * transfers copy, transcodes and loudness jobs write real MXF files into the
+ * library (sim_encode). With keep set the jobs are kept in DATA/.jobs across
+ * restarts. */
 #pragma once
 #include <string>
 
@@ -14,8 +15,7 @@ typedef struct sim_jobs_desc sim_jobs_t;
 /* Targets are the folders of DATA/targets (made with two empty targets when
  * missing). Registers the methods on `srv` (bound, not started) and starts
  * the worker. Null with `err` set on failure. */
-sim_jobs_t *sim_jobs_create(sim_server_t *srv, const sim_library_t *lib, const char *data_dir, int f_keep,
-                            std::string *err);
+sim_jobs_t *sim_jobs_create(sim_server_t *srv, sim_library_t *lib, const char *data_dir, int f_keep, std::string *err);
 /* Stops the worker and frees everything; the server must be stopped first. */
 void sim_jobs_destroy(sim_jobs_t *jobs);
 

@@ -1666,6 +1666,16 @@ void sim_library_destroy(sim_library_t *lib)
     delete lib;
 }
 
+void sim_library_own_file(sim_library_t *lib, const std::string &path, int phase)
+{
+    if (phase == 0)
+        sim_lib_expect(lib, '+', path);
+    else if (phase > 0)
+        sim_lib_own_change(lib, '+', path);
+    else
+        sim_lib_unexpect(lib, '+', path);
+}
+
 int64_t sim_library_thumbs_decoded(const sim_library_t *lib)
 {
     return lib->thumbs_decoded.load();

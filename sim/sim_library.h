@@ -44,5 +44,11 @@ int sim_library_open_parent(const sim_library_t *lib, const std::string &path, i
  * only, never blocking): the descriptor, or -1 / -2 / -errno. */
 int sim_library_open_item(const sim_library_t *lib, const std::string &path, struct stat *st);
 
+/* A file another service of ours puts into the library by renaming it into
+ * place: phase 0 just before the rename, 1 once it is done (journaled at
+ * once; the watch's report of it is not journaled again), -1 when it was
+ * not made. */
+void sim_library_own_file(sim_library_t *lib, const std::string &path, int phase);
+
 /* Thumbnails decoded so far (not served from the cache); for tests. */
 int64_t sim_library_thumbs_decoded(const sim_library_t *lib);

@@ -224,13 +224,13 @@ TEST(JobsSim, RefusedControlsChangeNothingAndJobsSurviveARestart)
         pelmora_filetranscoder_request_t r;
         memset(&r, 0, sizeof r);
         strcpy(r.src.object, "/news/opener.mov");
-        strcpy(r.dst.object, "/news/opener_HD_XDCAM");
+        strcpy(r.dst.object, "/news/opener_1080i50_xdcam_hd422");
         strcpy(r.factory, "mlt");
-        strcpy(r.profile, "HD/XDCAM");
+        strcpy(r.profile, "1080i50/xdcam_hd422");
         strcpy(r.osd, "TC");
         ASSERT_EQ(0, pelmora_filetranscoder_request_add(s.url.c_str(), &r));
         id = newest(pelmora_filetranscoder_requests_list, s.url);
-        // Running (the time model takes seconds): a delete is refused.
+        // Running (a 10 s clip encoded in full HD takes seconds): a delete is refused.
         int n = 0;
         for (int i = 0; i < 100; i++) {
             auto v = list_of(pelmora_filetranscoder_requests_list, s.url, 10, &n);
@@ -259,11 +259,12 @@ TEST(JobsSim, RefusedControlsChangeNothingAndJobsSurviveARestart)
         EXPECT_EQ(id, v[0].id);
         EXPECT_EQ(PELMORA_JOB_CANCELLED, v[0].state);
         EXPECT_STREQ("TC", v[0].osd);
-        EXPECT_STREQ("HD/XDCAM", v[0].profile);
-        // Restarted, it runs to the end on the clock.
+        EXPECT_STREQ("1080i50/xdcam_hd422", v[0].profile);
+        // Restarted, it runs to the end and its file is there.
         EXPECT_EQ(0, pelmora_filetranscoder_request_restart(s.url.c_str(), id));
         auto done = wait_end(pelmora_filetranscoder_requests_list, s.url, id);
-        EXPECT_EQ(PELMORA_JOB_DONE, done.state);
+        EXPECT_EQ(PELMORA_JOB_DONE, done.state) << done.error;
+        EXPECT_EQ(0, unlink((fx().media + "/news/opener_1080i50_xdcam_hd422").c_str()));
         EXPECT_EQ(0, pelmora_filetranscoder_request_del(s.url.c_str(), id));
         list_of(pelmora_filetranscoder_requests_list, s.url, 10, &n);
         EXPECT_EQ(0, n);
