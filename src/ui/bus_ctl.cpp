@@ -1,7 +1,7 @@
 /* Bus commands, confirmations, the clipboard and the grid's keys. Every
- * server call is made with the GDK lock released; a good answer's state is
- * applied at once, a failed command is only logged (the next poll shows the
- * truth). */
+ * server call runs on a worker while the main loop goes on; a good answer's
+ * state is applied at once, a failure or a missing answer is said on the
+ * bus's notice line. */
 #include "bus_ctl.h"
 
 #include <gdk/gdkkeysyms.h>
@@ -260,8 +260,8 @@ int bus_clipboard_copy(bus_t *bus)
         return -22;
     instance_t *app = bus->app;
     std::vector<pelmorabox_event_t *> picked;
-    int r = bus_ctl_selected_events(bus, INSTANCE_CLIPBOARD_MAX, "Nothing was copied; the clipboard is as it was.",
-                                    &picked, nullptr);
+    /* The clipboard stays as it was when the copy cannot be complete. */
+    int r = bus_ctl_selected_events(bus, INSTANCE_CLIPBOARD_MAX, _("COPY"), &picked, nullptr);
     if (r < 0)
         return r;
 
@@ -281,29 +281,61 @@ int bus_clipboard_copy(bus_t *bus)
 
 namespace {
 
-/* Tells the operator which inserts of a paste failed: the events that did
- * go in stay, so the operator must know which ones to paste again. */
-void bus_ctl_report_paste(bus_t *bus, int cnt, const std::vector<std::pair<int, int>> &failed)
+/* "N. title [media]" of the inserts listed, at most BUS_CTL_PASTE_REPORT_MAX
+ * of them, then how many more. */
+std::string paste_entries(const std::vector<pelmorabox_event_t *> &events, const std::vector<int> &which)
 {
-    const instance_t *app = bus->app;
-    char line[1024];
-    snprintf(line, sizeof(line), _("%d of the %d pasted events were not inserted:"), (int)failed.size(), cnt);
-    std::string text = line;
-    size_t shown = 0;
-    for (const auto &f : failed) {
-        if (++shown > BUS_CTL_PASTE_REPORT_MAX) {
-            snprintf(line, sizeof(line), _("\n... and %d more."), (int)(failed.size() - BUS_CTL_PASTE_REPORT_MAX));
+    std::string text;
+    char line[700];
+    for (size_t k = 0; k < which.size(); k++) {
+        if (k == BUS_CTL_PASTE_REPORT_MAX) {
+            snprintf(line, sizeof(line), _("; ... and %d more"), (int)(which.size() - k));
             text += line;
             break;
         }
-        const pelmorabox_event_t *e = app->clipboard.list[f.first];
-        char reason[512];
-        snprintf(line, sizeof(line), "\n%d. %s [%s]: %s", f.first + 1, e ? e->title : "", e ? e->media_id : "",
-                 bus_ctl_outcome(f.second, reason, sizeof(reason)));
+        const pelmorabox_event_t *e = events[(size_t)which[k]];
+        snprintf(line, sizeof(line), "%s%d. %s [%s]", k ? "; " : " ", which[k] + 1, e->title, e->media_id);
         text += line;
     }
-    g_warning("%s: %d of %d inserts failed", "bus_clipboard_paste", (int)failed.size(), cnt);
-    ui_show_error(app->window, _("ERROR"), text.c_str());
+    return text;
+}
+
+/* Says on the bus's notice line which inserts of a paste did not go in, and
+ * which got no answer (the server may still have inserted them): the events
+ * that did go in stay, so the operator must know which ones to look for. */
+void bus_ctl_report_paste(bus_t *bus, const std::vector<pelmorabox_event_t *> &events, const std::vector<int> &results)
+{
+    int cnt = (int)events.size();
+    std::vector<int> refused, unknown;
+    int last_refusal = 0;
+    for (int i = 0; i < cnt; i++) {
+        if (results[(size_t)i] == -14)
+            unknown.push_back(i);
+        else if (results[(size_t)i] < 0) {
+            refused.push_back(i);
+            last_refusal = results[(size_t)i];
+        }
+    }
+    if (refused.empty() && unknown.empty())
+        return;
+    const char *server = bus->host[0] ? bus->host : bus->url;
+    std::string text = _("PASTE");
+    char line[700];
+    if (!refused.empty()) {
+        snprintf(line, sizeof(line), _(": %d of the %d pasted events were not inserted, refused by %s (%s, %d):"),
+                 (int)refused.size(), cnt, server, g_strerror(-last_refusal), last_refusal);
+        text += line + paste_entries(events, refused);
+    }
+    if (!unknown.empty()) {
+        snprintf(line, sizeof(line),
+                 _("%s %d of the %d pasted events got no answer from %s, they may still be inserted; the list "
+                   "shows what the server did:"),
+                 refused.empty() ? ":" : ";", (int)unknown.size(), cnt, server);
+        text += line + paste_entries(events, unknown);
+    }
+    g_warning("%s: %d of %d inserts refused, %d without an answer: %s", "bus_clipboard_paste", (int)refused.size(), cnt,
+              (int)unknown.size(), text.c_str());
+    bus_ui_notice(bus, text.c_str(), BUS_UI_NOTICE_FAILED);
 }
 
 } // namespace
@@ -313,36 +345,45 @@ int bus_clipboard_paste(bus_t *bus)
     if (!bus || !bus->app)
         return -22;
     instance_t *app = bus->app;
-    int cnt = app->clipboard.count;
-    if (cnt <= 0)
+    /* Copies of their own: a copy on another bus may refill the clipboard
+     * while the inserts are out. */
+    std::vector<pelmorabox_event_t *> events;
+    for (int i = 0; i < app->clipboard.count; i++)
+        if (pelmorabox_event_t *e = app->clipboard.list[i] ? pelmorabox_event_clone(app->clipboard.list[i]) : nullptr)
+            events.push_back(e);
+    if (events.empty())
         return 0;
     int64_t at = bus_ui_selected_sys_id(bus, nullptr);
-    /* Clipboard position and result of each insert that failed. */
-    std::vector<std::pair<int, int>> failed;
+    std::string url = bus->url;
+    int bus_idx = bus->idx;
+    std::vector<int> results(events.size(), -14);
+    bool ran = false;
+    int *ign = &bus->state.ign;
     /* No state polled in the middle of the series may reach the panel. */
-    __atomic_store_n(&bus->state.ign, 1, __ATOMIC_RELEASE);
-    for (int i = 0; i < cnt; i++) {
-        pelmorabox_event_t *e = app->clipboard.list[i];
-        if (!e)
-            continue;
-        pelmorabox_bus_state_t s;
-        memset(&s, 0, sizeof(s));
-        int r;
-        {
-            gdk_unlock_guard unlocked;
-            r = pelmorabox_insert_event2(bus->url, bus->idx, at, e, &s);
+    __atomic_store_n(ign, 1, __ATOMIC_RELEASE);
+    int r = bus_ctl_command(bus, _("PASTE"), [&](pelmorabox_bus_state_t *s, std::string *) {
+        ran = true;
+        for (size_t i = 0; i < events.size(); i++) {
+            pelmorabox_bus_state_t st;
+            memset(&st, 0, sizeof(st));
+            results[i] = pelmorabox_insert_event2(url.c_str(), bus_idx, at, events[i], &st);
+            g_warning("%s: pelmorabox_insert_event2=%d", "bus_clipboard_paste", results[i]);
+            if (results[i] >= 0)
+                *s = st;
         }
-        g_warning("%s: pelmorabox_insert_event2=%d", __func__, r);
-        if (r < 0)
-            failed.emplace_back(i, r);
-        if (i == cnt - 1 && r >= 0) {
-            __atomic_store_n(&bus->state.ign, 0, __ATOMIC_RELEASE);
-            bus_push_state(bus, 0, &s);
-        }
-    }
-    __atomic_store_n(&bus->state.ign, 0, __ATOMIC_RELEASE);
-    if (!failed.empty())
-        bus_ctl_report_paste(bus, cnt, failed);
+        /* Polling resumes before the last insert's state is applied. */
+        __atomic_store_n(ign, 0, __ATOMIC_RELEASE);
+        /* Only the last insert's state shows the whole series. */
+        return results.back() < 0 ? results.back() : 0;
+    });
+    __atomic_store_n(ign, 0, __ATOMIC_RELEASE);
+    if (!ran)
+        bus_ctl_notice_busy(bus, _("PASTE"));
+    else if (!instance_stopping(app))
+        bus_ctl_report_paste(bus, events, results);
+    for (pelmorabox_event_t *&e : events)
+        pelmorabox_event_destroy(&e);
+    (void)r;
     return 0;
 }
 
@@ -425,6 +466,26 @@ void button_action(bus_t *bus, int id, bool from_key = false)
     }
 }
 
+/* A button's name for the notice line: its tooltip, as the operator knows
+ * it. */
+std::string button_name(bus_t *bus, int id)
+{
+    GtkWidget *b = id > 0 && id < BUTTON_LAST ? bus->buttons[id] : nullptr;
+    gchar *tip = b ? gtk_widget_get_tooltip_text(b) : nullptr;
+    std::string name = tip && *tip ? tip : _("COMMAND");
+    g_free(tip);
+    return name;
+}
+
+/* One action per bus: a press while another runs (a command waiting for
+ * its server, a question open) is refused, and the operator told so on the
+ * notice line rather than left wondering why nothing happened. */
+void refuse_busy(bus_t *bus, const std::string &what)
+{
+    g_warning("%s: bus %d is busy with another action, %s ignored", "on_button_click", bus->idx, what.c_str());
+    bus_ctl_notice_busy(bus, what.c_str());
+}
+
 /* The repeat guard and the one-action-per-bus rule, then the action. */
 void guarded_button_action(bus_t *bus, int id, guint32 t, bool from_key = false)
 {
@@ -434,7 +495,7 @@ void guarded_button_action(bus_t *bus, int id, guint32 t, bool from_key = false)
     }
     busy_guard_desc busy(bus);
     if (!busy.taken) {
-        g_warning("%s: bus %d is busy with another action, button %d ignored", "on_button_click", bus->idx, id);
+        refuse_busy(bus, button_name(bus, id));
         return;
     }
     button_action(bus, id, from_key);
@@ -512,27 +573,29 @@ struct grid_key_desc
     int mods;
     int button;
     int (*action)(bus_t *bus);
+    const char *name; /* of the action, untranslated */
 };
 
 const grid_key_desc grid_keys[] = {
-    {GDK_KEY_c, KEY_CTRL, 0, bus_clipboard_copy},
+    {GDK_KEY_c, KEY_CTRL, 0, bus_clipboard_copy, N_("COPY")},
     /* A cut whose copy failed deletes nothing: the events would be lost. */
-    {GDK_KEY_x, KEY_CTRL, 0, [](bus_t *b) { return bus_clipboard_copy(b) < 0 ? 0 : bus_ui_dialog_delete(b); }},
-    {GDK_KEY_v, KEY_CTRL, 0, bus_clipboard_paste},
-    {GDK_KEY_e, KEY_PLAIN, BUTTON_LIST_ITEM_EDIT, nullptr},
-    {GDK_KEY_Return, KEY_ANY, BUTTON_LIST_ITEM_EDIT, nullptr},
-    {GDK_KEY_KP_Enter, KEY_ANY, BUTTON_LIST_ITEM_EDIT, nullptr},
-    {GDK_KEY_Insert, KEY_ANY, BUTTON_LIST_ITEM_ADD, nullptr},
-    {GDK_KEY_KP_Insert, KEY_ANY, BUTTON_LIST_ITEM_ADD, nullptr},
-    {GDK_KEY_Delete, KEY_ANY, BUTTON_LIST_ITEM_DEL, nullptr},
-    {GDK_KEY_KP_Delete, KEY_ANY, BUTTON_LIST_ITEM_DEL, nullptr},
-    {GDK_KEY_BackSpace, KEY_SHIFT, 0, bus_ui_reset_tc},
-    {GDK_KEY_f, KEY_CTRL, 0, ui_search_show},
-    {GDK_KEY_F3, KEY_ANY, 0, ui_search_next},
-    {GDK_KEY_o, KEY_CTRL, BUTTON_LIST_OPEN, nullptr},
-    {GDK_KEY_s, KEY_CTRL, BUTTON_LIST_SAVEAS, nullptr},
-    {GDK_KEY_p, KEY_CTRL, 0, setprops},
-    {GDK_KEY_q, KEY_CTRL, 0, bus_ui_dialog_selection_info},
+    {GDK_KEY_x, KEY_CTRL, 0, [](bus_t *b) { return bus_clipboard_copy(b) < 0 ? 0 : bus_ui_dialog_delete(b); },
+     N_("CUT")},
+    {GDK_KEY_v, KEY_CTRL, 0, bus_clipboard_paste, N_("PASTE")},
+    {GDK_KEY_e, KEY_PLAIN, BUTTON_LIST_ITEM_EDIT, nullptr, nullptr},
+    {GDK_KEY_Return, KEY_ANY, BUTTON_LIST_ITEM_EDIT, nullptr, nullptr},
+    {GDK_KEY_KP_Enter, KEY_ANY, BUTTON_LIST_ITEM_EDIT, nullptr, nullptr},
+    {GDK_KEY_Insert, KEY_ANY, BUTTON_LIST_ITEM_ADD, nullptr, nullptr},
+    {GDK_KEY_KP_Insert, KEY_ANY, BUTTON_LIST_ITEM_ADD, nullptr, nullptr},
+    {GDK_KEY_Delete, KEY_ANY, BUTTON_LIST_ITEM_DEL, nullptr, nullptr},
+    {GDK_KEY_KP_Delete, KEY_ANY, BUTTON_LIST_ITEM_DEL, nullptr, nullptr},
+    {GDK_KEY_BackSpace, KEY_SHIFT, 0, bus_ui_reset_tc, N_("RESET TC")},
+    {GDK_KEY_f, KEY_CTRL, 0, ui_search_show, N_("SEARCH")},
+    {GDK_KEY_F3, KEY_ANY, 0, ui_search_next, N_("SEARCH NEXT")},
+    {GDK_KEY_o, KEY_CTRL, BUTTON_LIST_OPEN, nullptr, nullptr},
+    {GDK_KEY_s, KEY_CTRL, BUTTON_LIST_SAVEAS, nullptr, nullptr},
+    {GDK_KEY_p, KEY_CTRL, 0, setprops, N_("PROPERTIES")},
+    {GDK_KEY_q, KEY_CTRL, 0, bus_ui_dialog_selection_info, N_("SELECTION INFO")},
 };
 
 const grid_key_desc *grid_key_lookup(guint key, bool ctrl, bool shift, bool alt)
@@ -617,7 +680,7 @@ gboolean on_grid_key_press_event(GtkWidget *widget, GdkEventKey *event, gpointer
 
     busy_guard_desc busy(bus);
     if (!busy.taken) {
-        g_warning("%s: bus %d is busy with another action, key ignored", __func__, bus->idx);
+        refuse_busy(bus, k->button ? button_name(bus, k->button) : std::string(_(k->name)));
         return TRUE;
     }
     if (k->button)

@@ -191,14 +191,89 @@ int bus_ctl_io_settings(bus_t *bus, GtkWidget *parent, srv_t *srv)
     return r;
 }
 
+/* ---- Work off the main loop. ---- */
+
+namespace {
+
+struct off_main_desc
+{
+    std::function<int()> work;
+    int r = -14;
+    GMainLoop *loop = nullptr;
+};
+
+gboolean off_main_done(gpointer data)
+{
+    g_main_loop_quit(static_cast<off_main_desc *>(data)->loop);
+    return FALSE;
+}
+
+} // namespace
+
+int bus_ctl_off_main(bus_t *bus, const char *what, const char *doing, std::function<int()> work)
+{
+    if (!bus || !work)
+        return -22;
+    if (bus->rt.pending) {
+        g_warning("%s: bus %d: %s not started, %s is waiting for its answer", __func__, bus->idx, what,
+                  bus->rt.pending_what);
+        return -16;
+    }
+    bus->rt.pending = 1;
+    strlcpy(bus->rt.pending_what, what, sizeof(bus->rt.pending_what));
+    char text[600];
+    snprintf(text, sizeof(text), "%s: %s", what, doing);
+    bus_ui_notice(bus, text, BUS_UI_NOTICE_SENDING);
+
+    off_main_desc om;
+    om.work = std::move(work);
+    om.loop = g_main_loop_new(nullptr, FALSE);
+    std::thread worker;
+    try {
+        worker = std::thread([&om] {
+            om.r = om.work();
+            g_idle_add_full(G_PRIORITY_DEFAULT, off_main_done, &om, nullptr);
+        });
+    } catch (const std::system_error &) {
+        g_warning("%s: bus %d: no thread for %s, working on the main thread", __func__, bus->idx, what);
+    }
+    {
+        gdk_unlock_guard unlocked;
+        if (worker.joinable())
+            g_main_loop_run(om.loop);
+        else
+            om.r = om.work();
+    }
+    if (worker.joinable())
+        worker.join();
+    g_main_loop_unref(om.loop);
+    bus->rt.pending = 0;
+    bus->rt.pending_what[0] = 0;
+    return om.r;
+}
+
+int bus_ctl_notice_busy(bus_t *bus, const char *what)
+{
+    if (!bus)
+        return -22;
+    char why[200];
+    if (bus->rt.pending)
+        snprintf(why, sizeof(why), _("%s is waiting for its server"), bus->rt.pending_what);
+    else
+        snprintf(why, sizeof(why), "%s", _("another action of this bus is under way"));
+    return bus_ctl_notice_failure(bus, what, -16, why);
+}
+
 /* ---- The selection. ---- */
 
 namespace {
 
 /* Reads the events at list indexes idxs from the server, BUS_FETCH_MAX at a
- * time with the GDK lock released, into out (in the order of idxs). Returns
- * how many could not be read, and the last failed result in *result. */
-int read_events_at(bus_t *bus, const std::vector<int64_t> &idxs, std::vector<pelmorabox_event_t *> *out, int *result)
+ * time, into out (in the order of idxs). Worker thread: no widget, no bus
+ * record. Returns how many could not be read, and the last failed result
+ * in *result. */
+int read_events_at(const std::string &url, int bus_idx, const std::vector<int64_t> &idxs,
+                   std::vector<pelmorabox_event_t *> *out, int *result)
 {
     out->assign(idxs.size(), nullptr);
     int missing = 0;
@@ -209,11 +284,7 @@ int read_events_at(bus_t *bus, const std::vector<int64_t> &idxs, std::vector<pel
         std::copy(idxs.begin() + (long)at, idxs.begin() + (long)at + n, asked);
         pelmorabox_bus_state_t s;
         memset(&s, 0, sizeof(s));
-        int r;
-        {
-            gdk_unlock_guard unlocked;
-            r = pelmorabox_get_events2(bus->url, bus->idx, n, asked, got, &s);
-        }
+        int r = pelmorabox_get_events2(url.c_str(), bus_idx, n, asked, got, &s);
         /* Each answer carries its own index: take only what was asked. */
         for (int k = 0; k < std::min(std::max(r, 0), n); k++) {
             for (int j = 0; got[k] && j < n; j++)
@@ -234,9 +305,17 @@ int read_events_at(bus_t *bus, const std::vector<int64_t> &idxs, std::vector<pel
     return missing;
 }
 
+void destroy_all(std::vector<pelmorabox_event_t *> *events)
+{
+    for (pelmorabox_event_t *&e : *events)
+        if (e)
+            pelmorabox_event_destroy(&e);
+    events->clear();
+}
+
 } // namespace
 
-int bus_ctl_selected_events(bus_t *bus, size_t max, const char *nothing_done, std::vector<pelmorabox_event_t *> *events,
+int bus_ctl_selected_events(bus_t *bus, size_t max, const char *what, std::vector<pelmorabox_event_t *> *events,
                             std::vector<int> *row_idxs)
 {
     events->clear();
@@ -269,28 +348,56 @@ int bus_ctl_selected_events(bus_t *bus, size_t max, const char *nothing_done, st
             row_idxs->push_back(idx);
     }
     g_list_free_full(rows, (GDestroyNotify)gtk_tree_path_free);
-
-    int result = 0, missing = 0;
-    if (!unread.empty()) {
-        std::vector<pelmorabox_event_t *> got;
-        missing = read_events_at(bus, unread, &got, &result);
-        for (size_t k = 0; k < got.size(); k++)
-            picked[unread_at[k]] = got[k];
-    }
-    if (!missing)
+    if (unread.empty())
         return 0;
-    /* Acting on part of a selection would do something nobody chose. */
+
+    /* Some thousand rows are a few dozen calls: read on a worker so that
+     * the clocks and the other buses go on meanwhile. */
+    int result = 0, missing = 0;
+    std::vector<pelmorabox_event_t *> got;
+    std::string url = bus->url;
+    int bus_idx = bus->idx;
+    const char *server = bus->host[0] ? bus->host : bus->url;
+    char doing[400];
+    snprintf(doing, sizeof(doing), _("reading %d events from %s ..."), (int)unread.size(), server);
+    GtkWidget *grid = bus->grid;
+    g_object_add_weak_pointer(G_OBJECT(grid), reinterpret_cast<gpointer *>(&grid));
+    int r = bus_ctl_off_main(bus, what, doing, [&] {
+        missing = read_events_at(url, bus_idx, unread, &got, &result);
+        return missing ? result : 0;
+    });
+    if (grid)
+        g_object_remove_weak_pointer(G_OBJECT(grid), reinterpret_cast<gpointer *>(&grid));
+    for (size_t k = 0; k < got.size(); k++)
+        picked[unread_at[k]] = got[k];
     int total = (int)picked.size();
-    for (pelmorabox_event_t *&e : picked)
-        if (e)
-            pelmorabox_event_destroy(&e);
-    picked.clear();
+    bool gone = !grid || grid != bus->grid || (bus->app && instance_stopping(bus->app));
+    if (!gone && r != -16 && !missing) {
+        bus_ui_notice(bus, nullptr, BUS_UI_NOTICE_NONE);
+        return 0;
+    }
+    /* Acting on part of a selection would do something nobody chose. */
+    destroy_all(&picked);
     if (row_idxs)
         row_idxs->clear();
+    if (gone) {
+        g_warning("%s: bus %d: the grid went away while its selection was read, %s not done", __func__, bus_idx, what);
+        return -2;
+    }
+    if (r == -16) {
+        bus_ctl_notice_busy(bus, what);
+        return -16;
+    }
     g_warning("%s: %d of %d selected events could not be read, nothing done", __func__, missing, total);
-    char text[512];
-    snprintf(text, sizeof(text), _("%d of the %d selected events could not be read from the server. %s"), missing,
-             total, _(nothing_done));
-    bus_ctl_show_failure(bus, text, result);
+    char text[800];
+    if (result == -14)
+        snprintf(text, sizeof(text),
+                 _("%s not done: %d of the %d selected events could not be read, %s gave no answer"), what, missing,
+                 total, server);
+    else
+        snprintf(text, sizeof(text),
+                 _("%s not done: %d of the %d selected events could not be read, refused by %s: %s (%d)"), what,
+                 missing, total, server, g_strerror(-result), result);
+    bus_ui_notice(bus, text, BUS_UI_NOTICE_FAILED);
     return result < 0 ? result : -14;
 }

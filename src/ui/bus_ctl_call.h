@@ -26,14 +26,22 @@ int bus_ctl_command(bus_t *bus, const char *what, std::function<int(pelmorabox_b
  * line says so. The dialog's result. */
 int bus_ctl_io_settings(bus_t *bus, GtkWidget *parent, srv_t *srv);
 
+/* Runs work on a worker thread while the main loop goes on in a nested loop,
+ * with "WHAT: doing ..." on the bus's notice line; the bus counts as
+ * waiting for its server meanwhile, so its other commands are not sent.
+ * work must not touch widgets; the notice is left for the caller. work's
+ * result, or -16 when another command of the bus was waiting (not run). */
+int bus_ctl_off_main(bus_t *bus, const char *what, const char *doing, std::function<int()> work);
+
 /* The selected rows' events in selection order, at most max: clones of the
  * rows' records, and rows without one (not fetched yet, or given back far
- * from view) read from the server first. 0 with *events (clones; the caller
- * destroys them) and *row_idxs (when given) filled. When some cannot be
- * read nothing is returned, an error dialog says so followed by the
- * sentence nothing_done (translated here), and the failed result is
- * returned (negative). */
-int bus_ctl_selected_events(bus_t *bus, size_t max, const char *nothing_done, std::vector<pelmorabox_event_t *> *events,
+ * from view) read from the server first on a worker (bus_ctl_off_main).
+ * 0 with *events (clones; the caller destroys them) and *row_idxs (when
+ * given) filled. When some cannot be read, the grid went away meanwhile or
+ * another command of the bus is waiting, nothing is returned, the bus's
+ * notice line says why command `what` did nothing, and the result is
+ * negative. */
+int bus_ctl_selected_events(bus_t *bus, size_t max, const char *what, std::vector<pelmorabox_event_t *> *events,
                             std::vector<int> *row_idxs);
 
 /* Plain words for a failed server result: "no usable answer ..." for -14,
@@ -46,6 +54,11 @@ char *bus_ctl_outcome(int result, char *buf, size_t size);
  * then, when result is negative, a blank line and the reason in plain
  * words. 0. */
 int bus_ctl_show_failure(bus_t *bus, const char *message, int result);
+
+/* Says in the bus panel's notice line that command `what` was not started
+ * because another action of the bus is under way (naming the command that
+ * waits for its server, if one does). 0. */
+int bus_ctl_notice_busy(bus_t *bus, const char *what);
 
 /* Says in the bus panel's notice line, without a dialog, that command `what`
  * (TAKE, JUMP, ...) was refused: the server, the result and its meaning, or

@@ -213,7 +213,7 @@ void bus_drag_data_get_cb(GtkWidget *, GdkDragContext *, GtkSelectionData *data,
     release_leftovers(bus);
     std::vector<pelmorabox_event_t *> events;
     /* Rows far from view hold no record: they are read from the server. */
-    if (bus_ctl_selected_events(bus, BUS_DND_EVENTS_MAX, "Nothing was dragged.", &events, nullptr) < 0)
+    if (bus_ctl_selected_events(bus, BUS_DND_EVENTS_MAX, _("DRAG"), &events, nullptr) < 0)
         return;
     for (pelmorabox_event_t *e : events)
         if (e)

@@ -718,7 +718,7 @@ int bus_ui_dialog_delete(bus_t *bus)
     int first = -1;
     {
         selected_events_desc sel;
-        if (bus_ctl_selected_events(bus, SIZE_MAX, "Nothing was deleted.", &sel.events, &sel.rows) < 0)
+        if (bus_ctl_selected_events(bus, SIZE_MAX, _("DELETE"), &sel.events, &sel.rows) < 0)
             return 0;
         for (pelmorabox_event_t *e : sel.events)
             ids.push_back(e && e->sys_id ? e->sys_id : -1);
@@ -751,7 +751,7 @@ int bus_ui_reset_tc(bus_t *bus)
     std::vector<int64_t> ids;
     {
         selected_events_desc sel;
-        if (bus_ctl_selected_events(bus, SIZE_MAX, "No timecode was reset.", &sel.events, &sel.rows) < 0)
+        if (bus_ctl_selected_events(bus, SIZE_MAX, _("RESET TC"), &sel.events, &sel.rows) < 0)
             return 0;
         for (pelmorabox_event_t *e : sel.events)
             if (e && e->sys_id)
@@ -759,16 +759,11 @@ int bus_ui_reset_tc(bus_t *bus)
     }
     if (ids.empty())
         return 0;
-    pelmorabox_bus_state_t s;
-    memset(&s, 0, sizeof(s));
-    int r;
-    {
-        gdk_unlock_guard unlocked;
-        r = pelmorabox_reset_tc_event(bus->url, bus->idx, (int)ids.size(), ids.data(), &s);
-    }
+    /* As a command of the bus: on a worker, its outcome on the notice line. */
+    int r = bus_ctl_command(bus, _("RESET TC"), [bus, ids](pelmorabox_bus_state_t *s, std::string *) {
+        return pelmorabox_reset_tc_event(bus->url, bus->idx, (int)ids.size(), ids.data(), s);
+    });
     g_warning("%s: pelmorabox_reset_tc_event=%d", __func__, r);
-    if (r >= 0)
-        bus_push_state(bus, 0, &s);
     return 0;
 }
 
@@ -793,7 +788,7 @@ int bus_ui_dialog_edit(bus_t *bus, int f_add)
         g_warning("%s: DIALOG(idx=%d, f_add=%d)", __func__, idx, f_add);
         /* A copy; a row not fetched yet is read from the server first. */
         selected_events_desc sel;
-        if (bus_ctl_selected_events(bus, 1, "The event was not opened.", &sel.events, nullptr) < 0)
+        if (bus_ctl_selected_events(bus, 1, _("EDIT"), &sel.events, nullptr) < 0)
             return 0;
         if (sel.events.empty() || !sel.events[0])
             return -2;
@@ -910,7 +905,7 @@ int bus_ui_playlist_items_selection_update(bus_t *bus, int *p_cnt, int *p_dur)
     int cnt = 0;
     int64_t dur = 0;
     selected_events_desc sel;
-    int r = bus_ctl_selected_events(bus, SIZE_MAX, "No count or duration can be given.", &sel.events, nullptr);
+    int r = bus_ctl_selected_events(bus, SIZE_MAX, _("SELECTION INFO"), &sel.events, nullptr);
     if (r < 0)
         return r;
     for (pelmorabox_event_t *e : sel.events) {

@@ -12,7 +12,6 @@
 
 #include "bus.h"
 #include "bus_ctl_call.h"
-#include "gdk_unlock.h"
 #include "pelmorabox.h"
 #include "strl.h"
 #include "ui_bus.h"
@@ -130,7 +129,7 @@ int ui_bus_setprops_with(bus_t *bus, ui_bus_setprops_send_t send)
     /* Every selected row, those far from view (no record kept) read from
      * the server first: all of them or, when some cannot be read, none. */
     std::vector<pelmorabox_event_t *> events;
-    if (bus_ctl_selected_events(bus, SIZE_MAX, "No properties were applied.", &events, nullptr) < 0)
+    if (bus_ctl_selected_events(bus, SIZE_MAX, _("PROPERTIES"), &events, nullptr) < 0)
         return 0;
     /* The clipboard may change while the updates are out: its own copy. */
     pelmorabox_event_t *src = pelmorabox_event_clone(app->clipboard.list[0]);
@@ -149,25 +148,15 @@ int ui_bus_setprops_with(bus_t *bus, ui_bus_setprops_send_t send)
     if (!events.empty()) {
         std::string url = bus->url;
         int idx = bus->idx;
-        __atomic_store_n(&bus->state.ign, 1, __ATOMIC_RELEASE);
-        if (send) {
-            send(bus, _("PROPERTIES"), [&](pelmorabox_bus_state_t *s, std::string *) {
-                int r = send_updates(url, idx, events, s);
-                return r < 0 ? r : 0;
-            });
-            __atomic_store_n(&bus->state.ign, 0, __ATOMIC_RELEASE);
-        } else {
-            pelmorabox_bus_state_t s;
-            memset(&s, 0, sizeof s);
-            int r;
-            {
-                gdk_unlock_guard unlocked;
-                r = send_updates(url, idx, events, &s);
-            }
-            __atomic_store_n(&bus->state.ign, 0, __ATOMIC_RELEASE);
-            if (r > 0)
-                bus_push_state(bus, 0, &s);
-        }
+        int *ign = &bus->state.ign;
+        __atomic_store_n(ign, 1, __ATOMIC_RELEASE);
+        (send ? send : bus_ctl_command)(bus, _("PROPERTIES"), [&](pelmorabox_bus_state_t *s, std::string *) {
+            int r = send_updates(url, idx, events, s);
+            /* Polling resumes before the last update's state is applied. */
+            __atomic_store_n(ign, 0, __ATOMIC_RELEASE);
+            return r < 0 ? r : 0;
+        });
+        __atomic_store_n(ign, 0, __ATOMIC_RELEASE);
     }
     for (pelmorabox_event_t *&e : events)
         pelmorabox_event_destroy(&e);

@@ -43,6 +43,24 @@ struct ops_dialogs
     gint64 stray_since = 0;
 };
 
+/* Watches the main loop from a 10 ms timer while an action runs: the
+ * longest time between two ticks (the loop held), and the titles of the
+ * dialogs or modal windows that were up meanwhile (besides main). */
+struct ops_loop_watch
+{
+    explicit ops_loop_watch(GtkWidget *main);
+    ~ops_loop_watch();
+    /* Longest pause so far in milliseconds, the time since the last tick
+     * included. */
+    gint64 longest_ms();
+    static gboolean tick(gpointer data);
+
+    GtkWidget *main;
+    guint source = 0;
+    gint64 last = 0, longest = 0;
+    std::vector<std::string> modal;
+};
+
 /* Synthesized input through the toolkit's event dispatch (so the handler
  * sees it as the current event). */
 gboolean ops_send_key(GtkWidget *w, guint keyval, guint state, guint32 time = GDK_CURRENT_TIME);
