@@ -21,22 +21,6 @@
 #define CTL_CHUNK 32   /* events per GetEvents2 call, as the console fetches them */
 #define CTL_ATTEMPTS 3 /* reads of a list that changed under us */
 
-int ctl_exit_code(int r)
-{
-    if (r >= 0)
-        return CTL_EXIT_OK;
-    return r == -14 ? CTL_EXIT_NO_ANSWER : CTL_EXIT_REFUSED;
-}
-
-std::string ctl_result_text(int r)
-{
-    std::string s = std::to_string(r);
-    /* Not strerror(-r): a server may answer INT_MIN, which has no negation. */
-    if (r < 0)
-        s += std::string(" (") + pelmora_result_text(r) + ")";
-    return s;
-}
-
 int ctl_get_state(const char *url, int bus_idx, pelmorabox_bus_state_t *s)
 {
     memset(s, 0, sizeof *s);

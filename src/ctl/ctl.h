@@ -7,11 +7,8 @@
 #include <string>
 
 #include "ctl_args.h"
+#include "ctl_format.h"
 
-/* Exit status for a call result: 0 for r >= 0, 3 for -14, 1 otherwise. */
-int ctl_exit_code(int r);
-/* "-1 (Operation not permitted)" */
-std::string ctl_result_text(int r);
 /* The bus state by "PelmoraBox.GetState": 0; the server's negative "result"
  * when it refused (a bus it does not have); -14 when no state came. */
 int ctl_get_state(const char *url, int bus_idx, pelmorabox_bus_state_t *s);

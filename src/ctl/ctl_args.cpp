@@ -9,7 +9,6 @@
 #include <string.h>
 #include <strings.h>
 
-#include "ctl_sys.h"
 #include "optwalk.h"
 #include "pelmora_version.h"
 #include "strl.h"

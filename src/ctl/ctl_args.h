@@ -125,6 +125,21 @@ typedef struct ctl_args_desc
 int ctl_args_parse(int argc, char **argv, ctl_args_t *a, std::string *err, FILE *out);
 void ctl_usage(FILE *f);
 
+/* The command groups beyond the automation server (lib, transfer,
+ * transcode, io) are parsed by ctl_sys.cpp, which holds their table; the
+ * parser above calls them through these, so that it need not include the
+ * runner's header. */
+int ctl_sys_is_group(const char *word);
+/* The sub-command of a->sys.group: 0, or -22 with err set. */
+int ctl_sys_select(ctl_args_t *a, const char *word, std::string *err);
+int ctl_sys_takes_value(const ctl_sys_args_t *s, const char *name);
+/* One option of the command: 1 taken, 0 not one of its options, -22 with
+ * err set for a bad value. */
+int ctl_sys_opt(ctl_args_t *a, const char *name, const std::string &val, std::string *err);
+/* Checks the server option and the positional arguments: 0 or -22. */
+int ctl_sys_finish(ctl_args_t *a, const std::vector<std::string> &pos, std::string *err);
+void ctl_sys_usage(FILE *f);
+
 /* HOST:PORT (a name, an IPv4 address or [IPv6]) into the endpoint URL. */
 int ctl_host_url(const char *host, std::string *url);
 /* A whole decimal (or 0x hexadecimal when f_hex) number within lo..hi. */

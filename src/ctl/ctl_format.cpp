@@ -8,6 +8,9 @@
 
 #include <algorithm>
 
+#include "ctl_args.h"
+#include "pelmora.h"
+
 size_t ctl_utf8_seq(const unsigned char *s, size_t n, uint32_t *cp)
 {
     if (!n)
@@ -529,4 +532,20 @@ void ctl_table_state(ctl_table_t *t, const char *command, int result, const pelm
     t->rows.push_back({"type_L_remain", CTL_CELL(s->type_L_remain)});
     t->rows.push_back({"fixed_time_remain", CTL_CELL(s->fixed_time_remain)});
     t->rows.push_back({"ply_hash", CTL_CELL(s->ply_hash)});
+}
+
+int ctl_exit_code(int r)
+{
+    if (r >= 0)
+        return CTL_EXIT_OK;
+    return r == -14 ? CTL_EXIT_NO_ANSWER : CTL_EXIT_REFUSED;
+}
+
+std::string ctl_result_text(int r)
+{
+    std::string s = std::to_string(r);
+    /* Not strerror(-r): a server may answer INT_MIN, which has no negation. */
+    if (r < 0)
+        s += std::string(" (") + pelmora_result_text(r) + ")";
+    return s;
 }

@@ -63,3 +63,8 @@ void ctl_table_flagged_init(ctl_table_t *t);
 void ctl_table_flagged_add(ctl_table_t *t, const pelmorabox_event_t *e);
 /* NAME / VALUE rows: the command and result first when command is given. */
 void ctl_table_state(ctl_table_t *t, const char *command, int result, const pelmorabox_bus_state_t *s);
+
+/* Exit status for a call result: 0 for r >= 0, 3 for -14, 1 otherwise. */
+int ctl_exit_code(int r);
+/* "-1 (Operation not permitted)" */
+std::string ctl_result_text(int r);

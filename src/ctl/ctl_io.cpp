@@ -5,7 +5,6 @@
 #include <string.h>
 #include <time.h>
 
-#include "ctl.h"
 #include "ctl_sys.h"
 #include "pelmora_io.h"
 #include "pelmora_settings.h"

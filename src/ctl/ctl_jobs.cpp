@@ -10,7 +10,6 @@
 #include <set>
 #include <vector>
 
-#include "ctl.h"
 #include "ctl_sys.h"
 #include "pelmora_call.h"
 #include "pelmora_jobs.h"

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <set>
 
-#include "ctl.h"
 #include "ctl_sys.h"
 #include "pelmora_lib.h"
 

@@ -7,8 +7,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "ctl.h"
-
 namespace {
 
 enum ctl_srv

@@ -13,18 +13,6 @@
 #include "ctl_args.h"
 #include "ctl_format.h"
 
-/* Parsing, called by ctl_args_parse. */
-int ctl_sys_is_group(const char *word);
-/* The sub-command of a->sys.group: 0, or -22 with err set. */
-int ctl_sys_select(ctl_args_t *a, const char *word, std::string *err);
-int ctl_sys_takes_value(const ctl_sys_args_t *s, const char *name);
-/* One option of the command: 1 taken, 0 not one of its options, -22 with
- * err set for a bad value. */
-int ctl_sys_opt(ctl_args_t *a, const char *name, const std::string &val, std::string *err);
-/* Checks the server option and the positional arguments: 0 or -22. */
-int ctl_sys_finish(ctl_args_t *a, const std::vector<std::string> &pos, std::string *err);
-void ctl_sys_usage(FILE *f);
-
 /* Runs the command; the exit status. */
 int ctl_sys_run(const ctl_args_t *a, FILE *out, FILE *err);
 
