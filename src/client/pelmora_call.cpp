@@ -6,8 +6,9 @@
 
 #include "pelmora.h"
 
-pelmora_call::pelmora_call(const char *caller, const char *url, const char *method)
-    : caller_(caller ? caller : ""), url_(url ? url : ""), method_(method ? method : "")
+pelmora_call::pelmora_call(const char *caller, const char *url, const char *method, const pelmora_call_style *style)
+    : caller_(caller ? caller : ""), url_(url ? url : ""), method_(method ? method : ""),
+      src_(style ? style->src : nullptr), how_(style ? style->how : 0)
 {
     xmlrpc_env_init(&env_);
 }
@@ -114,19 +115,64 @@ int pelmora_call::decompose_failed(const char *self, const char *src, int line) 
     return -14;
 }
 
+int pelmora_call::result(bool log_negative, int line)
+{
+    if (failed())
+        return call_failed(nullptr, how_ & SRC_ALWAYS ? src_ : nullptr, line, !(how_ & NO_NEWLINE));
+    xmlrpc_int32 r = 0;
+    if (!decompose("{s:i,*}", "result", &r)) {
+        if (how_ & METHOD_COMMA) {
+            fprintf(stderr, "%s: %s, decompose value failed: %s (%d) [%s:%d]\n", caller_, method_, fault_text(),
+                    env_.fault_code, src_ ? src_ : "", line);
+            return -14;
+        }
+        return decompose_failed(how_ & NAME_METHOD ? method_ : nullptr, src_, line);
+    }
+    if (r < 0 && log_negative)
+        fprintf(stderr, "%s: %s return %d (%s)\n", caller_, method_, r, pelmora_result_text(r));
+    return r;
+}
+
+int pelmora_call::list(const char *member, int max, const std::function<bool(xmlrpc_value *, int)> &decode, int line)
+{
+    const char *self = how_ & NAME_METHOD ? method_ : nullptr;
+    xmlrpc_value *array = nullptr;
+    if (!decompose("{s:A,*}", member, &array))
+        return decompose_failed(self, src_, line);
+    int size = xmlrpc_array_size(&env_, array);
+    if (!failed() && size > max && (how_ & REFUSE_LONGER))
+        xmlrpc_env_set_fault(&env_, XMLRPC_LIMIT_EXCEEDED_ERROR, "list too long");
+    int n = 0;
+    for (; !failed() && n < size && n < max; n++) {
+        xmlrpc_value *e = nullptr;
+        xmlrpc_array_read_item(&env_, array, n, &e);
+        if (failed()) {
+            if (!(how_ & ITEM_AS_DECODE)) {
+                char at[300] = "";
+                if (how_ & SRC_ALWAYS)
+                    snprintf(at, sizeof at, " [%s:%d]", src_ ? src_ : "", line);
+                fprintf(stderr, "%s/%s: xmlrpc_array_read_item failed: %s (%d)%s\n", caller_, method_, fault_text(),
+                        env_.fault_code, at);
+                n = -14;
+            }
+            break;
+        }
+        bool go_on = decode(e, n);
+        xmlrpc_DECREF(e);
+        if (!go_on)
+            break;
+    }
+    xmlrpc_DECREF(array);
+    if (n >= 0 && failed() && (how_ & ITEM_AS_DECODE))
+        return decompose_failed(self, src_, line);
+    return n;
+}
+
 /* The frame's own typed call (declared in pelmora.h): defined here so that
  * the frame does not include its helper back. Its log names the frame's
  * source, as the documented messages do. */
 int pelmora_method_no_arg(const char *url, const char *method)
 {
-    pelmora_call c(__func__, url, method);
-    if (!c.run("()"))
-        return c.call_failed(nullptr, nullptr, 0, false);
-    xmlrpc_int32 result = 0;
-    if (!c.decompose("{s:i,*}", "result", &result)) {
-        fprintf(stderr, "%s: %s, decompose value failed: %s (%d) [%s:%d]\n", __func__, method, c.env()->fault_string,
-                c.env()->fault_code, "pelmora.cpp", __LINE__);
-        return -14;
-    }
-    return result;
+    static const pelmora_call_style frame = {"pelmora.cpp", pelmora_call::METHOD_COMMA | pelmora_call::NO_NEWLINE};
+    return pelmora_call::result_call(&frame, false, __func__, url, method, "()");
 }

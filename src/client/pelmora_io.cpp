@@ -23,26 +23,13 @@ const char *nz(const char *s)
     return s ? s : "";
 }
 
-/* "result" of an answer that carries nothing else worth reading. */
-int result_of(pelmora_call &c)
-{
-    if (c.failed())
-        return c.call_failed(nullptr, nullptr, 0);
-    xmlrpc_int32 result = 0;
-    if (!c.decompose("{s:i,*}", "result", &result)) {
-        fprintf(stderr, "%s: %s, decompose value failed: %s (%d) [%s:%d]\n", c.caller(), c.method(),
-                c.env()->fault_string, c.env()->fault_code, SRC_NAME, __LINE__);
-        return -14;
-    }
-    return result;
-}
+const pelmora_call_style IO = {SRC_NAME, pelmora_call::METHOD_COMMA};
 
+/* A call whose answer carries nothing but "result". */
 template <typename... A>
-int result_call(const char *func, const char *url, const char *method, const char *format, A... args)
+int result_call(pelmora_call::site at, const char *url, const char *method, const char *format, A... args)
 {
-    pelmora_call c(func, url, method);
-    c.run(format, args...);
-    return result_of(c);
+    return pelmora_call::result_call(&IO, false, at, url, method, format, args...);
 }
 
 /* The clip struct of PlaylistInsert2 / PlaylistAppend2. */
@@ -65,9 +52,7 @@ int pelmora_status_read(const char *caller, xmlrpc_value *answer, pelmora_status
 {
     memset(s, 0, sizeof(*s));
     pelmora_call c(caller, "", "PelmoraIO.GetStatus");
-    if (answer)
-        xmlrpc_INCREF(answer);
-    c.adopt(nullptr, answer);
+    c.share(answer);
     xmlrpc_int32 result = 0;
     const char *name = nullptr, *cookie = nullptr;
     if (!c.decompose("{s:i,s:i,s:s,s:s,s:i,s:i,s:i,s:i,s:i,s:i,s:i,*}", "result", &result, "status", &s->status, "name",
@@ -197,7 +182,7 @@ int pelmora_playlist_insert_template(const char *url, int idx, const char *tmpl,
                                      const char *const *assets, int asset_cnt, const char *const *meta, int meta_cnt,
                                      const char *cookie)
 {
-    pelmora_call c(__func__, url, "PelmoraIO.PlaylistInsertTemplate");
+    pelmora_call c(__func__, url, "PelmoraIO.PlaylistInsertTemplate", &IO);
     xmlrpc_env *env = c.env();
     xmlrpc_value *arr = xmlrpc_array_new(env);
     xmlrpc_value *st = env->fault_occurred ? nullptr : xmlrpc_struct_new(env);
@@ -232,7 +217,7 @@ int pelmora_playlist_insert_template(const char *url, int idx, const char *tmpl,
         xmlrpc_DECREF(arr);
     if (st)
         xmlrpc_DECREF(st);
-    return result_of(c);
+    return c.result();
 }
 
 static int clip_call(const char *func, const char *url, const char *method, int idx, const pelmora_io_clip_t *clip)
@@ -241,7 +226,7 @@ static int clip_call(const char *func, const char *url, const char *method, int 
         return -22;
     pelmora_io_clip_t cp = *clip;
     clip_fix(&cp);
-    pelmora_call c(func, url, method);
+    pelmora_call c(func, url, method, &IO);
     xmlrpc_value *st = clip_struct(c.env(), &cp);
     if (st) {
         if (idx < 0)
@@ -250,7 +235,7 @@ static int clip_call(const char *func, const char *url, const char *method, int 
             c.run("(iS)", (xmlrpc_int32)idx, st);
         xmlrpc_DECREF(st);
     }
-    return result_of(c);
+    return c.result();
 }
 
 int pelmora_playlist_insert2(const char *url, int idx, const pelmora_io_clip_t *clip)
@@ -281,9 +266,7 @@ int pelmora_playlist_items_read(const char *caller, xmlrpc_value *answer, pelmor
         return -22;
     *pclips = nullptr;
     pelmora_call c(caller, "", "PelmoraIO.PlaylistItems");
-    if (answer)
-        xmlrpc_INCREF(answer);
-    c.adopt(nullptr, answer);
+    c.share(answer);
     xmlrpc_int32 result = 0, g = 0, p = 0, i = 0;
     if (!c.decompose("{s:i,*}", "result", &result))
         return c.decompose_failed(nullptr, SRC_NAME, __LINE__);

@@ -70,22 +70,12 @@ struct value_ref
     }
 };
 
-int result_of(pelmora_call &c)
-{
-    if (c.failed())
-        return c.call_failed(nullptr, SRC_NAME, __LINE__);
-    xmlrpc_int32 result = 0;
-    if (!c.decompose("{s:i,*}", "result", &result))
-        return c.decompose_failed(nullptr, SRC_NAME, __LINE__);
-    return result;
-}
+const pelmora_call_style JOBS = {SRC_NAME, pelmora_call::SRC_ALWAYS};
 
 template <typename... A>
-int result_call(const char *func, const char *url, const char *method, const char *format, A... args)
+int result_call(pelmora_call::site at, const char *url, const char *method, const char *format, A... args)
 {
-    pelmora_call c(func, url, method);
-    c.run(format, args...);
-    return result_of(c);
+    return pelmora_call::result_call(&JOBS, false, at, url, method, format, args...);
 }
 
 /* The list reading shared by every list call: the "result", then up to
@@ -93,50 +83,29 @@ int result_call(const char *func, const char *url, const char *method, const cha
  * fault in env for an element that does not decompose. */
 template <typename F> int read_list(pelmora_call &c, int limit, F decode)
 {
-    xmlrpc_int32 result = 0;
-    if (!c.decompose("{s:i,*}", "result", &result))
-        return c.decompose_failed(nullptr, SRC_NAME, __LINE__);
-    if (result < 0) {
-        fprintf(stderr, "%s: %s return %d (%s)\n", c.caller(), c.method(), result, pelmora_result_text(result));
+    int result = c.result(true);
+    if (result < 0)
         return result;
+    int n = c.list("list", limit, [&](xmlrpc_value *item, int i) {
+        decode(c.env(), item, i);
+        return !c.failed();
+    });
+    if (n >= 0 && c.failed()) {
+        c.decompose_failed(nullptr, SRC_NAME, __LINE__);
+        /* The server's result, but never more than the records read:
+         * callers go through that many records of their array. */
+        return result < n ? result : n;
     }
-    value_ref list;
-    if (!c.decompose("{s:A,*}", "list", &list.v))
-        return c.decompose_failed(nullptr, SRC_NAME, __LINE__);
-    int size = xmlrpc_array_size(c.env(), list.v);
-    if (c.failed())
-        return c.decompose_failed(nullptr, SRC_NAME, __LINE__);
-    if (size <= 0 || limit <= 0)
-        return 0;
-    int i = 0;
-    for (; i < limit && i < size; i++) {
-        value_ref item;
-        xmlrpc_array_read_item(c.env(), list.v, i, &item.v);
-        if (c.failed()) {
-            fprintf(stderr, "%s/%s: xmlrpc_array_read_item failed: %s (%d) [%s:%d]\n", c.caller(), c.method(),
-                    c.env()->fault_string, c.env()->fault_code, SRC_NAME, __LINE__);
-            return -14;
-        }
-        decode(c.env(), item.v, i);
-        if (c.failed()) {
-            c.decompose_failed(nullptr, SRC_NAME, __LINE__);
-            /* The server's result, but never more than the records read:
-             * callers go through that many records of their array. */
-            return result < i ? result : i;
-        }
-    }
-    return i;
+    return n;
 }
 
 /* An answer already received, owned by a helper for the readers. */
 struct adopted
 {
     pelmora_call c;
-    adopted(const char *caller, const char *method, xmlrpc_value *answer) : c(caller, "", method)
+    adopted(const char *caller, const char *method, xmlrpc_value *answer) : c(caller, "", method, &JOBS)
     {
-        if (answer)
-            xmlrpc_INCREF(answer);
-        c.adopt(nullptr, answer);
+        c.share(answer);
     }
 };
 
@@ -242,7 +211,7 @@ int pelmora_filetransfer_targets_list(const char *url, int offset, int limit, pe
 {
     if (!trg && limit > 0)
         return -22;
-    pelmora_call c(__func__, url, "PelmoraFileTransfer.TargetsList");
+    pelmora_call c(__func__, url, "PelmoraFileTransfer.TargetsList", &JOBS);
     if (!c.run("(ii)", (xmlrpc_int32)offset, (xmlrpc_int32)limit))
         return c.call_failed(nullptr, SRC_NAME, __LINE__);
     return pelmora_filetransfer_targets_read(__func__, c.answer(), limit, trg);
@@ -261,7 +230,7 @@ int pelmora_filetransfer_requests_list(const char *url, int type, int offset, in
 {
     if (!req && limit > 0)
         return -22;
-    pelmora_call c(__func__, url, "PelmoraFileTransfer.RequestsList");
+    pelmora_call c(__func__, url, "PelmoraFileTransfer.RequestsList", &JOBS);
     if (!c.run("(iii)", (xmlrpc_int32)type, (xmlrpc_int32)offset, (xmlrpc_int32)limit))
         return c.call_failed(nullptr, SRC_NAME, __LINE__);
     return pelmora_filetransfer_requests_read(__func__, c.answer(), limit, req);
@@ -271,16 +240,12 @@ int pelmora_filetransfer_request_get(const char *url, int id, pelmora_filetransf
 {
     if (!req)
         return -22;
-    pelmora_call c(__func__, url, "PelmoraFileTransfer.RequestGet");
+    pelmora_call c(__func__, url, "PelmoraFileTransfer.RequestGet", &JOBS);
     if (!c.run("(i)", (xmlrpc_int32)id))
         return c.call_failed(nullptr, SRC_NAME, __LINE__);
-    xmlrpc_int32 result = 0;
-    if (!c.decompose("{s:i,*}", "result", &result))
-        return c.decompose_failed(nullptr, SRC_NAME, __LINE__);
-    if (result < 0) {
-        fprintf(stderr, "%s: %s return %d (%s)\n", __func__, c.method(), result, pelmora_result_text(result));
+    int result = c.result(true);
+    if (result < 0)
         return result;
-    }
     value_ref item;
     if (!c.decompose("{s:S,*}", "item", &item.v))
         return c.decompose_failed(nullptr, SRC_NAME, __LINE__);
@@ -318,9 +283,9 @@ int pelmora_filetransfer_probe(const char *url, const char *target, const char *
 {
     if (!target || !object)
         return -22;
-    pelmora_call c(__func__, url, "PelmoraFileTransfer.ProbeRemote");
+    pelmora_call c(__func__, url, "PelmoraFileTransfer.ProbeRemote", &JOBS);
     c.run("(ss)", target, object);
-    int result = result_of(c);
+    int result = c.result();
     if (result < 0)
         return result;
     xmlrpc_int64 t = 0, size = 0;
@@ -338,11 +303,9 @@ int pelmora_filetransfer_list(const char *url, const char *target, const char *o
     if (!target || !object || !plist)
         return -22;
     char **got = nullptr;
-    xmlrpc_env env;
-    xmlrpc_env_init(&env);
-    xmlrpc_value *res = xmlrpc_client_callX(&env, url, "PelmoraFileTransfer.ListRemote", "(ss)", target, object);
-    int r = parse_simple_list_response(__func__, &env, res, &got);
-    xmlrpc_env_clean(&env);
+    pelmora_call c(__func__, url, "PelmoraFileTransfer.ListRemote");
+    c.run("(ss)", target, object);
+    int r = parse_simple_list_response(__func__, c.env(), c.release(), &got);
     if (r < 0 || !got)
         return r;
     size_t have = 0;
@@ -379,7 +342,7 @@ int pelmora_filetranscoder_requests_list(const char *url, int type, int offset, 
 {
     if (!req && limit > 0)
         return -22;
-    pelmora_call c(__func__, url, "PelmoraFileTranscoder.RequestsList");
+    pelmora_call c(__func__, url, "PelmoraFileTranscoder.RequestsList", &JOBS);
     if (!c.run("(iii)", (xmlrpc_int32)type, (xmlrpc_int32)offset, (xmlrpc_int32)limit))
         return c.call_failed(nullptr, SRC_NAME, __LINE__);
     return pelmora_filetranscoder_requests_read(__func__, c.answer(), limit, req);
@@ -498,9 +461,9 @@ int pelmora_sched_item_get(const char *url, int id, pelmora_sched_item_t *item)
 {
     if (!item)
         return -22;
-    pelmora_call c(__func__, url, "PelmoraSched.SchedGetItem");
+    pelmora_call c(__func__, url, "PelmoraSched.SchedGetItem", &JOBS);
     c.run("(i)", (xmlrpc_int32)id);
-    int result = result_of(c);
+    int result = c.result();
     if (result < 0)
         return result;
     value_ref v;
@@ -516,7 +479,7 @@ int pelmora_sched_item_list(const char *url, int limit, pelmora_sched_item_t *it
 {
     if (!items && limit > 0)
         return -22;
-    pelmora_call c(__func__, url, "PelmoraSched.SchedListItems");
+    pelmora_call c(__func__, url, "PelmoraSched.SchedListItems", &JOBS);
     if (!c.run("()"))
         return c.call_failed(nullptr, SRC_NAME, __LINE__);
     return read_list(c, limit,
@@ -532,7 +495,7 @@ int pelmora_sched_log_list(const char *url, int limit, pelmora_sched_log_t *logs
 {
     if (!logs && limit > 0)
         return -22;
-    pelmora_call c(__func__, url, "PelmoraSched.SchedListLogs");
+    pelmora_call c(__func__, url, "PelmoraSched.SchedListLogs", &JOBS);
     if (!c.run("()"))
         return c.call_failed(nullptr, SRC_NAME, __LINE__);
     return read_list(c, limit, [logs](xmlrpc_env *env, xmlrpc_value *v, int i) { sched_log_decode(env, v, &logs[i]); });
@@ -548,9 +511,9 @@ int pelmora_sched_get_state(const char *url, pelmora_sched_state_t *st)
     if (!st)
         return -22;
     memset(st, 0, sizeof(*st));
-    pelmora_call c(__func__, url, "PelmoraSched.SchedGetState");
+    pelmora_call c(__func__, url, "PelmoraSched.SchedGetState", &JOBS);
     c.run("()");
-    int result = result_of(c);
+    int result = c.result();
     if (result < 0)
         return result;
     value_ref v;

@@ -10,6 +10,10 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <climits>
+#include <functional>
+#include <string>
+#include <vector>
 
 #include "pelmora.h"
 #include "pelmora_call.h"
@@ -28,69 +32,15 @@ void note_fault(bool answered, int code)
     last_fault = answered ? 0 : code ? code : XMLRPC_INTERNAL_ERROR;
 }
 
-/* One call's bookkeeping: the fault environment, the answer reference and
- * the documented log lines, released on every way out. */
-struct lib_call
+const pelmora_call_style LIB = {SRC_NAME, pelmora_call::NAME_METHOD};
+
+/* Makes the call; its fault is kept for pelmora_lib_last_fault. */
+template <typename... A> bool lib_run(pelmora_call &c, const char *format, A... args)
 {
-    pelmora_call pc;
-    xmlrpc_env &env;
-    xmlrpc_value *res = nullptr; /* owned by pc */
-    const char *func;
-    const char *url;
-    const char *method;
-    int result = 0;
-
-    lib_call(const char *f, const char *u, const char *m)
-        : pc(f, u ? u : "", m), env(*pc.env()), func(f), url(u ? u : ""), method(m)
-    {
-    }
-    lib_call(const lib_call &) = delete;
-    lib_call &operator=(const lib_call &) = delete;
-
-    /* Makes the call and reads "result": 0 when there is an answer with a
-     * result (kept in `result`, negatives logged), else -14. */
-    template <typename... A> int call(const char *format, A... args)
-    {
-        bool ok = pc.run(format, args...);
-        note_fault(ok, env.fault_code);
-        if (!ok)
-            return pc.call_failed(nullptr, nullptr, 0);
-        return read_result();
-    }
-    /* As call, on an answer already received (a reference is taken). */
-    int take(xmlrpc_value *answer)
-    {
-        if (answer)
-            xmlrpc_INCREF(answer);
-        pc.adopt(nullptr, answer);
-        return read_result();
-    }
-    int read_result()
-    {
-        res = pc.answer();
-        xmlrpc_int32 r = 0;
-        if (!pc.decompose("{s:i,*}", "result", &r))
-            return pc.decompose_failed(method, SRC_NAME, __LINE__);
-        result = r;
-        return 0;
-    }
-    void log_negative() const
-    {
-        fprintf(stderr, "%s: %s return %d (%s)\n", func, method, result, pelmora_result_text(result));
-    }
-    /* The array member `name`, or null (logged). The caller releases it. */
-    xmlrpc_value *array(const char *name)
-    {
-        xmlrpc_value *a = nullptr;
-        xmlrpc_decompose_value(&env, res, "{s:A,*}", name, &a);
-        if (env.fault_occurred) {
-            fprintf(stderr, "%s/%s: decompose value failed: %s (%d) [%s:%d]\n", func, method, env.fault_string,
-                    env.fault_code, SRC_NAME, __LINE__);
-            return nullptr;
-        }
-        return a;
-    }
-};
+    bool ok = c.run(format, args...);
+    note_fault(ok, c.env()->fault_code);
+    return ok;
+}
 
 /* Reference guard for a value read out of an answer. */
 struct value_ref
@@ -103,35 +53,48 @@ struct value_ref
     }
 };
 
-/* The "list" answer of a call made through c (cr is what c.call gave): a
- * negative result is logged and returned; else the array goes into list and
- * its length into *size, 0 returned. -14 for an answer without a list. */
-int list_answer(lib_call &c, int cr, value_ref &list, int *size)
+/* Reads the "list" of a list answer through c: a negative result is
+ * logged and returned; every element goes to decode, which returns 0 to go
+ * on, or -12, or -14 with a fault for a malformed element. -14 for an
+ * answer without a list. */
+int lib_list(pelmora_call &c, xmlrpc_value *answer, const std::function<int(xmlrpc_value *)> &decode)
 {
-    if (cr < 0)
-        return -14;
-    if (c.result < 0) {
-        c.log_negative();
-        return c.result;
+    c.share(answer);
+    int r = c.result(true);
+    if (r < 0)
+        return r;
+    int failure = 0;
+    int n = c.list("list", INT_MAX, [&](xmlrpc_value *e, int) { return (failure = decode(e)) == 0; });
+    if (n < 0)
+        return n;
+    if (failure == -14)
+        fprintf(stderr, "%s/%s: xmlrpc_array_read_item failed: %s (%d)\n", c.caller(), c.method(),
+                c.env()->fault_string, c.env()->fault_code);
+    return failure;
+}
+
+/* The records read, in a new null-terminated array; on a failure r (or
+ * without memory) the records are freed and r (or -12) returned. */
+template <typename T> int records(std::vector<T *> &got, int r, T ***out)
+{
+    T **a = r ? nullptr : (T **)calloc(got.size() + 1, sizeof(T *));
+    if (!a) {
+        for (T *p : got)
+            free(p);
+        return r ? r : -12;
     }
-    if (!(list.v = c.array("list")))
-        return -14;
-    *size = xmlrpc_array_size(&c.env, list.v);
-    if (c.env.fault_occurred || *size < 0)
-        return -14;
-    return 0;
+    std::copy(got.begin(), got.end(), a);
+    *out = a;
+    return (int)got.size();
 }
 
 /* A call whose answer carries only "result". */
 template <typename... A>
 int result_only(const char *func, const char *url, const char *method, const char *format, A... args)
 {
-    lib_call c(func, url, method);
-    if (c.call(format, args...) < 0)
-        return -14;
-    if (c.result < 0)
-        c.log_negative();
-    return c.result;
+    pelmora_call c(func, url, method, &LIB);
+    lib_run(c, format, args...);
+    return c.result(true);
 }
 
 /* A call answered by a simple list of strings. */
@@ -140,12 +103,9 @@ int simple_list(const char *func, const char *url, const char *method, char ***p
 {
     if (!plist)
         return -22;
-    xmlrpc_env env;
-    xmlrpc_env_init(&env);
-    xmlrpc_value *res = xmlrpc_client_callX(&env, url, method, format, args...);
-    int r = parse_simple_list_response(func, &env, res, plist);
-    xmlrpc_env_clean(&env);
-    return r;
+    pelmora_call c(func, url, method);
+    c.run(format, args...);
+    return parse_simple_list_response(func, c.env(), c.release(), plist);
 }
 
 int case_cmp(const char *a, const char *b)
@@ -303,13 +263,10 @@ int pelmora_lib_item_read(const char *caller, xmlrpc_value *v, pelmora_lib_item_
  * that the fuzz targets share. */
 template <typename... A> static xmlrpc_value *lib_answer(pelmora_call &pc, const char *format, A... args)
 {
-    bool ok = pc.run(format, args...);
-    note_fault(ok, pc.env()->fault_code);
-    if (!ok) {
-        pc.call_failed(nullptr, nullptr, 0);
-        return nullptr;
-    }
-    return pc.answer();
+    if (lib_run(pc, format, args...))
+        return pc.answer();
+    pc.call_failed(nullptr, nullptr, 0);
+    return nullptr;
 }
 
 int pelmora_lib_last_fault(void)
@@ -337,47 +294,28 @@ int pelmora_lib_dirs_read(const char *caller, xmlrpc_value *answer, const char *
     *pdirs = nullptr;
     if (!path)
         return -22;
-    lib_call c(caller, "", method);
-    value_ref list;
-    int size = 0;
-    if (int r = list_answer(c, c.take(answer), list, &size))
-        return r;
-    pelmora_lib_dir_t **dirs = (pelmora_lib_dir_t **)calloc((size_t)size + 1, sizeof(*dirs));
-    if (!dirs)
-        return -12;
-    int n = 0, r = 0;
-    for (int i = 0; i < size && !r; i++) {
-        value_ref e;
+    pelmora_call c(caller, "", method, &LIB);
+    std::vector<pelmora_lib_dir_t *> got;
+    int r = lib_list(c, answer, [&](xmlrpc_value *e) {
         const char *name = nullptr;
-        xmlrpc_array_read_item(&c.env, list.v, i, &e.v);
-        if (!c.env.fault_occurred)
-            xmlrpc_decompose_value(&c.env, e.v, "{s:s,*}", "name", &name);
-        if (c.env.fault_occurred) {
-            fprintf(stderr, "%s/%s: xmlrpc_array_read_item failed: %s (%d)\n", caller, method, c.env.fault_string,
-                    c.env.fault_code);
-            r = -14;
-            break;
-        }
+        xmlrpc_decompose_value(c.env(), e, "{s:s,*}", "name", &name);
+        if (c.failed())
+            return -14;
         pelmora_lib_dir_t *d = (pelmora_lib_dir_t *)calloc(1, sizeof(*d));
-        if (!d) {
-            free((void *)name);
-            r = -12;
-            break;
+        if (d) {
+            strlcpy(d->name, name, sizeof(d->name));
+            pelmora_lib_join(d->full, sizeof(d->full), path, d->name);
+            got.push_back(d);
         }
-        strlcpy(d->name, name, sizeof(d->name));
         free((void *)name);
-        pelmora_lib_join(d->full, sizeof(d->full), path, d->name);
-        dirs[n++] = d;
-    }
-    if (r) {
-        for (int i = 0; i < n; i++)
-            free(dirs[i]);
-        free(dirs);
-        return r;
-    }
+        return d ? 0 : -12;
+    });
+    int n = records(got, r, pdirs);
+    if (n <= 0)
+        return n;
+    pelmora_lib_dir_t **dirs = *pdirs;
     std::sort(dirs, dirs + n,
               [](const pelmora_lib_dir_t *a, const pelmora_lib_dir_t *b) { return case_cmp(a->name, b->name) > 0; });
-    *pdirs = dirs;
     return n;
 }
 
@@ -403,42 +341,27 @@ int pelmora_lib_items_read(const char *caller, xmlrpc_value *answer, const char 
     *pitems = nullptr;
     if (!path)
         return -22;
-    lib_call c(caller, "", method);
-    value_ref list;
-    int size = 0;
-    if (int r = list_answer(c, c.take(answer), list, &size))
-        return r;
-    pelmora_lib_item_t **items = (pelmora_lib_item_t **)calloc((size_t)size + 1, sizeof(*items));
-    if (!items)
-        return -12;
-    int n = 0, r = 0;
-    for (int i = 0; i < size; i++) {
-        value_ref e;
-        xmlrpc_array_read_item(&c.env, list.v, i, &e.v);
-        if (c.env.fault_occurred || xmlrpc_value_type(e.v) != XMLRPC_TYPE_STRUCT) {
-            fprintf(stderr, "%s/%s: xmlrpc_array_read_item failed: %s (%d)\n", caller, method,
-                    c.env.fault_occurred ? c.env.fault_string : "not a struct", c.env.fault_code);
-            r = -14;
-            break;
+    pelmora_call c(caller, "", method, &LIB);
+    std::vector<pelmora_lib_item_t *> got;
+    int r = lib_list(c, answer, [&](xmlrpc_value *e) {
+        if (xmlrpc_value_type(e) != XMLRPC_TYPE_STRUCT) {
+            xmlrpc_env_set_fault(c.env(), 0, "not a struct");
+            return -14;
         }
         pelmora_lib_item_t *it = (pelmora_lib_item_t *)calloc(1, sizeof(*it));
-        if (!it) {
-            r = -12;
-            break;
-        }
-        pelmora_lib_item_read(caller, e.v, it);
+        if (!it)
+            return -12;
+        pelmora_lib_item_read(caller, e, it);
         pelmora_lib_join(it->full, sizeof(it->full), path, it->name);
-        items[n++] = it;
-    }
-    if (r) {
-        for (int i = 0; i < n; i++)
-            free(items[i]);
-        free(items);
-        return r;
-    }
+        got.push_back(it);
+        return 0;
+    });
+    int n = records(got, r, pitems);
+    if (n <= 0)
+        return n;
+    pelmora_lib_item_t **items = *pitems;
     std::sort(items, items + n,
               [](const pelmora_lib_item_t *a, const pelmora_lib_item_t *b) { return case_cmp(a->name, b->name) < 0; });
-    *pitems = items;
     return n;
 }
 
@@ -478,53 +401,29 @@ int pelmora_lib_subclips_read(const char *caller, xmlrpc_value *answer, pelmora_
     if (!pitems)
         return -22;
     *pitems = nullptr;
-    lib_call c(caller, "", method);
-    value_ref list;
-    int size = 0;
-    if (int r = list_answer(c, c.take(answer), list, &size))
-        return r;
-    pelmora_lib_subclip_t **subs = nullptr;
-    int n = 0, r = 0;
-    for (int i = 0; i < size; i++) {
-        value_ref e;
+    pelmora_call c(caller, "", method, &LIB);
+    std::vector<pelmora_lib_subclip_t *> got;
+    int r = lib_list(c, answer, [&](xmlrpc_value *e) {
         xmlrpc_int32 mark_in = 0, duration = 0;
         const char *title = nullptr;
-        xmlrpc_array_read_item(&c.env, list.v, i, &e.v);
-        if (!c.env.fault_occurred)
-            xmlrpc_decompose_value(&c.env, e.v, "{s:i,s:i,s:s,*}", "mark_in", &mark_in, "duration", &duration, "title",
-                                   &title);
-        if (c.env.fault_occurred) {
-            fprintf(stderr, "%s/%s: xmlrpc_array_read_item failed: %s (%d)\n", caller, method, c.env.fault_string,
-                    c.env.fault_code);
-            r = -14;
-            break;
-        }
+        xmlrpc_decompose_value(c.env(), e, "{s:i,s:i,s:s,*}", "mark_in", &mark_in, "duration", &duration, "title",
+                               &title);
+        if (c.failed())
+            return -14;
         pelmora_lib_subclip_t *s = (pelmora_lib_subclip_t *)calloc(1, sizeof(*s));
-        pelmora_lib_subclip_t **grown =
-            s ? (pelmora_lib_subclip_t **)realloc(subs, sizeof(*subs) * ((size_t)n + 2)) : nullptr;
-        if (!grown) {
-            free(s);
-            free((void *)title);
-            r = -12;
-            break;
+        if (s) {
+            s->idx = (int)got.size();
+            s->mark_in = mark_in;
+            s->duration = duration;
+            strlcpy(s->title, title, sizeof(s->title));
+            s->parent = parent;
+            got.push_back(s);
         }
-        subs = grown;
-        s->idx = n;
-        s->mark_in = mark_in;
-        s->duration = duration;
-        strlcpy(s->title, title, sizeof(s->title));
         free((void *)title);
-        s->parent = parent;
-        subs[n++] = s;
-        subs[n] = nullptr;
-    }
-    if (r) {
-        if (subs)
-            pelmora_lib_list_subclips_free(&subs);
-        return r;
-    }
-    *pitems = subs;
-    return n;
+        return s ? 0 : -12;
+    });
+    /* No subclips: no array either. */
+    return r || !got.empty() ? records(got, r, pitems) : 0;
 }
 
 int pelmora_lib_meta_item(const char *url, const char *object, pelmora_lib_item_t *pitem)
@@ -532,19 +431,14 @@ int pelmora_lib_meta_item(const char *url, const char *object, pelmora_lib_item_
     if (!pitem || !object)
         return -22;
     memset(pitem, 0, sizeof(*pitem));
-    lib_call c(__func__, url, "PelmoraLib.LibMetaItem");
-    if (c.call("(s)", object) < 0)
-        return -14;
-    if (c.result != 0) {
-        if (c.result < 0)
-            c.log_negative();
-        return c.result;
-    }
+    pelmora_call c(__func__, url, "PelmoraLib.LibMetaItem", &LIB);
+    lib_run(c, "(s)", object);
+    if (int r = c.result(true))
+        return r;
     value_ref item;
-    xmlrpc_decompose_value(&c.env, c.res, "{s:S,*}", "item", &item.v);
-    if (c.env.fault_occurred) {
-        fprintf(stderr, "%s:%d: xmlrpc_decompose_value failed: %s (%d)\n", __func__, __LINE__, c.env.fault_string,
-                c.env.fault_code);
+    if (!c.decompose("{s:S,*}", "item", &item.v)) {
+        fprintf(stderr, "%s:%d: xmlrpc_decompose_value failed: %s (%d)\n", __func__, __LINE__, c.env()->fault_string,
+                c.env()->fault_code);
         return -14;
     }
     pelmora_lib_item_read(__func__, item.v, pitem);
@@ -560,22 +454,18 @@ static int thumb_call(const char *func, const char *url, const char *method, voi
         return -22;
     *pdata = nullptr;
     *pdata_size = 0;
-    lib_call c(func, url, method);
-    int cr = f_args4 ? c.call(format, a, b, (xmlrpc_int32)w, (xmlrpc_int32)h) : c.call(format, a);
-    if (cr < 0)
-        return -14;
-    if (c.result < 0) {
-        c.log_negative();
-        return c.result;
-    }
+    pelmora_call c(func, url, method, &LIB);
+    if (f_args4)
+        lib_run(c, format, a, b, (xmlrpc_int32)w, (xmlrpc_int32)h);
+    else
+        lib_run(c, format, a);
+    int r = c.result(true);
+    if (r < 0)
+        return r;
     const unsigned char *bytes = nullptr;
     size_t len = 0;
-    xmlrpc_decompose_value(&c.env, c.res, "{s:6,*}", "thumb", &bytes, &len);
-    if (c.env.fault_occurred) {
-        fprintf(stderr, "%s/%s: decompose value failed: %s (%d) [%s:%d]\n", func, method, c.env.fault_string,
-                c.env.fault_code, SRC_NAME, __LINE__);
-        return -14;
-    }
+    if (!c.decompose("{s:6,*}", "thumb", &bytes, &len))
+        return c.decompose_failed(method, SRC_NAME, __LINE__);
     if (len == 0 || len > PELMORA_LIB_THUMB_MAX) {
         fprintf(stderr, "%s: %s: a thumbnail of %zu bytes refused\n", func, method, len);
         free((void *)bytes);
@@ -583,7 +473,7 @@ static int thumb_call(const char *func, const char *url, const char *method, voi
     }
     *pdata = (void *)bytes;
     *pdata_size = (int)len;
-    return c.result;
+    return r;
 }
 
 int pelmora_lib_thumb_item(const char *url, const char *src, const char *scale_type, int scale_width, int scale_height,
@@ -603,23 +493,20 @@ int pelmora_lib_thumb_overlay(const char *url, const char *name, void **pdata, i
 }
 
 /* Reads a search answer: the hit's path into dst on a result of 0 or more. */
-static int search_answer(lib_call &c, char *dst)
+static int search_answer(pelmora_call &c, char *dst)
 {
-    if (c.result < 0) {
-        if (c.result != -14 && c.result != -2)
-            fprintf(stderr, "%s: %s return %d\n", c.func, c.method, c.result);
-        return c.result;
+    int r = c.result();
+    if (r < 0) {
+        if (r != -14 && r != -2)
+            fprintf(stderr, "%s: %s return %d\n", c.caller(), c.method(), r);
+        return r;
     }
     const char *hit = nullptr;
-    xmlrpc_decompose_value(&c.env, c.res, "{s:s,*}", "item", &hit);
-    if (c.env.fault_occurred) {
-        fprintf(stderr, "%s/%s: decompose value failed: %s (%d) [%s:%d]\n", c.func, c.method, c.env.fault_string,
-                c.env.fault_code, SRC_NAME, __LINE__);
-        return -14;
-    }
+    if (!c.decompose("{s:s,*}", "item", &hit))
+        return c.decompose_failed(c.method(), SRC_NAME, __LINE__);
     strlcpy(dst, hit, 260);
     free((void *)hit);
-    return c.result;
+    return r;
 }
 
 int pelmora_lib_search_item(const char *url, int start_idx, const char *start_item, const char *keyword, char *dst)
@@ -627,9 +514,8 @@ int pelmora_lib_search_item(const char *url, int start_idx, const char *start_it
     if (!dst || !keyword)
         return -22;
     dst[0] = 0;
-    lib_call c(__func__, url, "PelmoraLib.LibSearchItem");
-    if (c.call("(iss)", (xmlrpc_int32)start_idx, start_item ? start_item : "", keyword) < 0)
-        return -14;
+    pelmora_call c(__func__, url, "PelmoraLib.LibSearchItem", &LIB);
+    lib_run(c, "(iss)", (xmlrpc_int32)start_idx, start_item ? start_item : "", keyword);
     return search_answer(c, dst);
 }
 
@@ -639,9 +525,8 @@ int pelmora_lib_search_item_dur_range(const char *url, int start_idx, const char
     if (!dst)
         return -22;
     dst[0] = 0;
-    lib_call c(__func__, url, "PelmoraLib.LibSearchItemDurRange");
-    if (c.call("(isdd)", (xmlrpc_int32)start_idx, start_item ? start_item : "", dur_a, dur_b) < 0)
-        return -14;
+    pelmora_call c(__func__, url, "PelmoraLib.LibSearchItemDurRange", &LIB);
+    lib_run(c, "(isdd)", (xmlrpc_int32)start_idx, start_item ? start_item : "", dur_a, dur_b);
     return search_answer(c, dst);
 }
 
@@ -652,64 +537,43 @@ int pelmora_lib_state_read(const char *caller, xmlrpc_value *resultP, int amend_
     if (!p_state)
         return -22;
     *p_state = nullptr;
-    xmlrpc_env env;
-    xmlrpc_env_init(&env);
-    int r = 0;
-    xmlrpc_int32 result = 0, total_items = 0;
+    pelmora_call c(caller, "", method, &LIB);
+    c.share(resultP);
+    int r = c.result(true);
+    if (r < 0)
+        return r;
+    xmlrpc_int32 total_items = 0;
     xmlrpc_int64 amend_idx = 0, free_space = 0, total_space = 0;
-    value_ref list;
-    xmlrpc_decompose_value(&env, resultP, "{s:i,*}", "result", &result);
-    if (!env.fault_occurred && result < 0) {
-        fprintf(stderr, "%s: %s return %d (%s)\n", caller, method, result, pelmora_result_text(result));
-        xmlrpc_env_clean(&env);
-        return result;
-    }
-    if (!env.fault_occurred)
-        xmlrpc_decompose_value(&env, resultP, "{s:I,s:i,s:I,s:I,*}", "amend_idx", &amend_idx, "total_items",
-                               &total_items, "free_space", &free_space, "total_space", &total_space);
-    if (!env.fault_occurred)
-        xmlrpc_decompose_value(&env, resultP, "{s:A,*}", "amend_list", &list.v);
-    int size = 0;
-    if (!env.fault_occurred)
-        size = xmlrpc_array_size(&env, list.v);
-    if (env.fault_occurred) {
-        fprintf(stderr, "%s/%s: decompose value failed: %s (%d) [%s:%d]\n", caller, method, env.fault_string,
-                env.fault_code, SRC_NAME, __LINE__);
-        xmlrpc_env_clean(&env);
-        return -14;
-    }
+    if (!c.decompose("{s:I,s:i,s:I,s:I,*}", "amend_idx", &amend_idx, "total_items", &total_items, "free_space",
+                     &free_space, "total_space", &total_space))
+        return c.decompose_failed(method, SRC_NAME, __LINE__);
     /* Entries past the limit asked for are never applied; not holding them
      * keeps a flooding server from sizing our allocation. */
     int cap = amend_list_limit > 0 ? std::min(amend_list_limit, PELMORA_LIB_STATE_MAX_ENTRIES)
                                    : PELMORA_LIB_STATE_MAX_ENTRIES;
-    int want = std::min(size, cap);
+    std::vector<std::string> entries;
+    int n = c.list("amend_list", cap, [&](xmlrpc_value *e, int) {
+        const char *text = nullptr;
+        xmlrpc_decompose_value(c.env(), e, "(s)", &text);
+        if (c.failed())
+            return false;
+        entries.emplace_back(text);
+        free((void *)text);
+        return true;
+    });
+    if (n < 0)
+        return n;
+    if (c.failed()) {
+        fprintf(stderr, "%s/%s: xmlrpc_array_read_item failed: %s (%d)\n", caller, method, c.env()->fault_string,
+                c.env()->fault_code);
+        return -14;
+    }
     pelmora_lib_state_t *st =
-        (pelmora_lib_state_t *)calloc(1, sizeof(pelmora_lib_state_t) + (size_t)want * sizeof(st->amend_list_data[0]));
-    if (!st) {
-        xmlrpc_env_clean(&env);
+        (pelmora_lib_state_t *)calloc(1, sizeof(pelmora_lib_state_t) + (size_t)n * sizeof(st->amend_list_data[0]));
+    if (!st)
         return -12;
-    }
-    int n = 0;
-    for (int i = 0; i < want; i++) {
-        value_ref e;
-        const char *s = nullptr;
-        xmlrpc_array_read_item(&env, list.v, i, &e.v);
-        if (!env.fault_occurred)
-            xmlrpc_decompose_value(&env, e.v, "(s)", &s);
-        if (env.fault_occurred) {
-            fprintf(stderr, "%s/%s: xmlrpc_array_read_item failed: %s (%d)\n", caller, method, env.fault_string,
-                    env.fault_code);
-            r = -14;
-            break;
-        }
-        strlcpy(st->amend_list_data[n++], s, sizeof(st->amend_list_data[0]));
-        free((void *)s);
-    }
-    xmlrpc_env_clean(&env);
-    if (r) {
-        free(st);
-        return r;
-    }
+    for (int i = 0; i < n; i++)
+        strlcpy(st->amend_list_data[i], entries[i].c_str(), sizeof(st->amend_list_data[0]));
     st->amend_list_len = n;
     st->amend_idx = amend_idx;
     st->total_items = total_items;
@@ -727,21 +591,10 @@ int pelmora_lib_state(const char *url, int amend_list_limit, pelmora_lib_state_t
     if (!p_state)
         return -22;
     *p_state = nullptr;
-    xmlrpc_env env;
-    xmlrpc_env_init(&env);
-    xmlrpc_value *res = xmlrpc_client_callX(&env, url, "PelmoraLib.LibState", "(i)", (xmlrpc_int32)amend_list_limit);
-    note_fault(!env.fault_occurred, env.fault_code);
-    int r;
-    if (env.fault_occurred) {
-        fprintf(stderr, "%s: xmlrpc_client_callX(%s, %s) failed: %s (%d)\n", __func__, url, "PelmoraLib.LibState",
-                env.fault_string, env.fault_code);
-        r = -14;
-    } else {
-        r = pelmora_lib_state_read(__func__, res, amend_list_limit, p_state);
-        xmlrpc_DECREF(res);
-    }
-    xmlrpc_env_clean(&env);
-    return r;
+    pelmora_call c(__func__, url, "PelmoraLib.LibState");
+    if (!lib_run(c, "(i)", (xmlrpc_int32)amend_list_limit))
+        return c.call_failed(nullptr, nullptr, 0);
+    return pelmora_lib_state_read(__func__, c.answer(), amend_list_limit, p_state);
 }
 
 int pelmora_lib_create_dir(const char *url, const char *name)
@@ -800,19 +653,18 @@ int pelmora_basename_item(const char *url, const char *method, const char *objec
         filename_local[0] = 0;
     if (!object || !method)
         return -22;
-    lib_call c(__func__, url, method);
-    int cr = ext && *ext ? c.call("(ss)", object, ext) : c.call("(s)", object);
-    if (cr < 0)
+    pelmora_call c(__func__, url, method, &LIB);
+    if (ext && *ext)
+        lib_run(c, "(ss)", object, ext);
+    else
+        lib_run(c, "(s)", object);
+    int r = c.result();
+    if (c.failed())
         return -14;
     const char *value = nullptr, *local = nullptr;
     xmlrpc_int64 shm = -1;
-    xmlrpc_decompose_value(&c.env, c.res, "{s:i,s:s,s:s,s:I,*}", "result", &c.result, "value", &value, "object", &local,
-                           "cache_shm_id", &shm);
-    if (c.env.fault_occurred) {
-        fprintf(stderr, "%s/%s: decompose value failed: %s (%d) [%s:%d]\n", __func__, method, c.env.fault_string,
-                c.env.fault_code, SRC_NAME, __LINE__);
-        return -14;
-    }
+    if (!c.decompose("{s:s,s:s,s:I,*}", "value", &value, "object", &local, "cache_shm_id", &shm))
+        return c.decompose_failed(method, SRC_NAME, __LINE__);
     if (filename_abs)
         strlcpy(filename_abs, value, 260);
     if (filename_local)
@@ -821,7 +673,7 @@ int pelmora_basename_item(const char *url, const char *method, const char *objec
         *cache_shm_id = (int)shm;
     free((void *)value);
     free((void *)local);
-    return c.result;
+    return r;
 }
 
 int pelmora_lib_basename_item(const char *url, const char *object, const char *ext, char *filename_abs,

@@ -7,6 +7,9 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "pelmora.h"
 #include "pelmora_call.h"
 #include "strl.h"
@@ -37,26 +40,14 @@ static const char *const record_maps_templates[] = {
 
 namespace {
 
-/* "result" of the answer; -14 (logged) when there is none, a negative
- * server result logged and handed back. */
-int read_result(pelmora_call &c)
-{
-    if (c.failed())
-        return c.call_failed(nullptr, nullptr, 0);
-    xmlrpc_int32 result = 0;
-    if (!c.decompose("{s:i,*}", "result", &result))
-        return c.decompose_failed(nullptr, SRC_NAME, __LINE__);
-    if (result < 0)
-        fprintf(stderr, "%s: %s return %d (%s)\n", c.caller(), c.method(), result, pelmora_result_text(result));
-    return result;
-}
+const pelmora_call_style SETTINGS = {SRC_NAME, 0};
+/* The settings and modes lists: a list longer than asked for is refused. */
+const pelmora_call_style SETTINGS_LIST = {SRC_NAME, pelmora_call::REFUSE_LONGER | pelmora_call::ITEM_AS_DECODE};
 
 template <typename... A>
-int result_call(const char *func, const char *url, const char *method, const char *format, A... args)
+int result_call(pelmora_call::site at, const char *url, const char *method, const char *format, A... args)
 {
-    pelmora_call c(func, url, method);
-    c.run(format, args...);
-    return read_result(c);
+    return pelmora_call::result_call(&SETTINGS, true, at, url, method, format, args...);
 }
 
 int text_int(const char *s)
@@ -84,22 +75,6 @@ xmlrpc_value *bounded_array(pelmora_call &c, xmlrpc_value *from, const char *mem
         return nullptr;
     }
     return a;
-}
-
-/* Takes a reference to answer into c and reads its "result" and bounded
- * "list": the list (caller releases) with *r 0, or null with *r the
- * server's negative result or -14 (logged). */
-xmlrpc_value *answer_list(pelmora_call &c, xmlrpc_value *answer, int max, int *n, int *r)
-{
-    if (answer)
-        xmlrpc_INCREF(answer);
-    c.adopt(nullptr, answer);
-    *r = read_result(c);
-    if (*r < 0)
-        return nullptr;
-    xmlrpc_value *list = bounded_array(c, c.answer(), "list", max, n);
-    *r = list ? 0 : c.decompose_failed(nullptr, SRC_NAME, __LINE__);
-    return list;
 }
 
 void mode_free(pelmora_io_mode_t *m)
@@ -214,26 +189,19 @@ int pelmora_io_settings_read(const char *caller, xmlrpc_value *answer, pelmora_i
         {"playback_timecode_src", offsetof(pelmora_io_settings_t, playback_timecode_src), 0},
         {"record_bitdepth", offsetof(pelmora_io_settings_t, record_bitdepth), 0},
     };
-    pelmora_call c(caller, "", "PelmoraIO.SettingsGet");
-    int n = 0, r = 0;
-    xmlrpc_value *list = answer_list(c, answer, PELMORA_IO_SETTINGS_MAX, &n, &r);
-    if (!list)
+    pelmora_call c(caller, "", "PelmoraIO.SettingsGet", &SETTINGS_LIST);
+    c.share(answer);
+    int r = c.result(true);
+    if (r < 0)
         return r;
-    for (int i = 0; i < n; i++) {
-        xmlrpc_value *item = nullptr;
-        xmlrpc_array_read_item(c.env(), list, i, &item);
-        if (c.failed()) {
-            r = c.decompose_failed(nullptr, SRC_NAME, __LINE__);
-            break;
-        }
+    int n = c.list("list", PELMORA_IO_SETTINGS_MAX, [&](xmlrpc_value *item, int) {
         const char *name = nullptr, *value = nullptr;
         xmlrpc_decompose_value(c.env(), item, "{s:s,s:s,*}", "name", &name, "value", &value);
-        xmlrpc_DECREF(item);
         if (c.failed()) {
             fprintf(stderr, "%s: xmlrpc_decompose_value failed: %s (%d)\n", caller, c.env()->fault_string,
                     c.env()->fault_code);
             c.clear_fault();
-            continue;
+            return true;
         }
         for (const auto &f : fields) {
             if (strcmp(f.member, name))
@@ -246,14 +214,14 @@ int pelmora_io_settings_read(const char *caller, xmlrpc_value *answer, pelmora_i
         }
         free((void *)name);
         free((void *)value);
-    }
-    xmlrpc_DECREF(list);
-    return r;
+        return true;
+    });
+    return n < 0 ? n : 0;
 }
 
 int pelmora_io_settings_get(const char *url, pelmora_io_settings_t *s)
 {
-    pelmora_call c(__func__, url, "PelmoraIO.SettingsGet");
+    pelmora_call c(__func__, url, "PelmoraIO.SettingsGet", &SETTINGS);
     if (!c.run("()"))
         return c.call_failed(nullptr, nullptr, 0);
     return pelmora_io_settings_read(__func__, c.answer(), s);
@@ -262,34 +230,27 @@ int pelmora_io_settings_get(const char *url, pelmora_io_settings_t *s)
 int pelmora_io_modes_read(const char *caller, xmlrpc_value *answer, pelmora_io_mode_t ***pitems)
 {
     *pitems = nullptr;
-    pelmora_call c(caller, "", "PelmoraIO.SettingsGetModes");
-    int n = 0, r = 0;
-    xmlrpc_value *list = answer_list(c, answer, PELMORA_IO_MODES_MAX, &n, &r);
-    if (!list)
+    pelmora_call c(caller, "", "PelmoraIO.SettingsGetModes", &SETTINGS_LIST);
+    c.share(answer);
+    int r = c.result(true);
+    if (r < 0)
         return r;
-    pelmora_io_mode_t **modes = (pelmora_io_mode_t **)calloc((size_t)n + 1, sizeof(*modes));
+    std::vector<pelmora_io_mode_t *> got;
+    int n = c.list("list", PELMORA_IO_MODES_MAX, [&](xmlrpc_value *item, int) {
+        pelmora_io_mode_t *m = mode_read(c, item);
+        if (m)
+            got.push_back(m);
+        return m != nullptr;
+    });
+    pelmora_io_mode_t **modes = n < 0 ? nullptr : (pelmora_io_mode_t **)calloc(got.size() + 1, sizeof(*modes));
     if (!modes) {
-        xmlrpc_DECREF(list);
-        return -12;
+        for (pelmora_io_mode_t *m : got)
+            mode_free(m);
+        return n < 0 ? n : -12;
     }
-    int cnt = 0;
-    for (; cnt < n; cnt++) {
-        xmlrpc_value *item = nullptr;
-        xmlrpc_array_read_item(c.env(), list, cnt, &item);
-        if (c.failed())
-            break;
-        modes[cnt] = mode_read(c, item);
-        xmlrpc_DECREF(item);
-        if (!modes[cnt])
-            break;
-    }
-    xmlrpc_DECREF(list);
-    if (c.failed()) {
-        pelmora_io_settings_free_modes(&modes);
-        return c.decompose_failed(nullptr, SRC_NAME, __LINE__);
-    }
+    std::copy(got.begin(), got.end(), modes);
     *pitems = modes;
-    return cnt;
+    return (int)got.size();
 }
 
 int pelmora_io_settings_get_modes(const char *url, pelmora_io_mode_t ***pitems)
@@ -297,7 +258,7 @@ int pelmora_io_settings_get_modes(const char *url, pelmora_io_mode_t ***pitems)
     if (!pitems)
         return -22;
     *pitems = nullptr;
-    pelmora_call c(__func__, url, "PelmoraIO.SettingsGetModes");
+    pelmora_call c(__func__, url, "PelmoraIO.SettingsGetModes", &SETTINGS);
     if (!c.run("()"))
         return c.call_failed(nullptr, nullptr, 0);
     return pelmora_io_modes_read(__func__, c.answer(), pitems);
