@@ -256,21 +256,21 @@ TEST(JobsUi, FiveHundredJobsRefreshInPlaceKeepingSelectionWithoutStalling)
     EXPECT_TRUE(icon != nullptr);
     if (icon)
         g_object_unref(icon);
-    // Once the jobs are done (the time model takes seconds) the row shows
-    // the done icon, and the comment is no longer a percentage.
+    // Once the jobs have ended (a.mov is no media: each one fails when its
+    // turn comes) the row shows the error icon in place.
     ASSERT_TRUE(pump_until(
         [&] {
             reload(w);
             GdkPixbuf *pb = nullptr;
             gtk_tree_model_get_iter(model, &it, p3);
             gtk_tree_model_get(model, &it, 1, &pb, -1);
-            bool done = pb == library_job_window_icon(w, PELMORA_JOB_DONE);
+            bool done = pb == library_job_window_icon(w, PELMORA_JOB_ERROR);
             if (pb)
                 g_object_unref(pb);
             return done;
         },
         20000));
-    EXPECT_NE(library_job_window_icon(w, PELMORA_JOB_DONE), library_job_window_icon(w, PELMORA_JOB_PENDING));
+    EXPECT_NE(library_job_window_icon(w, PELMORA_JOB_ERROR), library_job_window_icon(w, PELMORA_JOB_PENDING));
     EXPECT_TRUE(gtk_tree_selection_path_is_selected(sel, p3));
     g_free(id_before);
     g_free(id_after);
@@ -443,12 +443,18 @@ TEST(JobsUi, RefusedCancelAndDeleteAreSaidAndChangeNothing)
     EXPECT_EQ(0, rows(w));
 
     // A running transcode cannot be deleted: said in its window, the job and
-    // its row stay.
+    // its row stay. Twenty seconds of a clip encoded in full HD keep it
+    // running for seconds.
+    ASSERT_EQ(0, system(("ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc2=size=320x240:rate=25:duration=20 "
+                         "-c:v libx264 -preset ultrafast " +
+                         s.data + "/media/news/long.mov >/dev/null 2>&1")
+                            .c_str()));
     pelmora_filetranscoder_request_t tr;
     memset(&tr, 0, sizeof tr);
-    strcpy(tr.src.object, "/news/a.mov");
-    strcpy(tr.dst.object, "/news/a_HD_XDCAM");
+    strcpy(tr.src.object, "/news/long.mov");
+    strcpy(tr.dst.object, "/news/long_1080i50_xdcam_hd422");
     strcpy(tr.factory, "mlt");
+    strcpy(tr.profile, "1080i50/xdcam_hd422");
     gdk_threads_leave();
     ASSERT_EQ(0, pelmora_filetranscoder_request_add(s.lib->url, &tr));
     gdk_threads_enter();
