@@ -19,19 +19,14 @@
 #include <thread>
 #include <vector>
 
+#include "client_env.h"
 #include "pelmora.h"
 #include "pelmora_version.h"
 #include "test_xmlrpc_server.h"
 
 namespace {
 
-class PoolEnv : public testing::Environment
-{
-  public:
-    void SetUp() override { pelmora_init(PELMORA_APP_NAME, PELMORA_VERSION); }
-    void TearDown() override { pelmora_release(); }
-};
-testing::Environment *const pool_env = testing::AddGlobalTestEnvironment(new PoolEnv);
+::testing::Environment *const pool_env = client_env_add(PELMORA_APP_NAME, PELMORA_VERSION);
 
 using clock_type = std::chrono::steady_clock;
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "client_env.h"
 #include "event_builder.h"
 #include "pelmora.h"
 #include "pelmora_version.h"
@@ -21,13 +22,7 @@
 
 namespace {
 
-class PoolEnv : public testing::Environment
-{
-  public:
-    void SetUp() override { pelmora_init(PELMORA_APP_NAME, PELMORA_VERSION); }
-    void TearDown() override { pelmora_release(); }
-};
-testing::Environment *const pool_env = testing::AddGlobalTestEnvironment(new PoolEnv);
+::testing::Environment *const pool_env = client_env_add(PELMORA_APP_NAME, PELMORA_VERSION);
 
 pelmorabox_bus_state_t sample_state(int64_t amend = 77)
 {

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "client_env.h"
 #include "ctl.h"
 #include "ctl_json_test.h"
 #include "pelmora.h"
@@ -22,13 +23,7 @@
 
 namespace {
 
-class PoolEnv : public testing::Environment
-{
-  public:
-    void SetUp() override { pelmora_init("pelmora-ctl-test", "0"); }
-    void TearDown() override { pelmora_release(); }
-};
-testing::Environment *const pool_env = testing::AddGlobalTestEnvironment(new PoolEnv);
+::testing::Environment *const pool_env = client_env_add("pelmora-ctl-test");
 
 pelmorabox_bus_state_t a_state(int64_t amend, int64_t count)
 {

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "client_env.h"
 #include "ctl.h"
 #include "ctl_json_test.h"
 #include "pelmora.h"
@@ -23,13 +24,7 @@
 
 namespace {
 
-class PoolEnv : public testing::Environment
-{
-  public:
-    void SetUp() override { pelmora_init("pelmora-ctl-test", "0"); }
-    void TearDown() override { pelmora_release(); }
-};
-testing::Environment *const pool_env = testing::AddGlobalTestEnvironment(new PoolEnv);
+::testing::Environment *const pool_env = client_env_add("pelmora-ctl-test");
 
 struct outcome
 {

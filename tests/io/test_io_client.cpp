@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "client_env.h"
 #include "hostile_values.h"
 #include "io_sim.h"
 #include "pelmora.h"
@@ -21,13 +22,7 @@
 
 namespace {
 
-class ClientEnv : public ::testing::Environment
-{
-  public:
-    void SetUp() override { pelmora_init("io-client-test", "0"); }
-    void TearDown() override { pelmora_release(); }
-};
-::testing::Environment *const client_env = ::testing::AddGlobalTestEnvironment(new ClientEnv);
+::testing::Environment *const client_env = client_env_add("io-client-test");
 
 std::string member(const std::string &name, const std::string &value)
 {

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <vector>
 
+#include "client_env.h"
 #include "io_sim.h"
 #include "pelmora.h"
 #include "pelmora_io.h"
@@ -17,13 +18,7 @@
 
 namespace {
 
-class ClientEnv : public ::testing::Environment
-{
-  public:
-    void SetUp() override { pelmora_init("io-monitor-test", "0"); }
-    void TearDown() override { pelmora_release(); }
-};
-::testing::Environment *const client_env = ::testing::AddGlobalTestEnvironment(new ClientEnv);
+::testing::Environment *const client_env = client_env_add("io-monitor-test");
 
 struct seen
 {

@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "client_env.h"
 #include "pelmora.h"
 #include "pelmorabox.h"
 #include "reliability_support.h"
@@ -22,18 +23,8 @@
 
 namespace {
 
-class PoolEnv : public testing::Environment
-{
-  public:
-    void SetUp() override
-    {
-        setenv("PELMORA_RPC_TIMEOUT_MS", "4000", 1);
-        setenv("PELMORA_RPC_CONNECT_TIMEOUT_MS", "300", 1);
-        pelmora_init("pelmora-reliability-test", "0");
-    }
-    void TearDown() override { pelmora_release(); }
-};
-testing::Environment *const pool_env = testing::AddGlobalTestEnvironment(new PoolEnv);
+testing::Environment *const pool_env = client_env_add(
+    "pelmora-reliability-test", "0", {{"PELMORA_RPC_TIMEOUT_MS", "4000"}, {"PELMORA_RPC_CONNECT_TIMEOUT_MS", "300"}});
 
 int state_of(sim_child_t *sim, int idx, pelmorabox_bus_state_t *s)
 {
