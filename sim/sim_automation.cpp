@@ -670,7 +670,10 @@ static xmlrpc_value *sim_m_lib_list(xmlrpc_env *env, xmlrpc_value *params, sim_s
         if (u.second.empty()) {
             std::string id = se.ev->media_id;
             const sim_media_t *m = sim_media_find(c.bus->cat, id.substr(0, id.find('#', 1)));
-            u.second = present ? (m ? m->origin : std::string("live")) : std::string("absent");
+            u.second = !present                           ? std::string("absent")
+                       : m                                ? m->origin
+                       : c.bus->cat->live && id[0] != '#' ? std::string("library")
+                                                          : std::string("live");
         }
     }
     xmlrpc_value *list = xmlrpc_array_new(env);
@@ -755,7 +758,7 @@ static xmlrpc_value *sim_m_snapshot_get_event(xmlrpc_env *env, xmlrpc_value *par
     xmlrpc_value *st = xmlrpc_struct_new(env);
     sim_set(env, st, "result", xmlrpc_int_new(env, 0));
     sim_event_t se = sn->events[(size_t)idx];
-    se.flags = se.media_flags;
+    se.flags = se.media_flags & ~SIM_MEDIA_QUEUED;
     se.start_ms = 0;
     sim_put_event(env, &c, st, &se, idx);
     return sim_done(env, st);

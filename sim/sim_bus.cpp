@@ -11,6 +11,7 @@
 #include <atomic>
 
 #include "sim_clock.h"
+#include "sim_libmedia.h"
 #include "strl.h"
 #include "timecode.h"
 
@@ -62,6 +63,7 @@ static void sim_bus_event_refresh(sim_bus_t *bus, sim_event_t *se)
     se->ev->start_time[0] = 0; /* computed by the schedule, never stored */
     se->media_flags = sim_media_check(bus->cat, se->ev, &frames);
     se->natural_ms = sim_bus_natural_ms(se->ev, frames);
+    se->media_frames = frames;
     std::vector<char> line(16384);
     pelmorabox_event_format_string(se->ev, line.data(), (int)line.size());
     se->hash = sim_bus_fnv(line.data(), 14695981039346656037ULL);
@@ -107,6 +109,8 @@ void sim_bus_init(sim_bus_t *bus, int idx, const sim_catalogue_t *cat, const cha
     bus->scan_absent = bus->scan_c = bus->scan_l = -1;
     bus->snapshot_next = 1;
     bus->preview_sys_id = 0;
+    bus->cat_gen = cat && cat->live ? sim_libmedia_gen(cat->live) : 0;
+    bus->lib_queued_count = 0;
 }
 
 void sim_bus_release(sim_bus_t *bus)
@@ -192,7 +196,7 @@ static void sim_bus_refresh_window(sim_bus_t *bus, int64_t now)
     int changed = 0;
     for (size_t i = 0; i < n; i++) {
         sim_event_t &se = bus->list[i];
-        int64_t f = se.media_flags | sim_bus_noncont(bus, i) | sim_bus_dyn_flags(bus, i, now);
+        int64_t f = (se.media_flags & ~SIM_MEDIA_QUEUED) | sim_bus_noncont(bus, i) | sim_bus_dyn_flags(bus, i, now);
         if (f != se.flags) {
             se.flags = f;
             changed = 1;
@@ -219,7 +223,7 @@ static void sim_bus_schedule(sim_bus_t *bus, int64_t now)
             between[k] = between[k + 1] + bus->list[k + 1].natural_ms;
         }
     }
-    bus->lib_present_count = bus->lib_absent_count = 0;
+    bus->lib_present_count = bus->lib_absent_count = bus->lib_queued_count = 0;
     bus->ply_stat_flag_range = bus->ply_stat_flag_subclip = 0;
     bus->f_ft_gap = 0;
     uint64_t h = 14695981039346656037ULL;
@@ -266,6 +270,8 @@ static void sim_bus_schedule(sim_bus_t *bus, int64_t now)
         se.dur_ms = dur;
         if (se.media_flags & PELMORABOX_EVENT_FLAG_PRESENT)
             bus->lib_present_count++;
+        else if (se.media_flags & SIM_MEDIA_QUEUED)
+            bus->lib_queued_count++;
         else
             bus->lib_absent_count++;
         if (se.media_flags & PELMORABOX_EVENT_FLAG_RANGE_ERR)
@@ -278,7 +284,7 @@ static void sim_bus_schedule(sim_bus_t *bus, int64_t now)
     sim_bus_mark_window(bus, now);
     for (size_t i = 0; i < n; i++) {
         sim_event_t &se = bus->list[i];
-        int64_t f = se.media_flags | sim_bus_noncont(bus, i) |
+        int64_t f = (se.media_flags & ~SIM_MEDIA_QUEUED) | sim_bus_noncont(bus, i) |
                     (i < SIM_BUS_CUE_WINDOW + 2 ? sim_bus_dyn_flags(bus, i, now) : 0);
         if (f != se.flags) {
             se.flags = f;
@@ -287,6 +293,47 @@ static void sim_bus_schedule(sim_bus_t *bus, int64_t now)
     }
     if (changed)
         bus->amend++;
+}
+
+/* The event on air leaves it at `end`. */
+static void sim_bus_air_end(sim_bus_t *bus, int64_t end, const char *how)
+{
+    if (!bus->f_on_air || bus->list.empty())
+        return;
+    const sim_event_t &top = bus->list.front();
+    if (bus->aired.size() >= SIM_BUS_AIRED_MAX)
+        bus->aired.erase(bus->aired.begin());
+    bus->aired.push_back({bus->air_start_ms, top.sys_id, top.ev->media_id, top.ev->title, top.dur_ms,
+                          std::max<int64_t>(0, end - bus->air_start_ms), how});
+}
+
+std::vector<sim_aired_t> sim_bus_take_aired(sim_bus_t *bus)
+{
+    std::vector<sim_aired_t> out;
+    out.swap(bus->aired);
+    return out;
+}
+
+/* Takes the events' flags from the catalogue again when it changed (a
+ * file of the library's folder came or went). */
+static void sim_bus_recheck_media(sim_bus_t *bus, int64_t now)
+{
+    if (!bus->cat || !bus->cat->live)
+        return;
+    int64_t gen = sim_libmedia_gen(bus->cat->live);
+    if (gen == bus->cat_gen)
+        return;
+    bus->cat_gen = gen;
+    int changed = 0;
+    for (sim_event_t &se : bus->list) {
+        int64_t flags = se.media_flags, natural = se.natural_ms;
+        sim_bus_event_refresh(bus, &se);
+        changed |= flags != se.media_flags || natural != se.natural_ms;
+    }
+    if (changed) {
+        bus->amend++;
+        sim_bus_schedule(bus, now);
+    }
 }
 
 static void sim_bus_pop_front(sim_bus_t *bus)
@@ -298,12 +345,14 @@ static void sim_bus_pop_front(sim_bus_t *bus)
 void sim_bus_advance(sim_bus_t *bus, int64_t now)
 {
     int dirty = 0;
+    sim_bus_recheck_media(bus, now);
     while (bus->f_running && !bus->list.empty()) {
         if (bus->f_on_air) {
             const sim_event_t &top = bus->list.front();
             int64_t end = top.start_ms + top.dur_ms;
             if (now < end)
                 break;
+            sim_bus_air_end(bus, end, "played out");
             sim_bus_pop_front(bus);
             bus->amend++;
             dirty = 1;
@@ -378,7 +427,7 @@ void sim_bus_state(sim_bus_t *bus, int64_t now, pelmorabox_bus_state_t *s)
         shift = now - bus->list[0].start_ms;
     int64_t list_end = n ? bus->list[n - 1].start_ms + bus->list[n - 1].dur_ms + shift : ref;
     sim_clock_dur2tc(std::max<int64_t>(0, list_end - ref), s->ply_remain, sizeof s->ply_remain);
-    s->lib_queued_count = 0;
+    s->lib_queued_count = bus->lib_queued_count;
     s->lib_absent_count = bus->lib_absent_count;
     s->lib_present_count = bus->lib_present_count;
     s->ply_stat_flag_range = bus->ply_stat_flag_range;
@@ -423,10 +472,20 @@ void sim_bus_state(sim_bus_t *bus, int64_t now, pelmorabox_bus_state_t *s)
 
 std::string sim_bus_event_line(sim_bus_t *bus, const sim_event_t *se)
 {
-    (void)bus;
     std::vector<char> line(16384);
     sim_clock_tod2tc(se->start_ms, se->ev->start_time, sizeof se->ev->start_time);
+    /* Over a library an event named by its path alone shows its file's
+     * length, as the server that plays it knows it. */
+    int f_fill = bus->cat && bus->cat->live && !se->ev->duration[0] && !se->ev->mark_out[0] &&
+                 (se->media_flags & PELMORABOX_EVENT_FLAG_PRESENT) && se->media_frames > 0;
+    int64_t in = se->ev->mark_in[0] ? sim_clock_tc2frames(se->ev->mark_in) : 0;
+    if (f_fill)
+        tc_frames2tc(
+            (int)std::min<int64_t>(std::max<int64_t>(0, se->media_frames - std::max<int64_t>(0, in)), 0x7fffffff),
+            se->ev->duration);
     pelmorabox_event_format_string(se->ev, line.data(), (int)line.size());
+    if (f_fill)
+        se->ev->duration[0] = 0;
     return std::string(line.data());
 }
 
@@ -443,6 +502,7 @@ int sim_bus_run(sim_bus_t *bus, int f_run, int64_t now)
     sim_bus_advance(bus, now);
     if (!!f_run == !!bus->f_running)
         return 0;
+    sim_bus_air_end(bus, now, "stopped");
     bus->f_running = !!f_run;
     bus->f_on_air = 0;
     bus->base_ms = now;
@@ -466,8 +526,10 @@ int sim_bus_take(sim_bus_t *bus, int64_t now)
         return -1;
     if (bus->list.empty())
         return -2;
-    if (bus->f_on_air)
+    if (bus->f_on_air) {
+        sim_bus_air_end(bus, now, "taken");
         sim_bus_pop_front(bus);
+    }
     sim_bus_start_top(bus, now);
     return 0;
 }
@@ -479,6 +541,7 @@ int sim_bus_take_n(sim_bus_t *bus, int64_t idx, int64_t now)
         return -1;
     if (idx < 0 || idx >= (int64_t)bus->list.size())
         return -22;
+    sim_bus_air_end(bus, now, "taken");
     for (int64_t i = 0; i < idx; i++)
         sim_bus_pop_front(bus);
     sim_bus_start_top(bus, now);
@@ -498,8 +561,10 @@ int sim_bus_fallback(sim_bus_t *bus, int64_t now)
     e->start_type = ' ';
     const sim_media_t *m = sim_media_find(bus->cat, bus->fallback_id);
     tc_frames2tc((int)std::min<int64_t>(m ? m->frames : sim_clock_ms2frames(10000), 0x7fffffff), e->duration);
-    if (bus->f_on_air && !bus->list.empty())
+    if (bus->f_on_air && !bus->list.empty()) {
+        sim_bus_air_end(bus, now, "fallback");
         sim_bus_pop_front(bus);
+    }
     bus->list.push_front(sim_bus_event_make(bus, e));
     sim_bus_start_top(bus, now);
     return 0;
@@ -567,6 +632,7 @@ int sim_bus_delete(sim_bus_t *bus, std::vector<int64_t> idxs, int64_t now)
             continue;
         if (i == 0 && bus->f_on_air) {
             /* Deleting what plays ends it; the next event follows now. */
+            sim_bus_air_end(bus, now, "deleted");
             bus->f_on_air = 0;
             bus->base_ms = now;
         }
@@ -641,6 +707,7 @@ int sim_bus_load(sim_bus_t *bus, std::vector<pelmorabox_event_t *> &events, int 
 {
     sim_bus_advance(bus, now);
     if (!f_append) {
+        sim_bus_air_end(bus, now, "replaced");
         for (sim_event_t &se : bus->list)
             sim_bus_event_free(&se);
         bus->list.clear();
@@ -663,6 +730,7 @@ int sim_bus_load(sim_bus_t *bus, std::vector<pelmorabox_event_t *> &events, int 
 int sim_bus_close(sim_bus_t *bus, int64_t now)
 {
     sim_bus_advance(bus, now);
+    sim_bus_air_end(bus, now, "closed");
     for (sim_event_t &se : bus->list)
         sim_bus_event_free(&se);
     bus->list.clear();

@@ -21,12 +21,26 @@ typedef struct sim_event_desc
     int64_t sys_id;
     int64_t media_flags;  /* PRESENT, RANGE_ERR, SUBCLIP from the catalogue */
     int64_t natural_ms;   /* its own length */
+    int64_t media_frames; /* the playable length of its media, 0 when unknown */
     int64_t start_ms;     /* scheduled start */
     int64_t dur_ms;       /* scheduled length: gap fill stretched, cut by a fixed start */
     int64_t cue_since_ms; /* when it entered the cue window; 0 outside */
     int64_t flags;        /* as sent to clients */
     uint64_t hash;        /* of its event line, for ply_hash */
 } sim_event_t;
+
+/* One event that went to air, as the as-run log tells it. */
+typedef struct sim_aired_desc
+{
+    int64_t start_ms;
+    int64_t sys_id;
+    std::string media_id, title;
+    int64_t planned_ms, played_ms;
+    const char *how; /* "played out", "taken", "stopped", "fallback", ... */
+} sim_aired_t;
+
+/* Aired events kept until someone takes them; the oldest go past this. */
+#define SIM_BUS_AIRED_MAX 1000
 
 typedef struct sim_snapshot_desc
 {
@@ -68,6 +82,12 @@ typedef struct sim_bus_desc
     int snapshot_next;
     int64_t preview_sys_id;
     std::string preview_url;
+    /* The catalogue's generation the flags were last taken at (a library's
+     * folder changes under the list). */
+    int64_t cat_gen;
+    int lib_queued_count;
+    /* Events that left the air, oldest first (sim_bus_take_aired). */
+    std::vector<sim_aired_t> aired;
 } sim_bus_t;
 
 void sim_bus_init(sim_bus_t *bus, int idx, const sim_catalogue_t *cat, const char *fallback_id, int64_t cue_ms,
@@ -78,6 +98,9 @@ void sim_bus_release(sim_bus_t *bus);
  * the catalogue flags and its length. */
 sim_event_t sim_bus_event_make(sim_bus_t *bus, pelmorabox_event_t *e);
 void sim_bus_event_free(sim_event_t *se);
+
+/* Hands over the events that left the air since the last call. */
+std::vector<sim_aired_t> sim_bus_take_aired(sim_bus_t *bus);
 
 /* Plays the list up to `now`: ends events, starts the next, updates cue flags. */
 void sim_bus_advance(sim_bus_t *bus, int64_t now);

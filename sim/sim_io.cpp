@@ -28,7 +28,9 @@ enum
     IO_CUED = 1,
     IO_PLAYING = 2,
     IO_PAUSED = 3,
-    IO_RECORDING = 4
+    IO_RECORDING = 4,
+    /* On air for a bus with nothing to show: black and silence. */
+    IO_BLACK = 5
 };
 
 /* Most clips one playlist holds; further inserts are refused. */
@@ -1029,4 +1031,36 @@ int sim_io_preview(const std::string &io_url, const std::string &media_id, int i
     io->list.clear();
     io->pos_anchor = 0;
     return io_insert(io, 0, &c);
+}
+
+int sim_io_air(sim_io_t *io, const sim_io_air_t *air)
+{
+    io_clip c;
+    int r = 0;
+    if (air->kind == SIM_IO_AIR_CLIP) {
+        c.name = air->name;
+        c.in = std::max(0, air->in);
+        c.dur = std::max(0, air->dur);
+        c.cookie = air->title.substr(0, 259);
+        r = io_clip_check(io, &c); /* may read the file: before the lock */
+    } else if (air->kind == SIM_IO_AIR_CARD) {
+        c.name = air->name;
+        c.cookie = air->title.substr(0, 259);
+        c.dur = std::max(1, air->dur);
+    }
+    std::lock_guard<std::mutex> g(io->lock);
+    io_settle(io);
+    io->list.clear();
+    io->pos_anchor = 0;
+    io->speed = 0;
+    io->status = IO_BLACK;
+    if (air->kind != SIM_IO_AIR_BLACK && r == 0) {
+        io->list.push_back(c);
+        io->speed = 1;
+        io->status = IO_PLAYING;
+        /* From the moment it went to air: late callers see it where it is. */
+        io->anchor_ms = air->start_ms;
+    }
+    io_changed(io);
+    return r;
 }

@@ -1666,6 +1666,27 @@ void sim_library_destroy(sim_library_t *lib)
     delete lib;
 }
 
+int64_t sim_library_journal_amend(sim_library_t *lib)
+{
+    std::lock_guard<std::mutex> g(lib->lock);
+    return lib->amend_idx;
+}
+
+int sim_library_subclips(sim_library_t *lib, const std::string &path, std::vector<sim_library_subclip_t> *out)
+{
+    out->clear();
+    struct stat st;
+    sim_fd_t dir;
+    std::string name;
+    std::vector<sim_lib_subclip> subs;
+    int r = sim_lib_item_at(lib, path, &dir, &name, &st);
+    if (r == 0)
+        r = sim_lib_subclips_read(dir.fd, name, &subs);
+    for (const sim_lib_subclip &s : subs)
+        out->push_back({s.mark_in, s.duration, s.title});
+    return r;
+}
+
 void sim_library_own_file(sim_library_t *lib, const std::string &path, int phase)
 {
     if (phase == 0)

@@ -7,6 +7,7 @@
 #include <stdint.h>
 
 #include <string>
+#include <vector>
 
 #include "sim_confine.h"
 #include "sim_server.h"
@@ -43,6 +44,21 @@ int sim_library_open_parent(const sim_library_t *lib, const std::string &path, i
 /* Opens an item for reading as sim_confine_open_file does (regular files
  * only, never blocking): the descriptor, or -1 / -2 / -errno. */
 int sim_library_open_item(const sim_library_t *lib, const std::string &path, struct stat *st);
+
+/* The journal's change counter: it grows with every change seen in the
+ * folder, ours or from outside, so a reader that keeps the last value it
+ * saw knows when to look at its files again. */
+int64_t sim_library_journal_amend(sim_library_t *lib);
+
+/* One subclip registered on an item: frames from the clip's start. */
+typedef struct sim_library_subclip_desc
+{
+    int mark_in, duration;
+    std::string title;
+} sim_library_subclip_t;
+/* The subclips of an item: 0 (none is 0 too), or -1 / -2 / -errno when the
+ * item cannot be reached. */
+int sim_library_subclips(sim_library_t *lib, const std::string &path, std::vector<sim_library_subclip_t> *out);
 
 /* A file another service of ours puts into the library by renaming it into
  * place: phase 0 just before the rename, 1 once it is done (journaled at

@@ -14,7 +14,9 @@
 #include "sim_clock.h"
 #include "sim_io.h"
 #include "sim_jobs.h"
+#include "sim_libmedia.h"
 #include "sim_library.h"
+#include "sim_onair.h"
 #include "sim_server.h"
 #include "timecode.h"
 
@@ -51,8 +53,10 @@ int main(int argc, char **argv)
         return 2;
     }
     sim_catalogue_t cat;
-    /* With --library, --media names the folder the library serves; the
-     * automation catalogue then comes from DATA/media or is generated. */
+    /* With --library, --media names the folder the library serves, and the
+     * buses take their media from it once the library is up; the
+     * description catalogue (DATA/media or generated) then only feeds
+     * --events. */
     std::string media_dir = opts.library_port >= 0 ? "" : opts.media_dir;
     if (media_dir.empty() && stat((opts.data_dir + "/media").c_str(), &st) == 0 && S_ISDIR(st.st_mode))
         media_dir = opts.data_dir + "/media";
@@ -83,6 +87,10 @@ int main(int argc, char **argv)
         fprintf(stderr, "pelmora-sim: %s\n", env.fault_string);
         return 1;
     }
+
+    /* The library's folder as the buses see it, answered from the start
+     * (a path is queued until the library is there to check it). */
+    std::unique_ptr<sim_libmedia_t, void (*)(sim_libmedia_t *)> live(nullptr, sim_libmedia_destroy);
 
     std::vector<std::unique_ptr<sim_server_t>> servers;
     int64_t now = sim_clock_now_ms();
@@ -153,6 +161,11 @@ int main(int argc, char **argv)
             printf("library port %d\n", lib_srv->port);
             fflush(stdout);
         }
+    }
+
+    if (!rc && lib && !opts.automation_ports.empty()) {
+        live.reset(sim_libmedia_create(lib));
+        cat.live = live.get();
     }
 
     /* IO servers: players over the library's clips (or the catalogue). */
@@ -230,6 +243,25 @@ int main(int argc, char **argv)
         fflush(stdout);
     }
 
+    /* Every bus plays on the clock, writes its as-run log and, when paired,
+     * puts its output on its IO server. */
+    sim_onair_t *onair = nullptr;
+    if (!rc && !servers.empty()) {
+        std::vector<sim_server_t *> srvs;
+        for (auto &srv : servers)
+            srvs.push_back(srv.get());
+        std::vector<sim_onair_pair_t> pairs;
+        for (const auto &b : opts.bus_io)
+            for (size_t i = 0; i < ios.size(); i++)
+                if ((b.index >= 0 && (size_t)b.index == i) || (b.port > 0 && b.port == opts.io_ports[i]))
+                    pairs.push_back({servers[0].get(), b.bus, ios[i]});
+        std::string oerr;
+        if (!(onair = sim_onair_start(srvs, pairs, opts.data_dir, &oerr))) {
+            fprintf(stderr, "pelmora-sim: %s\n", oerr.c_str());
+            rc = 1;
+        }
+    }
+
     if (!rc) {
         int sig = 0;
         for (;;) {
@@ -264,21 +296,9 @@ int main(int argc, char **argv)
     for (auto &srv : servers)
         sim_server_stop_begin(srv.get());
 
-    for (size_t i = 0; i < io_srvs.size(); i++) {
-        sim_server_stop(io_srvs[i].get());
-        sim_io_destroy(ios[i]);
-        if (io_srvs[i]->registry)
-            xmlrpc_registry_free(io_srvs[i]->registry);
-    }
-    io_srvs.clear();
-    if (lib_srv) {
-        sim_server_stop(lib_srv.get());
-        sim_jobs_destroy(jobs);
-        sim_library_destroy(lib);
-        if (lib_srv->registry)
-            xmlrpc_registry_free(lib_srv->registry);
-        lib_srv.reset();
-    }
+    /* The buses first: nothing plays, logs or calls into the players and
+     * the library after this. */
+    sim_onair_stop(onair);
     for (auto &srv : servers) {
         sim_server_stop(srv.get());
         for (auto &bus : srv->buses)
@@ -287,6 +307,23 @@ int main(int argc, char **argv)
             xmlrpc_registry_free(srv->registry);
     }
     servers.clear();
+    for (size_t i = 0; i < io_srvs.size(); i++) {
+        sim_server_stop(io_srvs[i].get());
+        sim_io_destroy(ios[i]);
+        if (io_srvs[i]->registry)
+            xmlrpc_registry_free(io_srvs[i]->registry);
+    }
+    io_srvs.clear();
+    cat.live = nullptr;
+    live.reset();
+    if (lib_srv) {
+        sim_server_stop(lib_srv.get());
+        sim_jobs_destroy(jobs);
+        sim_library_destroy(lib);
+        if (lib_srv->registry)
+            xmlrpc_registry_free(lib_srv->registry);
+        lib_srv.reset();
+    }
     xmlrpc_server_abyss_global_term();
     xmlrpc_env_clean(&env);
     return rc;

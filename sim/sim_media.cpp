@@ -7,7 +7,10 @@
 #include <string.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include "sim_clock.h"
+#include "sim_libmedia.h"
 
 static std::string sim_media_trim(const std::string &s)
 {
@@ -193,9 +196,19 @@ int64_t sim_media_check(const sim_catalogue_t *cat, const pelmorabox_event_t *e,
     int64_t flags = 0;
     int64_t len = 0;
     size_t hash = id.find('#');
+    sim_media_t from_lib;
+    if (cat->live) {
+        /* Answered without waiting: the file's check runs elsewhere. */
+        int r = sim_libmedia_lookup(cat->live, sim_libmedia_key(id), &from_lib);
+        if (r < 0)
+            return SIM_MEDIA_QUEUED | (hash != std::string::npos ? PELMORABOX_EVENT_FLAG_SUBCLIP : 0);
+        if (r == 0)
+            return hash != std::string::npos ? PELMORABOX_EVENT_FLAG_SUBCLIP : 0;
+    }
+    auto find = [&](const std::string &key) { return cat->live ? &from_lib : sim_media_find(cat, key); };
     if (hash != std::string::npos) {
         flags |= PELMORABOX_EVENT_FLAG_SUBCLIP;
-        const sim_media_t *m = sim_media_find(cat, id.substr(0, hash));
+        const sim_media_t *m = find(id.substr(0, hash));
         std::string sub = id.substr(hash + 1);
         if (!m)
             return flags;
@@ -211,7 +224,7 @@ int64_t sim_media_check(const sim_catalogue_t *cat, const pelmorabox_event_t *e,
             len = found->out - found->in + 1;
         }
     } else {
-        const sim_media_t *m = sim_media_find(cat, id);
+        const sim_media_t *m = find(id);
         if (!m)
             return 0;
         len = m->frames;
@@ -224,4 +237,23 @@ int64_t sim_media_check(const sim_catalogue_t *cat, const pelmorabox_event_t *e,
             flags |= PELMORABOX_EVENT_FLAG_RANGE_ERR;
     }
     return flags;
+}
+
+int64_t sim_media_file_in(const sim_catalogue_t *cat, const pelmorabox_event_t *e)
+{
+    int64_t in = std::max<int64_t>(0, sim_media_mark(e->mark_in));
+    std::string id = e->media_id;
+    size_t hash = id.find('#');
+    if (id.empty() || id[0] == '#' || hash == std::string::npos || hash + 1 == id.size())
+        return in;
+    sim_media_t from_lib;
+    const sim_media_t *m = nullptr;
+    if (cat->live)
+        m = sim_libmedia_lookup(cat->live, sim_libmedia_key(id), &from_lib) == 1 ? &from_lib : nullptr;
+    else
+        m = sim_media_find(cat, id.substr(0, hash));
+    for (size_t i = 0; m && i < m->subclips.size(); i++)
+        if (m->subclips[i].name == id.substr(hash + 1))
+            return m->subclips[i].in + in;
+    return in;
 }

@@ -22,14 +22,19 @@ void sim_opts_usage(FILE *f)
           "  --io=PORT             serve an IO server (PelmoraIO player and settings)\n"
           "                        on PORT (0: a free port, printed as \"io port N\");\n"
           "                        may repeat; its clips come from the library\n"
+          "  --bus-io=BUS:PORT     play bus BUS (of the first --automation server) to\n"
+          "                        air on the IO server of --io=PORT: its preview then\n"
+          "                        shows the bus's output; BUS:%N names the Nth --io\n"
+          "                        (from 0), for --io=0; may repeat\n"
           "  --buses=N             buses 0..N-1 per server (default 1, at most 64)\n"
           "  --listen=ADDR         address to listen on (default 127.0.0.1)\n"
           "  --tc-mode=MODE        pal, 50, ntsc or ntsc_df (default: TC_MODE, else pal)\n"
-          "  --data=DIR            folder of the .ply playlists (default .)\n"
+          "  --data=DIR            folder of the .ply playlists and the as-run logs\n"
+          "                        (asrun-bus-B.log; default .)\n"
           "  --media=DIR           folder of media descriptions (default DATA/media\n"
           "                        when it exists, else a generated catalogue); with\n"
-          "                        --library the media folder the library serves\n"
-          "                        (the catalogue is then DATA/media or generated)\n"
+          "                        --library the media folder the library serves,\n"
+          "                        whose files the buses then play\n"
           "  --playlist=[BUS:]NAME load a playlist at start (every bus without BUS)\n"
           "  --events=N            generate N events per bus\n"
           "  --autostart           start every bus at once\n"
@@ -69,9 +74,9 @@ static int sim_opts_int(const std::string &v, long lo, long hi, int *out)
 
 int sim_opts_parse(int argc, char **argv, sim_opts_t *o, std::string *err)
 {
-    static const char *with_value[] = {"automation", "library",   "io",       "buses",  "listen",   "tc-mode",
-                                       "data",       "media",     "playlist", "events", "fallback", "cue-ms",
-                                       "latency",    "fail-rate", "seed",     "hang",   "refuse"};
+    static const char *with_value[] = {"automation", "library", "io",        "bus-io",   "buses",  "listen",
+                                       "tc-mode",    "data",    "media",     "playlist", "events", "fallback",
+                                       "cue-ms",     "latency", "fail-rate", "seed",     "hang",   "refuse"};
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
         if (a.compare(0, 2, "--") != 0) {
@@ -101,6 +106,18 @@ int sim_opts_parse(int argc, char **argv, sim_opts_t *o, std::string *err)
             if (sim_opts_int(val, 0, 65535, &x) < 0)
                 goto bad;
             o->io_ports.push_back(x);
+        } else if (name == "bus-io") {
+            size_t colon = val.find(':');
+            sim_opts_t::bus_io_desc b{0, -1, -1};
+            if (colon == std::string::npos || sim_opts_int(val.substr(0, colon), 0, 63, &b.bus) < 0)
+                goto bad;
+            std::string to = val.substr(colon + 1);
+            if (!to.empty() && to[0] == '%') {
+                if (sim_opts_int(to.substr(1), 0, 1000, &b.index) < 0)
+                    goto bad;
+            } else if (sim_opts_int(to, 1, 65535, &b.port) < 0)
+                goto bad;
+            o->bus_io.push_back(b);
         } else if (name == "buses") {
             if (sim_opts_int(val, 1, 64, &o->buses) < 0)
                 goto bad;
@@ -195,6 +212,15 @@ int sim_opts_parse(int argc, char **argv, sim_opts_t *o, std::string *err)
     if (o->automation_ports.empty() && o->library_port < 0 && o->io_ports.empty()) {
         *err = "no --automation PORT or --library PORT given";
         return -22;
+    }
+    for (const auto &b : o->bus_io) {
+        int found = b.index >= 0 && (size_t)b.index < o->io_ports.size();
+        for (int p : o->io_ports)
+            found |= b.port > 0 && p == b.port;
+        if (o->automation_ports.empty() || b.bus >= o->buses || !found) {
+            *err = "--bus-io names a bus or an --io server that is not there";
+            return -22;
+        }
     }
     if (o->library_port >= 0 && o->media_dir.empty()) {
         *err = "--library needs --media=DIR, the folder it serves";

@@ -14,6 +14,16 @@ typedef struct sim_opts_desc
     int library_port = -1;
     /* --io=PORT: an IO server (player) per port; may repeat. */
     std::vector<int> io_ports;
+    /* --bus-io=BUS:PORT or BUS:%N: the IO server that plays the bus (of the
+     * first automation server) to air; PORT as given to --io, %N the Nth
+     * --io counting from 0. */
+    struct bus_io_desc
+    {
+        int bus;
+        int port;  /* -1 when given by position */
+        int index; /* -1 when given by port */
+    };
+    std::vector<bus_io_desc> bus_io;
     int buses = 1;
     std::string listen = "127.0.0.1";
     std::string tc_mode;

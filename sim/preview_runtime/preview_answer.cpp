@@ -29,6 +29,23 @@ int ps_answer_status(xmlrpc_value *answer, ps_status_t *out)
     out->status = status;
     out->clip_pos = clip_pos;
     out->tc_frames = tc;
+    xmlrpc_env env;
+    xmlrpc_env_init(&env);
+    xmlrpc_value *v = nullptr;
+    xmlrpc_struct_find_value(&env, answer, "cookie", &v);
+    if (!env.fault_occurred && v && xmlrpc_value_type(v) == XMLRPC_TYPE_STRING) {
+        const char *cookie = nullptr;
+        size_t clen = 0;
+        xmlrpc_read_string_lp(&env, v, &clen, &cookie);
+        if (!env.fault_occurred) {
+            if (clen <= PS_NAME_MAX && strnlen(cookie, clen) == clen)
+                out->cookie.assign(cookie, clen);
+            free((void *)cookie);
+        }
+    }
+    if (v)
+        xmlrpc_DECREF(v);
+    xmlrpc_env_clean(&env);
     return 0;
 }
 

@@ -14,14 +14,19 @@
 
 typedef struct ps_status_desc
 {
-    int status = 0; /* 0 idle, 1 cued, 2 playing, 3 paused, ... */
+    int status = 0; /* 0 idle, 1 cued, 2 playing, 3 paused, ..., 5 on air with nothing to show */
     int clip_pos = 0;
     int tc_frames = 0;
     std::string name;
+    std::string cookie; /* a live source's title; "" when not sent */
 } ps_status_t;
 
+/* The player's status while a bus it plays to air has nothing on air. */
+#define PS_STATUS_BLACK 5
+
 /* A GetStatus answer: 0, or -14 when a member is missing or mistyped, or the
- * name is longer than PS_NAME_MAX. */
+ * name is longer than PS_NAME_MAX. A cookie that is missing, mistyped or
+ * longer than PS_NAME_MAX is left empty. */
 int ps_answer_status(xmlrpc_value *answer, ps_status_t *out);
 /* A LibBasenameItem answer: 0 with the file named, the server's negative
  * result, -14 for an unusable answer, -22 for a name that is empty, longer

@@ -521,6 +521,20 @@ int ps_source_picture(ps_source_t *s, ps_picture_t *out, int *playing)
         return -14;
     }
     s->failing = 0;
+    /* A bus on air with nothing to show: black, and silence. */
+    if (st.status == PS_STATUS_BLACK) {
+        out->w = 640;
+        out->h = 360;
+        out->aspect = 16.0f / 9.0f;
+        out->bgrx.assign((size_t)out->w * out->h * 4, 0);
+        *playing = 2;
+        return 0;
+    }
+    /* A live source is no file: its card says what it is. */
+    if (!st.name.empty() && st.name[0] == '#' && st.status >= 1 && st.status <= 3) {
+        ps_test_card(out, st.cookie.empty() ? st.name : st.cookie, st.tc_frames);
+        return 0;
+    }
     /* Cued, playing or paused: the clip's own picture. */
     if (!st.name.empty() && st.status >= 1 && st.status <= 3) {
         std::string file = ps_file_of(s, st.name);
