@@ -170,7 +170,7 @@ int pelmora_call::list(const char *member, int max, const std::function<bool(xml
 
 /* The frame's own typed call (declared in pelmora.h): defined here so that
  * the frame does not include its helper back. Its log names the frame's
- * source, as the documented messages do. */
+ * source, where people reading the log look for it. */
 int pelmora_method_no_arg(const char *url, const char *method)
 {
     static const pelmora_call_style frame = {"pelmora.cpp", pelmora_call::METHOD_COMMA | pelmora_call::NO_NEWLINE};

@@ -109,7 +109,7 @@ TEST(TimecodeText, FiftyAndNtscNonDrop)
     }
 }
 
-TEST(TimecodeText, LargestCountFitsTheDocumentedBuffer)
+TEST(TimecodeText, LargestCountFitsTheTextBuffer)
 {
     for (tc_modes_t m : {TC_PAL, TC_50, TC_NTSC, TC_NTSC_DF}) {
         ModeGuard g(m);
@@ -126,7 +126,7 @@ TEST(TimecodeText, LargestCountFitsTheDocumentedBuffer)
     EXPECT_EQ(text(INT_MAX), "23860:55:45:22");
 }
 
-TEST(TimecodeDropFrame, DocumentedLabels)
+TEST(TimecodeDropFrame, LabelsOfTheMinuteAndHourMarks)
 {
     ModeGuard g(TC_NTSC_DF);
     EXPECT_EQ(text(1799), "00:00:59:29");

@@ -17,15 +17,6 @@
 
 namespace {
 
-/* Store columns of the library tree holding the records. */
-enum
-{
-    COL_TITLE = 1,
-    COL_ITEM = 7,
-    COL_DIR = 8,
-    COL_SUB = 9
-};
-
 bool find(GtkTreeModel *m, GtkTreeIter *parent, const std::string &path, GtkTreeIter *out)
 {
     GtkTreeIter it;
@@ -33,7 +24,8 @@ bool find(GtkTreeModel *m, GtkTreeIter *parent, const std::string &path, GtkTree
         return false;
     do {
         gpointer item = nullptr, dir = nullptr, sub = nullptr;
-        gtk_tree_model_get(m, &it, COL_ITEM, &item, COL_DIR, &dir, COL_SUB, &sub, -1);
+        gtk_tree_model_get(m, &it, LIBRARY_COLUMN_ITEM_DATA, &item, LIBRARY_COLUMN_DIR_DATA, &dir,
+                           LIBRARY_COLUMN_SUBCLIP_DATA, &sub, -1);
         std::string name;
         if (item)
             name = static_cast<pelmora_lib_item_t *>(item)->full;
@@ -166,7 +158,8 @@ bool LibConsoleTest::open_path(int bus_i, const char *path, int ms)
             if (!gtk_tree_model_iter_children(m, &c, &r))
                 return false;
             gpointer a = nullptr, b = nullptr, d = nullptr;
-            gtk_tree_model_get(m, &c, COL_ITEM, &a, COL_DIR, &b, COL_SUB, &d, -1);
+            gtk_tree_model_get(m, &c, LIBRARY_COLUMN_ITEM_DATA, &a, LIBRARY_COLUMN_DIR_DATA, &b,
+                               LIBRARY_COLUMN_SUBCLIP_DATA, &d, -1);
             return a || b || d;
         },
         ms);

@@ -20,14 +20,6 @@
 
 namespace {
 
-/* Store columns of the library tree. */
-enum
-{
-    COL_TITLE = 1,
-    COL_ITEM = 7,
-    COL_DIR = 8,
-};
-
 gboolean pause_tick(gpointer p)
 {
     auto *m = static_cast<lib_pause_meter *>(p);
@@ -184,7 +176,7 @@ bool lib_tree_fixture::child(GtkTreeIter *parent, const char *name, GtkTreeIter 
         return false;
     do {
         gchar *t = nullptr;
-        gtk_tree_model_get(model(), out, COL_TITLE, &t, -1);
+        gtk_tree_model_get(model(), out, LIBRARY_COLUMN_TITLE, &t, -1);
         bool hit = t && !strcmp(t, name);
         g_free(t);
         if (hit)
@@ -206,7 +198,7 @@ std::vector<std::string> lib_row_titles(GtkTreeModel *m, GtkTreeIter *parent, bo
     GtkTreeIter it;
     for (gboolean ok = gtk_tree_model_iter_children(m, &it, parent); ok; ok = gtk_tree_model_iter_next(m, &it)) {
         gpointer item = nullptr, d = nullptr;
-        gtk_tree_model_get(m, &it, COL_ITEM, &item, COL_DIR, &d, -1);
+        gtk_tree_model_get(m, &it, LIBRARY_COLUMN_ITEM_DATA, &item, LIBRARY_COLUMN_DIR_DATA, &d, -1);
         if (item)
             out.push_back(static_cast<pelmora_lib_item_t *>(item)->name);
         else if (d && !items_only)

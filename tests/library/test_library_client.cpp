@@ -102,7 +102,7 @@ TEST(LibraryClient, ItemReaderToleratesMissingAndMistypedMembers)
     EXPECT_EQ(25, it.r_frame_rate_num);
     EXPECT_EQ(1, it.r_frame_rate_den);
     EXPECT_EQ(0, it.sar_num);
-    EXPECT_EQ(0, it.stat_size); // i4 where i8 is documented
+    EXPECT_EQ(0, it.stat_size); // i4 where the server sends i8
     EXPECT_EQ(1700000000, it.stat_mtime);
     EXPECT_EQ(0, it.nb_frames);
     EXPECT_STREQ("00:00:00:00", it.timecode);

@@ -159,39 +159,21 @@ const char *library_ui_notice_text(library_t *lib)
 
 namespace {
 
-enum
-{
-    COL_THUMB = 0,
-    COL_TITLE,
-    COL_DUR,
-    COL_TIMECODE,
-    COL_FRAME,
-    COL_AUDIO,
-    COL_DATE,
-    COL_ITEM_DATA,
-    COL_DIR_DATA,
-    COL_SUBCLIP_DATA,
-    COL_BG_COLOR,
-    COL_BG_COLOR_V,
-    COL_FG_COLOR,
-    COL_FG_COLOR_V,
-};
-
 const ui_column_desc library_columns[] = {
-    {COL_THUMB, "TYPE", G_TYPE_OBJECT},
-    {COL_TITLE, "NAME", G_TYPE_STRING},
-    {COL_DUR, "DUR", G_TYPE_STRING},
-    {COL_TIMECODE, "TIMECODE", G_TYPE_STRING},
-    {COL_FRAME, "FRAME", G_TYPE_STRING},
-    {COL_AUDIO, "AUDIO", G_TYPE_STRING},
-    {COL_DATE, "DATE", G_TYPE_STRING},
-    {COL_ITEM_DATA, nullptr, G_TYPE_POINTER},
-    {COL_DIR_DATA, nullptr, G_TYPE_POINTER},
-    {COL_SUBCLIP_DATA, nullptr, G_TYPE_POINTER},
-    {COL_BG_COLOR, nullptr, G_TYPE_BOOLEAN},
-    {COL_BG_COLOR_V, nullptr, G_TYPE_STRING},
-    {COL_FG_COLOR, nullptr, G_TYPE_BOOLEAN},
-    {COL_FG_COLOR_V, nullptr, G_TYPE_STRING},
+    {LIBRARY_COLUMN_THUMB, "TYPE", G_TYPE_OBJECT},
+    {LIBRARY_COLUMN_TITLE, "NAME", G_TYPE_STRING},
+    {LIBRARY_COLUMN_DUR, "DUR", G_TYPE_STRING},
+    {LIBRARY_COLUMN_TIMECODE, "TIMECODE", G_TYPE_STRING},
+    {LIBRARY_COLUMN_FRAME, "FRAME", G_TYPE_STRING},
+    {LIBRARY_COLUMN_AUDIO, "AUDIO", G_TYPE_STRING},
+    {LIBRARY_COLUMN_DATE, "DATE", G_TYPE_STRING},
+    {LIBRARY_COLUMN_ITEM_DATA, nullptr, G_TYPE_POINTER},
+    {LIBRARY_COLUMN_DIR_DATA, nullptr, G_TYPE_POINTER},
+    {LIBRARY_COLUMN_SUBCLIP_DATA, nullptr, G_TYPE_POINTER},
+    {LIBRARY_COLUMN_BG_COLOR, nullptr, G_TYPE_BOOLEAN},
+    {LIBRARY_COLUMN_BG_COLOR_V, nullptr, G_TYPE_STRING},
+    {LIBRARY_COLUMN_FG_COLOR, nullptr, G_TYPE_BOOLEAN},
+    {LIBRARY_COLUMN_FG_COLOR_V, nullptr, G_TYPE_STRING},
     {-1, nullptr, 0},
 };
 
@@ -271,7 +253,8 @@ bool is_placeholder(GtkTreeModel *m, GtkTreeIter *it)
 {
     gpointer a = nullptr, b = nullptr, c = nullptr;
     gchar *title = nullptr;
-    gtk_tree_model_get(m, it, COL_ITEM_DATA, &a, COL_DIR_DATA, &b, COL_SUBCLIP_DATA, &c, COL_TITLE, &title, -1);
+    gtk_tree_model_get(m, it, LIBRARY_COLUMN_ITEM_DATA, &a, LIBRARY_COLUMN_DIR_DATA, &b, LIBRARY_COLUMN_SUBCLIP_DATA,
+                       &c, LIBRARY_COLUMN_TITLE, &title, -1);
     bool r = !a && !b && !c && !title;
     g_free(title);
     return r;
@@ -280,14 +263,14 @@ bool is_placeholder(GtkTreeModel *m, GtkTreeIter *it)
 pelmora_lib_dir_t *dir_of(GtkTreeModel *m, GtkTreeIter *it)
 {
     gpointer d = nullptr;
-    gtk_tree_model_get(m, it, COL_DIR_DATA, &d, -1);
+    gtk_tree_model_get(m, it, LIBRARY_COLUMN_DIR_DATA, &d, -1);
     return static_cast<pelmora_lib_dir_t *>(d);
 }
 
 pelmora_lib_item_t *item_of(GtkTreeModel *m, GtkTreeIter *it)
 {
     gpointer d = nullptr;
-    gtk_tree_model_get(m, it, COL_ITEM_DATA, &d, -1);
+    gtk_tree_model_get(m, it, LIBRARY_COLUMN_ITEM_DATA, &d, -1);
     return static_cast<pelmora_lib_item_t *>(d);
 }
 
@@ -451,9 +434,10 @@ void set_item_row(library_t *lib, library_tree_desc *t, GtkTreeIter *it, pelmora
     char dur[32], frame[32], audio[64], date[64];
     item_texts(item, dur, frame, audio, date);
     GdkPixbuf *pic = item->priv[0] ? static_cast<GdkPixbuf *>(item->priv[0]) : icon(lib, 1);
-    gtk_tree_store_set(t->store, it, COL_THUMB, pic, COL_TITLE, item->name, COL_DUR, dur, COL_TIMECODE, item->timecode,
-                       COL_FRAME, frame, COL_AUDIO, audio, COL_DATE, date, COL_ITEM_DATA, item, COL_BG_COLOR, FALSE,
-                       COL_BG_COLOR_V, "red", -1);
+    gtk_tree_store_set(t->store, it, LIBRARY_COLUMN_THUMB, pic, LIBRARY_COLUMN_TITLE, item->name, LIBRARY_COLUMN_DUR,
+                       dur, LIBRARY_COLUMN_TIMECODE, item->timecode, LIBRARY_COLUMN_FRAME, frame, LIBRARY_COLUMN_AUDIO,
+                       audio, LIBRARY_COLUMN_DATE, date, LIBRARY_COLUMN_ITEM_DATA, item, LIBRARY_COLUMN_BG_COLOR, FALSE,
+                       LIBRARY_COLUMN_BG_COLOR_V, "red", -1);
 }
 
 bool same_item(const pelmora_lib_item_t *a, const pelmora_lib_item_t *b)
@@ -476,10 +460,10 @@ bool sort_descending(library_tree_desc *t)
     gint col = 0;
     GtkSortType order = GTK_SORT_ASCENDING;
     gtk_tree_sortable_get_sort_column_id(GTK_TREE_SORTABLE(t->store), &col, &order);
-    return col == COL_TITLE && order == GTK_SORT_DESCENDING;
+    return col == LIBRARY_COLUMN_TITLE && order == GTK_SORT_DESCENDING;
 }
 
-/* A placeholder sorts as a folder without a name (see sort_cmp): first
+/* A placeholder sorts as a folder without a name (see library_sort_iter_cmp_func): first
  * when ascending, after the folders when descending. Put there, it moves
  * no row when the rows around it are set. */
 void add_placeholder_in_order(library_tree_desc *t, GtkTreeIter *parent)
@@ -695,9 +679,10 @@ void hook_dirs(library_t *lib, const char *path, int64_t token, pelmora_lib_dir_
     for (int i = 0; i < n; i++) {
         if (live && !have.count(dirs[i]->name)) {
             GtkTreeIter it, fake;
-            gtk_tree_store_insert_with_values(t->store, &it, &parent, 0, COL_THUMB, icon(lib, 0), COL_TITLE,
-                                              dirs[i]->name, COL_DUR, dirs[i]->name, COL_FRAME, "", COL_AUDIO, "",
-                                              COL_DIR_DATA, dirs[i], COL_BG_COLOR, FALSE, COL_BG_COLOR_V, "red", -1);
+            gtk_tree_store_insert_with_values(
+                t->store, &it, &parent, 0, LIBRARY_COLUMN_THUMB, icon(lib, 0), LIBRARY_COLUMN_TITLE, dirs[i]->name,
+                LIBRARY_COLUMN_DUR, dirs[i]->name, LIBRARY_COLUMN_FRAME, "", LIBRARY_COLUMN_AUDIO, "",
+                LIBRARY_COLUMN_DIR_DATA, dirs[i], LIBRARY_COLUMN_BG_COLOR, FALSE, LIBRARY_COLUMN_BG_COLOR_V, "red", -1);
             gtk_tree_store_append(t->store, &fake, &it);
             live_records.insert(dirs[i]);
         } else
@@ -706,8 +691,8 @@ void hook_dirs(library_t *lib, const char *path, int64_t token, pelmora_lib_dir_
     free(dirs);
 }
 
-int hook_items(library_t *lib, const char *path, int64_t token, pelmora_lib_item_t **items, int n, int first, int last,
-               int r)
+int library_add_items(library_t *lib, const char *path, int64_t token, pelmora_lib_item_t **items, int n, int first,
+                      int last, int r)
 {
     library_tree_desc *t = tree_of(lib);
     GtkTreeIter parent;
@@ -791,7 +776,7 @@ void thumb_decoded(void *cookie, int64_t id, GdkPixbuf *pb)
     pelmora_lib_item_t *item = item_of(GTK_TREE_MODEL(t->store), &it);
     if (item && item_id(item) == id && !item->priv[0]) {
         item->priv[0] = g_object_ref(pb);
-        gtk_tree_store_set(t->store, &it, COL_THUMB, pb, -1);
+        gtk_tree_store_set(t->store, &it, LIBRARY_COLUMN_THUMB, pb, -1);
     }
 }
 
@@ -848,10 +833,11 @@ void hook_subclips(library_t *lib, int64_t id, pelmora_lib_subclip_t **subs, int
             GtkTreeIter it;
             /* After the placeholder, which sorts first; the store puts them
              * in title order. */
-            gtk_tree_store_insert_with_values(t->store, &it, &item_it, -1, COL_THUMB, icon(lib, 2), COL_TITLE,
-                                              subs[i]->title, COL_DUR, dur, COL_TIMECODE, mark, COL_FRAME, "",
-                                              COL_AUDIO, "", COL_SUBCLIP_DATA, subs[i], COL_BG_COLOR, FALSE,
-                                              COL_BG_COLOR_V, "red", -1);
+            gtk_tree_store_insert_with_values(t->store, &it, &item_it, -1, LIBRARY_COLUMN_THUMB, icon(lib, 2),
+                                              LIBRARY_COLUMN_TITLE, subs[i]->title, LIBRARY_COLUMN_DUR, dur,
+                                              LIBRARY_COLUMN_TIMECODE, mark, LIBRARY_COLUMN_FRAME, "",
+                                              LIBRARY_COLUMN_AUDIO, "", LIBRARY_COLUMN_SUBCLIP_DATA, subs[i],
+                                              LIBRARY_COLUMN_BG_COLOR, FALSE, LIBRARY_COLUMN_BG_COLOR_V, "red", -1);
             live_records.insert(subs[i]);
         }
         if (live && r >= 0)
@@ -993,7 +979,7 @@ void on_row_activated(GtkTreeView *view, GtkTreePath *path, GtkTreeViewColumn *,
     if (!gtk_tree_model_get_iter(m, &it, path))
         return;
     gpointer item = nullptr, sub = nullptr;
-    gtk_tree_model_get(m, &it, COL_ITEM_DATA, &item, COL_SUBCLIP_DATA, &sub, -1);
+    gtk_tree_model_get(m, &it, LIBRARY_COLUMN_ITEM_DATA, &item, LIBRARY_COLUMN_SUBCLIP_DATA, &sub, -1);
     if (dir_of(m, &it)) {
         /* A folder opens and closes, from the keyboard as by double click. */
         if (gtk_tree_view_row_expanded(view, path))
@@ -1021,7 +1007,8 @@ std::vector<library_row_records_t> selected_records(library_t *lib, size_t max)
         if (!gtk_tree_model_get_iter(m, &it, static_cast<GtkTreePath *>(l->data)))
             continue;
         gpointer item = nullptr, dir = nullptr, sub = nullptr;
-        gtk_tree_model_get(m, &it, COL_DIR_DATA, &dir, COL_ITEM_DATA, &item, COL_SUBCLIP_DATA, &sub, -1);
+        gtk_tree_model_get(m, &it, LIBRARY_COLUMN_DIR_DATA, &dir, LIBRARY_COLUMN_ITEM_DATA, &item,
+                           LIBRARY_COLUMN_SUBCLIP_DATA, &sub, -1);
         if (!item && !dir && !sub)
             continue; /* a placeholder */
         out.push_back({static_cast<pelmora_lib_dir_t *>(dir), static_cast<pelmora_lib_item_t *>(item),
@@ -1072,7 +1059,7 @@ void on_selection_changed(GtkTreeSelection *, gpointer lib)
     subclip_button_follow(static_cast<library_t *>(lib));
 }
 
-gint sort_cmp(GtkTreeModel *m, GtkTreeIter *a, GtkTreeIter *b, gpointer col)
+gint library_sort_iter_cmp_func(GtkTreeModel *m, GtkTreeIter *a, GtkTreeIter *b, gpointer col)
 {
     /* A placeholder sorts as a folder without a name: it then has one place
      * in either direction (see add_placeholder_in_order). */
@@ -1085,7 +1072,7 @@ gint sort_cmp(GtkTreeModel *m, GtkTreeIter *a, GtkTreeIter *b, gpointer col)
         return order == GTK_SORT_ASCENDING ? first : -first;
     }
     int column = GPOINTER_TO_INT(col);
-    if (column != COL_TITLE && column != COL_DATE && column != COL_TIMECODE)
+    if (column != LIBRARY_COLUMN_TITLE && column != LIBRARY_COLUMN_DATE && column != LIBRARY_COLUMN_TIMECODE)
         return 0;
     gchar *ta = nullptr, *tb = nullptr;
     gtk_tree_model_get(m, a, column, &ta, -1);
@@ -1124,7 +1111,8 @@ int library_delete_item(GtkTreeModel *model, GtkTreeIter *iter)
      * record, which goes below. */
     library_delete_items(model, iter);
     gpointer item = nullptr, dir = nullptr, sub = nullptr;
-    gtk_tree_model_get(model, iter, COL_ITEM_DATA, &item, COL_DIR_DATA, &dir, COL_SUBCLIP_DATA, &sub, -1);
+    gtk_tree_model_get(model, iter, LIBRARY_COLUMN_ITEM_DATA, &item, LIBRARY_COLUMN_DIR_DATA, &dir,
+                       LIBRARY_COLUMN_SUBCLIP_DATA, &sub, -1);
     live_records.erase(item);
     live_records.erase(dir);
     live_records.erase(sub);
@@ -1268,9 +1256,10 @@ int library_amend_add_dir(library_t *lib, const char *path)
     strlcpy(d->full, path, sizeof d->full);
     strlcpy(d->name, strrchr(path, '/') + 1, sizeof d->name);
     GtkTreeIter row;
-    gtk_tree_store_insert_with_values(t->store, &row, &it, 0, COL_THUMB, icon(lib, 0), COL_TITLE, d->name, COL_DUR,
-                                      d->name, COL_FRAME, "", COL_AUDIO, "", COL_DIR_DATA, d, COL_BG_COLOR, FALSE,
-                                      COL_BG_COLOR_V, "red", -1);
+    gtk_tree_store_insert_with_values(t->store, &row, &it, 0, LIBRARY_COLUMN_THUMB, icon(lib, 0), LIBRARY_COLUMN_TITLE,
+                                      d->name, LIBRARY_COLUMN_DUR, d->name, LIBRARY_COLUMN_FRAME, "",
+                                      LIBRARY_COLUMN_AUDIO, "", LIBRARY_COLUMN_DIR_DATA, d, LIBRARY_COLUMN_BG_COLOR,
+                                      FALSE, LIBRARY_COLUMN_BG_COLOR_V, "red", -1);
     live_records.insert(d);
     return library_add_fake(t->store, &row);
 }
@@ -1416,15 +1405,16 @@ int library_search(library_t *lib, int idx, const char *key)
 GtkWidget *library_ui_tree_create(library_t *lib)
 {
     library_tree_desc &t = trees[lib];
-    GtkWidget *view = ui_create_treeview_tree(nullptr, nullptr, library_columns);
+    GtkWidget *view = ui_create_treeview_tree(nullptr, "treeview_library", library_columns);
+    gtk_widget_set_name(view, "treeview_library");
     t.view = GTK_TREE_VIEW(view);
     t.store = GTK_TREE_STORE(gtk_tree_view_get_model(t.view));
     lib->ui[LIBRARY_UI_CLIPS_TREE] = view;
 
     GtkTreeSortable *sortable = GTK_TREE_SORTABLE(t.store);
-    const int sorted[] = {COL_TITLE, COL_DATE, COL_TIMECODE};
+    const int sorted[] = {LIBRARY_COLUMN_TITLE, LIBRARY_COLUMN_DATE, LIBRARY_COLUMN_TIMECODE};
     for (int c : sorted) {
-        gtk_tree_sortable_set_sort_func(sortable, c, sort_cmp, GINT_TO_POINTER(c), nullptr);
+        gtk_tree_sortable_set_sort_func(sortable, c, library_sort_iter_cmp_func, GINT_TO_POINTER(c), nullptr);
         if (GtkTreeViewColumn *col = gtk_tree_view_get_column(t.view, c)) {
             gtk_tree_view_column_set_sort_column_id(col, c);
             gtk_tree_view_column_set_clickable(col, TRUE);
@@ -1433,12 +1423,14 @@ GtkWidget *library_ui_tree_create(library_t *lib)
     /* Sorted by NAME from the start. Rows are put in where that order wants
      * them (merge_item), so the store only checks the two neighbours of each
      * and moves nothing; filling a folder of 10,000 items stays linear. */
-    gtk_tree_sortable_set_sort_column_id(sortable, COL_TITLE, GTK_SORT_ASCENDING);
+    gtk_tree_sortable_set_sort_column_id(sortable, LIBRARY_COLUMN_TITLE, GTK_SORT_ASCENDING);
 
     GtkTreeIter root;
-    gtk_tree_store_insert_with_values(t.store, &root, nullptr, -1, COL_THUMB, icon(lib, 0), COL_TITLE,
-                                      g_dgettext("PelmoraBox", "LIBRARY"), COL_DUR, "<dir>", COL_FRAME, "", COL_AUDIO,
-                                      "", COL_DIR_DATA, &lib->root_dir, COL_BG_COLOR, FALSE, COL_BG_COLOR_V, "red", -1);
+    gtk_tree_store_insert_with_values(t.store, &root, nullptr, -1, LIBRARY_COLUMN_THUMB, icon(lib, 0),
+                                      LIBRARY_COLUMN_TITLE, g_dgettext("PelmoraBox", "LIBRARY"), LIBRARY_COLUMN_DUR,
+                                      "<dir>", LIBRARY_COLUMN_FRAME, "", LIBRARY_COLUMN_AUDIO, "",
+                                      LIBRARY_COLUMN_DIR_DATA, &lib->root_dir, LIBRARY_COLUMN_BG_COLOR, FALSE,
+                                      LIBRARY_COLUMN_BG_COLOR_V, "red", -1);
     library_add_fake(t.store, &root);
 
     /* Fixed column widths and one row height: GTK then measures no row to
@@ -1459,8 +1451,8 @@ GtkWidget *library_ui_tree_create(library_t *lib)
     /* A plain drag source rather than the view's model source: the view's
      * own press handling would drop a multiple selection on the press that
      * starts the drag. */
-    static GtkTargetEntry target = {const_cast<gchar *>("application/library_row_datas"), 0, 0};
-    gtk_drag_source_set(view, GDK_BUTTON1_MASK, &target, 1, GDK_ACTION_COPY);
+    static GtkTargetEntry drag_targets[] = {{const_cast<gchar *>("application/library_row_datas"), 0, 0}};
+    gtk_drag_source_set(view, GDK_BUTTON1_MASK, drag_targets, G_N_ELEMENTS(drag_targets), GDK_ACTION_COPY);
     library_ui_drag_keeps_selection(t.view);
     g_signal_connect(view, "drag-begin", G_CALLBACK(on_drag_begin), lib);
     g_signal_connect(view, "drag-data-get", G_CALLBACK(on_drag_data_get), lib);
@@ -1472,7 +1464,7 @@ GtkWidget *library_ui_tree_create(library_t *lib)
     g_signal_connect(view, "destroy", G_CALLBACK(on_tree_destroy), lib);
 
     lib->hooks.dirs = hook_dirs;
-    lib->hooks.items = hook_items;
+    lib->hooks.items = library_add_items;
     lib->hooks.thumb = hook_thumb;
     lib->hooks.subclips = hook_subclips;
     lib->hooks.reload_dir = hook_reload_dir;

@@ -8,6 +8,26 @@
 
 #include "library.h"
 
+/* Columns of the library tree's store; the last four colour the text
+ * cells (the library never colours a row). */
+enum
+{
+    LIBRARY_COLUMN_THUMB = 0,
+    LIBRARY_COLUMN_TITLE,
+    LIBRARY_COLUMN_DUR,
+    LIBRARY_COLUMN_TIMECODE,
+    LIBRARY_COLUMN_FRAME,
+    LIBRARY_COLUMN_AUDIO,
+    LIBRARY_COLUMN_DATE,
+    LIBRARY_COLUMN_ITEM_DATA,
+    LIBRARY_COLUMN_DIR_DATA,
+    LIBRARY_COLUMN_SUBCLIP_DATA,
+    LIBRARY_COLUMN_BG_COLOR,
+    LIBRARY_COLUMN_BG_COLOR_V,
+    LIBRARY_COLUMN_FG_COLOR,
+    LIBRARY_COLUMN_FG_COLOR_V,
+};
+
 /* Shows or folds the pane: 0, or -2 for a library without a pane. */
 int library_ui_showhide(library_t *lib, int f_show);
 

@@ -77,6 +77,10 @@ static const char *const transcoder_icon_names[5] = {"transcoder_state_pending",
 static const char *const transcoder_icon_stock[5] = {"gtk-media-pause", "gtk-media-play", "gtk-apply",
                                                      "gtk-dialog-error", "gtk-cancel"};
 
+static const char *const transcoder_buttons[4] = {
+    "button_library_transcoder_refresh", "button_library_transcoder_restart", "button_library_transcoder_delete",
+    "button_library_transcoder_cancel"};
+
 static int transcoder_fetch(const char *url, int limit, void **records)
 {
     *records = calloc((size_t)limit, sizeof(pelmora_filetranscoder_request_t));
@@ -115,11 +119,17 @@ static const library_job_kind_t *transcoder_kind(void)
     if (!k.title) {
         k.title = _("TRANSCODER LIST");
         k.list_name = "transcoder_list_%d";
-        k.prefix = "transcoder";
+        k.button_names = transcoder_buttons;
         k.button_ids[0] = 16;
         k.button_ids[1] = 19;
         k.button_ids[2] = 17;
         k.button_ids[3] = 18;
+        k.slot_window = LIBRARY_UI_TRANSCODER_WINDOW;
+        k.slot_list = LIBRARY_UI_TRANSCODER_LIST;
+        k.slot_buttons[0] = LIBRARY_UI_BUTTON_TRANSCODER_REFRESH;
+        k.slot_buttons[1] = LIBRARY_UI_BUTTON_TRANSCODER_RESTART;
+        k.slot_buttons[2] = LIBRARY_UI_BUTTON_TRANSCODER_DELETE;
+        k.slot_buttons[3] = LIBRARY_UI_BUTTON_TRANSCODER_CANCEL;
         k.columns = transcoder_columns;
         k.col_pos = TC_POS;
         k.col_id = TC_JOB;

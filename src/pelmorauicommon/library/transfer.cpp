@@ -8,8 +8,6 @@
 #include <string.h>
 #include <time.h>
 
-#include <map>
-#include <string>
 #include <utility>
 #include <vector>
 
@@ -72,7 +70,9 @@ struct library_job_window_desc
     library_jobs_t *engine = nullptr;
 };
 
-static std::map<std::pair<library_t *, const library_job_kind_t *>, library_job_window_t *> job_windows;
+/* The record of a job window hangs on the window under this key and goes
+ * with it; the window, list and buttons sit in the library's slots. */
+static const char *const JOB_WINDOW_KEY = "library_job_window_t";
 
 /* Applies one answer: rows in place when the count is unchanged (the
  * selection stays), else the model is rebuilt detached from the view. */
@@ -154,12 +154,28 @@ static GdkPixbuf *job_icon(GtkWidget *window, const char *name, const char *stoc
     return gtk_widget_render_icon(window, stock, GTK_ICON_SIZE_MENU, nullptr);
 }
 
+/* The window goes (at release): its worker and timer stop while its list
+ * still exists, and the slots are emptied. */
+static void on_window_destroy(GtkWidget *window, gpointer data)
+{
+    library_job_window_t *w = (library_job_window_t *)data;
+    g_source_remove(w->timer);
+    library_jobs_stop(w->engine);
+    const library_job_kind_t *k = w->kind;
+    for (int slot :
+         {k->slot_window, k->slot_list, k->slot_buttons[0], k->slot_buttons[1], k->slot_buttons[2], k->slot_buttons[3]})
+        w->lib->ui[slot] = nullptr;
+    for (GdkPixbuf *pb : w->icons)
+        if (pb)
+            g_object_unref(pb);
+    g_object_set_data(G_OBJECT(window), JOB_WINDOW_KEY, nullptr);
+    delete w;
+}
+
 library_job_window_t *library_job_window(library_t *lib, const library_job_kind_t *kind)
 {
-    auto key = std::make_pair(lib, kind);
-    auto found = job_windows.find(key);
-    if (found != job_windows.end())
-        return found->second;
+    if (library_job_window_t *found = library_job_window_find(lib, kind))
+        return found;
     library_job_window_t *w = new library_job_window_t();
     w->lib = lib;
     w->kind = kind;
@@ -177,26 +193,23 @@ library_job_window_t *library_job_window(library_t *lib, const library_job_kind_
     GtkWidget *tools = gtk_hbox_new(FALSE, 2);
     gtk_box_pack_start(GTK_BOX(vbox), tools, FALSE, FALSE, 0);
     static const char *const tips[4] = {"Refresh list", "Restart tasks", "Delete tasks", "Cancel tasks"};
-    static const char *const what[4] = {"refresh", "restart", "delete", "cancel"};
     static const char *const stock[4] = {"gtk-refresh", "gtk-redo", "gtk-delete", "gtk-cancel"};
     GCallback handlers[4] = {G_CALLBACK(on_refresh), G_CALLBACK(on_restart), G_CALLBACK(on_delete),
                              G_CALLBACK(on_cancel)};
-    static std::map<std::string, std::string> names; /* button names and images live for the program */
     for (int i = 0; i < 4; i++) {
-        std::string hook = std::string("button_library_") + kind->prefix + "_" + what[i];
-        std::string image = std::string(kind->prefix) + "_" + what[i];
-        names[hook] = hook;
         ui_button_desc &b = w->buttons[i];
         b.id = kind->button_ids[i];
         b.tooltip = _(tips[i]);
-        b.hookup = names[hook].c_str();
-        b.inline_data = ui_images_lookup(image.c_str());
+        b.hookup = kind->button_names[i];
+        /* The images are named as the buttons, without "button_library_". */
+        b.inline_data = ui_images_lookup(b.hookup + strlen("button_library_"));
         b.stock = b.inline_data ? nullptr : stock[i];
         GtkWidget *btn = ui_create_button_image(&b);
         gtk_widget_set_name(btn, b.hookup);
         gtk_widget_set_tooltip_text(btn, b.tooltip);
         g_signal_connect(btn, "clicked", handlers[i], w);
         gtk_box_pack_start(GTK_BOX(tools), btn, FALSE, FALSE, 0);
+        lib->ui[kind->slot_buttons[i]] = btn;
     }
     w->status = gtk_label_new("");
     gtk_misc_set_alignment(GTK_MISC(w->status), 0, 0.5);
@@ -216,14 +229,17 @@ library_job_window_t *library_job_window(library_t *lib, const library_job_kind_
     library_jobs_ops_t ops = {kind->fetch, kind->control, job_apply, w};
     w->engine = library_jobs_start(lib->url, LIBRARY_JOBS_LIMIT, &ops);
     w->timer = gdk_threads_add_timeout(5000, job_timer, w);
-    job_windows[key] = w;
+    lib->ui[kind->slot_window] = w->window;
+    lib->ui[kind->slot_list] = w->view;
+    g_object_set_data(G_OBJECT(w->window), JOB_WINDOW_KEY, w);
+    g_signal_connect(w->window, "destroy", G_CALLBACK(on_window_destroy), w);
     return w;
 }
 
 library_job_window_t *library_job_window_find(library_t *lib, const library_job_kind_t *kind)
 {
-    auto it = job_windows.find(std::make_pair(lib, kind));
-    return it == job_windows.end() ? nullptr : it->second;
+    GtkWidget *window = lib->ui[kind->slot_window];
+    return window ? (library_job_window_t *)g_object_get_data(G_OBJECT(window), JOB_WINDOW_KEY) : nullptr;
 }
 
 int library_job_window_show(library_job_window_t *w)
@@ -278,21 +294,9 @@ int library_job_window_applied(library_job_window_t *w)
 
 void library_job_windows_release(library_t *lib)
 {
-    for (auto it = job_windows.begin(); it != job_windows.end();) {
-        if (it->first.first != lib) {
-            ++it;
-            continue;
-        }
-        library_job_window_t *w = it->second;
-        g_source_remove(w->timer);
-        library_jobs_stop(w->engine);
-        gtk_widget_destroy(w->window);
-        for (GdkPixbuf *pb : w->icons)
-            if (pb)
-                g_object_unref(pb);
-        delete w;
-        it = job_windows.erase(it);
-    }
+    for (int slot : {LIBRARY_UI_TRANSFER_WINDOW, LIBRARY_UI_TRANSCODER_WINDOW})
+        if (GtkWidget *window = lib->ui[slot])
+            gtk_widget_destroy(window);
 }
 
 /* ------------------------------------------------------------------------
@@ -337,6 +341,9 @@ static const char *const transfer_icon_stock[9] = {"gtk-media-pause",  "gtk-medi
                                                    "gtk-dialog-error", "gtk-cancel",     "gtk-go-up",
                                                    "gtk-goto-top",     "gtk-go-down",    "gtk-goto-bottom"};
 
+static const char *const transfer_buttons[4] = {"button_library_transfer_refresh", "button_library_transfer_restart",
+                                                "button_library_transfer_delete", "button_library_transfer_cancel"};
+
 static int transfer_fetch(const char *url, int limit, void **records)
 {
     size_t size = (size_t)limit * sizeof(pelmora_filetransfer_request_t);
@@ -372,11 +379,17 @@ static const library_job_kind_t *transfer_kind(void)
     if (!k.title) {
         k.title = _("TRANSFER LIST");
         k.list_name = "transfer_list_%d";
-        k.prefix = "transfer";
+        k.button_names = transfer_buttons;
         k.button_ids[0] = 8;
         k.button_ids[1] = 11;
         k.button_ids[2] = 9;
         k.button_ids[3] = 10;
+        k.slot_window = LIBRARY_UI_TRANSFER_WINDOW;
+        k.slot_list = LIBRARY_UI_TRANSFER_LIST;
+        k.slot_buttons[0] = LIBRARY_UI_BUTTON_TRANSFER_REFRESH;
+        k.slot_buttons[1] = LIBRARY_UI_BUTTON_TRANSFER_RESTART;
+        k.slot_buttons[2] = LIBRARY_UI_BUTTON_TRANSFER_DELETE;
+        k.slot_buttons[3] = LIBRARY_UI_BUTTON_TRANSFER_CANCEL;
         k.columns = transfer_columns;
         k.col_pos = TR_POS;
         k.col_id = TR_JOB;

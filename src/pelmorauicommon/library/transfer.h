@@ -29,8 +29,12 @@ typedef struct library_job_kind_desc
 {
     const char *title;     /* window title (translated) */
     const char *list_name; /* "transfer_list_%d" */
-    const char *prefix;    /* "transfer": buttons and images are named after it */
-    int button_ids[4];     /* refresh, restart, delete, cancel */
+    /* Refresh, restart, delete, cancel: hookup names ("button_library_..."),
+     * ids, and the library's slots of the buttons. */
+    const char *const *button_names;
+    int button_ids[4];
+    int slot_buttons[4];
+    int slot_window, slot_list; /* the library's slots of the window and its list */
     const ui_column_desc *columns;
     int col_pos, col_id; /* the hidden position and id columns */
     int n_icons;
