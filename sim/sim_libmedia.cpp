@@ -35,7 +35,7 @@ struct lm_entry
 
 struct sim_libmedia_desc
 {
-    sim_library_t *lib = nullptr;
+    sim_libmedia_source_t src{};
     std::mutex lock;
     std::condition_variable cond;
     std::map<std::string, lm_entry> entries;
@@ -96,7 +96,7 @@ int64_t sim_libmedia_gen(const sim_libmedia_t *lm)
 static void lm_check(sim_libmedia_t *lm, const std::string &key, lm_entry *e)
 {
     struct stat st;
-    sim_fd_t fd(sim_library_open_item(lm->lib, key, &st));
+    sim_fd_t fd(lm->src.open_item(lm->src.ctx, key, &st));
     if (fd.fd < 0) {
         *e = lm_entry();
         e->state = 0;
@@ -119,11 +119,8 @@ static void lm_check(sim_libmedia_t *lm, const std::string &key, lm_entry *e)
         e->state = e->frames > 0 ? 1 : 0;
     }
     e->subclips.clear();
-    std::vector<sim_library_subclip_t> subs;
-    if (e->state == 1 && sim_library_subclips(lm->lib, key, &subs) == 0)
-        for (const sim_library_subclip_t &s : subs)
-            if (s.mark_in >= 0 && s.duration > 0)
-                e->subclips.push_back({s.title, s.mark_in, (int64_t)s.mark_in + s.duration - 1});
+    if (e->state == 1 && lm->src.subclips(lm->src.ctx, key, &e->subclips) < 0)
+        e->subclips.clear();
 }
 
 static int lm_same(const lm_entry &a, const lm_entry &b)
@@ -149,7 +146,7 @@ static void lm_worker(sim_libmedia_t *lm)
                 return;
             g.unlock();
             /* A move of the journal may concern any file: all are looked at. */
-            int64_t amend = sim_library_journal_amend(lm->lib);
+            int64_t amend = lm->src.journal_amend(lm->src.ctx);
             g.lock();
             int all = amend != seen;
             seen = amend;
@@ -177,10 +174,10 @@ static void lm_worker(sim_libmedia_t *lm)
     }
 }
 
-sim_libmedia_t *sim_libmedia_create(sim_library_t *lib)
+sim_libmedia_t *sim_libmedia_create(const sim_libmedia_source_t *src)
 {
     sim_libmedia_t *lm = new sim_libmedia_t();
-    lm->lib = lib;
+    lm->src = *src;
     lm->worker = std::thread(lm_worker, lm);
     return lm;
 }

@@ -20,6 +20,30 @@
 #include "sim_server.h"
 #include "timecode.h"
 
+/* The library as the buses' view of the media folder asks it. */
+static int lib_open_item(void *ctx, const std::string &path, struct stat *st)
+{
+    return sim_library_open_item((const sim_library_t *)ctx, path, st);
+}
+
+static int64_t lib_journal_amend(void *ctx)
+{
+    return sim_library_journal_amend((sim_library_t *)ctx);
+}
+
+static int lib_subclips(void *ctx, const std::string &path, std::vector<sim_subclip_t> *out)
+{
+    std::vector<sim_library_subclip_t> subs;
+    out->clear();
+    int r = sim_library_subclips((sim_library_t *)ctx, path, &subs);
+    if (r < 0)
+        return r;
+    for (const sim_library_subclip_t &s : subs)
+        if (s.mark_in >= 0 && s.duration > 0)
+            out->push_back({s.title, s.mark_in, (int64_t)s.mark_in + s.duration - 1});
+    return 0;
+}
+
 int main(int argc, char **argv)
 {
     sim_opts_t opts;
@@ -164,7 +188,8 @@ int main(int argc, char **argv)
     }
 
     if (!rc && lib && !opts.automation_ports.empty()) {
-        live.reset(sim_libmedia_create(lib));
+        sim_libmedia_source_t src = {lib, lib_open_item, lib_journal_amend, lib_subclips};
+        live.reset(sim_libmedia_create(&src));
         cat.live = live.get();
     }
 

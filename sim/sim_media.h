@@ -9,22 +9,7 @@
 #include <vector>
 
 #include "pelmorabox.h"
-
-typedef struct sim_subclip_desc
-{
-    std::string name;
-    int64_t in;  /* frames from the start of the clip */
-    int64_t out; /* inclusive */
-} sim_subclip_t;
-
-typedef struct sim_media_desc
-{
-    std::string id;
-    std::string title;
-    std::string origin;
-    int64_t frames; /* length; 0 when unknown (no range check) */
-    std::vector<sim_subclip_t> subclips;
-} sim_media_t;
+#include "sim_media_types.h"
 
 struct sim_libmedia_desc;
 
