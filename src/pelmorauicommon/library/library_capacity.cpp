@@ -4,7 +4,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include <map>
+#include <string>
 
 #include "gdk_unlock.h"
 #include "library_ui.h"
@@ -22,8 +22,8 @@ const ui_button_desc buttons[] = {
     {0, nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-/* Cell shown per library (main thread). */
-std::map<const library_t *, int> cells;
+/* The cell shown rides on the image that shows it, as cell + 1 (0: none). */
+const char *const CELL_KEY = "library_capacity_cell";
 
 const char *search_text(library_t *lib)
 {
@@ -61,9 +61,11 @@ void capacity_hook(library_t *lib, int cap, const pelmora_lib_state_t *)
     library_ui_set_capacity(lib, cap);
 }
 
-void on_image_destroy(GtkWidget *, gpointer lib)
+void on_image_destroy(GtkWidget *img, gpointer lib)
 {
-    cells.erase(static_cast<library_t *>(lib));
+    library_t *l = static_cast<library_t *>(lib);
+    if (l->ui[LIBRARY_UI_CAPACITY_DST] == img)
+        l->ui[LIBRARY_UI_CAPACITY_DST] = nullptr;
 }
 
 GtkWidget *button(library_t *lib, int id, int slot, GCallback cb)
@@ -117,10 +119,9 @@ int library_ui_set_capacity(library_t *lib, int cap)
     auto *src = static_cast<GdkPixbuf *>(g_object_get_data(G_OBJECT(img), "library_capacity_image"));
     /* Used space below 0 (more free than total) shows as empty. */
     cap = cap > 99 ? 99 : cap < 0 ? 0 : cap;
-    auto it = cells.find(lib);
-    if (it != cells.end() && it->second == cap)
+    if (library_ui_capacity_cell(lib) == cap)
         return 0;
-    cells[lib] = cap;
+    g_object_set_data(G_OBJECT(img), CELL_KEY, GINT_TO_POINTER(cap + 1));
     if (!src || gdk_pixbuf_get_width(src) < 10 * LIBRARY_CAPACITY_CELL ||
         gdk_pixbuf_get_height(src) < 10 * LIBRARY_CAPACITY_CELL)
         return 0;
@@ -134,8 +135,8 @@ int library_ui_set_capacity(library_t *lib, int cap)
 
 int library_ui_capacity_cell(library_t *lib)
 {
-    auto it = cells.find(lib);
-    return it == cells.end() ? -1 : it->second;
+    GtkWidget *img = lib ? lib->ui[LIBRARY_UI_CAPACITY_DST] : nullptr;
+    return img ? GPOINTER_TO_INT(g_object_get_data(G_OBJECT(img), CELL_KEY)) - 1 : -1;
 }
 
 void library_capacity_texts(int64_t free_space, int64_t total_space, int total_items, char free_gb[32], char free_p[32],
