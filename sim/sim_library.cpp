@@ -1,41 +1,34 @@
 /* Library server of the simulator over a real media folder: the PelmoraLib
- * methods, path confinement, metadata and thumbnail caches, subclip
- * sidecars, the templates file, and the change journal fed by our own
- * changes and by inotify. */
+ * methods, library paths, metadata and thumbnail caches, subclip sidecars
+ * and the templates file; changes go to the journal (sim_journal). */
 #include "sim_library.h"
 
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
-#include <poll.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
-#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <deque>
-#include <iterator>
 #include <map>
 #include <mutex>
 #include <set>
-#include <thread>
 #include <tuple>
 #include <vector>
 
 #include "sim_confine.h"
+#include "sim_journal.h"
 #include "sim_media_probe.h"
 
-/* Longest library path and the journal kept for LibState. */
+/* Longest library path. */
 #define SIM_LIB_PATH_MAX 259
-#define SIM_LIB_JOURNAL_KEEP 4096
 #define SIM_LIB_THUMB_CACHE_BYTES (64u << 20)
 #define SIM_LIB_META_CACHE_MAX 20000
 /* A sidecar or templates file bigger than this is not ours: refused. */
@@ -60,20 +53,13 @@ struct sim_library_desc
     int root_fd = -1;                 /* every path is walked from here */
     std::string data_dir;             /* templates file lives here */
 
-    std::mutex lock; /* journal, expected, watches, logged */
-    int64_t amend_idx = 0;
-    std::deque<std::string> journal; /* newest at the back */
-    /* Our own changes that inotify will report again, with the time after
-     * which the report is no longer waited for. */
-    std::multimap<std::string, int64_t> expected;
-    std::map<int, std::string> watches; /* wd -> library path of the folder */
-    std::set<std::string> logged;       /* files libavformat could not read, logged once */
+    sim_journal_t *journal = nullptr;
+    std::mutex logged_lock;
+    std::set<std::string> logged; /* files libavformat could not read, logged once */
 
     /* Items per folder (library path -> regular files directly in it),
      * brought up to date from the journal: a change marks its folder (an
      * item) or its subtree (a folder) to be counted again, nothing else. */
-    std::mutex dirty_lock; /* taken under lock */
-    std::set<std::string> dirty_dirs, dirty_trees;
     std::mutex count_lock;
     std::map<std::string, int> dir_items;
     int64_t total_items = 0;
@@ -87,10 +73,6 @@ struct sim_library_desc
     std::atomic<int64_t> thumbs_decoded{0};
 
     std::mutex files_lock; /* read-modify-write of sidecars and templates */
-
-    int ino_fd = -1;
-    std::thread watch_thread;
-    std::atomic<int> f_stop{0};
 };
 
 static std::mutex sim_lib_registry_lock;
@@ -339,192 +321,16 @@ static std::string sim_lib_clean(const std::string &s)
     return c;
 }
 
-/* ------------------------------------------------------------------------
- * Journal
- * ---------------------------------------------------------------------- */
-
-static std::string sim_lib_parent(const std::string &path)
-{
-    size_t s = path.find_last_of('/');
-    return s == 0 || s == std::string::npos ? "/" : path.substr(0, s);
-}
-
-/* What a change means for the item count: its folder (an item) or its
- * subtree (a folder) is counted again at the next state read. */
-static void sim_lib_count_mark(sim_library_t *lib, char kind, const std::string &path)
-{
-    std::lock_guard<std::mutex> g(lib->dirty_lock);
-    if (lib->dirty_dirs.size() + lib->dirty_trees.size() > 100000) {
-        lib->dirty_dirs.clear();
-        lib->dirty_trees.clear();
-        lib->dirty_trees.insert("/");
-    } else if (kind == '&' || kind == '^')
-        lib->dirty_trees.insert(path);
-    else
-        lib->dirty_dirs.insert(sim_lib_parent(path));
-}
-
-static void sim_lib_journal_locked(sim_library_t *lib, char kind, const std::string &path)
-{
-    lib->journal.push_back(std::string(1, kind) + path);
-    if (lib->journal.size() > SIM_LIB_JOURNAL_KEEP)
-        lib->journal.pop_front();
-    lib->amend_idx++;
-    sim_lib_count_mark(lib, kind, path);
-}
-
-static int64_t sim_lib_now_ms(void)
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (int64_t)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
-}
-
-/* Announced before our own change is made: the watch may report it before
- * the call that made it has journaled it, and must then stay silent. */
+/* Our own changes go to the journal under their canonical path: announced
+ * before they are made, then settled. */
 static void sim_lib_expect(sim_library_t *lib, char kind, const std::string &path)
 {
-    std::lock_guard<std::mutex> g(lib->lock);
-    if (lib->ino_fd >= 0)
-        lib->expected.emplace(std::string(1, kind) + sim_lib_canon(path), sim_lib_now_ms() + 5000);
+    sim_journal_expect(lib->journal, kind, sim_lib_canon(path));
 }
 
-/* Takes back one announcement of a change that was not made. */
-static void sim_lib_unexpect(sim_library_t *lib, char kind, const std::string &path)
+static void sim_lib_done(sim_library_t *lib, char kind, const std::string &path, int f_made)
 {
-    std::lock_guard<std::mutex> g(lib->lock);
-    auto it = lib->expected.find(std::string(1, kind) + sim_lib_canon(path));
-    if (it != lib->expected.end())
-        lib->expected.erase(it);
-}
-
-/* Our own change, journaled now so that it is there when the call returns. */
-static void sim_lib_own_change(sim_library_t *lib, char kind, const std::string &path)
-{
-    std::lock_guard<std::mutex> g(lib->lock);
-    sim_lib_journal_locked(lib, kind, sim_lib_canon(path));
-}
-
-static void sim_lib_watch_add_tree(sim_library_t *lib, const std::string &path, int f_announce);
-
-static void sim_lib_watch_event(sim_library_t *lib, const struct inotify_event *ev)
-{
-    std::string dir;
-    {
-        std::lock_guard<std::mutex> g(lib->lock);
-        auto it = lib->watches.find(ev->wd);
-        if (it == lib->watches.end())
-            return;
-        if (ev->mask & IN_IGNORED) {
-            lib->watches.erase(it);
-            return;
-        }
-        dir = it->second;
-    }
-    if (!ev->len || ev->name[0] == '.' || !ev->name[0])
-        return; /* our sidecars and temporary files, and other hidden names */
-    std::string path = (dir == "/" ? "" : dir) + "/" + ev->name;
-    int f_dir = (ev->mask & IN_ISDIR) != 0;
-    char kind = 0;
-    if (ev->mask & (IN_CREATE | IN_MOVED_TO))
-        kind = f_dir ? '&' : '+';
-    else if (ev->mask & (IN_DELETE | IN_MOVED_FROM))
-        kind = f_dir ? '^' : '-';
-    else if (ev->mask & IN_CLOSE_WRITE)
-        kind = '*';
-    if (!kind)
-        return;
-    {
-        std::lock_guard<std::mutex> g(lib->lock);
-        int64_t now = sim_lib_now_ms();
-        for (auto it = lib->expected.begin(); it != lib->expected.end();)
-            it = it->second < now ? lib->expected.erase(it) : std::next(it);
-        auto ex = lib->expected.find(std::string(1, kind) + path);
-        if (ex != lib->expected.end())
-            lib->expected.erase(ex);
-        else
-            sim_lib_journal_locked(lib, kind, path);
-        if (kind == '^') {
-            /* Watches below a folder moved away now name paths that no
-             * longer exist; they are dropped and re-added where it lands. */
-            for (auto it = lib->watches.begin(); it != lib->watches.end();) {
-                if (it->second == path || it->second.compare(0, path.size() + 1, path + "/") == 0) {
-                    inotify_rm_watch(lib->ino_fd, it->first);
-                    it = lib->watches.erase(it);
-                } else
-                    ++it;
-            }
-        }
-    }
-    if (kind == '&')
-        sim_lib_watch_add_tree(lib, path, 1);
-}
-
-/* Watches the folder at `path` and every folder below it; with f_announce
- * what is already inside (made before the watch existed) is journaled. */
-static void sim_lib_watch_add_tree(sim_library_t *lib, const std::string &path, int f_announce)
-{
-    std::vector<std::string> todo{path};
-    int budget = 100000; /* folders; a bound against a pathological tree */
-    while (!todo.empty() && budget-- > 0) {
-        std::string p = todo.back();
-        todo.pop_back();
-        sim_fd_t dir;
-        if (sim_lib_open_dir(lib, p, &dir) < 0)
-            continue;
-        /* The folder just opened without following a link, through its
-         * descriptor's name. */
-        int wd = inotify_add_watch(lib->ino_fd, sim_confine_fd_name(dir.fd).c_str(),
-                                   IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_CLOSE_WRITE | IN_ONLYDIR |
-                                       IN_EXCL_UNLINK);
-        if (wd < 0)
-            continue;
-        {
-            std::lock_guard<std::mutex> g(lib->lock);
-            lib->watches[wd] = p;
-        }
-        DIR *d = fdopendir(dir.fd);
-        if (!d)
-            continue;
-        dir.fd = -1; /* closedir closes it */
-        while (struct dirent *de = readdir(d)) {
-            if (de->d_name[0] == '.')
-                continue;
-            std::string child = (p == "/" ? "" : p) + "/" + de->d_name;
-            struct stat st;
-            if (fstatat(dirfd(d), de->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-                continue;
-            if (S_ISDIR(st.st_mode))
-                todo.push_back(child);
-            if (f_announce && (S_ISDIR(st.st_mode) || S_ISREG(st.st_mode))) {
-                std::lock_guard<std::mutex> g(lib->lock);
-                sim_lib_journal_locked(lib, S_ISDIR(st.st_mode) ? '&' : '+', child);
-            }
-        }
-        closedir(d);
-    }
-}
-
-static void sim_lib_watch_loop(sim_library_t *lib)
-{
-    alignas(struct inotify_event) char buf[64 * 1024];
-    while (!lib->f_stop.load()) {
-        struct pollfd pfd = {lib->ino_fd, POLLIN, 0};
-        if (poll(&pfd, 1, 100) <= 0)
-            continue;
-        ssize_t n = read(lib->ino_fd, buf, sizeof buf);
-        if (n <= 0)
-            continue;
-        for (ssize_t off = 0; off + (ssize_t)sizeof(struct inotify_event) <= n;) {
-            const struct inotify_event *ev = (const struct inotify_event *)(buf + off);
-            if (ev->mask & IN_Q_OVERFLOW) {
-                fprintf(stderr, "sim: library: the folder watch overflowed, changes were lost\n");
-                sim_lib_count_mark(lib, '&', "/");
-            } else
-                sim_lib_watch_event(lib, ev);
-            off += (ssize_t)sizeof(struct inotify_event) + ev->len;
-        }
-    }
+    sim_journal_done(lib->journal, kind, sim_lib_canon(path), f_made);
 }
 
 /* ------------------------------------------------------------------------
@@ -588,7 +394,7 @@ static int sim_lib_probe(sim_library_t *lib, int dir_fd, const std::string &name
     k = sim_lib_meta_key{now.st_dev, now.st_ino, (int64_t)now.st_size, (int64_t)now.st_mtime};
     int r = sim_probe_file(fd.fd, p);
     if (r < 0) {
-        std::lock_guard<std::mutex> g(lib->lock);
+        std::lock_guard<std::mutex> g(lib->logged_lock);
         std::string id = std::to_string((long long)now.st_dev) + ":" + std::to_string((long long)now.st_ino);
         if (lib->logged.size() < 10000 && lib->logged.insert(id).second)
             fprintf(stderr, "sim: library: [%s] is not media libavformat can read (%d); listed as a plain file\n",
@@ -750,11 +556,7 @@ static int64_t sim_lib_count(sim_library_t *lib)
 {
     std::lock_guard<std::mutex> g(lib->count_lock);
     std::set<std::string> dirs, trees;
-    {
-        std::lock_guard<std::mutex> d(lib->dirty_lock);
-        dirs.swap(lib->dirty_dirs);
-        trees.swap(lib->dirty_trees);
-    }
+    sim_journal_take_changed(lib->journal, &dirs, &trees);
     for (const std::string &t : trees)
         sim_lib_count_again(lib, t, 1);
     for (const std::string &d : dirs)
@@ -1058,21 +860,15 @@ static xmlrpc_value *sim_m_state(xmlrpc_env *env, xmlrpc_value *params, sim_serv
     int limit = 0;
     if (sim_lib_int(env, params, 0, &limit) < 0)
         return nullptr;
-    limit = std::max(0, std::min(limit, SIM_LIB_JOURNAL_KEEP));
+    limit = std::max(0, std::min(limit, SIM_JOURNAL_KEEP));
     struct statvfs vfs;
     int64_t total = 0, avail = 0;
     if (statvfs(lib->root.c_str(), &vfs) == 0) {
         total = (int64_t)vfs.f_blocks * (int64_t)vfs.f_frsize;
         avail = (int64_t)vfs.f_bavail * (int64_t)vfs.f_frsize;
     }
-    int64_t amend;
     std::vector<std::string> entries;
-    {
-        std::lock_guard<std::mutex> g(lib->lock);
-        amend = lib->amend_idx;
-        for (auto it = lib->journal.rbegin(); it != lib->journal.rend() && (int)entries.size() < limit; ++it)
-            entries.push_back(*it);
-    }
+    int64_t amend = sim_journal_read(lib->journal, limit, &entries);
     int total_items = (int)std::min<int64_t>(sim_lib_count(lib), INT32_MAX);
     xmlrpc_value *list = sim_lib_array(env, entries.size(), [&](size_t i) {
         return xmlrpc_build_value(env, "(s)", sim_lib_wire(entries[i]).c_str());
@@ -1101,10 +897,7 @@ static xmlrpc_value *sim_m_create_dir(xmlrpc_env *env, xmlrpc_value *params, sim
         std::lock_guard<std::mutex> g(lib->files_lock);
         sim_lib_expect(lib, '&', path);
         r = mkdirat(dir.fd, name.c_str(), 0755) == 0 ? 0 : -errno;
-        if (r == 0)
-            sim_lib_own_change(lib, '&', path);
-        else
-            sim_lib_unexpect(lib, '&', path);
+        sim_lib_done(lib, '&', path, r == 0);
     }
     return sim_lib_result(env, r);
 }
@@ -1154,12 +947,9 @@ static xmlrpc_value *sim_m_rename_item(xmlrpc_env *env, xmlrpc_value *params, si
             if (!f_dir &&
                 renameat(sdir.fd, sim_lib_sidecar(sname).c_str(), ddir.fd, sim_lib_sidecar(dname).c_str()) != 0)
                 unlinkat(ddir.fd, sim_lib_sidecar(dname).c_str(), 0);
-            sim_lib_own_change(lib, f_dir ? '^' : '-', src);
-            sim_lib_own_change(lib, f_dir ? '&' : '+', dst);
-        } else {
-            sim_lib_unexpect(lib, f_dir ? '^' : '-', src);
-            sim_lib_unexpect(lib, f_dir ? '&' : '+', dst);
         }
+        sim_lib_done(lib, f_dir ? '^' : '-', src, r == 0);
+        sim_lib_done(lib, f_dir ? '&' : '+', dst, r == 0);
     }
     return sim_lib_result(env, r);
 }
@@ -1179,11 +969,9 @@ static xmlrpc_value *sim_m_delete_item(xmlrpc_env *env, xmlrpc_value *params, si
         std::lock_guard<std::mutex> g(lib->files_lock);
         sim_lib_expect(lib, '-', path);
         r = unlinkat(dir.fd, name.c_str(), 0) == 0 ? 0 : -errno;
-        if (r == 0) {
+        if (r == 0)
             unlinkat(dir.fd, sim_lib_sidecar(name).c_str(), 0);
-            sim_lib_own_change(lib, '-', path);
-        } else
-            sim_lib_unexpect(lib, '-', path);
+        sim_lib_done(lib, '-', path, r == 0);
     }
     return sim_lib_result(env, r);
 }
@@ -1202,10 +990,7 @@ static xmlrpc_value *sim_m_delete_dir(xmlrpc_env *env, xmlrpc_value *params, sim
         std::lock_guard<std::mutex> g(lib->files_lock);
         sim_lib_expect(lib, '^', path);
         r = unlinkat(dir.fd, name.c_str(), AT_REMOVEDIR) == 0 ? 0 : -errno;
-        if (r == 0)
-            sim_lib_own_change(lib, '^', path);
-        else
-            sim_lib_unexpect(lib, '^', path);
+        sim_lib_done(lib, '^', path, r == 0);
     }
     return sim_lib_result(env, r);
 }
@@ -1287,7 +1072,7 @@ static xmlrpc_value *sim_m_register_subclip(xmlrpc_env *env, xmlrpc_value *param
             r = sim_lib_subclips_write(dir.fd, name, subs);
         }
         if (r == 0)
-            sim_lib_own_change(lib, '*', path);
+            sim_lib_done(lib, '*', path, 1);
     }
     return sim_lib_result(env, r);
 }
@@ -1313,7 +1098,7 @@ static xmlrpc_value *sim_m_delete_subclip(xmlrpc_env *env, xmlrpc_value *params,
             r = sim_lib_subclips_write(dir.fd, name, subs);
         }
         if (r == 0)
-            sim_lib_own_change(lib, '*', path);
+            sim_lib_done(lib, '*', path, 1);
     }
     return sim_lib_result(env, r);
 }
@@ -1510,7 +1295,7 @@ static xmlrpc_value *sim_m_register_item(xmlrpc_env *env, xmlrpc_value *params, 
     sim_fd_t dir;
     int r = sim_lib_item_at(lib, path, &dir, &name, &st);
     if (r == 0)
-        sim_lib_own_change(lib, '*', path);
+        sim_lib_done(lib, '*', path, 1);
     return sim_lib_result(env, r);
 }
 
@@ -1573,15 +1358,8 @@ sim_library_t *sim_library_create(sim_server_t *srv, const char *root, const cha
     }
     /* What a killed run left half-written is of no use to anyone. */
     sim_confine_sweep(lib->root_fd, 0);
-    lib->dirty_trees.insert("/"); /* counted at the first state read */
-
-    lib->ino_fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (lib->ino_fd < 0)
-        fprintf(stderr, "sim: library: inotify unavailable (%s); outside changes are not journaled\n", strerror(errno));
-    else {
-        sim_lib_watch_add_tree(lib, "/", 0);
-        lib->watch_thread = std::thread(sim_lib_watch_loop, lib);
-    }
+    lib->journal =
+        sim_journal_create([lib](const std::string &p, sim_fd_t *dir) { return sim_lib_open_dir(lib, p, dir); });
     if (sim_library_serve_on(lib, srv) < 0) {
         *err = "cannot register the library's methods";
         sim_library_destroy(lib);
@@ -1650,11 +1428,7 @@ void sim_library_destroy(sim_library_t *lib)
 {
     if (!lib)
         return;
-    lib->f_stop = 1;
-    if (lib->watch_thread.joinable())
-        lib->watch_thread.join();
-    if (lib->ino_fd >= 0)
-        close(lib->ino_fd);
+    sim_journal_destroy(lib->journal);
     if (lib->root_fd >= 0)
         close(lib->root_fd);
     {
@@ -1668,8 +1442,7 @@ void sim_library_destroy(sim_library_t *lib)
 
 int64_t sim_library_journal_amend(sim_library_t *lib)
 {
-    std::lock_guard<std::mutex> g(lib->lock);
-    return lib->amend_idx;
+    return sim_journal_read(lib->journal, 0, nullptr);
 }
 
 int sim_library_subclips(sim_library_t *lib, const std::string &path, std::vector<sim_library_subclip_t> *out)
@@ -1691,10 +1464,8 @@ void sim_library_own_file(sim_library_t *lib, const std::string &path, int phase
 {
     if (phase == 0)
         sim_lib_expect(lib, '+', path);
-    else if (phase > 0)
-        sim_lib_own_change(lib, '+', path);
     else
-        sim_lib_unexpect(lib, '+', path);
+        sim_lib_done(lib, '+', path, phase > 0);
 }
 
 int64_t sim_library_thumbs_decoded(const sim_library_t *lib)
