@@ -44,6 +44,57 @@ static int lib_subclips(void *ctx, const std::string &path, std::vector<sim_subc
     return 0;
 }
 
+/* A server frame of ours (number `idx`: buses' servers from 0, the library
+ * -1, IO servers -2 down), its method table empty; main_server_end frees it. */
+static sim_server_t *main_server(const sim_opts_t &opts, sim_catalogue_t *cat, xmlrpc_env *env, int idx, uint64_t seed)
+{
+    sim_server_t *srv = new sim_server_t();
+    srv->opts = &opts;
+    srv->cat = cat;
+    srv->data_dir = opts.data_dir;
+    srv->tcp_fd = srv->udp_fd = -1;
+    srv->abyss = nullptr;
+    srv->f_stop = 0;
+    srv->f_faults = opts.f_faults_off ? 0 : 1;
+    srv->server_idx = idx;
+    srv->rng.seed(seed);
+    srv->registry = xmlrpc_registry_new(env);
+    return srv;
+}
+
+/* Binds a server to `port` on the listen address: 0, or 1 with the line
+ * saying so (and why, with f_why). */
+static int main_listen(sim_server_t *srv, const sim_opts_t &opts, int port, int f_why)
+{
+    int br = sim_server_bind(srv, opts.listen.c_str(), port);
+    if (br >= 0)
+        return 0;
+    if (f_why)
+        fprintf(stderr, "pelmora-sim: cannot listen on %s:%d: %s\n", opts.listen.c_str(), port, strerror(-br));
+    else
+        fprintf(stderr, "pelmora-sim: cannot listen on %s:%d\n", opts.listen.c_str(), port);
+    return 1;
+}
+
+/* Starts a server and tells on standard output which port it serves: 0, or
+ * 1 when it cannot start. */
+static int main_serve(sim_server_t *srv, const char *what)
+{
+    if (sim_server_start(srv) < 0)
+        return 1;
+    printf("%s port %d\n", what, srv->port);
+    fflush(stdout);
+    return 0;
+}
+
+/* Waits for a server whose stop has begun and frees its method table. */
+static void main_server_end(sim_server_t *srv)
+{
+    sim_server_stop(srv);
+    if (srv->registry)
+        xmlrpc_registry_free(srv->registry);
+}
+
 int main(int argc, char **argv)
 {
     sim_opts_t opts;
@@ -120,27 +171,14 @@ int main(int argc, char **argv)
     int64_t now = sim_clock_now_ms();
     int rc = 0;
     for (int port : opts.automation_ports) {
-        std::unique_ptr<sim_server_t> srv(new sim_server_t());
-        srv->opts = &opts;
-        srv->cat = &cat;
-        srv->data_dir = opts.data_dir;
-        srv->tcp_fd = srv->udp_fd = -1;
-        srv->abyss = nullptr;
-        srv->f_stop = 0;
-        srv->f_faults = opts.f_faults_off ? 0 : 1;
-        srv->server_idx = (int)servers.size();
-        srv->rng.seed(opts.seed + servers.size());
-        srv->registry = xmlrpc_registry_new(&env);
+        std::unique_ptr<sim_server_t> srv(
+            main_server(opts, &cat, &env, (int)servers.size(), opts.seed + servers.size()));
         for (int b = 0; b < opts.buses; b++) {
             std::unique_ptr<sim_bus_t> bus(new sim_bus_t());
             sim_bus_init(bus.get(), b, &cat, opts.fallback.c_str(), opts.cue_ms, now);
             srv->buses.push_back(std::move(bus));
         }
-        int br = sim_server_bind(srv.get(), opts.listen.c_str(), port);
-        if (br < 0) {
-            fprintf(stderr, "pelmora-sim: cannot listen on %s:%d: %s\n", opts.listen.c_str(), port, strerror(-br));
-            rc = 1;
-        } else if (sim_automation_register(srv.get()) < 0)
+        if (main_listen(srv.get(), opts, port, 1) || sim_automation_register(srv.get()) < 0)
             rc = 1;
         servers.push_back(std::move(srv));
         if (rc)
@@ -152,24 +190,11 @@ int main(int argc, char **argv)
     sim_library_t *lib = nullptr;
     sim_jobs_t *jobs = nullptr;
     if (!rc && opts.library_port >= 0) {
-        lib_srv.reset(new sim_server_t());
-        lib_srv->opts = &opts;
-        lib_srv->cat = &cat;
-        lib_srv->data_dir = opts.data_dir;
-        lib_srv->tcp_fd = lib_srv->udp_fd = -1;
-        lib_srv->abyss = nullptr;
-        lib_srv->f_stop = 0;
-        lib_srv->f_faults = opts.f_faults_off ? 0 : 1;
-        lib_srv->server_idx = -1;
-        lib_srv->rng.seed(opts.seed + 1000);
-        lib_srv->registry = xmlrpc_registry_new(&env);
-        int br = sim_server_bind(lib_srv.get(), opts.listen.c_str(), opts.library_port);
+        lib_srv.reset(main_server(opts, &cat, &env, -1, opts.seed + 1000));
         std::string lerr;
-        if (br < 0) {
-            fprintf(stderr, "pelmora-sim: cannot listen on %s:%d: %s\n", opts.listen.c_str(), opts.library_port,
-                    strerror(-br));
+        if (main_listen(lib_srv.get(), opts, opts.library_port, 1))
             rc = 1;
-        } else if (!(lib = sim_library_create(lib_srv.get(), opts.media_dir.c_str(), opts.data_dir.c_str(), &lerr))) {
+        else if (!(lib = sim_library_create(lib_srv.get(), opts.media_dir.c_str(), opts.data_dir.c_str(), &lerr))) {
             fprintf(stderr, "pelmora-sim: %s\n", lerr.c_str());
             rc = 1;
         }
@@ -177,14 +202,8 @@ int main(int argc, char **argv)
         else if (!(jobs = sim_jobs_create(lib_srv.get(), lib, opts.data_dir.c_str(), opts.f_keep_lists, &lerr))) {
             fprintf(stderr, "pelmora-sim: %s\n", lerr.c_str());
             rc = 1;
-        } else if (sim_server_start(lib_srv.get()) < 0)
-            rc = 1;
-        else {
-            /* Before the automation ports: whoever waits for those finds
-             * this line already there. */
-            printf("library port %d\n", lib_srv->port);
-            fflush(stdout);
-        }
+        } else /* before the automation ports: whoever waits for those finds this line already there */
+            rc = main_serve(lib_srv.get(), "library");
     }
 
     if (!rc && lib && !opts.automation_ports.empty()) {
@@ -197,23 +216,12 @@ int main(int argc, char **argv)
     std::vector<std::unique_ptr<sim_server_t>> io_srvs;
     std::vector<sim_io_t *> ios;
     for (size_t i = 0; !rc && i < opts.io_ports.size(); i++) {
-        std::unique_ptr<sim_server_t> io_srv(new sim_server_t());
-        io_srv->opts = &opts;
-        io_srv->cat = &cat;
-        io_srv->data_dir = opts.data_dir;
-        io_srv->tcp_fd = io_srv->udp_fd = -1;
-        io_srv->abyss = nullptr;
-        io_srv->f_stop = 0;
-        io_srv->f_faults = opts.f_faults_off ? 0 : 1;
-        io_srv->server_idx = -2 - (int)i;
-        io_srv->rng.seed(opts.seed + 2000 + i);
-        io_srv->registry = xmlrpc_registry_new(&env);
+        std::unique_ptr<sim_server_t> io_srv(main_server(opts, &cat, &env, -2 - (int)i, opts.seed + 2000 + i));
         std::string ierr;
         sim_io_t *io = nullptr;
-        if (sim_server_bind(io_srv.get(), opts.listen.c_str(), opts.io_ports[i]) < 0) {
-            fprintf(stderr, "pelmora-sim: cannot listen on %s:%d\n", opts.listen.c_str(), opts.io_ports[i]);
+        if (main_listen(io_srv.get(), opts, opts.io_ports[i], 0))
             rc = 1;
-        } else if (!(io = sim_io_create(io_srv.get(), (int)i, lib, &ierr))) {
+        else if (!(io = sim_io_create(io_srv.get(), (int)i, lib, &ierr))) {
             fprintf(stderr, "pelmora-sim: %s\n", ierr.c_str());
             rc = 1;
         }
@@ -221,12 +229,8 @@ int main(int argc, char **argv)
          * the subclip editor's caller asks them of the preview server. */
         else if (lib && sim_library_serve_on(lib, io_srv.get()) < 0)
             rc = 1;
-        else if (sim_server_start(io_srv.get()) < 0)
-            rc = 1;
-        else {
-            printf("io port %d\n", io_srv->port);
-            fflush(stdout);
-        }
+        else
+            rc = main_serve(io_srv.get(), "io");
         ios.push_back(io);
         io_srvs.push_back(std::move(io_srv));
     }
@@ -260,12 +264,8 @@ int main(int argc, char **argv)
             if (opts.f_autostart)
                 sim_bus_run(bus.get(), 1, sim_clock_now_ms());
         }
-        if (sim_server_start(srv) < 0) {
-            rc = 1;
+        if ((rc = main_serve(srv, "automation")))
             break;
-        }
-        printf("automation port %d\n", srv->port);
-        fflush(stdout);
     }
 
     /* Every bus plays on the clock, writes its as-run log and, when paired,
@@ -325,28 +325,22 @@ int main(int argc, char **argv)
      * the library after this. */
     sim_onair_stop(onair);
     for (auto &srv : servers) {
-        sim_server_stop(srv.get());
+        main_server_end(srv.get());
         for (auto &bus : srv->buses)
             sim_bus_release(bus.get());
-        if (srv->registry)
-            xmlrpc_registry_free(srv->registry);
     }
     servers.clear();
     for (size_t i = 0; i < io_srvs.size(); i++) {
-        sim_server_stop(io_srvs[i].get());
+        main_server_end(io_srvs[i].get());
         sim_io_destroy(ios[i]);
-        if (io_srvs[i]->registry)
-            xmlrpc_registry_free(io_srvs[i]->registry);
     }
     io_srvs.clear();
     cat.live = nullptr;
     live.reset();
     if (lib_srv) {
-        sim_server_stop(lib_srv.get());
+        main_server_end(lib_srv.get());
         sim_jobs_destroy(jobs);
         sim_library_destroy(lib);
-        if (lib_srv->registry)
-            xmlrpc_registry_free(lib_srv->registry);
         lib_srv.reset();
     }
     xmlrpc_server_abyss_global_term();
