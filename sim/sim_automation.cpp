@@ -11,6 +11,7 @@
 
 #include "sim_clock.h"
 #include "sim_io.h"
+#include "sim_params.h"
 #include "sim_playlist.h"
 #include "strl.h"
 #include "timecode.h"
@@ -18,20 +19,6 @@
 #define SIM_SNAPSHOTS_MAX 64
 
 /* ---- Parameters: wrong types or missing items set an XML-RPC fault. ---- */
-
-static xmlrpc_value *sim_arg(xmlrpc_env *env, xmlrpc_value *params, int pos)
-{
-    int n = xmlrpc_array_size(env, params);
-    if (env->fault_occurred)
-        return nullptr;
-    if (pos >= n) {
-        xmlrpc_env_set_fault_formatted(env, XMLRPC_INDEX_ERROR, "parameter %d missing", pos);
-        return nullptr;
-    }
-    xmlrpc_value *v = nullptr;
-    xmlrpc_array_read_item(env, params, pos, &v);
-    return env->fault_occurred ? nullptr : v;
-}
 
 /* An integer parameter sent as i4 or i8. */
 static int sim_int_value(xmlrpc_env *env, xmlrpc_value *v, int64_t *out)
@@ -52,7 +39,7 @@ static int sim_int_value(xmlrpc_env *env, xmlrpc_value *v, int64_t *out)
 
 static int sim_arg_int(xmlrpc_env *env, xmlrpc_value *params, int pos, int64_t *out)
 {
-    xmlrpc_value *v = sim_arg(env, params, pos);
+    xmlrpc_value *v = sim_param(env, params, pos, XMLRPC_TYPE_DEAD);
     if (!v)
         return -22;
     int r = sim_int_value(env, v, out);
@@ -60,27 +47,11 @@ static int sim_arg_int(xmlrpc_env *env, xmlrpc_value *params, int pos, int64_t *
     return r;
 }
 
-static int sim_arg_str(xmlrpc_env *env, xmlrpc_value *params, int pos, std::string *out)
-{
-    xmlrpc_value *v = sim_arg(env, params, pos);
-    if (!v)
-        return -22;
-    const char *s = nullptr;
-    size_t len = 0;
-    xmlrpc_read_string_lp(env, v, &len, &s);
-    xmlrpc_DECREF(v);
-    if (env->fault_occurred)
-        return -22;
-    out->assign(s, len);
-    free((void *)s);
-    return 0;
-}
-
 /* An event line: compressed (base64) as the console sends it, or plain. A
  * line that cannot be inflated is no fault but a refused event: "" here. */
 static int sim_arg_line(xmlrpc_env *env, xmlrpc_value *params, int pos, std::string *out)
 {
-    xmlrpc_value *v = sim_arg(env, params, pos);
+    xmlrpc_value *v = sim_param(env, params, pos, XMLRPC_TYPE_DEAD);
     if (!v)
         return -22;
     out->clear();
@@ -112,12 +83,10 @@ static int sim_arg_line(xmlrpc_env *env, xmlrpc_value *params, int pos, std::str
 /* An array of indexes or ids, each a one-element array "(I)" or a bare integer. */
 static int sim_arg_list(xmlrpc_env *env, xmlrpc_value *params, int pos, std::vector<int64_t> *out)
 {
-    xmlrpc_value *v = sim_arg(env, params, pos);
+    xmlrpc_value *v = sim_param(env, params, pos, XMLRPC_TYPE_ARRAY);
     if (!v)
         return -22;
-    if (xmlrpc_value_type(v) != XMLRPC_TYPE_ARRAY)
-        xmlrpc_env_set_fault(env, XMLRPC_TYPE_ERROR, "array expected");
-    int n = env->fault_occurred ? 0 : xmlrpc_array_size(env, v);
+    int n = xmlrpc_array_size(env, v);
     for (int i = 0; i < n && !env->fault_occurred; i++) {
         xmlrpc_value *item = nullptr;
         xmlrpc_array_read_item(env, v, i, &item);
@@ -507,7 +476,7 @@ static xmlrpc_value *sim_m_preview(xmlrpc_env *env, xmlrpc_value *params, sim_se
 {
     int64_t ev = 0;
     std::string io_url;
-    if (sim_arg_int(env, params, 1, &ev) < 0 || sim_arg_str(env, params, 2, &io_url) < 0)
+    if (sim_arg_int(env, params, 1, &ev) < 0 || sim_param_str(env, params, 2, &io_url) < 0)
         return nullptr;
     SIM_OPEN(c, nullptr);
     int i = ev < 0 ? sim_bus_find_sys_id(c.bus, -ev) : (ev < (int64_t)c.bus->list.size() ? (int)ev : -2);
@@ -534,7 +503,7 @@ static xmlrpc_value *sim_m_search(xmlrpc_env *env, xmlrpc_value *params, sim_ser
 {
     std::string key;
     int64_t start = 0, flags = 0;
-    if (sim_arg_str(env, params, 1, &key) < 0 || sim_arg_int(env, params, 2, &start) < 0 ||
+    if (sim_param_str(env, params, 1, &key) < 0 || sim_arg_int(env, params, 2, &start) < 0 ||
         sim_arg_int(env, params, 3, &flags) < 0)
         return nullptr;
     SIM_OPEN(c, nullptr);
@@ -559,7 +528,7 @@ static int sim_playlist_load_into(sim_call_t *c, const std::string &name, int f_
 static xmlrpc_value *sim_playlist_call(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv, int what)
 {
     std::string name;
-    if (sim_arg_str(env, params, 1, &name) < 0)
+    if (sim_param_str(env, params, 1, &name) < 0)
         return nullptr;
     SIM_OPEN(c, nullptr);
     std::string file;
@@ -784,7 +753,7 @@ static xmlrpc_value *sim_m_snapshot_destroy(xmlrpc_env *env, xmlrpc_value *param
 static xmlrpc_value *sim_m_snapshot_load(xmlrpc_env *env, xmlrpc_value *params, sim_server_t *srv)
 {
     std::string name;
-    if (sim_arg_str(env, params, 1, &name) < 0)
+    if (sim_param_str(env, params, 1, &name) < 0)
         return nullptr;
     SIM_OPEN(c, nullptr);
     std::vector<pelmorabox_event_t *> events;
@@ -806,7 +775,7 @@ static xmlrpc_value *sim_m_snapshot_save(xmlrpc_env *env, xmlrpc_value *params, 
 {
     int64_t id = 0;
     std::string name;
-    if (sim_arg_int(env, params, 1, &id) < 0 || sim_arg_str(env, params, 2, &name) < 0)
+    if (sim_arg_int(env, params, 1, &id) < 0 || sim_param_str(env, params, 2, &name) < 0)
         return nullptr;
     SIM_OPEN(c, nullptr);
     sim_snapshot_t *sn = sim_snapshot_find(c.bus, id);

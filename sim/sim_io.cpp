@@ -17,6 +17,7 @@
 
 #include "sim_clock.h"
 #include "sim_media_probe.h"
+#include "sim_params.h"
 #include "timecode.h"
 
 namespace {
@@ -248,51 +249,12 @@ static int io_media_frames(sim_io_t *io, const std::string &name)
  * Parameters
  * ---------------------------------------------------------------------- */
 
-static int io_nparams(xmlrpc_env *env, xmlrpc_value *params)
-{
-    int n = xmlrpc_array_size(env, params);
-    return env->fault_occurred ? -1 : n;
-}
-
-static xmlrpc_value *io_item(xmlrpc_env *env, xmlrpc_value *params, int pos, xmlrpc_type type)
-{
-    xmlrpc_value *v = nullptr;
-    xmlrpc_array_read_item(env, params, pos, &v);
-    if (env->fault_occurred)
-        return nullptr;
-    if (xmlrpc_value_type(v) != type) {
-        xmlrpc_DECREF(v);
-        xmlrpc_env_set_fault(env, XMLRPC_TYPE_ERROR, "parameter of the wrong type");
-        return nullptr;
-    }
-    return v;
-}
-
-static int io_int(xmlrpc_env *env, xmlrpc_value *params, int pos, int *out)
-{
-    xmlrpc_value *v = io_item(env, params, pos, XMLRPC_TYPE_INT);
-    if (!v)
-        return -1;
-    xmlrpc_read_int(env, v, out);
-    xmlrpc_DECREF(v);
-    return env->fault_occurred ? -1 : 0;
-}
-
 /* A text without control characters, at most 259 bytes. */
 static int io_str(xmlrpc_env *env, xmlrpc_value *params, int pos, std::string *out)
 {
-    xmlrpc_value *v = io_item(env, params, pos, XMLRPC_TYPE_STRING);
-    if (!v)
+    if (sim_param_str(env, params, pos, out) < 0)
         return -1;
-    const char *s = nullptr;
-    size_t len = 0;
-    xmlrpc_read_string_lp(env, v, &len, &s);
-    xmlrpc_DECREF(v);
-    if (env->fault_occurred)
-        return -1;
-    out->assign(s, len);
-    free((void *)s);
-    int bad = len > 259;
+    int bad = out->size() > 259;
     for (unsigned char ch : *out)
         bad |= ch < 0x20 || ch == 0x7f;
     if (bad) {
@@ -348,13 +310,8 @@ static xmlrpc_value *sim_io_play(xmlrpc_env *env, xmlrpc_value *params, sim_serv
 {
     SIM_IO_BEGIN
     double speed = 1;
-    if (io_nparams(env, params) >= 1) {
-        xmlrpc_value *v = io_item(env, params, 0, XMLRPC_TYPE_DOUBLE);
-        if (!v)
-            return nullptr;
-        xmlrpc_read_double(env, v, &speed);
-        xmlrpc_DECREF(v);
-        if (env->fault_occurred)
+    if (sim_param_count(env, params) >= 1) {
+        if (sim_param_double(env, params, 0, &speed) < 0)
             return nullptr;
         if (!isfinite(speed) || fabs(speed) > IO_SPEED_MAX)
             return io_result(env, -22);
@@ -369,7 +326,7 @@ template <int KIND> static xmlrpc_value *sim_io_transport(xmlrpc_env *env, xmlrp
 {
     SIM_IO_BEGIN
     int tc = 0;
-    if (KIND == 'w' && io_int(env, params, 0, &tc) < 0)
+    if (KIND == 'w' && sim_param_int(env, params, 0, &tc) < 0)
         return nullptr;
     std::lock_guard<std::mutex> g(io->lock);
     switch (KIND) {
@@ -421,7 +378,7 @@ static xmlrpc_value *sim_io_seek(xmlrpc_env *env, xmlrpc_value *params, sim_serv
 {
     SIM_IO_BEGIN
     int pos = 0;
-    if (io_int(env, params, 0, &pos) < 0)
+    if (sim_param_int(env, params, 0, &pos) < 0)
         return nullptr;
     std::lock_guard<std::mutex> g(io->lock);
     io_settle(io);
@@ -434,7 +391,7 @@ static xmlrpc_value *sim_io_seek_to(xmlrpc_env *env, xmlrpc_value *params, sim_s
 {
     SIM_IO_BEGIN
     int idx = 0, pos = 0;
-    if (io_int(env, params, 0, &idx) < 0 || io_int(env, params, 1, &pos) < 0)
+    if (sim_param_int(env, params, 0, &idx) < 0 || sim_param_int(env, params, 1, &pos) < 0)
         return nullptr;
     std::lock_guard<std::mutex> g(io->lock);
     return io_result(env, io_seek_clip(io, idx, pos));
@@ -444,7 +401,7 @@ static xmlrpc_value *sim_io_step(xmlrpc_env *env, xmlrpc_value *params, sim_serv
 {
     SIM_IO_BEGIN
     int off = 0;
-    if (io_int(env, params, 0, &off) < 0)
+    if (sim_param_int(env, params, 0, &off) < 0)
         return nullptr;
     std::lock_guard<std::mutex> g(io->lock);
     io_settle(io);
@@ -493,8 +450,8 @@ static int io_insert(sim_io_t *io, int idx, io_clip *c)
 /* (siisss) from position first: name, in, dur, overlay name and position, cookie. */
 static int io_clip_args(xmlrpc_env *env, xmlrpc_value *params, int first, io_clip *c)
 {
-    if (io_str(env, params, first, &c->name) < 0 || io_int(env, params, first + 1, &c->in) < 0 ||
-        io_int(env, params, first + 2, &c->dur) < 0 || io_str(env, params, first + 3, &c->overlay_name) < 0 ||
+    if (io_str(env, params, first, &c->name) < 0 || sim_param_int(env, params, first + 1, &c->in) < 0 ||
+        sim_param_int(env, params, first + 2, &c->dur) < 0 || io_str(env, params, first + 3, &c->overlay_name) < 0 ||
         io_str(env, params, first + 4, &c->overlay_pos) < 0 || io_str(env, params, first + 5, &c->cookie) < 0)
         return -1;
     return 0;
@@ -503,7 +460,7 @@ static int io_clip_args(xmlrpc_env *env, xmlrpc_value *params, int first, io_cli
 /* The clip struct of Insert2 / Append2 at position pos. */
 static int io_clip_struct(xmlrpc_env *env, xmlrpc_value *params, int pos, io_clip *c)
 {
-    xmlrpc_value *st = io_item(env, params, pos, XMLRPC_TYPE_STRUCT);
+    xmlrpc_value *st = sim_param(env, params, pos, XMLRPC_TYPE_STRUCT);
     if (!st)
         return -1;
     xmlrpc_value *arr = xmlrpc_array_new(env);
@@ -539,7 +496,7 @@ template <int KIND> static xmlrpc_value *sim_io_list_add(xmlrpc_env *env, xmlrpc
             return nullptr;
         break;
     case 'i':
-        if (io_int(env, params, 0, &idx) < 0 || io_clip_args(env, params, 1, &c) < 0)
+        if (sim_param_int(env, params, 0, &idx) < 0 || io_clip_args(env, params, 1, &c) < 0)
             return nullptr;
         break;
     case 'A':
@@ -547,7 +504,7 @@ template <int KIND> static xmlrpc_value *sim_io_list_add(xmlrpc_env *env, xmlrpc
             return nullptr;
         break;
     case 'I':
-        if (io_int(env, params, 0, &idx) < 0 || io_clip_struct(env, params, 1, &c) < 0)
+        if (sim_param_int(env, params, 0, &idx) < 0 || io_clip_struct(env, params, 1, &c) < 0)
             return nullptr;
         break;
     }
@@ -564,8 +521,8 @@ template <int KIND> static xmlrpc_value *sim_io_list_edit(xmlrpc_env *env, xmlrp
     SIM_IO_BEGIN
     int a = 0, b = 0, c3 = 0;
     int need = KIND == 'c' ? 0 : KIND == 'r' || KIND == 'l' ? 1 : KIND == 'z' ? 3 : 2;
-    if ((need > 0 && io_int(env, params, 0, &a) < 0) || (need > 1 && io_int(env, params, 1, &b) < 0) ||
-        (need > 2 && io_int(env, params, 2, &c3) < 0))
+    if ((need > 0 && sim_param_int(env, params, 0, &a) < 0) || (need > 1 && sim_param_int(env, params, 1, &b) < 0) ||
+        (need > 2 && sim_param_int(env, params, 2, &c3) < 0))
         return nullptr;
     std::lock_guard<std::mutex> g(io->lock);
     io_settle(io);
@@ -661,7 +618,7 @@ template <int KIND> static xmlrpc_value *sim_io_record(xmlrpc_env *env, xmlrpc_v
     SIM_IO_BEGIN
     std::string name;
     int flag = 0;
-    if (KIND == 'p' ? io_int(env, params, 0, &flag) < 0 : io_str(env, params, 0, &name) < 0)
+    if (KIND == 'p' ? sim_param_int(env, params, 0, &flag) < 0 : io_str(env, params, 0, &name) < 0)
         return nullptr;
     std::lock_guard<std::mutex> g(io->lock);
     if (KIND == 'p')
@@ -795,7 +752,7 @@ static xmlrpc_value *sim_io_settings_set_mode(xmlrpc_env *env, xmlrpc_value *par
                 e = &m->encs[i];
     } else {
         int mi = 0, ei = 0;
-        if (io_int(env, params, 0, &mi) < 0 || io_int(env, params, 1, &ei) < 0)
+        if (sim_param_int(env, params, 0, &mi) < 0 || sim_param_int(env, params, 1, &ei) < 0)
             return nullptr;
         if (mi >= 0 && (size_t)mi < modes.size())
             m = &modes[(size_t)mi];

@@ -26,6 +26,7 @@
 #include "sim_confine.h"
 #include "sim_journal.h"
 #include "sim_media_probe.h"
+#include "sim_params.h"
 
 /* Longest library path. */
 #define SIM_LIB_PATH_MAX 259
@@ -568,65 +569,13 @@ static int64_t sim_lib_count(sim_library_t *lib)
  * Methods
  * ---------------------------------------------------------------------- */
 
-static xmlrpc_value *sim_lib_arg(xmlrpc_env *env, xmlrpc_value *params, int pos, xmlrpc_type type)
-{
-    int n = xmlrpc_array_size(env, params);
-    if (env->fault_occurred)
-        return nullptr;
-    if (pos >= n) {
-        xmlrpc_env_set_fault_formatted(env, XMLRPC_INDEX_ERROR, "parameter %d missing", pos);
-        return nullptr;
-    }
-    xmlrpc_value *v = nullptr;
-    xmlrpc_array_read_item(env, params, pos, &v);
-    if (!env->fault_occurred && xmlrpc_value_type(v) != type) {
-        xmlrpc_DECREF(v);
-        xmlrpc_env_set_fault_formatted(env, XMLRPC_TYPE_ERROR, "parameter %d has the wrong type", pos);
-        return nullptr;
-    }
-    return v;
-}
-
+/* A name or path as the library takes it: up to a NUL. */
 static int sim_lib_str(xmlrpc_env *env, xmlrpc_value *params, int pos, std::string *out)
 {
-    xmlrpc_value *v = sim_lib_arg(env, params, pos, XMLRPC_TYPE_STRING);
-    if (!v)
+    if (sim_param_str(env, params, pos, out) < 0)
         return -1;
-    const char *s = nullptr;
-    size_t len = 0;
-    xmlrpc_read_string_lp(env, v, &len, &s);
-    xmlrpc_DECREF(v);
-    if (env->fault_occurred)
-        return -1;
-    out->assign(s, strnlen(s, len));
-    free((void *)s);
+    out->resize(strlen(out->c_str()));
     return 0;
-}
-
-static int sim_lib_int(xmlrpc_env *env, xmlrpc_value *params, int pos, int *out)
-{
-    xmlrpc_value *v = sim_lib_arg(env, params, pos, XMLRPC_TYPE_INT);
-    if (!v)
-        return -1;
-    xmlrpc_read_int(env, v, out);
-    xmlrpc_DECREF(v);
-    return env->fault_occurred ? -1 : 0;
-}
-
-static int sim_lib_double(xmlrpc_env *env, xmlrpc_value *params, int pos, double *out)
-{
-    xmlrpc_value *v = sim_lib_arg(env, params, pos, XMLRPC_TYPE_DOUBLE);
-    if (!v)
-        return -1;
-    xmlrpc_read_double(env, v, out);
-    xmlrpc_DECREF(v);
-    return env->fault_occurred ? -1 : 0;
-}
-
-static int sim_lib_nparams(xmlrpc_env *env, xmlrpc_value *params)
-{
-    int n = xmlrpc_array_size(env, params);
-    return env->fault_occurred ? 0 : n;
 }
 
 static xmlrpc_value *sim_lib_result(xmlrpc_env *env, int result)
@@ -714,8 +663,8 @@ static xmlrpc_value *sim_m_list_items(xmlrpc_env *env, xmlrpc_value *params, sim
     int offset = -1, limit = -1;
     if (sim_lib_str(env, params, 0, &path) < 0)
         return nullptr;
-    if (sim_lib_nparams(env, params) >= 3 &&
-        (sim_lib_int(env, params, 1, &offset) < 0 || sim_lib_int(env, params, 2, &limit) < 0))
+    if (sim_param_count(env, params) >= 3 &&
+        (sim_param_int(env, params, 1, &offset) < 0 || sim_param_int(env, params, 2, &limit) < 0))
         return nullptr;
     sim_fd_t dir;
     int r = sim_lib_open_dir(lib, path, &dir);
@@ -763,7 +712,7 @@ static xmlrpc_value *sim_m_thumb_item(xmlrpc_env *env, xmlrpc_value *params, sim
     std::string path, mode, file;
     int w = 0, h = 0;
     if (sim_lib_str(env, params, 0, &path) < 0 || sim_lib_str(env, params, 1, &mode) < 0 ||
-        sim_lib_int(env, params, 2, &w) < 0 || sim_lib_int(env, params, 3, &h) < 0)
+        sim_param_int(env, params, 2, &w) < 0 || sim_param_int(env, params, 3, &h) < 0)
         return nullptr;
     struct stat st;
     sim_fd_t fd(sim_library_open_item(lib, path, &st));
@@ -816,7 +765,7 @@ static xmlrpc_value *sim_m_search_item(xmlrpc_env *env, xmlrpc_value *params, si
     SIM_LIB_BEGIN
     int start = -1;
     std::string start_item, key;
-    if (sim_lib_int(env, params, 0, &start) < 0 || sim_lib_str(env, params, 1, &start_item) < 0 ||
+    if (sim_param_int(env, params, 0, &start) < 0 || sim_lib_str(env, params, 1, &start_item) < 0 ||
         sim_lib_str(env, params, 2, &key) < 0)
         return nullptr;
     if (key.empty())
@@ -836,8 +785,8 @@ static xmlrpc_value *sim_m_search_dur(xmlrpc_env *env, xmlrpc_value *params, sim
     int start = -1;
     std::string start_item;
     double a = 0, b = 0;
-    if (sim_lib_int(env, params, 0, &start) < 0 || sim_lib_str(env, params, 1, &start_item) < 0 ||
-        sim_lib_double(env, params, 2, &a) < 0 || sim_lib_double(env, params, 3, &b) < 0)
+    if (sim_param_int(env, params, 0, &start) < 0 || sim_lib_str(env, params, 1, &start_item) < 0 ||
+        sim_param_double(env, params, 2, &a) < 0 || sim_param_double(env, params, 3, &b) < 0)
         return nullptr;
     return sim_lib_search(env, lib, start, [&](const std::string &p) {
         sim_fd_t dir;
@@ -858,7 +807,7 @@ static xmlrpc_value *sim_m_state(xmlrpc_env *env, xmlrpc_value *params, sim_serv
 {
     SIM_LIB_BEGIN
     int limit = 0;
-    if (sim_lib_int(env, params, 0, &limit) < 0)
+    if (sim_param_int(env, params, 0, &limit) < 0)
         return nullptr;
     limit = std::max(0, std::min(limit, SIM_JOURNAL_KEEP));
     struct statvfs vfs;
@@ -1053,8 +1002,8 @@ static xmlrpc_value *sim_m_register_subclip(xmlrpc_env *env, xmlrpc_value *param
     SIM_LIB_BEGIN
     std::string path, title, name;
     int mark_in = 0, duration = 0;
-    if (sim_lib_str(env, params, 0, &path) < 0 || sim_lib_int(env, params, 1, &mark_in) < 0 ||
-        sim_lib_int(env, params, 2, &duration) < 0 || sim_lib_str(env, params, 3, &title) < 0)
+    if (sim_lib_str(env, params, 0, &path) < 0 || sim_param_int(env, params, 1, &mark_in) < 0 ||
+        sim_param_int(env, params, 2, &duration) < 0 || sim_lib_str(env, params, 3, &title) < 0)
         return nullptr;
     if (mark_in < 0 || duration <= 0)
         return sim_lib_result(env, -22);
@@ -1082,7 +1031,7 @@ static xmlrpc_value *sim_m_delete_subclip(xmlrpc_env *env, xmlrpc_value *params,
     SIM_LIB_BEGIN
     std::string path, name;
     int idx = 0;
-    if (sim_lib_str(env, params, 0, &path) < 0 || sim_lib_int(env, params, 1, &idx) < 0)
+    if (sim_lib_str(env, params, 0, &path) < 0 || sim_param_int(env, params, 1, &idx) < 0)
         return nullptr;
     struct stat st;
     sim_fd_t dir;
@@ -1186,7 +1135,7 @@ static xmlrpc_value *sim_lib_template_edit(xmlrpc_env *env, xmlrpc_value *params
     if ((op == 'r' || op == 'c' || op == 'p') && sim_lib_str(env, params, 1, &b) < 0)
         return nullptr;
     if (op == 's') {
-        xmlrpc_value *arr = sim_lib_arg(env, params, 1, XMLRPC_TYPE_ARRAY);
+        xmlrpc_value *arr = sim_param(env, params, 1, XMLRPC_TYPE_ARRAY);
         if (!arr)
             return nullptr;
         int n = xmlrpc_array_size(env, arr);
@@ -1305,7 +1254,7 @@ static xmlrpc_value *sim_m_basename_item(xmlrpc_env *env, xmlrpc_value *params, 
     std::string path, ext, file;
     if (sim_lib_str(env, params, 0, &path) < 0)
         return nullptr;
-    if (sim_lib_nparams(env, params) >= 2 && sim_lib_str(env, params, 1, &ext) < 0)
+    if (sim_param_count(env, params) >= 2 && sim_lib_str(env, params, 1, &ext) < 0)
         return nullptr;
     std::string obj = path;
     if (!ext.empty())
