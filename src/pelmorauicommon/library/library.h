@@ -110,6 +110,18 @@ enum
     LIBRARY_SERVER_REFUSES = 2, /* a fault, or an answer that cannot be read */
 };
 
+/* Others than the tree that follow a few announcements (the capacity
+ * indicator, the pane): the tree, which alone fills the hooks below, hands
+ * each one on to every listener in the order they were added, so that one
+ * listener never replaces another. Each may be null. */
+typedef struct library_listener_desc
+{
+    void (*capacity)(library_t *lib, int cap, const pelmora_lib_state_t *st);
+    void (*server)(library_t *lib, int how, int fault);
+    void (*closing)(library_t *lib);
+} library_listener_t;
+#define LIBRARY_LISTENERS_MAX 4
+
 /* What the model announces; every hook runs on the main loop under the GDK
  * lock. Records handed over belong to the hook from then on. */
 typedef struct library_hooks_desc
@@ -150,6 +162,10 @@ typedef struct library_hooks_desc
     void (*server)(library_t *lib, int how, int fault);
     /* A text for the operator about a listing (items left out, ...). */
     void (*notice)(library_t *lib, const char *text);
+    library_listener_t listeners[LIBRARY_LISTENERS_MAX];
+    /* The view record of the widget that shows the library (the tree's
+     * module keeps it), null while none does. Main loop only. */
+    void *view;
 } library_hooks_t;
 
 struct library_desc

@@ -61,6 +61,14 @@ void capacity_hook(library_t *lib, int cap, const pelmora_lib_state_t *)
     library_ui_set_capacity(lib, cap);
 }
 
+/* Greyed while the server does not answer: the used space it shows is no
+ * longer known. */
+void server_hook(library_t *lib, int how, int)
+{
+    if (GtkWidget *gauge = lib->ui[LIBRARY_UI_CAPACITY_DST])
+        gtk_widget_set_sensitive(gauge, how == LIBRARY_SERVER_ANSWERS);
+}
+
 void on_image_destroy(GtkWidget *img, gpointer lib)
 {
     library_t *l = static_cast<library_t *>(lib);
@@ -106,7 +114,8 @@ GtkWidget *library_ui_search_row_create(library_t *lib)
     g_signal_connect(img, "destroy", G_CALLBACK(on_image_destroy), lib);
     gtk_box_pack_start(GTK_BOX(row), img, FALSE, FALSE, 2);
     library_ui_set_capacity(lib, LIBRARY_CAPACITY_START);
-    lib->hooks.capacity = capacity_hook;
+    const library_listener_t listener = {capacity_hook, server_hook, nullptr};
+    library_ui_listen(lib, &listener);
     gtk_widget_show_all(row);
     return row;
 }

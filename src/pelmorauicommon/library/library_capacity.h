@@ -14,7 +14,8 @@
 #define LIBRARY_CAPACITY_START 37
 
 /* The row for lib: entry (slot 2), find (14), find next (15), capacity image
- * (49) and its widget (50). Fills the model's capacity hook. Main thread. */
+ * (49) and its widget (50). Listens to the model's capacity and to how its
+ * server answers. Main thread. */
 GtkWidget *library_ui_search_row_create(library_t *lib);
 /* Shows the cell of cap percent (above 99: 99; below 0: 0). 0, or -2 when
  * lib has no indicator. */

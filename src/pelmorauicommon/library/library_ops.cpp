@@ -6,7 +6,6 @@
 #include <string.h>
 
 #include <algorithm>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -21,20 +20,20 @@
 
 namespace {
 
-/* Libraries with an operation under way: the main loop runs while the
- * server works, and a second click must not start another one. */
-std::set<const library_t *> busy;
-
+/* One operation of a view at a time: the main loop runs while the server
+ * works, and a second click must not start another one. */
 struct busy_guard
 {
-    const library_t *lib;
+    library_t *lib;
     bool taken;
-    explicit busy_guard(const library_t *l) : lib(l), taken(busy.insert(l).second) {}
+    explicit busy_guard(library_t *l) : lib(l), taken(library_ui_busy(l, 1) == 1) {}
     ~busy_guard()
     {
         if (taken)
-            busy.erase(lib);
+            library_ui_busy(lib, 0);
     }
+    busy_guard(const busy_guard &) = delete;
+    busy_guard &operator=(const busy_guard &) = delete;
 };
 
 /* One name typed by the operator, up to 259 bytes, proposed text first.

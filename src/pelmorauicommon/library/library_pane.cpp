@@ -219,6 +219,9 @@ GtkWidget *library_ui_create_main(GtkWidget *top, library_t *lib, int f_show, Gt
     }
     lib->ui[LIBRARY_UI_SIZEAREA] = top;
     GtkWidget *box = gtk_hbox_new(FALSE, 0);
+    /* The pane holds the library's view: the tree and the notice line in it
+     * use its record. */
+    library_view_attach(lib, box);
     gtk_box_pack_start(GTK_BOX(box), button(lib, BTN_SHOW, LIBRARY_UI_BUTTON_SHOW, G_CALLBACK(on_show)), FALSE, FALSE,
                        0);
     gtk_box_pack_start(GTK_BOX(box), button(lib, BTN_HIDE, LIBRARY_UI_BUTTON_HIDE, G_CALLBACK(on_hide)), FALSE, FALSE,
@@ -286,7 +289,8 @@ GtkWidget *library_ui_create_main(GtkWidget *top, library_t *lib, int f_show, Gt
     g_signal_connect(tree, "button-press-event", G_CALLBACK(on_tree_button_press), lib);
     /* Nothing selected yet. */
     gtk_widget_set_sensitive(lib->ui[LIBRARY_UI_BUTTON_SUBCLIP_DLG], FALSE);
-    lib->hooks.closing = pane_closing;
+    const library_listener_t listener = {nullptr, nullptr, pane_closing};
+    library_ui_listen(lib, &listener);
 
     gtk_widget_show_all(bar);
     gtk_widget_show(box);

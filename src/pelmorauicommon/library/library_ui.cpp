@@ -22,160 +22,7 @@
 #include "ui_images.h"
 #include "ui_tools.h"
 
-/* ---- Folding ---- */
-
-int library_ui_showhide(library_t *lib, int f_show)
-{
-    GtkWidget *area = lib ? lib->ui[LIBRARY_UI_SHOWAREA] : nullptr;
-    GtkWidget *show = lib ? lib->ui[LIBRARY_UI_BUTTON_SHOW] : nullptr;
-    GtkWidget *hide = lib ? lib->ui[LIBRARY_UI_BUTTON_HIDE] : nullptr;
-    if (!area || !show || !hide)
-        return -2;
-    if (f_show) {
-        gtk_widget_hide(show);
-        gtk_widget_show(hide);
-        gtk_widget_show(area);
-    } else {
-        GtkWidget *top = lib->ui[LIBRARY_UI_SIZEAREA];
-        if (top && GTK_IS_PANED(top))
-            gtk_paned_set_position(GTK_PANED(top), -1);
-        gtk_widget_hide(hide);
-        gtk_widget_hide(area);
-        gtk_widget_show(show);
-    }
-    return 0;
-}
-
-/* ---- Notice line ---- */
-
 namespace {
-
-struct notice_desc
-{
-    GtkWidget *label = nullptr;
-    guint timer = 0;
-    /* A standing state (the server does not answer): shown again when a
-     * passing notice has gone. */
-    std::string held;
-};
-std::map<const library_t *, notice_desc> notices;
-
-gboolean notice_expired(gpointer lib)
-{
-    auto it = notices.find(static_cast<library_t *>(lib));
-    if (it != notices.end()) {
-        it->second.timer = 0;
-        gtk_label_set_text(GTK_LABEL(it->second.label), it->second.held.c_str());
-        gtk_widget_set_visible(it->second.label, !it->second.held.empty());
-    }
-    return FALSE;
-}
-
-void notice_label_gone(GtkWidget *, gpointer lib)
-{
-    auto it = notices.find(static_cast<library_t *>(lib));
-    if (it == notices.end())
-        return;
-    if (it->second.timer)
-        g_source_remove(it->second.timer);
-    notices.erase(it);
-}
-
-} // namespace
-
-int library_ui_notice_attach(library_t *lib, GtkWidget *label)
-{
-    if (!lib || !label)
-        return -22;
-    notices[lib].label = label;
-    g_signal_connect(label, "destroy", G_CALLBACK(notice_label_gone), lib);
-    return 0;
-}
-
-int library_ui_notice(library_t *lib, const char *text)
-{
-    if (text && *text)
-        g_warning("%s: %s", __func__, text);
-    auto it = notices.find(lib);
-    if (it == notices.end())
-        return -2;
-    notice_desc &n = it->second;
-    if (n.timer)
-        g_source_remove(n.timer);
-    n.timer = 0;
-    if (text && *text) {
-        gtk_label_set_text(GTK_LABEL(n.label), text);
-        gtk_widget_show(n.label);
-        n.timer = gdk_threads_add_timeout(LIBRARY_UI_NOTICE_MS, notice_expired, lib);
-    } else {
-        gtk_label_set_text(GTK_LABEL(n.label), n.held.c_str());
-        gtk_widget_set_visible(n.label, !n.held.empty());
-    }
-    return 0;
-}
-
-int library_ui_notice_hold(library_t *lib, const char *text)
-{
-    auto it = notices.find(lib);
-    if (it == notices.end())
-        return -2;
-    notice_desc &n = it->second;
-    std::string was = n.held;
-    n.held = text ? text : "";
-    if (n.held == was)
-        return 0;
-    if (!n.held.empty())
-        g_warning("%s: %s", __func__, n.held.c_str());
-    /* A new standing text shows at once; a passing notice on the line
-     * stays when the standing text goes. */
-    if (!n.held.empty() || !n.timer || was == gtk_label_get_text(GTK_LABEL(n.label))) {
-        if (n.timer)
-            g_source_remove(n.timer);
-        n.timer = 0;
-        gtk_label_set_text(GTK_LABEL(n.label), n.held.c_str());
-        gtk_widget_set_visible(n.label, !n.held.empty());
-    }
-    return 0;
-}
-
-int library_ui_notice_refused(library_t *lib, const char *what, int refused, int total)
-{
-    char *text = g_strdup_printf(g_dgettext("PelmoraBox", "%s: %d of %d requests refused by the library server %s"),
-                                 what, refused, total, lib->host);
-    int r = library_ui_notice(lib, text);
-    g_free(text);
-    return r;
-}
-
-const char *library_ui_notice_text(library_t *lib)
-{
-    auto it = notices.find(lib);
-    return it == notices.end() ? "" : gtk_label_get_text(GTK_LABEL(it->second.label));
-}
-
-/* ======================================================================
- * The library tree: the store and view the model drives through its hooks.
- * ==================================================================== */
-
-namespace {
-
-const ui_column_desc library_columns[] = {
-    {LIBRARY_COLUMN_THUMB, "TYPE", G_TYPE_OBJECT},
-    {LIBRARY_COLUMN_TITLE, "NAME", G_TYPE_STRING},
-    {LIBRARY_COLUMN_DUR, "DUR", G_TYPE_STRING},
-    {LIBRARY_COLUMN_TIMECODE, "TIMECODE", G_TYPE_STRING},
-    {LIBRARY_COLUMN_FRAME, "FRAME", G_TYPE_STRING},
-    {LIBRARY_COLUMN_AUDIO, "AUDIO", G_TYPE_STRING},
-    {LIBRARY_COLUMN_DATE, "DATE", G_TYPE_STRING},
-    {LIBRARY_COLUMN_ITEM_DATA, nullptr, G_TYPE_POINTER},
-    {LIBRARY_COLUMN_DIR_DATA, nullptr, G_TYPE_POINTER},
-    {LIBRARY_COLUMN_SUBCLIP_DATA, nullptr, G_TYPE_POINTER},
-    {LIBRARY_COLUMN_BG_COLOR, nullptr, G_TYPE_BOOLEAN},
-    {LIBRARY_COLUMN_BG_COLOR_V, nullptr, G_TYPE_STRING},
-    {LIBRARY_COLUMN_FG_COLOR, nullptr, G_TYPE_BOOLEAN},
-    {LIBRARY_COLUMN_FG_COLOR_V, nullptr, G_TYPE_STRING},
-    {-1, nullptr, 0},
-};
 
 /* An item name in the order of the NAME column (UTF-8 collation, then the
  * bytes): a row put in before the next name in this order is already where
@@ -223,7 +70,240 @@ struct library_tree_desc
     std::map<std::string, std::set<int64_t>> stale;
     guint sweep_idle = 0;
 };
-std::map<const library_t *, library_tree_desc> trees;
+
+struct notice_desc
+{
+    GtkWidget *label = nullptr;
+    guint timer = 0;
+    /* A standing state (the server does not answer): shown again when a
+     * passing notice has gone. */
+    std::string held;
+};
+
+} // namespace
+
+/* Main thread only, like everything that reads it. */
+struct library_view_desc
+{
+    library_t *lib = nullptr;
+    library_tree_desc tree; /* no view: no tree shows the library */
+    notice_desc notice;     /* no label: no notice line */
+    /* An operation of the operator's under way: the main loop runs while
+     * the server works, and a second click must not start another one. */
+    bool busy = false;
+};
+
+namespace {
+
+const char *const VIEW_KEY = "library_view_t";
+
+library_view_t *view_of(library_t *lib)
+{
+    return lib ? static_cast<library_view_t *>(lib->hooks.view) : nullptr;
+}
+
+/* The tree's idle callbacks go with its state; the store, which may outlive
+ * it in a model reference, no longer names it. */
+void tree_drop(library_tree_desc &t)
+{
+    if (t.thumbs_idle)
+        g_source_remove(t.thumbs_idle);
+    if (t.sweep_idle)
+        g_source_remove(t.sweep_idle);
+    if (t.store)
+        g_object_set_data(G_OBJECT(t.store), VIEW_KEY, nullptr);
+    t = library_tree_desc();
+}
+
+void view_free(gpointer p)
+{
+    auto *v = static_cast<library_view_t *>(p);
+    if (v->lib->hooks.view == v)
+        v->lib->hooks.view = nullptr;
+    tree_drop(v->tree);
+    if (v->notice.timer)
+        g_source_remove(v->notice.timer);
+    delete v;
+}
+
+void view_owner_gone(GtkWidget *owner, gpointer)
+{
+    g_object_set_data(G_OBJECT(owner), VIEW_KEY, nullptr);
+}
+
+} // namespace
+
+library_view_t *library_view_attach(library_t *lib, GtkWidget *owner)
+{
+    if (library_view_t *v = view_of(lib))
+        return v;
+    auto *v = new library_view_desc();
+    v->lib = lib;
+    g_object_set_data_full(G_OBJECT(owner), VIEW_KEY, v, view_free);
+    g_signal_connect(owner, "destroy", G_CALLBACK(view_owner_gone), nullptr);
+    lib->hooks.view = v;
+    return v;
+}
+
+int library_ui_busy(library_t *lib, int f_take)
+{
+    library_view_t *v = view_of(lib);
+    if (v && f_take && v->busy)
+        return 0;
+    if (v) /* without a view nothing can be clicked twice */
+        v->busy = f_take != 0;
+    return f_take ? 1 : 0;
+}
+
+/* ---- Folding ---- */
+
+int library_ui_showhide(library_t *lib, int f_show)
+{
+    GtkWidget *area = lib ? lib->ui[LIBRARY_UI_SHOWAREA] : nullptr;
+    GtkWidget *show = lib ? lib->ui[LIBRARY_UI_BUTTON_SHOW] : nullptr;
+    GtkWidget *hide = lib ? lib->ui[LIBRARY_UI_BUTTON_HIDE] : nullptr;
+    if (!area || !show || !hide)
+        return -2;
+    if (f_show) {
+        gtk_widget_hide(show);
+        gtk_widget_show(hide);
+        gtk_widget_show(area);
+    } else {
+        GtkWidget *top = lib->ui[LIBRARY_UI_SIZEAREA];
+        if (top && GTK_IS_PANED(top))
+            gtk_paned_set_position(GTK_PANED(top), -1);
+        gtk_widget_hide(hide);
+        gtk_widget_hide(area);
+        gtk_widget_show(show);
+    }
+    return 0;
+}
+
+/* ---- Notice line ---- */
+
+namespace {
+
+gboolean notice_expired(gpointer lib)
+{
+    if (library_view_t *v = view_of(static_cast<library_t *>(lib))) {
+        v->notice.timer = 0;
+        gtk_label_set_text(GTK_LABEL(v->notice.label), v->notice.held.c_str());
+        gtk_widget_set_visible(v->notice.label, !v->notice.held.empty());
+    }
+    return FALSE;
+}
+
+void notice_label_gone(GtkWidget *label, gpointer lib)
+{
+    library_view_t *v = view_of(static_cast<library_t *>(lib));
+    if (!v || v->notice.label != label)
+        return;
+    if (v->notice.timer)
+        g_source_remove(v->notice.timer);
+    v->notice = notice_desc();
+}
+
+notice_desc *notice_of(library_t *lib)
+{
+    library_view_t *v = view_of(lib);
+    return v && v->notice.label ? &v->notice : nullptr;
+}
+
+} // namespace
+
+int library_ui_notice_attach(library_t *lib, GtkWidget *label)
+{
+    if (!lib || !label)
+        return -22;
+    library_view_attach(lib, label)->notice.label = label;
+    g_signal_connect(label, "destroy", G_CALLBACK(notice_label_gone), lib);
+    return 0;
+}
+
+int library_ui_notice(library_t *lib, const char *text)
+{
+    if (text && *text)
+        g_warning("%s: %s", __func__, text);
+    notice_desc *np = notice_of(lib);
+    if (!np)
+        return -2;
+    notice_desc &n = *np;
+    if (n.timer)
+        g_source_remove(n.timer);
+    n.timer = 0;
+    if (text && *text) {
+        gtk_label_set_text(GTK_LABEL(n.label), text);
+        gtk_widget_show(n.label);
+        n.timer = gdk_threads_add_timeout(LIBRARY_UI_NOTICE_MS, notice_expired, lib);
+    } else {
+        gtk_label_set_text(GTK_LABEL(n.label), n.held.c_str());
+        gtk_widget_set_visible(n.label, !n.held.empty());
+    }
+    return 0;
+}
+
+int library_ui_notice_hold(library_t *lib, const char *text)
+{
+    notice_desc *np = notice_of(lib);
+    if (!np)
+        return -2;
+    notice_desc &n = *np;
+    std::string was = n.held;
+    n.held = text ? text : "";
+    if (n.held == was)
+        return 0;
+    if (!n.held.empty())
+        g_warning("%s: %s", __func__, n.held.c_str());
+    /* A new standing text shows at once; a passing notice on the line
+     * stays when the standing text goes. */
+    if (!n.held.empty() || !n.timer || was == gtk_label_get_text(GTK_LABEL(n.label))) {
+        if (n.timer)
+            g_source_remove(n.timer);
+        n.timer = 0;
+        gtk_label_set_text(GTK_LABEL(n.label), n.held.c_str());
+        gtk_widget_set_visible(n.label, !n.held.empty());
+    }
+    return 0;
+}
+
+int library_ui_notice_refused(library_t *lib, const char *what, int refused, int total)
+{
+    char *text = g_strdup_printf(g_dgettext("PelmoraBox", "%s: %d of %d requests refused by the library server %s"),
+                                 what, refused, total, lib->host);
+    int r = library_ui_notice(lib, text);
+    g_free(text);
+    return r;
+}
+
+const char *library_ui_notice_text(library_t *lib)
+{
+    notice_desc *n = notice_of(lib);
+    return n ? gtk_label_get_text(GTK_LABEL(n->label)) : "";
+}
+
+/* ======================================================================
+ * The library tree: the store and view the model drives through its hooks.
+ * ==================================================================== */
+
+namespace {
+
+const ui_column_desc library_columns[] = {
+    {LIBRARY_COLUMN_THUMB, "TYPE", G_TYPE_OBJECT},
+    {LIBRARY_COLUMN_TITLE, "NAME", G_TYPE_STRING},
+    {LIBRARY_COLUMN_DUR, "DUR", G_TYPE_STRING},
+    {LIBRARY_COLUMN_TIMECODE, "TIMECODE", G_TYPE_STRING},
+    {LIBRARY_COLUMN_FRAME, "FRAME", G_TYPE_STRING},
+    {LIBRARY_COLUMN_AUDIO, "AUDIO", G_TYPE_STRING},
+    {LIBRARY_COLUMN_DATE, "DATE", G_TYPE_STRING},
+    {LIBRARY_COLUMN_ITEM_DATA, nullptr, G_TYPE_POINTER},
+    {LIBRARY_COLUMN_DIR_DATA, nullptr, G_TYPE_POINTER},
+    {LIBRARY_COLUMN_SUBCLIP_DATA, nullptr, G_TYPE_POINTER},
+    {LIBRARY_COLUMN_BG_COLOR, nullptr, G_TYPE_BOOLEAN},
+    {LIBRARY_COLUMN_BG_COLOR_V, nullptr, G_TYPE_STRING},
+    {LIBRARY_COLUMN_FG_COLOR, nullptr, G_TYPE_BOOLEAN},
+    {LIBRARY_COLUMN_FG_COLOR_V, nullptr, G_TYPE_STRING},
+    {-1, nullptr, 0},
+};
 
 /* Every folder, item and subclip record a row holds, in any tree of the
  * process: a drop names records by address, and only these are read. */
@@ -231,8 +311,8 @@ std::unordered_set<const void *> live_records;
 
 library_tree_desc *tree_of(library_t *lib)
 {
-    auto it = trees.find(lib);
-    return it == trees.end() ? nullptr : &it->second;
+    library_view_t *v = view_of(lib);
+    return v && v->tree.view ? &v->tree : nullptr;
 }
 
 GdkPixbuf *icon(library_t *lib, int i)
@@ -917,8 +997,8 @@ void hook_resync(library_t *lib)
         start_listing(lib, path.c_str(), 0);
 }
 
-/* The pane says while the server does not answer, and the gauge is greyed:
- * the used space it shows is no longer known. */
+/* The notice line says while the server does not answer; the listeners
+ * (the gauge) follow. */
 void hook_server(library_t *lib, int how, int fault)
 {
     const char *who = lib->host[0] ? lib->host : lib->url;
@@ -930,8 +1010,45 @@ void hook_server(library_t *lib, int how, int fault)
                                fault);
     library_ui_notice_hold(lib, text);
     g_free(text);
-    if (GtkWidget *gauge = lib->ui[LIBRARY_UI_CAPACITY_DST])
-        gtk_widget_set_sensitive(gauge, how == LIBRARY_SERVER_ANSWERS);
+    for (const library_listener_t &l : lib->hooks.listeners)
+        if (l.server)
+            l.server(lib, how, fault);
+}
+
+void hook_capacity(library_t *lib, int cap, const pelmora_lib_state_t *st)
+{
+    for (const library_listener_t &l : lib->hooks.listeners)
+        if (l.capacity)
+            l.capacity(lib, cap, st);
+}
+
+void hook_closing(library_t *lib)
+{
+    for (const library_listener_t &l : lib->hooks.listeners)
+        if (l.closing)
+            l.closing(lib);
+}
+
+/* Every hook is the tree's: the other modules of the view listen through
+ * library_ui_listen. The hooks find no tree when none shows the library. */
+void hooks_fill(library_t *lib)
+{
+    library_hooks_t &h = lib->hooks;
+    h.dirs = hook_dirs;
+    h.items = library_add_items;
+    h.thumb = hook_thumb;
+    h.subclips = hook_subclips;
+    h.reload_dir = hook_reload_dir;
+    h.item_rows = hook_item_rows;
+    h.update_item = hook_update_item;
+    h.add_dir = [](library_t *l, const char *p) { library_amend_add_dir(l, p); };
+    h.drop_item = [](library_t *l, const char *p) { library_drop_item(l, p); };
+    h.capacity = hook_capacity;
+    h.closing = hook_closing;
+    h.clear = hook_clear;
+    h.resync = hook_resync;
+    h.server = hook_server;
+    h.notice = [](library_t *l, const char *text) { library_ui_notice(l, text); };
 }
 
 /* ---- Signals ---- */
@@ -1083,17 +1200,12 @@ gint library_sort_iter_cmp_func(GtkTreeModel *m, GtkTreeIter *a, GtkTreeIter *b,
     return r;
 }
 
-void on_tree_destroy(GtkWidget *, gpointer lib)
+void on_tree_destroy(GtkWidget *view, gpointer lib)
 {
     live_records.erase(&static_cast<library_t *>(lib)->root_dir);
-    auto it = trees.find(static_cast<library_t *>(lib));
-    if (it == trees.end())
-        return;
-    if (it->second.thumbs_idle)
-        g_source_remove(it->second.thumbs_idle);
-    if (it->second.sweep_idle)
-        g_source_remove(it->second.sweep_idle);
-    trees.erase(it);
+    library_view_t *v = view_of(static_cast<library_t *>(lib));
+    if (v && GTK_WIDGET(v->tree.view) == view)
+        tree_drop(v->tree);
 }
 
 } // namespace
@@ -1120,19 +1232,19 @@ int library_delete_item(GtkTreeModel *model, GtkTreeIter *iter)
         auto *it = static_cast<pelmora_lib_item_t *>(item);
         GtkTreeIter up;
         pelmora_lib_dir_t *folder = gtk_tree_model_iter_parent(model, &up, iter) ? dir_of(model, &up) : nullptr;
-        for (auto &t : trees)
-            if (t.second.store == GTK_TREE_STORE(model)) {
-                t.second.items.erase(item_id(it));
-                t.second.done.erase(item_id(it));
-                auto f = folder ? t.second.names.find(folder->full) : t.second.names.end();
-                if (f != t.second.names.end()) {
-                    auto n = f->second.find(name_key(it->name));
-                    if (n != f->second.end() && n->second == item_id(it))
-                        f->second.erase(n);
-                    if (f->second.empty())
-                        t.second.names.erase(f);
-                }
+        if (auto *v = static_cast<library_view_t *>(g_object_get_data(G_OBJECT(model), VIEW_KEY))) {
+            library_tree_desc &t = v->tree;
+            t.items.erase(item_id(it));
+            t.done.erase(item_id(it));
+            auto f = folder ? t.names.find(folder->full) : t.names.end();
+            if (f != t.names.end()) {
+                auto n = f->second.find(name_key(it->name));
+                if (n != f->second.end() && n->second == item_id(it))
+                    f->second.erase(n);
+                if (f->second.empty())
+                    t.names.erase(f);
             }
+        }
         if (it->priv[0])
             g_object_unref(it->priv[0]);
         free(it);
@@ -1404,11 +1516,15 @@ int library_search(library_t *lib, int idx, const char *key)
 
 GtkWidget *library_ui_tree_create(library_t *lib)
 {
-    library_tree_desc &t = trees[lib];
     GtkWidget *view = ui_create_treeview_tree(nullptr, "treeview_library", library_columns);
     gtk_widget_set_name(view, "treeview_library");
+    /* The select-item dialog's tree has no pane: it holds the view itself. */
+    library_view_t *v = library_view_attach(lib, view);
+    library_tree_desc &t = v->tree;
+    tree_drop(t); /* a tree made again replaces the one before */
     t.view = GTK_TREE_VIEW(view);
     t.store = GTK_TREE_STORE(gtk_tree_view_get_model(t.view));
+    g_object_set_data(G_OBJECT(t.store), VIEW_KEY, v);
     lib->ui[LIBRARY_UI_CLIPS_TREE] = view;
 
     GtkTreeSortable *sortable = GTK_TREE_SORTABLE(t.store);
@@ -1463,19 +1579,7 @@ GtkWidget *library_ui_tree_create(library_t *lib)
     g_signal_connect(view, "row-activated", G_CALLBACK(on_row_activated), lib);
     g_signal_connect(view, "destroy", G_CALLBACK(on_tree_destroy), lib);
 
-    lib->hooks.dirs = hook_dirs;
-    lib->hooks.items = library_add_items;
-    lib->hooks.thumb = hook_thumb;
-    lib->hooks.subclips = hook_subclips;
-    lib->hooks.reload_dir = hook_reload_dir;
-    lib->hooks.item_rows = hook_item_rows;
-    lib->hooks.update_item = hook_update_item;
-    lib->hooks.add_dir = [](library_t *l, const char *p) { library_amend_add_dir(l, p); };
-    lib->hooks.drop_item = [](library_t *l, const char *p) { library_drop_item(l, p); };
-    lib->hooks.clear = hook_clear;
-    lib->hooks.resync = hook_resync;
-    lib->hooks.server = hook_server;
-    lib->hooks.notice = [](library_t *l, const char *text) { library_ui_notice(l, text); };
+    hooks_fill(lib);
 
     GtkWidget *scroll = gtk_scrolled_window_new(nullptr, nullptr);
     gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroll), GTK_POLICY_AUTOMATIC, GTK_POLICY_AUTOMATIC);
@@ -1484,6 +1588,23 @@ GtkWidget *library_ui_tree_create(library_t *lib)
                      G_CALLBACK(on_scrolled), lib);
     gtk_widget_show_all(scroll);
     return scroll;
+}
+
+int library_ui_listen(library_t *lib, const library_listener_t *listener)
+{
+    if (!lib || !listener)
+        return -22;
+    hooks_fill(lib);
+    for (library_listener_t &l : lib->hooks.listeners) {
+        if (!memcmp(&l, listener, sizeof l))
+            return 0; /* listens already */
+        if (!l.capacity && !l.server && !l.closing) {
+            l = *listener;
+            return 0;
+        }
+    }
+    g_warning("%s: no room for another listener of %s", __func__, lib->url);
+    return -28;
 }
 
 /* ---- Selection readers ---- */

@@ -28,6 +28,20 @@ enum
     LIBRARY_COLUMN_FG_COLOR_V,
 };
 
+/* The view of a library: one record with the tree's state, the notice
+ * line's and the operations' flag, held by the widget that shows the
+ * library (the pane; the select-item dialog's tree; a notice line alone)
+ * under "library_view_t" and released with it. The first of them to ask
+ * makes it; the others use it. */
+typedef struct library_view_desc library_view_t;
+library_view_t *library_view_attach(library_t *lib, GtkWidget *owner);
+/* The view's flag of an operation under way: f_take 1 takes it (1, or 0
+ * when it is taken already), 0 gives it back. Without a view always 1. */
+int library_ui_busy(library_t *lib, int f_take);
+/* Adds a listener of the model's announcements (see library_listener_t);
+ * 0, or -28 when LIBRARY_LISTENERS_MAX listen already. Main thread. */
+int library_ui_listen(library_t *lib, const library_listener_t *listener);
+
 /* Shows or folds the pane: 0, or -2 for a library without a pane. */
 int library_ui_showhide(library_t *lib, int f_show);
 
