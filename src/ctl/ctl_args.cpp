@@ -13,6 +13,13 @@
 #include "pelmora_version.h"
 #include "strl.h"
 
+/* Sets the message of a usage error: -22. */
+static int ctl_fail(std::string *err, const std::string &why)
+{
+    *err = why;
+    return -22;
+}
+
 void ctl_usage(FILE *f)
 {
     fputs("Usage: pelmora-ctl --host HOST:PORT [--idx BUS] [OPTIONS] COMMAND [ARGS...]\n"
@@ -183,11 +190,9 @@ int ctl_parse_search_fields(const char *s, int *flags, std::string *err)
                 f |= 1 << n.bit;
                 found = 1;
             }
-        if (!found) {
-            *err = "unknown search field [" + w +
-                   "] (title, media_id, assets, meta_key, meta_val, start_time, sys_id, all)";
-            return -22;
-        }
+        if (!found)
+            return ctl_fail(err, "unknown search field [" + w +
+                                     "] (title, media_id, assets, meta_key, meta_val, start_time, sys_id, all)");
     } while (pos != std::string::npos);
     *flags = f;
     return 0;
@@ -237,10 +242,8 @@ int ctl_parse_error_mask(const char *s, int64_t *mask, std::string *err)
         }
         m |= v;
     } while (pos != std::string::npos);
-    if (m > INT32_MAX) {
-        *err = "mask does not fit the server's 32-bit parameter";
-        return -22;
-    }
+    if (m > INT32_MAX)
+        return ctl_fail(err, "mask does not fit the server's 32-bit parameter");
     *mask = m;
     return 0;
 }
@@ -301,25 +304,20 @@ int ctl_line_check(const std::string &line, std::string *err)
     for (size_t i = 0; i < n; i++) {
         const std::string &v = f[i];
         for (unsigned char ch : v)
-            if (ch < ' ' || ch == 0x7f) {
-                *err = std::string("event line field ") + std::to_string(i) + " (" + ctl_line_fields[i].name +
-                       ") holds a control character";
-                return -22;
-            }
+            if (ch < ' ' || ch == 0x7f)
+                return ctl_fail(err, std::string("event line field ") + std::to_string(i) + " (" +
+                                         ctl_line_fields[i].name + ") holds a control character");
         if (ctl_line_fields[i].size && v.size() > ctl_line_fields[i].size - 1) {
             *err = std::string("event line field ") + std::to_string(i) + " (" + ctl_line_fields[i].name + ") has " +
                    std::to_string(v.size()) + " bytes; at most " + std::to_string(ctl_line_fields[i].size - 1);
             return -22;
         }
     }
-    if (f[1].size() > 1 || (f[1].size() == 1 && !strchr(CTL_START_TYPES, f[1][0]))) {
-        *err = "event line field 1 (start_type) must be empty or one of \"" + std::string(CTL_START_TYPES) + "\"";
-        return -22;
-    }
-    if (f[5].size() > 1 || (f[5].size() == 1 && (f[5][0] < ' ' || f[5][0] > '~'))) {
-        *err = "event line field 5 (event_type) must be empty or one ASCII character";
-        return -22;
-    }
+    if (f[1].size() > 1 || (f[1].size() == 1 && !strchr(CTL_START_TYPES, f[1][0])))
+        return ctl_fail(err, "event line field 1 (start_type) must be empty or one of \"" +
+                                 std::string(CTL_START_TYPES) + "\"");
+    if (f[5].size() > 1 || (f[5].size() == 1 && (f[5][0] < ' ' || f[5][0] > '~')))
+        return ctl_fail(err, "event line field 5 (event_type) must be empty or one ASCII character");
     return 0;
 }
 
@@ -396,19 +394,15 @@ int ctl_field_check(int field, const std::string &val, std::string *err)
         return -22;
     }
     for (unsigned char c : val)
-        if (c < ' ' || c == 0x7f) {
-            *err = std::string(opt) + " holds a control character (tab, line break, ...)";
-            return -22;
-        }
+        if (c < ' ' || c == 0x7f)
+            return ctl_fail(err, std::string(opt) + " holds a control character (tab, line break, ...)");
     if (val.size() > field_limits[field].size - 1) {
         *err = std::string(opt) + " has " + std::to_string(val.size()) + " bytes; at most " +
                std::to_string(field_limits[field].size - 1);
         return -22;
     }
-    if (field_limits[field].f_tc && !val.empty() && ctl_tc_shape(val) < 0) {
-        *err = std::string(opt) + " [" + val + "] is not a timecode HH:MM:SS:FF";
-        return -22;
-    }
+    if (field_limits[field].f_tc && !val.empty() && ctl_tc_shape(val) < 0)
+        return ctl_fail(err, std::string(opt) + " [" + val + "] is not a timecode HH:MM:SS:FF");
     return 0;
 }
 
@@ -511,70 +505,42 @@ pelmorabox_event_t *ctl_event_build(const ctl_event_edit_t *ed, const pelmorabox
 
 namespace {
 
-struct ctl_cmd_name
+/* What a row's setter answers besides 0 (taken) and -22 (err set). */
+#define CTL_OPT_EXIT 1    /* --help or --version: written, nothing to run */
+#define CTL_OPT_UNKNOWN 2 /* not an option of this command after all */
+
+/* Which commands a row serves: a bit per ctl_cmd_t (CTL_CMD_NONE: before
+ * the command). */
+#define CTL_ON(c) (1u << (c))
+#define CTL_ANY (~0u)
+#define CTL_EVENT (CTL_ON(CTL_CMD_INSERT) | CTL_ON(CTL_CMD_UPDATE))
+
+/* The parse in progress: the arguments and what only the checks at the end
+ * need to know. */
+struct ctl_parse
+{
+    ctl_args_t *a;
+    FILE *out;
+    int f_search_fields, f_mask;
+};
+
+typedef int (*ctl_opt_fn)(ctl_parse *p, const std::string &opt, const std::string &val, int arg, std::string *err);
+
+struct ctl_opt_row
 {
     const char *name;
-    ctl_cmd_t cmd;
+    unsigned cmds;
+    int f_value;
+    ctl_opt_fn set;
+    int arg; /* handed to set: which field, which variant */
 };
 
-const ctl_cmd_name ctl_cmds[] = {
-    {"state", CTL_CMD_STATE},   {"events", CTL_CMD_EVENTS},     {"take", CTL_CMD_TAKE},
-    {"take-n", CTL_CMD_TAKE_N}, {"run", CTL_CMD_RUN},           {"fallback", CTL_CMD_FALLBACK},
-    {"load", CTL_CMD_LOAD},     {"append", CTL_CMD_APPEND},     {"save", CTL_CMD_SAVE},
-    {"close", CTL_CMD_CLOSE},   {"truncate", CTL_CMD_TRUNCATE}, {"playlists", CTL_CMD_PLAYLISTS},
-    {"search", CTL_CMD_SEARCH}, {"errors", CTL_CMD_ERRORS},     {"insert", CTL_CMD_INSERT},
-    {"update", CTL_CMD_UPDATE}, {"delete", CTL_CMD_DELETE},
-};
-
-struct ctl_event_opt
+int ctl_one_int(const std::string &opt, const std::string &v, int64_t lo, int64_t hi, int64_t *out, std::string *err)
 {
-    const char *name;
-    int field;
-};
-
-const ctl_event_opt ctl_event_opts[] = {
-    {"media", CTL_FIELD_MEDIA},
-    {"title", CTL_FIELD_TITLE},
-    {"dur", CTL_FIELD_DUR},
-    {"duration", CTL_FIELD_DUR},
-    {"in", CTL_FIELD_IN},
-    {"out", CTL_FIELD_OUT},
-    {"type", CTL_FIELD_TYPE},
-    {"start-type", CTL_FIELD_START_TYPE},
-    {"fixed", CTL_FIELD_FIXED},
-    {"tag", CTL_FIELD_TAG},
-    {"assets", CTL_FIELD_ASSETS},
-    {"audio-map", CTL_FIELD_AUDIO_MAP},
-    {"audio-amp", CTL_FIELD_AUDIO_AMP},
-    {"ar", CTL_FIELD_AR},
-};
-
-int ctl_is_event_cmd(ctl_cmd_t c)
-{
-    return c == CTL_CMD_INSERT || c == CTL_CMD_UPDATE;
-}
-
-/* Options that take a value, global and per command. */
-int ctl_takes_value(const std::string &name, ctl_cmd_t cmd)
-{
-    static const char *global[] = {"host", "lib", "io", "idx", "timeout", "connect-timeout"};
-    for (const char *g : global)
-        if (name == g)
-            return 1;
-    if (ctl_is_event_cmd(cmd)) {
-        for (const auto &o : ctl_event_opts)
-            if (name == o.name)
-                return 1;
-        if (name == "meta" || name == "line" || name == "at" || name == "before-sys-id" || name == "sys-id")
-            return 1;
-    }
-    if ((cmd == CTL_CMD_TRUNCATE || cmd == CTL_CMD_DELETE) && name == "sys-id")
-        return 1;
-    if (cmd == CTL_CMD_SEARCH && (name == "fields" || name == "from"))
-        return 1;
-    if (cmd == CTL_CMD_ERRORS && name == "mask")
-        return 1;
-    return 0;
+    if (ctl_parse_int64(v.c_str(), lo, hi, 0, out) == 0)
+        return 0;
+    *err = opt + " takes a whole number from " + std::to_string(lo) + " to " + std::to_string(hi) + ", not [" + v + "]";
+    return -22;
 }
 
 int ctl_read_stdin_line(std::string *out)
@@ -591,51 +557,415 @@ int ctl_read_stdin_line(std::string *out)
     return 0;
 }
 
-int ctl_one_int(const std::string &opt, const std::string &v, int64_t lo, int64_t hi, int64_t *out, std::string *err)
+/* arg: 0 --help, 1 --version. */
+int opt_help(ctl_parse *p, const std::string &, const std::string &, int arg, std::string *)
 {
-    if (ctl_parse_int64(v.c_str(), lo, hi, 0, out) == 0)
-        return 0;
-    *err = opt + " takes a whole number from " + std::to_string(lo) + " to " + std::to_string(hi) + ", not [" + v + "]";
-    return -22;
+    if (arg)
+        fprintf(p->out, "pelmora-ctl %s\n", PELMORA_VERSION);
+    else
+        ctl_usage(p->out);
+    return CTL_OPT_EXIT;
+}
+
+/* arg: 0 the automation server, 1 the library, 2 the IO server. */
+int opt_host(ctl_parse *p, const std::string &opt, const std::string &val, int arg, std::string *err)
+{
+    ctl_args_t *a = p->a;
+    std::string *h = arg == 0 ? &a->host : arg == 1 ? &a->lib_host : &a->io_host;
+    if (ctl_host_url(val.c_str(), arg == 0 ? &a->url : arg == 1 ? &a->lib_url : &a->io_url) < 0)
+        return ctl_fail(err, opt + " takes HOST:PORT (port 1..65535), not [" + val + "]");
+    *h = val;
+    return 0;
+}
+
+int opt_table(ctl_parse *p, const std::string &, const std::string &, int arg, std::string *)
+{
+    p->a->f_table = arg;
+    return 0;
+}
+
+/* A flag of the arguments. arg: 0 --quiet, 1 search --all, 2 --no-meta. */
+int opt_flag(ctl_parse *p, const std::string &, const std::string &, int arg, std::string *)
+{
+    *(arg == 0 ? &p->a->f_quiet : arg == 1 ? &p->a->f_search_all : &p->a->edit.f_meta) = 1;
+    return 0;
+}
+
+/* A whole number into an int of the arguments. arg: 0 --timeout, 1
+ * --connect-timeout (1 to 3600000 ms), 2 --idx (the bus), 3 --from. */
+int opt_int(ctl_parse *p, const std::string &opt, const std::string &val, int arg, std::string *err)
+{
+    int *field[] = {&p->a->timeout_ms, &p->a->connect_timeout_ms, &p->a->bus_idx, &p->a->search_from};
+    int64_t x = 0;
+    if (ctl_one_int(opt, val, arg < 2 ? 1 : 0, arg < 2 ? 3600000 : INT32_MAX, &x, err) < 0)
+        return -22;
+    *field[arg] = (int)x;
+    return 0;
+}
+
+int opt_truncate_sys_id(ctl_parse *p, const std::string &opt, const std::string &val, int, std::string *err)
+{
+    if (ctl_one_int(opt, val, 0, INT64_MAX, &p->a->sys_id, err) < 0)
+        return -22;
+    p->a->f_sys_id = 1;
+    return 0;
+}
+
+/* arg: 1 --below, 0 --above. */
+int opt_above_below(ctl_parse *p, const std::string &, const std::string &, int arg, std::string *err)
+{
+    if (p->a->f_below >= 0 && p->a->f_below != arg)
+        return ctl_fail(err, "truncate takes --above or --below, not both");
+    p->a->f_below = arg;
+    return 0;
+}
+
+int opt_fields(ctl_parse *p, const std::string &, const std::string &val, int, std::string *err)
+{
+    if (ctl_parse_search_fields(val.c_str(), &p->a->search_flags, err) < 0)
+        return -22;
+    p->f_search_fields = 1;
+    return 0;
+}
+
+/* arg: 1 --absent, 0 --mask. */
+int opt_mask(ctl_parse *p, const std::string &, const std::string &val, int arg, std::string *err)
+{
+    if (p->f_mask)
+        return ctl_fail(err, "errors takes one --mask or --absent");
+    if (ctl_parse_error_mask(arg ? "absent" : val.c_str(), &p->a->error_mask, err) < 0)
+        return -22;
+    p->f_mask = 1;
+    return 0;
+}
+
+int opt_delete_sys_id(ctl_parse *p, const std::string &opt, const std::string &val, int, std::string *err)
+{
+    size_t at = 0;
+    do {
+        size_t comma = val.find(',', at);
+        std::string w = val.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
+        at = comma == std::string::npos ? std::string::npos : comma + 1;
+        int64_t x = 0;
+        if (ctl_one_int(opt, w, 0, INT64_MAX, &x, err) < 0)
+            return -22;
+        p->a->ids.push_back(x);
+    } while (at != std::string::npos);
+    p->a->f_sys_id = 1;
+    return 0;
+}
+
+/* arg: the ctl_field_t the option sets. */
+int opt_field(ctl_parse *p, const std::string &, const std::string &val, int arg, std::string *err)
+{
+    if (ctl_field_check(arg, val, err) < 0)
+        return -22;
+    p->a->edit.fields.emplace_back(arg, val);
+    return 0;
+}
+
+int opt_meta(ctl_parse *p, const std::string &, const std::string &val, int, std::string *err)
+{
+    size_t eq = val.find('=');
+    if (eq == std::string::npos || eq == 0 || eq + 1 == val.size())
+        return ctl_fail(err, "--meta takes KEY=VALUE with a non-empty key and value, not [" + val + "]");
+    std::string k = val.substr(0, eq), v = val.substr(eq + 1);
+    if (k.size() > 255 || v.size() > 4095)
+        return ctl_fail(err, "--meta key over 255 or value over 4095 bytes");
+    p->a->edit.meta.emplace_back(k, v);
+    p->a->edit.f_meta = 1;
+    return 0;
+}
+
+int opt_line(ctl_parse *p, const std::string &, const std::string &val, int, std::string *err)
+{
+    ctl_event_edit_t *ed = &p->a->edit;
+    if (ed->f_line)
+        return ctl_fail(err, "--line given twice");
+    if (val == "-")
+        ctl_read_stdin_line(&ed->line);
+    else
+        ed->line = ctl_line_unescape(val.c_str());
+    if (ctl_line_check(ed->line, err) < 0)
+        return -22;
+    ed->f_line = 1;
+    return 0;
+}
+
+/* insert's position. arg: 0 --at, 1 --before-sys-id. Update takes a value
+ * under both names too, only to refuse them. */
+int opt_position(ctl_parse *p, const std::string &opt, const std::string &val, int arg, std::string *err)
+{
+    ctl_args_t *a = p->a;
+    if (a->cmd != CTL_CMD_INSERT)
+        return CTL_OPT_UNKNOWN;
+    if (a->event_idx >= 0 || a->f_at_end || a->f_sys_id)
+        return ctl_fail(err, "insert takes one position: --at IDX, --at end or --before-sys-id ID");
+    if (arg == 0 && val == "end")
+        a->f_at_end = 1;
+    else if (ctl_one_int(opt, val, arg, INT64_MAX, arg ? &a->sys_id : &a->event_idx, err) < 0)
+        return -22;
+    a->f_sys_id = arg;
+    return 0;
+}
+
+/* update's event. arg: 0 --idx, 1 --sys-id. Insert takes a value under
+ * --sys-id too, only to refuse it. */
+int opt_target(ctl_parse *p, const std::string &opt, const std::string &val, int arg, std::string *err)
+{
+    ctl_args_t *a = p->a;
+    if (a->cmd != CTL_CMD_UPDATE)
+        return CTL_OPT_UNKNOWN;
+    if (a->event_idx >= 0 || a->f_sys_id)
+        return ctl_fail(err, "update takes one of --idx IDX or --sys-id ID");
+    if (ctl_one_int(opt, val, arg, INT64_MAX, arg ? &a->sys_id : &a->event_idx, err) < 0)
+        return -22;
+    a->f_sys_id = arg;
+    return 0;
+}
+
+/* Every option, global and per command; the first row of its name that
+ * serves the command takes it. */
+const ctl_opt_row ctl_opt_rows[] = {
+    {"help", CTL_ANY, 0, opt_help, 0},
+    {"version", CTL_ANY, 0, opt_help, 1},
+    {"host", CTL_ANY, 1, opt_host, 0},
+    {"lib", CTL_ANY, 1, opt_host, 1},
+    {"io", CTL_ANY, 1, opt_host, 2},
+    {"table", CTL_ANY, 0, opt_table, 1},
+    {"json", CTL_ANY, 0, opt_table, 0},
+    {"quiet", CTL_ANY, 0, opt_flag, 0},
+    {"timeout", CTL_ANY, 1, opt_int, 0},
+    {"connect-timeout", CTL_ANY, 1, opt_int, 1},
+    {"idx", CTL_ON(CTL_CMD_NONE), 1, opt_int, 2},
+    {"sys-id", CTL_ON(CTL_CMD_TRUNCATE), 1, opt_truncate_sys_id, 0},
+    {"above", CTL_ON(CTL_CMD_TRUNCATE), 0, opt_above_below, 0},
+    {"below", CTL_ON(CTL_CMD_TRUNCATE), 0, opt_above_below, 1},
+    {"fields", CTL_ON(CTL_CMD_SEARCH), 1, opt_fields, 0},
+    {"from", CTL_ON(CTL_CMD_SEARCH), 1, opt_int, 3},
+    {"all", CTL_ON(CTL_CMD_SEARCH), 0, opt_flag, 1},
+    {"mask", CTL_ON(CTL_CMD_ERRORS), 1, opt_mask, 0},
+    {"absent", CTL_ON(CTL_CMD_ERRORS), 0, opt_mask, 1},
+    {"sys-id", CTL_ON(CTL_CMD_DELETE), 1, opt_delete_sys_id, 0},
+    {"media", CTL_EVENT, 1, opt_field, CTL_FIELD_MEDIA},
+    {"title", CTL_EVENT, 1, opt_field, CTL_FIELD_TITLE},
+    {"dur", CTL_EVENT, 1, opt_field, CTL_FIELD_DUR},
+    {"duration", CTL_EVENT, 1, opt_field, CTL_FIELD_DUR},
+    {"in", CTL_EVENT, 1, opt_field, CTL_FIELD_IN},
+    {"out", CTL_EVENT, 1, opt_field, CTL_FIELD_OUT},
+    {"type", CTL_EVENT, 1, opt_field, CTL_FIELD_TYPE},
+    {"start-type", CTL_EVENT, 1, opt_field, CTL_FIELD_START_TYPE},
+    {"fixed", CTL_EVENT, 1, opt_field, CTL_FIELD_FIXED},
+    {"tag", CTL_EVENT, 1, opt_field, CTL_FIELD_TAG},
+    {"assets", CTL_EVENT, 1, opt_field, CTL_FIELD_ASSETS},
+    {"audio-map", CTL_EVENT, 1, opt_field, CTL_FIELD_AUDIO_MAP},
+    {"audio-amp", CTL_EVENT, 1, opt_field, CTL_FIELD_AUDIO_AMP},
+    {"ar", CTL_EVENT, 1, opt_field, CTL_FIELD_AR},
+    {"meta", CTL_EVENT, 1, opt_meta, 0},
+    {"no-meta", CTL_EVENT, 0, opt_flag, 2},
+    {"line", CTL_EVENT, 1, opt_line, 0},
+    {"at", CTL_EVENT, 1, opt_position, 0},
+    {"before-sys-id", CTL_EVENT, 1, opt_position, 1},
+    {"idx", CTL_ON(CTL_CMD_UPDATE), 1, opt_target, 0},
+    {"sys-id", CTL_EVENT, 1, opt_target, 1},
+};
+
+const ctl_opt_row *ctl_opt_find(const std::string &name, ctl_cmd_t cmd)
+{
+    for (const ctl_opt_row &o : ctl_opt_rows)
+        if (name == o.name && (o.cmds & CTL_ON(cmd)))
+            return &o;
+    return nullptr;
+}
+
+/* ---- Positional arguments and the checks once all is read. ---- */
+
+int fin_events(ctl_parse *p, const std::vector<std::string> &pos, std::string *err)
+{
+    for (const std::string &s : pos) {
+        ctl_range_t r;
+        if (ctl_parse_range(s.c_str(), &r) < 0)
+            return ctl_fail(err, "events: [" + s + "] is not a list index N, a range A-B or A-");
+        p->a->ranges.push_back(r);
+    }
+    return 0;
+}
+
+int fin_take_n(ctl_parse *p, const std::vector<std::string> &pos, std::string *err)
+{
+    return ctl_one_int("take-n", pos[0], 0, INT32_MAX, &p->a->event_idx, err);
+}
+
+int fin_run(ctl_parse *p, const std::vector<std::string> &pos, std::string *err)
+{
+    if (pos[0] == "start" || pos[0] == "1" || pos[0] == "on")
+        p->a->f_run = 1;
+    else if (pos[0] == "stop" || pos[0] == "0" || pos[0] == "off")
+        p->a->f_run = 0;
+    else
+        return ctl_fail(err, "run takes start or stop, not [" + pos[0] + "]");
+    return 0;
+}
+
+/* load, append, save, search: a playlist name or the search key. */
+int fin_name(ctl_parse *p, const std::vector<std::string> &pos, std::string *err)
+{
+    ctl_args_t *a = p->a;
+    if (pos[0].empty())
+        return ctl_fail(err, std::string(a->cmd_name) + (a->cmd == CTL_CMD_SEARCH ? ": the search key is empty"
+                                                                                  : ": the playlist name is empty"));
+    a->name = pos[0];
+    if (a->cmd == CTL_CMD_SEARCH && !p->f_search_fields)
+        a->search_flags = (1 << PELMORABOX_EVENT_SEARCH_IDX_TITLE) | (1 << PELMORABOX_EVENT_SEARCH_IDX_MEDIA_ID);
+    return 0;
+}
+
+int fin_truncate(ctl_parse *p, const std::vector<std::string> &, std::string *err)
+{
+    if (!p->a->f_sys_id || p->a->f_below < 0)
+        return ctl_fail(err, "truncate needs --sys-id ID and one of --above or --below");
+    return 0;
+}
+
+int fin_errors(ctl_parse *p, const std::vector<std::string> &, std::string *)
+{
+    if (!p->f_mask)
+        p->a->error_mask = 0x2000100;
+    return 0;
+}
+
+int fin_delete(ctl_parse *p, const std::vector<std::string> &pos, std::string *err)
+{
+    ctl_args_t *a = p->a;
+    if (a->f_sys_id && !pos.empty())
+        return ctl_fail(err, "delete takes list indexes or --sys-id ids, not both");
+    for (const std::string &s : pos) {
+        ctl_range_t r;
+        if (ctl_parse_range(s.c_str(), &r) < 0 || r.to < 0)
+            return ctl_fail(err, "delete: [" + s + "] is not a list index N or a range A-B");
+        if (r.to - r.from + 1 + (int64_t)a->ids.size() > 100000)
+            return ctl_fail(err, "delete: more than 100000 indexes");
+        for (int64_t k = r.from; k <= r.to; k++)
+            a->ids.push_back(k);
+    }
+    if (a->ids.empty())
+        return ctl_fail(err, "delete needs list indexes or --sys-id ids");
+    if (a->ids.size() > 100000)
+        return ctl_fail(err, "delete: more than 100000 ids");
+    return 0;
+}
+
+/* Built once now so that a line too long is a usage error, not a call. */
+int ctl_edit_probe(ctl_args_t *a, std::string *err)
+{
+    pelmorabox_event_t *probe = ctl_event_build(&a->edit, nullptr, err);
+    if (!probe)
+        return -22;
+    pelmorabox_event_destroy(&probe);
+    return 0;
+}
+
+int fin_insert(ctl_parse *p, const std::vector<std::string> &, std::string *err)
+{
+    ctl_args_t *a = p->a;
+    if (a->event_idx < 0 && !a->f_at_end && !a->f_sys_id)
+        return ctl_fail(err, "insert needs a position: --at IDX, --at end or --before-sys-id ID");
+    if (!a->edit.f_line && a->edit.fields.empty() && !a->edit.f_meta)
+        return ctl_fail(err, "insert needs the event: --line or fields such as --media and --dur");
+    return ctl_edit_probe(a, err);
+}
+
+int fin_update(ctl_parse *p, const std::vector<std::string> &, std::string *err)
+{
+    ctl_args_t *a = p->a;
+    if (a->event_idx < 0 && !a->f_sys_id)
+        return ctl_fail(err, "update needs --idx IDX or --sys-id ID");
+    if (!a->edit.f_line && a->edit.fields.empty() && !a->edit.f_meta)
+        return ctl_fail(err, "update: nothing to change (give --line or fields)");
+    return ctl_edit_probe(a, err);
+}
+
+typedef int (*ctl_fin_fn)(ctl_parse *p, const std::vector<std::string> &pos, std::string *err);
+
+/* The automation server's commands: how many positional arguments each
+ * takes and what checks them and the options together. */
+struct ctl_cmd_row
+{
+    const char *name;
+    ctl_cmd_t cmd;
+    size_t pos_min, pos_max;
+    ctl_fin_fn finish;
+};
+
+const size_t CTL_MANY = (size_t)-1;
+
+const ctl_cmd_row ctl_cmds[] = {
+    {"state", CTL_CMD_STATE, 0, 0, nullptr},
+    {"events", CTL_CMD_EVENTS, 0, CTL_MANY, fin_events},
+    {"take", CTL_CMD_TAKE, 0, 0, nullptr},
+    {"take-n", CTL_CMD_TAKE_N, 1, 1, fin_take_n},
+    {"run", CTL_CMD_RUN, 1, 1, fin_run},
+    {"fallback", CTL_CMD_FALLBACK, 0, 0, nullptr},
+    {"load", CTL_CMD_LOAD, 1, 1, fin_name},
+    {"append", CTL_CMD_APPEND, 1, 1, fin_name},
+    {"save", CTL_CMD_SAVE, 1, 1, fin_name},
+    {"close", CTL_CMD_CLOSE, 0, 0, nullptr},
+    {"truncate", CTL_CMD_TRUNCATE, 0, 0, fin_truncate},
+    {"playlists", CTL_CMD_PLAYLISTS, 0, 0, nullptr},
+    {"search", CTL_CMD_SEARCH, 1, 1, fin_name},
+    {"errors", CTL_CMD_ERRORS, 0, 0, fin_errors},
+    {"insert", CTL_CMD_INSERT, 0, 0, fin_insert},
+    {"update", CTL_CMD_UPDATE, 0, 0, fin_update},
+    {"delete", CTL_CMD_DELETE, 0, CTL_MANY, fin_delete},
+};
+
+/* Options that take a value, global and per command. */
+int ctl_takes_value(const std::string &name, const ctl_args_t *a)
+{
+    const ctl_opt_row *o = ctl_opt_find(name, a->cmd);
+    return (o && o->f_value) || (a->cmd == CTL_CMD_SYS && ctl_sys_takes_value(&a->sys, name.c_str()));
+}
+
+/* A word that is no option: the command, a group's sub-command, or a
+ * positional argument. */
+int ctl_word(ctl_args_t *a, const std::string &arg, std::vector<std::string> *pos, std::string *err)
+{
+    if (a->cmd == CTL_CMD_NONE && ctl_sys_is_group(arg.c_str())) {
+        a->cmd = CTL_CMD_SYS;
+        a->sys.group = arg;
+        a->cmd_name = "";
+    } else if (a->cmd == CTL_CMD_SYS && a->sys.sub < 0)
+        return ctl_sys_select(a, arg.c_str(), err) < 0 ? -22 : 0;
+    else if (a->cmd == CTL_CMD_NONE) {
+        for (const auto &c : ctl_cmds)
+            if (arg == c.name) {
+                a->cmd = c.cmd;
+                a->cmd_name = c.name;
+            }
+        if (a->cmd == CTL_CMD_NONE)
+            return ctl_fail(err, "unknown command [" + arg + "] (see --help)");
+    } else
+        pos->push_back(arg);
+    return 0;
 }
 
 } // namespace
 
 int ctl_args_parse(int argc, char **argv, ctl_args_t *a, std::string *err, FILE *out)
 {
+    ctl_parse p = {a, out, 0, 0};
     std::vector<std::string> pos;
     int f_dashdash = 0;
-    int f_search_fields = 0, f_mask = 0;
     for (int i = 1; i < argc; i++) {
         std::string arg = argv[i];
-        int f_opt = !f_dashdash && arg.size() >= 2 && arg[0] == '-';
-        if (!f_opt) {
-            if (a->cmd == CTL_CMD_NONE && ctl_sys_is_group(arg.c_str())) {
-                a->cmd = CTL_CMD_SYS;
-                a->sys.group = arg;
-                a->cmd_name = "";
-            } else if (a->cmd == CTL_CMD_SYS && a->sys.sub < 0) {
-                if (ctl_sys_select(a, arg.c_str(), err) < 0)
-                    return -22;
-            } else if (a->cmd == CTL_CMD_NONE) {
-                for (const auto &c : ctl_cmds)
-                    if (arg == c.name) {
-                        a->cmd = c.cmd;
-                        a->cmd_name = c.name;
-                    }
-                if (a->cmd == CTL_CMD_NONE) {
-                    *err = "unknown command [" + arg + "] (see --help)";
-                    return -22;
-                }
-            } else
-                pos.push_back(arg);
+        if (f_dashdash || arg.size() < 2 || arg[0] != '-') {
+            if (ctl_word(a, arg, &pos, err) < 0)
+                return -22;
             continue;
         }
         if (arg == "--") {
-            if (a->cmd == CTL_CMD_NONE) {
-                *err = "no command before --";
-                return -22;
-            }
+            if (a->cmd == CTL_CMD_NONE)
+                return ctl_fail(err, "no command before --");
             f_dashdash = 1;
             continue;
         }
@@ -644,373 +974,49 @@ int ctl_args_parse(int argc, char **argv, ctl_args_t *a, std::string *err, FILE 
             name = "help";
         else if (arg == "-q")
             name = "quiet";
-        else if (arg.compare(0, 2, "--") != 0) {
-            *err = "unknown option [" + arg + "]";
-            return -22;
-        }
+        else if (arg.compare(0, 2, "--") != 0)
+            return ctl_fail(err, "unknown option [" + arg + "]");
         /* After the command --idx is the event's list index (update only). */
-        if (a->cmd != CTL_CMD_NONE && a->cmd != CTL_CMD_UPDATE && arg.substr(2, arg.find('=') - 2) == "idx") {
-            *err = std::string("--idx (the bus index) goes before the command: pelmora-ctl --host H:P --idx N ") +
-                   a->cmd_name + " ...";
-            return -22;
-        }
-        if (name.empty() && optwalk_long(
-                                argc, argv, &i,
-                                [a](const std::string &n) {
-                                    return ctl_takes_value(n, a->cmd) != 0 ||
-                                           (a->cmd == CTL_CMD_SYS && ctl_sys_takes_value(&a->sys, n.c_str()));
-                                },
-                                &name, &val, err) < 0)
+        if (a->cmd != CTL_CMD_NONE && a->cmd != CTL_CMD_UPDATE && arg.substr(2, arg.find('=') - 2) == "idx")
+            return ctl_fail(err, std::string("--idx (the bus index) goes before the command: pelmora-ctl --host H:P "
+                                             "--idx N ") +
+                                     a->cmd_name + " ...");
+        if (name.empty() &&
+            optwalk_long(
+                argc, argv, &i, [a](const std::string &n) { return ctl_takes_value(n, a) != 0; }, &name, &val, err) < 0)
             return -22;
         const std::string opt = "--" + name;
-        int64_t x = 0;
-
-        if (name == "help") {
-            ctl_usage(out);
-            return 1;
+        const ctl_opt_row *o = ctl_opt_find(name, a->cmd);
+        int r = o ? o->set(&p, opt, val, o->arg, err) : CTL_OPT_UNKNOWN;
+        if (r == CTL_OPT_UNKNOWN && a->cmd == CTL_CMD_SYS) {
+            r = ctl_sys_opt(a, name.c_str(), val, err);
+            r = r < 0 ? -22 : r ? 0 : CTL_OPT_UNKNOWN;
         }
-        if (name == "version") {
-            fprintf(out, "pelmora-ctl %s\n", PELMORA_VERSION);
-            return 1;
-        }
-        if (name == "host") {
-            if (ctl_host_url(val.c_str(), &a->url) < 0) {
-                *err = "--host takes HOST:PORT (port 1..65535), not [" + val + "]";
-                return -22;
-            }
-            a->host = val;
-            continue;
-        }
-        if (name == "lib" || name == "io") {
-            std::string *h = name == "lib" ? &a->lib_host : &a->io_host;
-            std::string *u = name == "lib" ? &a->lib_url : &a->io_url;
-            if (ctl_host_url(val.c_str(), u) < 0) {
-                *err = opt + " takes HOST:PORT (port 1..65535), not [" + val + "]";
-                return -22;
-            }
-            *h = val;
-            continue;
-        }
-        if (name == "table") {
-            a->f_table = 1;
-            continue;
-        }
-        if (name == "json") {
-            a->f_table = 0;
-            continue;
-        }
-        if (name == "quiet") {
-            a->f_quiet = 1;
-            continue;
-        }
-        if (name == "timeout" || name == "connect-timeout") {
-            if (ctl_one_int(opt, val, 1, 3600000, &x, err) < 0)
-                return -22;
-            (name == "timeout" ? a->timeout_ms : a->connect_timeout_ms) = (int)x;
-            continue;
-        }
-        if (a->cmd == CTL_CMD_NONE) {
-            if (name == "idx") {
-                if (ctl_one_int(opt, val, 0, INT32_MAX, &x, err) < 0)
-                    return -22;
-                a->bus_idx = (int)x;
-                continue;
-            }
-            *err = "unknown option [" + opt + "] before the command";
+        if (r < 0)
             return -22;
-        }
-
-        /* Options of the command. */
-        int f_known = 1;
-        switch (a->cmd) {
-        case CTL_CMD_SYS: {
-            int r = ctl_sys_opt(a, name.c_str(), val, err);
-            if (r < 0)
-                return -22;
-            f_known = r;
-            break;
-        }
-        case CTL_CMD_TRUNCATE:
-            if (name == "sys-id") {
-                if (ctl_one_int(opt, val, 0, INT64_MAX, &a->sys_id, err) < 0)
-                    return -22;
-                a->f_sys_id = 1;
-            } else if (name == "above" || name == "below") {
-                int f = name == "below";
-                if (a->f_below >= 0 && a->f_below != f) {
-                    *err = "truncate takes --above or --below, not both";
-                    return -22;
-                }
-                a->f_below = f;
-            } else
-                f_known = 0;
-            break;
-        case CTL_CMD_SEARCH:
-            if (name == "fields") {
-                if (ctl_parse_search_fields(val.c_str(), &a->search_flags, err) < 0)
-                    return -22;
-                f_search_fields = 1;
-            } else if (name == "from") {
-                if (ctl_one_int(opt, val, 0, INT32_MAX, &x, err) < 0)
-                    return -22;
-                a->search_from = (int)x;
-            } else if (name == "all")
-                a->f_search_all = 1;
-            else
-                f_known = 0;
-            break;
-        case CTL_CMD_ERRORS:
-            if (name == "mask" || name == "absent") {
-                if (f_mask) {
-                    *err = "errors takes one --mask or --absent";
-                    return -22;
-                }
-                if (ctl_parse_error_mask(name == "mask" ? val.c_str() : "absent", &a->error_mask, err) < 0)
-                    return -22;
-                f_mask = 1;
-            } else
-                f_known = 0;
-            break;
-        case CTL_CMD_DELETE:
-            if (name == "sys-id") {
-                size_t p = 0;
-                do {
-                    size_t comma = val.find(',', p);
-                    std::string w = val.substr(p, comma == std::string::npos ? std::string::npos : comma - p);
-                    p = comma == std::string::npos ? std::string::npos : comma + 1;
-                    if (ctl_one_int(opt, w, 0, INT64_MAX, &x, err) < 0)
-                        return -22;
-                    a->ids.push_back(x);
-                } while (p != std::string::npos);
-                a->f_sys_id = 1;
-            } else
-                f_known = 0;
-            break;
-        case CTL_CMD_INSERT:
-        case CTL_CMD_UPDATE: {
-            int f_event_opt = 0;
-            for (const auto &o : ctl_event_opts)
-                if (name == o.name) {
-                    if (ctl_field_check(o.field, val, err) < 0)
-                        return -22;
-                    a->edit.fields.emplace_back(o.field, val);
-                    f_event_opt = 1;
-                }
-            if (f_event_opt)
-                break;
-            if (name == "meta") {
-                size_t eq = val.find('=');
-                if (eq == std::string::npos || eq == 0 || eq + 1 == val.size()) {
-                    *err = "--meta takes KEY=VALUE with a non-empty key and value, not [" + val + "]";
-                    return -22;
-                }
-                std::string k = val.substr(0, eq), v = val.substr(eq + 1);
-                if (k.size() > 255 || v.size() > 4095) {
-                    *err = "--meta key over 255 or value over 4095 bytes";
-                    return -22;
-                }
-                a->edit.meta.emplace_back(k, v);
-                a->edit.f_meta = 1;
-            } else if (name == "no-meta")
-                a->edit.f_meta = 1;
-            else if (name == "line") {
-                if (a->edit.f_line) {
-                    *err = "--line given twice";
-                    return -22;
-                }
-                if (val == "-")
-                    ctl_read_stdin_line(&a->edit.line);
-                else
-                    a->edit.line = ctl_line_unescape(val.c_str());
-                if (ctl_line_check(a->edit.line, err) < 0)
-                    return -22;
-                a->edit.f_line = 1;
-            } else if (a->cmd == CTL_CMD_INSERT && name == "at") {
-                if (a->event_idx >= 0 || a->f_at_end || a->f_sys_id) {
-                    *err = "insert takes one position: --at IDX, --at end or --before-sys-id ID";
-                    return -22;
-                }
-                if (val == "end")
-                    a->f_at_end = 1;
-                else if (ctl_one_int(opt, val, 0, INT64_MAX, &a->event_idx, err) < 0)
-                    return -22;
-            } else if (a->cmd == CTL_CMD_INSERT && name == "before-sys-id") {
-                if (a->event_idx >= 0 || a->f_at_end || a->f_sys_id) {
-                    *err = "insert takes one position: --at IDX, --at end or --before-sys-id ID";
-                    return -22;
-                }
-                if (ctl_one_int(opt, val, 1, INT64_MAX, &a->sys_id, err) < 0)
-                    return -22;
-                a->f_sys_id = 1;
-            } else if (a->cmd == CTL_CMD_UPDATE && (name == "idx" || name == "sys-id")) {
-                if (a->event_idx >= 0 || a->f_sys_id) {
-                    *err = "update takes one of --idx IDX or --sys-id ID";
-                    return -22;
-                }
-                if (name == "idx") {
-                    if (ctl_one_int(opt, val, 0, INT64_MAX, &a->event_idx, err) < 0)
-                        return -22;
-                } else {
-                    if (ctl_one_int(opt, val, 1, INT64_MAX, &a->sys_id, err) < 0)
-                        return -22;
-                    a->f_sys_id = 1;
-                }
-            } else
-                f_known = 0;
-            break;
-        }
-        default:
-            f_known = 0;
-            break;
-        }
-        if (!f_known) {
-            *err = "unknown option [" + opt + "] for " + a->cmd_name;
-            return -22;
-        }
+        if (r == CTL_OPT_EXIT)
+            return 1;
+        if (r == CTL_OPT_UNKNOWN)
+            return ctl_fail(err, "unknown option [" + opt + "]" +
+                                     (a->cmd == CTL_CMD_NONE ? std::string(" before the command")
+                                                             : std::string(" for ") + a->cmd_name));
     }
 
-    if (a->cmd == CTL_CMD_NONE) {
-        *err = "no command given (see --help)";
-        return -22;
-    }
+    if (a->cmd == CTL_CMD_NONE)
+        return ctl_fail(err, "no command given (see --help)");
     if (a->cmd == CTL_CMD_SYS)
         return ctl_sys_finish(a, pos, err);
-    if (a->host.empty()) {
-        *err = "--host HOST:PORT is required";
-        return -22;
-    }
-
-    /* Positional arguments of each command. */
-    const std::string cmd = a->cmd_name;
-    size_t want_min = 0, want_max = 0;
-    switch (a->cmd) {
-    case CTL_CMD_EVENTS:
-        want_max = (size_t)-1;
-        break;
-    case CTL_CMD_DELETE:
-        want_max = (size_t)-1;
-        break;
-    case CTL_CMD_TAKE_N:
-    case CTL_CMD_RUN:
-    case CTL_CMD_LOAD:
-    case CTL_CMD_APPEND:
-    case CTL_CMD_SAVE:
-    case CTL_CMD_SEARCH:
-        want_min = want_max = 1;
-        break;
-    default:
-        break;
-    }
-    if (pos.size() < want_min || pos.size() > want_max) {
-        *err = pos.size() < want_min ? cmd + ": an argument is missing (see --help)"
-                                     : cmd + ": unexpected argument [" + pos[want_max] + "]";
-        return -22;
-    }
-    int64_t x = 0;
-    switch (a->cmd) {
-    case CTL_CMD_EVENTS:
-        for (const std::string &p : pos) {
-            ctl_range_t r;
-            if (ctl_parse_range(p.c_str(), &r) < 0) {
-                *err = "events: [" + p + "] is not a list index N, a range A-B or A-";
-                return -22;
-            }
-            a->ranges.push_back(r);
-        }
-        break;
-    case CTL_CMD_TAKE_N:
-        if (ctl_one_int("take-n", pos[0], 0, INT32_MAX, &x, err) < 0)
-            return -22;
-        a->event_idx = x;
-        break;
-    case CTL_CMD_RUN:
-        if (pos[0] == "start" || pos[0] == "1" || pos[0] == "on")
-            a->f_run = 1;
-        else if (pos[0] == "stop" || pos[0] == "0" || pos[0] == "off")
-            a->f_run = 0;
-        else {
-            *err = "run takes start or stop, not [" + pos[0] + "]";
-            return -22;
-        }
-        break;
-    case CTL_CMD_LOAD:
-    case CTL_CMD_APPEND:
-    case CTL_CMD_SAVE:
-    case CTL_CMD_SEARCH:
-        if (pos[0].empty()) {
-            *err = cmd + (a->cmd == CTL_CMD_SEARCH ? ": the search key is empty" : ": the playlist name is empty");
-            return -22;
-        }
-        a->name = pos[0];
-        if (a->cmd == CTL_CMD_SEARCH && !f_search_fields)
-            a->search_flags = (1 << PELMORABOX_EVENT_SEARCH_IDX_TITLE) | (1 << PELMORABOX_EVENT_SEARCH_IDX_MEDIA_ID);
-        break;
-    case CTL_CMD_TRUNCATE:
-        if (!a->f_sys_id || a->f_below < 0) {
-            *err = "truncate needs --sys-id ID and one of --above or --below";
-            return -22;
-        }
-        break;
-    case CTL_CMD_ERRORS:
-        if (!f_mask)
-            a->error_mask = 0x2000100;
-        break;
-    case CTL_CMD_DELETE:
-        if (a->f_sys_id && !pos.empty()) {
-            *err = "delete takes list indexes or --sys-id ids, not both";
-            return -22;
-        }
-        for (const std::string &p : pos) {
-            ctl_range_t r;
-            if (ctl_parse_range(p.c_str(), &r) < 0 || r.to < 0) {
-                *err = "delete: [" + p + "] is not a list index N or a range A-B";
-                return -22;
-            }
-            if (r.to - r.from + 1 + (int64_t)a->ids.size() > 100000) {
-                *err = "delete: more than 100000 indexes";
-                return -22;
-            }
-            for (int64_t k = r.from; k <= r.to; k++)
-                a->ids.push_back(k);
-        }
-        if (a->ids.empty()) {
-            *err = "delete needs list indexes or --sys-id ids";
-            return -22;
-        }
-        if (a->ids.size() > 100000) {
-            *err = "delete: more than 100000 ids";
-            return -22;
-        }
-        break;
-    case CTL_CMD_INSERT:
-        if (a->event_idx < 0 && !a->f_at_end && !a->f_sys_id) {
-            *err = "insert needs a position: --at IDX, --at end or --before-sys-id ID";
-            return -22;
-        }
-        if (!a->edit.f_line && a->edit.fields.empty() && !a->edit.f_meta) {
-            *err = "insert needs the event: --line or fields such as --media and --dur";
-            return -22;
-        }
-        break;
-    case CTL_CMD_UPDATE:
-        if (a->event_idx < 0 && !a->f_sys_id) {
-            *err = "update needs --idx IDX or --sys-id ID";
-            return -22;
-        }
-        if (!a->edit.f_line && a->edit.fields.empty() && !a->edit.f_meta) {
-            *err = "update: nothing to change (give --line or fields)";
-            return -22;
-        }
-        break;
-    default:
-        break;
-    }
-    if (a->cmd == CTL_CMD_INSERT || a->cmd == CTL_CMD_UPDATE) {
-        /* Build once now so that a line too long is a usage error, not a call. */
-        pelmorabox_event_t *probe = ctl_event_build(&a->edit, nullptr, err);
-        if (!probe)
-            return -22;
-        pelmorabox_event_destroy(&probe);
+    if (a->host.empty())
+        return ctl_fail(err, "--host HOST:PORT is required");
+    for (const ctl_cmd_row &c : ctl_cmds) {
+        if (c.cmd != a->cmd)
+            continue;
+        const std::string cmd = c.name;
+        if (pos.size() < c.pos_min)
+            return ctl_fail(err, cmd + ": an argument is missing (see --help)");
+        if (pos.size() > c.pos_max)
+            return ctl_fail(err, cmd + ": unexpected argument [" + pos[c.pos_max] + "]");
+        return c.finish ? c.finish(&p, pos, err) : 0;
     }
     return 0;
 }
