@@ -1,7 +1,8 @@
-/* Worker-to-main-loop hand-over, GLib only: a worker hands a body to the
- * default main context, which runs it once at high idle priority under the
- * lock the caller names (the UI names the GDK lock, gdk_unlock.h), and waits
- * until it has run. */
+/* Where threads meet the main loop, GLib only: the record of the main
+ * loop's thread, a worker's hand-over of a body to the default main context
+ * (run once at high idle priority under the lock the caller names; the UI
+ * names the GDK lock, gdk_unlock.h), and the main loop's ways of waiting for
+ * a worker while it keeps serving. */
 #pragma once
 #include <semaphore.h>
 #include <stdint.h>
@@ -32,3 +33,23 @@ int idle_wrap_run(G_IDLE_WRAP_t *w, const idle_wrap_lock_t *lock);
 
 /* The same for a callable. */
 void idle_wrap_call(const std::function<void()> &fn, const idle_wrap_lock_t *lock);
+
+/* The main loop's thread, recorded by idle_wrap_main_mark (the calling
+ * thread; a later call records again). idle_wrap_is_main: 1 on it, 0
+ * elsewhere or before one is recorded. */
+void idle_wrap_main_mark(void);
+int idle_wrap_main_known(void);
+int idle_wrap_is_main(void);
+
+/* Runs fn at once on the main loop's thread (whose code holds the lock
+ * already), else hands it over under `lock` and waits until it has run. */
+void idle_wrap_on_main(const std::function<void()> &fn, const idle_wrap_lock_t *lock);
+
+/* Runs work on a worker while the calling main-loop thread serves a nested
+ * main loop with `held` (the lock it holds; null for none) let go, so clocks
+ * and other hand-overs go on; work touches no widget. answered, when given,
+ * is applied on the main loop under `held` as soon as work has returned,
+ * even while a loop nested deeper still waits; the call returns once its own
+ * loop is left. Without a thread both run here. */
+void idle_wrap_off_main(const std::function<void()> &work, const std::function<void()> &answered,
+                        const idle_wrap_lock_t *held);

@@ -72,8 +72,6 @@ struct bus_engine_desc
  * or the state thread is using it. */
 std::mutex engines_lock;
 
-pthread_t main_thread;
-std::atomic<int> main_thread_known{0};
 std::atomic<int> main_thread_violations{0};
 
 bus_engine_desc *engine_of(const bus_t *bus)
@@ -145,11 +143,6 @@ int update_events_proc(G_IDLE_WRAP_t *w)
         }
     }
     return r;
-}
-
-int set_list_count_proc(G_IDLE_WRAP_t *w)
-{
-    return bus_set_list_count(reinterpret_cast<bus_t *>(w->args[0]), (int)w->args[1]);
 }
 
 int hand_over_push_state(bus_t *bus, int ret, pelmorabox_bus_state_t *s, uint64_t pushes_before_call)
@@ -388,13 +381,12 @@ gboolean on_scrolled_scroll(GtkScrolledWindow *scrolled, GtkScrollType scroll, g
 
 void bus_main_thread_mark(void)
 {
-    main_thread = pthread_self();
-    main_thread_known.store(1);
+    idle_wrap_main_mark();
 }
 
 int bus_assert_main_thread(const char *func)
 {
-    if (!main_thread_known.load() || pthread_equal(main_thread, pthread_self()))
+    if (!idle_wrap_main_known() || idle_wrap_is_main())
         return 1;
     main_thread_violations.fetch_add(1);
     g_critical("%s: called off the main thread: widgets belong to the main loop", func);
@@ -733,8 +725,8 @@ int bus_init(bus_t *bus)
 {
     if (!bus)
         return -22;
-    if (!main_thread_known.load())
-        bus_main_thread_mark();
+    if (!idle_wrap_main_known())
+        idle_wrap_main_mark();
     if (!bus_assert_main_thread("bus_init"))
         return -1;
     if (engine_of(bus))
@@ -820,14 +812,6 @@ int bus_release(bus_t *bus)
     bus->update.count = 0;
     delete eng;
 
-    if (main_thread_known.load() && pthread_equal(main_thread, pthread_self())) {
-        bus_set_list_count(bus, 0);
-    } else {
-        G_IDLE_WRAP_t w = {};
-        w.proc = set_list_count_proc;
-        w.args[0] = reinterpret_cast<intptr_t>(bus);
-        w.args[1] = 0;
-        idle_wrap_run(&w, &gdk_idle_lock);
-    }
+    idle_wrap_on_main([bus] { bus_set_list_count(bus, 0); }, &gdk_idle_lock);
     return 0;
 }

@@ -8,8 +8,6 @@
 #include <string.h>
 
 #include <algorithm>
-#include <system_error>
-#include <thread>
 #include <utility>
 
 #include "bus.h"
@@ -24,25 +22,22 @@
 
 namespace {
 
-/* A command's server call, made on a worker thread while the main thread
- * waits in a nested main loop: clocks keep counting and the other buses stay
- * operable. The answer is applied on the main loop as soon as it comes, even
- * when another bus's command is waiting in a loop nested deeper. */
+/* A command's server call, made off the main loop (idle_wrap_off_main):
+ * clocks keep counting and the other buses stay operable. */
 struct pending_call_desc
 {
     bus_t *bus = nullptr;
     const char *what = "";
-    std::function<int(pelmorabox_bus_state_t *, std::string *)> call;
     pelmorabox_bus_state_t s;
     int r = -14;
     /* Set by the call when it chose not to send (plain words). */
     std::string why;
-    GMainLoop *loop = nullptr;
 };
 
-gboolean pending_call_answered(gpointer data)
+/* On the main loop as soon as the answer comes, even when another bus's
+ * command is waiting in a loop nested deeper. */
+void pending_call_answered(pending_call_desc *pc)
 {
-    auto *pc = static_cast<pending_call_desc *>(data);
     bus_t *bus = pc->bus;
     bus->rt.pending = 0;
     bus->rt.pending_what[0] = 0;
@@ -61,8 +56,6 @@ gboolean pending_call_answered(gpointer data)
                 bus_enqueu_update_visible(bus, INT64_MAX);
         }
     }
-    g_main_loop_quit(pc->loop);
-    return FALSE;
 }
 
 } // namespace
@@ -145,35 +138,13 @@ int bus_ctl_command(bus_t *bus, const char *what, std::function<int(pelmorabox_b
     memset(&pc.s, 0, sizeof(pc.s));
     pc.bus = bus;
     pc.what = what;
-    pc.call = std::move(call);
     bus->rt.pending = 1;
     strlcpy(bus->rt.pending_what, what, sizeof(bus->rt.pending_what));
     char text[600];
     snprintf(text, sizeof(text), _("%s: sending to %s ..."), what, bus->host[0] ? bus->host : bus->url);
     bus_ui_notice(bus, text, BUS_UI_NOTICE_SENDING);
 
-    pc.loop = g_main_loop_new(nullptr, FALSE);
-    std::thread worker;
-    try {
-        worker = std::thread([&pc] {
-            pc.r = pc.call(&pc.s, &pc.why);
-            gdk_threads_add_idle_full(G_PRIORITY_DEFAULT, pending_call_answered, &pc, nullptr);
-        });
-    } catch (const std::system_error &) {
-        g_warning("%s: bus %d: no thread for %s, calling from the main thread", "bus_ctl_command", bus->idx, what);
-    }
-    {
-        gdk_unlock_guard unlocked;
-        if (worker.joinable())
-            g_main_loop_run(pc.loop);
-        else
-            pc.r = pc.call(&pc.s, &pc.why);
-    }
-    if (worker.joinable())
-        worker.join();
-    else
-        pending_call_answered(&pc);
-    g_main_loop_unref(pc.loop);
+    idle_wrap_off_main([&] { pc.r = call(&pc.s, &pc.why); }, [&pc] { pending_call_answered(&pc); }, &gdk_idle_lock);
     return pc.r;
 }
 
@@ -193,23 +164,6 @@ int bus_ctl_io_settings(bus_t *bus, GtkWidget *parent, srv_t *srv)
 
 /* ---- Work off the main loop. ---- */
 
-namespace {
-
-struct off_main_desc
-{
-    std::function<int()> work;
-    int r = -14;
-    GMainLoop *loop = nullptr;
-};
-
-gboolean off_main_done(gpointer data)
-{
-    g_main_loop_quit(static_cast<off_main_desc *>(data)->loop);
-    return FALSE;
-}
-
-} // namespace
-
 int bus_ctl_off_main(bus_t *bus, const char *what, const char *doing, std::function<int()> work)
 {
     if (!bus || !work)
@@ -225,31 +179,11 @@ int bus_ctl_off_main(bus_t *bus, const char *what, const char *doing, std::funct
     snprintf(text, sizeof(text), "%s: %s", what, doing);
     bus_ui_notice(bus, text, BUS_UI_NOTICE_SENDING);
 
-    off_main_desc om;
-    om.work = std::move(work);
-    om.loop = g_main_loop_new(nullptr, FALSE);
-    std::thread worker;
-    try {
-        worker = std::thread([&om] {
-            om.r = om.work();
-            g_idle_add_full(G_PRIORITY_DEFAULT, off_main_done, &om, nullptr);
-        });
-    } catch (const std::system_error &) {
-        g_warning("%s: bus %d: no thread for %s, working on the main thread", __func__, bus->idx, what);
-    }
-    {
-        gdk_unlock_guard unlocked;
-        if (worker.joinable())
-            g_main_loop_run(om.loop);
-        else
-            om.r = om.work();
-    }
-    if (worker.joinable())
-        worker.join();
-    g_main_loop_unref(om.loop);
+    int r = -14;
+    idle_wrap_off_main([&] { r = work(); }, nullptr, &gdk_idle_lock);
     bus->rt.pending = 0;
     bus->rt.pending_what[0] = 0;
-    return om.r;
+    return r;
 }
 
 int bus_ctl_notice_busy(bus_t *bus, const char *what)

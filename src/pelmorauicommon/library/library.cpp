@@ -81,23 +81,9 @@ struct library_engine_desc
     gint64 resync_us = 0, back_us = 0;
 };
 
-/* ---- Hand-over to the main loop ---- */
+/* ---- Loader ---- */
 
 namespace {
-
-/* The thread of the main loop: the one that called library_init. */
-std::atomic<pthread_t> main_thread;
-
-/* Runs fn on the main loop (under the GDK lock, at high idle priority) and
- * waits until it has run; on the main loop itself it runs at once. */
-void on_main(int f_gtk_thread, const std::function<void()> &fn)
-{
-    if (f_gtk_thread) {
-        fn();
-        return;
-    }
-    idle_wrap_call(fn, &gdk_idle_lock);
-}
 
 void free_items(pelmora_lib_item_t **items, int n)
 {
@@ -116,12 +102,14 @@ void run_load(library_t *lib, const load_job &job, const std::function<void()> &
         int r = pelmora_lib_list_subclips(lib->url, job.path.c_str(), &subs, nullptr);
         if (r < 0)
             g_warning("%s: pelmora_lib_list_subclips failed, r=%d", "on_library_row_expanded", r);
-        on_main(0, [&] {
-            if (lib->hooks.subclips)
-                lib->hooks.subclips(lib, job.token, subs, r < 0 ? 0 : r, r);
-            else if (subs)
-                pelmora_lib_list_subclips_free(&subs);
-        });
+        idle_wrap_on_main(
+            [&] {
+                if (lib->hooks.subclips)
+                    lib->hooks.subclips(lib, job.token, subs, r < 0 ? 0 : r, r);
+                else if (subs)
+                    pelmora_lib_list_subclips_free(&subs);
+            },
+            &gdk_idle_lock);
         return;
     }
     if (job.kind == 0) {
@@ -132,15 +120,17 @@ void run_load(library_t *lib, const load_job &job, const std::function<void()> &
             if (PELMORA_LIB_NO_ANSWER(pelmora_lib_last_fault()))
                 lib->engine->f_unanswered = 1;
         }
-        on_main(0, [&] {
-            if (lib->hooks.dirs)
-                lib->hooks.dirs(lib, job.path.c_str(), job.token, dirs, r < 0 ? 0 : r, r);
-            else if (dirs) {
-                for (int i = 0; i < r; i++)
-                    free(dirs[i]);
-                free(dirs);
-            }
-        });
+        idle_wrap_on_main(
+            [&] {
+                if (lib->hooks.dirs)
+                    lib->hooks.dirs(lib, job.path.c_str(), job.token, dirs, r < 0 ? 0 : r, r);
+                else if (dirs) {
+                    for (int i = 0; i < r; i++)
+                        free(dirs[i]);
+                    free(dirs);
+                }
+            },
+            &gdk_idle_lock);
     }
     /* Pages: a page the server refuses (a fault, not silence) is asked for
      * again narrower, and an item refused alone is left out, so that one
@@ -209,12 +199,15 @@ void run_load(library_t *lib, const load_job &job, const std::function<void()> &
             int slice_first = first && handed == 0;
             int slice_last = last && handed + cnt >= n;
             handed += cnt;
-            on_main(0, [&] {
-                if (lib->hooks.items)
-                    stop = lib->hooks.items(lib, job.path.c_str(), job.token, slice, cnt, slice_first, slice_last, r);
-                else
-                    free_items(slice, cnt);
-            });
+            idle_wrap_on_main(
+                [&] {
+                    if (lib->hooks.items)
+                        stop =
+                            lib->hooks.items(lib, job.path.c_str(), job.token, slice, cnt, slice_first, slice_last, r);
+                    else
+                        free_items(slice, cnt);
+                },
+                &gdk_idle_lock);
         } while (!stop && handed < n);
         first = 0;
         for (int k = handed; k < n; k++)
@@ -241,7 +234,7 @@ void run_load(library_t *lib, const load_job &job, const std::function<void()> &
                               : g_strdup_printf(g_dgettext("PelmoraBox", "%s: the library server refuses to list "
                                                                          "the folder (%d)"),
                                                 job.path.c_str(), refusal);
-        on_main(0, [&] { lib->hooks.notice(lib, text); });
+        idle_wrap_on_main([&] { lib->hooks.notice(lib, text); }, &gdk_idle_lock);
         g_free(text);
     }
 }
@@ -254,10 +247,12 @@ void fetch_thumb(library_t *lib, const thumb_job &t)
     int r = pelmora_lib_thumb_item(lib->url, t.path.c_str(), "c", LIBRARY_THUMB_SIZE, LIBRARY_THUMB_SIZE, &data, &size);
     if (r < 0)
         g_warning("library_thumb_item: pelmora_lib_thumb_item(%s) returns %d", t.path.c_str(), r);
-    on_main(0, [&] {
-        if (lib->hooks.thumb)
-            lib->hooks.thumb(lib, t.id, data, size);
-    });
+    idle_wrap_on_main(
+        [&] {
+            if (lib->hooks.thumb)
+                lib->hooks.thumb(lib, t.id, data, size);
+        },
+        &gdk_idle_lock);
     free(data);
 }
 
@@ -318,7 +313,7 @@ int library_init(library_t *lib)
     pthread_mutexattr_settype(&a, PTHREAD_MUTEX_RECURSIVE);
     pthread_mutex_init(&lib->lock, &a);
     pthread_mutexattr_destroy(&a);
-    main_thread = pthread_self();
+    idle_wrap_main_mark();
     lib->last_search = -1;
     strlcpy(lib->root_dir.name, "/", sizeof(lib->root_dir.name));
     strlcpy(lib->root_dir.full, "/", sizeof(lib->root_dir.full));
@@ -339,7 +334,7 @@ int library_release(library_t *lib)
             lib->engine->f_stop = 1;
         }
         lib->engine->cv.notify_all();
-        if (pthread_equal(main_thread.load(), pthread_self())) {
+        if (idle_wrap_is_main()) {
             /* On the main loop's own thread the loader may be waiting for a
              * hand-over: the loop is run until it has ended. */
             while (!lib->engine->f_done.load()) {
@@ -355,11 +350,10 @@ int library_release(library_t *lib)
         delete lib->engine;
         lib->engine = nullptr;
     }
-    int f_main = pthread_equal(main_thread.load(), pthread_self());
     if (lib->hooks.closing)
-        on_main(f_main, [lib] { lib->hooks.closing(lib); });
+        idle_wrap_on_main([lib] { lib->hooks.closing(lib); }, &gdk_idle_lock);
     if (lib->hooks.clear)
-        on_main(f_main, [lib] { lib->hooks.clear(lib); });
+        idle_wrap_on_main([lib] { lib->hooks.clear(lib); }, &gdk_idle_lock);
     return 0;
 }
 
@@ -558,7 +552,7 @@ bool update_one(library_t *lib, const char *folder, const std::string &path)
     strlcpy(item->name, strrchr(path.c_str(), '/') + 1, sizeof item->name);
     strlcpy(item->full, path.c_str(), sizeof item->full);
     int gone = 1;
-    on_main(0, [&] { gone = lib->hooks.update_item(lib, folder, item); });
+    idle_wrap_on_main([&] { gone = lib->hooks.update_item(lib, folder, item); }, &gdk_idle_lock);
     return gone == 0;
 }
 
@@ -583,7 +577,7 @@ int library_server_how(const library_t *lib)
 namespace {
 
 /* Tells the tree how the server answers when that changed. */
-void server_changed(library_t *lib, library_engine_desc *en, int f_gtk_thread, int how, int fault)
+void server_changed(library_t *lib, library_engine_desc *en, int how, int fault)
 {
     if (!en || en->server_how.load() == how)
         return;
@@ -595,7 +589,7 @@ void server_changed(library_t *lib, library_engine_desc *en, int f_gtk_thread, i
                   how == LIBRARY_SERVER_SILENT ? "does not answer" : "refuses the state", fault,
                   LIBRARY_POLL_BACKOFF_MAX_MS);
     if (lib->hooks.server)
-        on_main(f_gtk_thread, [&] { lib->hooks.server(lib, how, fault); });
+        idle_wrap_on_main([&] { lib->hooks.server(lib, how, fault); }, &gdk_idle_lock);
 }
 
 } // namespace
@@ -623,7 +617,7 @@ int library_stat_notify(library_t *lib, int f_gtk_thread)
             /* A fault or an unreadable answer is a refusal; no answer at all
              * is silence. */
             int how = fault && PELMORA_LIB_NO_ANSWER(fault) ? LIBRARY_SERVER_SILENT : LIBRARY_SERVER_REFUSES;
-            server_changed(lib, en, f_gtk_thread, how, fault ? fault : r);
+            server_changed(lib, en, how, fault ? fault : r);
         }
         return r;
     }
@@ -632,14 +626,14 @@ int library_stat_notify(library_t *lib, int f_gtk_thread)
         en->total_items = st->total_items;
         if (en->server_how.load() != LIBRARY_SERVER_ANSWERS)
             en->cap_shown = -1; /* the gauge is shown afresh */
-        server_changed(lib, en, f_gtk_thread, LIBRARY_SERVER_ANSWERS, 0);
+        server_changed(lib, en, LIBRARY_SERVER_ANSWERS, 0);
     }
 
     int cap = library_capacity_of(st->free_space, st->total_space);
     bool cap_new = !en || cap != en->cap_shown || st->used_space != en->used_shown ||
                    st->total_space != en->total_shown || st->free_space != en->free_shown;
     if (lib->hooks.capacity && cap_new) {
-        on_main(f_gtk_thread, [&] { lib->hooks.capacity(lib, cap, st); });
+        idle_wrap_on_main([&] { lib->hooks.capacity(lib, cap, st); }, &gdk_idle_lock);
         if (en) {
             en->cap_shown = cap;
             en->used_shown = st->used_space;
@@ -698,11 +692,11 @@ int library_stat_notify(library_t *lib, int f_gtk_thread)
          * may take it. */
         if (kind == '&') {
             if (lib->hooks.add_dir)
-                on_main(f_gtk_thread, [&] { lib->hooks.add_dir(lib, path.c_str()); });
+                idle_wrap_on_main([&] { lib->hooks.add_dir(lib, path.c_str()); }, &gdk_idle_lock);
         } else if (kind == '-' || kind == '^') {
             read.erase(path);
             if (lib->hooks.drop_item)
-                on_main(f_gtk_thread, [&] { lib->hooks.drop_item(lib, path.c_str()); });
+                idle_wrap_on_main([&] { lib->hooks.drop_item(lib, path.c_str()); }, &gdk_idle_lock);
         } else {
             char parent[260];
             if (library_parent_path(path.c_str(), parent, sizeof parent) != 0 || reloaded.count(parent))
@@ -714,7 +708,7 @@ int library_stat_notify(library_t *lib, int f_gtk_thread)
                 if (read.count(path))
                     continue;
                 int rows = 0;
-                on_main(0, [&] { rows = lib->hooks.item_rows(lib, parent); });
+                idle_wrap_on_main([&] { rows = lib->hooks.item_rows(lib, parent); }, &gdk_idle_lock);
                 if (rows == 1 && update_one(lib, parent, path)) {
                     read.insert(path);
                     continue;
@@ -723,7 +717,7 @@ int library_stat_notify(library_t *lib, int f_gtk_thread)
             reloaded.insert(parent);
             g_warning("%s:%d: s=[%s], j=%d d=%d", __func__, __LINE__, parent, i, (int)d);
             if (lib->hooks.reload_dir)
-                on_main(f_gtk_thread, [&] { lib->hooks.reload_dir(lib, parent); });
+                idle_wrap_on_main([&] { lib->hooks.reload_dir(lib, parent); }, &gdk_idle_lock);
         }
     }
     const char *why = nullptr;
@@ -751,7 +745,7 @@ int library_stat_notify(library_t *lib, int f_gtk_thread)
             en->resync_pending = 0;
             en->resync_us = now;
         }
-        on_main(f_gtk_thread, [&] { lib->hooks.resync(lib); });
+        idle_wrap_on_main([&] { lib->hooks.resync(lib); }, &gdk_idle_lock);
     }
 
     for (int i = 0; i < LIBRARY_CB_SLOTS; i++) {

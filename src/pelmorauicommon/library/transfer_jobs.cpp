@@ -4,7 +4,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -162,18 +161,7 @@ void library_jobs_stop(library_jobs_t *e)
 
 int library_jobs_call(const std::function<int()> &call)
 {
-    std::atomic<int> done{0};
     int r = 0;
-    std::thread t([&] {
-        r = call();
-        done = 1;
-        g_main_context_wakeup(nullptr);
-    });
-    {
-        gdk_unlock_guard unlocked;
-        while (!done)
-            g_main_context_iteration(nullptr, TRUE);
-    }
-    t.join();
+    idle_wrap_off_main([&] { r = call(); }, nullptr, &gdk_idle_lock);
     return r;
 }
