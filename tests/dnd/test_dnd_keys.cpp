@@ -10,6 +10,7 @@
 #include <set>
 
 #include "bus_ctl.h"
+#include "gui_loop.h"
 #include "lib_console.h"
 #include "library_pane.h"
 #include "library_ui.h"
@@ -19,11 +20,7 @@ namespace {
 /* Answers every dialog a library key puts up with reject. */
 gboolean close_dialogs(gpointer)
 {
-    GList *all = gtk_window_list_toplevels();
-    for (GList *l = all; l; l = l->next)
-        if (GTK_IS_DIALOG(l->data) && gtk_widget_get_visible(GTK_WIDGET(l->data)))
-            gtk_dialog_response(GTK_DIALOG(l->data), GTK_RESPONSE_REJECT);
-    g_list_free(all);
+    gui_answer_dialogs(GTK_RESPONSE_REJECT);
     return TRUE;
 }
 

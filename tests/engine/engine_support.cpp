@@ -19,26 +19,12 @@
 
 bool engine_gtk_ready(bool f_short_timeouts)
 {
-    static int ready = -1;
-    if (ready < 0) {
-        if (!getenv("DISPLAY")) {
-            ready = 0;
-            return false;
-        }
-        /* Short server time-outs, read once by pelmora_init. */
-        if (f_short_timeouts) {
-            setenv("PELMORA_RPC_TIMEOUT_MS", "1000", 0);
-            setenv("PELMORA_RPC_CONNECT_TIMEOUT_MS", "300", 0);
-        }
-        gdk_threads_init();
-        ready = gtk_init_check(nullptr, nullptr) ? 1 : 0;
-        if (ready) {
-            pelmora_init("PelmoraBoxUI-test", "0");
-            /* Held by the test thread as main holds it around the loop. */
-            gdk_threads_enter();
-        }
+    /* Short server time-outs, read once by pelmora_init. */
+    if (f_short_timeouts && getenv("DISPLAY")) {
+        setenv("PELMORA_RPC_TIMEOUT_MS", "1000", 0);
+        setenv("PELMORA_RPC_CONNECT_TIMEOUT_MS", "300", 0);
     }
-    return ready == 1;
+    return gui_ready(true, [] { pelmora_init("PelmoraBoxUI-test", "0"); });
 }
 
 std::vector<std::string> engine_bus_args(const std::string &hostport, int buses)
@@ -114,45 +100,6 @@ engine_app::~engine_app()
         stop();
         free(app);
     }
-}
-
-namespace {
-
-struct waiter_desc
-{
-    const std::function<bool()> *pred;
-    std::chrono::steady_clock::time_point until;
-    bool ok;
-};
-
-gboolean waiter_tick(gpointer data)
-{
-    auto *w = static_cast<waiter_desc *>(data);
-    if ((w->pred && (*w->pred)()) || std::chrono::steady_clock::now() >= w->until) {
-        w->ok = w->pred && (*w->pred)();
-        gtk_main_quit();
-        return FALSE;
-    }
-    return TRUE;
-}
-
-} // namespace
-
-bool engine_run_until(const std::function<bool()> &pred, int ms, int period_ms)
-{
-    waiter_desc w{&pred, std::chrono::steady_clock::now() + std::chrono::milliseconds(ms), false};
-    if (pred())
-        return true;
-    gdk_threads_add_timeout((guint)period_ms, waiter_tick, &w);
-    gtk_main();
-    return w.ok;
-}
-
-void engine_run_for(int ms)
-{
-    waiter_desc w{nullptr, std::chrono::steady_clock::now() + std::chrono::milliseconds(ms), false};
-    gdk_threads_add_timeout(20, waiter_tick, &w);
-    gtk_main();
 }
 
 std::vector<sim_call> sim_calls(sim_child_t *c, size_t from)

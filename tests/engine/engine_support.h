@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "grid_probe.h"
+#include "gui_loop.h"
 #include "instance_lifecycle.h"
 #include "sim_child.h"
 
@@ -40,9 +41,15 @@ std::vector<std::string> engine_bus_args(const std::string &hostport, int buses)
 
 /* Runs the main loop (the caller holds the GDK lock) until pred () holds or
  * ms have passed; pred runs on the main loop under the lock every period_ms. */
-bool engine_run_until(const std::function<bool()> &pred, int ms, int period_ms = 20);
+inline bool engine_run_until(const std::function<bool()> &pred, int ms, int period_ms = 20)
+{
+    return gui_pump_until(pred, ms, period_ms);
+}
 /* Runs the main loop for ms. */
-void engine_run_for(int ms);
+inline void engine_run_for(int ms)
+{
+    gui_pump_until({}, ms);
+}
 
 using clock_type = std::chrono::steady_clock;
 /* Milliseconds since t0. */

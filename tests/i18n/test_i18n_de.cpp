@@ -110,12 +110,7 @@ struct dialog_seen
 gboolean read_and_cancel_dialog(gpointer data)
 {
     dialog_seen *seen = static_cast<dialog_seen *>(data);
-    GList *tops = gtk_window_list_toplevels();
-    GtkWidget *dlg = nullptr;
-    for (GList *p = tops; p; p = p->next)
-        if (GTK_IS_DIALOG(p->data) && gtk_widget_get_visible(GTK_WIDGET(p->data)))
-            dlg = GTK_WIDGET(p->data);
-    g_list_free(tops);
+    GtkWidget *dlg = gui_find_dialog();
     if (!dlg)
         return ++seen->polls < 100; /* up to 5 s */
     const char *t = gtk_window_get_title(GTK_WINDOW(dlg));

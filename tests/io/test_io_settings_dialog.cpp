@@ -15,6 +15,7 @@
 #include <sstream>
 #include <string>
 
+#include "gui_loop.h"
 #include "io_sim.h"
 #include "pelmora.h"
 #include "settings/settings.h"
@@ -24,19 +25,17 @@ namespace {
 
 bool gtk_ready()
 {
-    static int ready = -1;
-    if (ready < 0) {
-        ready = 0;
-        if (getenv("DISPLAY")) {
-            gdk_threads_init();
-            ready = gtk_init_check(nullptr, nullptr) ? 1 : 0;
-            if (ready) {
-                pelmora_init("io-settings-test", "0");
-                gdk_threads_enter(); // held as the program holds it around its loop
-            }
-        }
-    }
-    return ready == 1;
+    return gui_ready(true, [] { pelmora_init("io-settings-test", "0"); });
+}
+
+/* The settings dialog while it is up and takes input, or null; its window
+ * in *top. */
+srv_settings_dialog_t *settings_up(GtkWidget **top)
+{
+    *top = gui_find_top([](GtkWidget *w) {
+        return g_object_get_data(G_OBJECT(w), "srv_settings_dialog_t") && gtk_widget_is_sensitive(w);
+    });
+    return *top ? (srv_settings_dialog_t *)g_object_get_data(G_OBJECT(*top), "srv_settings_dialog_t") : nullptr;
 }
 
 std::string slurp(const std::string &path)
@@ -75,16 +74,13 @@ struct driver
     static gboolean tick(gpointer p)
     {
         driver *d = (driver *)p;
-        GList *l = gtk_window_list_toplevels();
-        for (GList *i = l; i; i = i->next) {
-            auto *ctx = (srv_settings_dialog_t *)g_object_get_data(G_OBJECT(i->data), "srv_settings_dialog_t");
-            if (ctx && gtk_widget_get_visible(GTK_WIDGET(i->data)) && !d->seen) {
-                d->seen = true;
-                d->drive(ctx);
-                gtk_dialog_response(GTK_DIALOG(i->data), d->response);
-            }
+        GtkWidget *top = nullptr;
+        auto *ctx = gui_find_record<srv_settings_dialog_t>("srv_settings_dialog_t", &top);
+        if (ctx && !d->seen) {
+            d->seen = true;
+            d->drive(ctx);
+            gtk_dialog_response(GTK_DIALOG(top), d->response);
         }
-        g_list_free(l);
         return !d->seen;
     }
     int run(srv_t *srv)
@@ -333,26 +329,23 @@ TEST(IoSettingsDialog, ServerGoneAtOkKeepsTheInputSaysWhyAndSavesOnceBack)
         static gboolean tick(gpointer p)
         {
             steps *s = (steps *)p;
-            GList *l = gtk_window_list_toplevels();
-            for (GList *i = l; i; i = i->next) {
-                auto *d = (srv_settings_dialog_t *)g_object_get_data(G_OBJECT(i->data), "srv_settings_dialog_t");
-                if (!d || !gtk_widget_get_visible(GTK_WIDGET(i->data)) || !gtk_widget_is_sensitive(GTK_WIDGET(i->data)))
-                    continue;
-                if (s->step == 0) {
-                    gtk_combo_box_set_active(GTK_COMBO_BOX(d->keyer_combo), 2);
-                    EXPECT_EQ((*s->sim)->stop(), 0);
-                    s->sim->reset();
-                    s->step = 1;
-                    gtk_dialog_response(GTK_DIALOG(i->data), GTK_RESPONSE_ACCEPT);
-                } else if (s->step == 1 && gtk_widget_get_visible(d->error_label)) {
-                    s->said = gtk_label_get_text(GTK_LABEL(d->error_label));
-                    s->keyer_kept = active(d->keyer_combo);
-                    *s->sim = std::make_unique<io_sim>(0, std::vector<std::string>{"--io=" + s->port});
-                    s->step = 2;
-                    gtk_dialog_response(GTK_DIALOG(i->data), GTK_RESPONSE_ACCEPT);
-                }
+            GtkWidget *top = nullptr;
+            auto *d = settings_up(&top);
+            if (!d)
+                return TRUE;
+            if (s->step == 0) {
+                gtk_combo_box_set_active(GTK_COMBO_BOX(d->keyer_combo), 2);
+                EXPECT_EQ((*s->sim)->stop(), 0);
+                s->sim->reset();
+                s->step = 1;
+                gtk_dialog_response(GTK_DIALOG(top), GTK_RESPONSE_ACCEPT);
+            } else if (s->step == 1 && gtk_widget_get_visible(d->error_label)) {
+                s->said = gtk_label_get_text(GTK_LABEL(d->error_label));
+                s->keyer_kept = active(d->keyer_combo);
+                *s->sim = std::make_unique<io_sim>(0, std::vector<std::string>{"--io=" + s->port});
+                s->step = 2;
+                gtk_dialog_response(GTK_DIALOG(top), GTK_RESPONSE_ACCEPT);
             }
-            g_list_free(l);
             return TRUE;
         }
     } st;
@@ -399,35 +392,32 @@ TEST(IoSettingsDialog, LengthsThatAreNoWholeNumberAreRefusedInTheDialogAndNeverS
         static gboolean tick(gpointer p)
         {
             steps *s = (steps *)p;
-            GList *l = gtk_window_list_toplevels();
-            for (GList *i = l; i; i = i->next) {
-                auto *d = (srv_settings_dialog_t *)g_object_get_data(G_OBJECT(i->data), "srv_settings_dialog_t");
-                if (!d || !gtk_widget_get_visible(GTK_WIDGET(i->data)) || !gtk_widget_is_sensitive(GTK_WIDGET(i->data)))
-                    continue;
-                GtkWindow *w = GTK_WINDOW(i->data);
-                const char *label = gtk_label_get_text(GTK_LABEL(d->error_label));
-                bool shown = gtk_widget_get_visible(d->error_label);
-                if (s->step == 0) {
-                    gtk_entry_set_text(GTK_ENTRY(d->playback_buffer_entry), "abc");
-                    s->step = 1;
-                    gtk_dialog_response(GTK_DIALOG(i->data), GTK_RESPONSE_ACCEPT);
-                } else if (s->step == 1 && shown && strstr(label, "abc")) {
-                    s->said.push_back(label);
-                    s->focused.push_back(gtk_window_get_focus(w) == d->playback_buffer_entry);
-                    gtk_entry_set_text(GTK_ENTRY(d->playback_buffer_entry), "12");
-                    gtk_entry_set_text(GTK_ENTRY(d->playback_prefill_entry), "-9999");
-                    s->step = 2;
-                    gtk_dialog_response(GTK_DIALOG(i->data), GTK_RESPONSE_ACCEPT);
-                } else if (s->step == 2 && shown && strstr(label, "-9999")) {
-                    s->said.push_back(label);
-                    s->focused.push_back(gtk_window_get_focus(w) == d->playback_prefill_entry);
-                    for (GtkWidget *e : {d->playback_prefill_entry, d->playback_preroll_entry, d->record_buffer_entry})
-                        gtk_entry_set_text(GTK_ENTRY(e), "");
-                    s->step = 3;
-                    gtk_dialog_response(GTK_DIALOG(i->data), GTK_RESPONSE_ACCEPT);
-                }
+            GtkWidget *top = nullptr;
+            auto *d = settings_up(&top);
+            if (!d)
+                return TRUE;
+            GtkWindow *w = GTK_WINDOW(top);
+            const char *label = gtk_label_get_text(GTK_LABEL(d->error_label));
+            bool shown = gtk_widget_get_visible(d->error_label);
+            if (s->step == 0) {
+                gtk_entry_set_text(GTK_ENTRY(d->playback_buffer_entry), "abc");
+                s->step = 1;
+                gtk_dialog_response(GTK_DIALOG(top), GTK_RESPONSE_ACCEPT);
+            } else if (s->step == 1 && shown && strstr(label, "abc")) {
+                s->said.push_back(label);
+                s->focused.push_back(gtk_window_get_focus(w) == d->playback_buffer_entry);
+                gtk_entry_set_text(GTK_ENTRY(d->playback_buffer_entry), "12");
+                gtk_entry_set_text(GTK_ENTRY(d->playback_prefill_entry), "-9999");
+                s->step = 2;
+                gtk_dialog_response(GTK_DIALOG(top), GTK_RESPONSE_ACCEPT);
+            } else if (s->step == 2 && shown && strstr(label, "-9999")) {
+                s->said.push_back(label);
+                s->focused.push_back(gtk_window_get_focus(w) == d->playback_prefill_entry);
+                for (GtkWidget *e : {d->playback_prefill_entry, d->playback_preroll_entry, d->record_buffer_entry})
+                    gtk_entry_set_text(GTK_ENTRY(e), "");
+                s->step = 3;
+                gtk_dialog_response(GTK_DIALOG(top), GTK_RESPONSE_ACCEPT);
             }
-            g_list_free(l);
             return TRUE;
         }
     } st;

@@ -3,6 +3,7 @@
 
 #include <string.h>
 
+#include "gui_loop.h"
 #include "ui_bus_meta_tree.h"
 
 namespace {
@@ -28,11 +29,7 @@ gboolean tick(gpointer data)
     if (now - s->since > 15000000) {
         ADD_FAILURE() << "a step waited 15 s; " << s->steps.size() << " steps left";
         s->steps.clear();
-        GList *all = gtk_window_list_toplevels();
-        for (GList *l = all; l; l = l->next)
-            if (GTK_IS_DIALOG(l->data) && gtk_widget_get_visible(GTK_WIDGET(l->data)))
-                gtk_dialog_response(GTK_DIALOG(l->data), GTK_RESPONSE_DELETE_EVENT);
-        g_list_free(all);
+        gui_answer_dialogs(GTK_RESPONSE_DELETE_EVENT);
     }
     return TRUE;
 }
@@ -75,15 +72,7 @@ items_script::~items_script()
 
 GtkWidget *items_dialog(const char *title)
 {
-    GtkWidget *dlg = nullptr;
-    GList *all = gtk_window_list_toplevels();
-    for (GList *l = all; l && !dlg; l = l->next) {
-        const char *t = gtk_window_get_title(GTK_WINDOW(l->data));
-        if (GTK_IS_DIALOG(l->data) && gtk_widget_get_visible(GTK_WIDGET(l->data)) && t && !strcmp(t, title))
-            dlg = GTK_WIDGET(l->data);
-    }
-    g_list_free(all);
-    return dlg;
+    return gui_find_dialog(title);
 }
 
 gboolean items_key(GtkWidget *w, guint keyval, guint state)

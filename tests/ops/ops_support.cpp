@@ -15,13 +15,8 @@ namespace {
 gboolean dialogs_tick(gpointer data)
 {
     auto *d = static_cast<ops_dialogs *>(data);
-    GtkWidget *dlg = nullptr;
-    GList *all = gtk_window_list_toplevels();
-    for (GList *l = all; l && !dlg; l = l->next)
-        if (GTK_IS_DIALOG(l->data) && gtk_widget_get_visible(GTK_WIDGET(l->data)) &&
-            !g_object_get_data(G_OBJECT(l->data), "ops_handled"))
-            dlg = GTK_WIDGET(l->data);
-    g_list_free(all);
+    GtkWidget *dlg =
+        gui_find_top([](GtkWidget *w) { return GTK_IS_DIALOG(w) && !g_object_get_data(G_OBJECT(w), "ops_handled"); });
     if (!dlg) {
         d->stray = nullptr;
         return TRUE;
@@ -115,39 +110,20 @@ void ops_dialogs::respond(int response)
 
 ops_loop_watch::ops_loop_watch(GtkWidget *main_window) : main(main_window)
 {
-    last = g_get_monotonic_time();
-    source = g_timeout_add(10, tick, this);
-}
-
-ops_loop_watch::~ops_loop_watch()
-{
-    if (source)
-        g_source_remove(source);
-}
-
-gboolean ops_loop_watch::tick(gpointer data)
-{
-    auto *w = static_cast<ops_loop_watch *>(data);
-    gint64 now = g_get_monotonic_time();
-    w->longest = std::max(w->longest, now - w->last);
-    w->last = now;
-    GList *all = gtk_window_list_toplevels();
-    for (GList *l = all; l; l = l->next) {
-        GtkWidget *t = GTK_WIDGET(l->data);
-        if (t == w->main || !gtk_widget_get_visible(t) || !(GTK_IS_DIALOG(t) || gtk_window_get_modal(GTK_WINDOW(t))))
-            continue;
-        const char *title = gtk_window_get_title(GTK_WINDOW(t));
-        std::string s = title ? title : "";
-        if (std::find(w->modal.begin(), w->modal.end(), s) == w->modal.end())
-            w->modal.push_back(s);
-    }
-    g_list_free(all);
-    return TRUE;
-}
-
-gint64 ops_loop_watch::longest_ms()
-{
-    return std::max(longest, g_get_monotonic_time() - last) / 1000;
+    each = [this] {
+        GList *all = gtk_window_list_toplevels();
+        for (GList *l = all; l; l = l->next) {
+            GtkWidget *t = GTK_WIDGET(l->data);
+            if (t == main || !gtk_widget_get_visible(t) || !(GTK_IS_DIALOG(t) || gtk_window_get_modal(GTK_WINDOW(t))))
+                continue;
+            const char *title = gtk_window_get_title(GTK_WINDOW(t));
+            std::string s = title ? title : "";
+            if (std::find(modal.begin(), modal.end(), s) == modal.end())
+                modal.push_back(s);
+        }
+        g_list_free(all);
+    };
+    start(10, true);
 }
 
 gboolean ops_send_key(GtkWidget *w, guint keyval, guint state, guint32 time)

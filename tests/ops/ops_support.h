@@ -46,18 +46,14 @@ struct ops_dialogs
 /* Watches the main loop from a 10 ms timer while an action runs: the
  * longest time between two ticks (the loop held), and the titles of the
  * dialogs or modal windows that were up meanwhile (besides main). */
-struct ops_loop_watch
+struct ops_loop_watch : gui_pause_meter
 {
     explicit ops_loop_watch(GtkWidget *main);
-    ~ops_loop_watch();
     /* Longest pause so far in milliseconds, the time since the last tick
      * included. */
-    gint64 longest_ms();
-    static gboolean tick(gpointer data);
+    gint64 longest_ms() { return gui_pause_meter::longest_ms(true); }
 
     GtkWidget *main;
-    guint source = 0;
-    gint64 last = 0, longest = 0;
     std::vector<std::string> modal;
 };
 

@@ -13,40 +13,6 @@
 
 namespace {
 
-gboolean gap_tick(gpointer data)
-{
-    auto *w = static_cast<reliability_gap_watch *>(data);
-    int64_t now = g_get_monotonic_time();
-    if (w->last_us && now - w->last_us > w->max_us)
-        w->max_us = now - w->last_us;
-    w->last_us = now;
-    return TRUE;
-}
-
-} // namespace
-
-void reliability_gap_watch::start()
-{
-    stop();
-    last_us = 0;
-    max_us = 0;
-    source = gdk_threads_add_timeout(10, gap_tick, this);
-}
-
-void reliability_gap_watch::stop()
-{
-    if (source)
-        g_source_remove(source);
-    source = 0;
-}
-
-double reliability_gap_watch::blocked_ms() const
-{
-    return max_us > 10000 ? (double)(max_us - 10000) / 1000.0 : 0.0;
-}
-
-namespace {
-
 /* The simulator's "faults on" / "faults off" lines so far, and the last one. */
 int fault_lines(sim_child_t *sim, std::string *last)
 {

@@ -1,5 +1,4 @@
-/* Helpers of the reliability suite: a watch on the main loop's longest pause,
- * switching pelmora-sim's injected faults at run time, the server's list read
+/* Helpers of the reliability suite: switching pelmora-sim's injected faults at run time, the server's list read
  * through GetEvents2, and the grid compared with it row by row. */
 #pragma once
 #include <gtk/gtk.h>
@@ -10,20 +9,6 @@
 
 #include "instance.h"
 #include "sim_child.h"
-
-/* A 10 ms main-loop timer that keeps the longest time between two of its
- * runs, from start until stop (main thread, GDK lock held). */
-struct reliability_gap_watch
-{
-    guint source = 0;
-    int64_t last_us = 0;
-    int64_t max_us = 0;
-    void start();
-    void stop();
-    /* Longest gap so far minus the timer's own 10 ms, in milliseconds. */
-    double blocked_ms() const;
-    ~reliability_gap_watch() { stop(); }
-};
 
 /* SIGUSR1 to the simulator (which switches its faults over) and wait up to
  * 5 s for its "faults on" or "faults off" line; true when that line says the

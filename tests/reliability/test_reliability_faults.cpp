@@ -153,7 +153,7 @@ TEST_F(ReliabilityFaults, HungStatePollGoesOfflineAndComesBackWithoutBlockingThe
     ASSERT_TRUE(engine_run_until(
         [&] { return grid_rows(bus(0)) == 40 && grid_rows(bus(1)) == 40 && grid_visible_filled(bus(0)); }, 5000));
 
-    reliability_gap_watch gaps;
+    gui_pause_meter gaps;
     gaps.start();
     ASSERT_TRUE(reliability_sim_faults(&sim, true));
     auto t0 = clock_type::now();

@@ -353,7 +353,7 @@ TEST_F(ReliabilityJournalStorm, TreeEqualsTheFolderAfterAThousandChangesASecond)
         storm_run(&plan);
 
     /* The operator scrolls the open tree up and down meanwhile. */
-    reliability_gap_watch gaps;
+    gui_pause_meter gaps;
     gaps.start();
     GtkAdjustment *adj = gtk_tree_view_get_vadjustment(view);
     auto t0 = clock_type::now();

@@ -127,20 +127,9 @@ class SubclipDialog : public ::testing::Test
 
 /* ---- Driving the modal dialog from a main loop timeout ---- */
 
-GtkWidget *find_top(const std::function<bool(GtkWidget *)> &match)
-{
-    GList *all = gtk_window_list_toplevels();
-    GtkWidget *found = nullptr;
-    for (GList *l = all; l && !found; l = l->next)
-        if (gtk_widget_get_visible(GTK_WIDGET(l->data)) && match(GTK_WIDGET(l->data)))
-            found = GTK_WIDGET(l->data);
-    g_list_free(all);
-    return found;
-}
-
 GtkWidget *question()
 {
-    return find_top([](GtkWidget *w) { return GTK_IS_MESSAGE_DIALOG(w); });
+    return gui_find_top([](GtkWidget *w) { return GTK_IS_MESSAGE_DIALOG(w); });
 }
 
 struct script
@@ -172,7 +161,7 @@ struct script
             s->max_gap = now - s->last;
         s->last = now;
         if (!s->dlg) {
-            s->dlg = find_top([](GtkWidget *w) { return g_object_get_data(G_OBJECT(w), "subclip_dialog_t"); });
+            s->dlg = gui_find_top([](GtkWidget *w) { return g_object_get_data(G_OBJECT(w), "subclip_dialog_t"); });
             if (!s->dlg)
                 return TRUE;
             s->ctx = (subclip_dialog_t *)g_object_get_data(G_OBJECT(s->dlg), "subclip_dialog_t");

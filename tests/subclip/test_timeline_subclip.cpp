@@ -33,12 +33,12 @@ struct fixture
         g_signal_connect(ts, "timeline_subclip_signal_key_selected1", G_CALLBACK(on_key1), this);
         g_signal_connect(ts, "timeline_subclip_signal_key_selected2", G_CALLBACK(on_key2), this);
         gtk_widget_show_all(win);
-        widgets_pump(150);
+        gui_pump(150);
     }
     ~fixture()
     {
         gtk_widget_destroy(win);
-        widgets_pump();
+        gui_pump();
     }
     static void on_seek(TimelineSubclip *, gfloat t, gpointer self) { ((fixture *)self)->seeks.push_back(t); }
     static void on_key1(TimelineSubclip *, gpointer d, gpointer self) { ((fixture *)self)->keys1.push_back(d); }
@@ -176,16 +176,16 @@ TEST(TimelineSubclip, RealPointerDragsTheRightHandleToTheEnd)
     gdk_window_raise(gtk_widget_get_window(f.win));
     GdkWindow *w = gtk_widget_get_window(GTK_WIDGET(f.ts));
     ASSERT_TRUE(gdk_test_simulate_button(w, 240, 8, 1, (GdkModifierType)0, GDK_BUTTON_PRESS));
-    widgets_pump(100);
+    gui_pump(100);
     EXPECT_EQ(f.ts->drag_target, 2);
     int ox, oy;
     gdk_window_get_origin(w, &ox, &oy);
     for (int x = 250; x <= 600; x += 50) {
         gdk_display_warp_pointer(gdk_display_get_default(), gdk_screen_get_default(), ox + x, oy + 8);
-        widgets_pump(40);
+        gui_pump(40);
     }
     gdk_test_simulate_button(w, 400, 8, 1, (GdkModifierType)0, GDK_BUTTON_RELEASE);
-    widgets_pump(100);
+    gui_pump(100);
     EXPECT_EQ(f.ts->drag_target, 0);
     EXPECT_FLOAT_EQ(f.ts->wa_end, 100);
     EXPECT_FLOAT_EQ(f.ts->wa_begin, 20);
@@ -221,7 +221,7 @@ TEST(TimelineSubclip, ShadingPointerAndPreviewOnScreen)
 {
     NEED_DISPLAY();
     fixture f(400, 300, 100, 200, 0, 100);
-    widgets_pump(100);
+    gui_pump(100);
     /* Row 14 of the band is (154,154,154); the span lays half of
      * (115,140,205) over it, and over the in mark's black stem. */
     std::vector<int> shaded = f.pixel(154, 14), mark = f.pixel(104, 14);
@@ -235,7 +235,7 @@ TEST(TimelineSubclip, ShadingPointerAndPreviewOnScreen)
     EXPECT_EQ(f.pixel(304, 26), (std::vector<int>{173, 205, 231})); /* pointer fill */
     /* Without marks: no shading and no mark, but the pointer stays. */
     timeline_subclip_set_layout(f.ts, 1, 50, 0, 0, 0, -1, nullptr, nullptr, nullptr);
-    widgets_pump(50);
+    gui_pump(50);
     EXPECT_EQ(f.ts->f_preview, 1);
     EXPECT_EQ(f.pixel(154, 14), (std::vector<int>{154, 154, 154}));
     EXPECT_EQ(f.pixel(104, 14), (std::vector<int>{154, 154, 154}));
@@ -266,7 +266,7 @@ TEST(TimelineSubclip, ZeroAndHugeLengths)
          * ticks are still drawn in black over the shaded band. */
         fixture f(3e6f, 1.5e6f, 0, 3e6f, 0, 100);
         timeline_subclip_set_timecode_offset(f.ts, 2147400000);
-        widgets_pump(50);
+        gui_pump(50);
         int black = 0;
         for (int x = 0; x < WIDTH; x++)
             black += f.pixel(x, 28) == std::vector<int>{0, 0, 0};

@@ -77,13 +77,13 @@ struct shown_button
         gtk_window_set_default_size(GTK_WINDOW(win), 120, 60);
         gtk_container_add(GTK_CONTAINER(win), btn);
         gtk_widget_show_all(win);
-        widgets_pump(100);
+        gui_pump(100);
     }
     ~shown_button() { gtk_widget_destroy(win); }
     /* colour at (x, y) of the button as the server shows it */
     rgba at(int x, int y)
     {
-        widgets_pump();
+        gui_pump();
         GdkPixbuf *pb = widgets_grab(btn, 120, 60);
         const guchar *p =
             gdk_pixbuf_get_pixels(pb) + y * gdk_pixbuf_get_rowstride(pb) + x * gdk_pixbuf_get_n_channels(pb);
@@ -94,7 +94,7 @@ struct shown_button
     /* does the whole w x h cell show colour c, and the rest not? */
     bool shows(rgba c, int w = 50, int h = 20)
     {
-        widgets_pump();
+        gui_pump();
         GdkPixbuf *pb = widgets_grab(btn, 120, 60);
         int rs = gdk_pixbuf_get_rowstride(pb), nc = gdk_pixbuf_get_n_channels(pb);
         const guchar *p = gdk_pixbuf_get_pixels(pb);

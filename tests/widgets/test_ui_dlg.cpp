@@ -58,7 +58,7 @@ void observe(GtkWidget *dlg, seen_desc *seen)
 void answer(int response, seen_desc *seen = nullptr)
 {
     widgets_when([=] {
-        GtkWidget *dlg = widgets_find_dialog();
+        GtkWidget *dlg = gui_find_dialog();
         if (!dlg)
             return false;
         if (seen)
@@ -72,7 +72,7 @@ void answer(int response, seen_desc *seen = nullptr)
 void close_window()
 {
     widgets_when([] {
-        GtkWidget *dlg = widgets_find_dialog();
+        GtkWidget *dlg = gui_find_dialog();
         if (!dlg)
             return false;
         GdkEvent *ev = gdk_event_new(GDK_DELETE);
@@ -90,7 +90,7 @@ void type_and(const char *typed, bool replace, int response, seen_desc *seen = n
 {
     std::string t = typed;
     widgets_when([=] {
-        GtkWidget *dlg = widgets_find_dialog();
+        GtkWidget *dlg = gui_find_dialog();
         if (!dlg)
             return false;
         GtkWidget *e = widgets_find_child(dlg, GTK_TYPE_ENTRY);
@@ -148,7 +148,7 @@ TEST(Dialogs, ErrorShowsTitleAndMessageVerbatim)
     EXPECT_EQ(seen.title, "ERROR");
     EXPECT_EQ(seen.text, "100% done, %s %d %n");
     EXPECT_TRUE(seen.modal);
-    EXPECT_EQ(widgets_find_dialog(), nullptr) << "the box is destroyed when closed";
+    EXPECT_EQ(gui_find_dialog(), nullptr) << "the box is destroyed when closed";
 }
 
 TEST(Dialogs, ErrorIsTransientForItsWindowAndGoesWithIt)
@@ -162,7 +162,7 @@ TEST(Dialogs, ErrorIsTransientForItsWindowAndGoesWithIt)
     /* the parent is destroyed while the box is up: the box goes with it and
      * the call returns */
     widgets_when([&] {
-        GtkWidget *dlg = widgets_find_dialog();
+        GtkWidget *dlg = gui_find_dialog();
         if (!dlg)
             return false;
         observe(dlg, &seen);
@@ -172,8 +172,8 @@ TEST(Dialogs, ErrorIsTransientForItsWindowAndGoesWithIt)
     int r = locked([&] { return ui_show_error(child, "ERROR", "lost"); });
     EXPECT_EQ(r, 0);
     EXPECT_EQ((void *)seen.transient, (void *)win) << "a child widget gives its top-level as parent";
-    widgets_pump(50);
-    EXPECT_EQ(widgets_find_dialog(), nullptr);
+    gui_pump(50);
+    EXPECT_EQ(gui_find_dialog(), nullptr);
 }
 
 TEST(Dialogs, OkCancelAnswers)
@@ -390,5 +390,5 @@ TEST(DialogsAsync, RefusedOnTheMainLoopThreadInsteadOfWaitingForItself)
     EXPECT_EQ(r_in, 0);
     EXPECT_EQ(r_err, -22);
     EXPECT_STREQ(input, "keep");
-    EXPECT_EQ(widgets_find_dialog(), nullptr);
+    EXPECT_EQ(gui_find_dialog(), nullptr);
 }

@@ -402,7 +402,7 @@ TEST(EntryFilters, RealKeyPressesGoThroughTheFilter)
     GtkWidget *e = gtk_entry_new();
     gtk_container_add(GTK_CONTAINER(win), e);
     gtk_widget_show_all(win);
-    widgets_pump(50);
+    gui_pump(50);
     ui_attach_entry_filter_timecode(e);
     for (guint k : {GDK_1, GDK_a, GDK_colon, GDK_2, GDK_slash})
         widgets_send_key(e, k);
@@ -428,10 +428,10 @@ TEST(EntryFilters, PasteGoesToTheCaret)
     GtkWidget *win = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_container_add(GTK_CONTAINER(win), e);
     gtk_widget_show_all(win);
-    widgets_pump(30);
+    gui_pump(30);
     gtk_editable_set_position(GTK_EDITABLE(e), 1);
     gtk_editable_paste_clipboard(GTK_EDITABLE(e));
-    widgets_pump(100);
+    gui_pump(100);
     EXPECT_EQ(text_of(e), "a12bxyzcd");
     gtk_widget_destroy(win);
     g_object_unref(e);
@@ -514,7 +514,7 @@ TEST(TimecodeCompletion, PopupShowsTheRowThoughItIsNoPrefixOfTheText)
     gtk_container_add(GTK_CONTAINER(win), e);
     ui_attach_tc_completition(e);
     gtk_widget_show_all(win);
-    widgets_pump(100);
+    gui_pump(100);
     gtk_widget_grab_focus(e);
     /* no window manager hands out focus under Xvfb: tell the window it has it */
     GdkEvent *fe = gdk_event_new(GDK_FOCUS_CHANGE);
@@ -525,7 +525,7 @@ TEST(TimecodeCompletion, PopupShowsTheRowThoughItIsNoPrefixOfTheText)
     gdk_event_free(fe);
     ASSERT_TRUE(gtk_widget_has_focus(e));
     widgets_type(e, "1:2");
-    widgets_pump(600); /* the completion waits a moment before it pops up */
+    gui_pump(600); /* the completion waits a moment before it pops up */
 
     /* the completion's popup is a top-level popup window holding a view
      * over the filtered rows */

@@ -178,7 +178,7 @@ TEST(TextCells, ColoursReachTheScreen)
     gtk_list_store_set(store, &a, C_TITLE, "IIIIIIIIIIII", C_NOTES, "second", -1);
     set_colours(store, &a, "#ff0000", "#00ff00");
     gtk_widget_show_all(win);
-    widgets_pump(200);
+    gui_pump(200);
 
     GdkRectangle cell_a, cell_b;
     GtkTreePath *pa = gtk_tree_path_new_from_indices(1, -1);

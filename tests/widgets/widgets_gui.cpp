@@ -4,38 +4,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-bool widgets_gui_init()
-{
-    static int state = 0; /* 0 not tried, 1 ready, -1 no display */
-    if (state == 0) {
-        const char *d = getenv("DISPLAY");
-        if (!d || !*d) {
-            state = -1;
-        } else {
-            gdk_threads_init();
-            state = gtk_init_check(nullptr, nullptr) ? 1 : -1;
-        }
-    }
-    return state == 1;
-}
-
-/* Plain GLib iteration: GDK's own sources take the GDK lock while they
- * work, and gtk_events_pending would re-enter a lock this thread does not
- * hold. */
-void widgets_pump(int ms)
-{
-    while (g_main_context_pending(nullptr))
-        g_main_context_iteration(nullptr, FALSE);
-    if (ms > 0) {
-        gint64 end = g_get_monotonic_time() + (gint64)ms * 1000;
-        while (g_get_monotonic_time() < end) {
-            while (g_main_context_pending(nullptr))
-                g_main_context_iteration(nullptr, FALSE);
-            g_usleep(2000);
-        }
-    }
-}
-
 namespace {
 gboolean when_tick(gpointer data)
 {
@@ -51,17 +19,6 @@ gboolean when_tick(gpointer data)
 void widgets_when(std::function<bool()> op)
 {
     gdk_threads_add_timeout(20, when_tick, new std::function<bool()>(std::move(op)));
-}
-
-GtkWidget *widgets_find_dialog()
-{
-    GList *all = gtk_window_list_toplevels();
-    GtkWidget *found = nullptr;
-    for (GList *l = all; l && !found; l = l->next)
-        if (GTK_IS_DIALOG(l->data) && gtk_widget_get_visible(GTK_WIDGET(l->data)))
-            found = GTK_WIDGET(l->data);
-    g_list_free(all);
-    return found;
 }
 
 namespace {

@@ -1,32 +1,25 @@
-/* Helpers of the widget tests: GTK start-up with the GDK thread lock as the
- * program uses it, main loop pumping, synthesized input and finding the
- * dialog a modal call has put up. */
+/* Helpers of the widget tests: synthesized input, finding widgets, and
+ * answering the dialog a modal call has put up. The test thread runs them
+ * without the GDK lock (gui_ready (false)). */
 #pragma once
 #include <gtk/gtk.h>
 
 #include <functional>
 #include <string>
 
-/* gdk_threads_init + gtk_init_check once; false without a display. The
- * calling (main) thread does not hold the GDK lock afterwards. */
-bool widgets_gui_init();
+#include "gui_loop.h"
 
 /* Skips the calling test when there is no display to test on. */
 #define NEED_DISPLAY()                                                                                                 \
     do {                                                                                                               \
-        if (!widgets_gui_init())                                                                                       \
+        if (!gui_ready(false))                                                                                         \
             GTEST_SKIP() << "no display (DISPLAY unset)";                                                              \
     } while (0)
-
-/* Runs pending main loop work, then keeps iterating for ms milliseconds. */
-void widgets_pump(int ms = 0);
 
 /* Runs op on the main loop (under the GDK lock, as a GDK timeout) every
  * 20 ms until it returns true; for answering modal dialogs. */
 void widgets_when(std::function<bool()> op);
 
-/* The first visible GtkDialog among the top-level windows, or null. */
-GtkWidget *widgets_find_dialog();
 /* The first descendant of w of the given type, or null. */
 GtkWidget *widgets_find_child(GtkWidget *w, GType type);
 
