@@ -13,6 +13,7 @@
 #include "client_env.h"
 #include "hostile_values.h"
 #include "io_sim.h"
+#include "media_fixture.h"
 #include "pelmora.h"
 #include "pelmora_io.h"
 #include "pelmora_lib.h"
@@ -222,8 +223,7 @@ TEST(IoClient, SimPlayerMovesWithTime)
     char dir[] = "/tmp/io_media_XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
     std::string media = std::string(dir);
-    std::string cmd = "ffmpeg -loglevel error -f lavfi -i testsrc=d=2:s=160x90:r=25 -c:v mpeg4 " + media + "/two.mov";
-    ASSERT_EQ(system(cmd.c_str()), 0);
+    ASSERT_TRUE(media_test_pattern(media + "/two.mov", 2, "mpeg4"));
     {
         io_sim sim(1, {"--library=0", "--media=" + media});
         ASSERT_TRUE(sim.ok());

@@ -16,6 +16,7 @@
 
 #include "bus.h"
 #include "bus_ctl.h"
+#include "media_fixture.h"
 #include "ops_support.h"
 #include "opts.h"
 #include "pelmora_io.h"
@@ -28,24 +29,6 @@
 #include "ui_bus.h"
 
 namespace {
-
-/* Largest gap between two ticks of a 10 ms main-loop timeout. */
-struct loop_watch
-{
-    gint64 last = 0, worst = 0;
-    guint source = 0;
-    loop_watch() { source = gdk_threads_add_timeout(10, tick, this); }
-    ~loop_watch() { g_source_remove(source); }
-    static gboolean tick(gpointer p)
-    {
-        auto *w = static_cast<loop_watch *>(p);
-        gint64 now = g_get_monotonic_time();
-        if (w->last)
-            w->worst = std::max(w->worst, now - w->last);
-        w->last = now;
-        return TRUE;
-    }
-};
 
 /* What the preview server's monitor handed to a subscriber. */
 struct monitor_seen
@@ -85,9 +68,7 @@ class IoConsole : public OpsTest
         char dir[] = "/tmp/io_console_media_XXXXXX";
         ASSERT_NE(mkdtemp(dir), nullptr);
         media = dir;
-        std::string cmd =
-            "ffmpeg -loglevel error -f lavfi -i testsrc=d=2:s=160x90:r=25 -c:v mpeg4 " + media + "/two.mov";
-        ASSERT_EQ(system(cmd.c_str()), 0);
+        ASSERT_TRUE(media_test_pattern(media + "/two.mov", 2, "mpeg4"));
     }
     void TearDown() override
     {
@@ -218,9 +199,10 @@ TEST_F(IoConsole, PreviewRunsInOrderOffTheMainLoopAndTheMonitorStopsWithTheWindo
             gtk_dialog_response(GTK_DIALOG(dlg), GTK_RESPONSE_CLOSE);
             return true;
         });
-        loop_watch w;
+        gui_pause_meter w;
+        w.start();
         click(BUTTON_LIST_ITEM_PREVIEW);
-        EXPECT_LT(w.worst, 100000) << "the main loop stood " << w.worst / 1000 << " ms";
+        EXPECT_LT(w.longest_ms(), 100) << "the main loop stood " << w.longest_ms() << " ms";
         EXPECT_EQ(d.pending(), 0u);
     }
     sync_log();

@@ -24,6 +24,7 @@
 #include "library_ops.h"
 #include "library_subclip.h"
 #include "library_ui.h"
+#include "media_fixture.h"
 #include "pelmora_io_preview.h"
 #include "ui_bus.h"
 
@@ -139,10 +140,7 @@ class Layout : public testing::Test
         work = dir;
         mkdir((work + "/media").c_str(), 0700);
         setenv("PELMORA_PREVIEW_ANNOUNCE", (work + "/announce").c_str(), 1);
-        ASSERT_EQ(
-            system(("ffmpeg -v error -f lavfi -i testsrc=d=10:s=160x90:r=25 -c:v ffv1 " + work + "/media/clip.mkv")
-                       .c_str()),
-            0);
+        ASSERT_TRUE(media_test_pattern(work + "/media/clip.mkv", 10));
         setenv("NDI_RUNTIME_DIR_V3", PELMORA_PREVIEW_RUNTIME_DIR, 1);
         prv = pelmora_io_preview_init();
 

@@ -19,32 +19,12 @@
 #include <string>
 #include <thread>
 
+#include "gui_loop.h"
 #include "pelmora_io_preview.h"
 #include "raw_http_server.h"
 #include "test_xmlrpc_server.h"
 
 namespace {
-
-void pump(int ms)
-{
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (std::chrono::steady_clock::now() < end) {
-        while (gtk_events_pending())
-            gtk_main_iteration_do(FALSE);
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-}
-
-bool pump_until(const std::function<bool()> &cond, int ms)
-{
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (std::chrono::steady_clock::now() < end) {
-        pump(20);
-        if (cond())
-            return true;
-    }
-    return cond();
-}
 
 std::string make_dir(const char *tag)
 {
@@ -171,7 +151,7 @@ TEST(RuntimeTable, EmptySlotsRefused)
         preview_window w("PelmoraIO_1");
         ASSERT_NE(w.ctx, nullptr);
         EXPECT_EQ(w.ctx->recv, nullptr) << c.mode;
-        pump(100);
+        gui_pump(100);
     }
     EXPECT_EQ(preview_recv_threads(), 0);
     dlclose(h);
@@ -193,7 +173,7 @@ TEST(RuntimeTable, HungCaptureDoesNotHoldTheClose)
 
     preview_window w("PelmoraIO_1");
     ASSERT_NE(w.ctx, nullptr);
-    ASSERT_TRUE(pump_until([&] { return captures() > 0; }, 5000)) << "the receiver never captured";
+    ASSERT_TRUE(gui_pump_until([&] { return captures() > 0; }, 5000)) << "the receiver never captured";
     testing::internal::CaptureStderr();
     auto t0 = std::chrono::steady_clock::now();
     w.close();
@@ -209,7 +189,8 @@ TEST(RuntimeTable, HungCaptureDoesNotHoldTheClose)
     EXPECT_EQ(preview_recv_threads(), 1);
 
     unblock();
-    EXPECT_TRUE(pump_until([] { return preview_recv_threads() == 0; }, 5000)) << "the thread left behind never ended";
+    EXPECT_TRUE(gui_pump_until([] { return preview_recv_threads() == 0; }, 5000))
+        << "the thread left behind never ended";
     EXPECT_EQ(pelmora_io_preview_release(), 0);
     EXPECT_EQ(pelmora_ndi_api, nullptr);
     dlclose(h);
@@ -258,11 +239,11 @@ TEST(RuntimeHostile, MalformedAnswersDoNotCrash)
     ASSERT_NE(w.ctx, nullptr);
     ASSERT_NE(w.ctx->recv, nullptr);
     /* Every answer served three times over, to a receiver still alive. */
-    EXPECT_TRUE(pump_until([&] { return served.load() >= 3 * bodies.size(); }, 20000))
+    EXPECT_TRUE(gui_pump_until([&] { return served.load() >= 3 * bodies.size(); }, 20000))
         << "only " << served.load() << " answers asked for";
     EXPECT_TRUE(w.ctx->recv->connected);
     w.close();
-    EXPECT_TRUE(pump_until([] { return preview_recv_threads() == 0; }, 5000));
+    EXPECT_TRUE(gui_pump_until([] { return preview_recv_threads() == 0; }, 5000));
 }
 
 /* The stand-in opens what a player names only when it is a regular file
@@ -323,19 +304,19 @@ TEST(RuntimeHostile, OnlyRegularFilesInTheMediaFolder)
 
     preview_window w("PelmoraIO_" + std::to_string(srv.port()));
     ASSERT_NE(w.ctx, nullptr);
-    EXPECT_TRUE(pump_until([&] { return w.shows(CARD_X, CARD_Y, 255, 128, 0); }, 10000))
+    EXPECT_TRUE(gui_pump_until([&] { return w.shows(CARD_X, CARD_Y, 255, 128, 0); }, 10000))
         << "the clip inside the media folder is not shown";
     for (const char *name : {"outside", "link", "fifo"}) {
         show(name);
-        EXPECT_TRUE(pump_until([&] { return asked(name) && w.shows(CARD_X, CARD_Y, 0, 191, 0); }, 10000))
+        EXPECT_TRUE(gui_pump_until([&] { return asked(name) && w.shows(CARD_X, CARD_Y, 0, 191, 0); }, 10000))
             << name << ": no test card";
         /* And it stays a test card: the file is not opened later either. */
-        pump(300);
+        gui_pump(300);
         EXPECT_TRUE(w.shows(CARD_X, CARD_Y, 0, 191, 0)) << name;
     }
     testing::internal::CaptureStderr();
     w.close();
-    EXPECT_TRUE(pump_until([] { return preview_recv_threads() == 0; }, 5000)) << "the close did not complete";
+    EXPECT_TRUE(gui_pump_until([] { return preview_recv_threads() == 0; }, 5000)) << "the close did not complete";
     std::string log = testing::internal::GetCapturedStderr();
     EXPECT_EQ(log.find("left behind"), std::string::npos) << log;
     system(("rm -rf " + work).c_str());
@@ -372,11 +353,11 @@ TEST(RuntimeHostile, HugePictureIsNotDecoded)
     testing::internal::CaptureStderr();
     preview_window w("PelmoraIO_" + std::to_string(srv.port()));
     ASSERT_NE(w.ctx, nullptr);
-    EXPECT_TRUE(pump_until([&] { return basenames > 0 && w.shows(CARD_X, CARD_Y, 0, 191, 0); }, 15000))
+    EXPECT_TRUE(gui_pump_until([&] { return basenames > 0 && w.shows(CARD_X, CARD_Y, 0, 191, 0); }, 15000))
         << "no test card in place of the huge picture";
-    pump(500);
+    gui_pump(500);
     w.close();
-    EXPECT_TRUE(pump_until([] { return preview_recv_threads() == 0; }, 5000));
+    EXPECT_TRUE(gui_pump_until([] { return preview_recv_threads() == 0; }, 5000));
     std::string log = testing::internal::GetCapturedStderr();
     long peak = status_kib("VmHWM");
     EXPECT_NE(log.find("16000x16000 refused"), std::string::npos) << log;

@@ -20,6 +20,7 @@
 #include "library.h"
 #include "library_subclip.h"
 #include "library_ui.h"
+#include "media_fixture.h"
 #include "pelmora_io_preview.h"
 #include "pelmora_lib.h"
 #include "subclip_dialog.h"
@@ -53,14 +54,7 @@ bool child_titled(GtkTreeModel *m, GtkTreeIter *parent, const char *title, GtkTr
 /* The editor while it is up, or null. */
 subclip_dialog_t *editor(GtkWidget **pdlg)
 {
-    GList *all = gtk_window_list_toplevels();
-    GtkWidget *dlg = nullptr;
-    for (GList *l = all; l && !dlg; l = l->next)
-        if (gtk_widget_get_visible(GTK_WIDGET(l->data)) && g_object_get_data(G_OBJECT(l->data), "subclip_dialog_t"))
-            dlg = GTK_WIDGET(l->data);
-    g_list_free(all);
-    *pdlg = dlg;
-    return dlg ? static_cast<subclip_dialog_t *>(g_object_get_data(G_OBJECT(dlg), "subclip_dialog_t")) : nullptr;
+    return gui_find_record<subclip_dialog_t>("subclip_dialog_t", pdlg);
 }
 
 void type_mark_in(subclip_dialog_t *ctx, const char *text)
@@ -177,10 +171,7 @@ void subclip_command_case(const command_case &c)
     const std::string work = dir;
     mkdir((work + "/media").c_str(), 0700);
     setenv("PELMORA_PREVIEW_ANNOUNCE", (work + "/announce").c_str(), 1);
-    ASSERT_EQ(
-        system(
-            ("ffmpeg -v error -f lavfi -i testsrc=d=10:s=160x90:r=25 -c:v ffv1 " + work + "/media/clip.mkv").c_str()),
-        0);
+    ASSERT_TRUE(media_test_pattern(work + "/media/clip.mkv", 10));
     setenv("NDI_RUNTIME_DIR_V3", PELMORA_PREVIEW_RUNTIME_DIR, 1);
     int prv = pelmora_io_preview_init();
 
