@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <string.h>
@@ -23,6 +22,7 @@
 
 #include "pelmora.h"
 #include "pelmorabox.h"
+#include "raw_http_server.h"
 #include "sim_child.h"
 
 namespace {
@@ -34,103 +34,27 @@ namespace {
 class keepalive_server
 {
   public:
-    explicit keepalive_server(int port = 0)
+    keepalive_server()
     {
-        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        int one = 1;
-        setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        struct sockaddr_in a;
-        memset(&a, 0, sizeof a);
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons((uint16_t)port);
-        ok_ = bind(fd_, (struct sockaddr *)&a, sizeof a) == 0 && listen(fd_, 128) == 0 && pipe2(stop_, O_CLOEXEC) == 0;
-        socklen_t al = sizeof a;
-        getsockname(fd_, (struct sockaddr *)&a, &al);
-        port_ = ntohs(a.sin_port);
-        if (ok_)
-            acceptor_ = std::thread([this] { accept_loop(); });
-    }
-    ~keepalive_server()
-    {
-        if (ok_ && write(stop_[1], "x", 1) < 0) {
-        }
-        if (acceptor_.joinable())
-            acceptor_.join();
-        {
-            std::lock_guard<std::mutex> g(lock_);
-            for (int c : conns_)
-                shutdown(c, SHUT_RDWR);
-        }
-        for (auto &t : threads_)
-            t.join();
-        for (int c : conns_)
-            close(c);
-        close(fd_);
-        for (int p : stop_)
-            if (p >= 0)
-                close(p);
-    }
-    bool ok() const { return ok_; }
-    int port() const { return port_; }
-    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/RPC2"; }
-    std::atomic<int> accepted{0};
-    std::atomic<int> drop{0};
-
-  private:
-    void accept_loop()
-    {
-        for (;;) {
-            struct pollfd p[2] = {{fd_, POLLIN, 0}, {stop_[0], POLLIN, 0}};
-            if (poll(p, 2, -1) < 0)
-                continue;
-            if (p[1].revents)
-                return;
-            int c = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (c < 0)
-                continue;
-            int n = ++accepted;
-            std::lock_guard<std::mutex> g(lock_);
-            conns_.push_back(c);
-            threads_.emplace_back([this, c, n] { serve(c, n); });
-        }
-    }
-    void serve(int c, int n)
-    {
-        std::string in;
-        char buf[8192];
-        for (;;) {
-            size_t end = in.find("\r\n\r\n");
-            size_t length = 0;
-            if (end != std::string::npos) {
-                size_t at = in.find("Content-Length:");
-                if (at != std::string::npos && at < end)
-                    length = strtoul(in.c_str() + at + 15, nullptr, 10);
-            }
-            if (end == std::string::npos || in.size() < end + 4 + length) {
-                ssize_t got = recv(c, buf, sizeof buf, 0);
-                if (got <= 0)
-                    break;
-                in.append(buf, (size_t)got);
-                continue;
-            }
-            std::string body = in.substr(end + 4, length);
-            in.erase(0, end + 4 + length);
+        raw_.each_request([this](int fd, const std::string &body, int conn) {
             int d = drop.load();
             while (d > 0 && !drop.compare_exchange_weak(d, d - 1)) {
             }
             if (d > 0)
-                break;
-            std::string answer = respond(body, n);
-            std::string head = "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nConnection: keep-alive\r\n"
-                               "Content-Length: " +
-                               std::to_string(answer.size()) + "\r\n\r\n";
-            std::string all = head + answer;
-            if (send(c, all.data(), all.size(), MSG_NOSIGNAL) != (ssize_t)all.size())
-                break;
-        }
-        shutdown(c, SHUT_RDWR);
+                return false;
+            std::string answer = respond(body, conn);
+            std::string all = "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nConnection: keep-alive\r\n"
+                              "Content-Length: " +
+                              std::to_string(answer.size()) + "\r\n\r\n" + answer;
+            return raw_http::send_all(fd, all.data(), all.size());
+        });
     }
+    int port() const { return raw_.port(); }
+    std::string url() const { return raw_.url(); }
+    int accepted() const { return raw_.accepted.load(); }
+    std::atomic<int> drop{0};
+
+  private:
     static std::string respond(const std::string &body, int conn)
     {
         xmlrpc_env env;
@@ -162,14 +86,7 @@ class keepalive_server
         return text;
     }
 
-    int fd_ = -1;
-    int stop_[2] = {-1, -1};
-    int port_ = 0;
-    bool ok_ = false;
-    std::thread acceptor_;
-    std::mutex lock_;
-    std::vector<int> conns_;
-    std::vector<std::thread> threads_;
+    raw_http::raw_server raw_;
 };
 
 /* One echo call: the string that came back and the connection it came on;
@@ -210,15 +127,14 @@ class KeepAlive : public ::testing::Test
 
 TEST_F(KeepAlive, APollingThreadKeepsItsConnectionAndSurvivesADroppedOne)
 {
-    keepalive_server srv;
-    ASSERT_TRUE(srv.ok());
+    keepalive_server srv; /* a server that cannot listen aborts the run */
     std::thread([&] {
         std::string fault;
         int conn = 0;
         for (int i = 0; i < 50; i++)
             ASSERT_EQ(echo(srv.url(), "poll " + std::to_string(i), &conn, &fault), "poll " + std::to_string(i))
                 << fault;
-        EXPECT_EQ(srv.accepted.load(), 1) << "fifty polls of one thread, one connection";
+        EXPECT_EQ(srv.accepted(), 1) << "fifty polls of one thread, one connection";
 
         /* The server closes the kept connection on the next request without
          * answering it (as one does whose idle time-out ran out just then):
@@ -243,8 +159,6 @@ TEST_F(KeepAlive, APollingThreadKeepsItsConnectionAndSurvivesADroppedOne)
 TEST_F(KeepAlive, ManyThreadsThroughThePoolGetTheirOwnAnswers)
 {
     keepalive_server a, b;
-    ASSERT_TRUE(a.ok());
-    ASSERT_TRUE(b.ok());
     /* More threads than clients, each alternating between two servers, so
      * that clients are borrowed away from their threads and each client's
      * connections lead to both servers. */
@@ -270,7 +184,7 @@ TEST_F(KeepAlive, ManyThreadsThroughThePoolGetTheirOwnAnswers)
     EXPECT_EQ(failed.load(), 0);
     EXPECT_EQ(wrong.load(), 0) << "an answer reached another call";
     EXPECT_EQ(pelmora_pool_in_use(), 0);
-    EXPECT_LE(a.accepted.load() + b.accepted.load(), threads * calls / 4) << "connections are reused";
+    EXPECT_LE(a.accepted() + b.accepted(), threads * calls / 4) << "connections are reused";
 }
 
 TEST_F(KeepAlive, SimulatorRestartIsSeenAtOnceAndCostsNoFalseFailure)

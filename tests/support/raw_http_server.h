@@ -32,11 +32,17 @@ inline bool send_all(int fd, const char *buf, size_t len)
 }
 
 /* A loopback HTTP server that reads each request and lets the test write
- * whatever it likes as the answer, one connection at a time per thread. */
+ * whatever it likes as the answer, one connection at a time per thread.
+ * With set (answer_fn) a connection carries one answer; with each_request
+ * it stays open for as many requests as the client sends. */
 class raw_server
 {
   public:
     using answer_fn = std::function<void(int fd)>;
+    /* Answers one request (its body and the number of the connection that
+     * carried it, from 1); false closes the connection without more. */
+    using request_fn = std::function<bool(int fd, const std::string &body, int conn)>;
+    std::atomic<int> accepted{0}; /* connections so far */
 
     raw_server()
     {
@@ -49,7 +55,8 @@ class raw_server
             abort();
         socklen_t al = sizeof a;
         getsockname(fd_, (struct sockaddr *)&a, &al);
-        url_ = "http://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "/RPC2";
+        port_ = ntohs(a.sin_port);
+        url_ = "http://127.0.0.1:" + std::to_string(port_) + "/RPC2";
         acceptor_ = std::thread([this] { loop(); });
     }
     ~raw_server()
@@ -71,7 +78,13 @@ class raw_server
         std::lock_guard<std::mutex> g(lock_);
         fn_ = std::move(fn);
     }
+    void each_request(request_fn fn)
+    {
+        std::lock_guard<std::mutex> g(lock_);
+        request_fn_ = std::move(fn);
+    }
     const std::string &url() const { return url_; }
+    int port() const { return port_; }
 
   private:
     void loop()
@@ -80,9 +93,13 @@ class raw_server
             int c = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
             if (c < 0)
                 continue;
+            int n = ++accepted;
             std::lock_guard<std::mutex> g(lock_);
             conns_.push_back(c);
-            threads_.emplace_back([this, c] { serve(c); });
+            if (request_fn_)
+                threads_.emplace_back([this, c, n] { serve_each(c, n); });
+            else
+                threads_.emplace_back([this, c] { serve(c); });
         }
     }
     void serve(int c)
@@ -113,12 +130,46 @@ class raw_server
         }
     }
 
+    void serve_each(int c, int n)
+    {
+        std::string in;
+        char buf[8192];
+        for (;;) {
+            size_t head = in.find("\r\n\r\n");
+            size_t cl = 0;
+            if (head != std::string::npos) {
+                size_t at = in.find("Content-Length:");
+                if (at != std::string::npos && at < head)
+                    cl = strtoul(in.c_str() + at + 15, nullptr, 10);
+            }
+            if (head == std::string::npos || in.size() < head + 4 + cl) {
+                ssize_t got = recv(c, buf, sizeof buf, 0);
+                if (got <= 0)
+                    break;
+                in.append(buf, (size_t)got);
+                continue;
+            }
+            std::string body = in.substr(head + 4, cl);
+            in.erase(0, head + 4 + cl);
+            request_fn fn;
+            {
+                std::lock_guard<std::mutex> g(lock_);
+                fn = request_fn_;
+            }
+            if (!fn(c, body, n))
+                break;
+        }
+        shutdown(c, SHUT_RDWR);
+    }
+
     int fd_ = -1;
+    int port_ = 0;
     std::atomic<int> stop_{0};
     std::string url_;
     std::thread acceptor_;
     std::mutex lock_;
     answer_fn fn_;
+    request_fn request_fn_;
     std::vector<int> conns_;
     std::vector<std::thread> threads_;
 };
