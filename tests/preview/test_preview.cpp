@@ -2,15 +2,12 @@
  * widget against the simulator's IO player through the stand-in runtime:
  * the picture drawn, the meters' readings and the sound heard on a sound
  * server of the test's own. */
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 #include <math.h>
-#include <signal.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -20,6 +17,9 @@
 #include <thread>
 
 #include "../io/io_sim.h"
+#include "child_process.h"
+#include "gui_loop.h"
+#include "media_fixture.h"
 #include "pelmora.h"
 #include "pelmora_io.h"
 #include "pelmora_io_preview.h"
@@ -27,73 +27,17 @@
 
 namespace {
 
-void pump(int ms)
-{
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (std::chrono::steady_clock::now() < end) {
-        while (gtk_events_pending())
-            gtk_main_iteration_do(FALSE);
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-}
-
-bool pump_until(const std::function<bool()> &cond, int ms)
-{
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (std::chrono::steady_clock::now() < end) {
-        pump(20);
-        if (cond())
-            return true;
-    }
-    return cond();
-}
-
 std::string make_dir(const char *tag)
 {
     std::string t = std::string("/tmp/prv_") + tag + "_XXXXXX";
     return mkdtemp(&t[0]) ? t : "";
 }
 
-pid_t spawn(const std::vector<std::string> &argv, int *out_fd)
-{
-    int p[2] = {-1, -1};
-    if (out_fd && pipe(p) < 0)
-        return -1;
-    pid_t pid = fork();
-    if (pid == 0) {
-        if (out_fd)
-            dup2(p[1], 1);
-        int null = open("/dev/null", O_WRONLY);
-        dup2(null, 2);
-        if (!out_fd)
-            dup2(null, 1);
-        std::vector<char *> a;
-        for (const auto &s : argv)
-            a.push_back(const_cast<char *>(s.c_str()));
-        a.push_back(nullptr);
-        execvp(a[0], a.data());
-        _exit(127);
-    }
-    if (out_fd) {
-        close(p[1]);
-        *out_fd = p[0];
-    }
-    return pid;
-}
-
-void reap(pid_t pid)
-{
-    if (pid <= 0)
-        return;
-    kill(pid, SIGTERM);
-    waitpid(pid, nullptr, 0);
-}
-
 /* A sound server of our own with a 48 kHz null sink as the default. */
 struct pulse_server
 {
     std::string dir, sock;
-    pid_t pid = -1;
+    std::unique_ptr<child_process> proc;
     bool start()
     {
         if (dir.empty()) {
@@ -110,17 +54,18 @@ struct pulse_server
             fclose(f);
         }
         setenv("PULSE_RUNTIME_PATH", dir.c_str(), 1);
-        pid = spawn({"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
-                     "--disable-shm=yes", "-F", dir + "/pa.conf"},
-                    nullptr);
+        proc = std::make_unique<child_process>();
+        proc->start({"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
+                     "--disable-shm=yes", "-F", dir + "/pa.conf"});
         for (int i = 0; i < 100 && access(sock.c_str(), F_OK) != 0; i++)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         return access(sock.c_str(), F_OK) == 0;
     }
     void stop()
     {
-        reap(pid);
-        pid = -1;
+        if (proc)
+            proc->term();
+        proc.reset();
         unlink(sock.c_str());
     }
     ~pulse_server()
@@ -132,12 +77,12 @@ struct pulse_server
     /* RMS in dBFS of each channel of `ms` of the sink's monitor. */
     bool record(int ms, double *l, double *r)
     {
-        int fd = -1;
-        pid_t p = spawn({"parec", "--server=unix:" + sock, "-d", "prv.monitor", "--format=s16le", "--rate=48000",
-                         "--channels=2", "--raw"},
-                        &fd);
-        if (p < 0)
+        child_process p;
+        p.pipe_out = true;
+        if (!p.start({"parec", "--server=unix:" + sock, "-d", "prv.monitor", "--format=s16le", "--rate=48000",
+                      "--channels=2", "--raw"}))
             return false;
+        int fd = p.out_fd;
         size_t want = (size_t)48 * ms * 4, got = 0;
         std::vector<int16_t> buf(want / 2);
         while (got < want) {
@@ -146,8 +91,7 @@ struct pulse_server
                 break;
             got += (size_t)n;
         }
-        close(fd);
-        reap(p);
+        p.term();
         double s[2] = {0, 0};
         size_t frames = got / 4;
         for (size_t i = 0; i < frames; i++)
@@ -269,7 +213,7 @@ TEST(PreviewRuntime, NoRuntimeLeavesTheWidgetEmpty)
     GtkWidget *top = pelmora_io_preview_create("127.0.0.1", "PelmoraIO_1", 320, 180);
     gtk_container_add(GTK_CONTAINER(win), top);
     gtk_widget_show_all(win);
-    pump(200);
+    gui_pump(200);
     pelmora_io_preview_t *ctx = pelmora_io_preview_get(top);
     ASSERT_NE(ctx, nullptr);
     EXPECT_EQ(ctx->recv, nullptr);
@@ -280,7 +224,7 @@ TEST(PreviewRuntime, NoRuntimeLeavesTheWidgetEmpty)
     pelmora_io_preview_volume(ctx, 100);
     EXPECT_EQ(ctx->track_state, 2);
     gtk_widget_destroy(win);
-    pump(50);
+    gui_pump(50);
 }
 
 TEST(PreviewLive, PictureMetersAndSound)
@@ -291,15 +235,7 @@ TEST(PreviewLive, PictureMetersAndSound)
     std::string work = make_dir("live");
     setenv("PELMORA_PREVIEW_ANNOUNCE", (work + "/announce").c_str(), 1);
     mkdir((work + "/media").c_str(), 0700);
-    /* Red across, green down, blue counting frames: every pixel says where
-     * it is and which frame it belongs to. */
-    std::string ff = "ffmpeg -v error -f lavfi -i \"color=c=black:s=320x180:r=25:d=8,format=rgb24,"
-                     "geq=r='X*255/W':g='Y*255/H':b='mod(N*8\\,256)'\" "
-                     "-f lavfi -i sine=frequency=1000:sample_rate=48000:duration=8 "
-                     "-af 'pan=stereo|c0=c0|c1=c0' -c:a pcm_s16le "
-                     "-pix_fmt bgr0 -c:v ffv1 " +
-                     work + "/media/clip.mkv";
-    ASSERT_EQ(system(ff.c_str()), 0);
+    ASSERT_TRUE(media_position_clip(work + "/media/clip.mkv", 8, true));
     io_sim sim(1, {"--library=0", "--media=" + work + "/media"});
     ASSERT_TRUE(sim.ok());
     const char *url = sim.urls[0].c_str();
@@ -324,8 +260,8 @@ TEST(PreviewLive, PictureMetersAndSound)
     gtk_box_pack_start(GTK_BOX(top), elsewhere, FALSE, FALSE, 0);
 
     /* Idle player: line-up tone; each meter reads what the model gives. */
-    ASSERT_TRUE(pump_until([&] { return ctx->recv->connected && pelmora_io_preview_level(ctx, 0) > -20; }, 10000));
-    pump(500);
+    ASSERT_TRUE(gui_pump_until([&] { return ctx->recv->connected && pelmora_io_preview_level(ctx, 0) > -20; }, 10000));
+    gui_pump(500);
     for (int ch = 0; ch < 7; ch++)
         EXPECT_NEAR(pelmora_io_preview_level(ctx, ch), meter_model(-6.0 - 2 * ch, 0.5), 0.5) << "meter " << ch;
     EXPECT_FALSE(pelmora_io_preview_get(other)->recv->connected);
@@ -343,7 +279,7 @@ TEST(PreviewLive, PictureMetersAndSound)
         int px[3];
         return pixel(area, 240, 135, px) && abs(px[2] - b) <= 3;
     };
-    ASSERT_TRUE(pump_until([&] { return blue_is(80); }, 10000)) << "frame 10 never drawn";
+    ASSERT_TRUE(gui_pump_until([&] { return blue_is(80); }, 10000)) << "frame 10 never drawn";
     const int pts[][2] = {{15, 15}, {240, 135}, {450, 30}, {60, 250}, {420, 240}};
     for (const auto &p : pts) {
         int px[3];
@@ -353,12 +289,12 @@ TEST(PreviewLive, PictureMetersAndSound)
         EXPECT_NEAR(px[2], 80, 3);
     }
     ASSERT_EQ(pelmora_playlist_seek(url, 27), 0);
-    EXPECT_TRUE(pump_until([&] { return blue_is(216); }, 5000)) << "seek not followed";
+    EXPECT_TRUE(gui_pump_until([&] { return blue_is(216); }, 5000)) << "seek not followed";
     ASSERT_EQ(pelmora_play(url), 0);
-    EXPECT_TRUE(pump_until([&] { return !blue_is(216); }, 5000)) << "play not followed";
+    EXPECT_TRUE(gui_pump_until([&] { return !blue_is(216); }, 5000)) << "play not followed";
     /* Playing, the meters follow the clip's sound: a 1 kHz sine of 1/8 of
      * full scale on both channels, nothing on the others. */
-    pump(1500);
+    gui_pump(1500);
     EXPECT_NEAR(pelmora_io_preview_level(ctx, 0), meter_model(20 * log10(0.125), 0.5), 1.5);
     EXPECT_NEAR(pelmora_io_preview_level(ctx, 1), meter_model(20 * log10(0.125), 0.5), 1.5);
     EXPECT_LT(pelmora_io_preview_level(ctx, 6), -25);
@@ -371,9 +307,9 @@ TEST(PreviewLive, PictureMetersAndSound)
      * sink still holds what was queued before a change: the level heard is
      * waited for, not sampled once. */
     auto hears = [&](double el, double er, double tol = 1) {
-        return pump_until([&] { return pa.record(300, &l, &r) && fabs(l - el) < tol && fabs(r - er) < tol; }, 5000);
+        return gui_pump_until([&] { return pa.record(300, &l, &r) && fabs(l - el) < tol && fabs(r - er) < tol; }, 5000);
     };
-    ASSERT_TRUE(pump_until([&] { return preview_sound_is_open(ctx->recv->sound); }, 5000));
+    ASSERT_TRUE(gui_pump_until([&] { return preview_sound_is_open(ctx->recv->sound); }, 5000));
     EXPECT_TRUE(hears(-6 - 3.01, -8 - 3.01)) << "pair 1 heard at " << l << " / " << r << " dBFS RMS";
     /* The slider is a linear gain: half way is 6 dB down, a quarter 12. */
     const struct
@@ -391,16 +327,16 @@ TEST(PreviewLive, PictureMetersAndSound)
     EXPECT_TRUE(hears(-10 - 3.01, -12 - 3.01)) << "pair 2 heard at " << l << " / " << r << " dBFS RMS";
     pelmora_io_preview_track_click(ctx, 2); /* again: muted */
     EXPECT_EQ(ctx->track_state, 0);
-    EXPECT_TRUE(pump_until([&] { return pa.record(300, &l, &r) && l < -80 && r < -80; }, 5000))
+    EXPECT_TRUE(gui_pump_until([&] { return pa.record(300, &l, &r) && l < -80 && r < -80; }, 5000))
         << "muted, yet heard at " << l << " / " << r;
 
     /* The sound server goes and comes back: sound returns within ~3 s. */
     pelmora_io_preview_track_click(ctx, 1);
     pa.stop();
-    pump(800);
+    gui_pump(800);
     pelmora_io_preview_volume(ctx, 65535); /* must not touch a released output */
     ASSERT_TRUE(pa.start());
-    bool back = pump_until(
+    bool back = gui_pump_until(
         [&] {
             double a, b;
             return pa.record(200, &a, &b) && a > -20;
@@ -409,7 +345,7 @@ TEST(PreviewLive, PictureMetersAndSound)
     EXPECT_TRUE(back) << "no sound after the server came back";
 
     gtk_widget_destroy(win);
-    pump(50);
+    gui_pump(50);
     EXPECT_EQ(preview_recv_threads(), 0);
     pelmora_io_preview_release();
     pelmora_release();
@@ -424,12 +360,7 @@ TEST(PreviewLive, SourceLostAndFoundAgain)
     std::string work = make_dir("lost");
     setenv("PELMORA_PREVIEW_ANNOUNCE", (work + "/announce").c_str(), 1);
     mkdir((work + "/media").c_str(), 0700);
-    std::string ff = "ffmpeg -v error -f lavfi -i \"color=c=black:s=320x180:r=25:d=4,format=rgb24,"
-                     "geq=r='X*255/W':g='Y*255/H':b='mod(N*8\\,256)'\" "
-                     "-f lavfi -i sine=frequency=1000:sample_rate=48000:duration=4 -c:a pcm_s16le "
-                     "-pix_fmt bgr0 -c:v ffv1 " +
-                     work + "/media/clip.mkv";
-    ASSERT_EQ(system(ff.c_str()), 0);
+    ASSERT_TRUE(media_position_clip(work + "/media/clip.mkv", 4));
     const std::vector<std::string> lib = {"--library=0", "--media=" + work + "/media"};
     auto sim = std::make_unique<io_sim>(1, lib);
     ASSERT_TRUE(sim->ok());
@@ -453,21 +384,21 @@ TEST(PreviewLive, SourceLostAndFoundAgain)
                pelmora_cue_play(url.c_str()) == 0 && pelmora_playlist_seek(url.c_str(), frame) == 0;
     };
     ASSERT_TRUE(show_frame(sim->urls[0], 10));
-    ASSERT_TRUE(pump_until([&] { return blue_is(80); }, 10000)) << "frame 10 never drawn";
-    ASSERT_TRUE(pump_until([&] { return pelmora_io_preview_level(ctx, 0) > -40; }, 5000));
+    ASSERT_TRUE(gui_pump_until([&] { return blue_is(80); }, 10000)) << "frame 10 never drawn";
+    ASSERT_TRUE(gui_pump_until([&] { return pelmora_io_preview_level(ctx, 0) > -40; }, 5000));
 
     double playing = pelmora_io_preview_level(ctx, 0);
     ASSERT_EQ(sim->stop(), 0);
     sim.reset();
     /* Nothing comes in: the meters fall back at their own pace, and the last
      * picture is dimmed (its blue of 80 drawn at 40 %) and labelled. */
-    EXPECT_TRUE(pump_until([&] { return pelmora_io_preview_level(ctx, 0) < playing - 10; }, 4000))
+    EXPECT_TRUE(gui_pump_until([&] { return pelmora_io_preview_level(ctx, 0) < playing - 10; }, 4000))
         << "the meters still read " << pelmora_io_preview_level(ctx, 0) << " with the server gone";
     auto dimmed = [&] { /* a corner, away from the label */
                         int px[3];
                         return pixel(ctx->ndi_window, 15, 15, px) && abs(px[2] - 32) <= 3;
     };
-    EXPECT_TRUE(pump_until([&] { return preview_recv_stale(ctx->recv) && dimmed(); }, 3000))
+    EXPECT_TRUE(gui_pump_until([&] { return preview_recv_stale(ctx->recv) && dimmed(); }, 3000))
         << "the last picture still passes for the channel";
 
     std::vector<std::string> again = lib;
@@ -475,11 +406,11 @@ TEST(PreviewLive, SourceLostAndFoundAgain)
     sim = std::make_unique<io_sim>(0, again);
     ASSERT_TRUE(sim->ok()) << "the simulator did not come back on port " << port;
     ASSERT_TRUE(show_frame(sim->urls[0], 27));
-    EXPECT_TRUE(pump_until([&] { return blue_is(216); }, 10000)) << "the picture did not come back";
+    EXPECT_TRUE(gui_pump_until([&] { return blue_is(216); }, 10000)) << "the picture did not come back";
     EXPECT_EQ(preview_recv_threads(), 1);
 
     gtk_widget_destroy(win);
-    pump(50);
+    gui_pump(50);
     EXPECT_EQ(preview_recv_threads(), 0);
     pelmora_io_preview_release();
     pelmora_release();
