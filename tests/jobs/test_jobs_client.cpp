@@ -10,19 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "client_env.h"
 #include "pelmora.h"
 #include "pelmora_jobs.h"
 #include "raw_http_server.h"
 
 namespace {
 
-class ClientEnv : public ::testing::Environment
-{
-  public:
-    void SetUp() override { pelmora_init("jobs-client-test", "0"); }
-    void TearDown() override { pelmora_release(); }
-};
-::testing::Environment *const client_env = ::testing::AddGlobalTestEnvironment(new ClientEnv);
+const auto *const env = client_env_add("jobs-client-test");
 
 std::string member(const std::string &name, const std::string &value)
 {

@@ -24,6 +24,8 @@
 #include <thread>
 #include <vector>
 
+#include "client_env.h"
+#include "media_fixture.h"
 #include "pelmora.h"
 #include "pelmora_jobs.h"
 #include "pelmora_lib.h"
@@ -31,27 +33,7 @@
 
 namespace {
 
-class ClientEnv : public ::testing::Environment
-{
-  public:
-    void SetUp() override { pelmora_init("jobs-encode-test", "0"); }
-    void TearDown() override { pelmora_release(); }
-};
-::testing::Environment *const client_env = ::testing::AddGlobalTestEnvironment(new ClientEnv);
-
-std::string run(const std::string &cmd)
-{
-    std::string out;
-    FILE *p = popen(cmd.c_str(), "r");
-    if (!p)
-        return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-        out.append(buf, n);
-    pclose(p);
-    return out;
-}
+const auto *const env = client_env_add("jobs-encode-test");
 
 bool ffmpeg(const std::string &args)
 {
@@ -236,8 +218,8 @@ pelmora_filetranscoder_request_t wait_end(const job_sim &s, int id)
 // Integrated loudness and true peak by ffmpeg's ebur128 filter.
 void ebur128(const std::string &file, double *lufs, double *tp)
 {
-    std::string out =
-        run("ffmpeg -nostdin -nostats -hide_banner -i " + file + " -map 0:a:0 -af ebur128=peak=true -f null - 2>&1");
+    std::string out = shell_output("ffmpeg -nostdin -nostats -hide_banner -i " + file +
+                                   " -map 0:a:0 -af ebur128=peak=true -f null - 2>&1");
     size_t i = out.rfind("I:"), p = out.rfind("Peak:");
     *lufs = i == std::string::npos ? 99 : strtod(out.c_str() + i + 2, nullptr);
     *tp = p == std::string::npos ? 99 : strtod(out.c_str() + p + 5, nullptr);
@@ -245,7 +227,7 @@ void ebur128(const std::string &file, double *lufs, double *tp)
 
 std::string probe(const std::string &file, const std::string &entries)
 {
-    return run("ffprobe -v error -show_entries " + entries + " -of default=nw=1 " + file + " 2>&1");
+    return shell_output("ffprobe -v error -show_entries " + entries + " -of default=nw=1 " + file + " 2>&1");
 }
 
 TEST(JobsEncode, LoudnessWritesTheNormalisedFileIntoTheLibrary)
@@ -426,7 +408,7 @@ TEST(JobsEncode, FullDiskFailsTheJobWithAReason)
         std::string dir;
         ~unmounter() { umount2(dir.c_str(), MNT_DETACH); }
     } um{media};
-    ASSERT_EQ("", run("cp " + fx().media + "/long/long.mov " + media + "/ 2>&1"));
+    ASSERT_EQ("", shell_output("cp " + fx().media + "/long/long.mov " + media + "/ 2>&1"));
     job_sim s(media);
     ASSERT_FALSE(s.url.empty());
     // Too big for the space there is: refused before anything is written.
@@ -439,7 +421,7 @@ TEST(JobsEncode, FullDiskFailsTheJobWithAReason)
     auto k = wait_job(s, id, [&](const pelmora_filetranscoder_request_t &x) {
         return x.state >= PELMORA_JOB_DONE || (x.state == PELMORA_JOB_STARTED && has_temp(media));
     });
-    ASSERT_EQ("", run("dd if=/dev/zero of=" + media + "/filler bs=64k 2>/dev/null; sync"));
+    ASSERT_EQ("", shell_output("dd if=/dev/zero of=" + media + "/filler bs=64k 2>/dev/null; sync"));
     j = wait_end(s, id);
     ASSERT_EQ(PELMORA_JOB_STARTED, k.state) << "the job ended before the disk was full";
     EXPECT_EQ(PELMORA_JOB_ERROR, j.state);

@@ -15,33 +15,15 @@
 #include <thread>
 #include <vector>
 
+#include "client_env.h"
+#include "media_fixture.h"
 #include "pelmora.h"
 #include "pelmora_jobs.h"
 #include "sim_child.h"
 
 namespace {
 
-class ClientEnv : public ::testing::Environment
-{
-  public:
-    void SetUp() override { pelmora_init("jobs-test", "0"); }
-    void TearDown() override { pelmora_release(); }
-};
-::testing::Environment *const client_env = ::testing::AddGlobalTestEnvironment(new ClientEnv);
-
-std::string run(const std::string &cmd)
-{
-    std::string out;
-    FILE *p = popen(cmd.c_str(), "r");
-    if (!p)
-        return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-        out.append(buf, n);
-    pclose(p);
-    return out;
-}
+const auto *const env = client_env_add("jobs-test");
 
 // A data folder with sample media, made once for the program.
 struct data_fixture
@@ -154,9 +136,9 @@ TEST(JobsSim, ExportArrivesWholeInTheTargetFolderAndImportComesBack)
     ASSERT_EQ(PELMORA_JOB_DONE, done.state) << done.error;
     EXPECT_EQ(100, done.progress);
     std::string src = fx().media + "/news/opener.mov", dst = fx().data + "/targets/archive/opener_copy.mov";
-    EXPECT_EQ("", run("cmp " + src + " " + dst + " 2>&1"));
+    EXPECT_EQ("", shell_output("cmp " + src + " " + dst + " 2>&1"));
     // Nothing of the temporary file is left beside it.
-    EXPECT_EQ("opener_copy.mov\n", run("ls -A " + fx().data + "/targets/archive"));
+    EXPECT_EQ("opener_copy.mov\n", shell_output("ls -A " + fx().data + "/targets/archive"));
 
     // And back into the library with the source deleted on the target.
     req = transfer("archive", "/promos/opener_back.mov", "opener_copy.mov", 1);
@@ -164,8 +146,8 @@ TEST(JobsSim, ExportArrivesWholeInTheTargetFolderAndImportComesBack)
     ASSERT_EQ(0, pelmora_filetransfer_request_add(s.url.c_str(), &req));
     done = wait_end(pelmora_filetransfer_requests_list, s.url, newest(pelmora_filetransfer_requests_list, s.url));
     ASSERT_EQ(PELMORA_JOB_DONE, done.state) << done.error;
-    EXPECT_EQ("", run("cmp " + src + " " + fx().media + "/promos/opener_back.mov 2>&1"));
-    EXPECT_EQ("", run("ls -A " + fx().data + "/targets/archive"));
+    EXPECT_EQ("", shell_output("cmp " + src + " " + fx().media + "/promos/opener_back.mov 2>&1"));
+    EXPECT_EQ("", shell_output("ls -A " + fx().data + "/targets/archive"));
     unlink((fx().media + "/promos/opener_back.mov").c_str());
 
     // A source that is not there ends in an error the operator can read;
@@ -185,8 +167,8 @@ TEST(JobsSim, LoudnessAgreesWithFfmpegEbur128)
 {
     ASSERT_FALSE(fx().media.empty());
     std::string file = fx().media + "/promos/spring_promo.mov";
-    std::string out =
-        run("ffmpeg -nostdin -nostats -hide_banner -i " + file + " -map 0:a:0 -af ebur128=peak=true -f null - 2>&1");
+    std::string out = shell_output("ffmpeg -nostdin -nostats -hide_banner -i " + file +
+                                   " -map 0:a:0 -af ebur128=peak=true -f null - 2>&1");
     // The summary's "I:" line (the last one; the running lines come before).
     size_t at = out.rfind("I:");
     ASSERT_NE(std::string::npos, at) << out;

@@ -15,33 +15,15 @@
 #include <string>
 #include <thread>
 
+#include "client_env.h"
+#include "media_fixture.h"
 #include "pelmora.h"
 #include "pelmora_lib.h"
 #include "sim_child.h"
 
 namespace {
 
-class ClientEnv : public ::testing::Environment
-{
-  public:
-    void SetUp() override { pelmora_init("library-test", "0"); }
-    void TearDown() override { pelmora_release(); }
-};
-::testing::Environment *const client_env = ::testing::AddGlobalTestEnvironment(new ClientEnv);
-
-std::string run(const std::string &cmd)
-{
-    std::string out;
-    FILE *p = popen(cmd.c_str(), "r");
-    if (!p)
-        return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-        out.append(buf, n);
-    pclose(p);
-    return out;
-}
+const auto *const env = client_env_add("library-test");
 
 // One media folder for the whole program: making clips is the slow part.
 struct media_fixture
@@ -123,12 +105,12 @@ bool has(const std::vector<std::string> &v, const std::string &s)
 std::map<std::string, std::string> ffprobe(const std::string &file)
 {
     std::map<std::string, std::string> m;
-    std::string out = run("ffprobe -v error -show_entries stream=codec_type,width,height,r_frame_rate,"
-                          "display_aspect_ratio,sample_rate,channels -of default=nw=1 '" +
-                          file + "'; " +
-                          "echo codec_type=; ffprobe -v error -show_entries format=format_name,duration "
-                          "-of default=nw=1 '" +
-                          file + "'");
+    std::string out = shell_output("ffprobe -v error -show_entries stream=codec_type,width,height,r_frame_rate,"
+                                   "display_aspect_ratio,sample_rate,channels -of default=nw=1 '" +
+                                   file + "'; " +
+                                   "echo codec_type=; ffprobe -v error -show_entries format=format_name,duration "
+                                   "-of default=nw=1 '" +
+                                   file + "'");
     std::string type;
     size_t i = 0;
     while (i < out.size()) {

@@ -28,6 +28,8 @@
 #include <thread>
 #include <vector>
 
+#include "client_env.h"
+#include "media_fixture.h"
 #include "pelmora.h"
 #include "pelmora_io.h"
 #include "pelmora_jobs.h"
@@ -36,33 +38,9 @@
 
 namespace {
 
-class ClientEnv : public ::testing::Environment
-{
-  public:
-    void SetUp() override
-    {
-        /* A call the simulator never answers comes back as -14 here instead
-         * of holding the test. */
-        setenv("PELMORA_RPC_TIMEOUT_MS", "5000", 1);
-        pelmora_init("confine-test", "0");
-    }
-    void TearDown() override { pelmora_release(); }
-};
-::testing::Environment *const client_env = ::testing::AddGlobalTestEnvironment(new ClientEnv);
-
-std::string run(const std::string &cmd)
-{
-    std::string out;
-    FILE *p = popen(cmd.c_str(), "r");
-    if (!p)
-        return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-        out.append(buf, n);
-    pclose(p);
-    return out;
-}
+/* A call the simulator never answers comes back as -14 here instead of
+ * holding the test. */
+const auto *const env = client_env_add("confine-test", "0", {{"PELMORA_RPC_TIMEOUT_MS", "5000"}});
 
 void write_file(const std::string &path, const std::string &text)
 {
@@ -514,8 +492,8 @@ TEST(SimConfine, HugePictureIsRefusedBeforeDecoding)
     scratch s;
     mkdir((s.media + "/big").c_str(), 0755);
     write_file(s.media + "/big/huge.jpg", huge_jpeg());
-    ASSERT_EQ("", run("ffmpeg -nostdin -loglevel error -y -i " + s.media + "/big/huge.jpg -c copy " + s.media +
-                      "/big/huge.mov 2>&1"));
+    ASSERT_EQ("", shell_output("ffmpeg -nostdin -loglevel error -y -i " + s.media + "/big/huge.jpg -c copy " + s.media +
+                               "/big/huge.mov 2>&1"));
     ASSERT_TRUE(make_clip(s.media + "/big/small.mov"));
     sim p(s);
     ASSERT_FALSE(p.lib.empty());

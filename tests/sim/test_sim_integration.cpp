@@ -17,19 +17,14 @@
 #include <thread>
 #include <vector>
 
+#include "client_env.h"
 #include "pelmora.h"
 #include "pelmorabox.h"
 #include "sim_child.h"
 
 namespace {
 
-class ClientEnv : public ::testing::Environment
-{
-  public:
-    void SetUp() override { pelmora_init("sim-test", "0"); }
-    void TearDown() override { pelmora_release(); }
-};
-::testing::Environment *const client_env = ::testing::AddGlobalTestEnvironment(new ClientEnv);
+const auto *const env = client_env_add("sim-test");
 
 std::string make_data_dir()
 {

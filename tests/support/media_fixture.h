@@ -1,6 +1,7 @@
 /* Clips made with ffmpeg for the tests that play or list real media.
  * Header-only so that every area's tests can use it. */
 #pragma once
+#include <stdio.h>
 #include <stdlib.h>
 
 #include <string>
@@ -28,4 +29,20 @@ inline bool media_test_pattern(const std::string &path, int seconds, const std::
     std::string cmd = "ffmpeg -v error -y -f lavfi -i testsrc=d=" + std::to_string(seconds) + ":s=160x90:r=25 -c:v " +
                       codec + " " + path;
     return system(cmd.c_str()) == 0;
+}
+
+/* What a shell command writes on its standard output ("" when it cannot
+ * run): ffprobe's answers, mostly. */
+inline std::string shell_output(const std::string &cmd)
+{
+    std::string out;
+    FILE *p = popen(cmd.c_str(), "r");
+    if (!p)
+        return out;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+        out.append(buf, n);
+    pclose(p);
+    return out;
 }
