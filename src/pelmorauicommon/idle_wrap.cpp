@@ -5,8 +5,8 @@
 #include <pthread.h>
 
 #include <atomic>
+#include <mutex>
 #include <system_error>
-#include <thread>
 
 #include <glib.h>
 
@@ -71,6 +71,32 @@ gboolean off_main_answered(gpointer data)
         lock_leave(om->held);
     }
     g_main_loop_quit(om->loop);
+    return FALSE;
+}
+
+} // namespace
+
+struct idle_wrap_post_desc
+{
+    std::function<void()> fn;
+    const idle_wrap_lock_t *lock;
+    int priority;
+    std::mutex m; /* source */
+    guint source = 0;
+};
+
+namespace {
+
+gboolean post_run(gpointer data)
+{
+    auto *p = static_cast<idle_wrap_post_t *>(data);
+    {
+        std::lock_guard<std::mutex> g(p->m);
+        p->source = 0;
+    }
+    lock_enter(p->lock);
+    p->fn();
+    lock_leave(p->lock);
     return FALSE;
 }
 
@@ -145,4 +171,38 @@ void idle_wrap_off_main(const std::function<void()> &work, const std::function<v
     else if (answered)
         answered();
     g_main_loop_unref(om.loop);
+}
+
+void idle_wrap_join(std::thread &t, const idle_wrap_lock_t *held)
+{
+    if (t.joinable())
+        idle_wrap_off_main([&t] { t.join(); }, nullptr, held);
+}
+
+idle_wrap_post_t *idle_wrap_post_new(std::function<void()> fn, const idle_wrap_lock_t *lock, int priority)
+{
+    idle_wrap_post_t *p = new idle_wrap_post_desc;
+    p->fn = std::move(fn);
+    p->lock = lock;
+    p->priority = priority;
+    return p;
+}
+
+void idle_wrap_post(idle_wrap_post_t *p)
+{
+    std::lock_guard<std::mutex> g(p->m);
+    if (!p->source)
+        p->source = g_idle_add_full(p->priority, post_run, p, nullptr);
+}
+
+void idle_wrap_post_free(idle_wrap_post_t *p)
+{
+    if (!p)
+        return;
+    {
+        std::lock_guard<std::mutex> g(p->m);
+        if (p->source)
+            g_source_remove(p->source);
+    }
+    delete p;
 }

@@ -8,6 +8,7 @@
 #include <stdint.h>
 
 #include <functional>
+#include <thread>
 
 /* The lock a body runs under: both set, or both null for none. */
 typedef struct idle_wrap_lock_desc
@@ -53,3 +54,18 @@ void idle_wrap_on_main(const std::function<void()> &fn, const idle_wrap_lock_t *
  * loop is left. Without a thread both run here. */
 void idle_wrap_off_main(const std::function<void()> &work, const std::function<void()> &answered,
                         const idle_wrap_lock_t *held);
+
+/* Joins t while the calling main-loop thread serves the loop with `held`
+ * let go (idle_wrap_off_main), so a worker that waits for a hand-over or
+ * for a slow server can end. */
+void idle_wrap_join(std::thread &t, const idle_wrap_lock_t *held);
+
+/* A coalesced hand-over: however often it is posted, fn runs once on the
+ * main loop (at `priority`, under `lock`) for all the posts before it.
+ * idle_wrap_post_free (main loop) removes a run not yet made; no run starts
+ * after it, so the owner may go. Posting is allowed from any thread until
+ * then. */
+typedef struct idle_wrap_post_desc idle_wrap_post_t;
+idle_wrap_post_t *idle_wrap_post_new(std::function<void()> fn, const idle_wrap_lock_t *lock, int priority);
+void idle_wrap_post(idle_wrap_post_t *p);
+void idle_wrap_post_free(idle_wrap_post_t *p);

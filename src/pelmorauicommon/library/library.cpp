@@ -50,7 +50,6 @@ struct library_engine_desc
     std::deque<load_job> loads;
     std::vector<thumb_job> thumbs; /* the latest wanted set, taken from the back */
     std::atomic<int64_t> thumbs_asked{0};
-    std::atomic<int> f_done{0}; /* the loader has ended */
     /* A state was read: a server whose counter starts at 0 has its first
      * changes applied too (amend_idx alone cannot tell 0 from unread). */
     int f_state_read = 0;
@@ -256,15 +255,7 @@ void fetch_thumb(library_t *lib, const thumb_job &t)
     free(data);
 }
 
-void loader_loop(library_t *lib);
-
 void loader_proc(library_t *lib)
-{
-    loader_loop(lib);
-    lib->engine->f_done = 1;
-}
-
-void loader_loop(library_t *lib)
 {
     library_engine_desc *e = lib->engine;
     /* Takes the wanted thumbnails one at a time, newest wish first. */
@@ -334,18 +325,11 @@ int library_release(library_t *lib)
             lib->engine->f_stop = 1;
         }
         lib->engine->cv.notify_all();
-        if (idle_wrap_is_main()) {
-            /* On the main loop's own thread the loader may be waiting for a
-             * hand-over: the loop is run until it has ended. */
-            while (!lib->engine->f_done.load()) {
-                {
-                    gdk_unlock_guard unlocked;
-                    g_main_context_iteration(nullptr, FALSE);
-                }
-                g_usleep(1000);
-            }
-        }
-        if (lib->engine->loader.joinable())
+        /* On the main loop's own thread the loader may be waiting for a
+         * hand-over: the loop serves until it has ended. */
+        if (idle_wrap_is_main())
+            idle_wrap_join(lib->engine->loader, &gdk_idle_lock);
+        else if (lib->engine->loader.joinable())
             lib->engine->loader.join();
         delete lib->engine;
         lib->engine = nullptr;

@@ -144,9 +144,9 @@ void library_jobs_stop(library_jobs_t *e)
     }
     /* The worker may be inside a server call, and posted answers take the
      * GDK lock when they run: it is let go meanwhile. */
+    idle_wrap_join(e->worker, &gdk_idle_lock);
     {
         gdk_unlock_guard unlocked;
-        e->worker.join();
         for (;;) {
             {
                 std::lock_guard<std::mutex> g(e->m);

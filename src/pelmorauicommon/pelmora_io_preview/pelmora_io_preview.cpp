@@ -34,62 +34,14 @@ pelmora_io_preview_t *pelmora_io_preview_get(GtkWidget *widget)
  * Redraws queued from the receive thread
  * ---------------------------------------------------------------------- */
 
-static gboolean preview_idle_pic(gpointer p)
-{
-    pelmora_io_preview_t *ctx = (pelmora_io_preview_t *)p;
-    {
-        std::lock_guard<std::mutex> g(ctx->plock);
-        ctx->pendings.pic--;
-    }
-    gtk_widget_queue_draw(ctx->ndi_window);
-    return FALSE;
-}
-
-static gboolean preview_idle_uv(gpointer p)
-{
-    pelmora_io_preview_t *ctx = (pelmora_io_preview_t *)p;
-    {
-        std::lock_guard<std::mutex> g(ctx->plock);
-        ctx->pendings.uv--;
-    }
-    gtk_widget_queue_draw(ctx->qpm_window);
-    return FALSE;
-}
-
-/* Plain idle sources carrying the context itself, so that the release can
- * remove them by it; the GDK lock is taken around the widget work. */
-static gboolean preview_idle_pic_locked(gpointer p)
-{
-    gdk_lock_guard locked;
-    preview_idle_pic(p);
-    return FALSE;
-}
-
-static gboolean preview_idle_uv_locked(gpointer p)
-{
-    gdk_lock_guard locked;
-    preview_idle_uv(p);
-    return FALSE;
-}
-
 static void preview_hook_picture(void *p)
 {
-    pelmora_io_preview_t *ctx = (pelmora_io_preview_t *)p;
-    std::lock_guard<std::mutex> g(ctx->plock);
-    if (ctx->pendings.pic == 0) {
-        ctx->pendings.pic = 1;
-        g_idle_add(preview_idle_pic_locked, ctx);
-    }
+    idle_wrap_post(((pelmora_io_preview_t *)p)->pendings.pic);
 }
 
 static void preview_hook_meters(void *p)
 {
-    pelmora_io_preview_t *ctx = (pelmora_io_preview_t *)p;
-    std::lock_guard<std::mutex> g(ctx->plock);
-    if (ctx->pendings.uv == 0) {
-        ctx->pendings.uv = 1;
-        g_idle_add(preview_idle_uv_locked, ctx);
-    }
+    idle_wrap_post(((pelmora_io_preview_t *)p)->pendings.uv);
 }
 
 /* ------------------------------------------------------------------------
@@ -275,6 +227,15 @@ static void preview_detach(pelmora_io_preview_t *ctx)
         g_object_set_data(G_OBJECT(ctx->top), PREVIEW_KEY, nullptr);
 }
 
+static void preview_release_empty(gpointer p)
+{
+    pelmora_io_preview_t *ctx = (pelmora_io_preview_t *)p;
+    idle_wrap_post_free(ctx->pendings.pic);
+    idle_wrap_post_free(ctx->pendings.uv);
+    preview_detach(ctx);
+    delete ctx;
+}
+
 static void preview_release(gpointer p)
 {
     pelmora_io_preview_t *ctx = (pelmora_io_preview_t *)p;
@@ -283,24 +244,20 @@ static void preview_release(gpointer p)
     /* The thread ends before anything it uses goes. */
     preview_recv_stop(ctx->recv);
     ctx->recv = nullptr;
-    while (g_source_remove_by_user_data(ctx))
-        ;
-    preview_detach(ctx);
-    delete ctx;
+    preview_release_empty(ctx);
     fprintf(stderr, "%s: exit\n", __FUNCTION__);
-}
-
-static void preview_release_empty(gpointer p)
-{
-    preview_detach((pelmora_io_preview_t *)p);
-    delete (pelmora_io_preview_t *)p;
 }
 
 GtkWidget *pelmora_io_preview_create(const char *ip, const char *name, int width, int height)
 {
     pelmora_io_preview_t *ctx = new pelmora_io_preview_t();
     ctx->recv = nullptr;
-    ctx->pendings.pic = ctx->pendings.uv = 0;
+    /* The receive thread's redraws, at most one of each kind queued; the
+     * GDK lock is taken around the widget work. */
+    ctx->pendings.pic =
+        idle_wrap_post_new([ctx] { gtk_widget_queue_draw(ctx->ndi_window); }, &gdk_idle_lock, G_PRIORITY_DEFAULT_IDLE);
+    ctx->pendings.uv =
+        idle_wrap_post_new([ctx] { gtk_widget_queue_draw(ctx->qpm_window); }, &gdk_idle_lock, G_PRIORITY_DEFAULT_IDLE);
     ctx->drawn_timestamp = 0;
     ctx->track_state = 1;
     ctx->volume_value = 32768;

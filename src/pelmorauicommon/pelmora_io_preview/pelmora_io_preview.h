@@ -7,6 +7,7 @@
 
 #include <mutex>
 
+#include "idle_wrap.h"
 #include "ndi_runtime.h"
 #include "preview_recv.h"
 
@@ -17,10 +18,9 @@ typedef struct pelmora_io_preview_desc
     GtkWidget *track_buttons[4];
     int volume_value; /* 0..65535 */
     int track_state;  /* 0 = no sound, 1..4 = the pair played */
-    std::mutex plock; /* the pending counters */
     struct
     {
-        int pic, uv;
+        idle_wrap_post_t *pic, *uv; /* a redraw of the picture, of the meters */
     } pendings;
     int64_t drawn_timestamp; /* the runtime's stamp of the frame last drawn (100 ns) */
 } pelmora_io_preview_t;

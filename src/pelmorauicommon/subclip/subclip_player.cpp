@@ -38,8 +38,6 @@ struct subclip_player_desc
     std::deque<player_call> q;
     bool f_exit = false;  /* the worker ends once the queue is empty */
     bool closing = false; /* no hook runs any more */
-    bool worker_done = false;
-    GMainLoop *wait_loop = nullptr;
 
     int status_here = 0;
     pelmora_status_t status{}; /* the last good one */
@@ -47,7 +45,7 @@ struct subclip_player_desc
     int down = 0, down_r = 0;
     int failed_op = -1, failed_r = 0;
     bool trouble_dirty = false;
-    guint idle_id = 0;
+    idle_wrap_post_t *post = nullptr; /* carries whatever is new */
 
     std::thread th;
 };
@@ -56,17 +54,15 @@ namespace {
 
 const char *op_names[] = {"STOP", "CUE", "PAUSE", "LOAD", "SEEK", "PLAY", "SHUTTLE"};
 
-gboolean on_idle(gpointer data)
+void on_idle(subclip_player_t *p)
 {
-    subclip_player_t *p = (subclip_player_t *)data;
     pelmora_status_t s;
     bool status_dirty, trouble_dirty;
     int down, down_r, failed_op, failed_r;
     {
         std::lock_guard<std::mutex> g(p->m);
-        p->idle_id = 0;
         if (p->closing)
-            return FALSE;
+            return;
         s = p->status;
         status_dirty = p->status_dirty;
         trouble_dirty = p->trouble_dirty;
@@ -76,22 +72,17 @@ gboolean on_idle(gpointer data)
         failed_r = p->failed_r;
         p->status_dirty = p->trouble_dirty = false;
     }
-    if (p->lock.enter)
-        p->lock.enter();
     if (status_dirty && p->hooks.status)
         p->hooks.status(p->cookie, &s);
     if (trouble_dirty && p->hooks.trouble)
         p->hooks.trouble(p->cookie, down, down_r, failed_op, failed_r);
-    if (p->lock.leave)
-        p->lock.leave();
-    return FALSE;
 }
 
-/* Under p->m: one idle at a time carries whatever is new. */
+/* Under p->m. */
 void schedule(subclip_player_t *p)
 {
-    if (!p->closing && !p->idle_id)
-        p->idle_id = g_idle_add_full(G_PRIORITY_DEFAULT_IDLE, on_idle, p, nullptr);
+    if (!p->closing)
+        idle_wrap_post(p->post);
 }
 
 /* Monitor thread, with the monitor's table locked. A failed poll is an
@@ -145,12 +136,6 @@ int run_call(const std::string &url, const player_call &c)
     return -22;
 }
 
-gboolean quit_loop(gpointer loop)
-{
-    g_main_loop_quit((GMainLoop *)loop);
-    return FALSE;
-}
-
 void worker(subclip_player_t *p)
 {
     for (;;) {
@@ -178,10 +163,6 @@ void worker(subclip_player_t *p)
             schedule(p);
         }
     }
-    std::lock_guard<std::mutex> g(p->m);
-    p->worker_done = true;
-    if (p->wait_loop)
-        g_idle_add_full(G_PRIORITY_HIGH_IDLE, quit_loop, p->wait_loop, nullptr);
 }
 
 } // namespace
@@ -205,10 +186,12 @@ subclip_player_t *subclip_player_create(srv_t *srv, const subclip_player_hooks_t
     p->cookie = cookie;
     if (lock && lock->enter && lock->leave)
         p->lock = *lock;
+    p->post = idle_wrap_post_new([p] { on_idle(p); }, &p->lock, G_PRIORITY_DEFAULT_IDLE);
     try {
         p->th = std::thread(worker, p);
     } catch (const std::system_error &) {
         g_warning("%s: no thread for the player of [%s]", __func__, srv->host);
+        idle_wrap_post_free(p->post);
         delete p;
         return nullptr;
     }
@@ -263,7 +246,6 @@ void subclip_player_close(subclip_player_t *p)
     /* After the clear no subscriber call runs or will start. */
     if (p->cb_idx >= 0)
         srv_status_cb_clear(p->srv, p->cb_idx);
-    GMainLoop *loop = nullptr;
     {
         std::lock_guard<std::mutex> g(p->m);
         p->closing = true;
@@ -271,27 +253,10 @@ void subclip_player_close(subclip_player_t *p)
         p->q.push_back(player_call{SUBCLIP_OP_STOP, 0, 0, 0, ""});
         p->f_exit = true;
         p->cv.notify_one();
-        if (!p->worker_done) {
-            loop = g_main_loop_new(nullptr, FALSE);
-            p->wait_loop = loop;
-        }
     }
     /* The stop may take the server's whole time-out: the main loop keeps
      * serving meanwhile. */
-    if (loop) {
-        if (p->lock.leave)
-            p->lock.leave();
-        g_main_loop_run(loop);
-        if (p->lock.enter)
-            p->lock.enter();
-        g_main_loop_unref(loop);
-    }
-    p->th.join();
-    {
-        std::lock_guard<std::mutex> g(p->m);
-        if (p->idle_id)
-            g_source_remove(p->idle_id);
-        p->idle_id = 0;
-    }
+    idle_wrap_join(p->th, &p->lock);
+    idle_wrap_post_free(p->post);
     delete p;
 }
