@@ -474,3 +474,98 @@ TEST(LibraryTree, TextWithAHashAtAColonIsSearchedAsAKeyword)
     EXPECT_EQ(1, f.calls("PelmoraLib.LibSearchItem"));
     EXPECT_EQ(1, f.calls("PelmoraLib.LibSearchItemDurRange"));
 }
+
+namespace {
+
+// Whether the row's picture is drawn whole inside the row's own strip of
+// the TYPE column: some placement of it in the strip where every opaque
+// pixel of the picture shows on screen as it is.
+bool picture_drawn_whole(GtkTreeView *v, GdkPixbuf *shot, GtkTreePath *p, GdkPixbuf *pic, std::string *why)
+{
+    GdkRectangle bg;
+    gtk_tree_view_get_background_area(v, p, gtk_tree_view_get_column(v, LIBRARY_COLUMN_THUMB), &bg);
+    int pw = gdk_pixbuf_get_width(pic), ph = gdk_pixbuf_get_height(pic);
+    int pn = gdk_pixbuf_get_n_channels(pic);
+    if (pn < 3 || bg.height < ph || bg.width < pw) {
+        *why = "strip " + std::to_string(bg.width) + "x" + std::to_string(bg.height) + " for a picture " +
+               std::to_string(pw) + "x" + std::to_string(ph);
+        return false;
+    }
+    const guchar *px = gdk_pixbuf_get_pixels(pic), *sx = gdk_pixbuf_get_pixels(shot);
+    int prs = gdk_pixbuf_get_rowstride(pic), srs = gdk_pixbuf_get_rowstride(shot);
+    int sn = gdk_pixbuf_get_n_channels(shot), sw = gdk_pixbuf_get_width(shot), sh = gdk_pixbuf_get_height(shot);
+    for (int dy = 0; dy + ph <= bg.height; dy++)
+        for (int dx = 0; dx + pw <= bg.width; dx++) {
+            int x0 = bg.x + dx, y0 = bg.y + dy, opaque = 0;
+            bool same = x0 >= 0 && y0 >= 0 && x0 + pw <= sw && y0 + ph <= sh;
+            for (int y = 0; same && y < ph; y++)
+                for (int x = 0; same && x < pw; x++) {
+                    const guchar *a = px + y * prs + x * pn, *b = sx + (y0 + y) * srs + (x0 + x) * sn;
+                    if (pn == 4 && a[3] != 255)
+                        continue;
+                    opaque++;
+                    same = a[0] == b[0] && a[1] == b[1] && a[2] == b[2];
+                }
+            if (same && opaque > 0)
+                return true;
+        }
+    *why = "not found whole in its strip at y " + std::to_string(bg.y);
+    return false;
+}
+
+} // namespace
+
+// Folders three deep, an item with a subclip at the bottom: every row as
+// tall as the others and its picture drawn whole in the TYPE column, read
+// back from the screen.
+TEST(LibraryTree, EveryRowDrawnWholeThreeFoldersDeepWithASubclipRow)
+{
+    if (!lib_gtk_ready())
+        GTEST_SKIP() << "no display";
+    lib_tree_fixture f;
+    ASSERT_TRUE(f.start(0));
+    ASSERT_EQ(0, system(("mkdir -p '" + f.root + "/deep/er/est' && cp '" + f.root + "/news/opener.mov' '" + f.root +
+                         "/deep/er/est/clip.mov'")
+                            .c_str()));
+    ASSERT_EQ(0, pelmora_lib_register_subclip(f.lib->url, "/deep/er/est/clip.mov", 10, 5, "part"));
+    GtkTreeIter at[6];
+    ASSERT_TRUE(gtk_tree_model_get_iter_first(f.model(), &at[0]));
+    const char *names[] = {"deep", "er", "est", "clip.mov", "part"};
+    for (int d = 0; d < 5; d++) {
+        f.expand(&at[d]);
+        ASSERT_TRUE(lib_pump_until([&] { return f.child(&at[d], names[d], &at[d + 1]); }, 10000)) << names[d];
+    }
+    gtk_tree_selection_unselect_all(gtk_tree_view_get_selection(f.view));
+    // The clip's thumbnail, when the server has one, is what its row shows.
+    lib_pump_until([&] { return with_thumb(f.model(), &at[3], 0, 1) > 0; }, 3000);
+    lib_pump_until([] { return false; }, 300);
+    gdk_window_process_all_updates();
+    gdk_flush();
+
+    GdkWindow *bin = gtk_tree_view_get_bin_window(f.view);
+    int w = 0, h = 0;
+    gdk_drawable_get_size(GDK_DRAWABLE(bin), &w, &h);
+    GdkPixbuf *shot = gdk_pixbuf_get_from_drawable(nullptr, bin, nullptr, 0, 0, 0, 0, w, h);
+    ASSERT_TRUE(shot);
+    int height = -1, bottom = -1;
+    for (int d = 0; d <= 5; d++) {
+        GtkTreePath *p = gtk_tree_model_get_path(f.model(), &at[d]);
+        GdkRectangle bg;
+        gtk_tree_view_get_background_area(f.view, p, nullptr, &bg);
+        if (height < 0)
+            height = bg.height;
+        EXPECT_EQ(height, bg.height) << "row at depth " << d;
+        EXPECT_GE(bg.y, bottom) << "row at depth " << d << " drawn over the one above";
+        bottom = bg.y + bg.height;
+        GdkPixbuf *pic = nullptr;
+        gtk_tree_model_get(f.model(), &at[d], LIBRARY_COLUMN_THUMB, &pic, -1);
+        EXPECT_TRUE(pic) << "row at depth " << d << " has no picture";
+        std::string why;
+        if (pic) {
+            EXPECT_TRUE(picture_drawn_whole(f.view, shot, p, pic, &why)) << "row at depth " << d << ": " << why;
+            g_object_unref(pic);
+        }
+        gtk_tree_path_free(p);
+    }
+    g_object_unref(shot);
+}

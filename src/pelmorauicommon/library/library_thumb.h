@@ -32,8 +32,9 @@ enum
 /* Samples per pixel and bits per sample of a TIFF. */
 #define LIBRARY_THUMB_TIFF_SAMPLES_MAX 8
 #define LIBRARY_THUMB_TIFF_BITS_MAX 16
-/* The side a decoded thumbnail is fitted into for its row. */
-#define LIBRARY_THUMB_SHOW_MAX 64
+/* The side a decoded thumbnail is fitted into for its row: the size the
+ * server is asked for, and the height of every row of the tree. */
+#define LIBRARY_THUMB_SHOW_MAX 32
 /* Pictures waiting for the decoder, and their bytes together. */
 #define LIBRARY_THUMB_QUEUE_MAX 64
 #define LIBRARY_THUMB_QUEUE_BYTES (16 * 1024 * 1024)

@@ -1561,6 +1561,18 @@ GtkWidget *library_ui_tree_create(library_t *lib)
             gtk_tree_view_column_set_resizable(col, TRUE);
         }
     gtk_tree_view_set_fixed_height_mode(t.view, TRUE);
+    /* That one height is the first row's: the picture cell is made as tall
+     * as the tallest picture a row may hold (the subclip icon, a thumbnail),
+     * so that no row is drawn over the next. The expander and its indent go
+     * into the NAME column, so that the picture keeps its place in the
+     * narrow TYPE column at any depth. */
+    if (GtkTreeViewColumn *pictures = gtk_tree_view_get_column(t.view, LIBRARY_COLUMN_THUMB)) {
+        GList *cells = gtk_cell_layout_get_cells(GTK_CELL_LAYOUT(pictures));
+        for (GList *c = cells; c; c = c->next)
+            gtk_cell_renderer_set_fixed_size(GTK_CELL_RENDERER(c->data), -1, LIBRARY_THUMB_SHOW_MAX);
+        g_list_free(cells);
+    }
+    gtk_tree_view_set_expander_column(t.view, gtk_tree_view_get_column(t.view, LIBRARY_COLUMN_TITLE));
 
     live_records.insert(&lib->root_dir);
 
