@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "gui_loop.h"
 #include "library_pane.h"
 #include "library_ui.h"
 #include "pelmora.h"
@@ -28,19 +29,7 @@ using steady = std::chrono::steady_clock;
 
 bool gtk_ready()
 {
-    static int ready = -1;
-    if (ready < 0) {
-        ready = 0;
-        if (getenv("DISPLAY")) {
-            gdk_threads_init();
-            ready = gtk_init_check(nullptr, nullptr) ? 1 : 0;
-            if (ready) {
-                pelmora_init("jobs-transcode-test", "0");
-                gdk_threads_enter();
-            }
-        }
-    }
-    return ready == 1;
+    return gui_ready(true, [] { pelmora_init("jobs-transcode-test", "0"); });
 }
 
 template <typename F> bool pump_until(F cond, int ms)

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "gui_loop.h"
 #include "library_ui.h"
 #include "pelmora.h"
 #include "pelmora_jobs.h"
@@ -33,19 +34,7 @@ const double max_pause_ms = 100.0;
 
 bool gtk_ready()
 {
-    static int ready = -1;
-    if (ready < 0) {
-        ready = 0;
-        if (getenv("DISPLAY")) {
-            gdk_threads_init();
-            ready = gtk_init_check(nullptr, nullptr) ? 1 : 0;
-            if (ready) {
-                pelmora_init("jobs-ui-test", "0");
-                gdk_threads_enter();
-            }
-        }
-    }
-    return ready == 1;
+    return gui_ready(true, [] { pelmora_init("jobs-ui-test", "0"); });
 }
 
 struct pause_meter

@@ -1,5 +1,6 @@
 /* Library tree test harness: see lib_tree_support.h. */
 #include "lib_tree_support.h"
+#include "gui_loop.h"
 
 #include <dirent.h>
 #include <stdio.h>
@@ -39,19 +40,7 @@ bool lib_name_less(const std::string &a, const std::string &b)
 
 bool lib_gtk_ready()
 {
-    static int ready = -1;
-    if (ready < 0) {
-        ready = 0;
-        if (getenv("DISPLAY")) {
-            gdk_threads_init();
-            ready = gtk_init_check(nullptr, nullptr) ? 1 : 0;
-            if (ready) {
-                pelmora_init("library-tree-test", "0");
-                gdk_threads_enter();
-            }
-        }
-    }
-    return ready == 1;
+    return gui_ready(true, [] { pelmora_init("library-tree-test", "0"); });
 }
 
 lib_pause_meter::lib_pause_meter()
