@@ -16,6 +16,7 @@
 
 #include "client_env.h"
 #include "ctl.h"
+#include "ctl_inproc.h"
 #include "ctl_json_test.h"
 #include "pelmora.h"
 #include "strl.h"
@@ -104,35 +105,13 @@ struct scripted
     }
 };
 
-struct outcome
-{
-    int status;
-    std::string out;
-    std::string err;
-};
+using outcome = ctl_run_result;
 
 /* Runs a command line in-process, output and messages captured. */
 outcome run(scripted &s, std::vector<std::string> args)
 {
-    args.insert(args.begin(), {"pelmora-ctl", "--host", s.srv.hostport()});
-    std::vector<char *> argv;
-    for (std::string &a : args)
-        argv.push_back(&a[0]);
-    ctl_args_t a;
-    std::string err;
-    outcome o;
-    EXPECT_EQ(ctl_args_parse((int)argv.size(), argv.data(), &a, &err, stdout), 0) << err;
-    char *ob = nullptr, *eb = nullptr;
-    size_t ol = 0, el = 0;
-    FILE *fo = open_memstream(&ob, &ol), *fe = open_memstream(&eb, &el);
-    o.status = ctl_run(&a, fo, fe);
-    fclose(fo);
-    fclose(fe);
-    o.out.assign(ob, ol);
-    o.err.assign(eb, el);
-    free(ob);
-    free(eb);
-    return o;
+    args.insert(args.begin(), {"--host", s.srv.hostport()});
+    return ctl_run_inproc(args);
 }
 
 TEST(CtlHostile, StateRefusedOrMissing)

@@ -17,6 +17,7 @@
 
 #include "client_env.h"
 #include "ctl.h"
+#include "ctl_inproc.h"
 #include "ctl_json_test.h"
 #include "pelmora.h"
 #include "raw_http_server.h"
@@ -26,37 +27,15 @@ namespace {
 
 ::testing::Environment *const pool_env = client_env_add("pelmora-ctl-test");
 
-struct outcome
-{
-    int status;
-    std::string out;
-    std::string err;
-};
+using outcome = ctl_run_result;
 
 /* Runs a command line in-process against hostport, output and messages
  * captured. */
 outcome run(const std::string &hostport, const std::vector<std::string> &cmd)
 {
-    std::vector<std::string> args = {"pelmora-ctl", "--lib", hostport, "--io", hostport};
+    std::vector<std::string> args = {"--lib", hostport, "--io", hostport};
     args.insert(args.end(), cmd.begin(), cmd.end());
-    std::vector<char *> argv;
-    for (std::string &a : args)
-        argv.push_back(&a[0]);
-    ctl_args_t a;
-    std::string err;
-    outcome o;
-    EXPECT_EQ(ctl_args_parse((int)argv.size(), argv.data(), &a, &err, stdout), 0) << err;
-    char *ob = nullptr, *eb = nullptr;
-    size_t ol = 0, el = 0;
-    FILE *fo = open_memstream(&ob, &ol), *fe = open_memstream(&eb, &el);
-    o.status = ctl_run(&a, fo, fe);
-    fclose(fo);
-    fclose(fe);
-    o.out.assign(ob, ol);
-    o.err.assign(eb, el);
-    free(ob);
-    free(eb);
-    return o;
+    return ctl_run_inproc(args);
 }
 
 /* Every command of the three groups, each as a script would give it. */
